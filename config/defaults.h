@@ -1,0 +1,9 @@
+/* Reading an existing configuration file into the question defaults. */
+#ifndef QUILLOR_DEFAULTS_H
+#define QUILLOR_DEFAULTS_H
+
+#include "installer/table.h"
+
+void load_defaults(const char *dir, const char *file, question_table *t);
+
+#endif

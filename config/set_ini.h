@@ -1,0 +1,9 @@
+/* Rewriting the application's configuration file from the answers. */
+#ifndef QUILLOR_SET_INI_H
+#define QUILLOR_SET_INI_H
+
+#include "installer/table.h"
+
+int set_ini(const char *dir, question_table *t);
+
+#endif

@@ -1,0 +1,62 @@
+/* Entry point of the console installer: builds the question table, starts
+ * the log, checks the folder it runs from, shows the menu and runs the
+ * chosen job. */
+#include <cstdlib>
+
+#include "installer/flows.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "questions/question.h"
+
+static log_record installer_log;
+
+/* Reads and discards one line; the end of input ends the wait as well. */
+static void wait_for_enter(question_table *t)
+{
+    plat_read_line(t->line, TEXT_PATH_SIZE);
+}
+
+static void start_log()
+{
+    log_init(&installer_log);
+    log_open(&installer_log, "", "install.log");
+    log_set_limits(&installer_log, 100000, 1, 0);
+    log_set_level(&installer_log, 2);
+    log_make_current(&installer_log);
+    log_info("\n\nQuillor installer log");
+}
+
+int main(int argc, char **argv)
+{
+    static question_table table;
+    char program[TEXT_PATH_SIZE];
+    table_init(&table);
+    text_copy(table.q[Q_POPHOST].default_answer, computer_name(), TEXT_PATH_SIZE);
+    text_copy(table.q[Q_NEWSHOST].default_answer, computer_name(), TEXT_PATH_SIZE);
+    text_copy(table.q[Q_DOMAIN].default_answer, computer_name(), TEXT_PATH_SIZE);
+    start_log();
+    if (!plat_program_path(argc > 0 ? argv[0] : "", program, sizeof program))
+        text_copy(program, argc > 0 ? argv[0] : "", sizeof program);
+    if (!check_install_folder(program)) {
+        plat_out("\n\nQuillor Install must be run from inside the Quillor temporary files folder\n");
+        plat_out("This folder must be the current directory");
+        wait_for_enter(&table);
+        log_close(&installer_log);
+        return 0;
+    }
+    int choice = main_menu();
+    if (choice == 0) {
+        log_close(&installer_log);
+        plat_out("Goodbye :-)\n");
+        plat_flush();
+        return 0;
+    }
+    if (choice == 1) install_flow(&table);
+    if (choice == 2) update_flow(&table);
+    if (choice == 3) remove_flow(&table);
+    plat_out("\nPlease press enter to exit");
+    wait_for_enter(&table);
+    log_close(&installer_log);
+    plat_flush();
+    return 0;
+}

@@ -1,0 +1,238 @@
+/* The installer's log ("New-Log").
+ *
+ * Entries are appended as "dd hh:mm:ss [pid] Level: message".  The file is
+ * flushed after every entry so that the log tells the truth even when the
+ * installer is stopped.  Above its size limit the file is rotated into
+ * numbered generations.  A failure to open or write the file switches the
+ * log off; it never stops the installer.
+ */
+#include "log/log.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+#include "text/text.h"
+
+static log_record *current_log;
+
+static const char *const level_prefix[] = {"Error: ", "Info: ", "Debug: "};
+
+/* Use before log_init is a programming error: say so and stop. */
+static void check_marker(const log_record *lg)
+{
+    if (lg->marker != LOG_MAGIC) {
+        perror("Error Using New-Log before Init\n");
+        exit(1);
+    }
+}
+
+static char *copy_string(const char *s)
+{
+    size_t n = strlen(s) + 1;
+    char *c = (char *)malloc(n);
+    if (c) memcpy(c, s, n);
+    return c;
+}
+
+/* Opens the record's file for appending and takes its size.  0 on failure. */
+static int open_file(log_record *lg)
+{
+    lg->file = plat_fopen(lg->file_name ? lg->file_name : "init.log", "a");
+    if (!lg->file) {
+        lg->level = -1; /* switched off, silently */
+        return 0;
+    }
+    fseek(lg->file, 0, SEEK_END);
+    long pos = ftell(lg->file);
+    lg->size = pos > 0 ? (int32_t)pos : 0;
+    return 1;
+}
+
+/* ---- set-up ---- */
+
+int log_init(log_record *lg)
+{
+    if (!lg) return 0;
+    memset(lg, 0, sizeof *lg);
+    lg->marker = LOG_MAGIC;
+    return 1;
+}
+
+int log_open(log_record *lg, const char *dir, const char *name)
+{
+    if (!lg) return 0;
+    check_marker(lg);
+    if (!name) return 0;
+    if (lg->file) plat_fclose(lg->file);
+    lg->file = nullptr;
+    free(lg->file_name);
+    char with_ext[TEXT_PATH_SIZE];
+    if (!strchr(name, '.'))
+        snprintf(with_ext, sizeof with_ext, "%s.log", name);
+    else
+        text_copy(with_ext, name, sizeof with_ext);
+    lg->file_name = copy_string(path_join(dir, with_ext));
+    if (!lg->file_name) lg->file_name = copy_string("init.log");
+    return open_file(lg);
+}
+
+int log_set_limits(log_record *lg, int32_t size_limit, int32_t generations, int32_t echo)
+{
+    if (!lg) return 0;
+    check_marker(lg);
+    lg->size_limit = size_limit;
+    lg->generations = generations;
+    lg->echo = echo;
+    return 1;
+}
+
+int log_set_level(log_record *lg, int32_t level)
+{
+    if (!lg) return 0;
+    check_marker(lg);
+    lg->level = level;
+    return 1;
+}
+
+int log_make_current(log_record *lg)
+{
+    if (lg) check_marker(lg);
+    current_log = lg;
+    return lg ? 1 : 0;
+}
+
+log_record *log_current() { return current_log; }
+
+int log_close(log_record *lg)
+{
+    if (!lg) return 0;
+    check_marker(lg);
+    if (lg->file) plat_fclose(lg->file);
+    free(lg->file_name);
+    lg->file = nullptr;
+    lg->file_name = nullptr;
+    return 1;
+}
+
+/* ---- writing ---- */
+
+/* Writes the time stamp, process tag and level prefix.  Returns the bytes
+ * written, or -1 when a write failed. */
+static int write_header(log_record *lg, int level, time_t now)
+{
+    char head[96];
+    struct tm *t = localtime(&now);
+    int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0,
+                     t ? t->tm_hour : 0, t ? t->tm_min : 0, t ? t->tm_sec : 0, plat_process_id(),
+                     level_prefix[level]);
+    if (n < 0 || n >= (int)sizeof head) n = (int)strlen(head);
+    return plat_fwrite(head, 1, (size_t)n, lg->file) == (size_t)n ? n : -1;
+}
+
+/* A write failed: close the file, say so once and switch the log off. */
+static int write_failed(log_record *lg)
+{
+    plat_fclose(lg->file);
+    lg->file = nullptr;
+    plat_out("Error printing to log file\n");
+    lg->level = -1;
+    return 0;
+}
+
+int log_write(log_record *lg, int level, const char *text, int length)
+{
+    if (!lg || !text || length < 0) return 0;
+    check_marker(lg);
+    if (level < 0 || level > 2 || level > lg->level) return 0;
+    time_t now = time(nullptr);
+    if (lg->generations != 0 && lg->size_limit != 0 && lg->size > lg->size_limit) log_rotate(lg);
+    if (!lg->file && !open_file(lg)) return 0;
+    if (text[0] != '\n') {
+        int head = write_header(lg, level, now);
+        if (head < 0) return write_failed(lg);
+        lg->size += head;
+    }
+    if (plat_fwrite(text, 1, (size_t)length, lg->file) != (size_t)length) return write_failed(lg);
+    if (fflush(lg->file) != 0) return write_failed(lg); /* a full disk shows here */
+    if (lg->echo) {
+        if (text[0] == '\n')
+            plat_printf("%.*s", length, text);
+        else
+            plat_printf("%s%.*s", level_prefix[level], length, text);
+    }
+    lg->size += length;
+    return length;
+}
+
+int log_rotate(log_record *lg)
+{
+    if (!lg) return 1;
+    check_marker(lg);
+    if (lg->generations <= 0) return 1;
+    if (lg->file) plat_fclose(lg->file);
+    lg->file = nullptr;
+    const char *name = lg->file_name ? lg->file_name : "init.log";
+    char dir[TEXT_PATH_SIZE], stem[TEXT_PATH_SIZE], from[TEXT_PATH_SIZE + 16], to[TEXT_PATH_SIZE + 16];
+    const char *d = dir_part(name);
+    text_copy(dir, d ? d : "", sizeof dir);
+    text_copy(stem, path_join(dir, base_name(name, 1)), sizeof stem);
+    snprintf(to, sizeof to, "%s%d.log", stem, (int)lg->generations);
+    plat_remove(to);
+    for (int k = lg->generations; k >= 2; k--) {
+        snprintf(from, sizeof from, "%s%d.log", stem, k - 1);
+        snprintf(to, sizeof to, "%s%d.log", stem, k);
+        plat_rename(from, to);
+    }
+    snprintf(from, sizeof from, "%s.log", stem);
+    snprintf(to, sizeof to, "%s1.log", stem);
+    plat_rename(from, to);
+    return 0;
+}
+
+/* Formats a message, ends it with one newline and writes it at `level`.
+ * A message too long for the buffer is cut, keeping its newline. */
+static int log_formatted(int level, const char *fmt, va_list ap)
+{
+    if (!current_log || !fmt) return 0;
+    char buf[LOG_MSG_SIZE];
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    if (n < 0) return 0;
+    if (n >= (int)sizeof buf - 1) {
+        n = (int)sizeof buf - 1; /* no room for a newline: the last character gives way */
+        buf[n - 1] = '\n';
+    } else if (n == 0 || buf[n - 1] != '\n') {
+        buf[n++] = '\n';
+        buf[n] = '\0';
+    }
+    return log_write(current_log, level, buf, n);
+}
+
+int log_error(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int r = log_formatted(LOG_LEVEL_ERROR, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int log_info(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int r = log_formatted(LOG_LEVEL_INFO, fmt, ap);
+    va_end(ap);
+    return r;
+}
+
+int log_debug(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    int r = log_formatted(LOG_LEVEL_DEBUG, fmt, ap);
+    va_end(ap);
+    return r;
+}

@@ -1,0 +1,51 @@
+/* The installer's log ("New-Log").
+ *
+ * Appends time-stamped, levelled entries to a text file, rotates the file
+ * into numbered generations above a size limit and can echo entries to the
+ * console.  One process-wide current log serves log_error, log_info and
+ * log_debug.  It never stops the installer: a file that cannot be opened or
+ * written switches logging off.
+ */
+#ifndef QUILLOR_LOG_H
+#define QUILLOR_LOG_H
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int32_t LOG_MAGIC = 32000;
+constexpr int LOG_MSG_SIZE = 1024; /* formatted message buffer */
+
+enum { LOG_LEVEL_ERROR = 0, LOG_LEVEL_INFO = 1, LOG_LEVEL_DEBUG = 2 };
+
+struct log_record {
+    int32_t marker;
+    int32_t generations;
+    int32_t echo;
+    int32_t level;
+    char *file_name;
+    int32_t size_limit;
+    int32_t size;
+    FILE *file;
+};
+
+int log_init(log_record *lg);
+int log_open(log_record *lg, const char *dir, const char *name);
+int log_set_limits(log_record *lg, int32_t size_limit, int32_t generations, int32_t echo);
+int log_set_level(log_record *lg, int32_t level);
+int log_make_current(log_record *lg);
+log_record *log_current();
+int log_write(log_record *lg, int level, const char *text, int length);
+int log_rotate(log_record *lg);
+int log_close(log_record *lg);
+
+#if defined(__GNUC__)
+#define LOG_PRINTF __attribute__((format(printf, 1, 2)))
+#else
+#define LOG_PRINTF
+#endif
+
+int log_error(const char *fmt, ...) LOG_PRINTF;
+int log_info(const char *fmt, ...) LOG_PRINTF;
+int log_debug(const char *fmt, ...) LOG_PRINTF;
+
+#endif

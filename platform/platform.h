@@ -1,0 +1,106 @@
+/* The one seam between the installer and the operating system.
+ *
+ * The portable core names files with installer-form paths (Windows style,
+ * backslash separators, optional drive letter) and reaches the OS only
+ * through the operations below.  Each OS has one implementation file
+ * (platform_posix.cpp, platform_win32.cpp); code shared by both, such as the
+ * swappable system-call table, lives in platform_common.cpp.
+ *
+ * Errors are reported in one vocabulary: the C library's errno values
+ * (EEXIST, ENOENT, EACCES, ENOSPC, ...), readable with errno and strerror.
+ */
+#ifndef QUILLOR_PLATFORM_H
+#define QUILLOR_PLATFORM_H
+
+#include <cstdio>
+#include <cstddef>
+
+/* ---- directory listing (find-first / find-next / find-close) ---- */
+
+constexpr unsigned PLAT_ATTR_READONLY = 0x01;
+constexpr unsigned PLAT_ATTR_DIRECTORY = 0x10;
+constexpr unsigned PLAT_ATTR_ARCHIVE = 0x20;
+constexpr unsigned PLAT_ATTR_REPARSE = 0x400; /* symbolic link: never followed */
+constexpr int PLAT_NAME_MAX = 260;            /* entry name, terminator included */
+
+struct plat_find_entry {
+    char name[PLAT_NAME_MAX];
+    unsigned attrib;
+};
+struct plat_find; /* an open listing */
+
+/* Lists the directory of a pattern "dir\*".  Returns null (errno set) when
+ * the directory cannot be listed; otherwise fills the first entry.  Entries
+ * whose names hold a backslash, or do not fit, are skipped. */
+plat_find *plat_find_first(const char *pattern, plat_find_entry *entry);
+int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
+void plat_find_close(plat_find *find);
+
+/* ---- files and directories on installer paths ---- */
+
+/* fopen on an installer path.  Modes as for fopen; an "x" makes the open
+ * exclusive (fails with EEXIST when the file is there). */
+FILE *plat_fopen(const char *path, const char *mode);
+int plat_fclose(FILE *f);
+size_t plat_fread(void *buf, size_t size, size_t count, FILE *f);
+size_t plat_fwrite(const void *buf, size_t size, size_t count, FILE *f);
+char *plat_fgets(char *buf, int size, FILE *f);
+int plat_remove(const char *path);                 /* 0 or -1 with errno */
+int plat_rename(const char *from, const char *to); /* replaces an existing target */
+int plat_mkdir(const char *path);                  /* EEXIST when present */
+int plat_rmdir(const char *path);
+
+/* The real system calls, reached through one table that tests may patch to
+ * inject faults (disk full, failed rename, ...).  All take native paths. */
+struct plat_syscalls {
+    FILE *(*fopen)(const char *native, const char *mode);
+    int (*fclose)(FILE *f);
+    size_t (*fread)(void *buf, size_t size, size_t count, FILE *f);
+    size_t (*fwrite)(const void *buf, size_t size, size_t count, FILE *f);
+    char *(*fgets)(char *buf, int size, FILE *f);
+    int (*remove)(const char *native);
+    int (*rename)(const char *from, const char *to);
+    int (*mkdir)(const char *native);
+    int (*rmdir)(const char *native);
+};
+plat_syscalls *plat_syscall_table();  /* the live table */
+void plat_syscall_reset();            /* back to the real calls */
+
+/* Maps an installer path to the native path used by the OS, into buf.
+ * Returns 1, or 0 when it does not fit.  Exposed for tests and messages. */
+int plat_native_path(const char *path, char *buf, int size);
+
+/* 1 when the directory `outer` is the directory `inner` or one of its
+ * ancestors (both installer paths, both must exist); else 0. */
+int plat_dir_contains(const char *outer, const char *inner);
+
+/* ---- console ---- */
+
+void plat_out(const char *text);           /* standard output, buffered */
+void plat_printf(const char *fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+void plat_flush();                          /* make pending output visible */
+void plat_progress();                       /* flush when a person is watching */
+/* Reads one line (newline kept, at most size - 1 bytes) after flushing the
+ * output; the rest of an over-long line is discarded.  Returns 1, or 0 at
+ * the end of input with buf left as it was. */
+int plat_read_line(char *buf, int size);
+void plat_discard_typeahead();              /* only when stdin is a terminal */
+
+/* ---- process and machine ---- */
+
+/* The computer's name, at most 63 characters, into buf (64 bytes).
+ * Returns 1, or 0 when it cannot be read. */
+int plat_computer_name(char *buf, int size);
+long plat_process_id();
+/* Turns the trailing "XXXXXX" of templ into a name not in use in the
+ * current directory.  Returns 1, or 0 when no name could be made. */
+int plat_mktemp(char *templ);
+/* The running program's path in installer form, such that its folder part
+ * names the folder that holds the program.  argv0 is the path as started. */
+int plat_program_path(const char *argv0, char *buf, int size);
+
+#endif

@@ -1,0 +1,27 @@
+/* The prompting engine: asks one question of the table, handles "Q" (quit)
+ * and "?" (help), validates the answer by the record's mode and stores the
+ * accepted value as the record's default answer. */
+#ifndef QUILLOR_QUESTION_H
+#define QUILLOR_QUESTION_H
+
+#include "installer/table.h"
+
+/* Exit status of a run that ended because standard input ran out. */
+constexpr int EXIT_END_OF_INPUT = 2;
+
+int question(int index, question_table *t);
+int check_special_answer(const char *text, int index);
+int y_n_test(question_rec *r, question_table *t);
+int directory_test(question_rec *r, question_table *t);
+int relative_test(question_rec *r, const char *base, question_table *t);
+int none_test(question_rec *r, question_table *t);
+int dir_exists(const char *path);
+
+/* Reads one answer line into buf (size bytes, rest of a longer line
+ * discarded).  At the end of input it logs where it happened, closes the
+ * log and ends the process with EXIT_END_OF_INPUT; it never returns then. */
+void read_answer(char *buf, int size, const char *where);
+/* Ends the run after a confirmed quit: "\nGoodbye :-)\n", log closed, 0. */
+[[noreturn]] void quit_installer();
+
+#endif

@@ -1,0 +1,34 @@
+/* Bounded string and path helpers.
+ *
+ * Every path, answer and value in the installer lives in a fixed buffer.
+ * These helpers are the only way the rest of the code copies, appends and
+ * compares such strings: they never write past the size they are given and
+ * they take null pointers without failing.  The path operations work on
+ * installer-form paths (backslash separators) and return static 512-byte
+ * buffers that the next call of the same operation overwrites.
+ */
+#ifndef QUILLOR_TEXT_H
+#define QUILLOR_TEXT_H
+
+constexpr int TEXT_PATH_SIZE = 512;  /* paths, answers and values */
+constexpr int TEXT_LINE_SIZE = 1024; /* log messages and walk results */
+
+char *text_copy(char *dst, const char *src, int size);
+char *text_append(char *dst, const char *src, int size);
+char *text_copy_n(char *dst, const char *src, int n);
+int text_compare(const char *a, const char *b);
+int text_compare_nocase(const char *a, const char *b);
+char *text_lower(char *s);
+
+char *clean_name(const char *name);
+char *path_join(const char *dir, const char *name);
+char *strip_ext(const char *name);
+char *base_name(const char *path, int strip);
+char *dir_part(const char *path);
+
+/* Joins a directory and a listed entry name with exactly one backslash and
+ * the name exactly as the listing gave it (no cleaning), into buf.
+ * Returns 1, or 0 when the result would not fit (buf is then empty). */
+int path_join_raw(char *buf, int size, const char *dir, const char *name);
+
+#endif
