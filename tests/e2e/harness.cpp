@@ -1,0 +1,174 @@
+// End-to-end harness: scratch trees and runs of the real binary.
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace e2e {
+
+static void sh(const std::string &cmd) {
+    if (system(cmd.c_str()) != 0) {
+        fprintf(stderr, "harness command failed: %s\n", cmd.c_str());
+        abort();
+    }
+}
+
+static std::string quote(const std::string &s) { return "'" + s + "'"; }
+
+static std::string binary_under_test() {
+    const char *b = getenv("QUILLOR_E2E_BINARY");
+    return b && *b ? b : QUILLOR_BINARY;
+}
+
+Sandbox::Sandbox(bool with_sample) {
+    char tmpl[] = "/tmp/qe2eXXXXXX";
+    top = mkdtemp(tmpl);
+    root = top + "/root";
+    dist = root + "/dist";
+    make_dirs(dist);
+    if (with_sample) sh("cp -R " + quote(std::string(QUILLOR_SAMPLE_DIR) + "/.") + " " + quote(dist));
+    std::string bin = binary_under_test();
+    exe = dist + "/" + bin.substr(bin.find_last_of('/') + 1);
+    sh("cp " + quote(bin) + " " + quote(exe));
+}
+
+Sandbox::~Sandbox() {
+    if (getenv("QUILLOR_E2E_KEEP")) return;
+    sh("chmod -R u+rwx " + quote(top) + " 2>/dev/null; rm -rf " + quote(top));
+}
+
+static int open_temp(std::string &path) {
+    char tmpl[] = "/tmp/qe2eioXXXXXX";
+    int fd = mkstemp(tmpl);
+    path = tmpl;
+    return fd;
+}
+
+// Starts the binary in the child: cwd, environment, redirections, exec.
+static void child(const Sandbox &s, const std::string &cwd, int in, int out, int err) {
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    setenv("QUILLOR_ROOT", s.root.c_str(), 1);
+    const char *runner = getenv("QUILLOR_E2E_RUNNER");
+    if (runner && *runner) {
+        execlp(runner, runner, s.exe.c_str(), (char *)nullptr);
+    } else {
+        execl(s.exe.c_str(), s.exe.c_str(), (char *)nullptr);
+    }
+    _exit(127);
+}
+
+// Waits for pid up to timeout_s seconds; kills it when it takes longer.
+static int wait_for(pid_t pid, int timeout_s, bool &timed_out) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    int st = 0;
+    for (;;) {
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) break;
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+            timed_out = true;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+Run Sandbox::run(const std::string &input, const std::string &cwd, int timeout_s) const {
+    Run r;
+    std::string in_path, out_path, err_path;
+    int in = open_temp(in_path), out = open_temp(out_path), err = open_temp(err_path);
+    if (write(in, input.data(), input.size()) != (ssize_t)input.size()) abort();
+    lseek(in, 0, SEEK_SET);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) child(*this, cwd.empty() ? dist : cwd, in, out, err);
+    close(in);
+    close(out);
+    close(err);
+    r.status = wait_for(pid, timeout_s, r.timed_out);
+    r.out = read_file(out_path);
+    r.err = read_file(err_path);
+    r.log = read_file((cwd.empty() ? dist : cwd) + "/install.log");
+    unlink(in_path.c_str());
+    unlink(out_path.c_str());
+    unlink(err_path.c_str());
+    return r;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &content) {
+    std::ofstream f(path, std::ios::binary);
+    f << content;
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool is_dir(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void make_dirs(const std::string &path) { sh("mkdir -p " + quote(path)); }
+
+static void walk(const std::string &dir, const std::string &rel, std::vector<std::string> &out) {
+    DIR *d = opendir(dir.c_str());
+    if (!d) return;
+    while (struct dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n == "." || n == "..") continue;
+        std::string full = dir + "/" + n, r = rel.empty() ? n : rel + "/" + n;
+        struct stat st;
+        if (lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            walk(full, r, out);
+        else
+            out.push_back(r);
+    }
+    closedir(d);
+}
+
+std::vector<std::string> list_files(const std::string &dir) {
+    std::vector<std::string> out;
+    walk(dir, "", out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+int count(const std::string &hay, const std::string &needle) {
+    int n = 0;
+    for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + needle.size())) n++;
+    return n;
+}
+
+std::string lines(const std::vector<std::string> &answers) {
+    std::string s;
+    for (const auto &a : answers) s += a + "\n";
+    return s;
+}
+
+}  // namespace e2e

@@ -1,0 +1,56 @@
+// End-to-end harness: runs the real installer binary in a scratch tree.
+//
+// A Sandbox makes a scratch root (what the installer sees as the drive, via
+// QUILLOR_ROOT) holding a distribution folder "dist" filled from the sample
+// distribution (or left empty), copies the binary into it and runs it there
+// with scripted answers on standard input and a timeout.  A Run tells the
+// exit status, the console text and install.log.
+//
+// QUILLOR_E2E_BINARY overrides the binary under test and QUILLOR_E2E_RUNNER
+// names a program to start it with (for instance wine for the .exe).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Run {
+    int status = -1;       // exit status; -1 when killed or not started
+    bool timed_out = false;
+    std::string out;       // everything the installer printed on stdout
+    std::string err;       // stderr
+    std::string log;       // install.log after the run ("" when missing)
+};
+
+struct Sandbox {
+    std::string top;   // scratch folder that holds everything
+    std::string root;  // QUILLOR_ROOT: "\x" in an answer is root + "/x"
+    std::string dist;  // the distribution folder, root + "/dist"
+    std::string exe;   // the installer copied into dist
+
+    explicit Sandbox(bool with_sample = true);
+    ~Sandbox();
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    // Runs the installer with `input` on stdin; cwd defaults to dist.
+    Run run(const std::string &input, const std::string &cwd = "", int timeout_s = 30) const;
+
+    std::string at(const std::string &rel) const { return root + "/" + rel; }
+    std::string in_dist(const std::string &rel) const { return dist + "/" + rel; }
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);
+bool exists(const std::string &path);
+bool is_dir(const std::string &path);
+void make_dirs(const std::string &path);
+// Every file below dir, as relative paths, sorted ("a/b.tpl").
+std::vector<std::string> list_files(const std::string &dir);
+// Number of times `needle` occurs in `hay`.
+int count(const std::string &hay, const std::string &needle);
+// Answers joined with newlines, each line ended: lines({"1", "", "y"}).
+std::string lines(const std::vector<std::string> &answers);
+
+}  // namespace e2e
