@@ -1,0 +1,318 @@
+/* The prompting engine: asks one question of the table and keeps asking
+ * until the answer passes the validator of the record's mode.
+ *
+ * The accepted value is stored as the record's default answer, which is
+ * where the flows read it and what the next asking offers.  "Q" quits after
+ * a confirmation, "?" prints the question's help section.  Directory
+ * answers are probed for write access and created, parents included, when
+ * missing.  The end of standard input ends the run: nothing is ever taken
+ * as accepted for want of an answer.
+ */
+#include "questions/question.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "files/tree.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "questions/help.h"
+
+static const char HELP_FILE[] = "install.hlp";
+static const char PROBE_BASE[] = "tempfile";  /* name of the write probe */
+constexpr int PROBE_TRIES = 1000;             /* tempfile, tempfile.001 .. .999 */
+constexpr int PROBE_NAME_MAX = 12;            /* "tempfile.999" */
+/* Longest directory (trailing backslash included) whose probe name fits a
+ * path buffer. */
+constexpr int DIR_NAME_MAX = TEXT_PATH_SIZE - 1 - PROBE_NAME_MAX;
+
+/* ---- console input and leaving ---- */
+
+void read_answer(char *buf, int size, const char *where)
+{
+    if (!buf || size < 1) {
+        log_error("read_answer: unexpected NULL passed"); /* not an end of input */
+        return;
+    }
+    if (plat_read_line(buf, size)) return;
+    log_error("end of input at %s, installer stopped", where ? where : "question");
+    plat_out("\nEnd of input, Quillor Install stopped\n");
+    plat_flush();
+    log_close(log_current());
+    exit(EXIT_END_OF_INPUT);
+}
+
+void quit_installer()
+{
+    plat_out("\nGoodbye :-)\n");
+    plat_flush();
+    log_close(log_current());
+    exit(0);
+}
+
+/* ---- small text helpers ---- */
+
+static const char *skip_space(const char *s)
+{
+    while (*s && isspace((unsigned char)*s)) s++;
+    return s;
+}
+
+static void strip_line_end(char *s)
+{
+    size_t n = strlen(s);
+    while (n > 0 && (s[n - 1] == '\r' || s[n - 1] == '\n')) s[--n] = '\0';
+}
+
+static int ends_with_backslash(const char *s)
+{
+    size_t n = strlen(s);
+    return n > 0 && s[n - 1] == '\\';
+}
+
+/* 1 when dir, given its trailing backslash, leaves room for a probe name. */
+static int probe_fits(const char *dir)
+{
+    size_t n = strlen(dir) + (ends_with_backslash(dir) ? 0 : 1);
+    return n <= (size_t)DIR_NAME_MAX;
+}
+
+/* ---- special answers ---- */
+
+static void confirm_quit(int index)
+{
+    char line[TEXT_PATH_SIZE];
+    plat_out("Do you really want to exit? [y]:");
+    read_answer(line, sizeof line, question_tag(index));
+    size_t n = strlen(line);
+    if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
+    if (line[0] == 'n' || line[0] == 'N') return; /* ask the question again */
+    quit_installer();
+}
+
+static void show_help(int index)
+{
+    char *name = append_grow(nullptr, ".");
+    name = append_grow(name, "\\");
+    name = append_grow(name, HELP_FILE);
+    help_reader h;
+    help_open(&h, name); /* a missing file gives the "no help" text */
+    plat_printf("\n%s\n", help_lookup(&h, question_tag(index)));
+    help_close(&h);
+    free(name);
+}
+
+int check_special_answer(const char *text, int index)
+{
+    if (!text) {
+        log_error("check_special_answer: unexpected NULL passed");
+        return 0;
+    }
+    if (strcmp(text, "Q") == 0) {
+        confirm_quit(index); /* returns only when quitting was declined */
+        return 1;
+    }
+    if (strcmp(text, "?") == 0) {
+        show_help(index);
+        return 1;
+    }
+    return 0;
+}
+
+/* ---- validators ---- */
+
+int y_n_test(question_rec *r, question_table *t)
+{
+    if (!r || !t) {
+        log_error("y_n_test: unexpected NULL passed");
+        return 0;
+    }
+    const char *typed = skip_space(r->answer);
+    const char *used = typed[0] ? typed : skip_space(r->default_answer);
+    if (used[0] == 'Y' || used[0] == 'y')
+        r->flag = 1;
+    else if (used[0] == 'N' || used[0] == 'n')
+        r->flag = 0;
+    else
+        return 0;
+    if (typed[0]) text_copy(r->default_answer, r->answer, TEXT_PATH_SIZE);
+    return 1;
+}
+
+/* The reason a directory could not be made.  mkdir_path leaves no error
+ * state behind, so one plain attempt on the directory itself asks again;
+ * 0 means it is there after all. */
+static int creation_error(const char *dir)
+{
+    char one[TEXT_PATH_SIZE];
+    text_copy(one, dir, sizeof one);
+    size_t n = strlen(one);
+    if (n > 1 && one[n - 1] == '\\') one[n - 1] = '\0';
+    errno = 0;
+    if (plat_mkdir(one) == 0 || errno == EEXIST) return 0;
+    return errno ? errno : EIO;
+}
+
+static void refuse_long_name(const char *who, const char *dir)
+{
+    log_error("%s: directory name too long: %s", who, dir);
+    plat_printf("\n%s: directory name too long: %s\n", who, dir);
+}
+
+int directory_test(question_rec *r, question_table *t)
+{
+    if (!r || !t) {
+        log_error("directory_test: unexpected NULL passed");
+        return 0;
+    }
+    char value[TEXT_PATH_SIZE];
+    const char *typed = skip_space(r->answer);
+    text_copy(value, typed[0] ? typed : r->default_answer, sizeof value);
+    if (!probe_fits(value)) {
+        refuse_long_name("directory_test", value); /* never probe a cut path */
+        return 0;
+    }
+    if (!ends_with_backslash(value)) text_append(value, "\\", sizeof value);
+    text_copy(r->default_answer, value, TEXT_PATH_SIZE);
+
+    if (dir_exists(value) == 1) return 1;
+    errno = 0;
+    if (mkdir_path(value, 1) != 0) return 1;
+    int err = errno ? errno : creation_error(value);
+    if (err == 0) return 1;
+    plat_printf("\nERROR: could not create directory %s: %s\n", value, strerror(err));
+    return 0;
+}
+
+int none_test(question_rec *r, question_table *t)
+{
+    if (!r || !t) {
+        log_error("none_test: unexpected NULL passed");
+        return 0;
+    }
+    const char *typed = skip_space(r->answer);
+    if (typed[0]) text_copy(r->default_answer, typed, TEXT_PATH_SIZE);
+    return 1;
+}
+
+/* Turns a URL path (its leading "/" already gone) into a directory path:
+ * "/" before a name becomes "\", a final "/" goes, "//" ends the path. */
+static void url_to_path(char *s)
+{
+    for (char *p = s; *p; p++) {
+        if (*p != '/') continue;
+        if (p[1] == '/' || p[1] == '\0') {
+            *p = '\0';
+            return;
+        }
+        *p = '\\';
+    }
+}
+
+int relative_test(question_rec *r, const char *base, question_table *t)
+{
+    if (!r || !t) {
+        log_error("relative_test: unexpected NULL passed");
+        return 0;
+    }
+    const char *url = skip_space(r->answer)[0] ? r->answer : r->default_answer;
+    char path[TEXT_PATH_SIZE];
+    text_copy(path, url[0] == '/' ? url + 1 : url, sizeof path);
+    url_to_path(path);
+
+    const char *root = base ? base : "";
+    if (strlen(root) + strlen(path) >= (size_t)TEXT_PATH_SIZE) {
+        char shown[TEXT_LINE_SIZE];
+        snprintf(shown, sizeof shown, "%s%s", root, path);
+        refuse_long_name("relative_test", shown); /* the record keeps its URL */
+        return 0;
+    }
+    if (url != r->default_answer) text_copy(r->default_answer, url, TEXT_PATH_SIZE);
+
+    question_rec scratch = {};
+    text_copy(scratch.answer, root, TEXT_PATH_SIZE);
+    text_append(scratch.answer, path, TEXT_PATH_SIZE);
+    return directory_test(&scratch, t);
+}
+
+/* ---- the probe ---- */
+
+/* The probe name of one try: tempfile, then tempfile.001 and on. */
+static void probe_name(char *buf, const char *dir, int attempt)
+{
+    if (attempt == 0)
+        snprintf(buf, TEXT_PATH_SIZE, "%s%s", dir, PROBE_BASE);
+    else
+        snprintf(buf, TEXT_PATH_SIZE, "%s%s.%03d", dir, PROBE_BASE, attempt);
+}
+
+int dir_exists(const char *path)
+{
+    if (!path) {
+        log_error("dir_exists: unexpected NULL passed");
+        return 0;
+    }
+    if (!probe_fits(path)) return 0;
+    char dir[TEXT_PATH_SIZE], probe[TEXT_PATH_SIZE];
+    text_copy(dir, path, sizeof dir);
+    if (!ends_with_backslash(dir)) text_append(dir, "\\", sizeof dir);
+    /* exclusive creation: a file the administrator keeps there is never
+     * opened, let alone deleted */
+    for (int attempt = 0; attempt < PROBE_TRIES; attempt++) {
+        probe_name(probe, dir, attempt);
+        errno = 0;
+        FILE *f = plat_fopen(probe, "wx");
+        if (f) {
+            plat_fclose(f);
+            plat_remove(probe);
+            return 1;
+        }
+        if (errno != EEXIST) return 0;
+    }
+    return 0;
+}
+
+/* ---- asking ---- */
+
+/* Runs the validator of the record's mode: 1 accepted, 0 rejected, -1 for
+ * a mode that has none. */
+static int validate(question_rec *r, question_table *t)
+{
+    switch (r->mode) {
+    case QMODE_YN: return y_n_test(r, t);
+    case QMODE_DIRECTORY: return directory_test(r, t);
+    case QMODE_RELATIVE: return relative_test(r, t->q[Q_WWWROOT].default_answer, t);
+    case QMODE_NONE: return none_test(r, t);
+    default: return -1;
+    }
+}
+
+int question(int index, question_table *t)
+{
+    if (!t) {
+        log_error("question: unexpected NULL passed");
+        return 0;
+    }
+    if (index < 0 || index >= Q_COUNT) {
+        log_error("question: invalid index %d passed", index);
+        return 0;
+    }
+    question_rec *r = &t->q[index];
+    for (;;) {
+        plat_printf("%s [%s]: ", r->prompt ? r->prompt : "", r->default_answer);
+        plat_discard_typeahead();
+        read_answer(r->answer, TEXT_PATH_SIZE, question_tag(index));
+        strip_line_end(r->answer);
+        if (check_special_answer(r->answer, index)) continue;
+        int verdict = validate(r, t);
+        if (verdict == 1) return 1;
+        if (verdict < 0) {
+            plat_out("question: invalid mode passed");
+            log_error("question: invalid mode passed");
+            return 0;
+        }
+    }
+}

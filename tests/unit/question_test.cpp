@@ -1,0 +1,434 @@
+// Prompting engine: the validators on their own, and question() driven by
+// scripted standard input in a child process (quitting and the end of
+// input end the process), with the console text and the table checked.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <sys/mman.h>
+#include <sys/wait.h>
+
+#include "installer/table.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "questions/question.h"
+#include "test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using tu::read_file;
+using tu::write_file;
+
+// A scratch tree that is both the current directory and QUILLOR_ROOT, so
+// rooted installer paths such as "\web\" land inside it.
+class ScratchTree : public ::testing::Test {
+protected:
+    tu::Scratch scratch;
+    fs::path dir{scratch.dir};
+
+    // Console text written while fn runs.
+    static std::string console_of(const std::function<void()> &fn)
+    {
+        tu::CapturedOutput out;
+        fn();
+        return out.text();
+    }
+};
+
+question_rec record(int mode, const char *def, const char *typed)
+{
+    question_rec r{};
+    r.prompt = "Prompt?";
+    r.mode = mode;
+    snprintf(r.default_answer, sizeof r.default_answer, "%s", def);
+    snprintf(r.answer, sizeof r.answer, "%s", typed);
+    return r;
+}
+
+question_table dummy_table;
+
+/* ---- y_n_test ---- */
+
+TEST(YesNoTest, EmptyOrBlankAnswerTakesTheDefaultsFirstLetter)
+{
+    question_rec r = record(QMODE_YN, "y", "");
+    EXPECT_EQ(y_n_test(&r, &dummy_table), 1);
+    EXPECT_EQ(r.flag, 1);
+    EXPECT_STREQ(r.default_answer, "y");
+
+    r = record(QMODE_YN, "no", " \t");
+    r.flag = 1;
+    EXPECT_EQ(y_n_test(&r, &dummy_table), 1);
+    EXPECT_EQ(r.flag, 0);
+    EXPECT_STREQ(r.default_answer, "no");
+}
+
+TEST(YesNoTest, OnlyTheFirstNonBlankLetterCounts)
+{
+    for (const char *yes : {" y", "yes", "Yup", "Y"}) {
+        question_rec r = record(QMODE_YN, "n", yes);
+        EXPECT_EQ(y_n_test(&r, &dummy_table), 1) << yes;
+        EXPECT_EQ(r.flag, 1) << yes;
+        EXPECT_STREQ(r.default_answer, yes); // stored as typed
+    }
+    question_rec r = record(QMODE_YN, "y", "nope");
+    r.flag = 1;
+    EXPECT_EQ(y_n_test(&r, &dummy_table), 1);
+    EXPECT_EQ(r.flag, 0);
+}
+
+TEST(YesNoTest, OtherAnswersAreRejectedLeavingFlagAndDefault)
+{
+    for (const char *bad : {"ja", "1", "q", "?x"}) {
+        question_rec r = record(QMODE_YN, "y", bad);
+        r.flag = 1;
+        EXPECT_EQ(y_n_test(&r, &dummy_table), 0) << bad;
+        EXPECT_EQ(r.flag, 1) << bad;
+        EXPECT_STREQ(r.default_answer, "y") << bad;
+    }
+}
+
+TEST(YesNoTest, BlankDefaultStoredEarlierStillCounts)
+{
+    question_rec r = record(QMODE_YN, " y", ""); // " y" was accepted before
+    EXPECT_EQ(y_n_test(&r, &dummy_table), 1);
+    EXPECT_EQ(r.flag, 1);
+}
+
+/* ---- none_test ---- */
+
+TEST(NoneTest, AcceptsAnyTextFromItsFirstNonBlank)
+{
+    question_rec r = record(QMODE_NONE, "old", "  news.example.org ");
+    EXPECT_EQ(none_test(&r, &dummy_table), 1);
+    EXPECT_STREQ(r.default_answer, "news.example.org ");
+
+    r = record(QMODE_NONE, "old", "q");
+    EXPECT_EQ(none_test(&r, &dummy_table), 1);
+    EXPECT_STREQ(r.default_answer, "q");
+
+    r = record(QMODE_NONE, "old", " ");
+    EXPECT_EQ(none_test(&r, &dummy_table), 1);
+    EXPECT_STREQ(r.default_answer, "old");
+}
+
+TEST(Validators, NullRecordOrTableIsRefusedAndLogged)
+{
+    tu::Scratch scratch;
+    tu::TestLog log;
+    question_rec r = record(QMODE_YN, "y", "");
+    EXPECT_EQ(y_n_test(nullptr, &dummy_table), 0);
+    EXPECT_EQ(y_n_test(&r, nullptr), 0);
+    EXPECT_EQ(directory_test(nullptr, &dummy_table), 0);
+    EXPECT_EQ(relative_test(&r, "\\", nullptr), 0);
+    EXPECT_EQ(none_test(nullptr, &dummy_table), 0);
+    EXPECT_EQ(dir_exists(nullptr), 0);
+    EXPECT_EQ(question(0, nullptr), 0);
+
+    for (const char *who : {"y_n_test", "directory_test", "relative_test", "none_test", "dir_exists",
+                            "question"})
+        EXPECT_NE(log.text().find(std::string(who) + ": unexpected NULL passed"), std::string::npos) << who;
+}
+
+/* ---- dir_exists ---- */
+
+using DirExists = ScratchTree;
+
+TEST_F(DirExists, WritableDirectoryIsFoundAndLeftAsItWas)
+{
+    fs::create_directory(dir / "web");
+    EXPECT_EQ(dir_exists("\\web\\"), 1);
+    EXPECT_EQ(dir_exists("\\web"), 1);
+    EXPECT_TRUE(fs::is_empty(dir / "web"));
+}
+
+TEST_F(DirExists, AnExistingTempfileSurvivesTheProbe)
+{
+    fs::create_directory(dir / "web");
+    write_file(dir / "web" / "tempfile", "administrator's notes");
+    EXPECT_EQ(dir_exists("\\web\\"), 1);
+    EXPECT_EQ(read_file(dir / "web" / "tempfile"), "administrator's notes");
+    int entries = 0;
+    for (auto &e : fs::directory_iterator(dir / "web")) entries += e.exists();
+    EXPECT_EQ(entries, 1); // the probe removed only its own file
+}
+
+TEST_F(DirExists, MissingOrUnwritableDirectoryIsNotFound)
+{
+    EXPECT_EQ(dir_exists("\\nowhere\\"), 0);
+    write_file(dir / "plain", "x");
+    EXPECT_EQ(dir_exists("\\plain\\"), 0);
+    EXPECT_EQ(dir_exists(std::string(TEXT_PATH_SIZE - 5, 'd').c_str()), 0);
+}
+
+/* ---- directory_test ---- */
+
+using DirectoryTest = ScratchTree;
+
+TEST_F(DirectoryTest, AnswerWithoutBackslashIsStoredWithOneAndCreatedWithParents)
+{
+    question_rec r = record(QMODE_DIRECTORY, "\\inetpub\\scripts\\", "  \\web\\cgi\\bin");
+    std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 1); });
+    EXPECT_STREQ(r.default_answer, "\\web\\cgi\\bin\\");
+    EXPECT_TRUE(fs::is_directory(dir / "web" / "cgi" / "bin"));
+    EXPECT_TRUE(fs::is_empty(dir / "web" / "cgi" / "bin"));
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(DirectoryTest, EmptyAnswerProbesTheDefault)
+{
+    fs::create_directories(dir / "quillor");
+    write_file(dir / "quillor" / "tempfile", "keep");
+    question_rec r = record(QMODE_DIRECTORY, "\\quillor", "");
+    EXPECT_EQ(directory_test(&r, &dummy_table), 1);
+    EXPECT_STREQ(r.default_answer, "\\quillor\\");
+    EXPECT_EQ(read_file(dir / "quillor" / "tempfile"), "keep");
+}
+
+TEST_F(DirectoryTest, DirectoryThatCannotBeCreatedIsRejectedWithTheReason)
+{
+    write_file(dir / "file.txt", "x");
+    question_rec r = record(QMODE_DIRECTORY, "\\old\\", "\\file.txt\\sub");
+    std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 0); });
+    EXPECT_STREQ(r.default_answer, "\\file.txt\\sub\\"); // shown at the next prompt
+    EXPECT_EQ(out, std::string("\nERROR: could not create directory \\file.txt\\sub\\: ") +
+                       strerror(ENOTDIR) + "\n");
+}
+
+TEST_F(DirectoryTest, NameWithNoRoomForTheProbeIsRefusedUnprobed)
+{
+    std::string longest(TEXT_PATH_SIZE - 1, 'd');
+    longest[0] = '\\';
+    question_rec r = record(QMODE_DIRECTORY, "\\old\\", longest.c_str());
+    std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 0); });
+    EXPECT_STREQ(r.default_answer, "\\old\\");
+    EXPECT_NE(out.find("directory_test: directory name too long"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+/* ---- relative_test ---- */
+
+using RelativeTest = ScratchTree;
+
+TEST_F(RelativeTest, UrlIsProbedUnderTheBaseWhileTheRecordKeepsTheUrl)
+{
+    question_rec r = record(QMODE_RELATIVE, "/old", "/qlimg");
+    EXPECT_EQ(relative_test(&r, "\\inetpub\\wwwroot\\", &dummy_table), 1);
+    EXPECT_STREQ(r.default_answer, "/qlimg");
+    EXPECT_TRUE(fs::is_directory(dir / "inetpub" / "wwwroot" / "qlimg"));
+}
+
+TEST_F(RelativeTest, SlashesBecomeBackslashesAndDoubleSlashEndsThePath)
+{
+    question_rec r = record(QMODE_RELATIVE, "/qlimg", "/pics/small/");
+    EXPECT_EQ(relative_test(&r, "\\www\\", &dummy_table), 1);
+    EXPECT_TRUE(fs::is_directory(dir / "www" / "pics" / "small"));
+
+    r = record(QMODE_RELATIVE, "/qlimg", "a//b");
+    EXPECT_EQ(relative_test(&r, "\\www2\\", &dummy_table), 1);
+    EXPECT_STREQ(r.default_answer, "a//b");
+    EXPECT_TRUE(fs::is_directory(dir / "www2" / "a"));
+    EXPECT_FALSE(fs::exists(dir / "www2" / "a" / "b"));
+}
+
+TEST_F(RelativeTest, BaseAndUrlTooLongTogetherAreRefusedUnprobed)
+{
+    std::string base = "\\" + std::string(400, 'b') + "\\";
+    std::string url = "/" + std::string(200, 'u');
+    question_rec r = record(QMODE_RELATIVE, "/qlimg", url.c_str());
+    std::string out = console_of([&] { EXPECT_EQ(relative_test(&r, base.c_str(), &dummy_table), 0); });
+    EXPECT_STREQ(r.default_answer, "/qlimg");
+    EXPECT_NE(out.find("relative_test: directory name too long"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+/* ---- question, driven by scripted input ---- */
+
+struct child_result {
+    int exit_code = -1; // exit status, or -1 when killed
+    std::string console;
+};
+
+log_record child_log;
+
+void report_log_state()
+{
+    fputs(child_log.file ? "[log open]" : "[log closed]", stdout);
+}
+
+// The table lives in shared memory so that the parent sees what the child's
+// question() stored.  A body that returns ends the child with 100 + result.
+class QuestionDriver : public ScratchTree {
+protected:
+    question_table *t = nullptr;
+
+    void SetUp() override
+    {
+        ScratchTree::SetUp();
+        void *mem = mmap(nullptr, sizeof(question_table), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(mem, MAP_FAILED);
+        t = static_cast<question_table *>(mem);
+        table_init(t);
+    }
+    void TearDown() override
+    {
+        munmap(t, sizeof(question_table));
+        ScratchTree::TearDown();
+    }
+
+    child_result run(const std::string &input, const std::function<int()> &body)
+    {
+        write_file(dir / "stdin.txt", input);
+        fflush(stdout);
+        fflush(stderr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (!freopen((dir / "stdin.txt").c_str(), "r", stdin) ||
+                !freopen((dir / "console.txt").c_str(), "w", stdout))
+                _exit(90);
+            log_init(&child_log);
+            log_open(&child_log, "", "install.log");
+            log_set_level(&child_log, 2);
+            log_make_current(&child_log);
+            atexit(report_log_state);
+            int r = body();
+            fflush(stdout);
+            _exit(100 + r);
+        }
+        child_result res;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (WIFEXITED(status)) res.exit_code = WEXITSTATUS(status);
+        res.console = read_file(dir / "console.txt");
+        return res;
+    }
+    std::string log_text() { return read_file(dir / "install.log"); }
+};
+
+const std::string WORKAREA_PROMPT = "Have you set up a workarea directory? [n]: ";
+
+TEST_F(QuestionDriver, EmptyLineAcceptsTheDefault)
+{
+    t->q[Q_WORKAREA_TRUE].flag = 1;
+    child_result r = run("\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+    EXPECT_EQ(r.exit_code, 101);
+    EXPECT_EQ(r.console, WORKAREA_PROMPT);
+    EXPECT_EQ(t->q[Q_WORKAREA_TRUE].flag, 0);
+    EXPECT_STREQ(t->q[Q_WORKAREA_TRUE].default_answer, "n");
+}
+
+TEST_F(QuestionDriver, LeadingBlankYesIsAccepted)
+{
+    child_result r = run(" y\r\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+    EXPECT_EQ(r.exit_code, 101);
+    EXPECT_EQ(t->q[Q_WORKAREA_TRUE].flag, 1);
+    EXPECT_STREQ(t->q[Q_WORKAREA_TRUE].default_answer, " y");
+}
+
+TEST_F(QuestionDriver, RejectedAnswersAskAgainWithTheSameDefault)
+{
+    child_result r = run("ja\n1\nyes\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+    EXPECT_EQ(r.exit_code, 101);
+    EXPECT_EQ(r.console, WORKAREA_PROMPT + WORKAREA_PROMPT + WORKAREA_PROMPT);
+    EXPECT_EQ(t->q[Q_WORKAREA_TRUE].flag, 1);
+    EXPECT_STREQ(t->q[Q_WORKAREA_TRUE].default_answer, "yes");
+}
+
+TEST_F(QuestionDriver, QuitDeclinedAsksTheQuestionAgain)
+{
+    child_result r = run("Q\nno\n\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+    EXPECT_EQ(r.exit_code, 101);
+    EXPECT_EQ(r.console, WORKAREA_PROMPT + "Do you really want to exit? [y]:" + WORKAREA_PROMPT);
+}
+
+TEST_F(QuestionDriver, QuitConfirmedByEmptyLineSaysGoodbyeAfterClosingTheLog)
+{
+    child_result r = run("Q\n\n", [&] {
+        question(Q_WORKAREA_TRUE, t);
+        plat_out("[returned]");
+        return 0;
+    });
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.console, WORKAREA_PROMPT + "Do you really want to exit? [y]:\nGoodbye :-)\n[log closed]");
+}
+
+TEST_F(QuestionDriver, HelpIsShownBetweenLineEndsAndTheQuestionAskedAgain)
+{
+    write_file(dir / "install.hlp", "[WORKAREA_TRUE]\r\n\tSay y if you have one.\r\n\r\n[WORKAREA]\r\nx\r\n");
+    child_result r = run("?\n\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+    EXPECT_EQ(r.exit_code, 101);
+    EXPECT_EQ(r.console, WORKAREA_PROMPT + "\nSay y if you have one.\n\n" + WORKAREA_PROMPT);
+    EXPECT_STREQ(t->q[Q_WORKAREA_TRUE].default_answer, "n");
+}
+
+TEST_F(QuestionDriver, MissingHelpFileSaysNoHelpAndAsksAgain)
+{
+    child_result r = run("?\n\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+    EXPECT_EQ(r.exit_code, 101);
+    EXPECT_EQ(r.console, WORKAREA_PROMPT + "\nNo specific help is available for this question.\n" + WORKAREA_PROMPT);
+}
+
+TEST_F(QuestionDriver, EndOfInputAtAQuestionStopsTheRun)
+{
+    child_result r = run("ja\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+    EXPECT_EQ(r.exit_code, EXIT_END_OF_INPUT);
+    EXPECT_EQ(r.console, WORKAREA_PROMPT + WORKAREA_PROMPT + "\nEnd of input, Quillor Install stopped\n[log closed]");
+    EXPECT_NE(log_text().find("end of input at WORKAREA_TRUE, installer stopped"), std::string::npos);
+    EXPECT_EQ(t->q[Q_WORKAREA_TRUE].flag, 0);
+}
+
+TEST_F(QuestionDriver, EndOfInputAtTheQuitConfirmationStopsTheRun)
+{
+    child_result r = run("Q\n", [&] { return question(Q_CHANGE, t); });
+    EXPECT_EQ(r.exit_code, EXIT_END_OF_INPUT);
+    EXPECT_NE(r.console.find("exit? [y]:\nEnd of input, Quillor Install stopped\n[log closed]"), std::string::npos);
+    EXPECT_EQ(r.console.find("Goodbye"), std::string::npos);
+    EXPECT_NE(log_text().find("end of input at CHANGE, installer stopped"), std::string::npos);
+}
+
+TEST_F(QuestionDriver, OverLongLineIsOneAnswerCutAt511Characters)
+{
+    std::string line(600, 'x');
+    child_result r = run(line + "\nexample.org\n", [&] {
+        return question(Q_NEWSHOST, t) + question(Q_DOMAIN, t);
+    });
+    EXPECT_EQ(r.exit_code, 102);
+    EXPECT_EQ(std::string(t->q[Q_NEWSHOST].default_answer), std::string(TEXT_PATH_SIZE - 1, 'x'));
+    EXPECT_STREQ(t->q[Q_DOMAIN].default_answer, "example.org");
+}
+
+TEST_F(QuestionDriver, DirectoryAnswerIsStoredWithBackslashAndCreated)
+{
+    child_result r = run("\\web\\cgi\n", [&] { return question(Q_SCRIPTS, t); });
+    EXPECT_EQ(r.exit_code, 101);
+    EXPECT_STREQ(t->q[Q_SCRIPTS].default_answer, "\\web\\cgi\\");
+    EXPECT_TRUE(fs::is_directory(dir / "web" / "cgi"));
+}
+
+TEST_F(QuestionDriver, RelativeUrlIsCreatedUnderTheWebRootAnswer)
+{
+    child_result r = run("\\site\\root\n\n", [&] {
+        return question(Q_WWWROOT, t) + question(Q_QLIMG, t);
+    });
+    EXPECT_EQ(r.exit_code, 102);
+    EXPECT_STREQ(t->q[Q_WWWROOT].default_answer, "\\site\\root\\");
+    EXPECT_STREQ(t->q[Q_QLIMG].default_answer, "/qlimg");
+    EXPECT_TRUE(fs::is_directory(dir / "site" / "root" / "qlimg"));
+}
+
+TEST_F(QuestionDriver, RecordWithoutAValidatorIsRefused)
+{
+    t->q[Q_USER].mode = 7;
+    child_result r = run("y\n", [&] { return question(Q_USER, t); });
+    EXPECT_EQ(r.exit_code, 100);
+    EXPECT_NE(r.console.find("question: invalid mode passed"), std::string::npos);
+    EXPECT_NE(log_text().find("question: invalid mode passed"), std::string::npos);
+}
+
+} // namespace
