@@ -1,0 +1,438 @@
+/* Virtual ini ("VINI"): reads a configuration file and answers lookups.
+ *
+ * One pass over the file turns its lines into key-and-value entries:
+ * first-column comments are skipped, " /" and "\n" at the end of a value
+ * continue it on the next line, host sections keep only the lines meant for
+ * one virtual host, and a value "|file" stands for the lines of that file.
+ * Declared keys go to the embedded settings list with its change rules;
+ * every other key is kept here with exactly one value.  Writing the file
+ * back is not done here.
+ */
+#include "config/vini.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "text/text.h"
+
+constexpr int VINI_LINE_SIZE = VINI_LINE_MAX + 1;    /* line buffer, terminator included */
+constexpr int VINI_VALUE_SIZE = VINI_VALUE_LINE + 1; /* value-file line buffer */
+constexpr int VINI_UNDECLARED_STEP = 10;
+
+enum { MARK_NONE, MARK_JOIN, MARK_NEWLINE }; /* " /" and "\n" line ends */
+
+/* One entry while its lines are gathered. */
+struct entry {
+    char *key;
+    char *value; /* heap, grows with each continuation line */
+    size_t length;
+    int pending; /* marker of the last line, waiting for the next one */
+};
+
+/* Host-section state of one load. */
+struct host_state {
+    const char *keyword; /* null: no sections */
+    char *host;          /* heap copy; null when absent */
+    int from_env;
+    int active;
+};
+
+/* ---- small helpers ---- */
+
+static void require_init(const vini *v)
+{
+    if (v->marker != VINI_MAGIC) {
+        perror("Error Using virtual ini before Init\n");
+        exit(1);
+    }
+}
+
+static char *copy_text(const char *s)
+{
+    if (!s)
+        return nullptr;
+    size_t n = strlen(s) + 1;
+    char *copy = (char *)malloc(n);
+    if (copy)
+        memcpy(copy, s, n);
+    return copy;
+}
+
+static int is_blank(char c) { return c == ' ' || c == '\t'; }
+
+static const char *skip_blanks(const char *s)
+{
+    while (is_blank(*s))
+        s++;
+    return s;
+}
+
+/* Length of s without trailing blanks, carriage returns and line feeds. */
+static size_t trimmed_length(const char *s)
+{
+    size_t n = strlen(s);
+    while (n > 0 && (is_blank(s[n - 1]) || s[n - 1] == '\r' || s[n - 1] == '\n'))
+        n--;
+    return n;
+}
+
+/* ---- undeclared settings ---- */
+
+static vini_setting *new_setting(vini *v, const char *key, const char *value)
+{
+    vini_setting *rec = (vini_setting *)malloc(sizeof(vini_setting));
+    char *copy = copy_text(value);
+    char *name = copy_text(key);
+    if (!rec || !copy || !name) {
+        free(rec);
+        free(copy);
+        free(name);
+        return nullptr;
+    }
+    rec->name = name;
+    static_init(&rec->values, v->settings.error);
+    if (static_add(&rec->values, copy) < 0) {
+        free(copy);
+        free(name);
+        free(rec);
+        return nullptr;
+    }
+    return rec;
+}
+
+static void free_setting(vini_setting *rec)
+{
+    static_free(&rec->values);
+    free(rec->name);
+    free(rec);
+}
+
+/* ---- storing an entry ---- */
+
+/* Stores each line of a value file; 0 when the file cannot be opened. */
+static int read_value_file(vini *v, int index, const char *key, const char *path)
+{
+    FILE *f = plat_fopen(path, "rb");
+    if (!f)
+        return 0;
+    char line[VINI_VALUE_SIZE];
+    while (plat_fgets(line, VINI_VALUE_SIZE, f)) {
+        size_t n = strlen(line);
+        while (n > 0 && (line[n - 1] == '\r' || line[n - 1] == '\n'))
+            line[--n] = '\0';
+        if (index >= 0)
+            vini_add_value(v, index, line);
+        else
+            vini_set(v, key, line);
+    }
+    plat_fclose(f);
+    return 1;
+}
+
+static void store_entry(vini *v, const char *key, const char *value)
+{
+    int index = ini_find(&v->settings, key);
+    int names_file = value[0] == '|' && value[1] != '\0';
+    if (index >= 0) {
+        int from_file = v->settings.table[index].flags & INI_FROM_FILE;
+        if (!(names_file && from_file && read_value_file(v, index, key, value + 1)))
+            vini_add_value(v, index, value);
+    } else if (!(names_file && read_value_file(v, -1, key, value + 1))) {
+        vini_set(v, key, value);
+    }
+}
+
+/* Applies the host-section lines and stores the entries that are selected. */
+static void handle_entry(vini *v, host_state *hs, const char *key, const char *value)
+{
+    if (hs->keyword) {
+        if (hs->from_env && text_compare_nocase(key, "vhost_match") == 0) {
+            free(hs->host);
+            hs->host = copy_text(getenv(value));
+            if (!hs->host)
+                ini_log_debug(&v->settings, "vhost_match, no value found. All host lines ignored");
+            return;
+        }
+        if (text_compare_nocase(key, hs->keyword) == 0) {
+            hs->active = hs->host && text_compare_nocase(hs->host, value) == 0;
+            return;
+        }
+        if (text_compare_nocase(key, "vend") == 0) {
+            hs->active = 1;
+            return;
+        }
+    }
+    if (hs->active)
+        store_entry(v, key, value);
+}
+
+/* ---- gathering an entry ---- */
+
+static void append_value(entry *e, const char *text, size_t n)
+{
+    char *grown = (char *)realloc(e->value, e->length + n + 1);
+    if (!grown)
+        return; /* keep what was gathered */
+    memcpy(grown + e->length, text, n);
+    e->length += n;
+    grown[e->length] = '\0';
+    e->value = grown;
+}
+
+/* Adds one line's text (leading blanks already skipped) to the value and
+ * returns the marker it ends in, which is left out of the value. */
+static int gather(entry *e, const char *text)
+{
+    size_t n = trimmed_length(text);
+    int marker = MARK_NONE;
+    if (n >= 2 && text[n - 2] == ' ' && text[n - 1] == '/')
+        marker = MARK_JOIN;
+    else if (n >= 2 && text[n - 2] == '\\' && text[n - 1] == 'n')
+        marker = MARK_NEWLINE;
+    if (marker != MARK_NONE)
+        n -= 2;
+    if (e->pending == MARK_NEWLINE)
+        append_value(e, "\n", 1);
+    append_value(e, text, n);
+    e->pending = marker;
+    return marker;
+}
+
+/* Starts an entry from a line; 0 when no key could be kept. */
+static int start_entry(entry *e, const char *line)
+{
+    e->key = vini_first_word(line);
+    if (!e->key)
+        return 0;
+    const char *s = skip_blanks(line);
+    while (*s && !is_blank(*s))
+        s++; /* the key and anything glued to it */
+    e->value = nullptr;
+    e->length = 0;
+    e->pending = MARK_NONE;
+    append_value(e, "", 0);
+    gather(e, skip_blanks(s));
+    return 1;
+}
+
+/* Adds a continuation line; 0 when the entry ends without it. */
+static int continue_entry(entry *e, const char *line)
+{
+    const char *text = skip_blanks(line);
+    if (trimmed_length(text) == 0)
+        return 0; /* blank line ends the entry; the pending " /" or line feed is dropped */
+    return gather(e, text) != MARK_NONE;
+}
+
+static void finish_entry(vini *v, host_state *hs, entry *e)
+{
+    handle_entry(v, hs, e->key, e->value ? e->value : "");
+    free(e->key);
+    free(e->value);
+    e->key = nullptr;
+    e->value = nullptr;
+    e->length = 0;
+    e->pending = MARK_NONE;
+}
+
+static int starts_entry(const char *line)
+{
+    return line[0] != '#' && line[0] != '\r' && line[0] != '\n';
+}
+
+static void read_entries(vini *v, host_state *hs, FILE *f)
+{
+    char line[VINI_LINE_SIZE];
+    entry e = {};
+    while (plat_fgets(line, VINI_LINE_SIZE, f)) {
+        if (e.key) {
+            if (!continue_entry(&e, line))
+                finish_entry(v, hs, &e);
+        } else if (starts_entry(line) && start_entry(&e, line) && e.pending == MARK_NONE) {
+            finish_entry(v, hs, &e);
+        }
+    }
+    if (e.key)
+        finish_entry(v, hs, &e); /* ended inside a continuation: as at a blank line */
+}
+
+/* The host name comes from the caller, else from the web server's
+ * environment; a "vhost_match" line may replace the latter. */
+static void settle_host(host_state *hs, const char *keyword, const char *host)
+{
+    hs->keyword = (keyword && keyword[0]) ? keyword : nullptr;
+    hs->from_env = host == nullptr;
+    hs->host = copy_text(host ? host : getenv("SERVER_NAME"));
+    hs->active = 1;
+}
+
+static void config_path(char *path, const char *dir, const char *file)
+{
+    text_copy(path, path_join(dir, file), TEXT_PATH_SIZE);
+    if (!strchr(file, '.'))
+        text_append(path, ".ini", TEXT_PATH_SIZE);
+}
+
+/* ---- public operations ---- */
+
+char *vini_first_word(const char *line)
+{
+    if (!line)
+        return nullptr;
+    const char *s = skip_blanks(line);
+    size_t n = 0;
+    while (s[n] && !is_blank(s[n]) && s[n] != '\r' && s[n] != '\n')
+        n++;
+    char *key = (char *)malloc(n + 1);
+    if (!key)
+        return nullptr;
+    memcpy(key, s, n);
+    key[n] = '\0';
+    return key;
+}
+
+int vini_init(vini *v, report_fn error, report_fn debug)
+{
+    if (!v)
+        return 0;
+    memset(v, 0, sizeof *v);
+    ini_init(&v->settings, error, debug);
+    static_init(&v->undeclared, error);
+    static_set_step(&v->undeclared, VINI_UNDECLARED_STEP);
+    v->marker = VINI_MAGIC;
+    return 1;
+}
+
+ini_list *vini_set_table(vini *v, const ini_definition *table, const ini_fallback *fallbacks, int apply)
+{
+    if (!v)
+        return nullptr;
+    require_init(v);
+    ini_set_table(&v->settings, table, fallbacks, apply);
+    return &v->settings;
+}
+
+int vini_load(vini *v, const char *dir, const char *file, const char *keyword, const char *host)
+{
+    if (!v)
+        return 0;
+    require_init(v);
+    if (!file) {
+        ini_log_error(&v->settings, "vini_load: unexpected NULL passed");
+        return 0;
+    }
+    host_state hs = {};
+    settle_host(&hs, keyword, host);
+    char path[TEXT_PATH_SIZE];
+    config_path(path, dir, file);
+    ini_log_debug(&v->settings, "VINI: Loading {%.100s}", path);
+
+    FILE *f = plat_fopen(path, "r");
+    if (!f) {
+        ini_log_error(&v->settings, "Cannot open file '%.100s' {%s}", path, strerror(errno));
+        free(hs.host);
+        return 0;
+    }
+    ini_lock(&v->settings, 0);
+    read_entries(v, &hs, f);
+    plat_fclose(f);
+    if (hs.keyword)
+        vini_set(v, hs.keyword, hs.host); /* lets the caller see which host was used */
+    free(hs.host);
+    ini_lock(&v->settings, 1);
+    return 1;
+}
+
+const char *vini_get(vini *v, const char *key, int follow)
+{
+    if (!v)
+        return nullptr;
+    require_init(v);
+    int index = ini_find(&v->settings, key);
+    if (index >= 0)
+        return ini_get(&v->settings, index, follow);
+    int count = static_count(&v->undeclared);
+    for (int k = 0; k < count; k++) {
+        vini_setting *rec = (vini_setting *)static_get(&v->undeclared, k);
+        if (text_compare_nocase(rec->name, key) == 0)
+            return (const char *)static_get(&rec->values, 0);
+    }
+    return nullptr;
+}
+
+int vini_set(vini *v, const char *key, const char *value)
+{
+    if (!v)
+        return VINI_BAD_ARG;
+    require_init(v);
+    if (!key)
+        return VINI_BAD_ARG;
+    int index = ini_find(&v->settings, key);
+    if (index >= 0)
+        return ini_add_value(&v->settings, index, value);
+    if (!value || !value[0]) {
+        ini_log_debug(&v->settings, "VINI: Blank Setting for {%.100s} not added", key);
+        return VINI_BAD_ARG;
+    }
+    /* Copies first: key and value may be texts of the record about to go. */
+    vini_setting *rec = new_setting(v, key, value);
+    if (!rec)
+        return -2;
+    while (vini_remove(v, rec->name) == 1) {
+    }
+    int at = static_add(&v->undeclared, rec);
+    if (at < 0) {
+        free_setting(rec);
+        return at;
+    }
+    const char *stored = (const char *)static_get(&rec->values, 0);
+    ini_log_debug(&v->settings, "VINI: Settings changed {%.100s=%.100s}", rec->name, stored);
+    return at;
+}
+
+int vini_add_value(vini *v, int index, const char *value)
+{
+    if (!v)
+        return VINI_BAD_ARG;
+    require_init(v);
+    return ini_add_value(&v->settings, index, value);
+}
+
+int vini_remove(vini *v, const char *key)
+{
+    if (!v)
+        return 0;
+    require_init(v);
+    int index = ini_find(&v->settings, key);
+    if (index >= 0)
+        return ini_remove_value(&v->settings, index);
+    int removed = 0;
+    static_rewind(&v->undeclared);
+    while (vini_setting *rec = (vini_setting *)static_next(&v->undeclared)) {
+        if (text_compare_nocase(rec->name, key) != 0)
+            continue;
+        char *value = (char *)static_remove_current(&rec->values);
+        if (value) {
+            free(value);
+            removed = 1;
+        }
+        if (static_count(&rec->values) == 0) {
+            static_remove_current(&v->undeclared); /* the walk goes on with the next record */
+            free_setting(rec);
+        }
+    }
+    return removed;
+}
+
+int vini_free(vini *v)
+{
+    if (!v)
+        return 0;
+    require_init(v);
+    ini_clear(&v->settings);
+    while (vini_setting *rec = (vini_setting *)static_remove(&v->undeclared, 0))
+        free_setting(rec);
+    return 1;
+}
