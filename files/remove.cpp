@@ -1,0 +1,93 @@
+/* Tree removal.
+ *
+ * rmfile deletes, in one directory, the files and the whole subdirectories
+ * whose names match a mask (case-blind).  The mask chooses only at the top
+ * level: a matching subdirectory goes with everything in it.  It keeps no
+ * copy of what it deletes; callers that want backups copy first.  The log
+ * records each file really removed and each file that had to stay.
+ */
+#include "files/remove.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "files/tree.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "text/text.h"
+
+/* Empties and removes one listed subdirectory (name ends with a backslash). */
+static void remove_subdir(const char *dir, const char *name)
+{
+    size_t size = strlen(dir) + strlen(name) + 2;
+    char *path = static_cast<char *>(malloc(size));
+    if (!path) return;
+    text_copy(path, dir, (int)size);
+    size_t len = strlen(path);
+    if (len == 0 || path[len - 1] != '\\') text_append(path, "\\", (int)size);
+    text_append(path, name, (int)size);
+    len = strlen(path);
+    if (path[len - 1] != '\\') text_append(path, "\\", (int)size);
+    rmfile(path, "*");
+    plat_rmdir(path);            /* stays when something inside stayed */
+    free(path);
+}
+
+/* Deletes one listed file and logs what really happened. */
+static void remove_one_file(const char *dir, const char *name)
+{
+    char path[TEXT_LINE_SIZE];
+    if (!path_join_raw(path, TEXT_LINE_SIZE, dir, name)) {
+        log_error("rmfile: could not remove %s%s {%d=%s}", dir, name, ENAMETOOLONG, strerror(ENAMETOOLONG));
+        return;
+    }
+    errno = 0;
+    int removed = plat_remove(path) == 0;
+    int err = errno;
+    plat_out(".");
+    plat_progress();
+    if (removed)
+        log_info("removed file %s", path);
+    else
+        log_error("rmfile: could not remove %s {%d=%s}", path, err, strerror(err));
+}
+
+/* Frees a name list after handing each name to action. */
+static void for_each_name(static_list *names, const char *dir, void (*action)(const char *, const char *))
+{
+    static_rewind(names);
+    for (char *name; (name = static_cast<char *>(static_next(names)));)
+        action(dir, name);
+    static_free(names);
+}
+
+/* The directory the files are listed and removed in: dir, or the
+ * subdirectory a mask's own directory part names.  False when that path
+ * would not fit whole (a shortened path could name some other directory). */
+static int removal_base(char *base, const char *dir, const char *pattern)
+{
+    if (strlen(dir) + strlen(pattern) + 2 > (size_t)TEXT_PATH_SIZE) return 0;
+    const char *part = strchr(pattern, '\\') ? dir_part(path_join(dir, pattern)) : nullptr;
+    text_copy(base, part ? part : dir, TEXT_PATH_SIZE);
+    return 1;
+}
+
+int rmfile(const char *dir, const char *pattern)
+{
+    if (!pattern) {
+        log_error("rmfile: unexpected NULL passed");
+        plat_out("\nrmfile: unexpected NULL passed\n");
+        return 0;
+    }
+    if (!dir) dir = ".\\";
+    char base[TEXT_PATH_SIZE], mask[TEXT_PATH_SIZE];
+    if (!removal_base(base, dir, pattern)) return 1;  /* nothing can be listed */
+    text_copy(mask, base_name(pattern, 0), TEXT_PATH_SIZE);
+    static_list names;
+    dir_walk(&names, base, mask, WALK_DIRS | WALK_NAMES, 0);
+    for_each_name(&names, base, remove_subdir);
+    dir_walk(&names, base, mask, WALK_FILES | WALK_NAMES, 0);
+    for_each_name(&names, base, remove_one_file);
+    return 1;
+}

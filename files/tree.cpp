@@ -1,0 +1,358 @@
+/* Directory creation, tree walk and copy.
+ *
+ * The installer moves its files by pattern: it creates directories with
+ * their parents, lists what a mask selects below a directory (breadth-first,
+ * case-blind) and copies those entries into another directory, keeping the
+ * relative layout.  Every file operation goes through the platform layer.
+ * A copy is written to a temporary file beside the target and renamed over
+ * it only once every byte is safely on disk, so a failed copy never leaves
+ * a damaged or truncated target behind.  Removal lives in remove.cpp.
+ */
+#include "files/tree.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "files/wild.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "text/text.h"
+
+constexpr int MKDIR_NAME_SIZE = 1024;   /* directory made without parents */
+constexpr int DRIVE_PREFIX = 3;         /* "C:\" is never created */
+constexpr int WALK_PROGRESS_STEP = 50;  /* directories between progress lines */
+constexpr int WALK_NAME_CHARS = TEXT_PATH_SIZE - 1; /* bare file names */
+constexpr int TEMP_TRIES = 100;         /* names tried for a copy's temporary file */
+constexpr int TEMP_NAME_SIZE = 64;      /* "~qcp<pid>_<n>.tmp" */
+
+/* ---- small helpers ---- */
+
+static char *heap_copy(const char *s)
+{
+    size_t size = strlen(s) + 1;
+    char *copy = static_cast<char *>(malloc(size));
+    if (copy) memcpy(copy, s, size);
+    return copy;
+}
+
+/* Adds a heap copy of s; the list owns it from then on. */
+static void add_copy(static_list *list, const char *s)
+{
+    char *copy = heap_copy(s);
+    if (copy && static_add(list, copy) < 0) free(copy);
+}
+
+static int ends_with_backslash(const char *s)
+{
+    size_t len = strlen(s);
+    return len > 0 && s[len - 1] == '\\';
+}
+
+/* ---- directory creation ---- */
+
+/* Logs why a directory could not be made and turns errno into the result. */
+static int mkdir_report(const char *path)
+{
+    int err = errno;
+    errno = 0;
+    if (err == EEXIST) {
+        log_debug("Directory '%s' already exists.", path);
+        return -1;
+    }
+    log_debug("Failed to create '%s' Directory {%d=%s}", path, err, strerror(err));
+    return 0;
+}
+
+static int mkdir_one(const char *dir)
+{
+    static char name[MKDIR_NAME_SIZE];
+    text_copy(name, dir, MKDIR_NAME_SIZE);
+    size_t len = strlen(name);
+    if (len > 0 && name[len - 1] == '\\') name[len - 1] = '\0';
+    errno = 0;
+    if (plat_mkdir(name) != 0) return 0;
+    log_debug("Created '%s' Directory", name);
+    return 1;
+}
+
+/* Makes every directory along dir (which ends with a backslash), skipping
+ * the drive prefix.  Only the last one, dir itself, decides the result;
+ * errno is left as that last attempt set it. */
+static int mkdir_parents(char *dir)
+{
+    int made = 0, stops = 0;
+    for (size_t i = DRIVE_PREFIX; i < strlen(dir); i++) {
+        if (dir[i] != '\\') continue;
+        dir[i] = '\0';
+        errno = 0;
+        made = plat_mkdir(dir) == 0;
+        int err = errno;
+        if (made) log_debug("Created '%s' Directory", dir);
+        errno = err;
+        dir[i] = '\\';
+        stops++;
+    }
+    if (stops == 0) errno = EINVAL;   /* a drive root alone is nothing to make */
+    return stops > 0 && made;
+}
+
+int mkdir_path(const char *path, int parents)
+{
+    char dir[TEXT_PATH_SIZE];
+    errno = EINVAL;                   /* never report a stale "exists" */
+    if (!path) return mkdir_report("");
+    if (strlen(path) >= (size_t)TEXT_PATH_SIZE) {
+        errno = ENAMETOOLONG;         /* its directory part would be cut short */
+        return mkdir_report(path);
+    }
+    const char *part = dir_part(path);
+    if (!part) return mkdir_report(path);
+    text_copy(dir, part, TEXT_PATH_SIZE);
+    int made = parents ? mkdir_parents(dir) : mkdir_one(dir);
+    if (!made) return mkdir_report(path);
+    errno = 0;
+    return 1;
+}
+
+/* ---- tree walk ---- */
+
+struct walk_state {
+    static_list *result;
+    static_list work;   /* directories still to list, full paths */
+    const char *mask;   /* lower-cased */
+    int flags;
+    int recurse;
+};
+
+/* Adds a matching entry to the result in the form the flags ask for.
+ * Listed entries keep their real names: they are joined, never cleaned. */
+static void walk_add_match(walk_state *w, const char *dir, const char *name, int is_dir)
+{
+    char path[TEXT_LINE_SIZE];
+    char item[TEXT_LINE_SIZE];
+    if (w->flags & WALK_NAMES) {
+        text_copy_n(path, name, WALK_NAME_CHARS);
+    } else if (!path_join_raw(path, TEXT_LINE_SIZE, dir, name)) {
+        return;                          /* too long to name the entry */
+    }
+    if (!is_dir) {
+        add_copy(w->result, path);
+        return;
+    }
+    int len = snprintf(item, sizeof item, "%s%c", path, '\\');
+    if (len > 0 && len < (int)sizeof item) add_copy(w->result, item);
+}
+
+static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *entry)
+{
+    if (text_compare_nocase(entry->name, ".") == 0 || text_compare_nocase(entry->name, "..") == 0)
+        return;
+    char *lower = heap_copy(entry->name);
+    if (!lower) return;
+    text_lower(lower);
+    int is_dir = entry->attrib == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
+    if (wild_match(w->mask, lower)) {
+        if (is_dir && (w->flags & WALK_DIRS)) walk_add_match(w, dir, entry->name, 1);
+        if (!is_dir && (w->flags & WALK_FILES)) walk_add_match(w, dir, entry->name, 0);
+    }
+    char sub[TEXT_LINE_SIZE];
+    if (is_dir && w->recurse && path_join_raw(sub, TEXT_LINE_SIZE, dir, entry->name))
+        add_copy(&w->work, sub);
+    free(lower);
+    int count = static_count(&w->work);
+    if (count % WALK_PROGRESS_STEP == 0)
+        log_debug(" DIRECTORY: Located %d files/directories", count);
+}
+
+static void walk_dir(walk_state *w, const char *dir)
+{
+    char pattern[TEXT_LINE_SIZE];
+    plat_find_entry entry;
+    if (!path_join_raw(pattern, TEXT_LINE_SIZE, dir, "*")) return;
+    plat_find *find = plat_find_first(pattern, &entry);
+    if (!find) return;
+    do {
+        walk_entry(w, dir, &entry);
+    } while (plat_find_next(find, &entry));
+    plat_find_close(find);
+    errno = 0;
+}
+
+/* The directory the walk starts in: the start directory joined with the
+ * pattern's own directory part.  False when the joined path would not fit
+ * (a shortened path could name some other directory). */
+static int walk_start_dir(static_list *work, const char *start, const char *pattern)
+{
+    size_t need = (start ? strlen(start) : 0) + (pattern ? strlen(pattern) : 0) + 2;
+    if (need > (size_t)TEXT_PATH_SIZE) return 0;
+    const char *dir = dir_part(path_join(start, pattern));
+    if (dir) add_copy(work, dir);
+    return 1;
+}
+
+void dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse)
+{
+    walk_state w;
+    errno = 0;
+    static_init(result, nullptr);
+    static_init(&w.work, nullptr);
+    char *mask = nullptr;
+    if (walk_start_dir(&w.work, start, pattern) && pattern)
+        mask = heap_copy(base_name(pattern, 0));
+    if (mask) {
+        w.result = result;
+        w.mask = text_lower(mask);
+        w.flags = flags;
+        w.recurse = recurse;
+        for (int i = 0; i < static_count(&w.work); i++)  /* grows while we go */
+            walk_dir(&w, static_cast<const char *>(static_get(&w.work, i)));
+        free(mask);
+    }
+    static_free(&w.work);
+}
+
+/* ---- copying one file ---- */
+
+/* Opens a new, exclusively created temporary file beside target and leaves
+ * its path in temp.  Returns the stream, or null with errno set. */
+static FILE *open_temp(const char *target, char *temp, int size)
+{
+    static unsigned serial = 0;
+    const char *slash = strrchr(target, '\\');
+    int dir_len = slash ? (int)(slash - target) + 1 : 0;
+    for (int tries = 0; tries < TEMP_TRIES; tries++) {
+        char name[TEMP_NAME_SIZE];
+        snprintf(name, sizeof name, "~qcp%ld_%u.tmp", plat_process_id(), serial++);
+        int len = snprintf(temp, size, "%.*s%s", dir_len, target, name);
+        if (len < 0 || len >= size) {
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
+        FILE *f = plat_fopen(temp, "wbx");
+        if (f || errno != EEXIST) return f;
+    }
+    return nullptr;
+}
+
+/* A target that exists but may not be written stays untouched, exactly as
+ * if it had been opened for writing and that had failed. */
+static int target_writable(const char *target)
+{
+    FILE *f = plat_fopen(target, "r+b");
+    if (f) {
+        plat_fclose(f);
+        return 1;
+    }
+    return errno == ENOENT;
+}
+
+/* Moves the data in small blocks; the large stream buffers keep the number
+ * of system calls down.  True only when the whole source was read and
+ * every byte was handed to the target. */
+static int copy_data(FILE *in, FILE *out)
+{
+    char block[COPY_BLOCK + 1];
+    for (;;) {
+        size_t got = plat_fread(block, 1, COPY_BLOCK, in);
+        if (got > 0 && plat_fwrite(block, 1, got, out) != got) return 0;
+        if (got < (size_t)COPY_BLOCK) return feof(in) && !ferror(in); /* end or read error */
+    }
+}
+
+/* Copies an open source into a fresh temporary file and renames that over
+ * the target.  On any failure the temporary file goes and the target stays
+ * as it was. */
+static int copy_via_temp(FILE *in, const char *source, const char *target)
+{
+    char temp[TEXT_LINE_SIZE];
+    FILE *out = open_temp(target, temp, sizeof temp);
+    if (!out) {
+        plat_fclose(in);
+        return 0;
+    }
+    char *in_buf = static_cast<char *>(malloc(COPY_STREAM_BUFFER));
+    char *out_buf = static_cast<char *>(malloc(COPY_STREAM_BUFFER));
+    if (in_buf) setvbuf(in, in_buf, _IOFBF, COPY_STREAM_BUFFER);
+    if (out_buf) setvbuf(out, out_buf, _IOFBF, COPY_STREAM_BUFFER);
+    errno = 0;
+    int ok = copy_data(in, out) && !ferror(out);
+    ok = (plat_fclose(out) == 0) && ok;   /* a full disk often shows only here */
+    ok = ok && plat_rename(temp, target) == 0;
+    int err = errno;
+    if (!ok) {
+        plat_remove(temp);
+        log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
+    }
+    free(out_buf);
+    plat_fclose(in);   /* the source's buffer must outlive its stream */
+    free(in_buf);
+    errno = 0;
+    return ok;
+}
+
+int copy_file(const char *source, const char *target)
+{
+    if (!source || !target) return 0;
+    if (ends_with_backslash(source) || ends_with_backslash(target)) return 0; /* directories */
+    FILE *in = plat_fopen(source, "rb");
+    if (!in) return 0;
+    if (!target_writable(target)) {
+        plat_fclose(in);
+        return 0;
+    }
+    return copy_via_temp(in, source, target);
+}
+
+/* ---- copying a tree ---- */
+
+/* Copies one walked item to the same place below dest.  Returns 0 only
+ * when a directory could not be created, which ends the whole copy. */
+static int copy_item(const char *item, const char *dest, size_t src_len, int recurse, int *counter)
+{
+    char target[TEXT_LINE_SIZE];
+    int len = snprintf(target, sizeof target, "%s%s", dest, item + src_len);
+    int fits = len >= 0 && len < (int)sizeof target;
+    int is_dir = ends_with_backslash(item);
+    if (is_dir && recurse && (!fits || mkdir_path(target, 0) == 0)) {
+        log_error("could not create directory %s", target);
+        return 0;
+    }
+    int copied = (fits && !is_dir) ? copy_file(item, target) : 0;
+    if (counter) *counter += copied;
+    plat_out(".");
+    plat_discard_typeahead();
+    return 1;
+}
+
+/* Puts dir with a trailing backslash into buf (512 bytes); false when it
+ * does not fit whole. */
+static int dir_with_backslash(char *buf, const char *dir)
+{
+    text_copy(buf, path_join(dir, nullptr), TEXT_PATH_SIZE);
+    return buf[0] == '\0' || ends_with_backslash(buf);
+}
+
+int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
+{
+    char d[TEXT_PATH_SIZE], s[TEXT_PATH_SIZE];
+    if (!dest || !pattern) return 0;
+    if (!dir_with_backslash(d, dest) || !dir_with_backslash(s, source)) {
+        log_error("could not create directory %s", dest);
+        return 0;                        /* a cut path would copy elsewhere */
+    }
+    mkdir_path(d, 1);
+    if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
+    size_t n = strlen(s);
+    static_list items;
+    dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
+    int ok = 1;
+    static_rewind(&items);
+    char *item;
+    while (ok && (item = static_cast<char *>(static_next(&items)))) {
+        if (strncmp(item, s, n) != 0) continue; /* not below s */
+        ok = copy_item(item, d, n, recurse, counter);
+    }
+    static_free(&items);
+    return ok;
+}

@@ -1,0 +1,139 @@
+// Tree removal: which entries go, which stay, and what the console and the
+// log say about it.
+#include "files/remove.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Rmfile : public ::testing::Test {
+protected:
+    tu::Scratch scratch;
+    tu::TestLog log;
+    void SetUp() override
+    {
+        tu::make_dirs(p("tpl/inner"));
+        tu::make_dirs(p("other"));
+        file("index.tpl");
+        file("readme.txt");
+        file("MANUAL.HTM");
+        file("tpl/a.htm");
+        file("tpl/inner/b.txt");
+        file("other/x.tpl");
+    }
+    void TearDown() override { plat_syscall_reset(); }
+    std::string p(const std::string &rel) { return scratch.path(rel); }
+    void file(const std::string &rel) { tu::write_file(p(rel), "x"); }
+    bool logged(const std::string &line) { return log.text().find(line + "\n") != std::string::npos; }
+};
+
+TEST_F(Rmfile, MatchingSubdirectoryGoesWholeAndOtherEntriesStay)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile(nullptr, "*tpl*"), 1);
+    EXPECT_FALSE(tu::exists(p("index.tpl")));
+    EXPECT_FALSE(tu::exists(p("tpl")));
+    EXPECT_TRUE(tu::exists(p("readme.txt")));
+    EXPECT_TRUE(tu::exists(p("other/x.tpl")));  // the mask chooses at the top level only
+    EXPECT_EQ(out.text(), "...");
+    EXPECT_TRUE(logged("Info: removed file .\\index.tpl"));
+    EXPECT_TRUE(logged("Info: removed file .\\tpl\\inner\\b.txt"));
+    EXPECT_TRUE(logged("Info: removed file .\\tpl\\a.htm"));
+}
+
+TEST_F(Rmfile, MatchingIsCaseBlind)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile(".\\", "*man*"), 1);
+    EXPECT_FALSE(tu::exists(p("MANUAL.HTM")));
+    EXPECT_TRUE(tu::exists(p("readme.txt")));
+}
+
+TEST_F(Rmfile, StarEmptiesTheDirectoryButKeepsIt)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile("\\tpl\\", "*"), 1);
+    EXPECT_TRUE(tu::is_dir(p("tpl")));
+    EXPECT_TRUE(fs::is_empty(p("tpl")));
+    EXPECT_TRUE(tu::exists(p("index.tpl")));
+}
+
+TEST_F(Rmfile, NullPatternIsReportedInLogAndOnConsole)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile(nullptr, nullptr), 0);
+    EXPECT_EQ(out.text(), "\nrmfile: unexpected NULL passed\n");
+    EXPECT_TRUE(logged("Error: rmfile: unexpected NULL passed"));
+}
+
+TEST_F(Rmfile, NamesWithBlanksAreRemovedLikeAnyOther)
+{
+    tu::make_dirs(p("odd dir"));
+    file("odd dir/in it.txt");
+    file("my page.tpl");
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile(nullptr, "*dir*"), 1);
+    EXPECT_EQ(rmfile(nullptr, "my*"), 1);
+    EXPECT_FALSE(tu::exists(p("odd dir")));
+    EXPECT_FALSE(tu::exists(p("my page.tpl")));
+    EXPECT_TRUE(logged("Info: removed file .\\my page.tpl"));
+}
+
+int refuse_keep(const char *native)
+{
+    if (std::string(native).find("keep") != std::string::npos) {
+        errno = EACCES;
+        return -1;
+    }
+    return remove(native);
+}
+
+TEST_F(Rmfile, FileThatStaysIsLoggedAsAnErrorNotAsRemoved)
+{
+    file("keep.tpl");
+    plat_syscall_table()->remove = refuse_keep;
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile(nullptr, "*.tpl"), 1);
+    plat_syscall_reset();
+    EXPECT_TRUE(tu::exists(p("keep.tpl")));
+    EXPECT_FALSE(tu::exists(p("index.tpl")));
+    EXPECT_TRUE(logged("Error: rmfile: could not remove .\\keep.tpl {13=Permission denied}"));
+    EXPECT_FALSE(logged("Info: removed file .\\keep.tpl"));
+}
+
+TEST_F(Rmfile, LinkedDirectoryLosesOnlyTheLink)
+{
+    tu::make_dirs(p("outside"));
+    file("outside/precious.txt");
+    fs::create_directory_symlink(p("outside"), p("tpl_link"));
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile(nullptr, "*tpl*"), 1);
+    EXPECT_FALSE(tu::exists(p("tpl_link")));
+    EXPECT_TRUE(tu::exists(p("outside/precious.txt")));
+}
+
+TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile(nullptr, "other\\*.tpl"), 1);
+    EXPECT_FALSE(tu::exists(p("other/x.tpl")));
+    EXPECT_TRUE(tu::exists(p("index.tpl")));
+}
+
+TEST_F(Rmfile, MissingDirectoryRemovesNothingAndSucceeds)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(rmfile("\\missing\\", "*"), 1);
+    EXPECT_EQ(out.text(), "");
+}
+
+}  // namespace

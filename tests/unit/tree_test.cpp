@@ -1,0 +1,470 @@
+// Directory creation, tree walk and copy: what callers see on disk, in the
+// returned lists, on the console and in the log.
+#include "files/tree.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> walk(const char *start, const char *pattern, int flags, int recurse)
+{
+    static_list list;
+    dir_walk(&list, start, pattern, flags, recurse);
+    std::vector<std::string> out;
+    static_rewind(&list);
+    while (char *item = static_cast<char *>(static_next(&list))) out.push_back(item);
+    static_free(&list);
+    return out;
+}
+
+std::set<std::string> as_set(const std::vector<std::string> &v) { return {v.begin(), v.end()}; }
+
+// Names left in a directory that look like a copy's temporary file.
+int temp_files_in(const std::string &dir)
+{
+    int n = 0;
+    for (auto &e : fs::directory_iterator(dir))
+        if (e.path().filename().string().find(".tmp") != std::string::npos) n++;
+    return n;
+}
+
+class TreeTest : public ::testing::Test {
+protected:
+    tu::Scratch scratch;
+    tu::TestLog log;
+    void TearDown() override { plat_syscall_reset(); }
+    std::string p(const std::string &rel) { return scratch.path(rel); }
+    void file(const std::string &rel, const std::string &content = "x") { tu::write_file(p(rel), content); }
+};
+
+/* ---- mkdir_path ---- */
+
+using MkdirPath = TreeTest;
+
+TEST_F(MkdirPath, WithParentsCreatesTheMissingDirectoryThenReportsItExists)
+{
+    tu::make_dirs(p("quillor"));
+    EXPECT_EQ(mkdir_path("\\quillor\\cache\\", 1), 1);
+    EXPECT_TRUE(tu::is_dir(p("quillor/cache")));
+    EXPECT_NE(log.text().find("Debug: Created '\\quillor\\cache' Directory\n"), std::string::npos);
+    EXPECT_EQ(mkdir_path("\\quillor\\cache\\", 1), -1);
+    EXPECT_NE(log.text().find("Debug: Directory '\\quillor\\cache\\' already exists.\n"), std::string::npos);
+}
+
+TEST_F(MkdirPath, WithParentsCreatesEveryMissingParent)
+{
+    EXPECT_EQ(mkdir_path("C:\\a\\b\\c\\", 1), 1);
+    EXPECT_TRUE(tu::is_dir(p("a/b/c")));
+    std::string text = log.text();
+    EXPECT_NE(text.find("Created 'C:\\a' Directory"), std::string::npos);
+    EXPECT_NE(text.find("Created 'C:\\a\\b' Directory"), std::string::npos);
+    EXPECT_NE(text.find("Created 'C:\\a\\b\\c' Directory"), std::string::npos);
+}
+
+TEST_F(MkdirPath, PathWithoutTrailingBackslashCreatesOnlyItsDirectoryPart)
+{
+    EXPECT_EQ(mkdir_path("C:\\a\\b", 1), 1);
+    EXPECT_TRUE(tu::is_dir(p("a")));
+    EXPECT_FALSE(tu::exists(p("a/b")));
+    EXPECT_EQ(mkdir_path("\\x\\y", 0), 1);
+    EXPECT_TRUE(tu::is_dir(p("x")));
+    EXPECT_FALSE(tu::exists(p("x/y")));
+}
+
+TEST_F(MkdirPath, WithoutParentsFailsWhenTheParentIsMissing)
+{
+    EXPECT_EQ(mkdir_path("\\no\\sub\\", 0), 0);
+    EXPECT_FALSE(tu::exists(p("no")));
+    EXPECT_NE(log.text().find("Debug: Failed to create '\\no\\sub\\' Directory {2=No such file or directory}\n"),
+              std::string::npos);
+}
+
+TEST_F(MkdirPath, DriveRootAloneIsNotCreated)
+{
+    errno = EEXIST;  // a stale "exists" must not turn into success
+    EXPECT_EQ(mkdir_path("C:\\", 1), 0);
+    EXPECT_NE(log.text().find("Failed to create 'C:\\' Directory"), std::string::npos);
+}
+
+TEST_F(MkdirPath, NullOrUnusablePathFails)
+{
+    errno = EEXIST;
+    EXPECT_EQ(mkdir_path(nullptr, 1), 0);
+    errno = EEXIST;
+    EXPECT_EQ(mkdir_path("plainname", 0), 0);
+    std::string long_path = "\\" + std::string(600, 'd') + "\\";
+    EXPECT_EQ(mkdir_path(long_path.c_str(), 1), 0);
+    EXPECT_EQ(errno, 0);  // the error state is cleared on every return
+}
+
+/* ---- dir_walk ---- */
+
+class DirWalk : public TreeTest {
+protected:
+    void SetUp() override
+    {
+        tu::make_dirs(p("t/sub1/deep"));
+        tu::make_dirs(p("t/sub2"));
+        file("t/a.tpl");
+        file("t/B.TPL");
+        file("t/readme.txt");
+        file("t/sub1/x.tpl");
+        file("t/sub1/deep/y.tpl");
+        file("t/sub2/z.tpl");
+    }
+};
+
+// Depth of the directory an item was found in (its own trailing backslash aside).
+int depth(const std::string &item)
+{
+    std::string s = item.back() == '\\' ? item.substr(0, item.size() - 1) : item;
+    return (int)std::count(s.begin(), s.end(), '\\');
+}
+
+TEST_F(DirWalk, RecursiveWalkFindsMatchesAtEveryLevelBreadthFirst)
+{
+    auto items = walk(".\\t\\", "*.tpl", WALK_FILES, 1);
+    EXPECT_EQ(as_set(items), (std::set<std::string>{".\\t\\a.tpl", ".\\t\\B.TPL", ".\\t\\sub1\\x.tpl",
+                                                    ".\\t\\sub2\\z.tpl", ".\\t\\sub1\\deep\\y.tpl"}));
+    EXPECT_TRUE(std::is_sorted(items.begin(), items.end(),
+                               [](const std::string &a, const std::string &b) { return depth(a) < depth(b); }));
+}
+
+TEST_F(DirWalk, WithoutRecurseOnlyTheStartDirectoryIsListed)
+{
+    EXPECT_EQ(as_set(walk(".\\t", "*.tpl", WALK_FILES, 0)), (std::set<std::string>{".\\t\\a.tpl", ".\\t\\B.TPL"}));
+}
+
+TEST_F(DirWalk, MatchingIsCaseBlindAndKeepsTheNamesOwnCase)
+{
+    EXPECT_EQ(as_set(walk(".\\t\\", "*.TPL", WALK_FILES | WALK_NAMES, 0)), (std::set<std::string>{"a.tpl", "B.TPL"}));
+}
+
+TEST_F(DirWalk, DirectoriesCarryATrailingBackslashAndAreListedBeforeTheirContent)
+{
+    auto items = walk(".\\t\\", "*", WALK_FILES | WALK_DIRS, 1);
+    EXPECT_EQ(items.size(), 9u);
+    auto at = [&](const char *s) { return std::find(items.begin(), items.end(), s) - items.begin(); };
+    EXPECT_LT(at(".\\t\\sub1\\"), at(".\\t\\sub1\\x.tpl"));
+    EXPECT_LT(at(".\\t\\sub1\\deep\\"), at(".\\t\\sub1\\deep\\y.tpl"));
+    EXPECT_EQ(as_set(walk(".\\t\\", "*", WALK_DIRS | WALK_NAMES, 1)),
+              (std::set<std::string>{"sub1\\", "sub2\\", "deep\\"}));
+}
+
+TEST_F(DirWalk, MaskChoosesWhatIsListedNotWhereTheWalkGoes)
+{
+    auto items = walk(".\\t\\", "sub*", WALK_FILES | WALK_DIRS, 1);
+    EXPECT_EQ(as_set(items), (std::set<std::string>{".\\t\\sub1\\", ".\\t\\sub2\\"}));
+    EXPECT_EQ(walk(".\\t\\", "y.tpl", WALK_FILES, 1), (std::vector<std::string>{".\\t\\sub1\\deep\\y.tpl"}));
+}
+
+TEST_F(DirWalk, PatternWithADirectoryPartStartsInThatSubdirectory)
+{
+    EXPECT_EQ(walk(".\\t\\", "sub1\\*.tpl", WALK_FILES, 0), (std::vector<std::string>{".\\t\\sub1\\x.tpl"}));
+}
+
+TEST_F(DirWalk, NullPatternOrUnlistableStartGivesAnEmptyList)
+{
+    EXPECT_TRUE(walk(".\\t\\", nullptr, WALK_FILES, 1).empty());
+    EXPECT_TRUE(walk(".\\missing\\", "*", WALK_FILES | WALK_DIRS, 1).empty());
+    std::string long_start = ".\\" + std::string(520, 'd') + "\\";
+    EXPECT_TRUE(walk(long_start.c_str(), "*", WALK_FILES, 0).empty());
+}
+
+TEST_F(DirWalk, NamesWithBlanksAreListedAsTheyAre)
+{
+    file("t/my page.tpl");
+    tu::make_dirs(p("t/odd dir"));
+    file("t/odd dir/in it.tpl");
+    auto items = as_set(walk(".\\t\\", "*.tpl", WALK_FILES, 1));
+    EXPECT_TRUE(items.count(".\\t\\my page.tpl"));
+    EXPECT_TRUE(items.count(".\\t\\odd dir\\in it.tpl"));
+}
+
+TEST_F(DirWalk, SymbolicLinksAreListedAsFilesAndNeverEntered)
+{
+    fs::create_directory_symlink(p("t/sub1"), p("t/link"));
+    fs::create_directory_symlink(".", p("t/sub2/loop"));  // a cycle: the walk must still end
+    auto items = as_set(walk(".\\t\\", "*", WALK_FILES | WALK_DIRS, 1));
+    EXPECT_TRUE(items.count(".\\t\\link"));
+    EXPECT_TRUE(items.count(".\\t\\sub2\\loop"));
+    for (auto &i : items) EXPECT_EQ(i.find("link\\"), std::string::npos) << i;
+    EXPECT_EQ(items.size(), 11u);
+}
+
+TEST_F(DirWalk, NamesHoldingABackslashAreSkipped)
+{
+    file("t/bad\\name.tpl");
+    EXPECT_EQ(as_set(walk(".\\t\\", "*.tpl", WALK_FILES | WALK_NAMES, 0)), (std::set<std::string>{"a.tpl", "B.TPL"}));
+}
+
+TEST_F(DirWalk, ProgressIsLoggedWhenTheWorkListReachesFifty)
+{
+    for (int i = 0; i < 49; i++) tu::make_dirs(p("many/d" + std::to_string(i)));
+    walk(".\\many\\", "*", WALK_DIRS, 1);
+    EXPECT_NE(log.text().find("Debug:  DIRECTORY: Located 50 files/directories\n"), std::string::npos);
+}
+
+/* ---- copy_file ---- */
+
+class CopyFile : public TreeTest {
+protected:
+    std::string data;
+    void SetUp() override
+    {
+        tu::make_dirs(p("src"));
+        tu::make_dirs(p("dst"));
+        for (int i = 0; i < 5000; i++) data += (char)(i * 7 + i / 13);  // not a multiple of the block
+        file("src/data.bin", data);
+        file("dst/data.bin", "old contents");
+    }
+    int copy() { return copy_file("\\src\\data.bin", "\\dst\\data.bin"); }
+    void expect_old_target_kept()
+    {
+        EXPECT_EQ(tu::read_file(p("dst/data.bin")), "old contents");
+        EXPECT_EQ(temp_files_in(p("dst")), 0);
+    }
+};
+
+TEST_F(CopyFile, CopiesEveryByteAndReplacesTheTarget)
+{
+    EXPECT_EQ(copy(), 1);
+    EXPECT_EQ(tu::read_file(p("dst/data.bin")), data);
+    EXPECT_EQ(temp_files_in(p("dst")), 0);
+    file("src/empty", "");
+    EXPECT_EQ(copy_file("\\src\\empty", "\\dst\\new"), 1);
+    EXPECT_TRUE(tu::exists(p("dst/new")));
+    EXPECT_EQ(tu::read_file(p("dst/new")), "");
+}
+
+TEST_F(CopyFile, MissingSourceOrTargetDirectoryFailsAndTouchesNothing)
+{
+    EXPECT_EQ(copy_file("\\src\\none", "\\dst\\data.bin"), 0);
+    expect_old_target_kept();
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\nodir\\data.bin"), 0);
+    EXPECT_EQ(copy_file(nullptr, "\\dst\\data.bin"), 0);
+    EXPECT_EQ(copy_file("\\src\\data.bin", nullptr), 0);
+}
+
+TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
+{
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\SRC\\DATA.BIN"), 1);
+    EXPECT_EQ(tu::read_file(p("src/data.bin")), data);
+}
+
+// Fault injection through the system-call table.  The log writes through the
+// same table, so the faults hit every stream but the log's.
+FILE *log_stream;
+size_t budget;
+
+size_t short_write(const void *b, size_t s, size_t n, FILE *f)
+{
+    if (f == log_stream) return fwrite(b, s, n, f);
+    size_t take = std::min(n, budget);
+    budget -= take;
+    return fwrite(b, s, take, f);
+}
+
+int failing_close(FILE *f)
+{
+    int rc = fclose(f);
+    if (f == log_stream) return rc;
+    errno = ENOSPC;
+    return EOF;
+}
+
+int failing_rename(const char *, const char *)
+{
+    errno = EACCES;
+    return -1;
+}
+
+int reads_left;
+size_t failing_read(void *b, size_t s, size_t n, FILE *f)
+{
+    if (reads_left-- > 0) return fread(b, s, n, f);
+    errno = EIO;
+    return 0;  // neither end of file nor a recorded error: only the count tells
+}
+
+TEST_F(CopyFile, ShortWriteFailsAndKeepsTheOldTarget)
+{
+    log_stream = log.rec.file;
+    budget = 3000;
+    plat_syscall_table()->fwrite = short_write;
+    EXPECT_EQ(copy(), 0);
+    plat_syscall_reset();
+    expect_old_target_kept();
+    EXPECT_NE(log.text().find("Error: copy_file: could not copy \\src\\data.bin to \\dst\\data.bin"),
+              std::string::npos);
+}
+
+TEST_F(CopyFile, FailedCloseFailsAndKeepsTheOldTarget)
+{
+    log_stream = log.rec.file;
+    plat_syscall_table()->fclose = failing_close;
+    EXPECT_EQ(copy(), 0);
+    plat_syscall_reset();
+    expect_old_target_kept();
+}
+
+TEST_F(CopyFile, FailedRenameFailsAndKeepsTheOldTarget)
+{
+    plat_syscall_table()->rename = failing_rename;
+    EXPECT_EQ(copy(), 0);
+    plat_syscall_reset();
+    expect_old_target_kept();
+}
+
+TEST_F(CopyFile, ReadErrorEndsTheCopyAsAFailure)
+{
+    reads_left = 2;
+    plat_syscall_table()->fread = failing_read;
+    EXPECT_EQ(copy(), 0);
+    plat_syscall_reset();
+    expect_old_target_kept();
+}
+
+FILE *deny_update(const char *native, const char *mode)
+{
+    if (std::string(mode) == "r+b") {
+        errno = EACCES;
+        return nullptr;
+    }
+    return fopen(native, mode);
+}
+
+TEST_F(CopyFile, TargetThatMayNotBeWrittenStaysUntouched)
+{
+    plat_syscall_table()->fopen = deny_update;
+    EXPECT_EQ(copy(), 0);
+    plat_syscall_reset();
+    expect_old_target_kept();
+}
+
+TEST_F(CopyFile, FullDiskFailsAndKeepsTheOldTarget)
+{
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {  // the file size limit stands for a full disk, in a child only
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim = {2048, 2048};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        _exit(copy() == 0 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "copy reported success on a full disk";
+    expect_old_target_kept();
+}
+
+/* ---- copy_tree ---- */
+
+class CopyTree : public TreeTest {
+protected:
+    void SetUp() override
+    {
+        tu::make_dirs(p("src/tpl/inner"));
+        file("src/index.tpl", "index");
+        file("src/Logo.GIF", "gif");
+        file("src/my page.tpl", "page");
+        file("src/tpl/a.htm", "a");
+        file("src/tpl/inner/b.htm", "b");
+    }
+};
+
+TEST_F(CopyTree, RecursiveCopyReproducesTheLayoutAndCountsFiles)
+{
+    int count = 0;
+    tu::CapturedOutput out;
+    EXPECT_EQ(copy_tree("\\dest\\new", "\\src", "*", 1, &count), 1);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(out.text(), std::string(7, '.'));  // one per item, directories included
+    EXPECT_EQ(tu::read_file(p("dest/new/index.tpl")), "index");
+    EXPECT_EQ(tu::read_file(p("dest/new/my page.tpl")), "page");
+    EXPECT_EQ(tu::read_file(p("dest/new/tpl/inner/b.htm")), "b");
+    EXPECT_EQ(tu::read_file(p("dest/new/Logo.GIF")), "gif");
+}
+
+TEST_F(CopyTree, WithoutRecurseSubdirectoriesAreNeitherCreatedNorCounted)
+{
+    int count = 0;
+    tu::CapturedOutput out;
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "*", 0, &count), 1);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(out.text(), "....");
+    EXPECT_FALSE(tu::exists(p("dest/tpl")));
+}
+
+TEST_F(CopyTree, EmptySourceCopiesFromTheCurrentDirectory)
+{
+    int count = 0;
+    file("here.dat", "here");
+    tu::CapturedOutput out;
+    EXPECT_EQ(copy_tree("\\dest\\", "", "*.dat", 0, &count), 1);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(tu::read_file(p("dest/here.dat")), "here");
+}
+
+int deny_tpl_mkdir(const char *native)
+{
+    std::string path = native;
+    if (path.size() >= 4 && path.compare(path.size() - 4, 4, "/tpl") == 0) {
+        errno = EACCES;
+        return -1;
+    }
+    return mkdir(native, 0777);
+}
+
+TEST_F(CopyTree, SubdirectoryThatCannotBeMadeStopsTheCopy)
+{
+    plat_syscall_table()->mkdir = deny_tpl_mkdir;
+    int count = 0;
+    tu::CapturedOutput out;
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "*", 1, &count), 0);
+    plat_syscall_reset();
+    EXPECT_NE(log.text().find("Error: could not create directory \\dest\\tpl\\\n"), std::string::npos);
+    EXPECT_FALSE(tu::exists(p("dest/tpl")));
+}
+
+TEST_F(CopyTree, ExistingSubdirectoryIsFine)
+{
+    tu::make_dirs(p("dest/tpl/inner"));
+    int count = 0;
+    tu::CapturedOutput out;
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "*", 1, &count), 1);
+    EXPECT_EQ(count, 5);
+}
+
+TEST_F(CopyTree, NullDestinationOrPatternIsRefused)
+{
+    EXPECT_EQ(copy_tree(nullptr, "\\src\\", "*", 0, nullptr), 0);
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", nullptr, 0, nullptr), 0);
+    EXPECT_FALSE(tu::exists(p("dest")));
+}
+
+TEST_F(CopyTree, MissingSourceCopiesNothingAndSucceeds)
+{
+    int count = 0;
+    EXPECT_EQ(copy_tree("\\dest\\", "\\nosuch\\", "*", 1, &count), 1);
+    EXPECT_EQ(count, 0);
+    EXPECT_TRUE(tu::is_dir(p("dest")));
+}
+
+}  // namespace
