@@ -1,0 +1,149 @@
+/* Helpers shared by the install, update and remove flows.
+ *
+ * Everything here is a step that at least two flows take in the same words:
+ * introduction lines, the change question, the clean-up of the temporary
+ * files and the summary lines.  Folder names below a directory answer are
+ * built here too, and always whole: a name that no longer fits a path
+ * buffer is refused and reported rather than cut into some other path.
+ */
+#include "installer/flow_util.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "files/remove.h"
+#include "files/tree.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "questions/help.h"
+#include "questions/question.h"
+
+/* What the clean-up clears from the distribution folder, in this order. */
+static const char *const TEMP_PATTERNS[] = {"*tpl*", "*man*", "*img*", "quillor.*"};
+
+/* ---- dialogue ---- */
+
+void flow_intro_common()
+{
+    plat_out("The default options will be in square brackets like this:\t[default]\n");
+    plat_out("To select the default, simply press enter.\n");
+    plat_out("You will be asked after you have finshed if you want to make any changes to\n");
+    plat_out("your answers. Your previous answers will become the default.\n");
+    plat_out("If at any time you want to exit the program, type a capital Q\n");
+    plat_out("as one of your answers.\n\n");
+}
+
+int flow_ask_change(question_table *t, const char *after)
+{
+    question_rec *change = &t->q[Q_CHANGE];
+    change->flag = 0;
+    if (change->default_answer[0] == '\0') change->default_answer[1] = '\0';
+    change->default_answer[0] = 'n';  /* the rest stays: only the first letter decides */
+    question(Q_CHANGE, t);
+    plat_out(after);
+    return change->flag;
+}
+
+void flow_report(const char *fmt, ...)
+{
+    char msg[TEXT_LINE_SIZE];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    log_error("%s", msg);
+    plat_printf("\n%s\n", msg);
+}
+
+/* ---- folder names ---- */
+
+/* 1 when dir + name + "\" fits a 512-byte path buffer. */
+static int folder_fits(const char *dir, const char *name)
+{
+    return strlen(dir) + strlen(name) + 1 < (size_t)TEXT_PATH_SIZE;
+}
+
+static void report_too_long(const char *dir, const char *name, const char *who)
+{
+    flow_report("%s: folder name too long: %s%s\\", who, dir, name);
+}
+
+int flow_derive(char *field, const char *dir, const char *name, const char *who)
+{
+    if (!folder_fits(dir, name)) {
+        report_too_long(dir, name, who);
+        return 0;
+    }
+    char value[TEXT_PATH_SIZE];
+    snprintf(value, sizeof value, "%s%s\\", dir, name);
+    text_copy(field, value, TEXT_PATH_SIZE);
+    return 1;
+}
+
+char *flow_folder(const char *dir, const char *name, const char *who)
+{
+    if (!folder_fits(dir, name)) {
+        report_too_long(dir, name, who);
+        return nullptr;
+    }
+    char *folder = append_grow(nullptr, dir);
+    folder = append_grow(folder, name);
+    folder = append_grow(folder, "\\");
+    if (folder && strlen(folder) == strlen(dir) + strlen(name) + 1) return folder;
+    free(folder);  /* memory ran out half-way: the text names something else */
+    return nullptr;
+}
+
+void flow_source(char *buf, const char *name)
+{
+    text_copy(buf, ".\\", TEXT_PATH_SIZE);
+    text_append(buf, name, TEXT_PATH_SIZE);
+}
+
+char *flow_heap_copy(const char *text)
+{
+    return append_grow(nullptr, text);
+}
+
+/* ---- copying and cleaning ---- */
+
+int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
+                     const char *who)
+{
+    char source[TEXT_PATH_SIZE];
+    char *folder = flow_folder(dir, name, who);
+    if (!folder) return 0;
+    mkdir_path(folder, 1);
+    flow_source(source, name);
+    int ok = copy_tree(folder, source, pattern, 0, counter);
+    if (keep)
+        *keep = folder;
+    else
+        free(folder);
+    return ok;
+}
+
+void flow_cleanup(question_table *t)
+{
+    plat_out("\n");
+    question(Q_USER, t);
+    if (!t->q[Q_USER].flag) return;
+    for (const char *pattern : TEMP_PATTERNS) rmfile(nullptr, pattern);
+}
+
+/* ---- summaries ---- */
+
+void flow_success_lines()
+{
+    plat_out("No errors occured\n");
+    plat_out("Check install.log for details\n\n");
+}
+
+void flow_success_tail(const char *manuals, const char *domain)
+{
+    flow_success_lines();
+    plat_printf("Quillor' manuals have been copied too %s\n\n", manuals ? manuals : "");
+    plat_printf("You should be able to use Quillor by entering the URL\n\t\thttp://%s/scripts/quillor.exe\n\n", domain);
+}

@@ -1,0 +1,54 @@
+/* Pieces the install, update and remove flows share: the common lines of
+ * their introductions, the "change any of your answers" question, folder
+ * names built under a directory answer without ever cutting them, the copy
+ * of one distribution folder, the clean-up of the temporary files and the
+ * success lines of the summaries. */
+#ifndef QUILLOR_FLOW_UTIL_H
+#define QUILLOR_FLOW_UTIL_H
+
+#include "installer/table.h"
+
+/* Prints the six introduction lines every flow shares. */
+void flow_intro_common();
+
+/* Asks CHANGE (17) with "n" offered, prints `after` and returns its flag. */
+int flow_ask_change(question_table *t, const char *after);
+
+/* Reports a problem the administrator must see: the log entry and the same
+ * words on the console between line ends. */
+void flow_report(const char *fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+/* field = dir + name + "\" when the whole fits the 512-byte field; else the
+ * field stays as it was, the problem is reported and 0 returned. */
+int flow_derive(char *field, const char *dir, const char *name, const char *who);
+
+/* A heap text dir + name + "\" for a folder below a directory answer, or
+ * null (reported) when it would not fit a 512-byte path. */
+char *flow_folder(const char *dir, const char *name, const char *who);
+
+/* The source folder ".\<name>" of the distribution, into buf (512 bytes). */
+void flow_source(char *buf, const char *name);
+
+/* Copies the distribution folder `name` into dir\name\ (created first) with
+ * the pattern; the counter grows by the files copied.  The folder text is
+ * handed to *keep when asked for, else released.  1 on success. */
+int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
+                     const char *who);
+
+/* A heap copy of text (null when memory is exhausted). */
+char *flow_heap_copy(const char *text);
+
+/* Asks USER (28) and, on yes, clears the distribution's files from the
+ * current directory. */
+void flow_cleanup(question_table *t);
+
+/* "No errors occured" and the pointer to the log. */
+void flow_success_lines();
+/* The success lines, the manuals folder and the URL of the application. */
+void flow_success_tail(const char *manuals, const char *domain);
+
+#endif

@@ -1,0 +1,182 @@
+/* The install flow: puts a fresh copy of the web application on the server.
+ *
+ * It asks where everything goes and how users are authenticated, rewrites
+ * the distribution's configuration file from the answers, copies the
+ * executable, the configuration, the templates, the images and the manuals
+ * into place, offers to clear the temporary files and prints a summary.
+ * Finding the application already installed, it offers the update instead
+ * and hands the question table over to update_flow.
+ */
+#include <cstdlib>
+#include <cstring>
+
+#include "config/defaults.h"
+#include "config/set_ini.h"
+#include "files/tree.h"
+#include "installer/flow_util.h"
+#include "installer/flows.h"
+#include "installer/probes.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "questions/question.h"
+
+static const char *const WHO = "install_flow";
+static const char *const DIST_INI = "quillor.ini"; /* the distribution's own configuration */
+
+static int flag_of(const question_table *t, int index) { return t->q[index].flag; }
+static char *answer_of(question_table *t, int index) { return t->q[index].default_answer; }
+
+/* ---- dialogue ---- */
+
+static void print_intro()
+{
+    plat_out("\n\n             ** INSTALL **\n\n");
+    plat_out("This installer will ask you a series of questions about what directories\n");
+    plat_out("Quillor's files are to be stored in.\n");
+    flow_intro_common();
+    plat_out("To see exactly what this installer has done, read the file \"install.log\"\n\n\n\n");
+}
+
+/* WWWROOT offered beside SCRIPTS: "...scripts..." becomes "...wwwroot\". */
+static void derive_wwwroot(question_table *t)
+{
+    char value[TEXT_PATH_SIZE];
+    text_copy(value, answer_of(t, Q_SCRIPTS), sizeof value);
+    char *at = strstr(value, "scripts");
+    if (at) {
+        *at = '\0';
+        text_append(value, "wwwroot\\", sizeof value); /* never longer than what it replaces */
+    }
+    text_copy(answer_of(t, Q_WWWROOT), value, TEXT_PATH_SIZE);
+}
+
+/* Asks where everything goes.  Returns 0 when the user chose to update an
+ * installation found in the scripts directory instead. */
+static int location_loop(question_table *t)
+{
+    int loaded = 0, first = 1;
+    do {
+        question(Q_SCRIPTS, t);
+        if (!loaded) {
+            load_defaults(nullptr, DIST_INI, t);
+            loaded = 1;
+        }
+        if (!test_install(answer_of(t, Q_SCRIPTS), t)) return 0;
+        question(Q_NEWSHOST, t);
+        if (first) text_copy(answer_of(t, Q_DOMAIN), answer_of(t, Q_NEWSHOST), TEXT_PATH_SIZE);
+        question(Q_DOMAIN, t);
+        question(Q_TEMPLATES, t);
+        if (first) flow_derive(answer_of(t, Q_CACHE), answer_of(t, Q_TEMPLATES), "cache", WHO);
+        question(Q_CACHE, t);
+        if (first) derive_wwwroot(t);
+        question(Q_WWWROOT, t);
+        question(Q_QLIMG, t);
+        question(Q_BACK_ORIGINALS, t);
+        if (flag_of(t, Q_BACK_ORIGINALS)) question(Q_ORIGINALS, t);
+        first = 0;
+    } while (flow_ask_change(t, "\n\n"));
+    return 1;
+}
+
+static void print_auth_intro()
+{
+    plat_out("-------------------------------------------------------------------------------\n\n");
+    plat_out("This set of questions relates to how users are authenticated when using Quillor\n");
+    plat_out("You may answer Yes or No to any combination of these questions.\n");
+    plat_out("You don't have to choose only one\n\n");
+    plat_out("Here is a list of the key questions:\n\n");
+    plat_out("Do you want to allow authentication via: a user specified POP3/IMAP server?\n");
+    plat_out("                                         an admin specified POP3 server?\n");
+    plat_out("                                         the news server?\n");
+    plat_out("                                         local Quillor accounts?\n");
+    plat_out("Do you want to force users to login before using Quillor?\n\n\n");
+}
+
+static void auth_loop(question_table *t)
+{
+    int first = 1;
+    do {
+        print_auth_intro();
+        question(Q_AUTH_USER_POP, t);
+        question(Q_AUTH_ADMIN_POP, t);
+        if (flag_of(t, Q_AUTH_ADMIN_POP)) question(Q_POPHOST, t);
+        question(Q_FORCE_LOGIN, t);
+        question(Q_AUTH_NEWS, t);
+        question(Q_AUTHENT_LOCAL, t);
+        if (flag_of(t, Q_AUTHENT_LOCAL)) {
+            question(Q_AUTHENT_LOCAL_CREATE, t);
+            if (flag_of(t, Q_FORCE_LOGIN)) {
+                question(Q_AUTHENT_COOKIE, t);
+            } else {
+                t->q[Q_AUTHENT_COOKIE].flag = 1;  /* cookies are how an optional login is kept */
+                if (first) text_copy(answer_of(t, Q_AUTHENT_COOKIE), "y", TEXT_PATH_SIZE);
+            }
+        }
+        first = 0;
+    } while (flow_ask_change(t, "\n\n"));
+}
+
+/* ---- copying ---- */
+
+/* The images for the web server, in the directory behind the images URL. */
+static int copy_web_images(question_table *t, int *copied)
+{
+    char source[TEXT_PATH_SIZE];
+    char *dir = url_to_dir(flow_heap_copy(answer_of(t, Q_QLIMG)), t);
+    flow_source(source, "img");
+    int ok = copy_tree(dir, source, "*", 0, copied);  /* refuses a missing directory */
+    free(dir);
+    return ok;
+}
+
+/* Every copy step in order; returns the number of steps that failed and
+ * leaves the manuals folder in *manuals for the summary. */
+static int copy_steps(question_table *t, int *copied, char **manuals)
+{
+    char source[TEXT_PATH_SIZE];
+    const char *scripts = answer_of(t, Q_SCRIPTS), *templates = answer_of(t, Q_TEMPLATES);
+    question_rec *cgi = &t->q[Q_QUILLOR_CGI];
+    int errors = 0;
+    errors += !copy_tree(scripts, nullptr, cgi->default_answer, 0, copied);
+    text_copy(cgi->answer, cgi->default_answer, TEXT_PATH_SIZE);
+    cgi_to_ini(cgi->answer);  /* unchanged when there is no ".exe" to replace */
+    errors += !copy_tree(scripts, nullptr, cgi->answer, 0, copied);
+    flow_source(source, "tpl");
+    errors += !copy_tree(templates, source, "*", 0, copied);
+    if (flag_of(t, Q_BACK_ORIGINALS)) errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", 0, copied);
+    errors += !flow_copy_beside(templates, "img", "*", copied, nullptr, WHO);
+    errors += !flow_copy_beside(templates, "manuals", "*.htm*", copied, manuals, WHO);
+    errors += !copy_web_images(t, copied);
+    return errors;
+}
+
+static void print_summary(question_table *t, int errors, int copied, const char *manuals)
+{
+    if (errors) {
+        plat_printf("\n%d errors occured during copying, check install.log for details\n", errors);
+        return;
+    }
+    plat_printf("\n%d files copied\n", copied);
+    flow_success_tail(manuals, answer_of(t, Q_DOMAIN));
+}
+
+void install_flow(question_table *t)
+{
+    if (!t) {
+        log_error("install_flow: unexpected NULL passed");
+        return;
+    }
+    print_intro();
+    if (!location_loop(t)) {
+        update_flow(t);  /* the update owns the rest of this run */
+        return;
+    }
+    auth_loop(t);
+    int copied = 0;
+    char *manuals = nullptr;
+    set_ini(nullptr, t);  /* the copied configuration carries the answers */
+    int errors = copy_steps(t, &copied, &manuals);
+    flow_cleanup(t);
+    print_summary(t, errors, copied, manuals);
+    free(manuals);
+}

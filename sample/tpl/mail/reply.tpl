@@ -1,0 +1,4 @@
+Subject: Re: $SUBJECT$
+
+$NAME$ wrote:
+$QUOTE$
