@@ -1,9 +1,10 @@
 # Two commands do all set-up: `make demo` and `make test` (see README.md).
 BUILD ?= build
 SANBUILD ?= build-sanitize
+WINBUILD ?= build-win
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-plain test-sanitize clean
+.PHONY: all deps build demo test test-plain test-sanitize test-windows clean
 
 all: build
 
@@ -27,5 +28,9 @@ test-sanitize: deps
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# The 32-bit Windows program, cross-built with MinGW-w64 and tested under Wine.
+test-windows:
+	BUILD=$(BUILD) BUILD_WIN=$(WINBUILD) JOBS=$(JOBS) scripts/test-windows.sh
+
 clean:
-	rm -rf $(BUILD) $(SANBUILD) scratch
+	rm -rf $(BUILD) $(SANBUILD) $(WINBUILD) scratch

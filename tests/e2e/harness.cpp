@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +34,39 @@ static std::string binary_under_test() {
     return b && *b ? b : QUILLOR_BINARY;
 }
 
+bool under_wine() {
+    const char *r = getenv("QUILLOR_E2E_RUNNER");
+    if (!r || !*r) return false;
+    std::string base = r;
+    base = base.substr(base.find_last_of('/') + 1);
+    return base.rfind("wine", 0) == 0;
+}
+
+std::string program_name() {
+    std::string bin = binary_under_test();
+    return bin.substr(bin.find_last_of('/') + 1);
+}
+
+// The link in Wine's dosdevices folder that stands for drive d ("D:").
+static std::string drive_link(const std::string &d) {
+    const char *dev = getenv("QUILLOR_E2E_WINE_DOSDEVICES");
+    return std::string(dev ? dev : "") + "/" + char(tolower((unsigned char)d[0])) + ":";
+}
+
+// Maps the first free drive letter to root.  Making the link is the claim:
+// it fails when another sandbox, in this process or another, holds the letter.
+static std::string claim_drive(const std::string &root) {
+    const char *dev = getenv("QUILLOR_E2E_WINE_DOSDEVICES");
+    if (!dev || !*dev) return "";
+    for (char c = 'D'; c <= 'Y'; c++) {
+        std::string d = std::string(1, c) + ":";
+        if (symlink(root.c_str(), drive_link(d).c_str()) == 0) return d;
+        if (errno != EEXIST) break;
+    }
+    fprintf(stderr, "harness: no free drive letter in %s: %s\n", dev, strerror(errno));
+    abort();
+}
+
 Sandbox::Sandbox(bool with_sample) {
     char tmpl[] = "/tmp/qe2eXXXXXX";
     top = mkdtemp(tmpl);
@@ -40,13 +75,30 @@ Sandbox::Sandbox(bool with_sample) {
     make_dirs(dist);
     if (with_sample) sh("cp -R " + quote(std::string(QUILLOR_SAMPLE_DIR) + "/.") + " " + quote(dist));
     std::string bin = binary_under_test();
-    exe = dist + "/" + bin.substr(bin.find_last_of('/') + 1);
+    exe = dist + "/" + program_name();
     sh("cp " + quote(bin) + " " + quote(exe));
+    drive = claim_drive(root);
 }
 
 Sandbox::~Sandbox() {
+    if (!drive.empty()) unlink(drive_link(drive).c_str());
     if (getenv("QUILLOR_E2E_KEEP")) return;
     sh("chmod -R u+rwx " + quote(top) + " 2>/dev/null; rm -rf " + quote(top));
+}
+
+// CRLF line ends as LF.
+static std::string lf_form(const std::string &s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); i++)
+        if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
+    return out;
+}
+
+static bool text_written_by_installer(const std::string &path) {
+    std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : "";
+    for (char &c : tail) c = (char)tolower((unsigned char)c);
+    return tail == ".log" || tail == ".ini";
 }
 
 static int open_temp(std::string &path) {
@@ -104,6 +156,7 @@ Run Sandbox::run(const std::string &input, const std::string &cwd, int timeout_s
     close(err);
     r.status = wait_for(pid, timeout_s, r.timed_out);
     r.out = read_file(out_path);
+    if (under_wine()) r.out = lf_form(r.out);
     r.err = read_file(err_path);
     r.log = read_file((cwd.empty() ? dist : cwd) + "/install.log");
     unlink(in_path.c_str());
@@ -116,6 +169,7 @@ std::string read_file(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream ss;
     ss << f.rdbuf();
+    if (under_wine() && text_written_by_installer(path)) return lf_form(ss.str());
     return ss.str();
 }
 

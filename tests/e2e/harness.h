@@ -8,6 +8,15 @@
 //
 // QUILLOR_E2E_BINARY overrides the binary under test and QUILLOR_E2E_RUNNER
 // names a program to start it with (for instance wine for the .exe).
+//
+// Under Wine the Windows program knows nothing of QUILLOR_ROOT: a rooted path
+// names the root of the current drive.  When QUILLOR_E2E_WINE_DOSDEVICES
+// names the prefix's dosdevices folder, each Sandbox claims a free drive
+// letter (d: to y:) mapped to its root, so the program runs with the current
+// directory X:\dist and "\x" lands in root + "/x".  Under Wine, too, the
+// console text and the text files the installer writes (*.log, *.ini) are
+// compared in their LF form: there they end their lines with CRLF, as
+// Windows programs do.  Every other file is read byte for byte.
 #pragma once
 
 #include <string>
@@ -28,6 +37,7 @@ struct Sandbox {
     std::string root;  // QUILLOR_ROOT: "\x" in an answer is root + "/x"
     std::string dist;  // the distribution folder, root + "/dist"
     std::string exe;   // the installer copied into dist
+    std::string drive; // under Wine, the drive letter mapped to root ("D:"); else ""
 
     explicit Sandbox(bool with_sample = true);
     ~Sandbox();
@@ -41,6 +51,14 @@ struct Sandbox {
     std::string in_dist(const std::string &rel) const { return dist + "/" + rel; }
 };
 
+// True when the binary under test is started through Wine: tests skip the
+// checks that only POSIX can make (permission bits, for instance).
+bool under_wine();
+// The installer's file name as copied into dist ("quillor-install" or
+// "quillor-install.exe").
+std::string program_name();
+
+// A file's bytes; under Wine, *.log and *.ini in their LF form (see above).
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 bool exists(const std::string &path);

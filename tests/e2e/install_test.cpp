@@ -95,7 +95,7 @@ TEST(InstallFlow, DefaultsGiveACompleteErrorFreeInstall) {
         EXPECT_EQ(line_after(ini, gone), "<missing>") << gone;
 
     // cleanup yes: the distribution's files are gone, the installer and its files stay
-    EXPECT_EQ(e2e::list_files(s.dist), (std::vector<std::string>{"install.hlp", "install.log", "quillor-install"}));
+    EXPECT_EQ(e2e::list_files(s.dist), (std::vector<std::string>{"install.hlp", "install.log", e2e::program_name()}));
     EXPECT_TRUE(ends_with(r.out,
                           "\n21 files copied\nNo errors occured\nCheck install.log for details\n\n"
                           "Quillor' manuals have been copied too \\quillor\\manuals\\\n\n"

@@ -89,7 +89,7 @@ TEST(RemoveFlow, WithoutBackupsOrWorkAreaNothingElseIsAskedOrTouched) {
     EXPECT_EQ(list_files(s.at("site/users")), (Files{"alice/prefs", "bob.dat"}));
     EXPECT_FALSE(e2e::exists(s.at("site/tpl")));
     EXPECT_EQ(list_files(s.at("inetpub/scripts")), Files{"other.exe"});
-    EXPECT_EQ(list_files(s.dist), (Files{"install.hlp", "install.log", "quillor-install"}));
+    EXPECT_EQ(list_files(s.dist), (Files{"install.hlp", "install.log", e2e::program_name()}));
     EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
 }
 

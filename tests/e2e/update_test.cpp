@@ -102,7 +102,7 @@ TEST(UpdateFlow, ReplacingTemplatesBacksThemAndTheWebImagesUpSideBySide) {
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.ini")), kInstalledIni);
     // program 1, web images 4, templates 3 + 2, originals 3, images 4, manuals 3
     EXPECT_TRUE(ends_with(r.out, summary(4, 20))) << r.out;
-    EXPECT_EQ(list_files(s.dist), (Files{"install.hlp", "install.log", "quillor-install"}));
+    EXPECT_EQ(list_files(s.dist), (Files{"install.hlp", "install.log", e2e::program_name()}));
 }
 
 TEST(UpdateFlow, ReplacingWithoutBackupAsksNoBackupFolder) {

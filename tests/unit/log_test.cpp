@@ -29,7 +29,7 @@ TEST_F(LogTest, EntriesCarryTimeProcessAndLevel) {
     EXPECT_GT(log_info("copied file %s", "x"), 0);
     log_error("bad");
     log_debug("detail\n");
-    std::string text = tu::read_file("install.log");
+    std::string text = tu::read_text("install.log");
     std::regex entry(
         "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Info: copied file x\n"
         "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Error: bad\n"
@@ -39,7 +39,7 @@ TEST_F(LogTest, EntriesCarryTimeProcessAndLevel) {
 
 TEST_F(LogTest, LeadingNewlineWritesTheMessageBare) {
     log_info("\n\nQuillor installer log");
-    EXPECT_EQ(tu::read_file("install.log"), "\n\nQuillor installer log\n");
+    EXPECT_EQ(tu::read_text("install.log"), "\n\nQuillor installer log\n");
 }
 
 TEST_F(LogTest, LevelFiltersAndNoCurrentLogWritesNothing) {
@@ -55,7 +55,7 @@ TEST_F(LogTest, OverlongMessageIsCutAndStillEndsItsLine) {
     std::string big(3000, 'm');
     log_info("\n%s", big.c_str());
     log_info("\nnext");
-    std::string text = tu::read_file("install.log");
+    std::string text = tu::read_text("install.log");
     ASSERT_EQ(text.size(), 1023u + 6u);
     EXPECT_EQ(text[1022], '\n');
     EXPECT_EQ(text.substr(1023), "\nnext\n");
@@ -70,8 +70,8 @@ TEST_F(LogTest, OneGenerationRotatesPastTheLimit) {
     log_info("\n%s", fifty.c_str());  // 150
     EXPECT_EQ(tu::read_file("install1.log"), "oldest");
     log_info("\nfresh");              // size above the limit: rotate first
-    EXPECT_EQ(tu::read_file("install1.log").size(), 150u);
-    EXPECT_EQ(tu::read_file("install.log"), "\nfresh\n");
+    EXPECT_EQ(tu::read_text("install1.log").size(), 150u);
+    EXPECT_EQ(tu::read_text("install.log"), "\nfresh\n");
 }
 
 TEST_F(LogTest, ThreeGenerationsShiftInOrder) {
@@ -83,8 +83,8 @@ TEST_F(LogTest, ThreeGenerationsShiftInOrder) {
     log_info("\nnew");
     EXPECT_EQ(tu::read_file("install3.log"), "g2");
     EXPECT_EQ(tu::read_file("install2.log"), "g1");
-    EXPECT_EQ(tu::read_file("install1.log"), "\ncurrent\n");
-    EXPECT_EQ(tu::read_file("install.log"), "\nnew\n");
+    EXPECT_EQ(tu::read_text("install1.log"), "\ncurrent\n");
+    EXPECT_EQ(tu::read_text("install.log"), "\nnew\n");
 }
 
 TEST_F(LogTest, NameWithoutDotGetsLogExtension) {

@@ -1,8 +1,13 @@
-// The POSIX platform layer: path mapping, listings, console input.
+// The platform layer: path mapping, listings, file operations, console
+// input and process facts, on POSIX and on Windows.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 #include <string>
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include "platform/platform.h"
 #include "test_util.h"
@@ -15,6 +20,7 @@ std::string native(const char *path) {
     return buf;
 }
 
+#ifndef _WIN32  // installer paths mapped onto one POSIX tree
 TEST(PathMapping, RootedPathsGoUnderTheScratchRoot) {
     tu::Scratch s;
     EXPECT_EQ(native("\\inetpub\\scripts\\"), s.dir + "/inetpub/scripts/");
@@ -35,6 +41,7 @@ TEST(PathMapping, ExistingComponentsResolveCaseBlind) {
     ASSERT_NE(f, nullptr);
     plat_fclose(f);
 }
+#endif  // !_WIN32
 
 TEST(PathMapping, DirectoryContainment) {
     tu::Scratch s;
@@ -61,6 +68,7 @@ TEST(FileOps, ExclusiveOpenAndReplacingRename) {
     EXPECT_EQ(plat_rmdir("\\d"), 0);
 }
 
+#ifndef _WIN32
 TEST(FileOps, PipesAreRefusedForReading) {
     tu::Scratch s;
     ASSERT_EQ(mkfifo("pipe", 0600), 0);
@@ -87,6 +95,7 @@ TEST(Listing, AttributesMarkDirectoriesLinksAndFiles) {
     EXPECT_EQ(seen.count("."), 1u);
     EXPECT_EQ(plat_find_first(".\\missing\\*", &e), nullptr);
 }
+#endif
 
 TEST(Console, LongLinesAreCutAndTheirRestDropped) {
     std::string input = std::string(600, 'a') + "\nsecond\nlast";
@@ -102,6 +111,15 @@ TEST(Console, LongLinesAreCutAndTheirRestDropped) {
     EXPECT_STREQ(buf, "last");
 }
 
+TEST(Console, DiscardingTypeaheadLeavesScriptedInputAlone) {
+    tu::ScriptedInput in("kept\n");  // a file, not a terminal or console
+    plat_discard_typeahead();
+    char buf[64];
+    ASSERT_EQ(plat_read_line(buf, sizeof buf), 1);
+    EXPECT_STREQ(buf, "kept\n");
+}
+
+#ifndef _WIN32
 TEST(Process, ComputerNameAndTemporaryNames) {
     tu::Scratch s;
     char name[64];
@@ -132,5 +150,176 @@ TEST(Process, ProgramPathNamesTheProgramFromTheCurrentDirectory) {
     ASSERT_NE(realpath(self, b), nullptr);
     EXPECT_STREQ(a, b);
 }
+
+#endif
+
+#ifdef _WIN32  // the Win32 layer: native paths, real attribute bits, the registry
+
+TEST(WinPaths, InstallerPathsAreNativeAndUnchanged) {
+    EXPECT_EQ(native("\\inetpub\\scripts\\"), "\\inetpub\\scripts\\");
+    EXPECT_EQ(native("C:\\inetpub\\x"), "C:\\inetpub\\x");
+    EXPECT_EQ(native(".\\tpl"), ".\\tpl");
+    EXPECT_EQ(native("/a/b"), "/a/b");
+    EXPECT_EQ(native(""), ".");
+    setenv("QUILLOR_ROOT", "C:\\elsewhere", 1);  // has no meaning on Windows
+    EXPECT_EQ(native("\\a"), "\\a");
+    unsetenv("QUILLOR_ROOT");
+}
+
+TEST(WinPaths, RootedPathsNameTheCurrentDriveCaseBlind) {
+    tu::Scratch s;  // the test drive's root is the current directory
+    tu::make_dirs(s.path("Inetpub/Scripts"));
+    tu::write_file(s.path("Inetpub/Scripts/Quillor.INI"), "x");
+    FILE *f = plat_fopen("\\INETPUB\\SCRIPTS\\QUILLOR.ini", "r");
+    ASSERT_NE(f, nullptr);
+    plat_fclose(f);
+    EXPECT_EQ(plat_dir_contains("\\inetpub\\", "\\INETPUB\\scripts"), 1);
+    EXPECT_EQ(plat_dir_contains("\\inetpub\\scripts\\", "\\inetpub\\"), 0);
+    EXPECT_EQ(plat_dir_contains("\\in\\", "\\inetpub\\"), 0);  // a prefix of the name is no parent
+}
+
+TEST(WinListing, EntriesCarryTheRealAttributeBits) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("d/sub"));
+    tu::make_dirs(s.path("d/flagged"));
+    tu::make_dirs(s.path("d/empty"));
+    tu::write_file(s.path("d/file.txt"), "x");
+    tu::write_file(s.path("d/ro.txt"), "x");
+    ASSERT_TRUE(SetFileAttributesA("d\\ro.txt", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA("d\\flagged", FILE_ATTRIBUTE_HIDDEN));
+    plat_find_entry e;
+    plat_find *f = plat_find_first(".\\d\\*", &e);
+    ASSERT_NE(f, nullptr);
+    std::map<std::string, unsigned> seen;
+    do seen[e.name] = e.attrib;
+    while (plat_find_next(f, &e));
+    EXPECT_EQ(errno, ENOENT);
+    plat_find_close(f);
+    EXPECT_EQ(seen.size(), 7u);  // ".", ".." and the five entries
+    EXPECT_EQ(seen["sub"], PLAT_ATTR_DIRECTORY);
+    EXPECT_EQ(seen["flagged"], PLAT_ATTR_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);  // not a plain directory
+    EXPECT_EQ(seen["file.txt"] & (PLAT_ATTR_DIRECTORY | PLAT_ATTR_READONLY), 0u);
+    EXPECT_EQ(seen["ro.txt"] & PLAT_ATTR_READONLY, PLAT_ATTR_READONLY);
+    EXPECT_EQ(seen["."], PLAT_ATTR_DIRECTORY);
+
+    f = plat_find_first(".\\d\\empty\\*", &e);  // "." and ".." only
+    ASSERT_NE(f, nullptr);
+    EXPECT_STREQ(e.name, ".");
+    plat_find_close(f);
+    errno = 0;
+    EXPECT_EQ(plat_find_first(".\\missing\\*", &e), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(WinFileOps, ReplacingRenameAndErrorsInTheErrnoVocabulary) {
+    tu::Scratch s;
+    tu::write_file("a", "one");
+    tu::write_file("b", "two");
+    EXPECT_EQ(plat_rename(".\\a", ".\\b"), 0);
+    EXPECT_EQ(tu::read_file("b"), "one");
+    EXPECT_FALSE(tu::exists("a"));
+    errno = 0;
+    EXPECT_EQ(plat_rename(".\\missing", ".\\b"), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(tu::read_file("b"), "one");
+    EXPECT_EQ(plat_mkdir(".\\d"), 0);
+    tu::write_file("d/x", "");
+    EXPECT_EQ(plat_rmdir(".\\d"), -1);
+    EXPECT_EQ(errno, ENOTEMPTY);
+    EXPECT_EQ(plat_remove(".\\d\\x"), 0);
+    EXPECT_EQ(plat_rmdir(".\\d"), 0);
+}
+
+TEST(WinFileOps, ReadOnlyFilesAndOpenFilesStay) {
+    tu::Scratch s;
+    tu::write_file("ro", "kept");
+    ASSERT_TRUE(SetFileAttributesA("ro", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(plat_remove(".\\ro"), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(tu::read_file("ro"), "kept");
+    tu::write_file("open", "old");
+    tu::write_file("new", "fresh");
+    FILE *f = plat_fopen(".\\open", "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(plat_rename(".\\new", ".\\open"), -1);  // replacing an open file is refused
+    EXPECT_EQ(errno, EACCES);
+    plat_fclose(f);
+    EXPECT_EQ(tu::read_file("open"), "old");
+    EXPECT_EQ(plat_rename(".\\new", ".\\open"), 0);
+    EXPECT_EQ(tu::read_file("open"), "fresh");
+}
+
+TEST(WinFileOps, DevicesAreRefusedForReading) {
+    tu::Scratch s;
+    errno = 0;
+    EXPECT_EQ(plat_fopen("nul", "r"), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(plat_fopen(".\\NUL.ini", "rb"), nullptr);
+    tu::write_file("plain.ini", "x");
+    FILE *f = plat_fopen(".\\plain.ini", "r");
+    ASSERT_NE(f, nullptr);
+    plat_fclose(f);
+}
+
+// Text files are written with CRLF line ends, as Windows tools expect, and
+// read back with LF; binary files are copied byte for byte.
+TEST(WinFileOps, TextModeWritesCrLfAndReadsLf) {
+    tu::Scratch s;
+    FILE *f = plat_fopen(".\\t.txt", "wx");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(plat_fwrite("a\nb\n", 1, 4, f), 4u);
+    plat_fclose(f);
+    EXPECT_EQ(tu::read_file("t.txt"), "a\r\nb\r\n");
+    f = plat_fopen(".\\t.txt", "r");
+    ASSERT_NE(f, nullptr);
+    char buf[16];
+    ASSERT_NE(plat_fgets(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "a\n");
+    plat_fclose(f);
+    f = plat_fopen(".\\b.bin", "wbx");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(plat_fwrite("a\nb\r\n\x1a", 1, 6, f), 6u);
+    plat_fclose(f);
+    EXPECT_EQ(tu::read_file("b.bin"), std::string("a\nb\r\n\x1a", 6));
+}
+
+TEST(WinProcess, ComputerNameIsTheRegistrysName) {
+    char name[64];
+    ASSERT_EQ(plat_computer_name(name, sizeof name), 1);
+    char api[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD n = sizeof api;
+    ASSERT_TRUE(GetComputerNameA(api, &n));
+    EXPECT_STREQ(name, api);
+    const char *expected = getenv("QUILLOR_TEST_COMPUTERNAME");  // what "reg query" says
+    if (expected && *expected) {
+        EXPECT_STREQ(name, expected);
+    }
+    char tiny[2] = "?";
+    EXPECT_EQ(plat_computer_name(tiny, sizeof tiny), 0);  // too long for the buffer: no name
+}
+
+TEST(WinProcess, ProgramPathIsTheCommandLinesFirstElement) {
+    char buf[64];
+    ASSERT_EQ(plat_program_path("Q:\\dist\\quillor-install.exe", buf, sizeof buf), 1);
+    EXPECT_STREQ(buf, "Q:\\dist\\quillor-install.exe");
+    ASSERT_EQ(plat_program_path("quillor-install", buf, sizeof buf), 1);
+    EXPECT_STREQ(buf, "quillor-install");
+    EXPECT_EQ(plat_program_path(std::string(64, 'x').c_str(), buf, sizeof buf), 0);
+}
+
+TEST(WinProcess, ProcessIdAndTemporaryNames) {
+    tu::Scratch s;
+    EXPECT_EQ(plat_process_id(), (long)_getpid());
+    char t1[] = "XXXXXX", t2[] = "XXXXXX";
+    ASSERT_EQ(plat_mktemp(t1), 1);
+    tu::write_file(t1, "");
+    ASSERT_EQ(plat_mktemp(t2), 1);
+    EXPECT_STRNE(t1, t2);
+    EXPECT_FALSE(tu::exists(t2));
+    char bad[] = "XXX";
+    EXPECT_EQ(plat_mktemp(bad), 0);
+}
+
+#endif
 
 }  // namespace

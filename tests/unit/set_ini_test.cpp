@@ -49,7 +49,7 @@ protected:
         tu::write_file(scratch.path("quillor.ini"), content);
         EXPECT_EQ(1, set_ini(nullptr, &t));
         EXPECT_FALSE(tu::exists(scratch.path("tempquillor.ini")));
-        return tu::read_file(scratch.path("quillor.ini"));
+        return tu::read_text(scratch.path("quillor.ini"));
     }
 };
 
@@ -214,7 +214,7 @@ TEST_F(SetIni, FileInAnotherDirectoryIsRewrittenInPlace) {
     tu::write_file(scratch.path("scripts/quillor.ini"), "domain x\n");
     tu::write_file(scratch.path("tempquillor.ini"), "stale");
     EXPECT_EQ(1, set_ini("\\scripts", &t));
-    EXPECT_EQ(0u, tu::read_file(scratch.path("scripts/quillor.ini")).find("domain example.org\n"));
+    EXPECT_EQ(0u, tu::read_text(scratch.path("scripts/quillor.ini")).find("domain example.org\n"));
     EXPECT_FALSE(tu::exists(scratch.path("tempquillor.ini")));
 }
 
@@ -252,7 +252,7 @@ TEST_F(SetIniFails, MissingFileIsReported) {
 int opens = 0;
 FILE *counting_fopen(const char *native, const char *mode) {
     opens++;
-    return fopen(native, mode);
+    return tu::real_calls().fopen(native, mode);
 }
 
 TEST_F(SetIniFails, ExecutableIsNeverOpenedWithoutAnIniName) {

@@ -3,9 +3,11 @@
 #include "files/tree.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -68,17 +70,18 @@ TEST_F(MkdirPath, WithParentsCreatesTheMissingDirectoryThenReportsItExists)
 
 TEST_F(MkdirPath, WithParentsCreatesEveryMissingParent)
 {
-    EXPECT_EQ(mkdir_path("C:\\a\\b\\c\\", 1), 1);
+    const std::string c = scratch.drive();  // "C:"; on Windows the scratch drive's letter
+    EXPECT_EQ(mkdir_path((c + "\\a\\b\\c\\").c_str(), 1), 1);
     EXPECT_TRUE(tu::is_dir(p("a/b/c")));
     std::string text = log.text();
-    EXPECT_NE(text.find("Created 'C:\\a' Directory"), std::string::npos);
-    EXPECT_NE(text.find("Created 'C:\\a\\b' Directory"), std::string::npos);
-    EXPECT_NE(text.find("Created 'C:\\a\\b\\c' Directory"), std::string::npos);
+    EXPECT_NE(text.find("Created '" + c + "\\a' Directory"), std::string::npos);
+    EXPECT_NE(text.find("Created '" + c + "\\a\\b' Directory"), std::string::npos);
+    EXPECT_NE(text.find("Created '" + c + "\\a\\b\\c' Directory"), std::string::npos);
 }
 
 TEST_F(MkdirPath, PathWithoutTrailingBackslashCreatesOnlyItsDirectoryPart)
 {
-    EXPECT_EQ(mkdir_path("C:\\a\\b", 1), 1);
+    EXPECT_EQ(mkdir_path((scratch.drive() + "\\a\\b").c_str(), 1), 1);
     EXPECT_TRUE(tu::is_dir(p("a")));
     EXPECT_FALSE(tu::exists(p("a/b")));
     EXPECT_EQ(mkdir_path("\\x\\y", 0), 1);
@@ -196,6 +199,7 @@ TEST_F(DirWalk, NamesWithBlanksAreListedAsTheyAre)
     EXPECT_TRUE(items.count(".\\t\\odd dir\\in it.tpl"));
 }
 
+#ifndef _WIN32  // links need privileges on Windows
 TEST_F(DirWalk, SymbolicLinksAreListedAsFilesAndNeverEntered)
 {
     fs::create_directory_symlink(p("t/sub1"), p("t/link"));
@@ -206,6 +210,7 @@ TEST_F(DirWalk, SymbolicLinksAreListedAsFilesAndNeverEntered)
     for (auto &i : items) EXPECT_EQ(i.find("link\\"), std::string::npos) << i;
     EXPECT_EQ(items.size(), 11u);
 }
+#endif
 
 TEST_F(DirWalk, NamesHoldingABackslashAreSkipped)
 {
@@ -263,7 +268,11 @@ TEST_F(CopyFile, MissingSourceOrTargetDirectoryFailsAndTouchesNothing)
 
 TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
 {
+#ifdef _WIN32
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\SRC\\DATA.BIN"), 0);  // an open file cannot be replaced
+#else
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\SRC\\DATA.BIN"), 1);
+#endif
     EXPECT_EQ(tu::read_file(p("src/data.bin")), data);
 }
 
@@ -346,7 +355,7 @@ FILE *deny_update(const char *native, const char *mode)
         errno = EACCES;
         return nullptr;
     }
-    return fopen(native, mode);
+    return tu::real_calls().fopen(native, mode);
 }
 
 TEST_F(CopyFile, TargetThatMayNotBeWrittenStaysUntouched)
@@ -357,6 +366,7 @@ TEST_F(CopyFile, TargetThatMayNotBeWrittenStaysUntouched)
     expect_old_target_kept();
 }
 
+#ifndef _WIN32  // a file size limit in a forked child
 TEST_F(CopyFile, FullDiskFailsAndKeepsTheOldTarget)
 {
     pid_t pid = fork();
@@ -373,6 +383,7 @@ TEST_F(CopyFile, FullDiskFailsAndKeepsTheOldTarget)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "copy reported success on a full disk";
     expect_old_target_kept();
 }
+#endif
 
 /* ---- copy_tree ---- */
 
@@ -425,11 +436,12 @@ TEST_F(CopyTree, EmptySourceCopiesFromTheCurrentDirectory)
 int deny_tpl_mkdir(const char *native)
 {
     std::string path = native;
-    if (path.size() >= 4 && path.compare(path.size() - 4, 4, "/tpl") == 0) {
+    size_t n = path.size();
+    if (n >= 4 && (path[n - 4] == '/' || path[n - 4] == '\\') && path.compare(n - 3, 3, "tpl") == 0) {
         errno = EACCES;
         return -1;
     }
-    return mkdir(native, 0777);
+    return tu::real_calls().mkdir(native);
 }
 
 TEST_F(CopyTree, SubdirectoryThatCannotBeMadeStopsTheCopy)

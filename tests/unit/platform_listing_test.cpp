@@ -1,0 +1,110 @@
+// Case-blind name lookups on POSIX keep directory listings between calls.
+// These tests change directories behind the platform layer's back, and
+// through it, and check that every lookup still sees the directory as it
+// is: a kept listing must never answer for a directory that has changed.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "test_util.h"
+
+#ifndef _WIN32
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+std::string native(const char *path) {
+    char buf[4096];
+    EXPECT_EQ(plat_native_path(path, buf, sizeof buf), 1);
+    return buf;
+}
+
+void make_file_with_platform(const char *path, const char *text) {
+    FILE *f = plat_fopen(path, "wb");
+    ASSERT_NE(f, nullptr) << path;
+    plat_fwrite(text, 1, strlen(text), f);
+    plat_fclose(f);
+}
+
+TEST(KeptListings, NameAddedBehindTheLayersBackIsFound) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    tu::write_file(s.path("web/Other.txt"), "o");
+    EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/index.tpl");  // looked up: missing
+    tu::write_file(s.path("web/INDEX.TPL"), "old");                   // another program adds it
+    EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/INDEX.TPL");
+    make_file_with_platform("\\web\\index.tpl", "new");
+    EXPECT_EQ(tu::read_file(s.path("web/INDEX.TPL")), "new");
+    EXPECT_FALSE(tu::exists(s.path("web/index.tpl")));
+}
+
+TEST(KeptListings, NameRemovedBehindTheLayersBackIsNoLongerFound) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    tu::write_file(s.path("web/INDEX.TPL"), "old");
+    EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/INDEX.TPL");
+    ASSERT_EQ(unlink(s.path("web/INDEX.TPL").c_str()), 0);
+    EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/index.tpl");
+}
+
+TEST(KeptListings, FilesTheLayerCreatesAreFoundInAnyCase) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    for (int i = 0; i < 200; i++) {  // enough names to need a bigger table
+        std::string p = "\\web\\Page" + std::to_string(i) + ".Htm";
+        EXPECT_EQ(native(p.c_str()), s.dir + "/web/Page" + std::to_string(i) + ".Htm");
+        make_file_with_platform(p.c_str(), "x");
+    }
+    EXPECT_EQ(native("\\web\\PAGE7.HTM"), s.dir + "/web/Page7.Htm");
+    EXPECT_EQ(native("\\web\\page199.htm"), s.dir + "/web/Page199.Htm");
+    ASSERT_EQ(plat_mkdir("\\web\\Sub"), 0);
+    EXPECT_EQ(native("\\web\\SUB\\"), s.dir + "/web/Sub/");
+}
+
+TEST(KeptListings, RenamesWithinADirectoryMoveTheName) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    make_file_with_platform("\\web\\a.tmp", "1");
+    ASSERT_EQ(plat_rename("\\web\\a.tmp", "\\web\\Target.txt"), 0);  // onto a new name
+    EXPECT_EQ(native("\\web\\TARGET.TXT"), s.dir + "/web/Target.txt");
+    EXPECT_EQ(native("\\web\\A.TMP"), s.dir + "/web/A.TMP");
+    make_file_with_platform("\\web\\b.tmp", "2");
+    ASSERT_EQ(plat_rename("\\web\\b.tmp", "\\web\\Target.txt"), 0);  // over an existing one
+    EXPECT_EQ(native("\\web\\B.TMP"), s.dir + "/web/B.TMP");
+    EXPECT_EQ(tu::read_file(s.path("web/Target.txt")), "2");
+}
+
+TEST(KeptListings, RenameOfAHardLinkOntoItsTwinKeepsBothNames) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    tu::write_file(s.path("web/one"), "x");
+    ASSERT_EQ(link(s.path("web/one").c_str(), s.path("web/two").c_str()), 0);
+    EXPECT_EQ(native("\\web\\THREE"), s.dir + "/web/THREE");  // keeps a listing
+    EXPECT_EQ(plat_rename("\\web\\one", "\\web\\two"), 0);     // changes nothing
+    EXPECT_TRUE(tu::exists(s.path("web/one")));
+    EXPECT_EQ(native("\\web\\ONE"), s.dir + "/web/one");
+}
+
+TEST(KeptListings, ADirectoryMadeAgainAtTheSamePlaceIsReadAfresh) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    tu::write_file(s.path("web/Gone.txt"), "x");
+    EXPECT_EQ(native("\\web\\gone.txt"), s.dir + "/web/Gone.txt");
+    ASSERT_EQ(plat_remove("\\web\\gone.txt"), 0);
+    ASSERT_EQ(plat_rmdir("\\web"), 0);
+    ASSERT_EQ(plat_mkdir("\\web"), 0);
+    EXPECT_EQ(native("\\web\\gone.txt"), s.dir + "/web/gone.txt");
+}
+
+TEST(KeptListings, ReadingAPipeIsStillRefused) {
+    tu::Scratch s;
+    ASSERT_EQ(mkfifo(s.path("pipe").c_str(), 0600), 0);
+    errno = 0;
+    EXPECT_EQ(plat_fopen("\\pipe", "rb"), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+}
+
+}  // namespace
+#endif
