@@ -174,8 +174,10 @@ void install_flow(question_table *t)
     auth_loop(t);
     int copied = 0;
     char *manuals = nullptr;
-    set_ini(nullptr, t);  /* the copied configuration carries the answers */
-    int errors = copy_steps(t, &copied, &manuals);
+    /* the copied configuration carries the answers; when it could not be
+     * rewritten the shipped one is copied, and that is no success */
+    int errors = !set_ini(nullptr, t);
+    errors += copy_steps(t, &copied, &manuals);
     flow_cleanup(t);
     print_summary(t, errors, copied, manuals);
     free(manuals);

@@ -7,7 +7,8 @@
  * from the scripts directory, the whole templates directory and the work
  * area.  It never deletes in a drive root, in the installer's own folder or
  * in a folder holding it, nor in a folder that holds the backup just made:
- * such a removal is refused, reported and counted as an error.
+ * such a removal is refused, reported and counted as an error.  Nor does
+ * it delete what a backup the administrator asked for failed to save.
  */
 #include <cctype>
 #include <cstring>
@@ -138,11 +139,14 @@ static int build_pattern(question_table *t)
 
 /* ---- removal ---- */
 
-/* Backs up what the pattern selects in dir when asked to; 1 on success. */
+/* Backs up what the pattern selects in dir when asked to; 1 on success.
+ * A failed backup is reported: what it was to save must then stay. */
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
-    return copy_tree(answer_of(t, Q_BACKUP), dir, pattern, 1, nullptr) != 0;
+    if (copy_tree(answer_of(t, Q_BACKUP), dir, pattern, 1, nullptr) != 0) return 1;
+    flow_report("%s: backup of %s failed, nothing removed there", WHO, dir);
+    return 0;
 }
 
 /* The executable and its companions; the scripts directory itself stays. */
@@ -151,17 +155,15 @@ static int remove_scripts(question_table *t)
     const char *scripts = answer_of(t, Q_SCRIPTS);
     if (!build_pattern(t) || refused(t, scripts)) return 1;
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
-    int errors = !backup(t, scripts, pattern);
-    errors += !rmfile(scripts, pattern);
-    return errors;
+    if (!backup(t, scripts, pattern)) return 1;
+    return !rmfile(scripts, pattern);
 }
 
 /* A whole directory: backed up, emptied and removed. */
 static int remove_dir(question_table *t, const char *dir)
 {
-    if (refused(t, dir)) return 1;
-    int errors = !backup(t, dir, "*");
-    errors += !rmfile(dir, "*");
+    if (refused(t, dir) || !backup(t, dir, "*")) return 1;
+    int errors = !rmfile(dir, "*");
     errors += plat_rmdir(dir) != 0;
     return errors;
 }

@@ -3,7 +3,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +37,8 @@ static std::string binary_under_test() {
     return b && *b ? b : QUILLOR_BINARY;
 }
 
+constexpr int kNobody = 65534;  // uid and gid of nobody
+
 bool under_wine() {
     const char *r = getenv("QUILLOR_E2E_RUNNER");
     if (!r || !*r) return false;
@@ -41,6 +46,8 @@ bool under_wine() {
     base = base.substr(base.find_last_of('/') + 1);
     return base.rfind("wine", 0) == 0;
 }
+
+bool can_run_as_nobody() { return geteuid() == 0 && !under_wine(); }
 
 std::string program_name() {
     std::string bin = binary_under_test();
@@ -81,9 +88,31 @@ Sandbox::Sandbox(bool with_sample) {
 }
 
 Sandbox::~Sandbox() {
+    for (auto m = mounts_.rbegin(); m != mounts_.rend(); ++m)
+        if (system(("umount -l " + quote(*m) + " 2>/dev/null").c_str()) != 0)
+            fprintf(stderr, "harness: could not unmount %s\n", m->c_str());
     if (!drive.empty()) unlink(drive_link(drive).c_str());
     if (getenv("QUILLOR_E2E_KEEP")) return;
     sh("chmod -R u+rwx " + quote(top) + " 2>/dev/null; rm -rf " + quote(top));
+}
+
+bool Sandbox::mount_tmpfs(const std::string &rel, const std::string &size) {
+    if (geteuid() != 0) return false;
+    std::string dir = at(rel);
+    make_dirs(dir);
+    std::string cmd = "mount -t tmpfs -o size=" + size + " tmpfs " + quote(dir) + " 2>/dev/null";
+    if (system(cmd.c_str()) != 0) return false;
+    mounts_.push_back(dir);
+    return true;
+}
+
+bool Sandbox::remount_readonly(const std::string &rel) {
+    std::string cmd = "mount -o remount,ro " + quote(at(rel)) + " 2>/dev/null";
+    return system(cmd.c_str()) == 0;
+}
+
+void Sandbox::give_to_nobody() const {
+    sh("chown -R " + std::to_string(kNobody) + ":" + std::to_string(kNobody) + " " + quote(top));
 }
 
 // CRLF line ends as LF.
@@ -108,11 +137,22 @@ static int open_temp(std::string &path) {
     return fd;
 }
 
+// The limits and the user a run asks for, set in the child before exec.
+static void restrict_child(const RunOptions &opt) {
+    if (opt.file_size_limit > 0) {
+        signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing
+        struct rlimit lim = {(rlim_t)opt.file_size_limit, (rlim_t)opt.file_size_limit};
+        if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(125);
+    }
+    if (opt.as_nobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(125);
+}
+
 // Starts the binary in the child: cwd, environment, redirections, exec.
-static void child(const Sandbox &s, const std::string &cwd, int in, int out, int err) {
+static void child(const Sandbox &s, const RunOptions &opt, const std::string &cwd, int in, int out, int err) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    restrict_child(opt);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     setenv("QUILLOR_ROOT", s.root.c_str(), 1);
     const char *runner = getenv("QUILLOR_E2E_RUNNER");
@@ -124,8 +164,39 @@ static void child(const Sandbox &s, const std::string &cwd, int in, int out, int
     _exit(127);
 }
 
+// The console through pipes: what the child wrote so far is moved into
+// the strings.  fds[i] is -1 once its pipe is at its end.
+struct Pipes {
+    int fds[2] = {-1, -1};
+    std::string *to[2] = {nullptr, nullptr};
+    void drain(int wait_ms) {
+        struct pollfd p[2];
+        int n = 0;
+        for (int i = 0; i < 2; i++)
+            if (fds[i] >= 0) p[n++] = {fds[i], POLLIN, 0};
+        if (n == 0 || poll(p, n, wait_ms) <= 0) return;
+        for (int k = 0; k < n; k++) {
+            if (!p[k].revents) continue;
+            int i = p[k].fd == fds[0] ? 0 : 1;
+            char buf[65536];
+            ssize_t got = read(fds[i], buf, sizeof buf);
+            if (got > 0) {
+                to[i]->append(buf, (size_t)got);
+            } else {
+                close(fds[i]);
+                fds[i] = -1;
+            }
+        }
+    }
+    bool open() const { return fds[0] >= 0 || fds[1] >= 0; }
+    ~Pipes() {
+        for (int fd : fds)
+            if (fd >= 0) close(fd);
+    }
+};
+
 // Waits for pid up to timeout_s seconds; kills it when it takes longer.
-static int wait_for(pid_t pid, int timeout_s, bool &timed_out) {
+static int wait_for(pid_t pid, int timeout_s, bool &timed_out, Pipes *pipes) {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
     int st = 0;
     for (;;) {
@@ -135,33 +206,73 @@ static int wait_for(pid_t pid, int timeout_s, bool &timed_out) {
             kill(pid, SIGKILL);
             waitpid(pid, &st, 0);
             timed_out = true;
-            return -1;
+            break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (pipes && pipes->open())
+            pipes->drain(5);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // what is left in the pipes; a helper the child started (wineserver)
+    // may hold them open, so not beyond the deadline
+    auto drained_by = std::max(end, std::chrono::steady_clock::now()) + std::chrono::seconds(1);
+    while (pipes && pipes->open() && std::chrono::steady_clock::now() < drained_by) pipes->drain(100);
+    if (timed_out) return -1;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 Run Sandbox::run(const std::string &input, const std::string &cwd, int timeout_s) const {
+    RunOptions opt;
+    opt.cwd = cwd;
+    opt.timeout_s = timeout_s;
+    return run(input, opt);
+}
+
+Run Sandbox::run(const std::string &input, const RunOptions &opt) const {
     Run r;
     std::string in_path, out_path, err_path;
-    int in = open_temp(in_path), out = open_temp(out_path), err = open_temp(err_path);
+    int in = open_temp(in_path), out, err;
+    Pipes pipes;
+    if (opt.file_size_limit > 0) {  // the limit would cut console files short
+        int po[2], pe[2];
+        if (pipe(po) != 0 || pipe(pe) != 0) abort();
+        out = po[1];
+        err = pe[1];
+        pipes.fds[0] = po[0];
+        pipes.fds[1] = pe[0];
+        pipes.to[0] = &r.out;
+        pipes.to[1] = &r.err;
+    } else {
+        out = open_temp(out_path);
+        err = open_temp(err_path);
+    }
     if (write(in, input.data(), input.size()) != (ssize_t)input.size()) abort();
     lseek(in, 0, SEEK_SET);
     fflush(nullptr);
+    std::string cwd = opt.cwd.empty() ? dist : opt.cwd;
+    auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
-    if (pid == 0) child(*this, cwd.empty() ? dist : cwd, in, out, err);
+    if (pid == 0) {
+        for (int fd : pipes.fds)
+            if (fd >= 0) close(fd);
+        child(*this, opt, cwd, in, out, err);
+    }
     close(in);
     close(out);
     close(err);
-    r.status = wait_for(pid, timeout_s, r.timed_out);
-    r.out = read_file(out_path);
+    r.status = wait_for(pid, opt.timeout_s, r.timed_out, opt.file_size_limit > 0 ? &pipes : nullptr);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!out_path.empty()) {
+        r.out = read_file(out_path);
+        r.err = read_file(err_path);
+        unlink(out_path.c_str());
+        unlink(err_path.c_str());
+    }
     if (under_wine()) r.out = lf_form(r.out);
-    r.err = read_file(err_path);
-    r.log = read_file((cwd.empty() ? dist : cwd) + "/install.log");
+    struct stat st;  // a log that is a device (/dev/full) would read for ever
+    std::string log_path = cwd + "/install.log";
+    if (stat(log_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) r.log = read_file(log_path);
     unlink(in_path.c_str());
-    unlink(out_path.c_str());
-    unlink(err_path.c_str());
     return r;
 }
 

@@ -4,7 +4,10 @@
 // QUILLOR_ROOT) holding a distribution folder "dist" filled from the sample
 // distribution (or left empty), copies the binary into it and runs it there
 // with scripted answers on standard input and a timeout.  A Run tells the
-// exit status, the console text and install.log.
+// exit status, the console text and install.log.  For fault injection a
+// run may be given RunOptions (a file size limit, user nobody), and a
+// Sandbox may mount small or read-only file systems into its tree (root
+// only), which it takes down again at its end.
 //
 // QUILLOR_E2E_BINARY overrides the binary under test and QUILLOR_E2E_RUNNER
 // names a program to start it with (for instance wine for the .exe).
@@ -30,6 +33,20 @@ struct Run {
     std::string out;       // everything the installer printed on stdout
     std::string err;       // stderr
     std::string log;       // install.log after the run ("" when missing)
+    double seconds = 0;    // wall-clock time the run took
+};
+
+// How to start one run beyond the input.  The defaults are those of
+// Sandbox::run(input).
+struct RunOptions {
+    std::string cwd;               // "" = the distribution folder
+    int timeout_s = 30;
+    // > 0: the installer's file size limit (RLIMIT_FSIZE) in bytes, SIGXFSZ
+    // ignored, so a write past it fails with EFBIG as on a full disk.  The
+    // console is then read through pipes, which the limit does not touch.
+    long long file_size_limit = 0;
+    // Run as user and group nobody (65534); see can_run_as_nobody().
+    bool as_nobody = false;
 };
 
 struct Sandbox {
@@ -46,14 +63,31 @@ struct Sandbox {
 
     // Runs the installer with `input` on stdin; cwd defaults to dist.
     Run run(const std::string &input, const std::string &cwd = "", int timeout_s = 30) const;
+    Run run(const std::string &input, const RunOptions &opt) const;
+
+    // A small tmpfs of `size` ("256k") mounted at at(rel), made first when
+    // missing; false when it cannot be mounted (not root, no mount).  Every
+    // mount is taken down again before the scratch tree is removed.
+    bool mount_tmpfs(const std::string &rel, const std::string &size);
+    // Makes a file system mounted with mount_tmpfs read-only; false on failure.
+    bool remount_readonly(const std::string &rel);
+    // Hands the whole scratch tree to nobody, so that a run as_nobody can
+    // work in it; permissions set afterwards then bind that user too.
+    void give_to_nobody() const;
 
     std::string at(const std::string &rel) const { return root + "/" + rel; }
     std::string in_dist(const std::string &rel) const { return dist + "/" + rel; }
+
+private:
+    std::vector<std::string> mounts_;
 };
 
 // True when the binary under test is started through Wine: tests skip the
 // checks that only POSIX can make (permission bits, for instance).
 bool under_wine();
+// True when a run may switch to user nobody: the tests run as root, and the
+// binary is not started through Wine (whose prefix belongs to root).
+bool can_run_as_nobody();
 // The installer's file name as copied into dist ("quillor-install" or
 // "quillor-install.exe").
 std::string program_name();
