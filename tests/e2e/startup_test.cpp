@@ -85,14 +85,24 @@ TEST(FolderCheck, EndOfInputAtTheNoticeEndsNormally) {
 }
 
 TEST(FolderCheck, UnwritableCurrentDirectoryIsReported) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes everywhere";
     Sandbox s;
     std::string ro = s.at("readonly");
     e2e::make_dirs(ro);
+    e2e::RunOptions opt;
+    opt.cwd = ro;
+    if (geteuid() == 0) {
+        if (!e2e::can_run_as_nobody()) GTEST_SKIP() << "root writes everywhere";
+        s.give_to_nobody();
+        opt.as_nobody = true;
+    }
     chmod(ro.c_str(), 0555);
-    auto r = s.run("\n", ro);
+    auto r = s.run("\n", opt);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("\nERROR: no write access to current directory\n"), std::string::npos);
+    EXPECT_EQ(r.out,
+              "\nERROR: no write access to current directory\n"
+              "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
+              "This folder must be the current directory");
+    EXPECT_TRUE(e2e::list_files(ro).empty());
 }
 
 TEST(HostDefaults, NewsHostOffersTheComputerName) {
