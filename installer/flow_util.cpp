@@ -77,7 +77,9 @@ int flow_derive(char *field, const char *dir, const char *name, const char *who)
         return 0;
     }
     char value[TEXT_PATH_SIZE];
-    snprintf(value, sizeof value, "%s%s\\", dir, name);
+    text_copy(value, dir, sizeof value);  /* fits: checked above */
+    text_append(value, name, sizeof value);
+    text_append(value, "\\", sizeof value);
     text_copy(field, value, TEXT_PATH_SIZE);
     return 1;
 }

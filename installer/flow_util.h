@@ -8,6 +8,10 @@
 
 #include "installer/table.h"
 
+/* A question's result: its flag (1 yes, 0 no) and its accepted answer. */
+inline int flag_of(const question_table *t, int index) { return t->q[index].flag; }
+inline char *answer_of(question_table *t, int index) { return t->q[index].default_answer; }
+
 /* Prints the six introduction lines every flow shares. */
 void flow_intro_common();
 

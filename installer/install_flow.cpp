@@ -23,8 +23,6 @@
 static const char *const WHO = "install_flow";
 static const char *const DIST_INI = "quillor.ini"; /* the distribution's own configuration */
 
-static int flag_of(const question_table *t, int index) { return t->q[index].flag; }
-static char *answer_of(question_table *t, int index) { return t->q[index].default_answer; }
 
 /* ---- dialogue ---- */
 

@@ -27,8 +27,6 @@ static const char *const WHO = "remove_flow";
 static const char *const HERE = ".\\";  /* the installer's own folder */
 constexpr int EXT_CHARS = 4;            /* ".exe", cut to make the pattern */
 
-static int flag_of(const question_table *t, int index) { return t->q[index].flag; }
-static char *answer_of(question_table *t, int index) { return t->q[index].default_answer; }
 
 /* ---- dialogue ---- */
 

@@ -29,8 +29,6 @@ struct update_counts {
     int errors;
 };
 
-static int flag_of(const question_table *t, int index) { return t->q[index].flag; }
-static char *answer_of(question_table *t, int index) { return t->q[index].default_answer; }
 
 /* ---- dialogue ---- */
 
