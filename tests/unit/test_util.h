@@ -30,6 +30,7 @@
 #include <stdio_ext.h>
 #endif
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,7 @@
 #include <sstream>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "log/log.h"
 #include "platform/platform.h"
@@ -363,5 +365,36 @@ struct TestLog {
     }
     std::string text() const { return read_text(file); }
 };
+
+// Printf-like reporting callbacks for the configuration modules: each keeps
+// the expanded messages it was given, for the test to read.
+inline std::vector<std::string> &debug_reports() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+inline std::vector<std::string> &error_reports() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+inline int keep_report(std::vector<std::string> &into, const char *fmt, va_list ap) {
+    char buf[2048];
+    vsnprintf(buf, sizeof buf, fmt, ap);
+    into.push_back(buf);
+    return (int)into.back().size();
+}
+inline int capture_debug(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = keep_report(debug_reports(), fmt, ap);
+    va_end(ap);
+    return n;
+}
+inline int capture_error(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = keep_report(error_reports(), fmt, ap);
+    va_end(ap);
+    return n;
+}
 
 }  // namespace tu

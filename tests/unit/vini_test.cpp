@@ -13,28 +13,10 @@
 
 namespace {
 
-std::vector<std::string> debug_lines;
-std::vector<std::string> error_lines;
-
-std::string format(const char *fmt, va_list ap) {
-    char buf[2048];
-    vsnprintf(buf, sizeof buf, fmt, ap);
-    return buf;
-}
-int capture_debug(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    debug_lines.push_back(format(fmt, ap));
-    va_end(ap);
-    return 0;
-}
-int capture_error(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    error_lines.push_back(format(fmt, ap));
-    va_end(ap);
-    return 0;
-}
+std::vector<std::string> &debug_lines = tu::debug_reports();
+std::vector<std::string> &error_lines = tu::error_reports();
+using tu::capture_debug;
+using tu::capture_error;
 
 bool has_line(const std::string &line) {
     for (const auto &d : debug_lines)
