@@ -4,7 +4,7 @@ SANBUILD ?= build-sanitize
 WINBUILD ?= build-win
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-plain test-sanitize test-windows clean
+.PHONY: all deps build demo test test-plain test-sanitize test-windows fuzz clean
 
 all: build
 
@@ -31,6 +31,10 @@ test-sanitize: deps
 # The 32-bit Windows program, cross-built with MinGW-w64 and tested under Wine.
 test-windows:
 	BUILD=$(BUILD) BUILD_WIN=$(WINBUILD) JOBS=$(JOBS) scripts/test-windows.sh
+
+# Fuzz every target for SECONDS seconds each (30 by default).
+fuzz:
+	scripts/fuzz.sh $(SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(WINBUILD) scratch

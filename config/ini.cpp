@@ -303,7 +303,7 @@ int ini_store(ini_list *l, int index, int position, const char *value)
     if (flags & INI_SECRET)
         ini_log_debug(l, "INI: Settings changed {%.100s=xxxxx}", name);
     else
-        ini_log_debug(l, "INI: Settings changed {%.100s=%.100s}", name, value);
+        ini_log_debug(l, "INI: Settings changed {%.100s=%.100s}", name, copy); /* value may have been freed above */
     return at;
 }
 
