@@ -6,7 +6,10 @@
  * relative layout.  Every file operation goes through the platform layer.
  * A copy is written to a temporary file beside the target and renamed over
  * it only once every byte is safely on disk, so a failed copy never leaves
- * a damaged or truncated target behind.  Removal lives in remove.cpp.
+ * a damaged or truncated target behind.  A tree copy goes on past a file
+ * it cannot copy, logs why, and then reports the whole copy as failed, so
+ * that a step which lost a file is never counted as a success.  Removal
+ * lives in remove.cpp.
  */
 #include "files/tree.h"
 
@@ -144,13 +147,16 @@ static void walk_add_match(walk_state *w, const char *dir, const char *name, int
     if (len > 0 && len < (int)sizeof item) add_copy(w->result, item);
 }
 
+static int is_dot_entry(const char *name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
 static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *entry)
 {
-    if (text_compare_nocase(entry->name, ".") == 0 || text_compare_nocase(entry->name, "..") == 0)
-        return;
-    char *lower = heap_copy(entry->name);
-    if (!lower) return;
-    text_lower(lower);
+    if (is_dot_entry(entry->name)) return;
+    char lower[PLAT_NAME_MAX];   /* a listed name fits: no allocation per entry */
+    text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
     int is_dir = entry->attrib == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
     if (wild_match(w->mask, lower)) {
         if (is_dir && (w->flags & WALK_DIRS)) walk_add_match(w, dir, entry->name, 1);
@@ -159,7 +165,6 @@ static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *en
     char sub[TEXT_LINE_SIZE];
     if (is_dir && w->recurse && path_join_raw(sub, TEXT_LINE_SIZE, dir, entry->name))
         add_copy(&w->work, sub);
-    free(lower);
     int count = static_count(&w->work);
     if (count % WALK_PROGRESS_STEP == 0)
         log_debug(" DIRECTORY: Located %d files/directories", count);
@@ -213,6 +218,15 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
 }
 
 /* ---- copying one file ---- */
+
+/* Logs why source could not be copied to target (errno) and returns 0. */
+static int copy_failed(const char *source, const char *target)
+{
+    int err = errno ? errno : EIO;
+    log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
+    errno = 0;
+    return 0;
+}
 
 /* Opens a new, exclusively created temporary file beside target and leaves
  * its path in temp.  Returns the stream, or null with errno set. */
@@ -268,13 +282,17 @@ static int copy_via_temp(FILE *in, const char *source, const char *target)
     char temp[TEXT_LINE_SIZE];
     FILE *out = open_temp(target, temp, sizeof temp);
     if (!out) {
+        int err = errno;
         plat_fclose(in);
-        return 0;
+        errno = err;
+        return copy_failed(source, target);
     }
-    char *in_buf = static_cast<char *>(malloc(COPY_STREAM_BUFFER));
-    char *out_buf = static_cast<char *>(malloc(COPY_STREAM_BUFFER));
-    if (in_buf) setvbuf(in, in_buf, _IOFBF, COPY_STREAM_BUFFER);
-    if (out_buf) setvbuf(out, out_buf, _IOFBF, COPY_STREAM_BUFFER);
+    /* One pair of stream buffers serves every copy (both streams are closed
+     * before the next one opens): a fresh pair per file cost two large
+     * allocations, and fresh pages whenever the heap had shrunk back. */
+    static char in_buf[COPY_STREAM_BUFFER], out_buf[COPY_STREAM_BUFFER];
+    setvbuf(in, in_buf, _IOFBF, COPY_STREAM_BUFFER);
+    setvbuf(out, out_buf, _IOFBF, COPY_STREAM_BUFFER);
     errno = 0;
     int ok = copy_data(in, out) && !ferror(out);
     ok = (plat_fclose(out) == 0) && ok;   /* a full disk often shows only here */
@@ -284,9 +302,7 @@ static int copy_via_temp(FILE *in, const char *source, const char *target)
         plat_remove(temp);
         log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
     }
-    free(out_buf);
-    plat_fclose(in);   /* the source's buffer must outlive its stream */
-    free(in_buf);
+    plat_fclose(in);
     errno = 0;
     return ok;
 }
@@ -296,10 +312,12 @@ int copy_file(const char *source, const char *target)
     if (!source || !target) return 0;
     if (ends_with_backslash(source) || ends_with_backslash(target)) return 0; /* directories */
     FILE *in = plat_fopen(source, "rb");
-    if (!in) return 0;
+    if (!in) return copy_failed(source, target);
     if (!target_writable(target)) {
+        int err = errno;
         plat_fclose(in);
-        return 0;
+        errno = err;
+        return copy_failed(source, target);
     }
     return copy_via_temp(in, source, target);
 }
@@ -307,8 +325,9 @@ int copy_file(const char *source, const char *target)
 /* ---- copying a tree ---- */
 
 /* Copies one walked item to the same place below dest.  Returns 0 only
- * when a directory could not be created, which ends the whole copy. */
-static int copy_item(const char *item, const char *dest, size_t src_len, int recurse, int *counter)
+ * when a directory could not be created, which ends the whole copy; a file
+ * that could not be copied adds one to *failed and the copy goes on. */
+static int copy_item(const char *item, const char *dest, size_t src_len, int recurse, int *counter, int *failed)
 {
     char target[TEXT_LINE_SIZE];
     int len = snprintf(target, sizeof target, "%s%s", dest, item + src_len);
@@ -318,7 +337,9 @@ static int copy_item(const char *item, const char *dest, size_t src_len, int rec
         log_error("could not create directory %s", target);
         return 0;
     }
+    if (!is_dir && !fits) log_error("copy_file: could not copy %s: target name too long", item);
     int copied = (fits && !is_dir) ? copy_file(item, target) : 0;
+    if (!is_dir && !copied) (*failed)++;
     if (counter) *counter += copied;
     plat_out(".");
     plat_discard_typeahead();
@@ -346,13 +367,13 @@ int copy_tree(const char *dest, const char *source, const char *pattern, int rec
     size_t n = strlen(s);
     static_list items;
     dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
-    int ok = 1;
+    int ok = 1, failed = 0;
     static_rewind(&items);
     char *item;
     while (ok && (item = static_cast<char *>(static_next(&items)))) {
         if (strncmp(item, s, n) != 0) continue; /* not below s */
-        ok = copy_item(item, d, n, recurse, counter);
+        ok = copy_item(item, d, n, recurse, counter, &failed);
     }
     static_free(&items);
-    return ok;
+    return ok && failed == 0;  /* a step that lost a file failed, though the rest went on */
 }
