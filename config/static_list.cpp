@@ -2,10 +2,13 @@
  *
  * A growable array of item pointers with a single built-in cursor, used for
  * the configuration store and the work lists of the tree operations.  The
- * array grows by a fixed step so that memory use stays predictable on long
- * directory walks, and is released as soon as the last item leaves.  It is
- * not a typed container: items are never copied, and only static_free frees
- * them.
+ * list counts its room in fixed steps (spare slots), and is released as soon
+ * as the last item leaves.  Underneath, the allocation grows to the next
+ * power of two of that room, so that a walk over tens of thousands of
+ * entries reallocates a few dozen times rather than once per step: the
+ * allocated size is a function of count + spare, so it never needs storing.
+ * It is not a typed container: items are never copied, and only
+ * static_free frees them.
  */
 #include "config/static_list.h"
 
@@ -20,6 +23,7 @@ constexpr int STATIC_FORMAT_SIZE = 512;   /* prefixed format, terminator include
 constexpr int STATIC_MESSAGE_SIZE = 1024; /* expanded message, terminator included */
 /* Keeps the array's byte size within a 32-bit signed size on every target. */
 constexpr int32_t STATIC_MAX_SLOTS = INT32_MAX / (int32_t)sizeof(void *);
+constexpr size_t STATIC_MIN_ALLOCATION = 8; /* slots: a small list stays one small block */
 
 static const char GROW_FAILED[] = "Memory Allocation Error in 'static_add'";
 
@@ -49,6 +53,18 @@ static void static_log(static_list *l, const char *msg, ...)
 
 /* ---- growth ---- */
 
+/* The slots really allocated for a room of `slots` (count + spare): the
+ * next power of two, within the limit. */
+static size_t allocated_for(size_t slots)
+{
+    if (slots == 0)
+        return 0;
+    size_t real = STATIC_MIN_ALLOCATION;
+    while (real < slots && real < (size_t)STATIC_MAX_SLOTS / 2 + 1)
+        real *= 2;
+    return real < slots ? (size_t)STATIC_MAX_SLOTS : real;
+}
+
 /* Makes room for one more item; 1, or 0 with the list unchanged. */
 static int grow(static_list *l)
 {
@@ -59,12 +75,15 @@ static int grow(static_list *l)
         return 0;
     }
     size_t slots = (size_t)l->count + (size_t)l->step;
-    void **items = (void **)realloc(l->items, slots * sizeof(void *));
-    if (!items) {
-        static_log(l, GROW_FAILED);
-        return 0;
+    size_t have = allocated_for((size_t)l->count), need = allocated_for(slots);
+    if (need != have || !l->items) {
+        void **items = (void **)realloc(l->items, need * sizeof(void *));
+        if (!items) {
+            static_log(l, GROW_FAILED);
+            return 0;
+        }
+        l->items = items;
     }
-    l->items = items;
     l->spare = l->step;
     return 1;
 }
@@ -220,8 +239,11 @@ int static_free(static_list *l)
     if (!l)
         return -3;
     require_init(l);
-    while (l->count > 0)
-        free(static_remove(l, 0));
+    /* Front to back, as removing item 0 again and again would, but without
+     * moving the rest of the array down after every item. */
+    for (int32_t i = 0; i < l->count; i++)
+        free(l->items[i]);
+    l->count = 0;
     release_array(l);
     l->cursor = -1;
     return 1;

@@ -10,6 +10,7 @@
  */
 #include "config/vini.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,25 @@ static const char *skip_blanks(const char *s)
     while (is_blank(*s))
         s++;
     return s;
+}
+
+/* Keys are equal ignoring case, exactly as text_compare_nocase finds them,
+ * but bytes are lower-cased through a table made once, and only where they
+ * differ: every store searches the undeclared settings from the start, and
+ * calling tolower on every character of every comparison was most of the
+ * cost of loading a large file. */
+static int same_key(const char *a, const char *b)
+{
+    static unsigned char lower[256];
+    if (!lower['A'])
+        for (int c = 0; c < 256; c++)
+            lower[c] = (unsigned char)tolower(c);
+    if (!a || !b)
+        return 0;
+    for (; *a == *b || lower[(unsigned char)*a] == lower[(unsigned char)*b]; a++, b++)
+        if (*a == '\0')
+            return 1; /* b ended here too */
+    return 0;
 }
 
 /* Length of s without trailing blanks, carriage returns and line feeds. */
@@ -361,7 +381,7 @@ const char *vini_get(vini *v, const char *key, int follow)
     int count = static_count(&v->undeclared);
     for (int k = 0; k < count; k++) {
         vini_setting *rec = (vini_setting *)static_get(&v->undeclared, k);
-        if (text_compare_nocase(rec->name, key) == 0)
+        if (same_key(rec->name, key))
             return (const char *)static_get(&rec->values, 0);
     }
     return nullptr;
@@ -416,7 +436,7 @@ int vini_remove(vini *v, const char *key)
     int removed = 0;
     static_rewind(&v->undeclared);
     while (vini_setting *rec = (vini_setting *)static_next(&v->undeclared)) {
-        if (text_compare_nocase(rec->name, key) != 0)
+        if (!same_key(rec->name, key))
             continue;
         char *value = (char *)static_remove_current(&rec->values);
         if (value) {

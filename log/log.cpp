@@ -119,12 +119,29 @@ int log_close(log_record *lg)
 
 /* ---- writing ---- */
 
+/* The local time of `now`.  localtime looks at the time-zone file again on
+ * every call, a system call per entry when thousands of removed files are
+ * logged; the answer only changes once a second. */
+static const struct tm *local_time(time_t now)
+{
+    static time_t known_at = (time_t)-1;
+    static struct tm known;
+    static int have;
+    if (now != known_at) {
+        const struct tm *t = localtime(&now);
+        have = t != nullptr;
+        if (t) known = *t;
+        known_at = now;
+    }
+    return have ? &known : nullptr;
+}
+
 /* Writes the time stamp, process tag and level prefix.  Returns the bytes
  * written, or -1 when a write failed. */
 static int write_header(log_record *lg, int level, time_t now)
 {
     char head[96];
-    struct tm *t = localtime(&now);
+    const struct tm *t = local_time(now);
     int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0,
                      t ? t->tm_hour : 0, t ? t->tm_min : 0, t ? t->tm_sec : 0, plat_process_id(),
                      level_prefix[level]);

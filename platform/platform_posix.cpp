@@ -25,29 +25,243 @@
 
 constexpr int NATIVE_MAX = 4096;
 
+/* ---- case-blind lookups through kept listings ----
+ *
+ * Resolving a name that does not exist with its exact case means reading its
+ * directory.  Copying thousands of new files into one directory would read
+ * the whole directory once per file, so listings are kept: the names of a
+ * directory in a hash table keyed by their case-folded form.  Before every
+ * use a listing is checked against the directory's identity and change
+ * times (device, inode, mtime, ctime) and read again when anything changed
+ * it.  A change this process makes itself right after such a check (a file
+ * created, a directory made, a rename) is entered into the listing instead,
+ * and the times are taken afresh; a change by another process within that
+ * one system call, or within one clock tick on a kernel with coarse
+ * directory times, could go unseen until the directory changes again.
+ */
+
+constexpr int LISTING_SLOTS = 4;          /* directories whose listings are kept */
+constexpr size_t LISTING_MIN_BUCKETS = 64;
+
+struct listed_name {
+    listed_name *next;
+    unsigned long order; /* position in the listing: the first match wins */
+    unsigned hash;
+    char *name;          /* stored right behind the record */
+};
+
+struct listing {
+    char dir[NATIVE_MAX]; /* as the lookups name it: "" or ending with "/" */
+    dev_t dev;
+    ino_t ino;
+    struct timespec mtime, ctime;
+    listed_name **buckets;
+    size_t nbuckets, count;
+    unsigned long next_order, last_use;
+    int valid;
+};
+
+static listing listings[LISTING_SLOTS];
+static unsigned long listing_clock;
+static unsigned char fold_table[256];
+
+static unsigned char fold(unsigned char c)
+{
+    if (!fold_table[(unsigned char)'A'])
+        for (int i = 0; i < 256; i++) fold_table[i] = (unsigned char)tolower(i);
+    return fold_table[c];
+}
+
+static unsigned fold_hash(const char *s)
+{
+    unsigned h = 2166136261u; /* FNV-1a over the case-folded bytes */
+    for (; *s; s++) h = (h ^ fold((unsigned char)*s)) * 16777619u;
+    return h;
+}
+
+static void listing_clear(listing *l)
+{
+    for (size_t i = 0; i < l->nbuckets; i++)
+        for (listed_name *n = l->buckets[i], *next; n; n = next) {
+            next = n->next;
+            free(n);
+        }
+    free(l->buckets);
+    l->buckets = nullptr;
+    l->nbuckets = l->count = 0;
+    l->next_order = 0;
+    l->valid = 0;
+}
+
+static int listing_rehash(listing *l, size_t nbuckets)
+{
+    listed_name **b = (listed_name **)calloc(nbuckets, sizeof *b);
+    if (!b) return 0;
+    for (size_t i = 0; i < l->nbuckets; i++)
+        for (listed_name *n = l->buckets[i], *next; n; n = next) {
+            next = n->next;
+            n->next = b[n->hash % nbuckets];
+            b[n->hash % nbuckets] = n;
+        }
+    free(l->buckets);
+    l->buckets = b;
+    l->nbuckets = nbuckets;
+    return 1;
+}
+
+static int listing_add(listing *l, const char *name)
+{
+    if (l->count >= l->nbuckets && !listing_rehash(l, l->nbuckets ? l->nbuckets * 2 : LISTING_MIN_BUCKETS))
+        return 0;
+    size_t len = strlen(name);
+    listed_name *n = (listed_name *)malloc(sizeof *n + len + 1);
+    if (!n) return 0;
+    n->name = (char *)(n + 1);
+    memcpy(n->name, name, len + 1);
+    n->hash = fold_hash(name);
+    n->order = l->next_order++;
+    n->next = l->buckets[n->hash % l->nbuckets];
+    l->buckets[n->hash % l->nbuckets] = n;
+    l->count++;
+    return 1;
+}
+
+static void listing_remove(listing *l, const char *name)
+{
+    if (!l->nbuckets) return;
+    for (listed_name **at = &l->buckets[fold_hash(name) % l->nbuckets]; *at; at = &(*at)->next)
+        if (strcmp((*at)->name, name) == 0) {
+            listed_name *gone = *at;
+            *at = gone->next;
+            free(gone);
+            l->count--;
+            return;
+        }
+}
+
+/* The name that matches case-blind and came first in the listing. */
+static const char *listing_find(const listing *l, const char *name)
+{
+    if (!l->nbuckets) return nullptr;
+    unsigned h = fold_hash(name);
+    const listed_name *best = nullptr;
+    for (const listed_name *n = l->buckets[h % l->nbuckets]; n; n = n->next)
+        if (n->hash == h && strcasecmp(n->name, name) == 0 && (!best || n->order < best->order)) best = n;
+    return best ? best->name : nullptr;
+}
+
+static int same_times(const struct timespec *a, const struct timespec *b)
+{
+    return a->tv_sec == b->tv_sec && a->tv_nsec == b->tv_nsec;
+}
+
+static int listing_current(const listing *l, const struct stat *st)
+{
+    return l->valid && l->dev == st->st_dev && l->ino == st->st_ino && same_times(&l->mtime, &st->st_mtim) &&
+           same_times(&l->ctime, &st->st_ctim);
+}
+
+static void listing_stamp(listing *l, const struct stat *st)
+{
+    l->dev = st->st_dev;
+    l->ino = st->st_ino;
+    l->mtime = st->st_mtim;
+    l->ctime = st->st_ctim;
+}
+
+/* Reads directory dir into l; st is the directory's state taken before, so
+ * that a change made while reading shows at the next check. */
+static int listing_load(listing *l, const char *dir, const struct stat *st)
+{
+    listing_clear(l);
+    DIR *d = opendir(dir[0] ? dir : ".");
+    if (!d) return 0;
+    int ok = 1;
+    for (struct dirent *e; ok && (e = readdir(d)) != nullptr;) ok = listing_add(l, e->d_name);
+    closedir(d);
+    if (!ok) {
+        listing_clear(l);
+        return 0;
+    }
+    memcpy(l->dir, dir, strlen(dir) + 1);
+    listing_stamp(l, st);
+    l->valid = 1;
+    return 1;
+}
+
+static listing *listing_cached(const char *dir)
+{
+    for (listing &l : listings)
+        if (l.valid && strcmp(l.dir, dir) == 0) return &l;
+    return nullptr;
+}
+
+/* The listing of dir (whose state is st), read again when it changed. */
+static listing *listing_of(const char *dir, const struct stat *st)
+{
+    if (strlen(dir) >= NATIVE_MAX) return nullptr;
+    listing *l = listing_cached(dir);
+    if (!l) {
+        l = &listings[0];
+        for (listing &c : listings)
+            if (!c.valid || c.last_use < l->last_use) l = &c; /* a free slot, else the oldest */
+    }
+    l->last_use = ++listing_clock;
+    if (listing_current(l, st) && strcmp(l->dir, dir) == 0) return l;
+    return listing_load(l, dir, st) ? l : nullptr;
+}
+
+/* ---- what the last mapping found ----
+ *
+ * The calls on native paths below use it: a file known to be a regular file
+ * needs no second look before it is opened, and a name just looked up in a
+ * current listing can be entered into it once the call has made it. */
+
+enum map_result { MAP_OTHER, MAP_EXISTS, MAP_LOOKED_UP };
+
+static struct {
+    map_result how;
+    char path[NATIVE_MAX]; /* the native path mapped */
+    mode_t mode;           /* MAP_EXISTS: the entry's type */
+    nlink_t links;         /* MAP_EXISTS: its number of links */
+    listing *in;           /* MAP_LOOKED_UP: the listing its directory had */
+    int found;             /* MAP_LOOKED_UP: the name was there in another case */
+} last_map;
+
+static void remember_map(map_result how, const char *path, const struct stat *st, listing *in, int found)
+{
+    last_map.how = how;
+    memcpy(last_map.path, path, strlen(path) + 1);
+    last_map.mode = st ? st->st_mode : 0;
+    last_map.links = st ? st->st_nlink : 0;
+    last_map.in = in;
+    last_map.found = found;
+}
+
+static int mapped_as(map_result how, const char *native)
+{
+    return last_map.how == how && strcmp(last_map.path, native) == 0;
+}
+
 /* ---- path mapping ---- */
 
 /* Finds `name` case-blind in directory `dir`; copies the real name into
  * out.  Returns 1 when found. */
 static int find_case_blind(const char *dir, const char *name, char *out, size_t size)
 {
-    DIR *d = opendir(dir[0] ? dir : ".");
-    if (!d) return 0;
-    int found = 0;
-    for (struct dirent *e; (e = readdir(d)) != nullptr;) {
-        if (strcasecmp(e->d_name, name) == 0 && strlen(e->d_name) < size) {
-            memcpy(out, e->d_name, strlen(e->d_name) + 1);
-            found = 1;
-            break;
-        }
-    }
-    closedir(d);
-    return found;
+    struct stat st;
+    if (stat(dir[0] ? dir : ".", &st) != 0) return 0;
+    listing *l = listing_of(dir, &st);
+    const char *real = l ? listing_find(l, name) : nullptr;
+    if (!real || strlen(real) >= size) return 0;
+    memcpy(out, real, strlen(real) + 1);
+    return 1;
 }
 
 /* Appends component comp to the native path buf (length *len), resolving
  * its case while the path so far exists.  *resolving turns 0 once a
- * component is missing: the rest is taken as given. */
+ * component is missing: the rest is taken as given.  With *resolving 0 from
+ * the start the path is mapped literally. */
 static int add_component(char *buf, size_t *len, size_t size, const char *comp, int *resolving)
 {
     char real[NAME_MAX + 1];
@@ -97,12 +311,11 @@ static const char *path_start(const char **p, char *buf, size_t size, size_t *le
     return buf;
 }
 
-int plat_native_path(const char *path, char *buf, int size)
+/* Maps path component by component, resolving case when `resolving`. */
+static int map_path(const char *path, char *buf, int size, int resolving)
 {
-    if (!path || !buf || size < 2) return 0;
     size_t len;
     if (!path_start(&path, buf, (size_t)size, &len)) return 0;
-    int resolving = 1;
     char comp[NATIVE_MAX];
     while (*path) {
         size_t n = strcspn(path, "\\/");
@@ -127,6 +340,48 @@ int plat_native_path(const char *path, char *buf, int size)
     return 1;
 }
 
+/* The literal path is missing.  When its directory exists as written, every
+ * component before the last exists with its exact case, so only the last
+ * one needs looking up; it is replaced in buf by the name found, which has
+ * the same length.  Returns 0 when the whole path must be resolved. */
+static int resolve_last(char *buf)
+{
+    size_t end = strlen(buf);
+    if (end > 0 && buf[end - 1] == '/') end--;
+    size_t start = end;
+    while (start > 0 && buf[start - 1] != '/') start--;
+    char name[NAME_MAX + 1], dir[NATIVE_MAX];
+    if (end == start || end - start > NAME_MAX) return 0;
+    memcpy(name, buf + start, end - start);
+    name[end - start] = '\0';
+    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return 0;
+    memcpy(dir, buf, start);
+    dir[start] = '\0';
+    struct stat st;
+    if (stat(start ? dir : ".", &st) != 0) return 0;
+    listing *l = listing_of(dir, &st);
+    const char *real = l ? listing_find(l, name) : nullptr;
+    if (real) memcpy(buf + start, real, end - start); /* equal ignoring case: same length */
+    if (l) remember_map(MAP_LOOKED_UP, buf, nullptr, l, real != nullptr);
+    return 1;
+}
+
+/* Most paths exist as written: one lstat settles them.  Only a missing path
+ * is resolved, and then its last name alone whenever that suffices. */
+int plat_native_path(const char *path, char *buf, int size)
+{
+    last_map.how = MAP_OTHER;
+    if (!path || !buf || size < 2) return 0;
+    if (!map_path(path, buf, size, 0)) return 0;
+    struct stat st;
+    if (lstat(buf, &st) == 0) {
+        remember_map(MAP_EXISTS, buf, &st, nullptr, 0);
+        return 1;
+    }
+    if (resolve_last(buf)) return 1;
+    return map_path(path, buf, size, 1);
+}
+
 int plat_dir_contains(const char *outer, const char *inner)
 {
     char no[NATIVE_MAX], ni[NATIVE_MAX], ro[PATH_MAX], ri[PATH_MAX];
@@ -139,20 +394,147 @@ int plat_dir_contains(const char *outer, const char *inner)
 
 /* ---- the real system calls ---- */
 
+/* Splits a native path into its directory, as the lookups name it ("" or
+ * ending with "/"), and its last name.  0 when there is no name. */
+static int split_native(const char *native, char *dir, char *name)
+{
+    size_t end = strlen(native);
+    if (end > 0 && native[end - 1] == '/') end--;
+    size_t start = end;
+    while (start > 0 && native[start - 1] != '/') start--;
+    if (end == start || end - start > NAME_MAX || start >= NATIVE_MAX) return 0;
+    memcpy(dir, native, start);
+    dir[start] = '\0';
+    memcpy(name, native + start, end - start);
+    name[end - start] = '\0';
+    return 1;
+}
+
+/* After a change of this process to directory dir: the times are taken
+ * afresh.  Times that did not move (a kernel with coarse directory times)
+ * are trusted only for a change that must have happened; otherwise the
+ * listing is dropped, to be read again. */
+static void restamp(listing *l, const char *dir, int sure)
+{
+    struct stat st;
+    if (stat(dir[0] ? dir : ".", &st) != 0 ||
+        (!sure && same_times(&st.st_mtim, &l->mtime) && same_times(&st.st_ctim, &l->ctime)))
+        listing_clear(l);
+    else
+        listing_stamp(l, &st);
+}
+
+/* The listing, current right now, of the directory of a name that was just
+ * looked up there; null when there is none. */
+static listing *looked_up_listing(const char *native, char *dir, char *name)
+{
+    if (!mapped_as(MAP_LOOKED_UP, native) || !split_native(native, dir, name)) return nullptr;
+    listing *l = last_map.in;
+    return l->valid && strcmp(l->dir, dir) == 0 ? l : nullptr;
+}
+
+/* A file or directory was made at native: enter it into the listing that
+ * the lookup before found current. */
+static void note_created(const char *native)
+{
+    char dir[NATIVE_MAX], name[NAME_MAX + 1];
+    listing *l = looked_up_listing(native, dir, name);
+    if (!l || last_map.found) return; /* an existing entry was used */
+    if (listing_add(l, name))
+        restamp(l, dir, 1); /* a new entry: the directory changed */
+    else
+        listing_clear(l);
+}
+
+/* The listing a rename within one directory can keep current: the one the
+ * target's lookup just checked, or else a kept one that is current now. */
+static listing *rename_listing(const char *from, const char *to)
+{
+    char dir[NATIVE_MAX], name[NAME_MAX + 1], from_dir[NATIVE_MAX], from_name[NAME_MAX + 1];
+    if (strcmp(from, to) == 0 || !split_native(from, from_dir, from_name) || !split_native(to, dir, name) ||
+        strcmp(dir, from_dir) != 0)
+        return nullptr;
+    listing *l = looked_up_listing(to, dir, name);
+    if (l || !mapped_as(MAP_EXISTS, to) || !(l = listing_cached(dir))) return l;
+    struct stat st;
+    return stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st) ? l : nullptr;
+}
+
+static void note_renamed(listing *l, const char *from, const char *to)
+{
+    char dir[NATIVE_MAX], name[NAME_MAX + 1];
+    split_native(from, dir, name);
+    listing_remove(l, name);
+    split_native(to, dir, name);
+    int new_name = mapped_as(MAP_LOOKED_UP, to) && !last_map.found;
+    /* Over a target with one link, the source's name surely went; over one
+     * with more, the source may have been that very file, and then nothing
+     * changed. */
+    int sure = new_name || (mapped_as(MAP_EXISTS, to) && last_map.links == 1);
+    if (new_name && !listing_add(l, name))
+        listing_clear(l);
+    else
+        restamp(l, dir, sure);
+}
+
 FILE *plat_sys_fopen(const char *native, const char *mode)
 {
     struct stat st;
-    /* a pipe or socket would block the read for ever: refuse it */
-    if (mode[0] == 'r' && stat(native, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
-        errno = EINVAL;
+    if (mode[0] == 'r' && mapped_as(MAP_LOOKED_UP, native) && !last_map.found) {
+        last_map.how = MAP_OTHER; /* its directory, checked just now, has no such name */
+        errno = ENOENT;
         return nullptr;
     }
-    return fopen(native, mode);
+    int regular = mapped_as(MAP_EXISTS, native) && S_ISREG(last_map.mode); /* seen just now */
+    /* a pipe or socket would block the read for ever: refuse it */
+    if (mode[0] == 'r' && !regular && stat(native, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        errno = EINVAL;
+        last_map.how = MAP_OTHER;
+        return nullptr;
+    }
+    FILE *f = fopen(native, mode);
+    int err = errno;
+    if (f && mode[0] != 'r') note_created(native);
+    last_map.how = MAP_OTHER;
+    errno = err;
+    return f;
 }
-int plat_sys_remove(const char *native) { return remove(native); }
-int plat_sys_rename(const char *from, const char *to) { return rename(from, to); }
-int plat_sys_mkdir(const char *native) { return mkdir(native, 0777); }
-int plat_sys_rmdir(const char *native) { return rmdir(native); }
+
+int plat_sys_remove(const char *native)
+{
+    last_map.how = MAP_OTHER; /* a kept listing notices by its times */
+    return remove(native);
+}
+
+int plat_sys_rename(const char *from, const char *to)
+{
+    listing *l = rename_listing(from, to);
+    int r = rename(from, to);
+    int err = errno;
+    if (r == 0 && l) note_renamed(l, from, to);
+    last_map.how = MAP_OTHER;
+    errno = err;
+    return r;
+}
+
+int plat_sys_mkdir(const char *native)
+{
+    int r = mkdir(native, 0777);
+    int err = errno;
+    if (r == 0) note_created(native);
+    last_map.how = MAP_OTHER;
+    errno = err;
+    return r;
+}
+
+int plat_sys_rmdir(const char *native)
+{
+    last_map.how = MAP_OTHER;
+    int r = rmdir(native);
+    if (r == 0)
+        for (listing &l : listings) listing_clear(&l); /* a new directory may get its inode */
+    return r;
+}
 
 /* ---- directory listing ---- */
 
@@ -248,9 +630,19 @@ void plat_printf(const char *fmt, ...)
 
 void plat_flush() { fflush(stdout); }
 
+/* Whether a standard stream is a terminal, asked once: one file is copied
+ * or removed per console dot, and the answer does not change. */
+static int is_terminal(int fd)
+{
+    static int known[3] = {-1, -1, -1};
+    if (fd < 0 || fd > 2) return isatty(fd);
+    if (known[fd] < 0) known[fd] = isatty(fd);
+    return known[fd];
+}
+
 void plat_progress()
 {
-    if (isatty(STDOUT_FILENO)) fflush(stdout); /* a pipe gets it with the next flush */
+    if (is_terminal(STDOUT_FILENO)) fflush(stdout); /* a pipe gets it with the next flush */
 }
 
 int plat_read_line(char *buf, int size)
@@ -270,7 +662,7 @@ int plat_read_line(char *buf, int size)
 
 void plat_discard_typeahead()
 {
-    if (isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
+    if (is_terminal(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
 }
 
 /* ---- process and machine ---- */
