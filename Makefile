@@ -4,7 +4,7 @@ SANBUILD ?= build-sanitize
 WINBUILD ?= build-win
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-plain test-sanitize test-windows fuzz clean
+.PHONY: all deps build demo test test-plain test-sanitize test-windows fuzz bench clean
 
 all: build
 
@@ -36,5 +36,10 @@ test-windows:
 fuzz:
 	scripts/fuzz.sh $(SECONDS)
 
+# Time install, update, remove, the tree walk and configuration loading against
+# cp, rm and find; writes docs/performance.md (BENCH_SIZE=small for a quick run).
+bench: deps
+	bench/run.sh
+
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(WINBUILD) scratch
+	rm -rf $(BUILD) $(SANBUILD) $(WINBUILD) build-bench build-fuzz scratch
