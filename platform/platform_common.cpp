@@ -1,11 +1,13 @@
 /* Platform code shared by every operating system: the swappable table of
  * system calls and the wrappers that reach files through it.  Tests patch
  * the table to inject faults (a full disk, a failed rename) into the real
- * code paths; the installer itself never changes it.
+ * code paths; the installer itself never changes it.  The console is the
+ * standard streams everywhere, so it lives here too.
  */
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdarg>
 
 /* Implemented per system: the real calls on native paths. */
 FILE *plat_sys_fopen(const char *native, const char *mode);
@@ -90,4 +92,33 @@ int plat_rename(const char *from, const char *to)
         return -1;
     }
     return live_calls.rename(nfrom, nto);
+}
+
+/* ---- console: standard streams, the same on every system ---- */
+
+void plat_out(const char *text) { fputs(text ? text : "", stdout); }
+
+void plat_printf(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    vfprintf(stdout, fmt, ap);
+    va_end(ap);
+}
+
+void plat_flush() { fflush(stdout); }
+
+int plat_read_line(char *buf, int size)
+{
+    if (!buf || size < 1) return 0;
+    fflush(stdout);
+    int c, n = 0, got = 0;
+    while ((c = getchar()) != EOF) {
+        got = 1;
+        if (n < size - 1) buf[n++] = (char)c; /* the rest of a long line is dropped */
+        if (c == '\n') break;
+    }
+    if (!got) return 0;
+    buf[n] = '\0';
+    return 1;
 }

@@ -618,18 +618,6 @@ void plat_find_close(plat_find *f)
 
 /* ---- console ---- */
 
-void plat_out(const char *text) { fputs(text ? text : "", stdout); }
-
-void plat_printf(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    vfprintf(stdout, fmt, ap);
-    va_end(ap);
-}
-
-void plat_flush() { fflush(stdout); }
-
 /* Whether a standard stream is a terminal, asked once: one file is copied
  * or removed per console dot, and the answer does not change. */
 static int is_terminal(int fd)
@@ -643,21 +631,6 @@ static int is_terminal(int fd)
 void plat_progress()
 {
     if (is_terminal(STDOUT_FILENO)) fflush(stdout); /* a pipe gets it with the next flush */
-}
-
-int plat_read_line(char *buf, int size)
-{
-    if (!buf || size < 1) return 0;
-    fflush(stdout);
-    int c, n = 0, got = 0;
-    while ((c = getchar()) != EOF) {
-        got = 1;
-        if (n < size - 1) buf[n++] = (char)c; /* the rest of a long line is dropped */
-        if (c == '\n') break;
-    }
-    if (!got) return 0;
-    buf[n] = '\0';
-    return 1;
 }
 
 void plat_discard_typeahead()

@@ -215,36 +215,9 @@ void plat_find_close(plat_find *f)
 
 /* ---- console ---- */
 
-void plat_out(const char *text) { fputs(text ? text : "", stdout); }
-
-void plat_printf(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    vfprintf(stdout, fmt, ap);
-    va_end(ap);
-}
-
-void plat_flush() { fflush(stdout); }
-
 void plat_progress()
 {
     if (_isatty(_fileno(stdout))) fflush(stdout);
-}
-
-int plat_read_line(char *buf, int size)
-{
-    if (!buf || size < 1) return 0;
-    fflush(stdout);
-    int c, n = 0, got = 0;
-    while ((c = getchar()) != EOF) {
-        got = 1;
-        if (n < size - 1) buf[n++] = (char)c; /* the rest of a long line is dropped */
-        if (c == '\n') break;
-    }
-    if (!got) return 0;
-    buf[n] = '\0';
-    return 1;
 }
 
 void plat_discard_typeahead()
