@@ -23,13 +23,13 @@ using Files = std::vector<std::string>;
 
 namespace {
 
+using e2e::ends_with;
+using e2e::prompt;
+
 const std::string kSample = QUILLOR_SAMPLE_DIR;
 const char kStopped[] = "\nEnd of input, Quillor Install stopped\n";
 const char kPressEnter[] = "\nPlease press enter to exit";
 
-bool ends_with(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 std::string line_after(const std::string &text, const std::string &key) {
     size_t at = text.find("\n" + key + " ");

@@ -102,6 +102,11 @@ void make_dirs(const std::string &path);
 std::vector<std::string> list_files(const std::string &dir);
 // Number of times `needle` occurs in `hay`.
 int count(const std::string &hay, const std::string &needle);
+// A question as the installer shows it: "question [default]: ".
+inline std::string prompt(const std::string &q, const std::string &def) { return q + " [" + def + "]: "; }
+inline bool ends_with(const std::string &s, const std::string &tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
 // Answers joined with newlines, each line ended: lines({"1", "", "y"}).
 std::string lines(const std::vector<std::string> &answers);
 

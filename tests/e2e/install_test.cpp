@@ -13,6 +13,9 @@ using e2e::Sandbox;
 
 namespace {
 
+using e2e::ends_with;
+using e2e::prompt;
+
 const std::string kSample = QUILLOR_SAMPLE_DIR;
 const std::string kIntro =
     "\n\n             ** INSTALL **\n\n"
@@ -31,7 +34,6 @@ const char kCreate[] = "Do you want the cgi to automaticly create local accounts
 const char kOriginals[] = "Where do you want Quillor Install to put the copy of the default templates?\n";
 const char kChange[] = "Do you want to change any of your answers";
 
-std::string prompt(const std::string &q, const std::string &def) { return q + " [" + def + "]: "; }
 
 // The default offered in a prompt's brackets, the first time it is shown.
 std::string offered(const std::string &out, const std::string &q) {
@@ -48,9 +50,6 @@ std::string line_after(const std::string &text, const std::string &key) {
     return text.substr(at, text.find('\n', at) - at);
 }
 
-bool ends_with(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // Enter at every question of an install from the menu on.
 const std::string kAllDefaults = "1\n" + std::string(40, '\n');

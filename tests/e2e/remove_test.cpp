@@ -15,6 +15,9 @@ using Files = std::vector<std::string>;
 
 namespace {
 
+using e2e::ends_with;
+using e2e::prompt;
+
 const std::string kIntro =
     "\n\n             ** REMOVE **\n\n"
     "This uninstaller will ask you a series of questions about where Quillor\n"
@@ -30,11 +33,7 @@ const char kSuccess[] = "No errors occured\nCheck install.log for details\n\n\nP
 const char kWorkarea[] = "Where is your workarea directory?\n";
 const char kBackup[] = "Where do you want these files to be backed up to?\n";
 
-std::string prompt(const std::string &q, const std::string &def) { return q + " [" + def + "]: "; }
 
-bool ends_with(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 std::string errors_line(int n) {
     return "\n" + std::to_string(n) + " errors occured during removing, check install.log for details\n";

@@ -15,6 +15,9 @@ using Files = std::vector<std::string>;
 
 namespace {
 
+using e2e::ends_with;
+using e2e::prompt;
+
 const std::string kSample = QUILLOR_SAMPLE_DIR;
 const std::string kInstalledIni =
     "# installed configuration\n"
@@ -28,11 +31,7 @@ const char kEnd[] = "Do you want to continue? [y]: ";
 const char kBackTemplates[] = "Do you want Quillor Install to backup your current template files?";
 const char kBackup[] = "Where do you want these files to be backed up to?";
 
-std::string prompt(const std::string &q, const std::string &def) { return q + " [" + def + "]: "; }
 
-bool ends_with(const std::string &s, const std::string &tail) {
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 // An older installation: executable, configuration, templates, web images
 // and a cache holding files the cache clean-up must and must not take.
