@@ -30,7 +30,6 @@ const std::string kSample = QUILLOR_SAMPLE_DIR;
 const char kStopped[] = "\nEnd of input, Quillor Install stopped\n";
 const char kPressEnter[] = "\nPlease press enter to exit";
 
-
 std::string line_after(const std::string &text, const std::string &key) {
     size_t at = text.find("\n" + key + " ");
     if (at == std::string::npos) return "<missing>";

@@ -102,6 +102,16 @@ void make_dirs(const std::string &path);
 std::vector<std::string> list_files(const std::string &dir);
 // Number of times `needle` occurs in `hay`.
 int count(const std::string &hay, const std::string &needle);
+// The lines every flow's introduction shares, between its own first lines
+// and its pointer to install.log.
+constexpr const char kIntroCommon[] =
+    "The default options will be in square brackets like this:\t[default]\n"
+    "To select the default, simply press enter.\n"
+    "You will be asked after you have finshed if you want to make any changes to\n"
+    "your answers. Your previous answers will become the default.\n"
+    "If at any time you want to exit the program, type a capital Q\n"
+    "as one of your answers.\n\n";
+
 // A question as the installer shows it: "question [default]: ".
 inline std::string prompt(const std::string &q, const std::string &def) { return q + " [" + def + "]: "; }
 inline bool ends_with(const std::string &s, const std::string &tail) {

@@ -21,19 +21,13 @@ const std::string kIntro =
     "\n\n             ** INSTALL **\n\n"
     "This installer will ask you a series of questions about what directories\n"
     "Quillor's files are to be stored in.\n"
-    "The default options will be in square brackets like this:\t[default]\n"
-    "To select the default, simply press enter.\n"
-    "You will be asked after you have finshed if you want to make any changes to\n"
-    "your answers. Your previous answers will become the default.\n"
-    "If at any time you want to exit the program, type a capital Q\n"
-    "as one of your answers.\n\n"
+    + std::string(e2e::kIntroCommon) +
     "To see exactly what this installer has done, read the file \"install.log\"\n\n\n\n";
 const char kNewshost[] = "What is the IP address / name of your newshost?\n";
 const char kCookie[] = "Do you want to allow cookie login? (? for help)";
 const char kCreate[] = "Do you want the cgi to automaticly create local accounts as required?\n(? for help)";
 const char kOriginals[] = "Where do you want Quillor Install to put the copy of the default templates?\n";
 const char kChange[] = "Do you want to change any of your answers";
-
 
 // The default offered in a prompt's brackets, the first time it is shown.
 std::string offered(const std::string &out, const std::string &q) {
@@ -49,7 +43,6 @@ std::string line_after(const std::string &text, const std::string &key) {
     at += key.size() + 2;
     return text.substr(at, text.find('\n', at) - at);
 }
-
 
 // Enter at every question of an install from the menu on.
 const std::string kAllDefaults = "1\n" + std::string(40, '\n');

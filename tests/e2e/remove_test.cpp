@@ -22,18 +22,11 @@ const std::string kIntro =
     "\n\n             ** REMOVE **\n\n"
     "This uninstaller will ask you a series of questions about where Quillor\n"
     "files are stored.\n"
-    "The default options will be in square brackets like this:\t[default]\n"
-    "To select the default, simply press enter.\n"
-    "You will be asked after you have finshed if you want to make any changes to\n"
-    "your answers. Your previous answers will become the default.\n"
-    "If at any time you want to exit the program, type a capital Q\n"
-    "as one of your answers.\n\n"
+    + std::string(e2e::kIntroCommon) +
     "To see exactly what this program has done, read the file \"install.log\"\n\n";
 const char kSuccess[] = "No errors occured\nCheck install.log for details\n\n\nPlease press enter to exit";
 const char kWorkarea[] = "Where is your workarea directory?\n";
 const char kBackup[] = "Where do you want these files to be backed up to?\n";
-
-
 
 std::string errors_line(int n) {
     return "\n" + std::to_string(n) + " errors occured during removing, check install.log for details\n";

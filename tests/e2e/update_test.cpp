@@ -31,8 +31,6 @@ const char kEnd[] = "Do you want to continue? [y]: ";
 const char kBackTemplates[] = "Do you want Quillor Install to backup your current template files?";
 const char kBackup[] = "Where do you want these files to be backed up to?";
 
-
-
 // An older installation: executable, configuration, templates, web images
 // and a cache holding files the cache clean-up must and must not take.
 void install_old(const Sandbox &s) {
