@@ -29,15 +29,6 @@ static void require_init(const ini_list *l)
     }
 }
 
-static char *copy_text(const char *s)
-{
-    size_t n = strlen(s) + 1;
-    char *copy = (char *)malloc(n);
-    if (copy)
-        memcpy(copy, s, n);
-    return copy;
-}
-
 static int definition_count(const ini_list *l)
 {
     int n = 0;
@@ -288,7 +279,7 @@ int ini_store(ini_list *l, int index, int position, const char *value)
     uint8_t flags = l->table[index].flags;
     if (refused(l, index, value))
         return INI_REFUSED;
-    char *copy = copy_text(value);
+    char *copy = text_dup(value);
     if (!copy)
         return -2; /* as when the value list cannot grow */
     if (!(flags & INI_MULTI)) {

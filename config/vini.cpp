@@ -50,17 +50,6 @@ static void require_init(const vini *v)
     }
 }
 
-static char *copy_text(const char *s)
-{
-    if (!s)
-        return nullptr;
-    size_t n = strlen(s) + 1;
-    char *copy = (char *)malloc(n);
-    if (copy)
-        memcpy(copy, s, n);
-    return copy;
-}
-
 static int is_blank(char c) { return c == ' ' || c == '\t'; }
 
 static const char *skip_blanks(const char *s)
@@ -103,8 +92,8 @@ static size_t trimmed_length(const char *s)
 static vini_setting *new_setting(vini *v, const char *key, const char *value)
 {
     vini_setting *rec = (vini_setting *)malloc(sizeof(vini_setting));
-    char *copy = copy_text(value);
-    char *name = copy_text(key);
+    char *copy = text_dup(value);
+    char *name = text_dup(key);
     if (!rec || !copy || !name) {
         free(rec);
         free(copy);
@@ -170,7 +159,7 @@ static void handle_entry(vini *v, host_state *hs, const char *key, const char *v
     if (hs->keyword) {
         if (hs->from_env && text_compare_nocase(key, "vhost_match") == 0) {
             free(hs->host);
-            hs->host = copy_text(getenv(value));
+            hs->host = text_dup(getenv(value));
             if (!hs->host)
                 ini_log_debug(&v->settings, "vhost_match, no value found. All host lines ignored");
             return;
@@ -289,7 +278,7 @@ static void settle_host(host_state *hs, const char *keyword, const char *host)
 {
     hs->keyword = (keyword && keyword[0]) ? keyword : nullptr;
     hs->from_env = host == nullptr;
-    hs->host = copy_text(host ? host : getenv("SERVER_NAME"));
+    hs->host = text_dup(host ? host : getenv("SERVER_NAME"));
     hs->active = 1;
 }
 

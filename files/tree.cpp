@@ -31,18 +31,10 @@ constexpr int TEMP_NAME_SIZE = 64;      /* "~qcp<pid>_<n>.tmp" */
 
 /* ---- small helpers ---- */
 
-static char *heap_copy(const char *s)
-{
-    size_t size = strlen(s) + 1;
-    char *copy = static_cast<char *>(malloc(size));
-    if (copy) memcpy(copy, s, size);
-    return copy;
-}
-
 /* Adds a heap copy of s; the list owns it from then on. */
 static void add_copy(static_list *list, const char *s)
 {
-    char *copy = heap_copy(s);
+    char *copy = text_dup(s);
     if (copy && static_add(list, copy) < 0) free(copy);
 }
 
@@ -204,7 +196,7 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
     static_init(&w.work, nullptr);
     char *mask = nullptr;
     if (walk_start_dir(&w.work, start, pattern) && pattern)
-        mask = heap_copy(base_name(pattern, 0));
+        mask = text_dup(base_name(pattern, 0));
     if (mask) {
         w.result = result;
         w.mask = text_lower(mask);

@@ -104,11 +104,6 @@ void flow_source(char *buf, const char *name)
     text_append(buf, name, TEXT_PATH_SIZE);
 }
 
-char *flow_heap_copy(const char *text)
-{
-    return append_grow(nullptr, text);
-}
-
 /* ---- copying and cleaning ---- */
 
 int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,

@@ -43,9 +43,6 @@ void flow_source(char *buf, const char *name);
 int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
                      const char *who);
 
-/* A heap copy of text (null when memory is exhausted). */
-char *flow_heap_copy(const char *text);
-
 /* Asks USER (28) and, on yes, clears the distribution's files from the
  * current directory. */
 void flow_cleanup(question_table *t);

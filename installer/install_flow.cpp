@@ -120,7 +120,7 @@ static void auth_loop(question_table *t)
 static int copy_web_images(question_table *t, int *copied)
 {
     char source[TEXT_PATH_SIZE];
-    char *dir = url_to_dir(flow_heap_copy(answer_of(t, Q_QLIMG)), t);
+    char *dir = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
     flow_source(source, "img");
     int ok = copy_tree(dir, source, "*", 0, copied);  /* refuses a missing directory */
     free(dir);

@@ -89,7 +89,7 @@ static void replace_templates(question_table *t, update_counts *c)
 {
     char img[TEXT_PATH_SIZE], tpl[TEXT_PATH_SIZE];
     const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
-    char *web = url_to_dir(flow_heap_copy(answer_of(t, Q_QLIMG)), t);
+    char *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
     if (flag_of(t, Q_BACK_TEMPLATES)) {
         step(c, copy_tree(backup, templates, "*", 0, &c->backed_up));
         step(c, web && copy_tree(backup, web, "*", 0, &c->backed_up)); /* no source: never the current dir */

@@ -29,14 +29,6 @@ static void check_marker(const log_record *lg)
     }
 }
 
-static char *copy_string(const char *s)
-{
-    size_t n = strlen(s) + 1;
-    char *c = (char *)malloc(n);
-    if (c) memcpy(c, s, n);
-    return c;
-}
-
 /* Opens the record's file for appending and takes its size.  0 on failure. */
 static int open_file(log_record *lg)
 {
@@ -74,8 +66,8 @@ int log_open(log_record *lg, const char *dir, const char *name)
         snprintf(with_ext, sizeof with_ext, "%s.log", name);
     else
         text_copy(with_ext, name, sizeof with_ext);
-    lg->file_name = copy_string(path_join(dir, with_ext));
-    if (!lg->file_name) lg->file_name = copy_string("init.log");
+    lg->file_name = text_dup(path_join(dir, with_ext));
+    if (!lg->file_name) lg->file_name = text_dup("init.log");
     return open_file(lg);
 }
 

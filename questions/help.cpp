@@ -35,12 +35,6 @@ char *append_grow(char *s, const char *text)
     return grown;
 }
 
-/* A heap copy of text, or null when memory is short. */
-static char *heap_copy(const char *text)
-{
-    return append_grow(nullptr, text);
-}
-
 /* ---- reading the file ---- */
 
 /* Reads the next piece of at most HELP_PIECE bytes; 0 at the end of the
@@ -123,7 +117,7 @@ const char *help_lookup(help_reader *h, const char *tag)
     if (h->last_tag && text_compare(h->last_tag, tag) == 0)
         return h->last_text ? h->last_text : NO_HELP;
     free(h->last_tag);
-    h->last_tag = heap_copy(tag);
+    h->last_tag = text_dup(tag);
     free(h->last_text);
     h->last_text = nullptr;
 
@@ -138,7 +132,7 @@ const char *help_lookup(help_reader *h, const char *tag)
         return text;
     }
     free(text);
-    h->last_text = heap_copy(NO_HELP);
+    h->last_text = text_dup(NO_HELP);
     return h->last_text ? h->last_text : NO_HELP;
 }
 

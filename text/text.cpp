@@ -7,6 +7,7 @@
 #include "text/text.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 /* ---- bounded copying and comparing ---- */
@@ -81,6 +82,15 @@ char *text_lower(char *s)
     if (!s) return nullptr;
     for (char *p = s; *p; p++) *p = (char)tolower((unsigned char)*p);
     return s;
+}
+
+char *text_dup(const char *s)
+{
+    if (!s) return nullptr;
+    size_t n = strlen(s) + 1;
+    char *copy = (char *)malloc(n);
+    if (copy) memcpy(copy, s, n);
+    return copy;
 }
 
 /* ---- paths ---- */

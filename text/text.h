@@ -19,6 +19,9 @@ char *text_copy_n(char *dst, const char *src, int n);
 int text_compare(const char *a, const char *b);
 int text_compare_nocase(const char *a, const char *b);
 char *text_lower(char *s);
+/* A heap copy of s for the caller to free; null for null or when memory
+ * is exhausted. */
+char *text_dup(const char *s);
 
 char *clean_name(const char *name);
 char *path_join(const char *dir, const char *name);
