@@ -71,12 +71,11 @@ static int question_loop(question_table *t)
 
 /* ---- what may be deleted ---- */
 
-/* "\", "/", "C:", "C:\" and the like, however many separators end them. */
+/* A drive root however it is spelt: "\", "C:\", "C:.", "C:\x\..", "\\?\C:\",
+ * a share's root, the same folder under another drive letter. */
 static int is_drive_root(const char *dir)
 {
-    size_t n = strlen(dir);
-    while (n > 0 && (dir[n - 1] == '\\' || dir[n - 1] == '/')) n--;
-    return n == 0 || (n == 2 && isalpha((unsigned char)dir[0]) && dir[1] == ':');
+    return plat_is_root(dir);
 }
 
 /* 1 (after reporting why) when nothing may be deleted in dir.  A backup
