@@ -307,7 +307,7 @@ int set_ini(const char *dir, question_table *t)
         report("set_ini: path too long for %s", name);
         return 0;
     }
-    FILE *in = plat_fopen(path, "r");
+    FILE *in = plat_fopen(path, "rb"); /* as bytes; written in text mode, CR LF on Windows */
     if (!in) {
         report("set_ini: could not open file %s to read", path);
         return 0;
