@@ -418,7 +418,7 @@ int plat_program_path(const char *argv0, char *buf, int size)
 {
     if (!buf || size < 2) return 0;
     DWORD n = GetModuleFileNameA(nullptr, buf, (DWORD)size);
-    if (n > 0 && n < (DWORD)size) return 1;
+    if (n > 0) return n < (DWORD)size; /* a cut path would name another folder */
     /* the system could not tell: the path as started */
     return argv0 && plat_native_path(argv0, buf, size);
 }

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "test_util.h"
@@ -64,12 +65,14 @@ TEST(WinPathIdentity, DriveRootsUnderEveryPrefixAndShareRoots) {
     tu::make_dirs(s.path("docs"));
     const std::string d = s.drive();  // "T:"
     const std::string lower(1, (char)tolower((unsigned char)d[0]));
-    for (const std::string &root :
-         {d, d + ".", d + "\\.\\", d + "/.", d + "\\docs\\..", lower + ":\\..\\", "\\\\?\\" + d + "\\",
-          "\\\\.\\" + d + "\\", "\\\\.\\" + d, "//?/" + d + "/", "\\\\srv\\share\\", "\\\\srv\\share",
-          "\\\\?\\UNC\\srv\\share\\", "//srv/share/"})
+    const std::vector<std::string> roots = {d, d + ".", d + "\\.\\", d + "/.", d + "\\docs\\..", lower + ":\\..\\",
+                                            "\\\\?\\" + d + "\\", "\\\\.\\" + d + "\\", "\\\\.\\" + d, "//?/" + d + "/",
+                                            "\\\\srv\\share\\", "\\\\srv\\share", "\\\\?\\UNC\\srv\\share\\",
+                                            "//srv/share/"};
+    for (const std::string &root : roots)
         EXPECT_EQ(plat_is_root(root.c_str()), 1) << root;
-    for (const std::string &below : {d + "\\docs", "\\\\?\\" + d + "\\docs\\", "\\\\srv\\share\\dir\\"})
+    const std::vector<std::string> below_roots = {d + "\\docs", "\\\\?\\" + d + "\\docs\\", "\\\\srv\\share\\dir\\"};
+    for (const std::string &below : below_roots)
         EXPECT_EQ(plat_is_root(below.c_str()), 0) << below;
     EXPECT_EQ(canonical("\\\\?\\" + d + "\\docs\\"), d + "\\docs");
     EXPECT_EQ(canonical("\\\\?\\UNC\\srv\\share\\x\\"), "\\\\srv\\share\\x");
