@@ -50,6 +50,13 @@ int plat_rename(const char *from, const char *to); /* replaces an existing targe
 int plat_mkdir(const char *path);                  /* EEXIST when present */
 int plat_rmdir(const char *path);
 
+/* What an installer path names, without following a link at its end. */
+enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
+int plat_path_kind(const char *path);
+/* 1 when two native paths name the same entry by the system's rule for
+ * names: byte for byte on POSIX, case-blind on Windows. */
+int plat_native_equal(const char *a, const char *b);
+
 /* The real system calls, reached through one table that tests may patch to
  * inject faults (disk full, failed rename, ...).  All take native paths. */
 struct plat_syscalls {
@@ -65,6 +72,8 @@ struct plat_syscalls {
 };
 plat_syscalls *plat_syscall_table();  /* the live table */
 void plat_syscall_reset();            /* back to the real calls */
+
+constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
 
 /* Maps an installer path to the native path used by the OS, into buf.
  * Returns 1, or 0 when it does not fit.  Exposed for tests and messages. */

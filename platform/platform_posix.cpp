@@ -392,6 +392,18 @@ int plat_dir_contains(const char *outer, const char *inner)
     return strncmp(ro, ri, lo) == 0 && (ri[lo] == '\0' || ri[lo] == '/');
 }
 
+int plat_path_kind(const char *path)
+{
+    char native[NATIVE_MAX];
+    struct stat st;
+    if (!path || !plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0)
+        return PLAT_KIND_NONE;
+    if (S_ISREG(st.st_mode)) return PLAT_KIND_FILE;
+    return S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
+}
+
+int plat_native_equal(const char *a, const char *b) { return a && b && strcmp(a, b) == 0; }
+
 /* ---- the real system calls ---- */
 
 /* Splits a native path into its directory, as the lookups name it ("" or

@@ -89,6 +89,16 @@ int plat_dir_contains(const char *outer, const char *inner)
     return fi[lo] == '\0' || fi[lo] == '\\' || fo[lo - 1] == '\\';
 }
 
+int plat_path_kind(const char *path)
+{
+    DWORD attr = path ? GetFileAttributesA(path[0] ? path : ".") : INVALID_FILE_ATTRIBUTES;
+    if (attr == INVALID_FILE_ATTRIBUTES) return PLAT_KIND_NONE;
+    if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_KIND_OTHER; /* links and junctions */
+    return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;
+}
+
+int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
+
 /* ---- the real system calls ---- */
 
 /* fopen with an exclusive-create "x" flag, which the C runtime lacks. */
