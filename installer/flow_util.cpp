@@ -122,12 +122,27 @@ int flow_copy_beside(const char *dir, const char *name, const char *pattern, int
     return ok;
 }
 
-void flow_cleanup(question_table *t)
+/* The first written folder that lies in the distribution folder (the
+ * current directory) or below it, or null. */
+static const char *written_here(const char *const *written, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (written[i] && plat_dir_contains(".\\", written[i])) return written[i];
+    return nullptr;
+}
+
+int flow_cleanup(question_table *t, const char *const *written, int count, const char *who)
 {
     plat_out("\n");
     question(Q_USER, t);
-    if (!t->q[Q_USER].flag) return;
+    if (!t->q[Q_USER].flag) return 0;
+    const char *here = written_here(written, count);
+    if (here) {  /* the patterns would take what this run put there */
+        flow_report("%s: %s lies in the distribution folder, temporary files not deleted", who, here);
+        return 1;
+    }
     for (const char *pattern : TEMP_PATTERNS) rmfile(nullptr, pattern);
+    return 0;
 }
 
 /* ---- summaries ---- */

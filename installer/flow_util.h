@@ -44,8 +44,10 @@ int flow_copy_beside(const char *dir, const char *name, const char *pattern, int
                      const char *who);
 
 /* Asks USER (28) and, on yes, clears the distribution's files from the
- * current directory. */
-void flow_cleanup(question_table *t);
+ * current directory, unless one of the `count` folders this run wrote into
+ * (null entries are skipped) lies there: then the clean-up is refused and
+ * reported.  Returns the errors to count, 0 or 1. */
+int flow_cleanup(question_table *t, const char *const *written, int count, const char *who);
 
 /* "No errors occured" and the pointer to the log. */
 void flow_success_lines();

@@ -116,20 +116,20 @@ static void auth_loop(question_table *t)
 
 /* ---- copying ---- */
 
-/* The images for the web server, in the directory behind the images URL. */
-static int copy_web_images(question_table *t, int *copied)
+/* The images for the web server, in the directory behind the images URL,
+ * which is left in *web for the caller to release. */
+static int copy_web_images(question_table *t, int *copied, char **web)
 {
     char source[TEXT_PATH_SIZE];
-    char *dir = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
+    *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
     flow_source(source, "img");
-    int ok = copy_tree(dir, source, "*", 0, copied);  /* refuses a missing directory */
-    free(dir);
-    return ok;
+    return copy_tree(*web, source, "*", 0, copied);  /* refuses a missing directory */
 }
 
 /* Every copy step in order; returns the number of steps that failed and
- * leaves the manuals folder in *manuals for the summary. */
-static int copy_steps(question_table *t, int *copied, char **manuals)
+ * leaves the manuals folder in *manuals for the summary and the web images
+ * folder in *web. */
+static int copy_steps(question_table *t, int *copied, char **manuals, char **web)
 {
     char source[TEXT_PATH_SIZE];
     const char *scripts = answer_of(t, Q_SCRIPTS), *templates = answer_of(t, Q_TEMPLATES);
@@ -144,7 +144,7 @@ static int copy_steps(question_table *t, int *copied, char **manuals)
     if (flag_of(t, Q_BACK_ORIGINALS)) errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", 0, copied);
     errors += !flow_copy_beside(templates, "img", "*", copied, nullptr, WHO);
     errors += !flow_copy_beside(templates, "manuals", "*.htm*", copied, manuals, WHO);
-    errors += !copy_web_images(t, copied);
+    errors += !copy_web_images(t, copied, web);
     return errors;
 }
 
@@ -174,9 +174,13 @@ void install_flow(question_table *t)
     char *manuals = nullptr;
     /* the copied configuration carries the answers; when it could not be
      * rewritten the shipped one is copied, and that is no success */
+    char *web = nullptr;
     int errors = !set_ini(nullptr, t);
-    errors += copy_steps(t, &copied, &manuals);
-    flow_cleanup(t);
+    errors += copy_steps(t, &copied, &manuals, &web);
+    const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
+                             flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr};
+    errors += flow_cleanup(t, written, 5, WHO);
     print_summary(t, errors, copied, manuals);
+    free(web);
     free(manuals);
 }

@@ -11,6 +11,7 @@
  * it delete what a backup the administrator asked for failed to save.
  */
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "config/defaults.h"
@@ -142,16 +143,48 @@ static int build_pattern(question_table *t)
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
-    if (copy_tree(answer_of(t, Q_BACKUP), dir, pattern, 1, nullptr) != 0) return 1;
+    if (copy_tree_backup(answer_of(t, Q_BACKUP), dir, pattern, 1, nullptr) != 0) return 1;
     flow_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
+}
+
+/* Why the pattern's matches in scripts may not go, or null.  Only the
+ * top-level names the pattern selects are deleted there, so only a
+ * matching folder that holds the installer's own folder or the backup is
+ * in the way, or the backup itself when it is made in scripts. */
+static const char *scripts_in_the_way(question_table *t, const char *scripts, const char *pattern)
+{
+    const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
+    if (backup && plat_dir_contains(backup, scripts) && plat_dir_contains(scripts, backup))
+        return "the backup would be made there";
+    static_list dirs;
+    const char *why = nullptr;
+    dir_walk(&dirs, scripts, pattern, WALK_DIRS, 0);
+    static_rewind(&dirs);
+    for (char *dir; !why && (dir = static_cast<char *>(static_next(&dirs)));) {
+        if (plat_dir_contains(dir, HERE))
+            why = "a folder it matches holds Quillor Install's own folder";
+        else if (backup && plat_dir_contains(dir, backup))
+            why = "a folder it matches holds the backup directory";
+    }
+    static_free(&dirs);
+    return why;
+}
+
+/* 1 (after reporting why) when the pattern may not be removed in scripts. */
+static int scripts_refused(question_table *t, const char *scripts, const char *pattern)
+{
+    const char *why = is_drive_root(scripts) ? "it is a drive root" : scripts_in_the_way(t, scripts, pattern);
+    if (!why) return 0;
+    flow_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
+    return 1;
 }
 
 /* The executable and its companions; the scripts directory itself stays. */
 static int remove_scripts(question_table *t)
 {
     const char *scripts = answer_of(t, Q_SCRIPTS);
-    if (!build_pattern(t) || refused(t, scripts)) return 1;
+    if (!build_pattern(t) || scripts_refused(t, scripts, t->q[Q_QUILLOR_CGI].answer)) return 1;
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
     if (!backup(t, scripts, pattern)) return 1;
     return !rmfile(scripts, pattern);
@@ -161,9 +194,12 @@ static int remove_scripts(question_table *t)
 static int remove_dir(question_table *t, const char *dir)
 {
     if (refused(t, dir) || !backup(t, dir, "*")) return 1;
-    int errors = !rmfile(dir, "*");
-    errors += plat_rmdir(dir) != 0;
-    return errors;
+    if (!rmfile(dir, "*")) return 1;  /* what stayed is in the log; so stays dir */
+    errno = 0;
+    if (plat_rmdir(dir) == 0) return 0;
+    int err = errno ? errno : EIO;
+    log_error("%s: could not remove directory %s {%d=%s}", WHO, dir, err, strerror(err));
+    return 1;
 }
 
 static int removal_steps(question_table *t)
@@ -183,7 +219,8 @@ void remove_flow(question_table *t)
     print_intro();
     if (!question_loop(t)) return;
     int errors = removal_steps(t);
-    flow_cleanup(t);
+    const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
+    errors += flow_cleanup(t, &backup, 1, WHO);
     if (errors)
         plat_printf("\n%d errors occured during removing, check install.log for details\n", errors);
     else

@@ -84,15 +84,32 @@ static void step(update_counts *c, int ok)
     if (!ok) c->errors++;
 }
 
-/* Backs the current templates and web images up, then replaces them. */
+/* The backup of the templates and the web images the administrator asked
+ * for; 1 when both were saved whole, else reported. */
+static int backup_templates(question_table *t, update_counts *c, const char *web)
+{
+    const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
+    const char *failed = nullptr;
+    if (!copy_tree_backup(backup, templates, "*", 0, &c->backed_up)) failed = templates;
+    /* no web folder: never back up the current directory in its place */
+    if (!failed && !(web && copy_tree_backup(backup, web, "*", 0, &c->backed_up)))
+        failed = web ? web : answer_of(t, Q_QLIMG);
+    if (!failed) return 1;
+    flow_report("%s: backup of %s failed, templates not replaced", WHO, failed);
+    return 0;
+}
+
+/* Backs the current templates and web images up, then replaces them.  What
+ * a failed backup could not save is not replaced. */
 static void replace_templates(question_table *t, update_counts *c)
 {
     char img[TEXT_PATH_SIZE], tpl[TEXT_PATH_SIZE];
-    const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
+    const char *templates = answer_of(t, Q_TEMPLATES);
     char *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
-    if (flag_of(t, Q_BACK_TEMPLATES)) {
-        step(c, copy_tree(backup, templates, "*", 0, &c->backed_up));
-        step(c, web && copy_tree(backup, web, "*", 0, &c->backed_up)); /* no source: never the current dir */
+    if (flag_of(t, Q_BACK_TEMPLATES) && !backup_templates(t, c, web)) {
+        c->errors++;
+        free(web);
+        return;
     }
     flow_source(img, "img");
     step(c, copy_tree(web, img, "*", 0, &c->copied));
@@ -140,7 +157,13 @@ void update_flow(question_table *t)
     update_counts c = {0, 0, 0};
     char *manuals = nullptr;
     copy_steps(t, &c, &manuals);
-    flow_cleanup(t);
+    int del = flag_of(t, Q_DEL_TEMPLATES);
+    char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr;
+    const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
+                             flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr,
+                             del && flag_of(t, Q_BACK_TEMPLATES) ? answer_of(t, Q_BACKUP) : nullptr};
+    c.errors += flow_cleanup(t, written, 6, WHO);
+    free(web);
     print_summary(t, &c, manuals);
     free(manuals);
 }
