@@ -334,8 +334,9 @@ static path_set backup_written;
 
 /* How the files of one copy step are written. */
 struct copy_step {
-    int backup;     /* keep whatever a target held as "name.~N~" */
-    path_set wrote; /* targets this step wrote, as spelled */
+    int backup;                 /* keep whatever a target held as "name.~N~" */
+    path_set wrote;             /* targets this step wrote, as spelled */
+    char folder[TEXT_LINE_SIZE]; /* the target folder last made sure of */
 };
 
 /* 1 when both files hold the same bytes. */
@@ -401,11 +402,23 @@ static int note_written(copy_step *c, const char *target)
     return 1;
 }
 
+/* A backup saves a link as a link to the same place, never what it points
+ * to; where the system cannot make one, the log records it instead. */
+static int backup_link(copy_step *c, const char *source, const char *target)
+{
+    errno = 0;
+    if (plat_copy_link(source, target) == 0) return note_written(c, target);
+    if (errno != ENOSYS) return copy_failed(source, target);
+    log_info("copy_file: %s is a link, which cannot be saved in %s", source, target);
+    return 1;
+}
+
 /* Copies one file of a step.  Two sources never land silently on one
  * target, and a file a backup wrote is kept under a numbered name before
  * anything replaces it (an identical one simply stays). */
 static int copy_step_file(copy_step *c, const char *source, const char *target)
 {
+    int link = c->backup && plat_is_link(source);
     int kind = plat_path_kind(target);
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target)) {
         log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source,
@@ -413,13 +426,27 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         return 0;
     }
     if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
-        if (kind == PLAT_KIND_FILE && same_content(source, target)) return note_written(c, target);
+        if (!link && kind == PLAT_KIND_FILE && same_content(source, target)) return note_written(c, target);
         if (!copy_keep_numbered(target)) return copy_failed(source, target);
     }
+    if (link) return backup_link(c, source, target);
     return copy_file(source, target) && note_written(c, target);
 }
 
 /* ---- copying a tree ---- */
+
+/* A file found in a subfolder the mask did not select still needs that
+ * folder below the destination: makes it once per folder. */
+static void make_folder_of(copy_step *c, const char *target)
+{
+    char folder[TEXT_LINE_SIZE];
+    const char *slash = strrchr(target, '\\');
+    if (!slash) return;
+    text_copy_n(folder, target, (int)(slash - target) + 1);
+    if (strcmp(folder, c->folder) == 0) return;
+    text_copy(c->folder, folder, sizeof c->folder);
+    if (plat_path_kind(folder) != PLAT_KIND_DIR) mkdir_path(folder, 1);
+}
 
 /* Copies one walked item to the same place below dest.  Returns 0 only
  * when a directory could not be created, which ends the whole copy; a file
@@ -436,6 +463,7 @@ static int copy_item(copy_step *c, const char *item, const char *dest, size_t sr
         return 0;
     }
     if (!is_dir && !fits) log_error("copy_file: could not copy %s: target name too long", item);
+    if (!is_dir && fits && recurse) make_folder_of(c, target);
     int copied = (fits && !is_dir) ? copy_step_file(c, item, target) : 0;
     if (!is_dir && !copied) (*failed)++;
     if (counter) *counter += copied;
@@ -488,7 +516,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     size_t n = strlen(s);
     static_list items;
     dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
-    copy_step c = {backup, {nullptr, 0, 0}};
+    copy_step c = {backup, {nullptr, 0, 0}, ""};
     int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
     char *item;

@@ -8,6 +8,7 @@
  */
 #include "installer/flow_util.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -102,6 +103,20 @@ void flow_source(char *buf, const char *name)
 {
     text_copy(buf, ".\\", TEXT_PATH_SIZE);
     text_append(buf, name, TEXT_PATH_SIZE);
+}
+
+/* ---- what may be written or deleted ---- */
+
+int flow_is_drive_root(const char *dir)
+{
+    size_t n = strlen(dir);
+    while (n > 0 && (dir[n - 1] == '\\' || dir[n - 1] == '/')) n--;
+    return n == 0 || (n == 2 && isalpha((unsigned char)dir[0]) && dir[1] == ':');
+}
+
+int flow_same_folder(const char *a, const char *b)
+{
+    return plat_dir_contains(a, b) && plat_dir_contains(b, a);
 }
 
 /* ---- copying and cleaning ---- */

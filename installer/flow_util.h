@@ -34,6 +34,11 @@ int flow_derive(char *field, const char *dir, const char *name, const char *who)
  * null (reported) when it would not fit a 512-byte path. */
 char *flow_folder(const char *dir, const char *name, const char *who);
 
+/* "\", "/", "C:", "C:\" and the like, however many separators end them. */
+int flow_is_drive_root(const char *dir);
+/* 1 when both directories exist and are one. */
+int flow_same_folder(const char *a, const char *b);
+
 /* The source folder ".\<name>" of the distribution, into buf (512 bytes). */
 void flow_source(char *buf, const char *name);
 

@@ -53,6 +53,11 @@ int plat_rmdir(const char *path);
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
 int plat_path_kind(const char *path);
+/* 1 when path is a symbolic link (or another reparse point). */
+int plat_is_link(const char *path);
+/* Makes `to` a link with the same target as the link `from`: 0, or -1 with
+ * errno set (ENOSYS where links cannot be made by this program). */
+int plat_copy_link(const char *from, const char *to);
 /* 1 when two native paths name the same entry by the system's rule for
  * names: byte for byte on POSIX, case-blind on Windows. */
 int plat_native_equal(const char *a, const char *b);

@@ -392,6 +392,8 @@ int plat_dir_contains(const char *outer, const char *inner)
     return strncmp(ro, ri, lo) == 0 && (ri[lo] == '\0' || ri[lo] == '/');
 }
 
+static void note_created(const char *native);
+
 int plat_path_kind(const char *path)
 {
     char native[NATIVE_MAX];
@@ -403,6 +405,28 @@ int plat_path_kind(const char *path)
 }
 
 int plat_native_equal(const char *a, const char *b) { return a && b && strcmp(a, b) == 0; }
+
+int plat_is_link(const char *path)
+{
+    char native[NATIVE_MAX];
+    struct stat st;
+    return path && plat_native_path(path, native, sizeof native) && lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+int plat_copy_link(const char *from, const char *to)
+{
+    char nf[NATIVE_MAX], nt[NATIVE_MAX], target[NATIVE_MAX];
+    if (!from || !to || !plat_native_path(from, nf, sizeof nf) || !plat_native_path(to, nt, sizeof nt)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    ssize_t n = readlink(nf, target, sizeof target - 1);
+    if (n < 0) return -1;
+    target[n] = '\0';
+    if (symlink(target, nt) != 0) return -1;
+    note_created(nt);  /* the case-blind lookups must see the new name */
+    return 0;
+}
 
 /* ---- the real system calls ---- */
 

@@ -99,6 +99,19 @@ int plat_path_kind(const char *path)
 
 int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
 
+int plat_is_link(const char *path)
+{
+    DWORD attr = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+/* Making links needs privileges a console installer seldom has. */
+int plat_copy_link(const char *, const char *)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
 /* ---- the real system calls ---- */
 
 /* fopen with an exclusive-create "x" flag, which the C runtime lacks. */
