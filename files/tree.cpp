@@ -339,8 +339,7 @@ struct copy_step {
     char folder[TEXT_LINE_SIZE]; /* the target folder last made sure of */
 };
 
-/* 1 when both files hold the same bytes. */
-static int same_content(const char *a, const char *b)
+int copy_same_content(const char *a, const char *b)
 {
     char ba[COMPARE_BLOCK], bb[COMPARE_BLOCK];
     FILE *fa = plat_fopen(a, "rb"), *fb = plat_fopen(b, "rb");
@@ -355,12 +354,11 @@ static int same_content(const char *a, const char *b)
     return same;
 }
 
-int copy_keep_numbered(const char *path)
+int copy_keep_numbered(const char *path, char *kept, int size)
 {
-    char kept[TEXT_LINE_SIZE];
     for (int n = 1; n <= KEEP_MAX; n++) {
-        int len = snprintf(kept, sizeof kept, "%s.~%d~", path, n);
-        if (len < 0 || len >= (int)sizeof kept) {
+        int len = snprintf(kept, size, "%s.~%d~", path, n);
+        if (len < 0 || len >= size) {
             errno = ENAMETOOLONG;
             return 0;
         }
@@ -426,8 +424,9 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         return 0;
     }
     if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
-        if (!link && kind == PLAT_KIND_FILE && same_content(source, target)) return note_written(c, target);
-        if (!copy_keep_numbered(target)) return copy_failed(source, target);
+        if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
+        char kept[TEXT_LINE_SIZE];
+        if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);
     }
     if (link) return backup_link(c, source, target);
     return copy_file(source, target) && note_written(c, target);

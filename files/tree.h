@@ -31,8 +31,11 @@ int copy_tree(const char *dest, const char *source, const char *pattern, int rec
  * without keeping it the same way.  A missing source holds nothing to save
  * and is no failure. */
 int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
-/* Renames the file at path to the first free "path.~N~" (N = 1, 2, ...)
- * and logs it.  1, or 0 with errno set when no such rename was possible. */
-int copy_keep_numbered(const char *path);
+/* Renames the file at path to the first free "path.~N~" (N = 1, 2, ...),
+ * leaves that name in kept (size bytes) and logs it.  1, or 0 with errno
+ * set when no such rename was possible. */
+int copy_keep_numbered(const char *path, char *kept, int size);
+/* 1 when both files can be read and hold the same bytes. */
+int copy_same_content(const char *a, const char *b);
 
 #endif

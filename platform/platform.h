@@ -106,6 +106,12 @@ void plat_discard_typeahead();              /* only when stdin is a terminal */
 
 /* ---- process and machine ---- */
 
+/* Why the platform cannot be used as it is set up (one line, no line end),
+ * or null.  Checked before anything is written. */
+const char *plat_setup_problem();
+/* One line on standard error, for faults found before the console dialogue. */
+void plat_err_line(const char *text);
+
 /* The computer's name, at most 63 characters, into buf (64 bytes).
  * Returns 1, or 0 when it cannot be read. */
 int plat_computer_name(char *buf, int size);

@@ -689,6 +689,14 @@ int plat_computer_name(char *buf, int size)
 
 long plat_process_id() { return (long)getpid(); }
 
+const char *plat_setup_problem()
+{
+    const char *root = getenv("QUILLOR_ROOT");
+    if (root && root[0] == '\0')  /* would mean the real root, as if it were unset */
+        return "QUILLOR_ROOT is set but empty: unset it to install under /, or name the folder to install under";
+    return nullptr;
+}
+
 int plat_mktemp(char *templ)
 {
     static unsigned counter;

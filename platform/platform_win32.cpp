@@ -272,6 +272,8 @@ int plat_computer_name(char *buf, int size)
 
 long plat_process_id() { return (long)GetCurrentProcessId(); }
 
+const char *plat_setup_problem() { return nullptr; }  /* paths are used as typed */
+
 int plat_mktemp(char *templ) { return templ && _mktemp(templ) ? 1 : 0; }
 
 int plat_program_path(const char *argv0, char *buf, int size)
