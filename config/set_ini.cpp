@@ -147,7 +147,9 @@ static void put_user_pop(rewrite *r)
 static void put_admin_pop(rewrite *r)
 {
     put(r, "host_authent true\n");
-    put_setting(r, "authent_host", r->t->q[Q_POPHOST].default_answer);
+    put(r, "authent_host ");  /* the host whole: its answer already fits a line */
+    put(r, r->t->q[Q_POPHOST].default_answer);
+    put(r, "\n");
     put(r, "authent_port 110\n");
 }
 

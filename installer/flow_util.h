@@ -34,6 +34,13 @@ int flow_derive(char *field, const char *dir, const char *name, const char *who)
  * null (reported) when it would not fit a 512-byte path. */
 char *flow_folder(const char *dir, const char *name, const char *who);
 
+/* A drive root however it is spelt: "\", "C:\", "C:.", "C:\x\..", "\\?\C:\",
+ * a share's root, the same folder under another drive letter. */
+int flow_is_drive_root(const char *dir);
+/* 1 when both name one folder, by what they really are (short names,
+ * other drive letters, links). */
+int flow_same_folder(const char *a, const char *b);
+
 /* The source folder ".\<name>" of the distribution, into buf (512 bytes). */
 void flow_source(char *buf, const char *name);
 
@@ -44,8 +51,10 @@ int flow_copy_beside(const char *dir, const char *name, const char *pattern, int
                      const char *who);
 
 /* Asks USER (28) and, on yes, clears the distribution's files from the
- * current directory. */
-void flow_cleanup(question_table *t);
+ * current directory, unless one of the `count` folders this run wrote into
+ * (null entries are skipped) lies there: then the clean-up is refused and
+ * reported.  Returns the errors to count, 0 or 1. */
+int flow_cleanup(question_table *t, const char *const *written, int count, const char *who);
 
 /* "No errors occured" and the pointer to the log. */
 void flow_success_lines();

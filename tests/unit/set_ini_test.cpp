@@ -180,6 +180,11 @@ TEST_F(SetIni, AdminPopGroupNamesThePopHost) {
     set(Q_AUTH_ADMIN_POP, "n", 0);
     out = rewrite("host_authent false\nauthent_host old\nauthent_port 995\nx 1\n");
     EXPECT_EQ(0u, out.find("x 1\nforce_login"));
+    const std::string host(505, 'p');  // the longest answer a line can carry whole
+    set(Q_AUTH_ADMIN_POP, "y", 1);
+    set(Q_POPHOST, host.c_str());
+    out = rewrite("authent_host old\n");
+    EXPECT_EQ(0u, out.find("host_authent true\nauthent_host " + host + "\nauthent_port 110\n"));
 }
 
 // ---- settings the file lacked ----
