@@ -134,6 +134,23 @@ TEST(Guards, TheDistributionFolderUnderAnotherNameIsRefused) {
     }
 }
 
+TEST(Guards, TheCleanUpSeesTheDistributionFolderUnderAnotherName) {
+    Sandbox s;
+    std::string alias;
+    if (s.mount_bind("dist", "bound")) alias = "\\bound\\";
+    std::string f = s.map_drive("");
+    if (!f.empty()) alias = f + "\\dist\\";  // under Wine a second letter says it best
+    if (alias.empty()) GTEST_SKIP() << "no second mount and no second drive letter";
+    // the templates land in the distribution folder, where the clean-up's
+    // "*tpl*" would take them again
+    e2e::Run r = s.run(lines({"1", "", "", "", alias + "mytpl\\"}) + std::string(40, '\n'));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("lies in the distribution folder, temporary files not deleted"), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(exists(s.in_dist("mytpl/index.tpl")));
+    EXPECT_TRUE(exists(s.in_dist("quillor.ini")));
+}
+
 TEST(Guards, ABackupInsideTheTemplatesIsSeenThroughShortNames) {
     Sandbox s;
     if (!e2e::under_wine()) GTEST_SKIP() << "short (8.3) names are Windows' own";
