@@ -145,11 +145,17 @@ struct file_identity {
     DWORD volume, high, low;
 };
 
+/* An existing file or folder opened for its attributes only. */
+static HANDLE open_entry(const char *path)
+{
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
+}
+
 /* The volume serial number and file index of an existing file or folder. */
 static int identity(const char *path, file_identity *id)
 {
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
+    HANDLE h = open_entry(path);
     if (h == INVALID_HANDLE_VALUE) return 0;
     BY_HANDLE_FILE_INFORMATION info;
     BOOL ok = GetFileInformationByHandle(h, &info);
@@ -164,6 +170,24 @@ static int identity(const char *path, file_identity *id)
 static int same_identity(const file_identity *a, const file_identity *b)
 {
     return a->volume == b->volume && a->high == b->high && a->low == b->low;
+}
+
+/* The name the system itself gives an existing folder, without "\\?\":
+ * subst and network letters resolved, and under the emulator one letter for
+ * a place whatever letter opened it, even one it does not list as a drive.
+ * Looked up at run time: older systems lack the call. */
+static int final_path(const char *path, char *out, size_t size)
+{
+    typedef DWORD(WINAPI * final_path_fn)(HANDLE, LPSTR, DWORD, DWORD);
+    static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
+    if (!proc) return 0;
+    final_path_fn fn = reinterpret_cast<final_path_fn>(reinterpret_cast<void (*)()>(proc));
+    char buf[WIN_PATH_MAX];
+    HANDLE h = open_entry(path);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    DWORD n = fn(h, buf, sizeof buf, 0); /* normalized, with its drive letter */
+    CloseHandle(h);
+    return n > 0 && n < sizeof buf && strip_device_prefix(buf, out, size);
 }
 
 /* 1 when the folder is the root of some drive under another letter (subst,
@@ -186,8 +210,9 @@ int plat_is_root(const char *path)
 {
     char c[WIN_PATH_MAX];
     file_identity id;
+    char f[WIN_PATH_MAX];
     if (!plat_canonical_path(path, c, sizeof c)) return 0;
-    if (names_a_root(c)) return 1;
+    if (names_a_root(c) || (final_path(c, f, sizeof f) && names_a_root(f))) return 1;
     return identity(c, &id) && is_some_drive_root(&id);
 }
 
