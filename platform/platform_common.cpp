@@ -49,8 +49,7 @@ FILE *plat_fopen(const char *path, const char *mode)
         errno = EINVAL;
         return nullptr;
     }
-    if (!plat_native_path(path, native, sizeof native)) {
-        errno = ENAMETOOLONG;
+    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
         return nullptr;
     }
     return live_calls.fopen(native, mode);
@@ -69,8 +68,7 @@ static int on_native(const char *path, int (*call)(const char *))
         errno = EINVAL;
         return -1;
     }
-    if (!plat_native_path(path, native, sizeof native)) {
-        errno = ENAMETOOLONG;
+    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
         return -1;
     }
     return call(native);
@@ -88,7 +86,6 @@ int plat_rename(const char *from, const char *to)
         return -1;
     }
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) {
-        errno = ENAMETOOLONG;
         return -1;
     }
     return live_calls.rename(nfrom, nto);

@@ -58,6 +58,7 @@ static int errno_from_win32(DWORD code)
 
 int plat_native_path(const char *path, char *buf, int size)
 {
+    errno = ENAMETOOLONG;
     if (!path || !buf || size < 2) return 0;
     size_t n = strlen(path);
     if (n + 1 > (size_t)size) return 0;
@@ -98,6 +99,8 @@ int plat_path_kind(const char *path)
 }
 
 int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
+
+int plat_path_ambiguous(const char *) { return 0; }  /* the file system is case-blind itself */
 
 int plat_is_link(const char *path)
 {

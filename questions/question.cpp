@@ -209,6 +209,11 @@ int directory_test(question_rec *r, question_table *t)
         return 0;
     }
     if (!ends_with_backslash(value)) text_append(value, "\\", sizeof value);
+    if (plat_path_ambiguous(value)) {  /* no choice between them could be right */
+        log_error("directory_test: %s names more than one folder whose names differ only in case", value);
+        plat_printf("\ndirectory_test: %s names more than one folder whose names differ only in case\n", value);
+        return 0;
+    }
     text_copy(r->default_answer, value, TEXT_PATH_SIZE);
 
     if (dir_exists(value) == 1) return 1;
