@@ -149,7 +149,16 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
     return f;
 }
 
-int plat_sys_remove(const char *native) { return remove(native); }
+/* A removal that reports success must have removed: a file that is still
+ * there afterwards (a delete that the system could not carry out when the
+ * last handle closed, as on a read-only mount under Wine) is an error. */
+int plat_sys_remove(const char *native)
+{
+    if (remove(native) != 0) return -1;
+    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0;  /* gone, or going */
+    errno = EACCES;
+    return -1;
+}
 
 int plat_sys_rename(const char *from, const char *to)
 {
