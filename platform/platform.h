@@ -83,6 +83,7 @@ void plat_printf(const char *fmt, ...)
 #endif
     ;
 void plat_flush();                          /* make pending output visible */
+void plat_err(const char *text);            /* standard error, at once */
 void plat_progress();                       /* flush when a person is watching */
 /* Reads one line (newline kept, at most size - 1 bytes) after flushing the
  * output; the rest of an over-long line is discarded.  Returns 1, or 0 at

@@ -108,6 +108,12 @@ void plat_printf(const char *fmt, ...)
 
 void plat_flush() { fflush(stdout); }
 
+void plat_err(const char *text)
+{
+    fputs(text ? text : "", stderr);
+    fflush(stderr);
+}
+
 int plat_read_line(char *buf, int size)
 {
     if (!buf || size < 1) return 0;
