@@ -15,6 +15,7 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
+#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -177,6 +178,7 @@ void install_flow(question_table *t)
     int errors = !set_ini(nullptr, t);
     errors += copy_steps(t, &copied, &manuals);
     flow_cleanup(t);
+    outcome_summary(errors);
     print_summary(t, errors, copied, manuals);
     free(manuals);
 }

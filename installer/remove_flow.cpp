@@ -18,6 +18,7 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
+#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -184,6 +185,7 @@ void remove_flow(question_table *t)
     if (!question_loop(t)) return;
     int errors = removal_steps(t);
     flow_cleanup(t);
+    outcome_summary(errors);
     if (errors)
         plat_printf("\n%d errors occured during removing, check install.log for details\n", errors);
     else

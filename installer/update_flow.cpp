@@ -13,6 +13,7 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
+#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -141,6 +142,7 @@ void update_flow(question_table *t)
     char *manuals = nullptr;
     copy_steps(t, &c, &manuals);
     flow_cleanup(t);
+    outcome_summary(c.errors);
     print_summary(t, &c, manuals);
     free(manuals);
 }
