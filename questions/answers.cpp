@@ -271,9 +271,9 @@ void answers_note(int index, const question_rec *r)
         record.kept[index] = 1;
         record.order[record.count++] = index;
     }
-    /* a yes/no answer is kept by its meaning: only its first letter counts */
-    const char *value = r->mode == QMODE_YN ? (r->flag ? "y" : "n") : r->default_answer;
-    text_copy(record.value[index], value, TEXT_PATH_SIZE);
+    /* the accepted value, which a yes/no answer keeps as typed: the
+     * configuration file may carry it ("yes") */
+    text_copy(record.value[index], r->default_answer, TEXT_PATH_SIZE);
 }
 
 static void put(FILE *f, int *ok, const char *text)
