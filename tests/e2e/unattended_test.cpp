@@ -62,6 +62,15 @@ void put_example(const Sandbox &s, const std::string &job) {
     e2e::write_file(s.in_dist(job + ".txt"), read_file(kSample + "/answers/" + job + ".txt"));
 }
 
+// A text file the installer wrote, in its LF form (the Windows program ends
+// its lines with CRLF).
+std::string text_of(const std::string &path) {
+    std::string s = read_file(path), out;
+    for (size_t i = 0; i < s.size(); i++)
+        if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) out += s[i];
+    return out;
+}
+
 std::vector<std::string> sorted_lines(const std::string &text) {
     std::vector<std::string> v;
     for (size_t at = 0, end; at < text.size(); at = end + 1) {
@@ -145,7 +154,7 @@ TEST(Unattended, RecordedRunReplaysToTheSameTreesAndConfiguration) {
                                  "Y", "Y", "pop1", "y", "yes", "y", "n", "", "n", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(ends_with(r.out, kPressEnter));  // a typed run waits as always
-    std::string rec = read_file(byhand.in_dist("rec.txt"));
+    std::string rec = text_of(byhand.in_dist("rec.txt"));
     EXPECT_EQ(rec.rfind("# Quillor Install answers, recorded by version 1.0 on ", 0), 0u) << rec;
     std::string body = rec.substr(rec.find("\nJOB "));
     EXPECT_EQ(body,
@@ -162,14 +171,14 @@ TEST(Unattended, RecordedRunReplaysToTheSameTreesAndConfiguration) {
     ASSERT_EQ(p.status, 0) << p.out << p.err;
     EXPECT_EQ(snapshot(replay), snapshot(byhand));
     EXPECT_EQ(read_file(replay.in_dist("quillor.ini")), read_file(byhand.in_dist("quillor.ini")));
-    std::string again = read_file(replay.in_dist("again.txt"));
+    std::string again = text_of(replay.in_dist("again.txt"));
     EXPECT_EQ(sorted_lines(again.substr(again.find("\nJOB "))), sorted_lines(body));  // ORIGINALS asked sooner
     for (const std::string &f : e2e::list_files(replay.dist)) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
 
     // a run that stops before its summary records nothing; an older record stays
     r = run_args(byhand, {"--record", "rec.txt"}, lines({"1", "", "Q", ""}));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_file(byhand.in_dist("rec.txt")), rec);
+    EXPECT_EQ(text_of(byhand.in_dist("rec.txt")), rec);
     for (const std::string &f : e2e::list_files(byhand.dist)) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
 
     // a record that cannot be written is reported, and counts as an error unattended
