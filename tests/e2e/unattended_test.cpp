@@ -269,6 +269,19 @@ TEST(Unattended, RejectedAnswersAndStopsEndWithStatusTwo) {
     // the same with no options at all stays status 0
     r = s.run(lines({"3", "", "Q", ""}));
     EXPECT_EQ(r.status, 0);
+    // leaving at the menu, or a failed folder check, reaches no summary either
+    r = run_args(s, {"--defaults"}, "0\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(ends_with(r.out, "Enter 1,2,3?\n\nGoodbye :-)\n")) << r.out;
+    e2e::make_dirs(s.at("elsewhere"));
+    e2e::write_file(s.at("elsewhere/a.txt"), "JOB install\n");
+    e2e::RunOptions other = unattended({"--answers", "a.txt"});
+    other.cwd = s.at("elsewhere");
+    r = s.run("", other);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out,
+              "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
+              "This folder must be the current directory\n");  // and no wait
 
     // an update abandoned at the cache clean-up reaches no summary
     e2e::make_dirs(s.at("inetpub/scripts"));
@@ -293,6 +306,17 @@ TEST(Unattended, DefaultsCompleteAnInstallAndCountedErrorsGiveOne) {
     EXPECT_EQ(ta, tb);
     EXPECT_EQ(e2e::list_files(filed.dist),
               (std::vector<std::string>{"a.txt", "install.hlp", "install.log", e2e::program_name()}));
+
+    // an install handing over to the update: the same SCRIPTS answer again
+    Sandbox h;
+    put_example(h, "install");
+    ASSERT_EQ(h.run("", unattended({"--answers", "install.txt"})).status, 0);
+    e2e::write_file(h.in_dist("a.txt"), "JOB install\nSCRIPTS \\inetpub\\scripts\\\nDO_UPDATE y\nUSER n\n");
+    a = h.run("", unattended({"--answers", "a.txt", "--defaults"}));
+    EXPECT_EQ(a.status, 0) << a.out;
+    EXPECT_EQ(count(a.out, prompt(kScripts, "\\inetpub\\scripts\\") + "\\inetpub\\scripts\\\n"), 2) << a.out;
+    EXPECT_NE(a.out.find("** UPDATE **"), std::string::npos);
+    EXPECT_NE(a.out.find(" files backed up\n"), std::string::npos);  // the update's summary
 
     // a copy step that fails is counted: status 1, and the record is still written
     Sandbox s;
