@@ -1,6 +1,6 @@
-// Answers given ahead of time: the forgiving parts of the file format, what
-// a faulty file leaves behind, and the record written back as a file that
-// loads again, kept whole when the disk or the rename fails.
+// The record of a run's answers: written whole through a temporary file, or
+// not at all when the disk or the rename fails (the answers file itself and
+// the record's content are tested end to end).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -26,86 +26,12 @@ protected:
         plat_syscall_reset();
         answers_clear();
     }
-    // The supplied answer of a question and what was printed for it; "-"
-    // when nothing was supplied.
-    std::string supply(int index, std::string *shown = nullptr) {
-        tu::CapturedOutput out;
-        int given = answers_supply(index, &t.q[index]);
-        std::string text = out.text();
-        if (shown) *shown = text;
-        return given ? t.q[index].answer : "-";
-    }
-    int load(const std::string &content, std::string *why = nullptr) {
-        tu::write_file(scratch.path("a.txt"), content);
-        char buf[TEXT_LINE_SIZE] = "";
-        int ok = answers_load("a.txt", buf, sizeof buf);
-        if (why) *why = buf;
-        return ok;
-    }
 };
 
-TEST_F(Answers, BlanksCaseCarriageReturnsAndCommentsReadAsMeant) {
-    std::string shown;
-    ASSERT_EQ(1, load("\t# a comment\r\n   \r\njob Remove\r\n  scripts \t \\web\\cgi\\  \r\n"
-                      "Newshost news#1 is a name\nDOMAIN\nquillor_cgi q.exe"));  // no final line end
-    EXPECT_EQ(JOB_REMOVE, answers_job());
-    EXPECT_EQ(1, answers_unattended());
-    EXPECT_EQ("\\web\\cgi\\", supply(Q_SCRIPTS, &shown));
-    EXPECT_EQ("\\web\\cgi\\\n", shown);  // printed as if typed
-    EXPECT_EQ("news#1 is a name", supply(Q_NEWSHOST));
-    EXPECT_EQ("", supply(Q_DOMAIN, &shown));  // no value: Enter, the default
-    EXPECT_EQ("\n", shown);
-    EXPECT_EQ("q.exe", supply(Q_QUILLOR_CGI));
-    EXPECT_EQ("-", supply(Q_TEMPLATES));  // not in the file: the console is asked
-    EXPECT_EQ("\\web\\cgi\\", supply(Q_SCRIPTS));  // asked again: the same value
-
-    answers_take_defaults(1);
-    EXPECT_EQ("\\quillor\\", supply(Q_TEMPLATES, &shown));  // the offered default
-    EXPECT_EQ("\\quillor\\\n", shown);
-    char line[8];
-    tu::CapturedOutput out;
-    ASSERT_EQ(1, answers_menu_choice(line, sizeof line));
-    EXPECT_STREQ("3", line);
-}
-
-TEST_F(Answers, FaultyFileKeepsNothingAndLongestValueFits) {
-    std::string why;
-    EXPECT_EQ(0, load("SCRIPTS \\a\\\nNOPE x\n", &why));
-    EXPECT_EQ("a.txt:2: unknown tag \"NOPE\"", why);
-    EXPECT_EQ(0, answers_unattended());
-    EXPECT_EQ("-", supply(Q_SCRIPTS));
-    EXPECT_EQ(0, load("SCRIPTS " + std::string(5000, 'x') + "\n", &why));
-    EXPECT_EQ("a.txt:1: line longer than 4094 characters", why);
-    EXPECT_EQ(0, load("CHANGE Y\n", &why));
-    EXPECT_EQ(1, load("CHANGE no\nNEWSHOST " + std::string(ANSWER_VALUE_MAX, 'h') + "   \n"));
-    EXPECT_EQ(std::string(ANSWER_VALUE_MAX, 'h'), supply(Q_NEWSHOST));
-    EXPECT_EQ(JOB_NONE, answers_job());
-}
-
-// Notes answers as the prompting engine does after accepting them.
+// Notes an answer as the prompting engine does after accepting it.
 void accept(question_table &t, int index, const char *value) {
     text_copy(t.q[index].default_answer, value, TEXT_PATH_SIZE);
     answers_note(index, &t.q[index]);
-}
-
-TEST_F(Answers, RecordLoadsBackWithLastAnswersInFirstAskedOrder) {
-    accept(t, Q_SCRIPTS, "\\web\\cgi\\");
-    accept(t, Q_CHANGE, "yes");
-    accept(t, Q_NEWSHOST, "news #1");
-    accept(t, Q_AUTH_NEWS, "Yup");
-    accept(t, Q_CHANGE, "nes");  // the last answer counts, in its first place
-    ASSERT_EQ(1, answers_write_record("rec.txt", JOB_UPDATE, "9.9"));
-    std::string rec = tu::read_text(scratch.path("rec.txt"));
-    EXPECT_EQ(0u, rec.find("# Quillor Install answers, recorded by version 9.9 on "));
-    EXPECT_EQ("\nJOB update\nSCRIPTS \\web\\cgi\\\nCHANGE nes\nNEWSHOST news #1\nAUTH_NEWS Yup\n",
-              rec.substr(rec.find("\nJOB ")));
-    EXPECT_NE(std::string::npos, log.text().find("answers of this run recorded in rec.txt"));
-
-    answers_clear();
-    ASSERT_EQ(1, load(tu::read_file(scratch.path("rec.txt"))));
-    EXPECT_EQ(JOB_UPDATE, answers_job());
-    EXPECT_EQ("news #1", supply(Q_NEWSHOST));
-    EXPECT_EQ("Yup", supply(Q_AUTH_NEWS));
 }
 
 int failing_rename(const char *, const char *) {
