@@ -64,6 +64,13 @@ static char *trim(char *s)
     return s;
 }
 
+/* Past the byte-order mark some Windows editors put before UTF-8 text. */
+static char *skip_bom(char *s)
+{
+    return strncmp(s, "\xEF\xBB\xBF", 3) == 0 ? s + 3 : s;
+}
+
+/* why = "FILE:LINE: what"; without the line for a file that cannot be opened. */
 static void fault(char *why, int size, const char *path, int line, const char *fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 5, 6)))
@@ -172,7 +179,7 @@ static int check_lines(FILE *f, char *why, int size, const char *path)
             fault(why, size, path, line, "line longer than %d characters", READ_SIZE - 2);
             return 0;
         }
-        char *text = trim(buf);
+        char *text = trim(line == 1 ? skip_bom(buf) : buf);
         if (text[0] == '\0' || text[0] == '#') continue;
         if (!take_line(text, line, why, size, path)) return 0;
     }
@@ -185,10 +192,7 @@ static int check_lines(FILE *f, char *why, int size, const char *path)
 
 int answers_load(const char *path, char *why, int why_size)
 {
-    if (!path || !why || why_size < 1) {
-        log_error("answers_load: unexpected NULL passed");
-        return 0;
-    }
+    if (!path || !why || why_size < 1) return 0; /* before the log is opened: nothing to tell */
     memset(&reading, 0, sizeof reading);
     errno = 0;
     FILE *f = plat_fopen(path, "r");

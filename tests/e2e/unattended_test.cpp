@@ -132,7 +132,7 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten) {
         {"scripts \\a\\\r\n  # indented\r\nSCRIPTS \\b\\\r\n", "a.txt:3: SCRIPTS given twice (first on line 1)"},
         {"NEWSHOST " + std::string(512, 'h') + "\n", "a.txt:1: value of NEWSHOST over 511 characters"},
         {"CHANGE  yes\n", "a.txt:1: CHANGE given as yes would ask the questions again and again"},
-        {"JOB install\nJOB update\n", "a.txt:2: JOB given twice (first on line 1)"},
+        {"\xEF\xBB\xBFJOB install\nJOB update\n", "a.txt:2: JOB given twice (first on line 1)"},  // BOM
         {"JOB reinstall\n", "a.txt:1: unknown job \"reinstall\" (install, update or remove)"},
         {"", "a.txt: cannot open: No such file or directory"},  // no file at all
     };
