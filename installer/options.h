@@ -5,7 +5,7 @@
 #define QUILLOR_OPTIONS_H
 
 /* The installer's version, as --version and the record name it. */
-static const char QUILLOR_INSTALL_VERSION[] = "1.0";
+constexpr char QUILLOR_INSTALL_VERSION[] = "1.0";
 
 /* Reads the options and the answers file before anything is done.
  * Returns -1 when the run goes on; else the exit status of a run that ends
