@@ -102,6 +102,7 @@ void plat_printf(const char *fmt, ...)
 #endif
     ;
 void plat_flush();                          /* make pending output visible */
+void plat_err(const char *text);            /* standard error, at once */
 void plat_progress();                       /* flush when a person is watching */
 /* Reads one line (newline kept, at most size - 1 bytes) after flushing the
  * output; the rest of an over-long line is discarded.  Returns 1, or 0 at
@@ -114,8 +115,6 @@ void plat_discard_typeahead();              /* only when stdin is a terminal */
 /* Why the platform cannot be used as it is set up (one line, no line end),
  * or null.  Checked before anything is written. */
 const char *plat_setup_problem();
-/* One line on standard error, for faults found before the console dialogue. */
-void plat_err_line(const char *text);
 
 /* The computer's name, at most 63 characters, into buf (64 bytes).
  * Returns 1, or 0 when it cannot be read. */

@@ -105,6 +105,12 @@ void plat_printf(const char *fmt, ...)
 
 void plat_flush() { fflush(stdout); }
 
+void plat_err(const char *text)
+{
+    fputs(text ? text : "", stderr);
+    fflush(stderr);
+}
+
 int plat_read_line(char *buf, int size)
 {
     if (!buf || size < 1) return 0;
@@ -118,11 +124,4 @@ int plat_read_line(char *buf, int size)
     if (!got) return 0;
     buf[n] = '\0';
     return 1;
-}
-
-void plat_err_line(const char *text)
-{
-    fflush(stdout);  /* keep the order a person sees */
-    fprintf(stderr, "%s\n", text ? text : "");
-    fflush(stderr);
 }
