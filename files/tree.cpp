@@ -390,6 +390,14 @@ static int written_this_step(const copy_step *c, const char *target)
            plat_native_equal(a, b);
 }
 
+/* 1 when both paths name one file: copying it onto itself changes nothing
+ * (and could not replace a file that is open for reading on Windows). */
+static int same_file(const char *a, const char *b)
+{
+    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
+    return plat_native_path(a, na, sizeof na) && plat_native_path(b, nb, sizeof nb) && plat_native_equal(na, nb);
+}
+
 /* Notes a target this step has written; a backup's files are noted for
  * the rest of the run. */
 static int note_written(copy_step *c, const char *target)
@@ -418,6 +426,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
 {
     int link = c->backup && plat_is_link(source);
     int kind = plat_path_kind(target);
+    if (kind != PLAT_KIND_NONE && same_file(source, target)) return note_written(c, target); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target)) {
         log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source,
                   target);
@@ -493,7 +502,7 @@ static int source_present(const char *s, const char *pattern, int backup)
     char start[TEXT_PATH_SIZE];
     const char *dir = dir_part(path_join(s, pattern));
     text_copy(start, dir ? dir : s, sizeof start);
-    if (plat_path_kind(start) == PLAT_KIND_DIR) return 1;
+    if (plat_path_kind(start) != PLAT_KIND_NONE) return 1;  /* a linked or mounted folder is there too */
     if (backup) return -1;
     log_error("copy_tree: source folder %s does not exist", start);
     return 0;

@@ -49,8 +49,7 @@ FILE *plat_fopen(const char *path, const char *mode)
         errno = EINVAL;
         return nullptr;
     }
-    if (!plat_native_path(path, native, sizeof native)) {
-        errno = ENAMETOOLONG;
+    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
         return nullptr;
     }
     return live_calls.fopen(native, mode);
@@ -69,8 +68,7 @@ static int on_native(const char *path, int (*call)(const char *))
         errno = EINVAL;
         return -1;
     }
-    if (!plat_native_path(path, native, sizeof native)) {
-        errno = ENAMETOOLONG;
+    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
         return -1;
     }
     return call(native);
@@ -88,7 +86,6 @@ int plat_rename(const char *from, const char *to)
         return -1;
     }
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) {
-        errno = ENAMETOOLONG;
         return -1;
     }
     return live_calls.rename(nfrom, nto);
@@ -108,6 +105,12 @@ void plat_printf(const char *fmt, ...)
 
 void plat_flush() { fflush(stdout); }
 
+void plat_err(const char *text)
+{
+    fputs(text ? text : "", stderr);
+    fflush(stderr);
+}
+
 int plat_read_line(char *buf, int size)
 {
     if (!buf || size < 1) return 0;
@@ -121,11 +124,4 @@ int plat_read_line(char *buf, int size)
     if (!got) return 0;
     buf[n] = '\0';
     return 1;
-}
-
-void plat_err_line(const char *text)
-{
-    fflush(stdout);  /* keep the order a person sees */
-    fprintf(stderr, "%s\n", text ? text : "");
-    fflush(stderr);
 }

@@ -62,6 +62,7 @@ static int errno_from_win32(DWORD code)
  * starts with one as the host's own: every call gets backslashes only. */
 int plat_native_path(const char *path, char *buf, int size)
 {
+    errno = ENAMETOOLONG;
     if (!path || !buf || size < 2) return 0;
     size_t n = strlen(path);
     if (n + 1 > (size_t)size) return 0;
@@ -265,6 +266,8 @@ int plat_path_kind(const char *path)
 
 int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
 
+int plat_path_ambiguous(const char *) { return 0; }  /* the file system is case-blind itself */
+
 int plat_is_link(const char *path)
 {
     DWORD attr = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
@@ -323,10 +326,16 @@ static int read_only_file(const char *native)
     return 1;
 }
 
+/* A removal that reports success must have removed: a file that is still
+ * there afterwards (a delete that the system could not carry out when the
+ * last handle closed, as on a read-only mount under Wine) is an error. */
 int plat_sys_remove(const char *native)
 {
     if (read_only_file(native)) return -1;
-    return remove(native);
+    if (remove(native) != 0) return -1;
+    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0;  /* gone, or going */
+    errno = EACCES;
+    return -1;
 }
 
 int plat_sys_rename(const char *from, const char *to)
