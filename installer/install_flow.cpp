@@ -176,6 +176,7 @@ void install_flow(question_table *t)
      * rewritten the shipped one is copied, and that is no success */
     int errors = !set_ini(nullptr, t);
     errors += copy_steps(t, &copied, &manuals);
+    errors += !flow_sync_copies();
     flow_cleanup(t);
     print_summary(t, errors, copied, manuals);
     free(manuals);

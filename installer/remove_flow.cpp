@@ -142,7 +142,7 @@ static int build_pattern(question_table *t)
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
-    if (copy_tree(answer_of(t, Q_BACKUP), dir, pattern, 1, nullptr) != 0) return 1;
+    if (copy_tree(answer_of(t, Q_BACKUP), dir, pattern, 1, nullptr) != 0 && flow_sync_copies()) return 1;
     flow_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
 }

@@ -140,6 +140,7 @@ void update_flow(question_table *t)
     update_counts c = {0, 0, 0};
     char *manuals = nullptr;
     copy_steps(t, &c, &manuals);
+    step(&c, flow_sync_copies());
     flow_cleanup(t);
     print_summary(t, &c, manuals);
     free(manuals);
