@@ -74,6 +74,20 @@ static void temp_finished(const char *native)
         if (t.used && strcmp(t.native, native) == 0) t.used = 0;
 }
 
+/* While a temporary file is being created and entered above, an interrupt
+ * waits: the file would exist without being known. */
+static volatile sig_atomic_t creating, interrupt_waiting;
+
+void plat_sys_interrupted(); /* per system: clean up and end the process */
+
+/* Called first by an interrupt handler: 1 when the interrupt must wait. */
+int plat_interrupt_must_wait()
+{
+    if (!creating) return 0;
+    interrupt_waiting = 1;
+    return 1;
+}
+
 /* Called from an interrupt: removes every temporary file in progress. */
 void plat_remove_temps_now()
 {
@@ -95,8 +109,14 @@ FILE *plat_fopen(const char *path, const char *mode)
         errno = ENAMETOOLONG;
         return nullptr;
     }
+    if (!strchr(mode, 'x')) return live_calls.fopen(native, mode);
+    creating = 1;
     FILE *f = live_calls.fopen(native, mode);
-    if (f && strchr(mode, 'x')) temp_started(native);
+    int err = errno;
+    if (f) temp_started(native);
+    creating = 0;
+    if (interrupt_waiting) plat_sys_interrupted();
+    errno = err;
     return f;
 }
 

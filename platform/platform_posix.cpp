@@ -554,23 +554,23 @@ static int open_flags(const char *mode)
     if (mode[0] != 'w' && mode[0] != 'a') return -1;
     flags |= (rw ? rw : O_WRONLY) | O_CREAT | O_NOFOLLOW;
     if (mode[0] == 'a') flags |= O_APPEND;
-    if (strchr(mode, 'x')) flags |= O_EXCL;
+    if (strchr(mode, 'x')) flags = (flags & ~O_NONBLOCK) | O_EXCL; /* only ever a new file */
     return flags;
 }
 
 /* Checks that fd is a regular file and makes it blocking again, truncating
- * it for "w".  0, or -1 with errno. */
+ * it for "w".  A file this very open created is one.  0, or -1 with errno. */
 static int settle_fd(int fd, const char *mode, int flags)
 {
     struct stat st;
+    if (flags & O_EXCL) return 0;
     if (fstat(fd, &st) != 0) return -1;
     if (!S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : PLAT_ENOTREG;
         return -1;
     }
-    if (mode[0] == 'w' && !(flags & O_EXCL) && ftruncate(fd, 0) != 0) return -1;
-    int fl = fcntl(fd, F_GETFL);
-    return fl < 0 ? -1 : fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    if (mode[0] == 'w' && ftruncate(fd, 0) != 0) return -1;
+    return fcntl(fd, F_SETFL, flags & O_APPEND); /* the status flags, O_NONBLOCK cleared */
 }
 
 FILE *plat_sys_fopen(const char *native, const char *mode)
@@ -858,18 +858,24 @@ int plat_lock_folder(const char *name)
 
 /* ---- interruption ---- */
 
-void plat_remove_temps_now(); /* platform_common.cpp */
+void plat_remove_temps_now();    /* platform_common.cpp */
+int plat_interrupt_must_wait();
 
 void plat_sys_unlink_now(const char *native) { unlink(native); }
 
 static void (*interrupt_words)();
 
-static void on_signal(int)
+void plat_sys_interrupted()
 {
     plat_remove_temps_now();
     if (interrupt_words) interrupt_words();
     if (lock_held) unlink(lock_native);
     _exit(PLAT_INTERRUPTED_STATUS);
+}
+
+static void on_signal(int)
+{
+    if (!plat_interrupt_must_wait()) plat_sys_interrupted();
 }
 
 void plat_on_interrupt(void (*last_words)())

@@ -337,21 +337,32 @@ int plat_lock_folder(const char *name)
 
 /* ---- interruption ---- */
 
-void plat_remove_temps_now(); /* platform_common.cpp */
+void plat_remove_temps_now();    /* platform_common.cpp */
+int plat_interrupt_must_wait();
 
 void plat_sys_unlink_now(const char *native) { DeleteFileA(native); }
 
 static void (*interrupt_words)();
 static HANDLE main_thread;
 
-/* Runs on a thread of its own: the main thread is stopped first, so that
- * nothing it does races the clean-up. */
-static BOOL WINAPI on_console_event(DWORD)
+void plat_sys_interrupted()
 {
-    if (main_thread) SuspendThread(main_thread);
     plat_remove_temps_now();
     if (interrupt_words) interrupt_words();
     TerminateProcess(GetCurrentProcess(), PLAT_INTERRUPTED_STATUS);
+}
+
+/* Runs on a thread of its own: the main thread is stopped first, so that
+ * nothing it does races the clean-up.  While it creates a temporary file it
+ * goes on, and ends the process itself once the file is known. */
+static BOOL WINAPI on_console_event(DWORD)
+{
+    if (main_thread) SuspendThread(main_thread);
+    if (plat_interrupt_must_wait()) {
+        if (main_thread) ResumeThread(main_thread);
+        return TRUE;
+    }
+    plat_sys_interrupted();
     return TRUE;
 }
 
