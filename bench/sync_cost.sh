@@ -24,11 +24,11 @@ trap 'rm -rf "$work" "${places[@]}"' EXIT
 g++ -O2 -std=c++17 -o "$work/gen_dist" "$top/bench/gen_dist.cpp"
 { printf '1\n'; for _ in $(seq 17); do printf '\n'; done; printf 'n\n\n'; } >"$work/answers"
 
-ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'; }
+ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f\n", (b - a) * 1000 }'; }
 now() { date +%s.%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # sum of the <seconds> strace gave the calls named $2 in trace file $1, in ms
-traced_ms() { awk -v c="$2" '$0 ~ c"\\(" { gsub(/[<>]/, "", $NF); s += $NF } END { printf "%.1f", s * 1000 }' "$1"; }
+traced_ms() { awk -v c="$2" '$0 ~ c"\\(" { gsub(/[<>]/, "", $NF); s += $NF } END { printf "%.1f\n", s * 1000 }' "$1"; }
 
 echo "| file system | data | install, total (ms) | of it syncfs (ms) | of it fsync, configuration (ms) | cp, then fdatasync per file (ms) | cp, then one syncfs (ms) |"
 echo "|---|---|---|---|---|---|---|"
