@@ -119,6 +119,9 @@ TEST(WrittenFiles, PipesInPlaceOfTheLogOrTheTemporaryConfigurationNeverBlock) {
 }
 
 TEST(WrittenFiles, PlantedTemporaryConfigurationLinkIsRemovedNotFollowed) {
+    // Wine shows a POSIX link to a Windows program as the file it names, and
+    // deleting the link's name deletes that file: nothing to test there.
+    if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
     Sandbox s;
     const std::string outside = s.top + "/victim.txt";
     write_file(outside, "precious\n");
@@ -155,6 +158,7 @@ TEST(DotDot, AnswersThatClimbStopAtTheDriveRoot) {
         {".\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\w\\", "w"},
     };
     for (Case c : cases) {
+        if (e2e::under_wine() && c.templates[0] == '/') continue;  // "/" is no separator of rooted answers there
         Sandbox s;
         if (!s.drive.empty() && c.templates[1] == ':') c.templates = s.drive + c.templates.substr(2);
         e2e::Run r = install_at(s, c.templates, "");
@@ -179,9 +183,9 @@ TEST(DotDot, ImagesUrlThatClimbsStaysUnderTheDriveRoot) {
 TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing) {
     Sandbox s;
     Sandbox::Started first = s.start();
-    // the first one is at its menu once its log has the banner
+    // the first one waits at its menu, its folder check done
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (read_file(s.in_dist("install.log")).find("Quillor installer log") == std::string::npos &&
+    while (read_file(first.out_path).find("Enter 1,2,3?") == std::string::npos &&
            std::chrono::steady_clock::now() < until)
         usleep(20000);
     const std::string log_before = read_file(s.in_dist("install.log"));
@@ -227,6 +231,8 @@ bool wait_for_temp(int fd, int timeout_ms) {
 
 TEST(Interruption, ATerminatingSignalMidCopyLeavesNoTemporaryFileAndIsLogged) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        // Wine turns SIGINT alone into a console control event (Ctrl-C)
+        if (e2e::under_wine() && sig != SIGINT) continue;
         Sandbox s;
         const std::string big = s.in_dist("tpl/big.dat");
         ASSERT_EQ(truncate((write_file(big, "x"), big).c_str(), 256LL << 20), 0);  // sparse: quick to read
