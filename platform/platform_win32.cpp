@@ -332,7 +332,7 @@ int plat_lock_folder(const char *name)
                     : INVALID_HANDLE_VALUE;
     if (h != INVALID_HANDLE_VALUE) return 1;
     DWORD e = name ? GetLastError() : ERROR_INVALID_NAME;
-    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_ACCESS_DENIED ? 0 : -1;
+    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION ? 0 : -1; /* else: no file can be made */
 }
 
 /* ---- interruption ---- */
