@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "installer/probes.h"
@@ -21,6 +22,9 @@ constexpr int READ_CHARS = TEXT_PATH_SIZE - 1; /* a longer line is split */
 constexpr int LINE_CHARS = 510;                /* key, space and value */
 constexpr int OUT_SIZE = TEXT_LINE_SIZE;       /* leading blanks + 510 + "\n" */
 constexpr int MARKS = Q_COUNT + 1;             /* one handled marker per question */
+constexpr size_t READ_BLOCK = 8192;            /* first size of the file buffer */
+static const char SECTION_KEY[] = "vhost";     /* starts a host section */
+static const char SECTION_END[] = "vend";      /* ends it */
 
 enum treatment { T_VALUE, T_YES_NO, T_USER_POP, T_ADMIN_POP };
 
@@ -79,6 +83,9 @@ struct rewrite {
     int handled[MARKS];
     int user_pop_done;
     int admin_pop_done;
+    int in_section;      /* inside a host section: lines are kept as they stand */
+    int continuing;      /* the next line continues the last setting */
+    int dropping;        /* ... whose old text the rewrite replaced or dropped */
 };
 
 /* ---- reporting ---- */
@@ -102,11 +109,15 @@ static void report(const char *fmt, ...)
 
 /* ---- writing ---- */
 
+static void put_n(rewrite *r, const char *text, size_t len)
+{
+    if (r->ok && len > 0 && plat_fwrite(text, 1, len, r->out) != len)
+        r->ok = 0;
+}
+
 static void put(rewrite *r, const char *text)
 {
-    size_t len = strlen(text);
-    if (r->ok && plat_fwrite(text, 1, len, r->out) != len)
-        r->ok = 0;
+    put_n(r, text, strlen(text));
 }
 
 /* Writes "key value\n", the value cut so key, space and value fit. */
@@ -118,13 +129,10 @@ static void put_setting(rewrite *r, const char *key, const char *value)
     put(r, line);
 }
 
-/* Writes a line with its line end made one "\n". */
-static void put_line(rewrite *r, char *line)
+/* Writes a line (len bytes, its line end already cut) and one "\n". */
+static void put_line(rewrite *r, const char *line, size_t len)
 {
-    size_t len = strlen(line);
-    while (len > 0 && (line[len - 1] == '\r' || line[len - 1] == '\n'))
-        line[--len] = '\0';
-    put(r, line);
+    put_n(r, line, len);
     put(r, "\n");
 }
 
@@ -135,7 +143,10 @@ static void put_value_line(rewrite *r, const char *line, const char *key, size_t
     char out[OUT_SIZE];
     int room = LINE_CHARS - (int)strlen(key);
     snprintf(out, sizeof out, "%.*s%.*s", (int)prefix, line, room, value);
-    put_line(r, out);
+    size_t len = strlen(out);
+    while (len > 0 && (out[len - 1] == '\r' || out[len - 1] == '\n'))
+        len--;
+    put_line(r, out, len);
 }
 
 static void put_user_pop(rewrite *r)
@@ -147,12 +158,16 @@ static void put_user_pop(rewrite *r)
 static void put_admin_pop(rewrite *r)
 {
     put(r, "host_authent true\n");
-    put_setting(r, "authent_host", r->t->q[Q_POPHOST].default_answer);
+    put(r, "authent_host ");  /* the host whole: its answer already fits a line */
+    put(r, r->t->q[Q_POPHOST].default_answer);
+    put(r, "\n");
     put(r, "authent_port 110\n");
 }
 
 /* ---- one line of the existing file ---- */
 
+/* The managed key that starts the line, looked for only in its first
+ * READ_CHARS characters, as the line's first piece always was. */
 static const managed_key *find_managed(const char *line, size_t *prefix)
 {
     size_t lead = 0;
@@ -160,7 +175,7 @@ static const managed_key *find_managed(const char *line, size_t *prefix)
         lead++;
     for (const managed_key &m : MANAGED) {
         size_t klen = strlen(m.key);
-        if (strncmp(line + lead, m.key, klen) == 0) {
+        if (lead + klen <= (size_t)READ_CHARS && strncmp(line + lead, m.key, klen) == 0) {
             *prefix = lead + klen;
             return &m;
         }
@@ -168,14 +183,45 @@ static const managed_key *find_managed(const char *line, size_t *prefix)
     return nullptr;
 }
 
-static void rewrite_line(rewrite *r, char *line)
+static int is_blank(char c) { return c == ' ' || c == '\t'; }
+
+/* 1 when the reader takes the line for a comment or an empty line. */
+static int is_comment(const char *line)
 {
-    size_t prefix = 0;
-    const managed_key *m = find_managed(line, &prefix);
-    if (!m) {
-        put_line(r, line);
-        return;
+    return line[0] == '\0' || line[0] == '#' || line[0] == '\r' || line[0] == '\n';
+}
+
+/* 1 when the line's first word is `word`, compared ignoring case. */
+static int first_word_is(const char *line, const char *word)
+{
+    while (is_blank(*line)) line++;
+    size_t n = 0;
+    for (; word[n]; n++)
+        if (tolower((unsigned char)line[n]) != word[n])  /* word is lower case */
+            return 0;
+    char after = line[n];
+    return after == '\0' || is_blank(after) || after == '\r' || after == '\n';
+}
+
+/* 1 when a value ends in a continuation marker, " /" or "\n", after its
+ * trailing blanks: the reader then takes the next line into it.  A
+ * setting's value starts after its key; a continuation line is all value. */
+static int continues(const char *line, int is_continuation)
+{
+    while (is_blank(*line)) line++;
+    if (!is_continuation) {
+        while (*line && !is_blank(*line) && *line != '\r' && *line != '\n') line++;
+        while (is_blank(*line)) line++;
     }
+    size_t n = strlen(line);
+    while (n > 0 && (is_blank(line[n - 1]) || line[n - 1] == '\r' || line[n - 1] == '\n')) n--;
+    if (n < 2) return 0;
+    return (line[n - 2] == ' ' && line[n - 1] == '/') || (line[n - 2] == '\\' && line[n - 1] == 'n');
+}
+
+/* Writes the new form of a managed setting, or nothing when it goes. */
+static void rewrite_managed(rewrite *r, const managed_key *m, const char *line, size_t prefix)
+{
     const question_rec *q = &r->t->q[m->question];
     int yes = (q->flag == 1);
     switch (m->how) {
@@ -198,39 +244,103 @@ static void rewrite_line(rewrite *r, char *line)
     }
 }
 
+/* One line of the existing file, its line end cut (len bytes; a NUL byte
+ * ends what is examined, never what is copied). */
+static void rewrite_line(rewrite *r, const char *line, size_t len)
+{
+    if (r->continuing) {  /* part of the setting above: it follows that one */
+        r->continuing = continues(line, 1);
+        if (!r->dropping)
+            put_line(r, line, len);
+        return;
+    }
+    r->dropping = 0;
+    if (is_comment(line)) {
+        put_line(r, line, len);
+        return;
+    }
+    r->continuing = continues(line, 0);
+    if (first_word_is(line, SECTION_KEY))
+        r->in_section = 1;
+    size_t prefix = 0;
+    const managed_key *m = r->in_section ? nullptr : find_managed(line, &prefix);
+    if (r->in_section && first_word_is(line, SECTION_END))
+        r->in_section = 0;
+    if (!m) {  /* a host's own settings are its own: kept as they stand */
+        put_line(r, line, len);
+        return;
+    }
+    rewrite_managed(r, m, line, prefix);
+    r->dropping = 1;
+}
+
 /* ---- the whole file ---- */
 
-/* A piece made only of line-end characters. */
-static int only_line_end(const char *s)
+/* Reads the whole existing file into *bytes (heap) and *size; 0 on a read
+ * error or when memory runs out. */
+static int read_all(FILE *in, char **bytes, size_t *size)
 {
-    if (*s == '\0')
+    size_t cap = 0;
+    *bytes = nullptr;
+    *size = 0;
+    for (;;) {
+        if (*size == cap) {
+            cap = cap ? cap * 2 : READ_BLOCK;
+            char *grown = static_cast<char *>(realloc(*bytes, cap + 1));
+            if (!grown)
+                return 0;
+            *bytes = grown;
+        }
+        size_t got = plat_fread(*bytes + *size, 1, cap - *size, in);
+        *size += got;
+        if (*size < cap) {
+            (*bytes)[*size] = '\0';
+            return feof(in) && !ferror(in);
+        }
+    }
+}
+
+/* Copies the existing file line by line; 0 on a read error.  Every line is
+ * one line of the new file, however long: only its line end ("\n", any
+ * carriage returns before it) is written anew. */
+static int rewrite_lines(rewrite *r, FILE *in)
+{
+    char *bytes;
+    size_t size;
+    if (!read_all(in, &bytes, &size)) {
+        free(bytes);
         return 0;
-    for (; *s; s++)
-        if (*s != '\r' && *s != '\n')
-            return 0;
+    }
+    for (size_t start = 0; start < size;) {
+        char *nl = static_cast<char *>(memchr(bytes + start, '\n', size - start));
+        size_t end = nl ? (size_t)(nl - bytes) : size;
+        size_t len = end - start;
+        while (len > 0 && bytes[start + len - 1] == '\r')
+            len--;
+        bytes[start + len] = '\0';  /* what is examined stops here */
+        rewrite_line(r, bytes + start, len);
+        start = end + 1;
+    }
+    free(bytes);
     return 1;
 }
 
-/* Copies the existing file; 0 on a read error.  A line longer than the
- * buffer comes out as several lines, but the line end that follows a piece
- * of exactly the buffer's length belongs to that piece, not a new line. */
-static int rewrite_lines(rewrite *r, FILE *in)
+/* Settings appended after the last line must stand on their own: a setting
+ * still continued, or a host section still open, would take them in. */
+static void close_open_setting(rewrite *r)
 {
-    char line[READ_CHARS + 1];
-    int full = 0;
-
-    while (plat_fgets(line, sizeof line, in) != nullptr) {
-        size_t len = strlen(line);
-        if (!(full && only_line_end(line)))
-            rewrite_line(r, line);
-        full = (len == (size_t)READ_CHARS && line[len - 1] != '\n');
+    if (r->continuing && !r->dropping)
+        put(r, "\n");  /* an empty line ends the setting */
+    if (r->in_section) {
+        put(r, SECTION_END);
+        put(r, "\n");
     }
-    return feof(in) && !ferror(in);
 }
 
 static void append_missing(rewrite *r)
 {
     const question_table *t = r->t;
+    close_open_setting(r);
     for (const appended_key &a : YES_NO_KEYS)
         if (!r->handled[a.question])
             put_setting(r, a.key, t->q[a.question].flag == 1 ? "true" : "false");
@@ -312,7 +422,7 @@ int set_ini(const char *dir, question_table *t)
         report("set_ini: path too long for %s", name);
         return 0;
     }
-    FILE *in = plat_fopen(path, "r");
+    FILE *in = plat_fopen(path, "rb");  /* every byte, Ctrl-Z and CR included */
     if (!in) {
         report("set_ini: could not open file %s to read", path);
         return 0;

@@ -4,7 +4,8 @@
  * whose names match a mask (case-blind).  The mask chooses only at the top
  * level: a matching subdirectory goes with everything in it.  It keeps no
  * copy of what it deletes; callers that want backups copy first.  The log
- * records each file really removed and each file that had to stay.
+ * records each file really removed and each file or folder that had to
+ * stay, and the result tells the caller whether anything stayed.
  */
 #include "files/remove.h"
 
@@ -17,49 +18,62 @@
 #include "platform/platform.h"
 #include "text/text.h"
 
-/* Empties and removes one listed subdirectory (name ends with a backslash). */
-static void remove_subdir(const char *dir, const char *name)
+/* Logs why path stays and returns 0. */
+static int stayed(const char *path, int err)
+{
+    log_error("rmfile: could not remove %s {%d=%s}", path, err, strerror(err));
+    return 0;
+}
+
+/* Empties and removes one listed subdirectory (name ends with a backslash).
+ * 1 when it is gone. */
+static int remove_subdir(const char *dir, const char *name)
 {
     size_t size = strlen(dir) + strlen(name) + 2;
     char *path = static_cast<char *>(malloc(size));
-    if (!path) return;
+    if (!path) return stayed(name, ENOMEM);
     text_copy(path, dir, (int)size);
     size_t len = strlen(path);
     if (len == 0 || path[len - 1] != '\\') text_append(path, "\\", (int)size);
     text_append(path, name, (int)size);
     len = strlen(path);
     if (path[len - 1] != '\\') text_append(path, "\\", (int)size);
-    rmfile(path, "*");
-    plat_rmdir(path);            /* stays when something inside stayed */
+    int emptied = rmfile(path, "*");
+    errno = 0;
+    int gone = plat_rmdir(path) == 0;
+    if (!gone && emptied) stayed(path, errno ? errno : EIO);  /* else what stayed inside is logged */
     free(path);
+    return gone;
 }
 
-/* Deletes one listed file and logs what really happened. */
-static void remove_one_file(const char *dir, const char *name)
+/* Deletes one listed file and logs what really happened; 1 when it is gone. */
+static int remove_one_file(const char *dir, const char *name)
 {
     char path[TEXT_LINE_SIZE];
     if (!path_join_raw(path, TEXT_LINE_SIZE, dir, name)) {
         log_error("rmfile: could not remove %s%s {%d=%s}", dir, name, ENAMETOOLONG, strerror(ENAMETOOLONG));
-        return;
+        return 0;
     }
     errno = 0;
     int removed = plat_remove(path) == 0;
     int err = errno;
     plat_out(".");
-    plat_progress();
-    if (removed)
-        log_info("removed file %s", path);
-    else
-        log_error("rmfile: could not remove %s {%d=%s}", path, err, strerror(err));
+    plat_flush();
+    if (!removed) return stayed(path, err);
+    log_info("removed file %s", path);
+    return 1;
 }
 
-/* Frees a name list after handing each name to action. */
-static void for_each_name(static_list *names, const char *dir, void (*action)(const char *, const char *))
+/* Frees a name list after handing each name to action; 1 when every
+ * action succeeded. */
+static int for_each_name(static_list *names, const char *dir, int (*action)(const char *, const char *))
 {
+    int all = 1;
     static_rewind(names);
     for (char *name; (name = static_cast<char *>(static_next(names)));)
-        action(dir, name);
+        all &= action(dir, name);
     static_free(names);
+    return all;
 }
 
 /* The directory the files are listed and removed in: dir, or the
@@ -82,12 +96,13 @@ int rmfile(const char *dir, const char *pattern)
     }
     if (!dir) dir = ".\\";
     char base[TEXT_PATH_SIZE], mask[TEXT_PATH_SIZE];
-    if (!removal_base(base, dir, pattern)) return 1;  /* nothing can be listed */
+    if (!removal_base(base, dir, pattern))  /* nothing there can be listed */
+        return stayed(dir, ENAMETOOLONG);
     text_copy(mask, base_name(pattern, 0), TEXT_PATH_SIZE);
     static_list names;
     dir_walk(&names, base, mask, WALK_DIRS | WALK_NAMES, 0);
-    for_each_name(&names, base, remove_subdir);
+    int all = for_each_name(&names, base, remove_subdir);
     dir_walk(&names, base, mask, WALK_FILES | WALK_NAMES, 0);
-    for_each_name(&names, base, remove_one_file);
-    return 1;
+    all &= for_each_name(&names, base, remove_one_file);
+    return all;
 }

@@ -3,6 +3,9 @@
 #ifndef QUILLOR_REMOVE_H
 #define QUILLOR_REMOVE_H
 
+/* 1 when everything the pattern selects is gone (or nothing matched); 0
+ * for a null pattern or when any selected file or folder stayed, each of
+ * which is named in the log. */
 int rmfile(const char *dir, const char *pattern);
 
 #endif

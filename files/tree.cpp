@@ -13,10 +13,12 @@
  */
 #include "files/tree.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "files/path_set.h"
 #include "files/wild.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -28,6 +30,8 @@ constexpr int WALK_PROGRESS_STEP = 50;  /* directories between progress lines */
 constexpr int WALK_NAME_CHARS = TEXT_PATH_SIZE - 1; /* bare file names */
 constexpr int TEMP_TRIES = 100;         /* names tried for a copy's temporary file */
 constexpr int TEMP_NAME_SIZE = 64;      /* "~qcp<pid>_<n>.tmp" */
+constexpr int COMPARE_BLOCK = 8192;     /* bytes compared per read */
+constexpr int KEEP_MAX = 100000;        /* numbered names tried for a kept file */
 
 /* ---- small helpers ---- */
 
@@ -71,13 +75,21 @@ static int mkdir_one(const char *dir)
     return 1;
 }
 
+/* How much of dir names a root that is never created: "C:\" for a drive,
+ * "\" for the current drive's root, nothing for a relative path. */
+static size_t root_prefix(const char *dir)
+{
+    if (isalpha((unsigned char)dir[0]) && dir[1] == ':' && dir[2] == '\\') return DRIVE_PREFIX;
+    return dir[0] == '\\' ? 1 : 0;
+}
+
 /* Makes every directory along dir (which ends with a backslash), skipping
- * the drive prefix.  Only the last one, dir itself, decides the result;
- * errno is left as that last attempt set it. */
+ * its root.  Only the last one, dir itself, decides the result; errno is
+ * left as that last attempt set it. */
 static int mkdir_parents(char *dir)
 {
     int made = 0, stops = 0;
-    for (size_t i = DRIVE_PREFIX; i < strlen(dir); i++) {
+    for (size_t i = root_prefix(dir); i < strlen(dir); i++) {
         if (dir[i] != '\\') continue;
         dir[i] = '\0';
         errno = 0;
@@ -242,15 +254,15 @@ static FILE *open_temp(const char *target, char *temp, int size)
 }
 
 /* A target that exists but may not be written stays untouched, exactly as
- * if it had been opened for writing and that had failed. */
+ * if it had been opened for writing and that had failed.  Opening it to
+ * append asks for write access only and changes nothing. */
 static int target_writable(const char *target)
 {
-    FILE *f = plat_fopen(target, "r+b");
-    if (f) {
-        plat_fclose(f);
-        return 1;
-    }
-    return errno == ENOENT;
+    if (plat_path_kind(target) == PLAT_KIND_NONE) return 1;
+    FILE *f = plat_fopen(target, "ab");
+    if (!f) return 0;
+    plat_fclose(f);
+    return 1;
 }
 
 /* Moves the data in small blocks; the large stream buffers keep the number
@@ -327,12 +339,141 @@ int copy_file(const char *source, const char *target)
     return copy_via_temp(in, source, target);
 }
 
+/* ---- keeping what a copy would replace ---- */
+
+/* Native paths of the files this run's backups wrote: no later copy of the
+ * run may replace one of them without keeping it first. */
+static path_set backup_written;
+
+/* How the files of one copy step are written. */
+struct copy_step {
+    int backup;                 /* keep whatever a target held as "name.~N~" */
+    path_set wrote;             /* targets this step wrote, as spelled */
+    char folder[TEXT_LINE_SIZE]; /* the target folder last made sure of */
+};
+
+int copy_same_content(const char *a, const char *b)
+{
+    char ba[COMPARE_BLOCK], bb[COMPARE_BLOCK];
+    FILE *fa = plat_fopen(a, "rb"), *fb = plat_fopen(b, "rb");
+    int same = fa && fb;
+    while (same) {
+        size_t na = plat_fread(ba, 1, sizeof ba, fa), nb = plat_fread(bb, 1, sizeof bb, fb);
+        same = na == nb && memcmp(ba, bb, na) == 0 && !ferror(fa) && !ferror(fb);
+        if (na < sizeof ba) break;  /* both ended together, or they differ */
+    }
+    if (fa) plat_fclose(fa);
+    if (fb) plat_fclose(fb);
+    return same;
+}
+
+int copy_keep_numbered(const char *path, char *kept, int size)
+{
+    for (int n = 1; n <= KEEP_MAX; n++) {
+        int len = snprintf(kept, size, "%s.~%d~", path, n);
+        if (len < 0 || len >= size) {
+            errno = ENAMETOOLONG;
+            return 0;
+        }
+        if (plat_path_kind(kept) != PLAT_KIND_NONE) continue;
+        if (plat_rename(path, kept) != 0) return 0;
+        log_info("copy_file: kept %s as %s", path, kept);
+        return 1;
+    }
+    errno = EEXIST;
+    return 0;
+}
+
+static int written_by_backup(const char *target)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (backup_written.count == 0 || !plat_native_path(target, native, sizeof native)) return 0;
+    const char *found = path_set_find(&backup_written, native);
+    return found && plat_native_equal(found, native);
+}
+
+/* 1 when an earlier file of this step was written to the file target names
+ * (on POSIX, two sources whose names differ only in case meet in one). */
+static int written_this_step(const copy_step *c, const char *target)
+{
+    const char *earlier = path_set_find(&c->wrote, target);
+    if (!earlier) return 0;
+    char a[PLAT_NATIVE_MAX], b[PLAT_NATIVE_MAX];
+    return plat_native_path(earlier, a, sizeof a) && plat_native_path(target, b, sizeof b) &&
+           plat_native_equal(a, b);
+}
+
+/* 1 when both paths name one file: copying it onto itself changes nothing
+ * (and could not replace a file that is open for reading on Windows). */
+static int same_file(const char *a, const char *b)
+{
+    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
+    return plat_native_path(a, na, sizeof na) && plat_native_path(b, nb, sizeof nb) && plat_native_equal(na, nb);
+}
+
+/* Notes a target this step has written; a backup's files are noted for
+ * the rest of the run. */
+static int note_written(copy_step *c, const char *target)
+{
+    char native[PLAT_NATIVE_MAX];
+    path_set_add(&c->wrote, target);
+    if (c->backup && plat_native_path(target, native, sizeof native)) path_set_add(&backup_written, native);
+    return 1;
+}
+
+/* A backup saves a link as a link to the same place, never what it points
+ * to; where the system cannot make one, the log records it instead. */
+static int backup_link(copy_step *c, const char *source, const char *target)
+{
+    errno = 0;
+    if (plat_copy_link(source, target) == 0) return note_written(c, target);
+    if (errno != ENOSYS) return copy_failed(source, target);
+    log_info("copy_file: %s is a link, which cannot be saved in %s", source, target);
+    return 1;
+}
+
+/* Copies one file of a step.  Two sources never land silently on one
+ * target, and a file a backup wrote is kept under a numbered name before
+ * anything replaces it (an identical one simply stays). */
+static int copy_step_file(copy_step *c, const char *source, const char *target)
+{
+    int link = c->backup && plat_is_link(source);
+    int kind = plat_path_kind(target);
+    if (kind != PLAT_KIND_NONE && same_file(source, target)) return note_written(c, target); /* already there */
+    if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target)) {
+        log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source,
+                  target);
+        return 0;
+    }
+    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
+        if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
+        char kept[TEXT_LINE_SIZE];
+        if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);
+    }
+    if (link) return backup_link(c, source, target);
+    return copy_file(source, target) && note_written(c, target);
+}
+
 /* ---- copying a tree ---- */
+
+/* A file found in a subfolder the mask did not select still needs that
+ * folder below the destination: makes it once per folder. */
+static void make_folder_of(copy_step *c, const char *target)
+{
+    char folder[TEXT_LINE_SIZE];
+    const char *slash = strrchr(target, '\\');
+    if (!slash) return;
+    text_copy_n(folder, target, (int)(slash - target) + 1);
+    if (strcmp(folder, c->folder) == 0) return;
+    text_copy(c->folder, folder, sizeof c->folder);
+    if (plat_path_kind(folder) != PLAT_KIND_DIR) mkdir_path(folder, 1);
+}
 
 /* Copies one walked item to the same place below dest.  Returns 0 only
  * when a directory could not be created, which ends the whole copy; a file
  * that could not be copied adds one to *failed and the copy goes on. */
-static int copy_item(const char *item, const char *dest, size_t src_len, int recurse, int *counter, int *failed)
+static int copy_item(copy_step *c, const char *item, const char *dest, size_t src_len, int recurse, int *counter,
+                     int *failed)
 {
     char target[TEXT_LINE_SIZE];
     int len = snprintf(target, sizeof target, "%s%s", dest, item + src_len);
@@ -343,7 +484,8 @@ static int copy_item(const char *item, const char *dest, size_t src_len, int rec
         return 0;
     }
     if (!is_dir && !fits) log_error("copy_file: could not copy %s: target name too long", item);
-    int copied = (fits && !is_dir) ? copy_file(item, target) : 0;
+    if (!is_dir && fits && recurse) make_folder_of(c, target);
+    int copied = (fits && !is_dir) ? copy_step_file(c, item, target) : 0;
     if (!is_dir && !copied) (*failed)++;
     if (counter) *counter += copied;
     plat_out(".");
@@ -359,7 +501,28 @@ static int dir_with_backslash(char *buf, const char *dir)
     return buf[0] == '\0' || ends_with_backslash(buf);
 }
 
-int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
+/* 1 when the mask names one file rather than choosing by wildcards. */
+static int single_name(const char *mask)
+{
+    return strpbrk(mask, "*?[") == nullptr;
+}
+
+/* A step whose source is missing copies nothing and must say so: its
+ * source folder must exist.  For a backup a missing folder holds nothing
+ * to save, which is no failure. */
+static int source_present(const char *s, const char *pattern, int backup)
+{
+    char start[TEXT_PATH_SIZE];
+    const char *dir = dir_part(path_join(s, pattern));
+    text_copy(start, dir ? dir : s, sizeof start);
+    if (plat_path_kind(start) == PLAT_KIND_DIR) return 1;
+    if (backup) return -1;
+    log_error("copy_tree: source folder %s does not exist", start);
+    return 0;
+}
+
+static int copy_tree_as(const char *dest, const char *source, const char *pattern, int recurse, int *counter,
+                        int backup)
 {
     char d[TEXT_PATH_SIZE], s[TEXT_PATH_SIZE];
     if (!dest || !pattern) return 0;
@@ -367,18 +530,38 @@ int copy_tree(const char *dest, const char *source, const char *pattern, int rec
         log_error("could not create directory %s", dest);
         return 0;                        /* a cut path would copy elsewhere */
     }
-    mkdir_path(d, 1);
     if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
+    int present = source_present(s, pattern, backup);
+    if (present <= 0) return present < 0;  /* nothing to save is no failure */
+    mkdir_path(d, 1);
     size_t n = strlen(s);
     static_list items;
     dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
-    int ok = 1, failed = 0;
+    copy_step c = {backup, {nullptr, 0, 0}, ""};
+    int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
     char *item;
     while (ok && (item = static_cast<char *>(static_next(&items)))) {
         if (strncmp(item, s, n) != 0) continue; /* not below s */
-        ok = copy_item(item, d, n, recurse, counter, &failed);
+        files += !ends_with_backslash(item);
+        ok = copy_item(&c, item, d, n, recurse, counter, &failed);
     }
     static_free(&items);
+    path_set_free(&c.wrote);
+    const char *mask = base_name(pattern, 0);
+    if (ok && files == 0 && !backup && single_name(mask)) {
+        log_error("copy_tree: %s not found in %s", mask, s);
+        return 0;
+    }
     return ok && failed == 0;  /* a step that lost a file failed, though the rest went on */
+}
+
+int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
+{
+    return copy_tree_as(dest, source, pattern, recurse, counter, 0);
+}
+
+int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
+{
+    return copy_tree_as(dest, source, pattern, recurse, counter, 1);
 }

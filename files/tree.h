@@ -20,6 +20,22 @@ int mkdir_path(const char *path, int parents);
  * them with static_free. */
 void dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
 int copy_file(const char *source, const char *target);
+/* 1 when every selected file was copied; 0 for a null destination or
+ * pattern, a subdirectory that could not be made, a file that could not be
+ * copied, a missing source folder, or a single file name (no wildcard)
+ * that matched nothing. */
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
+/* copy_tree as a backup: a file already at a target is first renamed to
+ * the first free "name.~N~" (an identical one simply stays), and the files
+ * written are remembered, so that no later copy of this run replaces one
+ * without keeping it the same way.  A missing source holds nothing to save
+ * and is no failure. */
+int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
+/* Renames the file at path to the first free "path.~N~" (N = 1, 2, ...),
+ * leaves that name in kept (size bytes) and logs it.  1, or 0 with errno
+ * set when no such rename was possible. */
+int copy_keep_numbered(const char *path, char *kept, int size);
+/* 1 when both files can be read and hold the same bytes. */
+int copy_same_content(const char *a, const char *b);
 
 #endif

@@ -4,9 +4,11 @@
 // then the answers (text up to a NUL each: NEWSHOST, DOMAIN, TEMPLATES,
 // CACHE, QLIMG, POPHOST, the five yes/no answers, the executable's name),
 // then the existing file's bytes.  After the rewrite the new file must
-// hold every line the rewrite does not manage, unchanged and in order;
-// each managed key must appear as often as its answer says, with the
-// answer as its value; no temporary file may be left behind.  A log with a small size limit is open meanwhile.
+// hold every line the rewrite does not manage (host sections and the
+// continuation lines of unmanaged settings included), whole, unchanged and
+// in order; each managed key outside a host section must appear as often
+// as its answer says, with the answer as its value, its continuation lines
+// gone with it; no temporary file may be left behind.  A log with a small size limit is open meanwhile.
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -20,7 +22,7 @@
 
 namespace {
 
-constexpr size_t PIECE = TEXT_PATH_SIZE - 1; /* the rewrite reads 511 bytes at a time */
+constexpr size_t FIRST_PIECE = TEXT_PATH_SIZE - 1; /* a key counts only within a line's first 511 bytes */
 
 struct Managed {
     const char *key;
@@ -40,35 +42,99 @@ const Managed MANAGED[] = {
 constexpr int N_MANAGED = sizeof MANAGED / sizeof MANAGED[0];
 
 // The managed row a line belongs to (by the key after its leading white
-// space), or -1.
+// space, within the line's first piece), or -1.
 int classify(const std::string &line)
 {
     size_t lead = 0;
     while (lead < line.size() && isspace((unsigned char)line[lead])) lead++;
-    for (int k = 0; k < N_MANAGED; k++)
-        if (line.compare(lead, strlen(MANAGED[k].key), MANAGED[k].key) == 0) return k;
+    for (int k = 0; k < N_MANAGED; k++) {
+        size_t klen = strlen(MANAGED[k].key);
+        if (lead + klen <= FIRST_PIECE && line.compare(lead, klen, MANAGED[k].key) == 0) return k;
+    }
     return -1;
 }
 
-// The existing file's lines as the rewrite reads them: 511-byte pieces,
-// each a C string, the line end after a full piece belonging to it.
-std::vector<std::string> input_lines(const std::string &file)
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+// The reader's rule: a value ending in " /" or "\n" (after its trailing
+// blanks, at least two characters) continues on the next line.
+bool model_continues(const char *l, bool continuation)
 {
-    std::vector<std::string> out;
-    size_t pos = 0;
-    bool full = false;
-    while (pos < file.size()) {
-        size_t end = pos;
-        while (end < file.size() && end - pos < PIECE && file[end] != '\n') end++;
-        if (end < file.size() && end - pos < PIECE) end++;
-        std::string piece = file.substr(pos, end - pos);
-        pos = end;
-        piece = piece.substr(0, strlen(piece.c_str()));
-        bool line_end_only = !piece.empty() && piece.find_first_not_of("\r\n") == std::string::npos;
-        if (!(full && line_end_only)) out.push_back(piece);
-        full = piece.size() == PIECE && piece.back() != '\n';
+    while (blank(*l)) l++;
+    if (!continuation) {
+        while (*l && !blank(*l) && *l != '\r' && *l != '\n') l++;
+        while (blank(*l)) l++;
     }
-    return out;
+    std::string v = l;
+    while (!v.empty() && (blank(v.back()) || v.back() == '\r' || v.back() == '\n')) v.pop_back();
+    return v.size() >= 2 && (v.compare(v.size() - 2, 2, " /") == 0 || v.compare(v.size() - 2, 2, "\\n") == 0);
+}
+
+bool word_is(const char *l, const char *word)
+{
+    while (blank(*l)) l++;
+    size_t n = strlen(word);
+    for (size_t i = 0; i < n; i++)
+        if (tolower((unsigned char)l[i]) != word[i]) return false;
+    return l[n] == '\0' || blank(l[n]) || l[n] == '\r' || l[n] == '\n';
+}
+
+// A file as the rewrite sees it: its lines, each either kept whole (line
+// end cut) or a managed setting; continuation lines of a managed setting
+// disappear with it.  For the input, the lines the rewrite adds to close a
+// setting or section left open at the end are added too.
+struct Model {
+    std::vector<std::string> kept;
+    std::vector<std::pair<int, std::string>> managed;
+};
+
+Model model(const std::string &file, bool input)
+{
+    Model m;
+    bool section = false, continuing = false, dropping = false;
+    for (size_t pos = 0; pos < file.size();) {
+        size_t nl = file.find('\n', pos);
+        size_t end = nl == std::string::npos ? file.size() : nl;
+        std::string line = file.substr(pos, end - pos);
+        pos = end + 1;
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        const char *l = line.c_str();  // what is examined ends at a NUL
+        if (continuing) {
+            continuing = model_continues(l, true);
+            if (!dropping) m.kept.push_back(line);
+            continue;
+        }
+        dropping = false;
+        if (!*l || *l == '#' || *l == '\r') {
+            m.kept.push_back(line);
+            continue;
+        }
+        continuing = model_continues(l, false);
+        if (word_is(l, "vhost")) section = true;
+        int k = section ? -1 : classify(l);
+        if (section && word_is(l, "vend")) section = false;
+        if (k < 0) {
+            m.kept.push_back(line);
+        } else {
+            m.managed.push_back({k, line});
+            dropping = true;
+        }
+    }
+    if (input && continuing && !dropping) m.kept.push_back("");
+    if (input && section) m.kept.push_back("vend");
+    return m;
+}
+
+// A typed answer is one line, and never ends in a continuation marker
+// (the questions refuse such answers): cut anywhere, it still cannot.
+std::string one_line_answer(std::string a)
+{
+    for (size_t i = 0; i < a.size(); i++) {
+        if (a[i] == '\n') a[i] = ' ';
+        if (i > 0 && a[i - 1] == ' ' && a[i] == '/') a[i] = '|';
+        if (i > 0 && a[i - 1] == '\\' && a[i] == 'n') a[i] = 'N';
+    }
+    return a;
 }
 
 std::string without_line_end(std::string s)
@@ -84,9 +150,7 @@ void fill_table(question_table *t, fz::Input &in, uint8_t flags, uint8_t name_ch
                             Q_FORCE_LOGIN, Q_AUTH_NEWS, Q_AUTHENT_LOCAL, Q_AUTHENT_LOCAL_CREATE,
                             Q_AUTHENT_COOKIE, Q_QUILLOR_CGI};
     for (int q : answered) {
-        std::string a = in.part();
-        for (char &c : a)
-            if (c == '\n') c = ' '; /* a typed answer is one line */
+        std::string a = one_line_answer(in.part());
         if (q != Q_QUILLOR_CGI || name_choice == 1) text_copy(t->q[q].default_answer, a.c_str(), TEXT_PATH_SIZE);
     }
     if (name_choice == 2) text_copy(t->q[Q_QUILLOR_CGI].default_answer, "Quillor.cgi", TEXT_PATH_SIZE);
@@ -105,8 +169,8 @@ std::string config_name(const question_table *t)
 }
 
 // The value a managed line carries: its answer cut so that key, space and
-// value hold 510 characters, or the fixed words of the groups and of an
-// appended yes/no setting.
+// value hold 510 characters (the POP host whole), or the fixed words of the
+// groups and of an appended yes/no setting.
 void check_value(const question_table *t, const Managed &m, const std::string &line, bool appended)
 {
     size_t lead = 0;
@@ -116,8 +180,7 @@ void check_value(const question_table *t, const Managed &m, const std::string &l
     size_t room = 510 - key.size();
     std::string answer = without_line_end(t->q[m.question].default_answer);
     if (answer.size() > room) answer = without_line_end(answer.substr(0, room));
-    std::string pop = t->q[Q_POPHOST].default_answer;
-    if (pop.size() > room) pop = pop.substr(0, room);
+    std::string pop = t->q[Q_POPHOST].default_answer;  /* written whole */
     bool ok;
     switch (m.kind) {
     case 'v': ok = value == answer; break;
@@ -132,27 +195,12 @@ void check_value(const question_table *t, const Managed &m, const std::string &l
 void check_output(const question_table *t, const std::string &before, const std::string &after)
 {
     fz::check(after.empty() || after.back() == '\n', "the new file ends with a line end");
-    std::vector<std::string> out = fz::split(after.substr(0, after.empty() ? 0 : after.size() - 1), "\n");
-    if (after.empty()) out.clear();
-    std::vector<std::string> in = input_lines(before);
-
-    std::vector<std::string> kept_in, kept_out;
+    Model in = model(before, true), out = model(after, false);
     int count_in[N_MANAGED] = {}, count_out[N_MANAGED] = {};
-    for (const std::string &l : in) {
-        int k = classify(l);
-        if (k < 0) kept_in.push_back(without_line_end(l));
-        else count_in[k]++;
-    }
-    for (const std::string &l : out) {
-        int k = classify(l);
-        if (k < 0) kept_out.push_back(l);
-        else count_out[k]++;
-    }
-    for (const std::string &l : out) {
-        int k = classify(l);
-        if (k >= 0) check_value(t, MANAGED[k], l, count_in[k] == 0);
-    }
-    fz::check(kept_in == kept_out, "unmanaged lines come out unchanged and in order");
+    for (auto &m : in.managed) count_in[m.first]++;
+    for (auto &m : out.managed) count_out[m.first]++;
+    for (auto &m : out.managed) check_value(t, MANAGED[m.first], m.second, count_in[m.first] == 0);
+    fz::check(in.kept == out.kept, "unmanaged lines come out whole, unchanged and in order");
     for (int k = 0; k < N_MANAGED; k++) {
         const Managed &m = MANAGED[k];
         int yes = t->q[m.question].flag == 1;

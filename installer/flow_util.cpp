@@ -8,6 +8,7 @@
  */
 #include "installer/flow_util.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -105,6 +106,20 @@ void flow_source(char *buf, const char *name)
     text_append(buf, name, TEXT_PATH_SIZE);
 }
 
+/* ---- what may be written or deleted ---- */
+
+int flow_is_drive_root(const char *dir)
+{
+    size_t n = strlen(dir);
+    while (n > 0 && (dir[n - 1] == '\\' || dir[n - 1] == '/')) n--;
+    return n == 0 || (n == 2 && isalpha((unsigned char)dir[0]) && dir[1] == ':');
+}
+
+int flow_same_folder(const char *a, const char *b)
+{
+    return plat_dir_contains(a, b) && plat_dir_contains(b, a);
+}
+
 /* ---- copying and cleaning ---- */
 
 int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
@@ -130,12 +145,27 @@ int flow_sync_copies()
     return 0;
 }
 
-void flow_cleanup(question_table *t)
+/* The first written folder that lies in the distribution folder (the
+ * current directory) or below it, or null. */
+static const char *written_here(const char *const *written, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (written[i] && plat_dir_contains(".\\", written[i])) return written[i];
+    return nullptr;
+}
+
+int flow_cleanup(question_table *t, const char *const *written, int count, const char *who)
 {
     plat_out("\n");
     question(Q_USER, t);
-    if (!t->q[Q_USER].flag) return;
+    if (!t->q[Q_USER].flag) return 0;
+    const char *here = written_here(written, count);
+    if (here) {  /* the patterns would take what this run put there */
+        flow_report("%s: %s lies in the distribution folder, temporary files not deleted", who, here);
+        return 1;
+    }
     for (const char *pattern : TEMP_PATTERNS) rmfile(nullptr, pattern);
+    return 0;
 }
 
 /* ---- summaries ---- */

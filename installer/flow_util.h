@@ -34,6 +34,11 @@ int flow_derive(char *field, const char *dir, const char *name, const char *who)
  * null (reported) when it would not fit a 512-byte path. */
 char *flow_folder(const char *dir, const char *name, const char *who);
 
+/* "\", "/", "C:", "C:\" and the like, however many separators end them. */
+int flow_is_drive_root(const char *dir);
+/* 1 when both directories exist and are one. */
+int flow_same_folder(const char *a, const char *b);
+
 /* The source folder ".\<name>" of the distribution, into buf (512 bytes). */
 void flow_source(char *buf, const char *name);
 
@@ -49,8 +54,10 @@ int flow_copy_beside(const char *dir, const char *name, const char *pattern, int
 int flow_sync_copies();
 
 /* Asks USER (28) and, on yes, clears the distribution's files from the
- * current directory. */
-void flow_cleanup(question_table *t);
+ * current directory, unless one of the `count` folders this run wrote into
+ * (null entries are skipped) lies there: then the clean-up is refused and
+ * reported.  Returns the errors to count, 0 or 1. */
+int flow_cleanup(question_table *t, const char *const *written, int count, const char *who);
 
 /* "No errors occured" and the pointer to the log. */
 void flow_success_lines();

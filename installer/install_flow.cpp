@@ -116,20 +116,36 @@ static void auth_loop(question_table *t)
 
 /* ---- copying ---- */
 
-/* The images for the web server, in the directory behind the images URL. */
-static int copy_web_images(question_table *t, int *copied)
+/* The images for the web server, in the directory behind the images URL,
+ * which is left in *web for the caller to release. */
+static int copy_web_images(question_table *t, int *copied, char **web)
 {
     char source[TEXT_PATH_SIZE];
-    char *dir = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
+    *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
     flow_source(source, "img");
-    int ok = copy_tree(dir, source, "*", 0, copied);  /* refuses a missing directory */
-    free(dir);
-    return ok;
+    return copy_tree(*web, source, "*", 0, copied);  /* refuses a missing directory */
+}
+
+/* An installed configuration that the new one would replace is kept beside
+ * it under a numbered name; 0 (reported) when it could not be kept. */
+static int keep_installed_ini(const char *scripts, const char *name)
+{
+    char installed[TEXT_LINE_SIZE], kept[TEXT_LINE_SIZE];
+    if (!path_join_raw(installed, sizeof installed, scripts, name)) return 1;  /* the copy reports it */
+    if (plat_path_kind(installed) != PLAT_KIND_FILE || copy_same_content(name, installed)) return 1;
+    if (copy_keep_numbered(installed, kept, sizeof kept)) {
+        log_info("%s: the installed %s is kept as %s", WHO, installed, kept);
+        plat_printf("\n%s: the installed %s is kept as %s\n", WHO, installed, kept);
+        return 1;
+    }
+    flow_report("%s: could not keep the installed %s, it stays as it was", WHO, installed);
+    return 0;
 }
 
 /* Every copy step in order; returns the number of steps that failed and
- * leaves the manuals folder in *manuals for the summary. */
-static int copy_steps(question_table *t, int *copied, char **manuals)
+ * leaves the manuals folder in *manuals for the summary and the web images
+ * folder in *web. */
+static int copy_steps(question_table *t, int *copied, char **manuals, char **web)
 {
     char source[TEXT_PATH_SIZE];
     const char *scripts = answer_of(t, Q_SCRIPTS), *templates = answer_of(t, Q_TEMPLATES);
@@ -138,13 +154,16 @@ static int copy_steps(question_table *t, int *copied, char **manuals)
     errors += !copy_tree(scripts, nullptr, cgi->default_answer, 0, copied);
     text_copy(cgi->answer, cgi->default_answer, TEXT_PATH_SIZE);
     cgi_to_ini(cgi->answer);  /* unchanged when there is no ".exe" to replace */
-    errors += !copy_tree(scripts, nullptr, cgi->answer, 0, copied);
+    if (keep_installed_ini(scripts, cgi->answer))
+        errors += !copy_tree(scripts, nullptr, cgi->answer, 0, copied);
+    else
+        errors++;  /* never replaced without a copy kept */
     flow_source(source, "tpl");
     errors += !copy_tree(templates, source, "*", 0, copied);
     if (flag_of(t, Q_BACK_ORIGINALS)) errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", 0, copied);
     errors += !flow_copy_beside(templates, "img", "*", copied, nullptr, WHO);
     errors += !flow_copy_beside(templates, "manuals", "*.htm*", copied, manuals, WHO);
-    errors += !copy_web_images(t, copied);
+    errors += !copy_web_images(t, copied, web);
     return errors;
 }
 
@@ -174,10 +193,14 @@ void install_flow(question_table *t)
     char *manuals = nullptr;
     /* the copied configuration carries the answers; when it could not be
      * rewritten the shipped one is copied, and that is no success */
+    char *web = nullptr;
     int errors = !set_ini(nullptr, t);
-    errors += copy_steps(t, &copied, &manuals);
+    errors += copy_steps(t, &copied, &manuals, &web);
     errors += !flow_sync_copies();
-    flow_cleanup(t);
+    const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
+                             flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr};
+    errors += flow_cleanup(t, written, 5, WHO);
     print_summary(t, errors, copied, manuals);
+    free(web);
     free(manuals);
 }

@@ -47,6 +47,11 @@ int main(int argc, char **argv)
 {
     static question_table table;
     char program[TEXT_PATH_SIZE];
+    const char *problem = plat_setup_problem();
+    if (problem) {  /* before anything is written */
+        plat_err_line(problem);
+        return 2;
+    }
     if (!take_folder_lock()) return STATUS_LOCKED;
     table_init(&table);
     text_copy(table.q[Q_POPHOST].default_answer, computer_name(), TEXT_PATH_SIZE);

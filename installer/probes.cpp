@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "files/remove.h"
+#include "installer/flow_util.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "questions/question.h"
@@ -99,6 +100,27 @@ int test_update(const char *dir, question_table *t)
 
 /* ---- cache clean-up ---- */
 
+/* 1 (reported) when the cache patterns may not be applied in the cache
+ * folder: a folder that is or holds the templates, the scripts, the
+ * distribution folder, or a drive root, holds the administrator's files. */
+static int cache_refused(question_table *t)
+{
+    const char *cache = t->q[Q_CACHE].default_answer;
+    const char *why = nullptr;
+    if (flow_is_drive_root(cache))
+        why = "it is a drive root";
+    else if (plat_dir_contains(cache, t->q[Q_TEMPLATES].default_answer))
+        why = "it holds the templates directory";
+    else if (plat_dir_contains(cache, t->q[Q_SCRIPTS].default_answer))
+        why = "it holds the scripts directory";
+    else if (plat_dir_contains(cache, ".\\"))
+        why = "it holds Quillor Install's own folder";
+    if (!why)
+        return 0;
+    flow_report("del_cache: refusing to delete cache files in %s: %s", cache, why);
+    return 1;
+}
+
 int del_cache(question_table *t)
 {
     if (!t) {
@@ -110,6 +132,8 @@ int del_cache(question_table *t)
     question(Q_END, t);
     if (!t->q[Q_END].flag)
         return 0;
+    if (cache_refused(t))
+        return DEL_CACHE_REFUSED;
     for (const char *pattern : CACHE_PATTERNS)
         rmfile(t->q[Q_CACHE].default_answer, pattern);  /* rmfile logs what it removes */
     return 1;

@@ -11,6 +11,7 @@
  * it delete what a backup the administrator asked for failed to save.
  */
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "config/defaults.h"
@@ -71,20 +72,12 @@ static int question_loop(question_table *t)
 
 /* ---- what may be deleted ---- */
 
-/* "\", "/", "C:", "C:\" and the like, however many separators end them. */
-static int is_drive_root(const char *dir)
-{
-    size_t n = strlen(dir);
-    while (n > 0 && (dir[n - 1] == '\\' || dir[n - 1] == '/')) n--;
-    return n == 0 || (n == 2 && isalpha((unsigned char)dir[0]) && dir[1] == ':');
-}
-
 /* 1 (after reporting why) when nothing may be deleted in dir.  A backup
  * made inside dir could go with what it saves, so that is refused too. */
 static int refused(question_table *t, const char *dir)
 {
     const char *why = nullptr;
-    if (is_drive_root(dir))
+    if (flow_is_drive_root(dir))
         why = "it is a drive root";
     else if (plat_dir_contains(dir, HERE))
         why = "it holds Quillor Install's own folder";
@@ -137,21 +130,74 @@ static int build_pattern(question_table *t)
 
 /* ---- removal ---- */
 
+/* Backs up, whole, each folder of dir that the pattern selects: the
+ * removal takes such a folder with everything in it, whatever the names
+ * inside.  1 when all were saved. */
+static int backup_matching_folders(const char *backup, const char *dir, const char *pattern)
+{
+    static_list folders;
+    int ok = 1;
+    dir_walk(&folders, dir, pattern, WALK_DIRS | WALK_NAMES, 0);
+    static_rewind(&folders);
+    for (char *name; ok && (name = static_cast<char *>(static_next(&folders)));) {
+        char from[TEXT_LINE_SIZE], to[TEXT_LINE_SIZE];
+        ok = path_join_raw(from, sizeof from, dir, name) && path_join_raw(to, sizeof to, backup, name) &&
+             copy_tree_backup(to, from, "*", 1, nullptr);
+    }
+    static_free(&folders);
+    return ok;
+}
+
 /* Backs up what the pattern selects in dir when asked to; 1 on success.
  * A failed backup is reported: what it was to save must then stay. */
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
-    if (copy_tree(answer_of(t, Q_BACKUP), dir, pattern, 1, nullptr) != 0 && flow_sync_copies()) return 1;
+    const char *to = answer_of(t, Q_BACKUP);
+    if (copy_tree_backup(to, dir, pattern, 1, nullptr) && backup_matching_folders(to, dir, pattern) &&
+        flow_sync_copies())
+        return 1;
     flow_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
+}
+
+/* Why the pattern's matches in scripts may not go, or null.  Only the
+ * top-level names the pattern selects are deleted there, so only a
+ * matching folder that holds the installer's own folder or the backup is
+ * in the way, or the backup itself when it is made in scripts. */
+static const char *scripts_in_the_way(question_table *t, const char *scripts, const char *pattern)
+{
+    const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
+    if (backup && plat_dir_contains(backup, scripts) && plat_dir_contains(scripts, backup))
+        return "the backup would be made there";
+    static_list dirs;
+    const char *why = nullptr;
+    dir_walk(&dirs, scripts, pattern, WALK_DIRS, 0);
+    static_rewind(&dirs);
+    for (char *dir; !why && (dir = static_cast<char *>(static_next(&dirs)));) {
+        if (plat_dir_contains(dir, HERE))
+            why = "a folder it matches holds Quillor Install's own folder";
+        else if (backup && plat_dir_contains(dir, backup))
+            why = "a folder it matches holds the backup directory";
+    }
+    static_free(&dirs);
+    return why;
+}
+
+/* 1 (after reporting why) when the pattern may not be removed in scripts. */
+static int scripts_refused(question_table *t, const char *scripts, const char *pattern)
+{
+    const char *why = flow_is_drive_root(scripts) ? "it is a drive root" : scripts_in_the_way(t, scripts, pattern);
+    if (!why) return 0;
+    flow_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
+    return 1;
 }
 
 /* The executable and its companions; the scripts directory itself stays. */
 static int remove_scripts(question_table *t)
 {
     const char *scripts = answer_of(t, Q_SCRIPTS);
-    if (!build_pattern(t) || refused(t, scripts)) return 1;
+    if (!build_pattern(t) || scripts_refused(t, scripts, t->q[Q_QUILLOR_CGI].answer)) return 1;
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
     if (!backup(t, scripts, pattern)) return 1;
     return !rmfile(scripts, pattern);
@@ -161,17 +207,38 @@ static int remove_scripts(question_table *t)
 static int remove_dir(question_table *t, const char *dir)
 {
     if (refused(t, dir) || !backup(t, dir, "*")) return 1;
-    int errors = !rmfile(dir, "*");
-    errors += plat_rmdir(dir) != 0;
-    return errors;
+    if (!rmfile(dir, "*")) return 1;  /* what stayed is in the log; so stays dir */
+    errno = 0;
+    if (plat_rmdir(dir) == 0) return 0;
+    int err = errno ? errno : EIO;
+    log_error("%s: could not remove directory %s {%d=%s}", WHO, dir, err, strerror(err));
+    return 1;
+}
+
+/* 1 when the folder `inner` lies in `outer`, found on disk or, for a
+ * folder already gone, by its name. */
+static int lies_inside(const char *outer, const char *inner)
+{
+    size_t n = strlen(outer);
+    if (plat_dir_contains(outer, inner)) return 1;
+    if (n == 0 || outer[n - 1] != '\\' || strlen(inner) < n) return 0;
+    char head[TEXT_PATH_SIZE];
+    text_copy_n(head, inner, (int)n);
+    return text_compare_nocase(head, outer) == 0;
 }
 
 static int removal_steps(question_table *t)
 {
+    const char *templates = answer_of(t, Q_TEMPLATES), *work = answer_of(t, Q_WORKAREA);
+    int work_inside = flag_of(t, Q_WORKAREA_TRUE) && lies_inside(templates, work);
     int errors = remove_scripts(t);
-    errors += remove_dir(t, answer_of(t, Q_TEMPLATES));
-    if (flag_of(t, Q_WORKAREA_TRUE)) errors += remove_dir(t, answer_of(t, Q_WORKAREA));
-    return errors;
+    errors += remove_dir(t, templates);
+    if (!flag_of(t, Q_WORKAREA_TRUE)) return errors;
+    if (work_inside && plat_path_kind(work) == PLAT_KIND_NONE) {
+        log_info("%s: %s went with %s", WHO, work, templates);  /* nothing left to do, nothing failed */
+        return errors;
+    }
+    return errors + remove_dir(t, work);
 }
 
 void remove_flow(question_table *t)
@@ -183,7 +250,8 @@ void remove_flow(question_table *t)
     print_intro();
     if (!question_loop(t)) return;
     int errors = removal_steps(t);
-    flow_cleanup(t);
+    const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
+    errors += flow_cleanup(t, &backup, 1, WHO);
     if (errors)
         plat_printf("\n%d errors occured during removing, check install.log for details\n", errors);
     else

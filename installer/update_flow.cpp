@@ -59,7 +59,8 @@ static void ask_locations(question_table *t, int first)
     if (flag_of(t, Q_BACK_ORIGINALS)) question(Q_ORIGINALS, t);
 }
 
-static loop_end question_loop(question_table *t)
+/* *refused counts the cache clean-ups refused on the way. */
+static loop_end question_loop(question_table *t, int *refused)
 {
     int loaded = 0, first = 1;
     do {
@@ -69,7 +70,9 @@ static loop_end question_loop(question_table *t)
             loaded = 1;
         }
         if (!test_update(answer_of(t, Q_SCRIPTS), t)) return LOOP_INSTALL;
-        if (!del_cache(t)) return LOOP_ABANDONED;
+        int cleared = del_cache(t);
+        if (!cleared) return LOOP_ABANDONED;
+        *refused += cleared == DEL_CACHE_REFUSED;
         ask_locations(t, first);
         first = 0;
     } while (flow_ask_change(t, "\n"));
@@ -84,15 +87,47 @@ static void step(update_counts *c, int ok)
     if (!ok) c->errors++;
 }
 
-/* Backs the current templates and web images up, then replaces them. */
-static void replace_templates(question_table *t, update_counts *c)
+/* Backs up the folder `name` below the templates into the same name below
+ * the backup; 1 when saved. */
+static int backup_beside(question_table *t, update_counts *c, const char *name)
+{
+    char *from = flow_folder(answer_of(t, Q_TEMPLATES), name, WHO);
+    char *to = flow_folder(answer_of(t, Q_BACKUP), name, WHO);
+    int ok = from && to && copy_tree_backup(to, from, "*", 0, &c->backed_up);
+    free(from);
+    free(to);
+    return ok;
+}
+
+/* The backup of the templates, the web images and the images and manuals
+ * beside the templates that the administrator asked for; 1 when all were
+ * saved whole, else reported. */
+static int backup_templates(question_table *t, update_counts *c, const char *web)
+{
+    const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
+    const char *failed = nullptr;
+    if (!copy_tree_backup(backup, templates, "*", 0, &c->backed_up)) failed = templates;
+    if (!failed && !backup_beside(t, c, "img")) failed = "img";
+    if (!failed && !backup_beside(t, c, "manuals")) failed = "manuals";
+    /* no web folder: never back up the current directory in its place */
+    if (!failed && !(web && copy_tree_backup(backup, web, "*", 0, &c->backed_up)))
+        failed = web ? web : answer_of(t, Q_QLIMG);
+    if (!failed) return 1;
+    flow_report("%s: backup of %s failed, templates not replaced", WHO, failed);
+    return 0;
+}
+
+/* Backs the current templates and web images up, then replaces them.  What
+ * a failed backup could not save is not replaced: returns 0 then. */
+static int replace_templates(question_table *t, update_counts *c)
 {
     char img[TEXT_PATH_SIZE], tpl[TEXT_PATH_SIZE];
-    const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
+    const char *templates = answer_of(t, Q_TEMPLATES);
     char *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
-    if (flag_of(t, Q_BACK_TEMPLATES)) {
-        step(c, copy_tree(backup, templates, "*", 0, &c->backed_up));
-        step(c, web && copy_tree(backup, web, "*", 0, &c->backed_up)); /* no source: never the current dir */
+    if (flag_of(t, Q_BACK_TEMPLATES) && !backup_templates(t, c, web)) {
+        c->errors++;
+        free(web);
+        return 0;
     }
     flow_source(img, "img");
     step(c, copy_tree(web, img, "*", 0, &c->copied));
@@ -100,18 +135,30 @@ static void replace_templates(question_table *t, update_counts *c)
     step(c, copy_tree(templates, tpl, "*.tpl", 0, &c->copied));
     step(c, copy_tree(templates, tpl, "*.dat", 0, &c->copied));
     free(web);
+    return 1;
+}
+
+/* The pristine copy of the templates, never over the templates themselves. */
+static void copy_originals(question_table *t, update_counts *c)
+{
+    char tpl[TEXT_PATH_SIZE];
+    const char *originals = answer_of(t, Q_ORIGINALS);
+    if (flow_same_folder(originals, answer_of(t, Q_TEMPLATES))) {
+        flow_report("%s: %s is the templates directory, the default templates are not copied there", WHO, originals);
+        c->errors++;
+        return;
+    }
+    flow_source(tpl, "tpl");
+    step(c, copy_tree(originals, tpl, "*.tpl", 0, &c->copied));
 }
 
 static void copy_steps(question_table *t, update_counts *c, char **manuals)
 {
-    char tpl[TEXT_PATH_SIZE];
     const char *templates = answer_of(t, Q_TEMPLATES);
     step(c, copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), 0, &c->copied));
-    if (flag_of(t, Q_DEL_TEMPLATES)) replace_templates(t, c);
-    if (flag_of(t, Q_BACK_ORIGINALS)) {
-        flow_source(tpl, "tpl");
-        step(c, copy_tree(answer_of(t, Q_ORIGINALS), tpl, "*.tpl", 0, &c->copied));
-    }
+    int saved = !flag_of(t, Q_DEL_TEMPLATES) || replace_templates(t, c);
+    if (flag_of(t, Q_BACK_ORIGINALS)) copy_originals(t, c);
+    if (!saved) return;  /* the images and manuals beside the templates were not saved either */
     step(c, flow_copy_beside(templates, "img", "*", &c->copied, nullptr, WHO));
     step(c, flow_copy_beside(templates, "manuals", "*.htm*", &c->copied, manuals, WHO));
 }
@@ -134,14 +181,21 @@ void update_flow(question_table *t)
         return;
     }
     print_intro();
-    loop_end end = question_loop(t);
+    int refused = 0;
+    loop_end end = question_loop(t, &refused);
     if (end == LOOP_INSTALL) install_flow(t);  /* the install owns the rest of this run */
     if (end != LOOP_DONE) return;
-    update_counts c = {0, 0, 0};
+    update_counts c = {0, 0, refused};
     char *manuals = nullptr;
     copy_steps(t, &c, &manuals);
     step(&c, flow_sync_copies());
-    flow_cleanup(t);
+    int del = flag_of(t, Q_DEL_TEMPLATES);
+    char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr;
+    const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
+                             flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr,
+                             del && flag_of(t, Q_BACK_TEMPLATES) ? answer_of(t, Q_BACKUP) : nullptr};
+    c.errors += flow_cleanup(t, written, 6, WHO);
+    free(web);
     print_summary(t, &c, manuals);
     free(manuals);
 }

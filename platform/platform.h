@@ -64,6 +64,18 @@ int plat_rmdir(const char *path);
  * counted: flush first), or -1. */
 long long plat_file_size(FILE *f);
 
+/* What an installer path names, without following a link at its end. */
+enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
+int plat_path_kind(const char *path);
+/* 1 when path is a symbolic link (or another reparse point). */
+int plat_is_link(const char *path);
+/* Makes `to` a link with the same target as the link `from`: 0, or -1 with
+ * errno set (ENOSYS where links cannot be made by this program). */
+int plat_copy_link(const char *from, const char *to);
+/* 1 when two native paths name the same entry by the system's rule for
+ * names: byte for byte on POSIX, case-blind on Windows. */
+int plat_native_equal(const char *a, const char *b);
+
 /* ---- durability ---- */
 
 /* Writes the stream's data through to the disk (fflush, then fsync or
@@ -95,6 +107,7 @@ void plat_on_interrupt(void (*last_words)());
 /* Async-signal-safe: writes text to the stream's file directly (its line
  * ends as the stream's mode wants them) and closes the file. */
 void plat_write_close_raw(FILE *f, const char *text, size_t len);
+
 /* The real system calls, reached through one table that tests may patch to
  * inject faults (disk full, failed rename, ...).  All take native paths. */
 struct plat_syscalls {
@@ -113,6 +126,8 @@ struct plat_syscalls {
 };
 plat_syscalls *plat_syscall_table();  /* the live table */
 void plat_syscall_reset();            /* back to the real calls */
+
+constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
 
 /* Maps an installer path to the native path used by the OS, into buf.
  * Returns 1, or 0 when it does not fit.  Exposed for tests and messages. */
@@ -139,6 +154,12 @@ int plat_read_line(char *buf, int size);
 void plat_discard_typeahead();              /* only when stdin is a terminal */
 
 /* ---- process and machine ---- */
+
+/* Why the platform cannot be used as it is set up (one line, no line end),
+ * or null.  Checked before anything is written. */
+const char *plat_setup_problem();
+/* One line on standard error, for faults found before the console dialogue. */
+void plat_err_line(const char *text);
 
 /* The computer's name, at most 63 characters, into buf (64 bytes).
  * Returns 1, or 0 when it cannot be read. */

@@ -234,3 +234,10 @@ int plat_read_line(char *buf, int size)
     buf[n] = '\0';
     return 1;
 }
+
+void plat_err_line(const char *text)
+{
+    fflush(stdout);  /* keep the order a person sees */
+    fprintf(stderr, "%s\n", text ? text : "");
+    fflush(stderr);
+}

@@ -457,6 +457,42 @@ int plat_dir_contains(const char *outer, const char *inner)
     return strncmp(ro, ri, lo) == 0 && (ri[lo] == '\0' || ri[lo] == '/');
 }
 
+static void note_created(const char *native);
+
+int plat_path_kind(const char *path)
+{
+    char native[NATIVE_MAX];
+    struct stat st;
+    if (!path || !plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0)
+        return PLAT_KIND_NONE;
+    if (S_ISREG(st.st_mode)) return PLAT_KIND_FILE;
+    return S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
+}
+
+int plat_native_equal(const char *a, const char *b) { return a && b && strcmp(a, b) == 0; }
+
+int plat_is_link(const char *path)
+{
+    char native[NATIVE_MAX];
+    struct stat st;
+    return path && plat_native_path(path, native, sizeof native) && lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+int plat_copy_link(const char *from, const char *to)
+{
+    char nf[NATIVE_MAX], nt[NATIVE_MAX], target[NATIVE_MAX];
+    if (!from || !to || !plat_native_path(from, nf, sizeof nf) || !plat_native_path(to, nt, sizeof nt)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    ssize_t n = readlink(nf, target, sizeof target - 1);
+    if (n < 0) return -1;
+    target[n] = '\0';
+    if (symlink(target, nt) != 0) return -1;
+    note_created(nt);  /* the case-blind lookups must see the new name */
+    return 0;
+}
+
 /* ---- the real system calls ---- */
 
 /* Splits a native path into its directory, as the lookups name it ("" or
@@ -938,6 +974,14 @@ int plat_computer_name(char *buf, int size)
 }
 
 long plat_process_id() { return (long)getpid(); }
+
+const char *plat_setup_problem()
+{
+    const char *root = getenv("QUILLOR_ROOT");
+    if (root && root[0] == '\0')  /* would mean the real root, as if it were unset */
+        return "QUILLOR_ROOT is set but empty: unset it to install under /, or name the folder to install under";
+    return nullptr;
+}
 
 int plat_mktemp(char *templ)
 {

@@ -89,6 +89,29 @@ int plat_dir_contains(const char *outer, const char *inner)
     return fi[lo] == '\0' || fi[lo] == '\\' || fo[lo - 1] == '\\';
 }
 
+int plat_path_kind(const char *path)
+{
+    DWORD attr = path ? GetFileAttributesA(path[0] ? path : ".") : INVALID_FILE_ATTRIBUTES;
+    if (attr == INVALID_FILE_ATTRIBUTES) return PLAT_KIND_NONE;
+    if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_KIND_OTHER; /* links and junctions */
+    return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;
+}
+
+int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
+
+int plat_is_link(const char *path)
+{
+    DWORD attr = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+/* Making links needs privileges a console installer seldom has. */
+int plat_copy_link(const char *, const char *)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
 /* ---- the real system calls ---- */
 
 /* A handle is usable only for a regular file on disk: no device ("con",
@@ -426,6 +449,8 @@ int plat_computer_name(char *buf, int size)
 }
 
 long plat_process_id() { return (long)GetCurrentProcessId(); }
+
+const char *plat_setup_problem() { return nullptr; }  /* paths are used as typed */
 
 int plat_mktemp(char *templ) { return templ && _mktemp(templ) ? 1 : 0; }
 

@@ -61,6 +61,39 @@ static const char *skip_space(const char *s)
     return s;
 }
 
+/* The typed answer without blanks at either end, into buf; "" when only
+ * blanks were typed. */
+static char *trimmed(char *buf, const char *answer)
+{
+    text_copy(buf, skip_space(answer), TEXT_PATH_SIZE);
+    size_t n = strlen(buf);
+    while (n > 0 && isspace((unsigned char)buf[n - 1])) buf[--n] = '\0';
+    return buf;
+}
+
+/* Why a value cannot stand in the configuration file as one setting, or
+ * null: a line end, or an end that the reader takes for a continuation. */
+static const char *value_problem(const char *v)
+{
+    size_t n = strlen(v);
+    if (strpbrk(v, "\r\n")) return "the answer may not hold a line end";
+    if (n >= 2 && v[n - 2] == ' ' && v[n - 1] == '/')
+        return "the answer may not end in \" /\", which would continue the setting on the next line";
+    if (n >= 2 && v[n - 2] == '\\' && v[n - 1] == 'n')
+        return "the answer may not end in \"\\n\", which would continue the setting on the next line";
+    return nullptr;
+}
+
+/* 0 (reported) when value may not be written as a setting. */
+static int value_fits_a_line(const char *who, const char *v)
+{
+    const char *why = value_problem(v);
+    if (!why) return 1;
+    log_error("%s: %s: %s", who, why, v);
+    plat_printf("\n%s: %s\n", who, why);
+    return 0;
+}
+
 static void strip_line_end(char *s)
 {
     size_t n = strlen(s);
@@ -168,9 +201,9 @@ int directory_test(question_rec *r, question_table *t)
         log_error("directory_test: unexpected NULL passed");
         return 0;
     }
-    char value[TEXT_PATH_SIZE];
-    const char *typed = skip_space(r->answer);
-    text_copy(value, typed[0] ? typed : r->default_answer, sizeof value);
+    char value[TEXT_PATH_SIZE], typed[TEXT_PATH_SIZE];
+    text_copy(value, trimmed(typed, r->answer)[0] ? typed : r->default_answer, sizeof value);
+    if (!value_fits_a_line("directory_test", value)) return 0;
     if (!probe_fits(value)) {
         refuse_long_name("directory_test", value); /* never probe a cut path */
         return 0;
@@ -193,8 +226,10 @@ int none_test(question_rec *r, question_table *t)
         log_error("none_test: unexpected NULL passed");
         return 0;
     }
-    const char *typed = skip_space(r->answer);
-    if (typed[0]) text_copy(r->default_answer, typed, TEXT_PATH_SIZE);
+    char typed[TEXT_PATH_SIZE];
+    if (!trimmed(typed, r->answer)[0]) return 1;
+    if (!value_fits_a_line("none_test", typed)) return 0;
+    text_copy(r->default_answer, typed, TEXT_PATH_SIZE);
     return 1;
 }
 
@@ -218,7 +253,9 @@ int relative_test(question_rec *r, const char *base, question_table *t)
         log_error("relative_test: unexpected NULL passed");
         return 0;
     }
-    const char *url = skip_space(r->answer)[0] ? r->answer : r->default_answer;
+    char typed[TEXT_PATH_SIZE];
+    const char *url = trimmed(typed, r->answer)[0] ? typed : r->default_answer;
+    if (!value_fits_a_line("relative_test", url)) return 0;
     char path[TEXT_PATH_SIZE];
     text_copy(path, url[0] == '/' ? url + 1 : url, sizeof path);
     url_to_path(path);

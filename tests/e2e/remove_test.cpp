@@ -95,13 +95,19 @@ TEST(RemoveFlow, AFolderGoneBeforeItsTurnCountsOneError) {
     EXPECT_EQ(list_files(s.at("inetpub/scripts")), Files{"other.exe"});
     EXPECT_TRUE(ends_with(r.out, errors_line(1) + "\nPlease press enter to exit")) << r.out;
 
-    // a work area inside the templates goes with them
+    EXPECT_NE(r.log.find("Error: remove_flow: could not remove directory \\inetpub\\scripts\\quillor.tpl\\"),
+              std::string::npos) << r.log;
+
+    // a work area inside the templates goes with them, and that is no error
     Sandbox t;
     install_old(t);
-    r = t.run(lines({"3", "", "", "", "y", "\\site\\tpl\\users\\", "n", "", "n", ""}));
+    e2e::make_dirs(t.at("site/tpl/users"));
+    e2e::write_file(t.at("site/tpl/users/carol"), "carol");
+    r = t.run(lines({"3", "", "", "", "y", "\\site\\tpl\\users\\", "y", "", "", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_FALSE(e2e::exists(t.at("site/tpl")));
-    EXPECT_TRUE(ends_with(r.out, errors_line(1) + "\nPlease press enter to exit")) << r.out;
+    EXPECT_EQ(read_file(t.at("backup/users/carol")), "carol");
+    EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
 }
 
 TEST(RemoveFlow, NothingInstalledAndInstallChosenEndsWithoutRemoving) {
@@ -121,20 +127,20 @@ TEST(RemoveFlow, NothingInstalledAndInstallChosenEndsWithoutRemoving) {
 TEST(RemoveFlow, RefusesDriveRootsTheInstallerFolderAndFoldersHoldingTheBackup) {
     Sandbox s;
     install_old(s);
-    Files dist_before = list_files(s.dist);
+    e2e::write_file(s.in_dist("notes.txt"), "mine");
     // scripts = the distribution, templates = its parent, work area = a drive root
     e2e::Run r = s.run(lines({"3", ".\\", "", "..\\", "y", "C:\\", "n", "", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("\nremove_flow: refusing to delete files in .\\: it holds Quillor Install's own folder\n"),
-              std::string::npos)
-        << r.out;
     EXPECT_NE(r.out.find("\nremove_flow: refusing to delete files in ..\\: it holds Quillor Install's own folder\n"),
               std::string::npos);
     EXPECT_NE(r.out.find("\nremove_flow: refusing to delete files in C:\\: it is a drive root\n"), std::string::npos);
     EXPECT_NE(r.log.find("remove_flow: refusing to delete files in C:\\: it is a drive root"), std::string::npos);
-    EXPECT_TRUE(ends_with(r.out, errors_line(3) + "\nPlease press enter to exit")) << r.out;
-    Files dist_after = list_files(s.dist);
-    EXPECT_EQ(dist_after.size(), dist_before.size() + 1);  // its log only
+    EXPECT_TRUE(ends_with(r.out, errors_line(2) + "\nPlease press enter to exit")) << r.out;
+    // in the scripts folder only what "quillor.*" names goes, even there
+    EXPECT_FALSE(e2e::exists(s.in_dist("quillor.ini")));
+    EXPECT_TRUE(e2e::exists(s.in_dist(e2e::program_name())));
+    EXPECT_EQ(read_file(s.in_dist("notes.txt")), "mine");
+    EXPECT_TRUE(e2e::is_dir(s.in_dist("tpl")));
     EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "tpl");
 
     // a backup inside the templates would go with them; "\" is a drive root too
@@ -147,17 +153,39 @@ TEST(RemoveFlow, RefusesDriveRootsTheInstallerFolderAndFoldersHoldingTheBackup) 
     EXPECT_EQ(list_files(s.at("inetpub/scripts")), Files{"other.exe"});  // the rest ran
     EXPECT_EQ(read_file(s.at("site/tpl/bak/quillor.exe")), "exe");
     EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "tpl");
+}
 
-    // the same for the program's own files: a backup into the scripts directory
+TEST(RemoveFlow, InTheScriptsFolderOnlyWhatThePatternReachesIsRefused) {
+    // a backup made in the scripts folder itself would be what is deleted
     Sandbox t;
     install_old(t);
-    r = t.run(lines({"3", "", "", "", "", "y", "\\inetpub\\scripts\\", "", "n", ""}));
+    e2e::Run r = t.run(lines({"3", "", "", "", "", "y", "\\inetpub\\scripts\\", "", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("refusing to delete files in \\inetpub\\scripts\\: it holds the backup directory"),
-              std::string::npos);
+    EXPECT_NE(r.out.find("refusing to delete quillor.* in \\inetpub\\scripts\\: the backup would be made there"),
+              std::string::npos) << r.out;
     EXPECT_EQ(read_file(t.at("inetpub/scripts/quillor.exe")), "exe");
     EXPECT_FALSE(e2e::exists(t.at("site/tpl")));
     EXPECT_TRUE(ends_with(r.out, errors_line(1) + "\nPlease press enter to exit")) << r.out;
+
+    // a backup in a folder of scripts that the pattern does not name is no obstacle
+    Sandbox u;
+    install_old(u);
+    r = u.run(lines({"3", "", "", "", "", "y", "\\inetpub\\scripts\\bak\\", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
+    EXPECT_EQ(list_files(u.at("inetpub/scripts")),
+              (Files{"bak/cache/x_1", "bak/img/logo.png", "bak/index.tpl", "bak/quillor.exe", "bak/quillor.ini", "bak/quillor.log",
+                     "other.exe"}));
+
+    // but one it names is: the backup would go with it
+    Sandbox v;
+    install_old(v);
+    r = v.run(lines({"3", "", "", "", "", "y", "\\inetpub\\scripts\\quillor.bak\\", "", "n", ""}));
+    EXPECT_NE(r.out.find("refusing to delete quillor.* in \\inetpub\\scripts\\: a folder it matches holds the "
+                         "backup directory"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(read_file(v.at("inetpub/scripts/quillor.exe")), "exe");
+    EXPECT_EQ(read_file(v.at("inetpub/scripts/quillor.bak/index.tpl")), "tpl");  // the templates' backup
 }
 
 TEST(RemoveFlow, ShortOrWildExecutableNamesNeverTakeOtherFiles) {

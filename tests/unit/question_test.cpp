@@ -105,11 +105,11 @@ TEST(YesNoTest, BlankDefaultStoredEarlierStillCounts)
 
 /* ---- none_test ---- */
 
-TEST(NoneTest, AcceptsAnyTextFromItsFirstNonBlank)
+TEST(NoneTest, AcceptsAnyTextWithoutTheBlanksAtItsEnds)
 {
     question_rec r = record(QMODE_NONE, "old", "  news.example.org ");
     EXPECT_EQ(none_test(&r, &dummy_table), 1);
-    EXPECT_STREQ(r.default_answer, "news.example.org ");
+    EXPECT_STREQ(r.default_answer, "news.example.org");
 
     r = record(QMODE_NONE, "old", "q");
     EXPECT_EQ(none_test(&r, &dummy_table), 1);
@@ -438,3 +438,16 @@ TEST_F(QuestionDriver, RecordWithoutAValidatorIsRefused)
 #endif
 
 } // namespace
+
+// An answer the configuration reader would take for the start of a
+// continued setting, or one holding a line end, is refused at its question.
+TEST(NoneTest, RefusesAnswersThatWouldContinueOrBreakTheirLine)
+{
+    for (const char *bad : {"news.example.org /", "news\\n", "a\rb"}) {
+        question_rec r = record(QMODE_NONE, "old", bad);
+        EXPECT_EQ(none_test(&r, &dummy_table), 0) << bad;
+        EXPECT_STREQ(r.default_answer, "old");
+    }
+    question_rec r = record(QMODE_NONE, "old", "a/");
+    EXPECT_EQ(none_test(&r, &dummy_table), 1);
+}

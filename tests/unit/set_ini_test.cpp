@@ -124,14 +124,46 @@ TEST_F(SetIni, OverlongAnswersAreCutTo510Characters) {
 
 // Lines of the 511-character read buffer's length are whole lines; longer
 // ones come out split, never overflowing anything.
-TEST_F(SetIni, LongLinesAreSplitOnlyWhenLongerThanTheBuffer) {
+TEST_F(SetIni, LongLinesStayOneLineAndOnlyTheirStartIsASetting) {
     std::string exact(511, 'e');
     std::string exact_crlf(510, 'c');
-    std::string longer(600, 'l');
-    std::string out =
-        rewrite(exact + "\n" + exact_crlf + "\r\n" + longer + "\n" + "\n" + exact);
-    EXPECT_EQ(0u, out.find(exact + "\n" + exact_crlf + "\n" + longer.substr(0, 511) + "\n" +
-                           longer.substr(511) + "\n\n" + exact + "\nforce_login false\n"));
+    std::string longer = "x " + std::string(600, 'l') + " domain zzz " + std::string(500, 'm') + "authent_news y";
+    std::string out = rewrite(exact + "\n" + exact_crlf + "\r\n" + longer + "\n" + "\n" + exact);
+    EXPECT_EQ(0u, out.find(exact + "\n" + exact_crlf + "\n" + longer + "\n\n" + exact + "\nforce_login false\n"));
+    // a managed setting is replaced whole, however long its old value
+    out = rewrite("templates " + std::string(700, 'o') + "\nx 1\n");
+    EXPECT_EQ(0u, out.find("templates \\quillor\\\nx 1\n"));
+}
+
+// Host sections keep their own values; a setting continued over several
+// lines goes, or stays, with all its lines.
+TEST_F(SetIni, HostSectionsAndContinuedSettingsKeepTheirMeaning) {
+    std::string out = rewrite("domain old\n"
+                              "vhost alpha\n"
+                              "domain alpha.example\n"
+                              "templates \\alpha\\\n"
+                              "VEND\n"
+                              "newshost a /\n"
+                              "  b\n"
+                              "motd hello \\n\n"
+                              "newshost inside\n"
+                              "x 1\n");
+    EXPECT_EQ(0u, out.find("domain example.org\n"
+                           "vhost alpha\n"
+                           "domain alpha.example\n"
+                           "templates \\alpha\\\n"
+                           "VEND\n"
+                           "newshost news1\n"
+                           "motd hello \\n\n"
+                           "newshost inside\n"
+                           "x 1\n"))
+        << out;
+    EXPECT_NE(std::string::npos, out.find("\ntemplates \\quillor\\\n"));  // the global one, appended
+
+    // what is appended never lands in an open section or a continued value
+    out = rewrite("vhost beta\ndomain beta\nmotd a /");
+    EXPECT_EQ(0u, out.find("vhost beta\ndomain beta\nmotd a /\n\nvend\nforce_login false\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\ndomain example.org\n"));
 }
 
 // ---- yes/no lines ----
@@ -180,6 +212,11 @@ TEST_F(SetIni, AdminPopGroupNamesThePopHost) {
     set(Q_AUTH_ADMIN_POP, "n", 0);
     out = rewrite("host_authent false\nauthent_host old\nauthent_port 995\nx 1\n");
     EXPECT_EQ(0u, out.find("x 1\nforce_login"));
+    const std::string host(505, 'p');  // the longest answer a line can carry whole
+    set(Q_AUTH_ADMIN_POP, "y", 1);
+    set(Q_POPHOST, host.c_str());
+    out = rewrite("authent_host old\n");
+    EXPECT_EQ(0u, out.find("host_authent true\nauthent_host " + host + "\nauthent_port 110\n"));
 }
 
 // ---- settings the file lacked ----
@@ -330,15 +367,12 @@ TEST_F(SetIniFails, FailedCloseKeepsTheExistingFile) {
     expect_unchanged();
 }
 
-int reads = 0;
-char *failing_fgets(char *buf, int size, FILE *f) {
-    if (++reads > 1) return nullptr;  // an error, not the end of the file
-    return fgets(buf, size, f);
+size_t failing_fread(void *, size_t, size_t, FILE *) {
+    return 0;  // an error, not the end of the file
 }
 
 TEST_F(SetIniFails, ReadErrorKeepsTheExistingFile) {
-    reads = 0;
-    plat_syscall_table()->fgets = failing_fgets;
+    plat_syscall_table()->fread = failing_fread;
     tu::CapturedOutput out;
     EXPECT_EQ(0, set_ini(nullptr, &t));
     plat_syscall_reset();

@@ -351,7 +351,7 @@ TEST_F(CopyFile, ReadErrorEndsTheCopyAsAFailure)
 
 FILE *deny_update(const char *native, const char *mode)
 {
-    if (std::string(mode) == "r+b") {
+    if (std::string(mode) == "ab") {  // write access to an existing file
         errno = EACCES;
         return nullptr;
     }
@@ -471,12 +471,42 @@ TEST_F(CopyTree, NullDestinationOrPatternIsRefused)
     EXPECT_FALSE(tu::exists(p("dest")));
 }
 
-TEST_F(CopyTree, MissingSourceCopiesNothingAndSucceeds)
+TEST_F(CopyTree, MissingSourceFailsButHoldsNothingForABackup)
 {
     int count = 0;
-    EXPECT_EQ(copy_tree("\\dest\\", "\\nosuch\\", "*", 1, &count), 1);
+    EXPECT_EQ(copy_tree("\\dest\\", "\\nosuch\\", "*", 1, &count), 0);
+    EXPECT_EQ(copy_tree_backup("\\dest\\", "\\nosuch\\", "*", 1, &count), 1);
     EXPECT_EQ(count, 0);
-    EXPECT_TRUE(tu::is_dir(p("dest")));
+}
+
+}  // namespace
+
+namespace {
+
+// A backup over an earlier one keeps it under the next free number; when
+// that rename fails the file's backup fails and the earlier one stays.
+TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
+{
+    tu::make_dirs(p("bak"));
+    file("bak/index.tpl", "first");
+    file("bak/index.tpl.~1~", "older");
+    EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+    EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "index");
+    EXPECT_EQ(tu::read_file(p("bak/index.tpl.~1~")), "older");
+    EXPECT_EQ(tu::read_file(p("bak/index.tpl.~2~")), "first");
+    EXPECT_NE(log.text().find("Info: copy_file: kept \\bak\\index.tpl as \\bak\\index.tpl.~2~\n"), std::string::npos);
+
+    file("src/index.tpl", "changed");
+    plat_syscall_table()->rename = failing_rename;
+    EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 0);
+    plat_syscall_reset();
+    EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "index");
+    EXPECT_FALSE(tu::exists(p("bak/index.tpl.~3~")));
+
+    // a later plain copy of this run onto a backed-up file keeps it too
+    EXPECT_EQ(copy_tree("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+    EXPECT_EQ(tu::read_file(p("bak/index.tpl.~3~")), "index");
+    EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "changed");
 }
 
 }  // namespace
