@@ -118,6 +118,94 @@ static void free_setting(vini_setting *rec)
     free(rec);
 }
 
+/* ---- the key index ---- */
+
+constexpr size_t INDEX_FIRST = 64; /* buckets at the first store */
+
+static size_t key_hash(const char *key)
+{
+    size_t h = 2166136261u; /* FNV-1a over the lower-cased bytes, as same_key compares */
+    for (; *key; key++) h = (h ^ (size_t)tolower((unsigned char)*key)) * 16777619u;
+    return h;
+}
+
+static vini_setting **bucket_of(const vini_index *ix, const char *key)
+{
+    return &ix->buckets[key_hash(key) & (ix->nbuckets - 1)];
+}
+
+static vini_setting *index_find(const vini_index *ix, const char *key)
+{
+    if (!ix->nbuckets || !key)
+        return nullptr;
+    for (vini_setting *rec = *bucket_of(ix, key); rec; rec = rec->next_same_hash)
+        if (same_key(rec->name, key))
+            return rec;
+    return nullptr;
+}
+
+/* Doubles the buckets once they hold as many records; 0 when memory ran out. */
+static int index_grow(vini_index *ix)
+{
+    size_t n = ix->nbuckets ? ix->nbuckets * 2 : INDEX_FIRST;
+    vini_setting **b = static_cast<vini_setting **>(calloc(n, sizeof *b));
+    if (!b)
+        return 0;
+    vini_index bigger = {b, n, ix->count};
+    for (size_t i = 0; i < ix->nbuckets; i++)
+        for (vini_setting *rec = ix->buckets[i], *next; rec; rec = next) {
+            next = rec->next_same_hash;
+            vini_setting **head = bucket_of(&bigger, rec->name);
+            rec->next_same_hash = *head;
+            *head = rec;
+        }
+    free(ix->buckets);
+    *ix = bigger;
+    return 1;
+}
+
+static int index_add(vini_index *ix, vini_setting *rec)
+{
+    if (ix->count >= ix->nbuckets && !index_grow(ix) && !ix->nbuckets)
+        return 0; /* a full index still works, only slower */
+    vini_setting **head = bucket_of(ix, rec->name);
+    rec->next_same_hash = *head;
+    *head = rec;
+    ix->count++;
+    return 1;
+}
+
+static void index_drop(vini_index *ix, vini_setting *rec)
+{
+    for (vini_setting **at = bucket_of(ix, rec->name); *at; at = &(*at)->next_same_hash)
+        if (*at == rec) {
+            *at = rec->next_same_hash;
+            ix->count--;
+            return;
+        }
+}
+
+static void index_free(vini_index *ix)
+{
+    free(ix->buckets);
+    ix->buckets = nullptr;
+    ix->nbuckets = 0;
+    ix->count = 0;
+}
+
+/* Takes rec out of the undeclared list and the index, and frees it. */
+static void drop_setting(vini *v, vini_setting *rec)
+{
+    int count = static_count(&v->undeclared);
+    for (int k = count - 1; k >= 0; k--) /* a reset key was usually stored last */
+        if (static_get(&v->undeclared, k) == rec) {
+            static_remove(&v->undeclared, k);
+            break;
+        }
+    index_drop(&v->index, rec);
+    free_setting(rec);
+}
+
 /* ---- storing an entry ---- */
 
 /* Stores each line of a value file; 0 when the file cannot be opened. */
@@ -370,13 +458,8 @@ const char *vini_get(vini *v, const char *key, int follow)
     int index = ini_find(&v->settings, key);
     if (index >= 0)
         return ini_get(&v->settings, index, follow);
-    int count = static_count(&v->undeclared);
-    for (int k = 0; k < count; k++) {
-        vini_setting *rec = (vini_setting *)static_get(&v->undeclared, k);
-        if (same_key(rec->name, key))
-            return (const char *)static_get(&rec->values, 0);
-    }
-    return nullptr;
+    vini_setting *rec = index_find(&v->index, key);
+    return rec ? (const char *)static_get(&rec->values, 0) : nullptr;
 }
 
 int vini_set(vini *v, const char *key, const char *value)
@@ -404,6 +487,11 @@ int vini_set(vini *v, const char *key, const char *value)
         free_setting(rec);
         return at;
     }
+    if (!index_add(&v->index, rec)) {
+        static_remove(&v->undeclared, at);
+        free_setting(rec);
+        return -2;
+    }
     const char *stored = (const char *)static_get(&rec->values, 0);
     ini_log_debug(&v->settings, "VINI: Settings changed {%.100s=%.100s}", rec->name, stored);
     return at;
@@ -425,21 +513,17 @@ int vini_remove(vini *v, const char *key)
     int index = ini_find(&v->settings, key);
     if (index >= 0)
         return ini_remove_value(&v->settings, index);
+    vini_setting *rec = index_find(&v->index, key); /* one record per key */
+    if (!rec)
+        return 0;
     int removed = 0;
-    static_rewind(&v->undeclared);
-    while (vini_setting *rec = (vini_setting *)static_next(&v->undeclared)) {
-        if (!same_key(rec->name, key))
-            continue;
-        char *value = (char *)static_remove_current(&rec->values);
-        if (value) {
-            free(value);
-            removed = 1;
-        }
-        if (static_count(&rec->values) == 0) {
-            static_remove_current(&v->undeclared); /* the walk goes on with the next record */
-            free_setting(rec);
-        }
+    char *value = (char *)static_remove_current(&rec->values);
+    if (value) {
+        free(value);
+        removed = 1;
     }
+    if (static_count(&rec->values) == 0)
+        drop_setting(v, rec);
     return removed;
 }
 
@@ -449,7 +533,9 @@ int vini_free(vini *v)
         return 0;
     require_init(v);
     ini_clear(&v->settings);
-    while (vini_setting *rec = (vini_setting *)static_remove(&v->undeclared, 0))
-        free_setting(rec);
+    int count = static_count(&v->undeclared);
+    for (int k = count - 1; k >= 0; k--) /* from the end: nothing to shift */
+        free_setting((vini_setting *)static_remove(&v->undeclared, k));
+    index_free(&v->index);
     return 1;
 }

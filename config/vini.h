@@ -7,6 +7,7 @@
 #ifndef QUILLOR_VINI_H
 #define QUILLOR_VINI_H
 
+#include <cstddef>
 #include <cstdint>
 #include "config/ini.h"
 
@@ -19,12 +20,22 @@ enum { VINI_BAD_ARG = -10 };
 struct vini_setting {
     char *name;
     static_list values;
+    vini_setting *next_same_hash; /* chain in the key index */
+};
+
+/* The undeclared settings by key (case-blind), so that storing and looking
+ * up stay constant-time however many settings a file holds. */
+struct vini_index {
+    vini_setting **buckets;
+    size_t nbuckets; /* a power of two, or 0 before the first store */
+    size_t count;
 };
 
 struct vini {
     uint32_t marker;
     ini_list settings;
     static_list undeclared;
+    vini_index index;
 };
 
 int vini_init(vini *v, report_fn error, report_fn debug);

@@ -515,7 +515,7 @@ static int source_present(const char *s, const char *pattern, int backup)
     char start[TEXT_PATH_SIZE];
     const char *dir = dir_part(path_join(s, pattern));
     text_copy(start, dir ? dir : s, sizeof start);
-    if (plat_path_kind(start) == PLAT_KIND_DIR) return 1;
+    if (plat_path_kind(start) != PLAT_KIND_NONE) return 1;  /* a linked or mounted folder is there too */
     if (backup) return -1;
     log_error("copy_tree: source folder %s does not exist", start);
     return 0;

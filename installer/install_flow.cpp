@@ -15,6 +15,7 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
+#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -200,6 +201,7 @@ void install_flow(question_table *t)
     const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
                              flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr};
     errors += flow_cleanup(t, written, 5, WHO);
+    outcome_summary(errors);
     print_summary(t, errors, copied, manuals);
     free(web);
     free(manuals);

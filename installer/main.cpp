@@ -4,8 +4,10 @@
 #include <cstdlib>
 
 #include "installer/flows.h"
+#include "installer/options.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "questions/answers.h"
 #include "questions/question.h"
 
 static log_record installer_log;
@@ -19,17 +21,21 @@ constexpr int STATUS_LOCKED = 2;
 static int take_folder_lock()
 {
     if (plat_lock_folder(LOCK_FILE) == 0) {
-        plat_out("Another Quillor Install is running in this folder\n");
-        plat_flush();
+        plat_err("Another Quillor Install is running in this folder\n"); /* as the other start-up refusals */
         return 0;
     }
     plat_on_interrupt(log_interrupted);
     return 1;
 }
 
-/* Reads and discards one line; the end of input ends the wait as well. */
+/* Reads and discards one line; the end of input ends the wait as well.
+ * An unattended run does not wait: nobody is there to press Enter. */
 static void wait_for_enter(question_table *t)
 {
+    if (answers_unattended()) {
+        plat_out("\n");
+        return;
+    }
     plat_read_line(t->line, TEXT_PATH_SIZE);
 }
 
@@ -47,9 +53,12 @@ int main(int argc, char **argv)
 {
     static question_table table;
     char program[TEXT_PATH_SIZE];
+    int early = options_start(argc, argv); /* --help, --version or a fault: nothing touched */
+    if (early >= 0) return early;
     const char *problem = plat_setup_problem();
     if (problem) {  /* before anything is written */
-        plat_err_line(problem);
+        plat_err(problem);
+        plat_err("\n");
         return 2;
     }
     if (!take_folder_lock()) return STATUS_LOCKED;
@@ -65,21 +74,22 @@ int main(int argc, char **argv)
         plat_out("This folder must be the current directory");
         wait_for_enter(&table);
         log_close(&installer_log);
-        return 0;
+        return options_status();
     }
     int choice = main_menu();
     if (choice == 0) {
         log_close(&installer_log);
         plat_out("Goodbye :-)\n");
         plat_flush();
-        return 0;
+        return options_status();
     }
     if (choice == 1) install_flow(&table);
     if (choice == 2) update_flow(&table);
     if (choice == 3) remove_flow(&table);
-    plat_out("\nPlease press enter to exit");
+    options_finish(choice); /* the record of this run, when asked for */
+    if (!answers_unattended()) plat_out("\nPlease press enter to exit");
     wait_for_enter(&table);
     log_close(&installer_log);
     plat_flush();
-    return 0;
+    return options_status();
 }

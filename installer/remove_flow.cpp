@@ -19,6 +19,7 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
+#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -252,6 +253,7 @@ void remove_flow(question_table *t)
     int errors = removal_steps(t);
     const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
     errors += flow_cleanup(t, &backup, 1, WHO);
+    outcome_summary(errors);
     if (errors)
         plat_printf("\n%d errors occured during removing, check install.log for details\n", errors);
     else

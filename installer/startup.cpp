@@ -9,6 +9,7 @@
 #include "installer/flows.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "questions/answers.h"
 #include "questions/question.h"
 
 constexpr int PROBE_TEXT_SIZE = 2000; /* probe names and paths */
@@ -52,7 +53,8 @@ int main_menu()
         plat_out("(3)\tRemove Quillor from your system\n\n");
         plat_out("(0)\texit\n\n");
         plat_out("Enter 1,2,3?");
-        read_answer(line, sizeof line, "the main menu");
+        if (!answers_menu_choice(line, sizeof line)) /* the job an answers file chose */
+            read_answer(line, sizeof line, "the main menu");
         size_t n = strlen(line);
         if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
         if (line[0] == 'E' || line[0] == 'e') line[0] = '0';

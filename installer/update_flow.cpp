@@ -13,6 +13,7 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
+#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -196,6 +197,7 @@ void update_flow(question_table *t)
                              del && flag_of(t, Q_BACK_TEMPLATES) ? answer_of(t, Q_BACKUP) : nullptr};
     c.errors += flow_cleanup(t, written, 6, WHO);
     free(web);
+    outcome_summary(c.errors);
     print_summary(t, &c, manuals);
     free(manuals);
 }

@@ -67,6 +67,10 @@ long long plat_file_size(FILE *f);
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
 int plat_path_kind(const char *path);
+/* 1 when a name in path matches several entries that differ only in case
+ * (and none exactly): such a path names nothing, and every operation on
+ * it fails with errno ENOTUNIQ. */
+int plat_path_ambiguous(const char *path);
 /* 1 when path is a symbolic link (or another reparse point). */
 int plat_is_link(const char *path);
 /* Makes `to` a link with the same target as the link `from`: 0, or -1 with
@@ -130,7 +134,8 @@ void plat_syscall_reset();            /* back to the real calls */
 constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
 
 /* Maps an installer path to the native path used by the OS, into buf.
- * Returns 1, or 0 when it does not fit.  Exposed for tests and messages. */
+ * Returns 1, or 0 with errno set when it does not fit (ENAMETOOLONG) or a
+ * name in it is ambiguous (ENOTUNIQ).  Exposed for tests and messages. */
 int plat_native_path(const char *path, char *buf, int size);
 
 /* 1 when the directory `outer` is the directory `inner` or one of its
@@ -146,6 +151,7 @@ void plat_printf(const char *fmt, ...)
 #endif
     ;
 void plat_flush();                          /* make pending output visible */
+void plat_err(const char *text);            /* standard error, at once */
 void plat_progress();                       /* flush when a person is watching */
 /* Reads one line (newline kept, at most size - 1 bytes) after flushing the
  * output; the rest of an over-long line is discarded.  Returns 1, or 0 at
@@ -158,8 +164,6 @@ void plat_discard_typeahead();              /* only when stdin is a terminal */
 /* Why the platform cannot be used as it is set up (one line, no line end),
  * or null.  Checked before anything is written. */
 const char *plat_setup_problem();
-/* One line on standard error, for faults found before the console dialogue. */
-void plat_err_line(const char *text);
 
 /* The computer's name, at most 63 characters, into buf (64 bytes).
  * Returns 1, or 0 when it cannot be read. */

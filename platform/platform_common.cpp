@@ -105,8 +105,7 @@ FILE *plat_fopen(const char *path, const char *mode)
         errno = EINVAL;
         return nullptr;
     }
-    if (!plat_native_path(path, native, sizeof native)) {
-        errno = ENAMETOOLONG;
+    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
         return nullptr;
     }
     if (!strchr(mode, 'x')) return live_calls.fopen(native, mode);
@@ -147,8 +146,7 @@ static int on_native(const char *path, int (*call)(const char *))
         errno = EINVAL;
         return -1;
     }
-    if (!plat_native_path(path, native, sizeof native)) {
-        errno = ENAMETOOLONG;
+    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
         return -1;
     }
     return call(native);
@@ -173,7 +171,6 @@ int plat_rename(const char *from, const char *to)
         return -1;
     }
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) {
-        errno = ENAMETOOLONG;
         return -1;
     }
     int r = live_calls.rename(nfrom, nto);
@@ -220,6 +217,12 @@ void plat_printf(const char *fmt, ...)
 
 void plat_flush() { fflush(stdout); }
 
+void plat_err(const char *text)
+{
+    fputs(text ? text : "", stderr);
+    fflush(stderr);
+}
+
 int plat_read_line(char *buf, int size)
 {
     if (!buf || size < 1) return 0;
@@ -233,11 +236,4 @@ int plat_read_line(char *buf, int size)
     if (!got) return 0;
     buf[n] = '\0';
     return 1;
-}
-
-void plat_err_line(const char *text)
-{
-    fflush(stdout);  /* keep the order a person sees */
-    fprintf(stderr, "%s\n", text ? text : "");
-    fflush(stderr);
 }

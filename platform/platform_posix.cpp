@@ -142,15 +142,24 @@ static void listing_remove(listing *l, const char *name)
         }
 }
 
-/* The name that matches case-blind and came first in the listing. */
-static const char *listing_find(const listing *l, const char *name)
+/* The one name that matches case-blind.  Two or more such names (and no
+ * exact one, or it would not be looked up) make the name ambiguous: null,
+ * with *ambiguous set, since no choice between them could be right. */
+static const char *listing_find(const listing *l, const char *name, int *ambiguous)
 {
+    *ambiguous = 0;
     if (!l->nbuckets) return nullptr;
     unsigned h = fold_hash(name);
-    const listed_name *best = nullptr;
-    for (const listed_name *n = l->buckets[h % l->nbuckets]; n; n = n->next)
-        if (n->hash == h && strcasecmp(n->name, name) == 0 && (!best || n->order < best->order)) best = n;
-    return best ? best->name : nullptr;
+    const listed_name *found = nullptr;
+    for (const listed_name *n = l->buckets[h % l->nbuckets]; n; n = n->next) {
+        if (n->hash != h || strcasecmp(n->name, name) != 0) continue;
+        if (found) {
+            *ambiguous = 1;
+            return nullptr;
+        }
+        found = n;
+    }
+    return found ? found->name : nullptr;
 }
 
 static int same_times(const struct timespec *a, const struct timespec *b)
@@ -250,12 +259,16 @@ static int mapped_as(map_result how, const char *native)
 
 /* Finds `name` case-blind in directory `dir`; copies the real name into
  * out.  Returns 1 when found. */
+/* 1 and the real name in out, 0 when nothing matches, -1 when more than
+ * one name does. */
 static int find_case_blind(const char *dir, const char *name, char *out, size_t size)
 {
     struct stat st;
+    int ambiguous = 0;
     if (stat(dir[0] ? dir : ".", &st) != 0) return 0;
     listing *l = listing_of(dir, &st);
-    const char *real = l ? listing_find(l, name) : nullptr;
+    const char *real = l ? listing_find(l, name, &ambiguous) : nullptr;
+    if (ambiguous) return -1;
     if (!real || strlen(real) >= size) return 0;
     memcpy(out, real, strlen(real) + 1);
     return 1;
@@ -280,7 +293,12 @@ static int add_component(char *buf, size_t *len, size_t size, const char *comp, 
         char parent[NATIVE_MAX];
         memcpy(parent, buf, base);
         parent[base] = '\0';
-        if (find_case_blind(parent, comp, real, sizeof real))
+        int found = find_case_blind(parent, comp, real, sizeof real);
+        if (found < 0) {
+            errno = ENOTUNIQ;
+            return 0;
+        }
+        if (found)
             use = real;
         else
             *resolving = 0;
@@ -408,7 +426,8 @@ static int map_path(const char *path, char *buf, int size, int resolve)
 /* The literal path is missing.  When its directory exists as written, every
  * component before the last exists with its exact case, so only the last
  * one needs looking up; it is replaced in buf by the name found, which has
- * the same length.  Returns 0 when the whole path must be resolved. */
+ * the same length.  Returns 0 when the whole path must be resolved, -1
+ * when the last name matches several entries case-blind. */
 static int resolve_last(char *buf)
 {
     size_t end = strlen(buf);
@@ -425,7 +444,9 @@ static int resolve_last(char *buf)
     struct stat st;
     if (stat(start ? dir : ".", &st) != 0) return 0;
     listing *l = listing_of(dir, &st);
-    const char *real = l ? listing_find(l, name) : nullptr;
+    int ambiguous = 0;
+    const char *real = l ? listing_find(l, name, &ambiguous) : nullptr;
+    if (ambiguous) return -1;
     if (real) memcpy(buf + start, real, end - start); /* equal ignoring case: same length */
     if (l) remember_map(MAP_LOOKED_UP, buf, nullptr, l, real != nullptr);
     return 1;
@@ -437,14 +458,26 @@ int plat_native_path(const char *path, char *buf, int size)
 {
     last_map.how = MAP_OTHER;
     if (!path || !buf || size < 2) return 0;
+    errno = ENAMETOOLONG;  /* what a failed mapping means, unless a name was ambiguous */
     if (!map_path(path, buf, size, 0)) return 0;
     struct stat st;
     if (lstat(buf, &st) == 0) {
         remember_map(MAP_EXISTS, buf, &st, nullptr, 0);
         return 1;
     }
-    if (resolve_last(buf)) return 1;
-    return map_path(path, buf, size, 1);
+    int last = resolve_last(buf);
+    if (last < 0) errno = ENOTUNIQ;
+    if (last) return last > 0;
+    errno = 0;
+    if (map_path(path, buf, size, 1)) return 1;
+    if (errno != ENOTUNIQ) errno = ENAMETOOLONG;
+    return 0;
+}
+
+int plat_path_ambiguous(const char *path)
+{
+    char native[NATIVE_MAX];
+    return path && !plat_native_path(path, native, sizeof native) && errno == ENOTUNIQ;
 }
 
 int plat_dir_contains(const char *outer, const char *inner)

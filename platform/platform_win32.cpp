@@ -58,6 +58,7 @@ static int errno_from_win32(DWORD code)
 
 int plat_native_path(const char *path, char *buf, int size)
 {
+    errno = ENAMETOOLONG;
     if (!path || !buf || size < 2) return 0;
     size_t n = strlen(path);
     if (n + 1 > (size_t)size) return 0;
@@ -98,6 +99,8 @@ int plat_path_kind(const char *path)
 }
 
 int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
+
+int plat_path_ambiguous(const char *) { return 0; }  /* the file system is case-blind itself */
 
 int plat_is_link(const char *path)
 {
@@ -185,7 +188,16 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
     return f;
 }
 
-int plat_sys_remove(const char *native) { return remove(native); }
+/* A removal that reports success must have removed: a file that is still
+ * there afterwards (a delete that the system could not carry out when the
+ * last handle closed, as on a read-only mount under Wine) is an error. */
+int plat_sys_remove(const char *native)
+{
+    if (remove(native) != 0) return -1;
+    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0;  /* gone, or going */
+    errno = EACCES;
+    return -1;
+}
 
 int plat_sys_rename(const char *from, const char *to)
 {

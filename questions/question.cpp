@@ -19,6 +19,7 @@
 #include "files/tree.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "questions/answers.h"
 #include "questions/help.h"
 
 static const char HELP_FILE[] = "install.hlp";
@@ -50,7 +51,7 @@ void quit_installer()
     plat_out("\nGoodbye :-)\n");
     plat_flush();
     log_close(log_current());
-    exit(0);
+    exit(answers_unattended() ? EXIT_STOPPED : 0);
 }
 
 /* ---- small text helpers ---- */
@@ -209,6 +210,11 @@ int directory_test(question_rec *r, question_table *t)
         return 0;
     }
     if (!ends_with_backslash(value)) text_append(value, "\\", sizeof value);
+    if (plat_path_ambiguous(value)) {  /* no choice between them could be right */
+        log_error("directory_test: %s names more than one folder whose names differ only in case", value);
+        plat_printf("\ndirectory_test: %s names more than one folder whose names differ only in case\n", value);
+        return 0;
+    }
     text_copy(r->default_answer, value, TEXT_PATH_SIZE);
 
     if (dir_exists(value) == 1) return 1;
@@ -340,12 +346,19 @@ int question(int index, question_table *t)
     question_rec *r = &t->q[index];
     for (;;) {
         plat_printf("%s [%s]: ", r->prompt ? r->prompt : "", r->default_answer);
-        plat_discard_typeahead();
-        read_answer(r->answer, TEXT_PATH_SIZE, question_tag(index));
-        strip_line_end(r->answer);
-        if (check_special_answer(r->answer, index)) continue;
+        int supplied = answers_supply(index, r); /* from the answers file or the default */
+        if (!supplied) {
+            plat_discard_typeahead();
+            read_answer(r->answer, TEXT_PATH_SIZE, question_tag(index));
+            strip_line_end(r->answer);
+            if (check_special_answer(r->answer, index)) continue;
+        }
         int verdict = validate(r, t);
-        if (verdict == 1) return 1;
+        if (verdict == 1) {
+            answers_note(index, r);
+            return 1;
+        }
+        if (verdict == 0 && supplied) answers_rejected(index, r->answer); /* never asked again */
         if (verdict < 0) {
             plat_out("question: invalid mode passed");
             log_error("question: invalid mode passed");

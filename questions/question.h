@@ -21,7 +21,8 @@ int dir_exists(const char *path);
  * discarded).  At the end of input it logs where it happened, closes the
  * log and ends the process with EXIT_END_OF_INPUT; it never returns then. */
 void read_answer(char *buf, int size, const char *where);
-/* Ends the run after a confirmed quit: "\nGoodbye :-)\n", log closed, 0. */
+/* Ends the run after a confirmed quit: "\nGoodbye :-)\n", log closed, status
+ * 0 (EXIT_STOPPED in an unattended run). */
 [[noreturn]] void quit_installer();
 
 #endif

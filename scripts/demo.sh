@@ -8,6 +8,7 @@ demo="$top/scratch/demo"
 rm -rf "$demo"
 mkdir -p "$demo/dist" "$demo/root"
 cp -R "$top/sample/." "$demo/dist/"
+rm -rf "$demo/dist/answers"  # example answers files, not part of a distribution
 cp "$top/build/quillor-install" "$demo/dist/"
 echo "Distribution folder: $demo/dist"
 echo "Scratch root (stands for the server's drive): $demo/root"

@@ -80,7 +80,10 @@ Sandbox::Sandbox(bool with_sample) {
     root = top + "/root";
     dist = root + "/dist";
     make_dirs(dist);
-    if (with_sample) sh("cp -R " + quote(std::string(QUILLOR_SAMPLE_DIR) + "/.") + " " + quote(dist));
+    if (with_sample) {  // the example answers files are no part of a distribution
+        sh("cp -R " + quote(std::string(QUILLOR_SAMPLE_DIR) + "/.") + " " + quote(dist));
+        sh("rm -rf " + quote(dist + "/answers"));
+    }
     std::string bin = binary_under_test();
     exe = dist + "/" + program_name();
     sh("cp " + quote(bin) + " " + quote(exe));
@@ -150,17 +153,22 @@ static void restrict_child(const RunOptions &opt) {
 // Starts the binary in the child: cwd, environment, redirections, exec.
 static void child(const Sandbox &s, const RunOptions &opt, const std::string &cwd, int in, int out, int err) {
     dup2(in, 0);
+    if (opt.no_stdin) close(0);
     dup2(out, 1);
     dup2(err, 2);
     restrict_child(opt);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     setenv("QUILLOR_ROOT", s.root.c_str(), 1);
     const char *runner = getenv("QUILLOR_E2E_RUNNER");
-    if (runner && *runner) {
-        execlp(runner, runner, s.exe.c_str(), (char *)nullptr);
-    } else {
-        execl(s.exe.c_str(), s.exe.c_str(), (char *)nullptr);
-    }
+    std::vector<char *> argv;
+    if (runner && *runner) argv.push_back(const_cast<char *>(runner));
+    argv.push_back(const_cast<char *>(s.exe.c_str()));
+    for (const std::string &a : opt.args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    if (runner && *runner)
+        execvp(runner, argv.data());
+    else
+        execv(s.exe.c_str(), argv.data());
     _exit(127);
 }
 
@@ -268,7 +276,10 @@ Run Sandbox::run(const std::string &input, const RunOptions &opt) const {
         unlink(out_path.c_str());
         unlink(err_path.c_str());
     }
-    if (under_wine()) r.out = lf_form(r.out);
+    if (under_wine()) {
+        r.out = lf_form(r.out);
+        r.err = lf_form(r.err);
+    }
     struct stat st;  // a log that is a device (/dev/full) would read for ever
     std::string log_path = cwd + "/install.log";
     if (stat(log_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) r.log = read_file(log_path);

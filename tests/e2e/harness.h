@@ -2,10 +2,11 @@
 //
 // A Sandbox makes a scratch root (what the installer sees as the drive, via
 // QUILLOR_ROOT) holding a distribution folder "dist" filled from the sample
-// distribution (or left empty), copies the binary into it and runs it there
-// with scripted answers on standard input and a timeout.  A Run tells the
-// exit status, the console text and install.log.  For fault injection a
-// run may be given RunOptions (a file size limit, user nobody), and a
+// distribution without its example answers files (or left empty), copies
+// the binary into it and runs it there with scripted answers on standard
+// input and a timeout.  A Run tells the exit status, the console text and
+// install.log.  A run may be given RunOptions (arguments, a closed standard
+// input, and for fault injection a file size limit or user nobody), and a
 // Sandbox may mount small or read-only file systems into its tree (root
 // only), which it takes down again at its end.
 //
@@ -47,6 +48,10 @@ struct RunOptions {
     long long file_size_limit = 0;
     // Run as user and group nobody (65534); see can_run_as_nobody().
     bool as_nobody = false;
+    // Command-line arguments after the program's name.
+    std::vector<std::string> args;
+    // Start with standard input closed: no input at all, not even an end.
+    bool no_stdin = false;
 };
 
 struct Sandbox {

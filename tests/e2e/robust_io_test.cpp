@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -196,7 +197,10 @@ TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing) {
 
     e2e::Run second = s.run(kInstall);
     EXPECT_EQ(second.status, 2);
-    EXPECT_EQ(second.out, "Another Quillor Install is running in this folder\n");
+    EXPECT_EQ(second.out, "");
+    std::string err = second.err;  // the Windows program ends its line with CRLF
+    err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
+    EXPECT_EQ(err, "Another Quillor Install is running in this folder\n");
     EXPECT_EQ(read_file(s.in_dist("install.log")), log_before);
     EXPECT_EQ(list_files(s.dist), before);
     EXPECT_EQ(read_file(s.in_dist("quillor.ini")), read_file(kSample + "/quillor.ini"));

@@ -83,6 +83,23 @@ TEST_F(Vini, LaterLineWinsAndKeyCaseFollowsLatestStore) {
     EXPECT_STREQ(last->name, "KEY");  // re-created at the end of the list
 }
 
+// Thousands of keys, stored again and removed in any case: the key index
+// must agree with the list at every step.
+TEST_F(Vini, ManyKeysStoredAgainAndRemovedStayFindable) {
+    std::string file;
+    for (int i = 0; i < 3000; i++) file += "key" + std::to_string(i) + " v" + std::to_string(i) + "\n";
+    load(file);
+    ASSERT_EQ(static_count(&v.undeclared), 3000);
+    EXPECT_EQ(vini_set(&v, "KEY10", "again"), 2999);  // moved to the end of the list
+    for (int i = 0; i < 3000; i += 2) EXPECT_EQ(vini_remove(&v, ("Key" + std::to_string(i)).c_str()), 1);
+    EXPECT_EQ(static_count(&v.undeclared), 1500);
+    EXPECT_EQ(get("key10"), "<null>");
+    EXPECT_EQ(get("KEY2999"), "v2999");
+    EXPECT_EQ(vini_remove(&v, "key0"), 0);
+    EXPECT_EQ(vini_set(&v, "key0", "back"), 1500);
+    EXPECT_EQ(get("KEY0"), "back");
+}
+
 TEST_F(Vini, FileNamesDirectoriesAndMissingFiles) {
     tu::make_dirs(scratch.path("sub"));
     tu::write_file("sub/q.conf", "x 1\n");

@@ -1,0 +1,195 @@
+/* The command line of the installer.
+ *
+ * Long options only, the same on every system: "--answers FILE" or
+ * "--answers=FILE", "--record FILE", "--defaults", "--help", "--version".
+ * Everything is checked before the log is opened or the folder probed, so a
+ * mistyped command line or a faulty answers file leaves no trace.  Not for
+ * supplying answers: that is the answers module's work.
+ */
+#include "installer/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "installer/outcome.h"
+#include "installer/table.h"
+#include "platform/platform.h"
+#include "questions/answers.h"
+
+static const char PROGRAM[] = "quillor-install";
+
+struct run_options {
+    const char *answers; /* file, or null */
+    const char *record;  /* file, or null */
+    int defaults;
+    int help;
+    int version;
+};
+
+static run_options opts;
+static int record_failed;
+
+/* ---- reporting ---- */
+
+static int usage_error(const char *what, const char *arg)
+{
+    char line[TEXT_LINE_SIZE];
+    snprintf(line, sizeof line, "%s: %s %s\nTry '%s --help' for more information.\n", PROGRAM, what, arg, PROGRAM);
+    plat_err(line);
+    return EXIT_STOPPED;
+}
+
+static void print_tags()
+{
+    plat_out("  Tags, in the order of the question table:\n   ");
+    int column = 3;
+    for (int i = 0; i < Q_COUNT; i++) {
+        const char *tag = question_tag(i);
+        int width = (int)strlen(tag) + 1;
+        if (column + width > 78) {
+            plat_out("\n   ");
+            column = 3;
+        }
+        plat_printf(" %s", tag);
+        column += width;
+    }
+    plat_out("\n\n");
+}
+
+static void print_help()
+{
+    plat_printf("Usage: %s [--answers FILE] [--defaults] [--record FILE]\n", PROGRAM);
+    plat_printf("       %s --help | --version\n\n", PROGRAM);
+    plat_out("Installs, updates or removes Quillor.  Start it from the unpacked distribution,\n"
+             "which must be the current directory.  Without options every question is asked\n"
+             "on the console.\n\n"
+             "Options:\n"
+             "  --answers FILE  take the answers from FILE, by question tag; a question FILE\n"
+             "                  leaves out is asked on the console\n"
+             "  --defaults      take the offered default for every question not answered\n"
+             "                  otherwise, printed as if typed\n"
+             "  --record FILE   when the run reaches its summary, write its job and answers\n"
+             "                  to FILE as an answers file (each question's last answer)\n"
+             "  --help          show this text\n"
+             "  --version       show the version\n\n"
+             "With --answers or --defaults nobody needs to be at the console: the waits for\n"
+             "Enter are skipped, and an answer that is not accepted stops the run instead of\n"
+             "being asked again.\n\n"
+             "Answers file:\n"
+             "  one answer a line: a tag, blanks, the value (blanks at both ends dropped; an\n"
+             "  empty value takes the offered default, as Enter does).  Tags are matched\n"
+             "  case-blind and may each be given once.  \"JOB install\", \"JOB update\" or\n"
+             "  \"JOB remove\" chooses the menu entry.  Lines starting with # and blank lines\n"
+             "  are ignored; \"?\" and \"Q\" are ordinary values.  CHANGE may not be yes.\n");
+    print_tags();
+    plat_out("Exit status with --answers or --defaults:\n"
+             "  0  the summary counted no errors\n"
+             "  1  the summary counted errors (see install.log)\n"
+             "  2  the run stopped: a bad command line or answers file, an answer not\n"
+             "     accepted, the end of input, Q at a question, or no summary reached\n"
+             "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n\n"
+             "Environment:\n"
+             "  QUILLOR_ROOT  on POSIX systems, the folder that stands for the drive's root:\n"
+             "                \\inetpub\\scripts\\ is then $QUILLOR_ROOT/inetpub/scripts/.\n"
+             "                The Windows program uses paths as typed.\n");
+}
+
+/* ---- parsing ---- */
+
+/* The file of a FILE option: "--opt=FILE" or the next argument.  Null when
+ * it is missing or empty. */
+static const char *option_file(const char *arg, size_t name_len, int argc, char **argv, int *i)
+{
+    if (arg[name_len] == '=') return arg[name_len + 1] ? arg + name_len + 1 : nullptr;
+    if (*i + 1 >= argc) return nullptr;
+    const char *next = argv[*i + 1];
+    if (!next[0] || strncmp(next, "--", 2) == 0) return nullptr;
+    (*i)++;
+    return next;
+}
+
+/* 1 when arg is the option name alone or "name=...". */
+static int is_option(const char *arg, const char *name, int takes_file)
+{
+    size_t n = strlen(name);
+    if (strncmp(arg, name, n) != 0) return 0;
+    return arg[n] == '\0' || (takes_file && arg[n] == '=');
+}
+
+/* Returns -1 when every argument was understood, else the exit status. */
+static int parse(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        const char **file = nullptr;
+        const char *name = nullptr;
+        if (is_option(arg, "--answers", 1)) {
+            file = &opts.answers;
+            name = "--answers";
+        } else if (is_option(arg, "--record", 1)) {
+            file = &opts.record;
+            name = "--record";
+        } else if (strcmp(arg, "--defaults") == 0) {
+            opts.defaults = 1;
+        } else if (strcmp(arg, "--help") == 0) {
+            opts.help = 1;
+        } else if (strcmp(arg, "--version") == 0) {
+            opts.version = 1;
+        } else {
+            return usage_error(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
+        }
+        if (!file) continue;
+        if (*file) return usage_error("option given twice:", name);
+        *file = option_file(arg, strlen(name), argc, argv, &i);
+        if (!*file) return usage_error("missing FILE after", name);
+    }
+    return -1;
+}
+
+int options_start(int argc, char **argv)
+{
+    int status = parse(argc, argv);
+    if (status >= 0) return status;
+    if (opts.help) {
+        print_help();
+        plat_flush();
+        return 0;
+    }
+    if (opts.version) {
+        plat_printf("%s %s\n", PROGRAM, QUILLOR_INSTALL_VERSION);
+        plat_flush();
+        return 0;
+    }
+    char why[TEXT_LINE_SIZE];
+    if (opts.answers && !answers_load(opts.answers, why, sizeof why)) {
+        char line[TEXT_LINE_SIZE + 64];
+        snprintf(line, sizeof line, "%s: %s\n", PROGRAM, why);
+        plat_err(line);
+        return EXIT_STOPPED;
+    }
+    answers_take_defaults(opts.defaults);
+    return -1;
+}
+
+/* ---- the end of a run ---- */
+
+void options_finish(int job)
+{
+    if (!opts.record || !outcome_reached()) return;
+    if (!answers_write_record(opts.record, job, QUILLOR_INSTALL_VERSION)) record_failed = 1;
+}
+
+int options_status()
+{
+    if (!answers_unattended()) return 0;
+    if (!outcome_reached()) return EXIT_STOPPED;
+    return outcome_errors() > 0 || record_failed ? 1 : 0;
+}
+
+void options_clear()
+{
+    opts = run_options{};
+    record_failed = 0;
+    answers_clear();
+    outcome_clear();
+}

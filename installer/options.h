@@ -1,0 +1,25 @@
+/* The command line: --answers FILE, --defaults, --record FILE, --help and
+ * --version, and what they change at the end of a run (the record, the
+ * exit status).  Without options the installer behaves as it always has. */
+#ifndef QUILLOR_OPTIONS_H
+#define QUILLOR_OPTIONS_H
+
+/* The installer's version, as --version and the record name it. */
+constexpr char QUILLOR_INSTALL_VERSION[] = "1.0";
+
+/* Reads the options and the answers file before anything is done.
+ * Returns -1 when the run goes on; else the exit status of a run that ends
+ * here (0 after --help or --version, 2 after a fault, reported on standard
+ * error), having written nothing. */
+int options_start(int argc, char **argv);
+/* At the end of a run that went through a flow: writes the record when
+ * one was asked for and the run reached its summary. */
+void options_finish(int job);
+/* The exit status of a run that ends now: unchanged (0) without --answers
+ * or --defaults; else 0 for a summary without errors, 1 for errors counted
+ * (or a record that could not be written), 2 when no summary was reached. */
+int options_status();
+/* Forgets every option (tests). */
+void options_clear();
+
+#endif
