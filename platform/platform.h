@@ -126,7 +126,7 @@ struct plat_syscalls {
     int (*rmdir)(const char *native);
     int (*fsync)(FILE *f);                 /* data of a stream to the disk */
     int (*sync_dir)(const char *native);   /* a folder's names to the disk */
-    int (*sync_fs)(const char *native);    /* the file system holding a folder */
+    int (*sync_fs)(const char *native);    /* the file system holding a folder (Windows: that file) */
 };
 plat_syscalls *plat_syscall_table();  /* the live table */
 void plat_syscall_reset();            /* back to the real calls */
