@@ -4,7 +4,7 @@ SANBUILD ?= build-sanitize
 WINBUILD ?= build-win
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-plain test-sanitize test-windows fuzz bench clean
+.PHONY: all deps build demo test test-plain test-sanitize test-windows fuzz bench bench-sync clean
 
 all: build
 
@@ -40,6 +40,11 @@ fuzz:
 # cp, rm and find; writes docs/performance.md (BENCH_SIZE=small for a quick run).
 bench: deps
 	bench/run.sh
+
+# What making the copies durable costs, on tmpfs and on the disk (a table on
+# standard output; docs/performance.md quotes it).
+bench-sync: build
+	bench/sync_cost.sh
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(WINBUILD) build-bench build-fuzz scratch

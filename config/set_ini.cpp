@@ -381,6 +381,8 @@ static int write_new(const question_table *t, FILE *in, FILE *out, const char *p
         append_missing(&r);
     else
         log_error("error reading from %s", path);
+    if (read_ok && r.ok && plat_fsync(out) != 0)
+        r.ok = 0;  /* on the disk before it takes the old file's place */
     if (plat_fclose(out) != 0)
         r.ok = 0;
     if (read_ok && !r.ok)
@@ -391,8 +393,11 @@ static int write_new(const question_table *t, FILE *in, FILE *out, const char *p
 /* Puts the new file in place in one replacing rename. */
 static int commit(const char *tmp, const char *path)
 {
-    if (plat_rename(tmp, path) == 0)
+    if (plat_rename(tmp, path) == 0) {
+        if (plat_sync_dir(path) != 0)  /* the new name on the disk too */
+            log_error("set_ini: could not sync the folder of %s: %s", path, strerror(errno));
         return 1;
+    }
     report("set_ini: could not rename %s to %s: %s", tmp, path, strerror(errno));
     return 0;
 }
@@ -422,7 +427,11 @@ int set_ini(const char *dir, question_table *t)
         report("set_ini: could not open file %s to read", path);
         return 0;
     }
-    FILE *out = plat_fopen(tmp, "w");
+    /* an earlier temporary file goes first (the name itself, never what a
+     * link there points to); the new one is made afresh, never followed */
+    if (plat_remove(tmp) != 0 && errno != ENOENT)
+        log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
+    FILE *out = plat_fopen(tmp, "wx");
     if (!out) {
         report("set_ini: could not open file %s to write", tmp);
         plat_fclose(in);

@@ -212,8 +212,11 @@ static void drop_setting(vini *v, vini_setting *rec)
 static int read_value_file(vini *v, int index, const char *key, const char *path)
 {
     FILE *f = plat_fopen(path, "rb");
-    if (!f)
+    if (!f) {
+        if (errno != ENOENT) /* a device or pipe would never end: refused */
+            ini_log_error(&v->settings, "Cannot open value file '%.100s' {%s}", path, strerror(errno));
         return 0;
+    }
     char line[VINI_VALUE_SIZE];
     while (plat_fgets(line, VINI_VALUE_SIZE, f)) {
         size_t n = strlen(line);

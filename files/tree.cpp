@@ -266,16 +266,28 @@ static int target_writable(const char *target)
 }
 
 /* Moves the data in small blocks; the large stream buffers keep the number
- * of system calls down.  True only when the whole source was read and
- * every byte was handed to the target. */
-static int copy_data(FILE *in, FILE *out)
+ * of system calls down.  Returns the number of bytes read when the whole
+ * source was read and every byte was handed to the target, else -1. */
+static long long copy_data(FILE *in, FILE *out)
 {
     char block[COPY_BLOCK + 1];
+    long long moved = 0;
     for (;;) {
         size_t got = plat_fread(block, 1, COPY_BLOCK, in);
-        if (got > 0 && plat_fwrite(block, 1, got, out) != got) return 0;
-        if (got < (size_t)COPY_BLOCK) return feof(in) && !ferror(in); /* end or read error */
+        if (got > 0 && plat_fwrite(block, 1, got, out) != got) return -1;
+        moved += (long long)got;
+        if (got < (size_t)COPY_BLOCK) return feof(in) && !ferror(in) ? moved : -1; /* end or read error */
     }
+}
+
+/* Every byte read is in the target: its stream flushed without error, and
+ * the file as long as the source read. */
+static int all_written(FILE *out, long long moved)
+{
+    if (moved < 0 || fflush(out) != 0 || ferror(out)) return 0;
+    if (plat_file_size(out) == moved) return 1;
+    errno = EIO; /* written bytes went missing on the way */
+    return 0;
 }
 
 /* Copies an open source into a fresh temporary file and renames that over
@@ -298,10 +310,11 @@ static int copy_via_temp(FILE *in, const char *source, const char *target)
     setvbuf(in, in_buf, _IOFBF, COPY_STREAM_BUFFER);
     setvbuf(out, out_buf, _IOFBF, COPY_STREAM_BUFFER);
     errno = 0;
-    int ok = copy_data(in, out) && !ferror(out);
+    int ok = all_written(out, copy_data(in, out));
     ok = (plat_fclose(out) == 0) && ok;   /* a full disk often shows only here */
     ok = ok && plat_rename(temp, target) == 0;
     int err = errno;
+    if (ok) plat_sync_later(target);      /* made durable before the job's summary */
     if (!ok) {
         plat_remove(temp);
         log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));

@@ -9,6 +9,7 @@
 #include "installer/flow_util.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -133,6 +134,13 @@ int flow_copy_beside(const char *dir, const char *name, const char *pattern, int
     else
         free(folder);
     return ok;
+}
+
+int flow_sync_copies()
+{
+    if (plat_sync_now()) return 1;
+    flow_report("the copied files could not be written to the disk: %s", strerror(errno));
+    return 0;
 }
 
 /* The first written folder that lies in the distribution folder (the

@@ -50,6 +50,11 @@ void flow_source(char *buf, const char *name);
 int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
                      const char *who);
 
+/* Makes every file the job copied so far durable; 1, or 0 (reported) when
+ * some of it may not be on the disk.  Before a summary claims success, and
+ * before anything the copies were to save is deleted. */
+int flow_sync_copies();
+
 /* Asks USER (28) and, on yes, clears the distribution's files from the
  * current directory, unless one of the `count` folders this run wrote into
  * (null entries are skipped) lies there: then the clean-up is refused and

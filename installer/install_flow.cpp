@@ -197,6 +197,7 @@ void install_flow(question_table *t)
     char *web = nullptr;
     int errors = !set_ini(nullptr, t);
     errors += copy_steps(t, &copied, &manuals, &web);
+    errors += !flow_sync_copies();
     const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
                              flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr};
     errors += flow_cleanup(t, written, 5, WHO);

@@ -12,6 +12,22 @@
 
 static log_record installer_log;
 
+constexpr const char LOCK_FILE[] = ".\\install.lck"; /* matches no clean-up pattern */
+constexpr int STATUS_LOCKED = 2;
+
+/* One installer per distribution folder, settled before anything is
+ * written.  A folder where no lock file can be made cannot be written to
+ * either; the folder check reports that. */
+static int take_folder_lock()
+{
+    if (plat_lock_folder(LOCK_FILE) == 0) {
+        plat_err("Another Quillor Install is running in this folder\n"); /* as the other start-up refusals */
+        return 0;
+    }
+    plat_on_interrupt(log_interrupted);
+    return 1;
+}
+
 /* Reads and discards one line; the end of input ends the wait as well.
  * An unattended run does not wait: nobody is there to press Enter. */
 static void wait_for_enter(question_table *t)
@@ -45,6 +61,7 @@ int main(int argc, char **argv)
         plat_err("\n");
         return 2;
     }
+    if (!take_folder_lock()) return STATUS_LOCKED;
     table_init(&table);
     text_copy(table.q[Q_POPHOST].default_answer, computer_name(), TEXT_PATH_SIZE);
     text_copy(table.q[Q_NEWSHOST].default_answer, computer_name(), TEXT_PATH_SIZE);

@@ -155,7 +155,9 @@ static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
     const char *to = answer_of(t, Q_BACKUP);
-    if (copy_tree_backup(to, dir, pattern, 1, nullptr) && backup_matching_folders(to, dir, pattern)) return 1;
+    if (copy_tree_backup(to, dir, pattern, 1, nullptr) && backup_matching_folders(to, dir, pattern) &&
+        flow_sync_copies())
+        return 1;
     flow_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
 }

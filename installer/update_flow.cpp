@@ -189,6 +189,7 @@ void update_flow(question_table *t)
     update_counts c = {0, 0, refused};
     char *manuals = nullptr;
     copy_steps(t, &c, &manuals);
+    step(&c, flow_sync_copies());
     int del = flag_of(t, Q_DEL_TEMPLATES);
     char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr;
     const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,

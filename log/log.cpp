@@ -114,11 +114,12 @@ int log_close(log_record *lg)
 /* The local time of `now`.  localtime looks at the time-zone file again on
  * every call, a system call per entry when thousands of removed files are
  * logged; the answer only changes once a second. */
+static time_t known_at = (time_t)-1;
+static struct tm known;
+static int have;
+
 static const struct tm *local_time(time_t now)
 {
-    static time_t known_at = (time_t)-1;
-    static struct tm known;
-    static int have;
     if (now != known_at) {
         const struct tm *t = localtime(&now);
         have = t != nullptr;
@@ -199,6 +200,72 @@ int log_rotate(log_record *lg)
     snprintf(to, sizeof to, "%s1.log", stem);
     plat_rename(from, to);
     return 0;
+}
+
+/* ---- interruption ----
+ *
+ * An interrupt handler may call neither localtime nor stdio: the entry is
+ * made by hand, its clock moved on from the last entry's local time. */
+
+static int days_in_month(const struct tm *t)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int y = t->tm_year + 1900;
+    int leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return t->tm_mon == 1 && leap ? 29 : days[(unsigned)t->tm_mon % 12];
+}
+
+static struct tm time_since_known(time_t now)
+{
+    struct tm t = known;
+    long s = have && now > known_at ? (long)(now - known_at) : 0;
+    long sec = t.tm_sec + 60L * t.tm_min + 3600L * t.tm_hour + s;
+    for (long days = sec / 86400; days > 0; days--)
+        if (++t.tm_mday > days_in_month(&t)) {
+            t.tm_mday = 1;
+            t.tm_mon = (t.tm_mon + 1) % 12;
+        }
+    sec %= 86400;
+    t.tm_hour = (int)(sec / 3600);
+    t.tm_min = (int)(sec / 60 % 60);
+    t.tm_sec = (int)(sec % 60);
+    return t;
+}
+
+/* Puts n with at least `width` digits at p; returns the end. */
+static char *put_number(char *p, long n, int width)
+{
+    char digits[24];
+    int k = 0;
+    do {
+        digits[k++] = (char)('0' + (n < 0 ? 0 : n % 10));
+        n /= 10;
+    } while (n > 0 && k < 20);
+    while (k < width) digits[k++] = '0';
+    while (k > 0) *p++ = digits[--k];
+    return p;
+}
+
+static char *put_text(char *p, const char *s)
+{
+    while (*s) *p++ = *s++;
+    return p;
+}
+
+void log_interrupted()
+{
+    log_record *lg = current_log;
+    if (!lg || !lg->file || lg->level < LOG_LEVEL_INFO) return;
+    char line[96];
+    struct tm t = time_since_known(time(nullptr));
+    char *p = put_number(line, have ? t.tm_mday : 0, 2);
+    p = put_number(put_text(p, " "), have ? t.tm_hour : 0, 2);
+    p = put_number(put_text(p, ":"), have ? t.tm_min : 0, 2);
+    p = put_number(put_text(p, ":"), have ? t.tm_sec : 0, 2);
+    p = put_number(put_text(p, " ["), plat_process_id(), 1);
+    p = put_text(p, "] Info: interrupted\n");
+    plat_write_close_raw(lg->file, line, (size_t)(p - line));
+    lg->file = nullptr; /* closed: the process ends now */
 }
 
 /* Formats a message, ends it with one newline and writes it at `level`.

@@ -37,6 +37,9 @@ log_record *log_current();
 int log_write(log_record *lg, int level, const char *text, int length);
 int log_rotate(log_record *lg);
 int log_close(log_record *lg);
+/* Async-signal-safe: appends the entry "interrupted" to the current log and
+ * closes its file; for an interrupt handler that ends the process. */
+void log_interrupted();
 
 #if defined(__GNUC__)
 #define LOG_PRINTF __attribute__((format(printf, 1, 2)))

@@ -12,6 +12,7 @@
 #ifndef QUILLOR_PLATFORM_H
 #define QUILLOR_PLATFORM_H
 
+#include <cerrno>
 #include <cstdio>
 #include <cstddef>
 
@@ -39,16 +40,29 @@ void plat_find_close(plat_find *find);
 /* ---- files and directories on installer paths ---- */
 
 /* fopen on an installer path.  Modes as for fopen; an "x" makes the open
- * exclusive (fails with EEXIST when the file is there). */
+ * exclusive (fails with EEXIST when the file is there).  Only regular files
+ * are opened: anything else (a device, pipe, socket) is refused with
+ * PLAT_ENOTREG, a folder with EISDIR, and the open itself never waits on a
+ * pipe.  A file opened for writing or appending is never reached through a
+ * symbolic link (ELOOP).  A file created with "x" is a temporary file in
+ * progress until plat_rename moves it or plat_remove removes it: an
+ * interruption removes it (see plat_on_interrupt). */
 FILE *plat_fopen(const char *path, const char *mode);
+constexpr int PLAT_ENOTREG = EINVAL; /* errno: not a regular file, refused */
+/* Flushes the stream and checks its error flag before closing it, since a
+ * C runtime may lose the error of its last write inside fclose.  0, or EOF
+ * with errno set when any of it failed. */
 int plat_fclose(FILE *f);
 size_t plat_fread(void *buf, size_t size, size_t count, FILE *f);
 size_t plat_fwrite(const void *buf, size_t size, size_t count, FILE *f);
 char *plat_fgets(char *buf, int size, FILE *f);
-int plat_remove(const char *path);                 /* 0 or -1 with errno */
+int plat_remove(const char *path);                 /* a file or link, never a folder; 0 or -1 */
 int plat_rename(const char *from, const char *to); /* replaces an existing target */
 int plat_mkdir(const char *path);                  /* EEXIST when present */
 int plat_rmdir(const char *path);
+/* Size in bytes of the file behind an open stream (pending output not
+ * counted: flush first), or -1. */
+long long plat_file_size(FILE *f);
 
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
@@ -66,6 +80,38 @@ int plat_copy_link(const char *from, const char *to);
  * names: byte for byte on POSIX, case-blind on Windows. */
 int plat_native_equal(const char *a, const char *b);
 
+/* ---- durability ---- */
+
+/* Writes the stream's data through to the disk (fflush, then fsync or
+ * FlushFileBuffers).  0, or -1 with errno. */
+int plat_fsync(FILE *f);
+/* Makes the names in the folder that holds path durable (a rename in it).
+ * 0, or -1 with errno. */
+int plat_sync_dir(const char *path);
+/* Notes a file just written in place; plat_sync_now makes every noted file
+ * durable, once per file system where the system allows that. */
+void plat_sync_later(const char *path);
+int plat_sync_now(); /* 1, or 0 with errno when some data may not be on disk */
+
+/* ---- one installer per folder ---- */
+
+/* Takes an exclusive lock on the file `name` in the current directory, held
+ * until the process ends, whatever ends it; the file goes at a normal exit.
+ * 1 locked; 0 another process holds it; -1 no lock file can be made here. */
+int plat_lock_folder(const char *name);
+
+/* ---- interruption ---- */
+
+/* From now on Ctrl-C, SIGINT, SIGTERM and SIGHUP (the console control
+ * events on Windows) remove the temporary files in progress, call
+ * last_words (which must be async-signal-safe) and end the process with
+ * PLAT_INTERRUPTED_STATUS.  The lock of plat_lock_folder goes with it. */
+constexpr int PLAT_INTERRUPTED_STATUS = 130; /* 128 + SIGINT, as shells report it */
+void plat_on_interrupt(void (*last_words)());
+/* Async-signal-safe: writes text to the stream's file directly (its line
+ * ends as the stream's mode wants them) and closes the file. */
+void plat_write_close_raw(FILE *f, const char *text, size_t len);
+
 /* The real system calls, reached through one table that tests may patch to
  * inject faults (disk full, failed rename, ...).  All take native paths. */
 struct plat_syscalls {
@@ -78,6 +124,9 @@ struct plat_syscalls {
     int (*rename)(const char *from, const char *to);
     int (*mkdir)(const char *native);
     int (*rmdir)(const char *native);
+    int (*fsync)(FILE *f);                 /* data of a stream to the disk */
+    int (*sync_dir)(const char *native);   /* a folder's names to the disk */
+    int (*sync_fs)(const char *native);    /* the file system holding a folder (Windows: that file) */
 };
 plat_syscalls *plat_syscall_table();  /* the live table */
 void plat_syscall_reset();            /* back to the real calls */

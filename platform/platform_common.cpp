@@ -7,7 +7,9 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
+#include <cstring>
 
 /* Implemented per system: the real calls on native paths. */
 FILE *plat_sys_fopen(const char *native, const char *mode);
@@ -15,6 +17,10 @@ int plat_sys_remove(const char *native);
 int plat_sys_rename(const char *from, const char *to);
 int plat_sys_mkdir(const char *native);
 int plat_sys_rmdir(const char *native);
+int plat_sys_fsync(FILE *f);
+int plat_sys_sync_dir(const char *native);
+int plat_sys_sync_fs(const char *native);
+void plat_sys_unlink_now(const char *native); /* async-signal-safe */
 
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
@@ -32,6 +38,7 @@ static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fw
 static const plat_syscalls real_calls = {
     plat_sys_fopen, sys_fclose, sys_fread, sys_fwrite, sys_fgets,
     plat_sys_remove, plat_sys_rename, plat_sys_mkdir, plat_sys_rmdir,
+    plat_sys_fsync, plat_sys_sync_dir, plat_sys_sync_fs,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -41,6 +48,55 @@ void plat_syscall_reset() { live_calls = real_calls; }
 /* ---- file operations on installer paths ---- */
 
 constexpr int NATIVE_MAX = 4096; /* longest native path handled */
+constexpr int TEMP_SLOTS = 4;    /* temporary files in progress at once */
+
+/* The temporary files in progress, by native path, ready for an interrupt
+ * handler: a slot's path is complete before the slot is marked used. */
+struct temp_slot {
+    volatile sig_atomic_t used;
+    char native[NATIVE_MAX];
+};
+static temp_slot temps[TEMP_SLOTS];
+
+static void temp_started(const char *native)
+{
+    for (temp_slot &t : temps)
+        if (!t.used) {
+            memcpy(t.native, native, strlen(native) + 1);
+            t.used = 1;
+            return;
+        }
+}
+
+static void temp_finished(const char *native)
+{
+    for (temp_slot &t : temps)
+        if (t.used && strcmp(t.native, native) == 0) t.used = 0;
+}
+
+/* While a temporary file is being created and entered above, an interrupt
+ * waits: the file would exist without being known. */
+static volatile sig_atomic_t creating, interrupt_waiting;
+
+void plat_sys_interrupted(); /* per system: clean up and end the process */
+
+/* Called first by an interrupt handler: 1 when the interrupt must wait. */
+int plat_interrupt_must_wait()
+{
+    if (!creating) return 0;
+    interrupt_waiting = 1;
+    return 1;
+}
+
+/* Called from an interrupt: removes every temporary file in progress. */
+void plat_remove_temps_now()
+{
+    for (temp_slot &t : temps)
+        if (t.used) {
+            t.used = 0;
+            plat_sys_unlink_now(t.native);
+        }
+}
 
 FILE *plat_fopen(const char *path, const char *mode)
 {
@@ -52,10 +108,32 @@ FILE *plat_fopen(const char *path, const char *mode)
     if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
         return nullptr;
     }
-    return live_calls.fopen(native, mode);
+    if (!strchr(mode, 'x')) return live_calls.fopen(native, mode);
+    creating = 1;
+    FILE *f = live_calls.fopen(native, mode);
+    int err = errno;
+    if (f) temp_started(native);
+    creating = 0;
+    if (interrupt_waiting) plat_sys_interrupted();
+    errno = err;
+    return f;
 }
 
-int plat_fclose(FILE *f) { return f ? live_calls.fclose(f) : EOF; }
+int plat_fclose(FILE *f)
+{
+    if (!f) return EOF;
+    int before = errno;
+    errno = 0;
+    int failed = fflush(f) != 0 || ferror(f); /* before fclose can hide it */
+    int err = errno ? errno : before ? before : EIO; /* an earlier write's error */
+    int r = live_calls.fclose(f);
+    if (failed) {
+        errno = err;
+        return EOF;
+    }
+    if (r == 0) errno = before;
+    return r;
+}
 size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.fread(b, s, n, f); }
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
 char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, size, f); }
@@ -74,7 +152,14 @@ static int on_native(const char *path, int (*call)(const char *))
     return call(native);
 }
 
-int plat_remove(const char *path) { return on_native(path, live_calls.remove); }
+static int remove_native(const char *native)
+{
+    int r = live_calls.remove(native);
+    if (r == 0) temp_finished(native);
+    return r;
+}
+
+int plat_remove(const char *path) { return on_native(path, remove_native); }
 int plat_mkdir(const char *path) { return on_native(path, live_calls.mkdir); }
 int plat_rmdir(const char *path) { return on_native(path, live_calls.rmdir); }
 
@@ -88,7 +173,34 @@ int plat_rename(const char *from, const char *to)
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) {
         return -1;
     }
-    return live_calls.rename(nfrom, nto);
+    int r = live_calls.rename(nfrom, nto);
+    if (r == 0) temp_finished(nfrom);
+    return r;
+}
+
+/* ---- durability ---- */
+
+int plat_fsync(FILE *f)
+{
+    if (!f) {
+        errno = EINVAL;
+        return -1;
+    }
+    return live_calls.fsync(f);
+}
+
+int plat_sync_dir(const char *path)
+{
+    char native[NATIVE_MAX];
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(path, native, sizeof native)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return live_calls.sync_dir(native);
 }
 
 /* ---- console: standard streams, the same on every system ---- */

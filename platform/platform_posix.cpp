@@ -18,7 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -312,40 +315,102 @@ static int is_drive_prefix(const char *p)
     return isalpha((unsigned char)p[0]) && p[1] == ':';
 }
 
+/* The drive root: QUILLOR_ROOT, or "/" without it. */
+static const char *drive_root()
+{
+    const char *root = getenv("QUILLOR_ROOT");
+    return root && root[0] ? root : "/";
+}
+
+/* Whether a relative path's ".." components climb above its start. */
+static int climbs_above_start(const char *p)
+{
+    int depth = 0;
+    while (*p) {
+        size_t n = strcspn(p, "\\/");
+        if (n == 2 && p[0] == '.' && p[1] == '.') {
+            if (--depth < 0) return 1;
+        } else if (n > 0 && !(n == 1 && p[0] == '.')) {
+            depth++;
+        }
+        p += n;
+        if (*p) p++;
+    }
+    return 0;
+}
+
+/* The current directory as the start of a path that climbs out of it; its
+ * floor is the drive root when the directory lies inside that, else "/". */
+static int start_at_cwd(char *buf, size_t size, size_t *len, size_t *floor)
+{
+    char real_root[PATH_MAX];
+    if (!getcwd(buf, size)) return 0;
+    *len = strlen(buf);
+    *floor = 1;
+    if (realpath(drive_root(), real_root)) {
+        size_t rl = strlen(real_root);
+        if (rl > 1 && strncmp(buf, real_root, rl) == 0 && (buf[rl] == '\0' || buf[rl] == '/')) *floor = rl;
+    }
+    return 1;
+}
+
 /* Where a path starts: the root (QUILLOR_ROOT or "/") for a rooted path,
- * nothing (the current directory) for a relative one. */
-static const char *path_start(const char **p, char *buf, size_t size, size_t *len)
+ * nothing (the current directory) for a relative one, or the current
+ * directory spelled out when the path climbs above it.  *floor is the
+ * length that ".." never cuts into. */
+static const char *path_start(const char **p, char *buf, size_t size, size_t *len, size_t *floor)
 {
     if (is_drive_prefix(*p)) *p += 2;
-    *len = 0;
+    *len = *floor = 0;
     buf[0] = '\0';
-    if (**p != '\\' && **p != '/') return buf;
-    const char *root = getenv("QUILLOR_ROOT");
-    if (!root || !root[0]) root = "/";
+    if (**p != '\\' && **p != '/') {
+        if (!climbs_above_start(*p)) return buf;
+        return start_at_cwd(buf, size, len, floor) ? buf : nullptr;
+    }
+    const char *root = drive_root();
     size_t rl = strlen(root);
     if (rl + 1 > size) return nullptr;
     memcpy(buf, root, rl + 1);
-    *len = rl;
+    *len = *floor = rl;
     return buf;
 }
 
-/* Maps path component by component, resolving case when `resolving`. */
-static int map_path(const char *path, char *buf, int size, int resolving)
+/* ".." taken lexically: drops the last component of buf, never cutting
+ * into the first `floor` bytes (the drive root, or a leading "."). */
+static void drop_component(char *buf, size_t *len, size_t floor)
 {
-    size_t len;
-    if (!path_start(&path, buf, (size_t)size, &len)) return 0;
+    size_t n = *len;
+    while (n > floor && buf[n - 1] == '/') n--;
+    while (n > floor && buf[n - 1] != '/') n--;
+    while (n > floor && n > 1 && buf[n - 1] == '/') n--;
+    *len = n;
+    buf[n] = '\0';
+}
+
+/* Maps path component by component, resolving case when `resolve`.  "."
+ * is dropped (but for a leading one) and ".." resolved lexically, so no
+ * path leaves the drive root. */
+static int map_path(const char *path, char *buf, int size, int resolve)
+{
+    size_t len, floor;
+    int resolving = resolve;
+    if (!path_start(&path, buf, (size_t)size, &len, &floor)) return 0;
     char comp[NATIVE_MAX];
     while (*path) {
         size_t n = strcspn(path, "\\/");
         if (n >= sizeof comp) return 0;
-        if (n > 0) {
-            memcpy(comp, path, n);
-            comp[n] = '\0';
+        memcpy(comp, path, n);
+        comp[n] = '\0';
+        if (strcmp(comp, "..") == 0) {
+            drop_component(buf, &len, floor);
+            resolving = resolve; /* back on a path whose case was resolved */
+        } else if (n > 0 && (strcmp(comp, ".") != 0 || len == 0)) {
             if (!add_component(buf, &len, (size_t)size, comp, &resolving)) return 0;
+            if (strcmp(comp, ".") == 0) floor = len; /* ".\.." stays here, as the path started */
         }
         path += n;
         if (*path) path++;
-        if (*path == '\0' && (path[-1] == '\\' || path[-1] == '/') && n > 0) {
+        if (*path == '\0' && (path[-1] == '\\' || path[-1] == '/') && n > 0 && len > 0 && buf[len - 1] != '/') {
             if (len + 2 > (size_t)size) return 0; /* keep a trailing separator */
             buf[len++] = '/';
             buf[len] = '\0';
@@ -651,22 +716,59 @@ static void note_renamed(listing *l, const char *from, const char *to)
         restamp(l, dir, sure);
 }
 
-FILE *plat_sys_fopen(const char *native, const char *mode)
+/* open(2) flags for an fopen mode.  Nothing waits in open: a pipe without
+ * a writer would block a read open for ever, one without a reader a write
+ * open.  A file written to is never reached through a link, and "w"
+ * truncates only once the file is known to be a regular one. */
+static int open_flags(const char *mode)
+{
+    int rw = strchr(mode, '+') ? O_RDWR : 0;
+    int flags = O_NONBLOCK | O_CLOEXEC;
+    if (mode[0] == 'r') return flags | (rw ? rw : O_RDONLY);
+    if (mode[0] != 'w' && mode[0] != 'a') return -1;
+    flags |= (rw ? rw : O_WRONLY) | O_CREAT | O_NOFOLLOW;
+    if (mode[0] == 'a') flags |= O_APPEND;
+    if (strchr(mode, 'x')) flags = (flags & ~O_NONBLOCK) | O_EXCL; /* only ever a new file */
+    return flags;
+}
+
+/* Checks that fd is a regular file and makes it blocking again, truncating
+ * it for "w".  A file this very open created is one.  0, or -1 with errno. */
+static int settle_fd(int fd, const char *mode, int flags)
 {
     struct stat st;
+    if (flags & O_EXCL) return 0;
+    if (fstat(fd, &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : PLAT_ENOTREG;
+        return -1;
+    }
+    if (mode[0] == 'w' && ftruncate(fd, 0) != 0) return -1;
+    return fcntl(fd, F_SETFL, flags & O_APPEND); /* the status flags, O_NONBLOCK cleared */
+}
+
+FILE *plat_sys_fopen(const char *native, const char *mode)
+{
     if (mode[0] == 'r' && mapped_as(MAP_LOOKED_UP, native) && !last_map.found) {
         last_map.how = MAP_OTHER; /* its directory, checked just now, has no such name */
         errno = ENOENT;
         return nullptr;
     }
-    int regular = mapped_as(MAP_EXISTS, native) && S_ISREG(last_map.mode); /* seen just now */
-    /* a pipe or socket would block the read for ever: refuse it */
-    if (mode[0] == 'r' && !regular && stat(native, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
-        errno = EINVAL;
+    int flags = open_flags(mode);
+    if (flags < 0) {
         last_map.how = MAP_OTHER;
+        errno = EINVAL;
         return nullptr;
     }
-    FILE *f = fopen(native, mode);
+    char fmode[8]; /* fdopen's mode: the letters it knows */
+    snprintf(fmode, sizeof fmode, "%c%s", mode[0], strchr(mode, '+') ? "+" : "");
+    FILE *f = nullptr;
+    int fd = open(native, flags, 0666);
+    if (fd >= 0 && (settle_fd(fd, mode, flags) != 0 || !(f = fdopen(fd, fmode)))) {
+        int e = errno;
+        close(fd);
+        errno = e;
+    }
     int err = errno;
     if (f && mode[0] != 'r') note_created(native);
     last_map.how = MAP_OTHER;
@@ -677,7 +779,7 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
 int plat_sys_remove(const char *native)
 {
     last_map.how = MAP_OTHER; /* a kept listing notices by its times */
-    return remove(native);
+    return unlink(native);    /* a file or link, never a folder: as on Windows */
 }
 
 int plat_sys_rename(const char *from, const char *to)
@@ -788,6 +890,190 @@ void plat_find_close(plat_find *f)
     if (!f) return;
     closedir(f->dir);
     free(f);
+}
+
+/* ---- durability ---- */
+
+int plat_sys_fsync(FILE *f)
+{
+    if (fflush(f) != 0) return -1;
+    return fsync(fileno(f));
+}
+
+/* Opens the folder that holds native (a file or folder path). */
+static int open_parent(const char *native)
+{
+    char dir[NATIVE_MAX], name[NAME_MAX + 1];
+    if (!split_native(native, dir, name)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return open(dir[0] ? dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int plat_sys_sync_dir(const char *native)
+{
+    int fd = open_parent(native);
+    if (fd < 0) return -1;
+    int r = fsync(fd);
+    int err = errno;
+    close(fd);
+    errno = err;
+    return r;
+}
+
+int plat_sys_sync_fs(const char *native)
+{
+    int fd = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int r = syncfs(fd);
+    int err = errno;
+    close(fd);
+    errno = err;
+    return r;
+}
+
+long long plat_file_size(FILE *f)
+{
+    struct stat st;
+    if (!f || fstat(fileno(f), &st) != 0) return -1;
+    return (long long)st.st_size;
+}
+
+/* The file systems written to since the last plat_sync_now: one folder on
+ * each.  Past the last slot the whole system is synced instead. */
+constexpr int SYNC_SLOTS = 16;
+static struct {
+    dev_t dev;
+    char dir[NATIVE_MAX];
+} sync_pending[SYNC_SLOTS];
+static int sync_count, sync_overflow;
+
+void plat_sync_later(const char *path)
+{
+    char native[NATIVE_MAX], dir[NATIVE_MAX], name[NAME_MAX + 1];
+    struct stat st;
+    if (!plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0 ||
+        !split_native(native, dir, name)) {
+        sync_overflow = 1; /* cannot tell where it lies: sync everything */
+        return;
+    }
+    for (int i = 0; i < sync_count; i++)
+        if (sync_pending[i].dev == st.st_dev) return;
+    if (sync_count == SYNC_SLOTS) {
+        sync_overflow = 1;
+        return;
+    }
+    sync_pending[sync_count].dev = st.st_dev;
+    memcpy(sync_pending[sync_count].dir, dir[0] ? dir : ".", strlen(dir[0] ? dir : ".") + 1);
+    sync_count++;
+}
+
+int plat_sync_now()
+{
+    int ok = 1, err = 0;
+    for (int i = 0; i < sync_count; i++)
+        if (plat_syscall_table()->sync_fs(sync_pending[i].dir) != 0) {
+            ok = 0;
+            err = errno;
+        }
+    if (sync_overflow) sync();
+    sync_count = sync_overflow = 0;
+    errno = err;
+    return ok;
+}
+
+/* ---- one installer per folder ---- */
+
+static char lock_native[NATIVE_MAX];
+static volatile sig_atomic_t lock_held;
+
+static void unlock_at_exit()
+{
+    if (lock_held) unlink(lock_native); /* still locked: nobody else can own that name */
+    lock_held = 0;
+}
+
+/* Locks the file at lock_native; 1, 0 (held elsewhere) or -1.  The name
+ * must still name the locked file afterwards: an earlier holder may have
+ * removed it between our open and our lock. */
+static int lock_once(int *fd_out)
+{
+    int fd = open(lock_native, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat held, named;
+    if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int busy = errno == EWOULDBLOCK;
+        close(fd);
+        return busy ? 0 : -1;
+    }
+    if (lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+        close(fd);
+        return 2; /* removed under us: try again */
+    }
+    *fd_out = fd;
+    return 1;
+}
+
+int plat_lock_folder(const char *name)
+{
+    if (!name || !plat_native_path(name, lock_native, sizeof lock_native)) return -1;
+    int fd = -1, r = 2;
+    for (int tries = 0; r == 2 && tries < 10; tries++) r = lock_once(&fd);
+    if (r != 1) return r == 2 ? -1 : r;
+    lock_held = 1; /* fd stays open: the lock lasts as long as the process */
+    atexit(unlock_at_exit);
+    return 1;
+}
+
+/* ---- interruption ---- */
+
+void plat_remove_temps_now();    /* platform_common.cpp */
+int plat_interrupt_must_wait();
+
+void plat_sys_unlink_now(const char *native) { unlink(native); }
+
+static void (*interrupt_words)();
+
+void plat_sys_interrupted()
+{
+    plat_remove_temps_now();
+    if (interrupt_words) interrupt_words();
+    if (lock_held) unlink(lock_native);
+    _exit(PLAT_INTERRUPTED_STATUS);
+}
+
+static void on_signal(int)
+{
+    if (!plat_interrupt_must_wait()) plat_sys_interrupted();
+}
+
+void plat_on_interrupt(void (*last_words)())
+{
+    interrupt_words = last_words;
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_signal;
+    sigfillset(&sa.sa_mask); /* one handler at a time, never nested */
+    static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int sig : signals) sigaction(sig, &sa, nullptr);
+}
+
+void plat_write_close_raw(FILE *f, const char *text, size_t len)
+{
+    if (!f) return;
+    int fd = fileno(f);
+    while (len > 0) {
+        ssize_t n = write(fd, text, len);
+        if (n <= 0) break;
+        text += n;
+        len -= (size_t)n;
+    }
+    close(fd);
 }
 
 /* ---- console ---- */

@@ -283,19 +283,59 @@ int plat_copy_link(const char *, const char *)
 
 /* ---- the real system calls ---- */
 
-/* fopen with an exclusive-create "x" flag, which the C runtime lacks. */
-static FILE *open_exclusive(const char *native, const char *mode)
+/* A handle is usable only for a regular file on disk: no device ("con",
+ * "nul.ini"), pipe, folder or link.  Sets errno when it is not. */
+static int regular_handle(HANDLE h)
 {
-    char plain[16];
-    size_t k = 0;
-    for (const char *m = mode; *m && k < sizeof plain - 1; m++)
-        if (*m != 'x') plain[k++] = *m;
-    plain[k] = '\0';
-    int flags = _O_CREAT | _O_EXCL | (strchr(plain, 'b') ? _O_BINARY : _O_TEXT);
-    flags |= strchr(plain, '+') ? _O_RDWR : _O_WRONLY;
-    if (plain[0] == 'a') flags |= _O_APPEND;
-    int fd = _open(native, flags, _S_IREAD | _S_IWRITE);
-    if (fd < 0) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        errno = PLAT_ENOTREG;
+        return 0;
+    }
+    if (!GetFileInformationByHandle(h, &info)) {
+        errno = errno_from_win32(GetLastError());
+        return 0;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        errno = EISDIR;
+        return 0;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        errno = ELOOP;
+        return 0;
+    }
+    return 1;
+}
+
+/* Opens a file for writing or appending with CreateFileA: "x" creates it
+ * exclusively, a link is opened as itself and refused, "w" truncates only
+ * once the file is known to be a regular one.  A temporary file ("x") may
+ * be removed while open, so that an interruption can take it away. */
+static FILE *open_for_writing(const char *native, const char *mode)
+{
+    int plus = strchr(mode, '+') != nullptr, excl = strchr(mode, 'x') != nullptr;
+    DWORD access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (excl ? FILE_SHARE_DELETE : 0);
+    HANDLE h = CreateFileA(native, access, share, nullptr, excl ? CREATE_NEW : OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        return nullptr;
+    }
+    if (!regular_handle(h) || (mode[0] == 'w' && !excl && !SetEndOfFile(h))) {
+        int err = errno ? errno : errno_from_win32(GetLastError());
+        CloseHandle(h);
+        errno = err;
+        return nullptr;
+    }
+    int flags = (strchr(mode, 'b') ? _O_BINARY : _O_TEXT) | (mode[0] == 'a' ? _O_APPEND : 0);
+    int fd = _open_osfhandle((intptr_t)h, flags);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    char plain[8];
+    snprintf(plain, sizeof plain, "%c%s%s", mode[0], plus ? "+" : "", strchr(mode, 'b') ? "b" : "t");
     FILE *f = _fdopen(fd, plain);
     if (!f) _close(fd);
     return f;
@@ -303,13 +343,12 @@ static FILE *open_exclusive(const char *native, const char *mode)
 
 FILE *plat_sys_fopen(const char *native, const char *mode)
 {
-    if (strchr(mode, 'x')) return open_exclusive(native, mode);
+    if (mode[0] != 'r') return open_for_writing(native, mode);
     FILE *f = fopen(native, mode);
-    /* a device name ("con", "nul.ini") would make a read wait on the
-     * console or read nothing: only files on disk are read */
-    if (f && mode[0] == 'r' && GetFileType((HANDLE)_get_osfhandle(_fileno(f))) != FILE_TYPE_DISK) {
+    if (f && !regular_handle((HANDLE)_get_osfhandle(_fileno(f)))) {
+        int err = errno;
         fclose(f);
-        errno = EINVAL;
+        errno = err;
         return nullptr;
     }
     return f;
@@ -430,6 +469,145 @@ void plat_find_close(plat_find *f)
     if (!f) return;
     FindClose(f->handle);
     free(f);
+}
+
+/* ---- durability ---- */
+
+static HANDLE handle_of(FILE *f) { return (HANDLE)_get_osfhandle(_fileno(f)); }
+
+int plat_sys_fsync(FILE *f)
+{
+    if (fflush(f) != 0) return -1;
+    if (FlushFileBuffers(handle_of(f))) return 0;
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
+/* Flushes what was written to the file or folder at native. */
+static int flush_path(const char *native, DWORD flags)
+{
+    HANDLE h = CreateFileA(native, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) {
+        errno = errno_from_win32(GetLastError());
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return -1;
+    }
+    CloseHandle(h);
+    return 0;
+}
+
+int plat_sys_sync_dir(const char *native)
+{
+    char dir[MAX_PATH * 4];
+    size_t n = strlen(native);
+    if (n >= sizeof dir) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(dir, native, n + 1);
+    while (n > 0 && dir[n - 1] != '\\' && dir[n - 1] != '/' && dir[n - 1] != ':') dir[--n] = '\0';
+    if (n == 0) memcpy(dir, ".\\", 3);
+    return flush_path(dir, FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+/* A volume can be flushed only by an administrator: here "the file system
+ * holding native" is flushed file by file, native being the file. */
+int plat_sys_sync_fs(const char *native) { return flush_path(native, FILE_ATTRIBUTE_NORMAL); }
+
+long long plat_file_size(FILE *f)
+{
+    LARGE_INTEGER size;
+    if (!f || !GetFileSizeEx(handle_of(f), &size)) return -1;
+    return (long long)size.QuadPart;
+}
+
+static int sync_failed, sync_errno;
+
+void plat_sync_later(const char *path)
+{
+    if (path && plat_syscall_table()->sync_fs(path) != 0) {
+        sync_failed = 1;
+        sync_errno = errno;
+    }
+}
+
+int plat_sync_now()
+{
+    int ok = !sync_failed;
+    errno = sync_errno;
+    sync_failed = sync_errno = 0;
+    return ok;
+}
+
+/* ---- one installer per folder ---- */
+
+int plat_lock_folder(const char *name)
+{
+    /* no sharing: a second open fails while this handle lives; the system
+     * closes it, and so removes the file, however the process ends */
+    HANDLE h = name ? CreateFileA(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                    : INVALID_HANDLE_VALUE;
+    if (h != INVALID_HANDLE_VALUE) return 1;
+    DWORD e = name ? GetLastError() : ERROR_INVALID_NAME;
+    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION ? 0 : -1; /* else: no file can be made */
+}
+
+/* ---- interruption ---- */
+
+void plat_remove_temps_now();    /* platform_common.cpp */
+int plat_interrupt_must_wait();
+
+void plat_sys_unlink_now(const char *native) { DeleteFileA(native); }
+
+static void (*interrupt_words)();
+static HANDLE main_thread;
+
+void plat_sys_interrupted()
+{
+    plat_remove_temps_now();
+    if (interrupt_words) interrupt_words();
+    TerminateProcess(GetCurrentProcess(), PLAT_INTERRUPTED_STATUS);
+}
+
+/* Runs on a thread of its own: the main thread is stopped first, so that
+ * nothing it does races the clean-up.  While it creates a temporary file it
+ * goes on, and ends the process itself once the file is known. */
+static BOOL WINAPI on_console_event(DWORD)
+{
+    if (main_thread) SuspendThread(main_thread);
+    if (plat_interrupt_must_wait()) {
+        if (main_thread) ResumeThread(main_thread);
+        return TRUE;
+    }
+    plat_sys_interrupted();
+    return TRUE;
+}
+
+void plat_on_interrupt(void (*last_words)())
+{
+    interrupt_words = last_words;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+/* Writes text with CRLF line ends, as the text-mode log has them. */
+void plat_write_close_raw(FILE *f, const char *text, size_t len)
+{
+    if (!f) return;
+    HANDLE h = handle_of(f);
+    char buf[2048];
+    size_t n = 0;
+    for (size_t i = 0; i < len && n + 2 < sizeof buf; i++) {
+        if (text[i] == '\n') buf[n++] = '\r';
+        buf[n++] = text[i];
+    }
+    DWORD done;
+    SetFilePointer(h, 0, nullptr, FILE_END);
+    WriteFile(h, buf, (DWORD)n, &done, nullptr);
+    CloseHandle(h);
 }
 
 /* ---- console ---- */

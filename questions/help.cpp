@@ -10,6 +10,7 @@
  */
 #include "questions/help.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -105,6 +106,8 @@ int help_open(help_reader *h, const char *name)
     h->last_tag = nullptr;
     h->last_text = nullptr;
     h->file = name ? plat_fopen(name, "rb") : nullptr;
+    if (!h->file && name && errno != ENOENT) /* a device or pipe would never end: refused */
+        log_error("help_open: cannot open %s {%s}", name, strerror(errno));
     return h->file != nullptr;
 }
 

@@ -187,6 +187,49 @@ TEST(DiskFull, ConfigurationRewriteThatCannotBeWrittenKeepsTheOldFileAndCounts) 
     EXPECT_EQ(list_files(s.at("quillor")).size(), 15u);  // the rest went on
 }
 
+// Fills the file system holding dir to the last byte.
+void fill_up(const std::string &dir) {
+    FILE *f = fopen((dir + "/filler").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    setvbuf(f, nullptr, _IONBF, 0);
+    const std::string block(4096, 'f');
+    while (fwrite(block.data(), 1, block.size(), f) == block.size()) {}
+    for (char c = 'f'; fwrite(&c, 1, 1, f) == 1;) {}
+    fclose(f);
+}
+
+// Small files fit the streams' buffers whole: a disk that is already full
+// refuses them only when they are flushed, at the latest inside fclose.
+TEST(DiskFull, FullDiskFailsSmallCopiesAndTheRewriteWithoutEmptyFiles) {
+    {
+        Sandbox s;
+        if (!s.mount_tmpfs("quillor", "256k")) GTEST_SKIP() << "no small file system";
+        e2e::make_dirs(s.at("quillor/originals"));
+        e2e::make_dirs(s.at("quillor/img"));
+        e2e::make_dirs(s.at("quillor/manuals"));
+        fill_up(s.at("quillor"));
+        e2e::Run r = s.run(kInstall);
+        ASSERT_EQ(r.status, 0) << r.out;
+        // templates, originals, the images beside them and the manuals
+        EXPECT_NE(r.out.find(copy_errors(4)), std::string::npos) << r.out;
+        EXPECT_EQ(count(r.out, kNoErrors), 0);
+        EXPECT_EQ(list_files(s.at("quillor")), Files{"filler"});  // not one empty template
+        EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), read_file(kSample + "/quillor.exe"));
+    }
+    {
+        Sandbox s;
+        const std::string shipped = read_file(s.in_dist("quillor.ini"));
+        if (!dist_on_small_disk(s, 0)) GTEST_SKIP() << "no small file system";
+        fill_up(s.dist);
+        e2e::Run r = s.run(kInstall);
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("\nset_ini: .\\quillor.ini left unchanged\n"), std::string::npos) << r.out;
+        EXPECT_EQ(read_file(s.in_dist("quillor.ini")), shipped);  // never an empty file
+        EXPECT_FALSE(exists(s.in_dist("tempquillor.ini")));
+        EXPECT_EQ(count(r.out, kNoErrors), 0);
+    }
+}
+
 const std::string kInstalledIni =
     "templates \\site\\tpl\\\n"
     "cache_dir \\site\\cache\\\n"
@@ -395,15 +438,34 @@ TEST(InstallLog, ThatCannotBeOpenedIsSwitchedOffSilently) {
 }
 
 TEST(InstallLog, WriteFailingAtOnceIsReportedOnceAndTheInstallGoesOn) {
-    if (e2e::under_wine()) GTEST_SKIP() << "needs the POSIX device /dev/full";
-    if (!exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    if (e2e::under_wine()) GTEST_SKIP() << "wineserver would inherit the file size limit";
     Reference ref = clean_install(kInstall);
     Sandbox s;
-    ASSERT_EQ(symlink("/dev/full", s.in_dist("install.log").c_str()), 0);  // every write fails
-    e2e::Run r = s.run(kInstall);
+    const std::string full(1500, 'x');
+    write_file(s.in_dist("install.log"), full);  // already at the size limit: every write fails
+    RunOptions opt;
+    opt.file_size_limit = 1500;
+    e2e::Run r = s.run(kInstall, opt);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "Error printing to log file\n" + ref.run.out);
+    EXPECT_EQ(read_file(s.in_dist("install.log")), full);
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.ini")), ref.ini);
+}
+
+TEST(InstallLog, ThatIsALinkOrADeviceIsNeverWrittenThrough) {
+    if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
+    Reference ref = clean_install(kInstall);
+    for (const std::string target : {"outside", "/dev/full", "/dev/null"}) {
+        Sandbox s;
+        const std::string outside = s.top + "/outside.log";
+        write_file(outside, "not the installer's\n");
+        ASSERT_EQ(symlink(target == "outside" ? outside.c_str() : target.c_str(), s.in_dist("install.log").c_str()), 0);
+        e2e::Run r = s.run(kInstall);
+        ASSERT_EQ(r.status, 0) << target << r.out;
+        EXPECT_EQ(r.out, ref.run.out) << target;  // switched off, as a log that cannot be opened
+        EXPECT_EQ(read_file(outside), "not the installer's\n") << target;
+        EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.ini")), ref.ini) << target;
+    }
 }
 
 TEST(InstallLog, WriteFailingMidwayIsReportedOnceAndTheInstallGoesOn) {

@@ -325,6 +325,42 @@ Run Sandbox::run(const std::string &input, const RunOptions &opt) const {
     return r;
 }
 
+Sandbox::Started Sandbox::start(const std::string &cwd) const {
+    Started p;
+    int fds[2];
+    if (pipe(fds) != 0) abort();
+    int out = open_temp(p.out_path), err = open_temp(p.err_path);
+    p.cwd = cwd.empty() ? dist : cwd;
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[1]);
+        child(*this, RunOptions(), p.cwd, fds[0], out, err);
+    }
+    close(fds[0]);
+    close(out);
+    close(err);
+    p.pid = pid;
+    p.in = fds[1];
+    return p;
+}
+
+Run Sandbox::finish(Started &p, int timeout_s) const {
+    Run r;
+    if (p.in >= 0) close(p.in);
+    p.in = -1;
+    r.status = wait_for(p.pid, timeout_s, r.timed_out, nullptr);
+    r.out = read_file(p.out_path);
+    r.err = read_file(p.err_path);
+    unlink(p.out_path.c_str());
+    unlink(p.err_path.c_str());
+    if (under_wine()) r.out = lf_form(r.out);
+    struct stat st;
+    std::string log_path = p.cwd + "/install.log";
+    if (stat(log_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) r.log = read_file(log_path);
+    return r;
+}
+
 std::string read_file(const std::string &path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream ss;

@@ -76,6 +76,17 @@ struct Sandbox {
     Run run(const std::string &input, const std::string &cwd = "", int timeout_s = 30) const;
     Run run(const std::string &input, const RunOptions &opt) const;
 
+    // Starts the installer without waiting: its standard input is a pipe
+    // the caller writes answers to (Started::in) and closes.  finish()
+    // waits for it like run() does and tells the result.
+    struct Started {
+        int pid = -1;
+        int in = -1;
+        std::string out_path, err_path, cwd;
+    };
+    Started start(const std::string &cwd = "") const;
+    Run finish(Started &p, int timeout_s = 30) const;
+
     // A small tmpfs of `size` ("256k") mounted at at(rel), made first when
     // missing; false when it cannot be mounted (not root, no mount).  Every
     // mount is taken down again before the scratch tree is removed.
