@@ -434,7 +434,7 @@ int vini_load(vini *v, const char *dir, const char *file, const char *keyword, c
     config_path(path, dir, file);
     ini_log_debug(&v->settings, "VINI: Loading {%.100s}", path);
 
-    FILE *f = plat_fopen(path, "r");
+    FILE *f = plat_fopen(path, "rb"); /* bytes as they are: a Ctrl-Z ends no text here */
     if (!f) {
         ini_log_error(&v->settings, "Cannot open file '%.100s' {%s}", path, strerror(errno));
         free(hs.host);

@@ -110,14 +110,12 @@ void flow_source(char *buf, const char *name)
 
 int flow_is_drive_root(const char *dir)
 {
-    size_t n = strlen(dir);
-    while (n > 0 && (dir[n - 1] == '\\' || dir[n - 1] == '/')) n--;
-    return n == 0 || (n == 2 && isalpha((unsigned char)dir[0]) && dir[1] == ':');
+    return plat_is_root(dir);
 }
 
 int flow_same_folder(const char *a, const char *b)
 {
-    return plat_dir_contains(a, b) && plat_dir_contains(b, a);
+    return plat_same_dir(a, b);
 }
 
 /* ---- copying and cleaning ---- */

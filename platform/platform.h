@@ -138,8 +138,31 @@ constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
  * name in it is ambiguous (ENOTUNIQ).  Exposed for tests and messages. */
 int plat_native_path(const char *path, char *buf, int size);
 
-/* 1 when the directory `outer` is the directory `inner` or one of its
- * ancestors (both installer paths, both must exist); else 0. */
+/* ---- what a path really is ----
+ *
+ * The guards that keep the installer from deleting what it must not decide
+ * on what a path names, never on how it is spelt.  The canonical form is
+ * absolute, with "." and ".." resolved, links and short (8.3) names turned
+ * into the real long names as far as the path exists, and no trailing
+ * separator except a root's.  Where folders exist, their identity (volume
+ * and file number, or device and inode) settles what the spelling cannot:
+ * other drive letters, network names and bind mounts for the same folder. */
+
+/* The canonical form of an installer path, in native form, into buf.
+ * Returns 1, or 0 when it cannot be made or does not fit. */
+int plat_canonical_path(const char *path, char *buf, int size);
+
+/* 1 when path names the root of a drive or volume (on Windows "C:", a UNC
+ * share root, the same folder under another letter; on POSIX the mapped
+ * root or "/", or a folder that holds it); else 0. */
+int plat_is_root(const char *path);
+
+/* 1 when both installer paths name the same folder; else 0. */
+int plat_same_dir(const char *a, const char *b);
+
+/* 1 when the folder `outer` is the folder `inner` or one of its ancestors
+ * (both installer paths; by their canonical forms, and by identity for
+ * the folders that exist); else 0. */
 int plat_dir_contains(const char *outer, const char *inner);
 
 /* ---- console ---- */
@@ -173,7 +196,8 @@ long plat_process_id();
  * current directory.  Returns 1, or 0 when no name could be made. */
 int plat_mktemp(char *templ);
 /* The running program's path in installer form, such that its folder part
- * names the folder that holds the program.  argv0 is the path as started. */
+ * names the folder that holds the program: taken from the system, and from
+ * argv0 (the path as started) only when the system cannot tell. */
 int plat_program_path(const char *argv0, char *buf, int size);
 
 #endif

@@ -480,14 +480,119 @@ int plat_path_ambiguous(const char *path)
     return path && !plat_native_path(path, native, sizeof native) && errno == ENOTUNIQ;
 }
 
+/* ---- what a path really is ---- */
+
+/* Appends "/" and name to the absolute path buf (length *len). */
+static int append_name(char *buf, size_t *len, size_t size, const char *name, size_t n)
+{
+    int sep = !(*len == 1 && buf[0] == '/');
+    if (*len + sep + n + 1 > size) return 0;
+    if (sep) buf[(*len)++] = '/';
+    memcpy(buf + *len, name, n);
+    *len += n;
+    buf[*len] = '\0';
+    return 1;
+}
+
+/* Drops the last name of the absolute path buf; "/" stays "/". */
+static void drop_name(char *buf, size_t *len)
+{
+    while (*len > 1 && buf[*len - 1] != '/') (*len)--;
+    if (*len > 1) (*len)--;
+    buf[*len] = '\0';
+}
+
+/* The real form of a native path: from the current directory or "/", each
+ * name that exists is resolved by the file system (links, ".." beyond a
+ * link), the rest by its names alone. */
+static int real_form(const char *native, char *out, size_t size)
+{
+    char real[PATH_MAX];
+    size_t len;
+    if (native[0] == '/') {
+        out[0] = '/';
+        out[1] = '\0';
+    } else if (!getcwd(out, size)) {
+        return 0;
+    }
+    len = strlen(out);
+    int existing = 1;
+    for (const char *p = native; *p;) {
+        size_t n = strcspn(p, "/");
+        if (n == 2 && p[0] == '.' && p[1] == '.') {
+            drop_name(out, &len);
+        } else if (n > 0 && !(n == 1 && p[0] == '.')) {
+            if (!append_name(out, &len, size, p, n)) return 0;
+            if (existing && realpath(out, real)) {
+                if (strlen(real) + 1 > size) return 0;
+                memcpy(out, real, strlen(real) + 1);
+                len = strlen(out);
+            } else {
+                existing = 0; /* the rest does not exist: names only */
+            }
+        }
+        p += n;
+        if (*p) p++;
+    }
+    return 1;
+}
+
+int plat_canonical_path(const char *path, char *buf, int size)
+{
+    char native[NATIVE_MAX];
+    if (!buf || size < 2 || !plat_native_path(path, native, sizeof native)) return 0;
+    return real_form(native, buf, (size_t)size);
+}
+
+/* Device and inode of an existing path (links followed). */
+static int identity(const char *native, struct stat *st)
+{
+    return stat(native, st) == 0;
+}
+
+static int same_identity(const char *a, const char *b)
+{
+    struct stat sa, sb;
+    return identity(a, &sa) && identity(b, &sb) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+/* 1 when the real path outer is inner or one of its ancestors by name. */
+static int holds_by_name(const char *outer, const char *inner)
+{
+    size_t n = strlen(outer);
+    if (strcmp(outer, "/") == 0) return 1;
+    return strncmp(outer, inner, n) == 0 && (inner[n] == '\0' || inner[n] == '/');
+}
+
+int plat_is_root(const char *path)
+{
+    char real[NATIVE_MAX], root[NATIVE_MAX];
+    if (!plat_canonical_path(path, real, sizeof real) || !plat_canonical_path("\\", root, sizeof root)) return 0;
+    if (strcmp(real, "/") == 0 || holds_by_name(real, root)) return 1; /* the drive, or all that holds it */
+    return same_identity(real, root) || same_identity(real, "/");
+}
+
+int plat_same_dir(const char *a, const char *b)
+{
+    char ra[NATIVE_MAX], rb[NATIVE_MAX];
+    if (!plat_canonical_path(a, ra, sizeof ra) || !plat_canonical_path(b, rb, sizeof rb)) return 0;
+    return strcmp(ra, rb) == 0 || same_identity(ra, rb);
+}
+
 int plat_dir_contains(const char *outer, const char *inner)
 {
-    char no[NATIVE_MAX], ni[NATIVE_MAX], ro[PATH_MAX], ri[PATH_MAX];
-    if (!plat_native_path(outer, no, sizeof no) || !plat_native_path(inner, ni, sizeof ni)) return 0;
-    if (!realpath(no, ro) || !realpath(ni, ri)) return 0;
-    size_t lo = strlen(ro);
-    if (strcmp(ro, "/") == 0) return 1;
-    return strncmp(ro, ri, lo) == 0 && (ri[lo] == '\0' || ri[lo] == '/');
+    char ro[NATIVE_MAX], ri[NATIVE_MAX];
+    struct stat so, si;
+    if (!plat_canonical_path(outer, ro, sizeof ro) || !plat_canonical_path(inner, ri, sizeof ri)) return 0;
+    if (holds_by_name(ro, ri)) return 1;
+    if (!identity(ro, &so)) return 0;
+    /* the same folder reached another way (a bind mount): inner or an
+     * ancestor of it is outer itself */
+    for (size_t len = strlen(ri);;) {
+        if (identity(ri, &si) && si.st_dev == so.st_dev && si.st_ino == so.st_ino) return 1;
+        if (len <= 1) return 0;
+        drop_name(ri, &len);
+    }
 }
 
 static void note_created(const char *native);

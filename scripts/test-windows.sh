@@ -56,6 +56,7 @@ cmake -S . -B "$BUILD_WIN" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$BUILD_WIN" -j "$JOBS"
 exe="$top/$BUILD_WIN/quillor-install.exe"
 unit="$top/$BUILD_WIN/tests/unit_tests.exe"
+helper="$top/$BUILD_WIN/tests/win_helper.exe"
 
 # A 32-bit PE console program that needs no DLL beyond Windows' own.
 check_pe() {
@@ -74,6 +75,7 @@ check_pe() {
 say "checking the executables"
 check_pe "$exe"
 check_pe "$unit"
+check_pe "$helper"
 
 # ---- a fresh 32-bit Wine prefix ----
 
@@ -112,6 +114,7 @@ QUILLOR_TEST_DRIVE=T: wine "$unit" --gtest_brief=1 </dev/null
 
 say "end-to-end tests under Wine"
 QUILLOR_E2E_BINARY="$exe" QUILLOR_E2E_RUNNER=wine QUILLOR_E2E_WINE_DOSDEVICES="$WINEPREFIX/dosdevices" \
+  QUILLOR_E2E_WIN_HELPER="$top/$BUILD_WIN/tests/win_helper.exe" \
   "$top/$BUILD/tests/e2e_tests" --gtest_brief=1 </dev/null
 
 say "Windows tests passed"

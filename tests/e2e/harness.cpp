@@ -95,6 +95,7 @@ Sandbox::~Sandbox() {
         if (system(("umount -l " + quote(*m) + " 2>/dev/null").c_str()) != 0)
             fprintf(stderr, "harness: could not unmount %s\n", m->c_str());
     if (!drive.empty()) unlink(drive_link(drive).c_str());
+    for (const auto &d : drives_) unlink(drive_link(d).c_str());
     if (getenv("QUILLOR_E2E_KEEP")) return;
     sh("chmod -R u+rwx " + quote(top) + " 2>/dev/null; rm -rf " + quote(top));
 }
@@ -112,6 +113,37 @@ bool Sandbox::mount_tmpfs(const std::string &rel, const std::string &size) {
 bool Sandbox::remount_readonly(const std::string &rel) {
     std::string cmd = "mount -o remount,ro " + quote(at(rel)) + " 2>/dev/null";
     return system(cmd.c_str()) == 0;
+}
+
+bool Sandbox::mount_bind(const std::string &from, const std::string &rel) {
+    if (geteuid() != 0) return false;
+    std::string dir = at(rel);
+    make_dirs(dir);
+    if (system(("mount --bind " + quote(at(from)) + " " + quote(dir) + " 2>/dev/null").c_str()) != 0) return false;
+    mounts_.push_back(dir);
+    return true;
+}
+
+std::string Sandbox::map_drive(const std::string &rel) {
+    if (drive.empty()) return "";
+    std::string d = claim_drive(rel.empty() ? root : at(rel));
+    drives_.push_back(d);
+    return d;
+}
+
+std::string win_helper(const std::vector<std::string> &args) {
+    const char *helper = getenv("QUILLOR_E2E_WIN_HELPER");
+    if (!under_wine() || !helper || !*helper) return "";
+    std::string cmd = std::string(getenv("QUILLOR_E2E_RUNNER")) + " " + quote(helper);
+    for (const auto &a : args) cmd += " " + quote(a);
+    FILE *p = popen((cmd + " 2>/dev/null </dev/null").c_str(), "r");
+    if (!p) return "";
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    if (pclose(p) != 0) return "";
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
 }
 
 void Sandbox::give_to_nobody() const {
@@ -162,6 +194,12 @@ static void child(const Sandbox &s, const RunOptions &opt, const std::string &cw
     const char *runner = getenv("QUILLOR_E2E_RUNNER");
     std::vector<char *> argv;
     if (runner && *runner) argv.push_back(const_cast<char *>(runner));
+    if (!opt.command.empty()) {  // another program, or the installer by another path
+        for (const std::string &a : opt.command) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
     argv.push_back(const_cast<char *>(s.exe.c_str()));
     for (const std::string &a : opt.args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);

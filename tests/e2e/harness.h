@@ -17,7 +17,9 @@
 // names the root of the current drive.  When QUILLOR_E2E_WINE_DOSDEVICES
 // names the prefix's dosdevices folder, each Sandbox claims a free drive
 // letter (d: to y:) mapped to its root, so the program runs with the current
-// directory X:\dist and "\x" lands in root + "/x".  Under Wine, too, the
+// directory X:\dist and "\x" lands in root + "/x".  A Sandbox may map more
+// letters (map_drive), and QUILLOR_E2E_WIN_HELPER names a small Windows
+// program for what only Windows can tell (win_helper).  Under Wine, too, the
 // console text and the text files the installer writes (*.log, *.ini) are
 // compared in their LF form: there they end their lines with CRLF, as
 // Windows programs do.  Every other file is read byte for byte.
@@ -52,6 +54,10 @@ struct RunOptions {
     std::vector<std::string> args;
     // Start with standard input closed: no input at all, not even an end.
     bool no_stdin = false;
+    // The program and its arguments, started instead of the installer
+    // copied into dist (behind the runner, when there is one); args are
+    // then not used.
+    std::vector<std::string> command;
 };
 
 struct Sandbox {
@@ -87,6 +93,12 @@ struct Sandbox {
     bool mount_tmpfs(const std::string &rel, const std::string &size);
     // Makes a file system mounted with mount_tmpfs read-only; false on failure.
     bool remount_readonly(const std::string &rel);
+    // Mounts the folder at(from) a second time at at(rel) (root only); false
+    // when it cannot be mounted.  Taken down with the other mounts.
+    bool mount_bind(const std::string &from, const std::string &rel);
+    // Under Wine: one more drive letter ("E:"), mapped to at(rel), or to the
+    // root for ""; released with the sandbox.  "" when not under Wine.
+    std::string map_drive(const std::string &rel);
     // Hands the whole scratch tree to nobody, so that a run as_nobody can
     // work in it; permissions set afterwards then bind that user too.
     void give_to_nobody() const;
@@ -96,6 +108,7 @@ struct Sandbox {
 
 private:
     std::vector<std::string> mounts_;
+    std::vector<std::string> drives_;
 };
 
 // True when the binary under test is started through Wine: tests skip the
@@ -104,6 +117,9 @@ bool under_wine();
 // True when a run may switch to user nobody: the tests run as root, and the
 // binary is not started through Wine (whose prefix belongs to root).
 bool can_run_as_nobody();
+// Under Wine, runs the Windows helper with args ("short", "D:\\x") and gives
+// its output without the line end; "" when there is no helper or it fails.
+std::string win_helper(const std::vector<std::string> &args);
 // The installer's file name as copied into dist ("quillor-install" or
 // "quillor-install.exe").
 std::string program_name();

@@ -52,6 +52,13 @@ TEST_F(HelpReader, CrLfFileGivesTheSameTextAsLfFile)
     EXPECT_EQ(lookup_in(crlf, "DOMAIN"), "Your domain.\n\n  indented\nend\n");
 }
 
+TEST_F(HelpReader, CtrlZIsAnOrdinaryByteOnEverySystem)
+{
+    const std::string file = "[DOMAIN]\r\nBefore \x1a after.\r\n\x1a\r\nLast line.\r\n[CACHE]\r\nCache.\r\n";
+    EXPECT_EQ(lookup_in(file, "DOMAIN"), "Before \x1a after.\n\x1a\nLast line.\n");
+    EXPECT_EQ(lookup_in(file, "CACHE"), "Cache.\n");
+}
+
 TEST_F(HelpReader, LeadingTabsGoButBlanksAndEmptyLinesStay)
 {
     EXPECT_EQ(lookup_in("[USER]\n\t\tTabbed\n   Blanks\n\n\tMixed\t tab\n", "USER"),

@@ -155,11 +155,12 @@ TEST(Process, ProgramPathNamesTheProgramFromTheCurrentDirectory) {
 
 #ifdef _WIN32  // the Win32 layer: native paths, real attribute bits, the registry
 
-TEST(WinPaths, InstallerPathsAreNativeAndUnchanged) {
+TEST(WinPaths, InstallerPathsAreNativeWithBackslashesOnly) {
     EXPECT_EQ(native("\\inetpub\\scripts\\"), "\\inetpub\\scripts\\");
     EXPECT_EQ(native("C:\\inetpub\\x"), "C:\\inetpub\\x");
     EXPECT_EQ(native(".\\tpl"), ".\\tpl");
-    EXPECT_EQ(native("/a/b"), "/a/b");
+    EXPECT_EQ(native("/a/b"), "\\a\\b");  // never the emulator's host path
+    EXPECT_EQ(native("C:/x\\y/"), "C:\\x\\y\\");
     EXPECT_EQ(native(""), ".");
     setenv("QUILLOR_ROOT", "C:\\elsewhere", 1);  // has no meaning on Windows
     EXPECT_EQ(native("\\a"), "\\a");
@@ -176,6 +177,23 @@ TEST(WinPaths, RootedPathsNameTheCurrentDriveCaseBlind) {
     EXPECT_EQ(plat_dir_contains("\\inetpub\\", "\\INETPUB\\scripts"), 1);
     EXPECT_EQ(plat_dir_contains("\\inetpub\\scripts\\", "\\inetpub\\"), 0);
     EXPECT_EQ(plat_dir_contains("\\in\\", "\\inetpub\\"), 0);  // a prefix of the name is no parent
+}
+
+TEST(WinPaths, SlashesSeparateFoldersInEveryCall) {
+    tu::Scratch s;
+    ASSERT_EQ(plat_mkdir("/d"), 0);
+    ASSERT_EQ(plat_mkdir("/d/sub"), 0);
+    FILE *f = plat_fopen("/d/sub/f.txt", "wbx");
+    ASSERT_NE(f, nullptr);
+    plat_fclose(f);
+    EXPECT_TRUE(tu::exists("d/sub/f.txt"));
+    plat_find_entry e;
+    plat_find *found = plat_find_first("./d/sub/*", &e);
+    ASSERT_NE(found, nullptr);
+    plat_find_close(found);
+    EXPECT_EQ(plat_rename("/d/sub/f.txt", "./d/g.txt"), 0);
+    EXPECT_EQ(plat_remove("/d/g.txt"), 0);
+    EXPECT_EQ(plat_rmdir("/d/sub/"), 0);
 }
 
 TEST(WinListing, EntriesCarryTheRealAttributeBits) {
@@ -247,6 +265,18 @@ TEST(WinFileOps, ReadOnlyFilesAndOpenFilesStay) {
     EXPECT_EQ(tu::read_file("open"), "old");
     EXPECT_EQ(plat_rename(".\\new", ".\\open"), 0);
     EXPECT_EQ(tu::read_file("open"), "fresh");
+
+    // a read-only file is not replaced either, and keeps its attribute
+    tu::write_file("newer", "newer");
+    errno = 0;
+    EXPECT_EQ(plat_rename(".\\newer", ".\\ro"), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(tu::read_file("ro"), "kept");
+    EXPECT_EQ(tu::read_file("newer"), "newer");
+    EXPECT_NE(GetFileAttributesA("ro") & FILE_ATTRIBUTE_READONLY, 0u);
+    ASSERT_TRUE(SetFileAttributesA("ro", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(plat_rename(".\\newer", ".\\ro"), 0);
+    EXPECT_EQ(tu::read_file("ro"), "newer");
 }
 
 TEST(WinFileOps, DevicesAreRefusedForReading) {
@@ -298,13 +328,18 @@ TEST(WinProcess, ComputerNameIsTheRegistrysName) {
     EXPECT_EQ(plat_computer_name(tiny, sizeof tiny), 0);  // too long for the buffer: no name
 }
 
-TEST(WinProcess, ProgramPathIsTheCommandLinesFirstElement) {
-    char buf[64];
-    ASSERT_EQ(plat_program_path("Q:\\dist\\quillor-install.exe", buf, sizeof buf), 1);
-    EXPECT_STREQ(buf, "Q:\\dist\\quillor-install.exe");
-    ASSERT_EQ(plat_program_path("quillor-install", buf, sizeof buf), 1);
-    EXPECT_STREQ(buf, "quillor-install");
-    EXPECT_EQ(plat_program_path(std::string(64, 'x').c_str(), buf, sizeof buf), 0);
+TEST(WinProcess, ProgramPathIsWhereTheProgramIsWhateverItsCommandLineSays) {
+    char buf[MAX_PATH * 4], module[MAX_PATH * 4];
+    ASSERT_GT(GetModuleFileNameA(nullptr, module, sizeof module), 0u);
+    for (const char *argv0 : {"../elsewhere/unit_tests.exe", "unit_tests", "Q:\\dist\\quillor-install.exe"}) {
+        ASSERT_EQ(plat_program_path(argv0, buf, sizeof buf), 1);
+        EXPECT_STREQ(buf, module) << argv0;
+    }
+    std::string p = buf;
+    EXPECT_NE(p.find('\\'), std::string::npos);
+    EXPECT_EQ(p.substr(p.size() - 14), "unit_tests.exe");
+    char tiny[4];
+    EXPECT_EQ(plat_program_path("x", tiny, sizeof tiny), 0);  // too small for either: no path
 }
 
 TEST(WinProcess, ProcessIdAndTemporaryNames) {

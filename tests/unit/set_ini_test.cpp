@@ -259,6 +259,11 @@ TEST_F(SetIni, FileInAnotherDirectoryIsRewrittenInPlace) {
 
 const std::string ORIGINAL = "# keep me\ndomain old.example\nsmtp x\n";
 
+TEST_F(SetIni, CtrlZIsAnOrdinaryByteAndEveryLineAfterItStays) {
+    std::string out = rewrite("# settings\r\n\x1a\r\nnote a \x1a byte\r\ntemplates \\old\\\r\nsmtp mail\r\n");
+    EXPECT_EQ(out.find("# settings\n\x1a\nnote a \x1a byte\ntemplates \\quillor\\\nsmtp mail\n"), 0u) << out;
+}
+
 class SetIniFails : public SetIni {
 protected:
     void SetUp() override {

@@ -224,6 +224,26 @@ TEST_F(Vini, DeclaredKeysGoToTheSettingsList) {
     EXPECT_TRUE(has_line("INI: Settings changed {files=x}"));
 }
 
+// The file is read as bytes on every system: a Ctrl-Z (which ends a
+// text-mode read on Windows) is an ordinary byte, and CR LF ends a line
+// exactly as LF does, in the configuration and in a value file.
+TEST_F(Vini, CtrlZIsAnOrdinaryByteAndCrLfEndsALine) {
+    tu::write_file("values.txt", "first\r\n\x1a\r\nlast\r\n");
+    const std::string crlf = "a 1\r\n#\x1a comment\r\n\x1a\r\nb x\x1ay \r\nc one /\r\n  two\r\nd |values.txt\r\n";
+    std::string lf = crlf;
+    for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
+    for (const std::string &content : {crlf, lf}) {
+        vini_free(&v);
+        ASSERT_EQ(load(content), 1);
+        EXPECT_EQ(get("a"), "1");
+        EXPECT_EQ(get("b"), "x\x1ay");
+        EXPECT_EQ(get("c"), "onetwo");
+        EXPECT_EQ(get("d"), "last");
+        EXPECT_EQ(get("\x1a"), "<null>");  // a key alone: refused as blank
+        EXPECT_EQ(static_count(&v.undeclared), 4);
+    }
+}
+
 // ---- host sections ----
 
 TEST_F(Vini, OnlyTheNamedHostSectionApplies) {
