@@ -41,11 +41,6 @@ static void set_host_form(char *dst, const char *value)
         dst[--len] = '\0';
 }
 
-static char *answer_of(question_table *t, int index)
-{
-    return t->q[index].default_answer;
-}
-
 /* ---- taking the settings over ---- */
 
 /* The executable named like the configuration file: "x.ini" gives "x.exe". */

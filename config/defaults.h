@@ -2,7 +2,7 @@
 #ifndef QUILLOR_DEFAULTS_H
 #define QUILLOR_DEFAULTS_H
 
-#include "installer/table.h"
+#include "table/table.h"
 
 void load_defaults(const char *dir, const char *file, question_table *t);
 

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "installer/probes.h"
+#include "config/ini_name.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "text/text.h"

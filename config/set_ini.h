@@ -2,7 +2,7 @@
 #ifndef QUILLOR_SET_INI_H
 #define QUILLOR_SET_INI_H
 
-#include "installer/table.h"
+#include "table/table.h"
 
 int set_ini(const char *dir, question_table *t);
 

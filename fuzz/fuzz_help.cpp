@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_util.h"
-#include "installer/table.h"
+#include "table/table.h"
 #include "questions/help.h"
 
 namespace {

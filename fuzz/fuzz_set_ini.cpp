@@ -17,7 +17,7 @@
 
 #include "config/set_ini.h"
 #include "fuzz_util.h"
-#include "installer/table.h"
+#include "table/table.h"
 #include "log/log.h"
 
 namespace {

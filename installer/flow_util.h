@@ -6,11 +6,7 @@
 #ifndef QUILLOR_FLOW_UTIL_H
 #define QUILLOR_FLOW_UTIL_H
 
-#include "installer/table.h"
-
-/* A question's result: its flag (1 yes, 0 no) and its accepted answer. */
-inline int flag_of(const question_table *t, int index) { return t->q[index].flag; }
-inline char *answer_of(question_table *t, int index) { return t->q[index].default_answer; }
+#include "table/table.h"
 
 /* Prints the six introduction lines every flow shares. */
 void flow_intro_common();

@@ -2,7 +2,7 @@
 #ifndef QUILLOR_FLOWS_H
 #define QUILLOR_FLOWS_H
 
-#include "installer/table.h"
+#include "table/table.h"
 
 void install_flow(question_table *t);
 void update_flow(question_table *t);

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "installer/outcome.h"
-#include "installer/table.h"
+#include "table/table.h"
 #include "platform/platform.h"
 #include "questions/answers.h"
 

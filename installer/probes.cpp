@@ -192,22 +192,3 @@ char *url_to_dir(char *url, question_table *t)
         memcpy(result, dir, size);
     return result;
 }
-
-/* ---- configuration file name ---- */
-
-char *cgi_to_ini(char *name)
-{
-    if (!name) {
-        log_error("cgi_to_ini: unexpected NULL passed");
-        return nullptr;
-    }
-    char *ext = strstr(name, ".exe");
-    if (!ext)
-        ext = strstr(name, ".cgi");
-    if (!ext) {
-        log_error("cgi_to_ini: \"%s\" does not contain .cgi or .exe", name);
-        return nullptr;
-    }
-    memcpy(ext, ".ini", 5);  /* the terminator drops whatever followed */
-    return name;
-}

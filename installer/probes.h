@@ -4,13 +4,13 @@
 #ifndef QUILLOR_PROBES_H
 #define QUILLOR_PROBES_H
 
-#include "installer/table.h"
+#include "config/ini_name.h"
+#include "table/table.h"
 
 int test_install(const char *dir, question_table *t);
 int test_update(const char *dir, question_table *t);
 constexpr int DEL_CACHE_REFUSED = 2; /* del_cache: the folder holds more than a cache */
 int del_cache(question_table *t);
 char *url_to_dir(char *url, question_table *t); /* takes url over; caller frees result */
-char *cgi_to_ini(char *name);
 
 #endif

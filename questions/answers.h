@@ -10,7 +10,7 @@
 #ifndef QUILLOR_ANSWERS_H
 #define QUILLOR_ANSWERS_H
 
-#include "installer/table.h"
+#include "table/table.h"
 
 /* Exit status of an unattended run that stopped before its summary. */
 constexpr int EXIT_STOPPED = 2;

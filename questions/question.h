@@ -4,7 +4,7 @@
 #ifndef QUILLOR_QUESTION_H
 #define QUILLOR_QUESTION_H
 
-#include "installer/table.h"
+#include "table/table.h"
 
 /* Exit status of a run that ended because standard input ran out. */
 constexpr int EXIT_END_OF_INPUT = 2;

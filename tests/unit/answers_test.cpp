@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "installer/table.h"
+#include "table/table.h"
 #include "questions/answers.h"
 #include "test_util.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/defaults.h"
-#include "installer/table.h"
+#include "table/table.h"
 #include "test_util.h"
 
 namespace {

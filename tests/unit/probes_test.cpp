@@ -7,7 +7,7 @@
 #include <string>
 
 #include "installer/probes.h"
-#include "installer/table.h"
+#include "table/table.h"
 #include "test_util.h"
 
 namespace {

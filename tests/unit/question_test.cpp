@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #endif
 
-#include "installer/table.h"
+#include "table/table.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "questions/question.h"

@@ -15,7 +15,7 @@
 #endif
 
 #include "config/set_ini.h"
-#include "installer/table.h"
+#include "table/table.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "test_util.h"

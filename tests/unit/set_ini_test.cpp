@@ -8,7 +8,7 @@
 
 #include "config/defaults.h"
 #include "config/set_ini.h"
-#include "installer/table.h"
+#include "table/table.h"
 #include "platform/platform.h"
 #include "test_util.h"
 

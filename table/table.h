@@ -2,7 +2,9 @@
  *
  * The entry point owns the table for the whole run and lends it to one flow
  * at a time.  A flow reads a question's result from its default_answer and,
- * for yes/no questions, from its flag (1 yes, 0 no).
+ * for yes/no questions, from its flag (1 yes, 0 no).  The module sits just
+ * above text/, so the prompting engine and the configuration code can use
+ * the table without reaching into the installer.
  */
 #ifndef QUILLOR_TABLE_H
 #define QUILLOR_TABLE_H
@@ -58,6 +60,10 @@ struct question_table {
     question_rec q[Q_COUNT];
     char line[TEXT_PATH_SIZE]; /* scratch for the waits for Enter */
 };
+
+/* A question's result: its flag (1 yes, 0 no) and its accepted answer. */
+inline int flag_of(const question_table *t, int index) { return t->q[index].flag; }
+inline char *answer_of(question_table *t, int index) { return t->q[index].default_answer; }
 
 /* Fills the table with its initial records (answers empty). */
 void table_init(question_table *t);

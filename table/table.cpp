@@ -4,7 +4,7 @@
  * the records in place.  The index of a record is also its help tag's
  * position in the tag list below.
  */
-#include "installer/table.h"
+#include "table/table.h"
 
 #include <cstring>
 
