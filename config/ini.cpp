@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "text/text.h"
+#include "platform/platform.h"
 
 constexpr int INI_NODE_STEP = 10;     /* growth step of the node list */
 constexpr int INI_MESSAGE_SIZE = 512; /* every message caps its texts at 100 */
@@ -25,7 +26,7 @@ static void require_init(const ini_list *l)
 {
     if (l->marker != INI_MAGIC) {
         perror("Error Using ini before Init\n");
-        exit(1);
+        plat_exit(1);
     }
 }
 

@@ -11,6 +11,7 @@
  * static_free frees them.
  */
 #include "config/static_list.h"
+#include "platform/platform.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -33,7 +34,7 @@ static void require_init(const static_list *l)
 {
     if (l->marker != STATIC_MAGIC) {
         perror("Error Using Static List before Init\n");
-        exit(1);
+        plat_exit(1);
     }
 }
 

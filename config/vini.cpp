@@ -46,7 +46,7 @@ static void require_init(const vini *v)
 {
     if (v->marker != VINI_MAGIC) {
         perror("Error Using virtual ini before Init\n");
-        exit(1);
+        plat_exit(1);
     }
 }
 

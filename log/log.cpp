@@ -25,7 +25,7 @@ static void check_marker(const log_record *lg)
 {
     if (lg->marker != LOG_MAGIC) {
         perror("Error Using New-Log before Init\n");
-        exit(1);
+        plat_exit(1);
     }
 }
 

@@ -182,6 +182,15 @@ void plat_progress();                       /* flush when a person is watching *
 int plat_read_line(char *buf, int size);
 void plat_discard_typeahead();              /* only when stdin is a terminal */
 
+/* ---- leaving the process ---- */
+
+/* The one way out of the process before main returns: runs the exit hook
+ * when one is set (tests set one to survive the exit in-process; a hook
+ * may leave by longjmp or an exception), then ends the process. */
+[[noreturn]] void plat_exit(int status);
+typedef void (*plat_exit_hook)(int status);
+plat_exit_hook plat_set_exit_hook(plat_exit_hook hook); /* returns the previous one */
+
 /* ---- process and machine ---- */
 
 /* Why the platform cannot be used as it is set up (one line, no line end),

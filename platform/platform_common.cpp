@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstdarg>
 #include <cstring>
@@ -236,4 +237,21 @@ int plat_read_line(char *buf, int size)
     if (!got) return 0;
     buf[n] = '\0';
     return 1;
+}
+
+/* ---- leaving the process ---- */
+
+static plat_exit_hook exit_hook;
+
+plat_exit_hook plat_set_exit_hook(plat_exit_hook hook)
+{
+    plat_exit_hook old = exit_hook;
+    exit_hook = hook;
+    return old;
+}
+
+void plat_exit(int status)
+{
+    if (exit_hook) exit_hook(status);  /* returns only when it lets the exit happen */
+    exit(status);
 }

@@ -263,7 +263,7 @@ void answers_rejected(int index, const char *value)
                 value ? value : "", tag, from);
     plat_flush();
     log_close(log_current());
-    exit(EXIT_STOPPED);
+    plat_exit(EXIT_STOPPED);
 }
 
 /* ---- the record ---- */

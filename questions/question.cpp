@@ -43,7 +43,7 @@ void read_answer(char *buf, int size, const char *where)
     plat_out("\nEnd of input, Quillor Install stopped\n");
     plat_flush();
     log_close(log_current());
-    exit(EXIT_END_OF_INPUT);
+    plat_exit(EXIT_END_OF_INPUT);
 }
 
 void quit_installer()
@@ -51,7 +51,7 @@ void quit_installer()
     plat_out("\nGoodbye :-)\n");
     plat_flush();
     log_close(log_current());
-    exit(answers_unattended() ? EXIT_STOPPED : 0);
+    plat_exit(answers_unattended() ? EXIT_STOPPED : 0);
 }
 
 /* ---- small text helpers ---- */
