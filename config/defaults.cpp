@@ -92,8 +92,7 @@ static void take_hosts(vini *v, question_table *t, int installed)
 void load_defaults(const char *dir, const char *file, question_table *t)
 {
     if (!file || !t) {
-        log_info("load_defaults: filename NULL, using standard defaults");
-        plat_out("\nload_defaults: filename NULL, using standard defaults\n");
+        log_report_info("load_defaults: filename NULL, using standard defaults");
         return;
     }
     vini v;
@@ -108,8 +107,7 @@ void load_defaults(const char *dir, const char *file, question_table *t)
         take_locations(&v, t);
         take_hosts(&v, t, dir != nullptr);
     } else {
-        log_info("load_defaults: cannot open %s, using standard defaults", file);
-        plat_printf("\nload_defaults: cannot open %s, using standard defaults\n", file);
+        log_report_info("load_defaults: cannot open %s, using standard defaults", file);
     }
 
     text_copy(answer_of(t, Q_ORIGINALS), answer_of(t, Q_TEMPLATES), TEXT_PATH_SIZE);

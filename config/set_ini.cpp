@@ -9,7 +9,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -87,25 +86,6 @@ struct rewrite {
     int continuing;      /* the next line continues the last setting */
     int dropping;        /* ... whose old text the rewrite replaced or dropped */
 };
-
-/* ---- reporting ---- */
-
-/* A problem the administrator must see: the log and the console. */
-static void report(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-static void report(const char *fmt, ...)
-{
-    char msg[LOG_MSG_SIZE];
-    va_list args;
-    va_start(args, fmt);
-    vsnprintf(msg, sizeof msg, fmt, args);
-    va_end(args);
-    log_error("%s", msg);
-    plat_printf("\n%s\n", msg);
-}
 
 /* ---- writing ---- */
 
@@ -386,7 +366,7 @@ static int write_new(const question_table *t, FILE *in, FILE *out, const char *p
     if (plat_fclose(out) != 0)
         r.ok = 0;
     if (read_ok && !r.ok)
-        report("set_ini: error writing to %s", tmp);
+        log_report("set_ini: error writing to %s", tmp);
     return read_ok && r.ok;
 }
 
@@ -398,7 +378,7 @@ static int commit(const char *tmp, const char *path)
             log_error("set_ini: could not sync the folder of %s: %s", path, strerror(errno));
         return 1;
     }
-    report("set_ini: could not rename %s to %s: %s", tmp, path, strerror(errno));
+    log_report("set_ini: could not rename %s to %s: %s", tmp, path, strerror(errno));
     return 0;
 }
 
@@ -419,12 +399,12 @@ int set_ini(const char *dir, question_table *t)
     }
     int n = snprintf(tmp, sizeof tmp, ".\\temp%s", name);
     if (!build_path(path, dir, name) || n < 0 || n >= (int)sizeof tmp) {
-        report("set_ini: path too long for %s", name);
+        log_report("set_ini: path too long for %s", name);
         return 0;
     }
     FILE *in = plat_fopen(path, "rb");  /* every byte, Ctrl-Z and CR included */
     if (!in) {
-        report("set_ini: could not open file %s to read", path);
+        log_report("set_ini: could not open file %s to read", path);
         return 0;
     }
     /* an earlier temporary file goes first (the name itself, never what a
@@ -433,7 +413,7 @@ int set_ini(const char *dir, question_table *t)
         log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
     FILE *out = plat_fopen(tmp, "wx");
     if (!out) {
-        report("set_ini: could not open file %s to write", tmp);
+        log_report("set_ini: could not open file %s to write", tmp);
         plat_fclose(in);
         return 0;
     }
@@ -442,6 +422,6 @@ int set_ini(const char *dir, question_table *t)
     if (ok && commit(tmp, path))
         return 1;
     plat_remove(tmp);  /* the existing file stays as it was */
-    report("set_ini: %s left unchanged", path);
+    log_report("set_ini: %s left unchanged", path);
     return 0;
 }

@@ -90,8 +90,7 @@ static int removal_base(char *base, const char *dir, const char *pattern)
 int rmfile(const char *dir, const char *pattern)
 {
     if (!pattern) {
-        log_error("rmfile: unexpected NULL passed");
-        plat_out("\nrmfile: unexpected NULL passed\n");
+        log_report("rmfile: unexpected NULL passed");
         return 0;
     }
     if (!dir) dir = ".\\";

@@ -10,7 +10,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,17 +47,6 @@ int flow_ask_change(question_table *t, const char *after)
     return change->flag;
 }
 
-void flow_report(const char *fmt, ...)
-{
-    char msg[TEXT_LINE_SIZE];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(msg, sizeof msg, fmt, ap);
-    va_end(ap);
-    log_error("%s", msg);
-    plat_printf("\n%s\n", msg);
-}
-
 /* ---- folder names ---- */
 
 /* 1 when dir + name + "\" fits a 512-byte path buffer. */
@@ -69,7 +57,7 @@ static int folder_fits(const char *dir, const char *name)
 
 static void report_too_long(const char *dir, const char *name, const char *who)
 {
-    flow_report("%s: folder name too long: %s%s\\", who, dir, name);
+    log_report("%s: folder name too long: %s%s\\", who, dir, name);
 }
 
 int flow_derive(char *field, const char *dir, const char *name, const char *who)
@@ -139,7 +127,7 @@ int flow_copy_beside(const char *dir, const char *name, const char *pattern, int
 int flow_sync_copies()
 {
     if (plat_sync_now()) return 1;
-    flow_report("the copied files could not be written to the disk: %s", strerror(errno));
+    log_report("the copied files could not be written to the disk: %s", strerror(errno));
     return 0;
 }
 
@@ -159,7 +147,7 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
     if (!t->q[Q_USER].flag) return 0;
     const char *here = written_here(written, count);
     if (here) {  /* the patterns would take what this run put there */
-        flow_report("%s: %s lies in the distribution folder, temporary files not deleted", who, here);
+        log_report("%s: %s lies in the distribution folder, temporary files not deleted", who, here);
         return 1;
     }
     for (const char *pattern : TEMP_PATTERNS) rmfile(nullptr, pattern);

@@ -14,14 +14,6 @@ void flow_intro_common();
 /* Asks CHANGE (17) with "n" offered, prints `after` and returns its flag. */
 int flow_ask_change(question_table *t, const char *after);
 
-/* Reports a problem the administrator must see: the log entry and the same
- * words on the console between line ends. */
-void flow_report(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
 /* field = dir + name + "\" when the whole fits the 512-byte field; else the
  * field stays as it was, the problem is reported and 0 returned. */
 int flow_derive(char *field, const char *dir, const char *name, const char *who);

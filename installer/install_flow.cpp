@@ -135,11 +135,10 @@ static int keep_installed_ini(const char *scripts, const char *name)
     if (!path_join_raw(installed, sizeof installed, scripts, name)) return 1;  /* the copy reports it */
     if (plat_path_kind(installed) != PLAT_KIND_FILE || copy_same_content(name, installed)) return 1;
     if (copy_keep_numbered(installed, kept, sizeof kept)) {
-        log_info("%s: the installed %s is kept as %s", WHO, installed, kept);
-        plat_printf("\n%s: the installed %s is kept as %s\n", WHO, installed, kept);
+        log_report_info("%s: the installed %s is kept as %s", WHO, installed, kept);
         return 1;
     }
-    flow_report("%s: could not keep the installed %s, it stays as it was", WHO, installed);
+    log_report("%s: could not keep the installed %s, it stays as it was", WHO, installed);
     return 0;
 }
 

@@ -117,7 +117,7 @@ static int cache_refused(question_table *t)
         why = "it holds Quillor Install's own folder";
     if (!why)
         return 0;
-    flow_report("del_cache: refusing to delete cache files in %s: %s", cache, why);
+    log_report("del_cache: refusing to delete cache files in %s: %s", cache, why);
     return 1;
 }
 
@@ -168,8 +168,7 @@ char *url_to_dir(char *url, question_table *t)
     char dir[TEXT_PATH_SIZE];
 
     if (!url || !t) {
-        log_error("url_to_dir: unexpected NULL passed");
-        plat_out("\nurl_to_dir: unexpected NULL passed\n");
+        log_report("url_to_dir: unexpected NULL passed");
         free(url);  /* taken over either way */
         return nullptr;
     }

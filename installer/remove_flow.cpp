@@ -85,7 +85,7 @@ static int refused(question_table *t, const char *dir)
     else if (flag_of(t, Q_BACK_ALL) && plat_dir_contains(dir, answer_of(t, Q_BACKUP)))
         why = "it holds the backup directory";
     if (!why) return 0;
-    flow_report("%s: refusing to delete files in %s: %s", WHO, dir, why);
+    log_report("%s: refusing to delete files in %s: %s", WHO, dir, why);
     return 1;
 }
 
@@ -120,7 +120,7 @@ static int build_pattern(question_table *t)
     int whole;
     size_t stem = stem_length(name, &whole);
     if (stem == 0 || !plain_name(name)) {
-        flow_report("%s: cannot tell the files of \"%s\" from others, nothing removed from %s", WHO, name,
+        log_report("%s: cannot tell the files of \"%s\" from others, nothing removed from %s", WHO, name,
                     answer_of(t, Q_SCRIPTS));
         return 0;
     }
@@ -158,7 +158,7 @@ static int backup(question_table *t, const char *dir, const char *pattern)
     if (copy_tree_backup(to, dir, pattern, 1, nullptr) && backup_matching_folders(to, dir, pattern) &&
         flow_sync_copies())
         return 1;
-    flow_report("%s: backup of %s failed, nothing removed there", WHO, dir);
+    log_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
 }
 
@@ -190,7 +190,7 @@ static int scripts_refused(question_table *t, const char *scripts, const char *p
 {
     const char *why = flow_is_drive_root(scripts) ? "it is a drive root" : scripts_in_the_way(t, scripts, pattern);
     if (!why) return 0;
-    flow_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
+    log_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
     return 1;
 }
 

@@ -114,7 +114,7 @@ static int backup_templates(question_table *t, update_counts *c, const char *web
     if (!failed && !(web && copy_tree_backup(backup, web, "*", 0, &c->backed_up)))
         failed = web ? web : answer_of(t, Q_QLIMG);
     if (!failed) return 1;
-    flow_report("%s: backup of %s failed, templates not replaced", WHO, failed);
+    log_report("%s: backup of %s failed, templates not replaced", WHO, failed);
     return 0;
 }
 
@@ -145,7 +145,7 @@ static void copy_originals(question_table *t, update_counts *c)
     char tpl[TEXT_PATH_SIZE];
     const char *originals = answer_of(t, Q_ORIGINALS);
     if (flow_same_folder(originals, answer_of(t, Q_TEMPLATES))) {
-        flow_report("%s: %s is the templates directory, the default templates are not copied there", WHO, originals);
+        log_report("%s: %s is the templates directory, the default templates are not copied there", WHO, originals);
         c->errors++;
         return;
     }

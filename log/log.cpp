@@ -312,3 +312,32 @@ int log_debug(const char *fmt, ...)
     va_end(ap);
     return r;
 }
+
+/* ---- logged and shown ---- */
+
+static void report_at(int level, const char *fmt, va_list ap)
+{
+    char msg[LOG_MSG_SIZE];
+    vsnprintf(msg, sizeof msg, fmt, ap);
+    if (level == LOG_LEVEL_ERROR)
+        log_error("%s", msg);
+    else
+        log_info("%s", msg);
+    plat_printf("\n%s\n", msg);
+}
+
+void log_report(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    report_at(LOG_LEVEL_ERROR, fmt, ap);
+    va_end(ap);
+}
+
+void log_report_info(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    report_at(LOG_LEVEL_INFO, fmt, ap);
+    va_end(ap);
+}

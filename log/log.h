@@ -51,4 +51,10 @@ int log_error(const char *fmt, ...) LOG_PRINTF;
 int log_info(const char *fmt, ...) LOG_PRINTF;
 int log_debug(const char *fmt, ...) LOG_PRINTF;
 
+/* A problem the administrator must see: one error entry in the log and the
+ * same words on the console between line ends.  log_report_info does the
+ * same at info level, for news that is no failure. */
+void log_report(const char *fmt, ...) LOG_PRINTF;
+void log_report_info(const char *fmt, ...) LOG_PRINTF;
+
 #endif

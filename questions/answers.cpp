@@ -307,22 +307,6 @@ static void put_record(FILE *f, int *ok, int job, const char *version)
     }
 }
 
-static void report_record(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-static void report_record(const char *fmt, ...)
-{
-    char msg[TEXT_LINE_SIZE];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(msg, sizeof msg, fmt, ap);
-    va_end(ap);
-    log_error("%s", msg);
-    plat_printf("\n%s\n", msg);
-}
-
 /* Opens a temporary file beside path that did not exist before. */
 static FILE *open_temp(const char *path, char *tmp)
 {
@@ -349,7 +333,7 @@ int answers_write_record(const char *path, int job, const char *version)
     }
     FILE *f = open_temp(path, tmp);
     if (!f) {
-        report_record("record: could not create a temporary file for %s: %s", path, strerror(errno ? errno : EIO));
+        log_report("record: could not create a temporary file for %s: %s", path, strerror(errno ? errno : EIO));
         return 0;
     }
     int ok = 1;
@@ -366,6 +350,6 @@ int answers_write_record(const char *path, int job, const char *version)
     }
     if (ok) err = errno;
     plat_remove(tmp); /* an older record stays as it was */
-    report_record("record: could not write %s: %s", path, strerror(err ? err : EIO));
+    log_report("record: could not write %s: %s", path, strerror(err ? err : EIO));
     return 0;
 }

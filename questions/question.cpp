@@ -192,8 +192,7 @@ static int creation_error(const char *dir)
 
 static void refuse_long_name(const char *who, const char *dir)
 {
-    log_error("%s: directory name too long: %s", who, dir);
-    plat_printf("\n%s: directory name too long: %s\n", who, dir);
+    log_report("%s: directory name too long: %s", who, dir);
 }
 
 int directory_test(question_rec *r, question_table *t)
@@ -211,8 +210,7 @@ int directory_test(question_rec *r, question_table *t)
     }
     if (!ends_with_backslash(value)) text_append(value, "\\", sizeof value);
     if (plat_path_ambiguous(value)) {  /* no choice between them could be right */
-        log_error("directory_test: %s names more than one folder whose names differ only in case", value);
-        plat_printf("\ndirectory_test: %s names more than one folder whose names differ only in case\n", value);
+        log_report("directory_test: %s names more than one folder whose names differ only in case", value);
         return 0;
     }
     text_copy(r->default_answer, value, TEXT_PATH_SIZE);
