@@ -340,10 +340,7 @@ static void append_missing(rewrite *r)
 static int build_path(char *buf, const char *dir, const char *name)
 {
     const char *d = dir ? dir : ".\\";
-    size_t dlen = strlen(d);
-    const char *slash = (dlen == 0 || d[dlen - 1] != '\\') ? "\\" : "";
-    int n = snprintf(buf, TEXT_PATH_SIZE, "%s%s%s", d, slash, name);
-    return n >= 0 && n < TEXT_PATH_SIZE;
+    return path_join_raw(buf, TEXT_PATH_SIZE, d[0] ? d : "\\", name); /* "" + "\\" + name */
 }
 
 /* Writes the new content to out and closes it; 1 when all of it is there. */

@@ -219,9 +219,7 @@ static int read_value_file(vini *v, int index, const char *key, const char *path
     }
     char line[VINI_VALUE_SIZE];
     while (plat_fgets(line, VINI_VALUE_SIZE, f)) {
-        size_t n = strlen(line);
-        while (n > 0 && (line[n - 1] == '\r' || line[n - 1] == '\n'))
-            line[--n] = '\0';
+        text_strip_line_end(line);
         if (index >= 0)
             vini_add_value(v, index, line);
         else

@@ -42,11 +42,6 @@ static void add_copy(static_list *list, const char *s)
     if (copy && static_add(list, copy) < 0) free(copy);
 }
 
-static int ends_with_backslash(const char *s)
-{
-    size_t len = strlen(s);
-    return len > 0 && s[len - 1] == '\\';
-}
 
 /* ---- directory creation ---- */
 
@@ -327,7 +322,7 @@ static int copy_via_temp(FILE *in, const char *source, const char *target)
 int copy_file(const char *source, const char *target)
 {
     if (!source || !target) return 0;
-    if (ends_with_backslash(source) || ends_with_backslash(target)) return 0; /* directories */
+    if (text_ends_with_backslash(source) || text_ends_with_backslash(target)) return 0; /* directories */
     FILE *in = plat_fopen(source, "rb");
     if (!in) return copy_failed(source, target);
     if (!target_writable(target)) {
@@ -478,7 +473,7 @@ static int copy_item(copy_step *c, const char *item, const char *dest, size_t sr
     char target[TEXT_LINE_SIZE];
     int len = snprintf(target, sizeof target, "%s%s", dest, item + src_len);
     int fits = len >= 0 && len < (int)sizeof target;
-    int is_dir = ends_with_backslash(item);
+    int is_dir = text_ends_with_backslash(item);
     if (is_dir && recurse && (!fits || mkdir_path(target, 0) == 0)) {
         log_error("could not create directory %s", target);
         return 0;
@@ -498,7 +493,7 @@ static int copy_item(copy_step *c, const char *item, const char *dest, size_t sr
 static int dir_with_backslash(char *buf, const char *dir)
 {
     text_copy(buf, path_join(dir, nullptr), TEXT_PATH_SIZE);
-    return buf[0] == '\0' || ends_with_backslash(buf);
+    return buf[0] == '\0' || text_ends_with_backslash(buf);
 }
 
 /* 1 when the mask names one file rather than choosing by wildcards. */
@@ -543,7 +538,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     char *item;
     while (ok && (item = static_cast<char *>(static_next(&items)))) {
         if (strncmp(item, s, n) != 0) continue; /* not below s */
-        files += !ends_with_backslash(item);
+        files += !text_ends_with_backslash(item);
         ok = copy_item(&c, item, d, n, recurse, counter, &failed);
     }
     static_free(&items);

@@ -32,14 +32,7 @@ static const char *const CACHE_PATTERNS[] = {
 static int build_path(char *buf, const char *dir, const char *name)
 {
     const char *d = dir ? dir : SCRIPTS_DEFAULT;
-    size_t dlen = strlen(d);
-    int slash = (dlen == 0 || d[dlen - 1] != '\\');
-    int n = snprintf(buf, TEXT_PATH_SIZE, "%s%s%s", d, slash ? "\\" : "", name);
-    if (n < 0 || n >= TEXT_PATH_SIZE) {
-        buf[0] = '\0';
-        return 0;
-    }
-    return 1;
+    return path_join_raw(buf, TEXT_PATH_SIZE, d[0] ? d : "\\", name); /* "" + "\\" + name */
 }
 
 /* 1 when the file exists and can be opened for reading. */
@@ -141,27 +134,6 @@ int del_cache(question_table *t)
 
 /* ---- images URL to directory ---- */
 
-/* The URL's path in installer form: always a leading "\", a "/" before a
- * segment becomes "\", a final "/" is dropped and "//" ends the path. */
-static void url_path(char *out, const char *url)
-{
-    char copy[TEXT_PATH_SIZE];
-    text_copy(copy, url, TEXT_PATH_SIZE);
-
-    int o = 0;
-    out[o++] = '\\';
-    for (int i = (copy[0] == '/') ? 1 : 0; copy[i] != '\0'; i++) {
-        char c = copy[i];
-        if (c == '/') {
-            if (copy[i + 1] == '\0' || copy[i + 1] == '/')
-                break;
-            c = '\\';
-        }
-        out[o++] = c;  /* at most 511 characters of copy plus the lead */
-    }
-    out[o] = '\0';
-}
-
 char *url_to_dir(char *url, question_table *t)
 {
     char rel[TEXT_PATH_SIZE + 1];
@@ -172,7 +144,8 @@ char *url_to_dir(char *url, question_table *t)
         free(url);  /* taken over either way */
         return nullptr;
     }
-    url_path(rel, url);
+    char copy[TEXT_PATH_SIZE];
+    path_of_url(rel, sizeof rel, text_copy(copy, url, sizeof copy));
     free(url);
 
     text_copy(dir, t->q[Q_WWWROOT].default_answer, TEXT_PATH_SIZE);

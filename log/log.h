@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "text/text.h"
+
 constexpr int32_t LOG_MAGIC = 32000;
 constexpr int LOG_MSG_SIZE = 1024; /* formatted message buffer */
 
@@ -41,11 +43,7 @@ int log_close(log_record *lg);
  * closes its file; for an interrupt handler that ends the process. */
 void log_interrupted();
 
-#if defined(__GNUC__)
-#define LOG_PRINTF __attribute__((format(printf, 1, 2)))
-#else
-#define LOG_PRINTF
-#endif
+#define LOG_PRINTF TEXT_PRINTF(1, 2)
 
 int log_error(const char *fmt, ...) LOG_PRINTF;
 int log_info(const char *fmt, ...) LOG_PRINTF;

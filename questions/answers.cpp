@@ -71,11 +71,7 @@ static char *skip_bom(char *s)
 }
 
 /* why = "FILE:LINE: what"; without the line for a file that cannot be opened. */
-static void fault(char *why, int size, const char *path, int line, const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 5, 6)))
-#endif
-    ;
+static void fault(char *why, int size, const char *path, int line, const char *fmt, ...) TEXT_PRINTF(5, 6);
 static void fault(char *why, int size, const char *path, int line, const char *fmt, ...)
 {
     char what[TEXT_LINE_SIZE];

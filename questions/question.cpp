@@ -95,22 +95,11 @@ static int value_fits_a_line(const char *who, const char *v)
     return 0;
 }
 
-static void strip_line_end(char *s)
-{
-    size_t n = strlen(s);
-    while (n > 0 && (s[n - 1] == '\r' || s[n - 1] == '\n')) s[--n] = '\0';
-}
-
-static int ends_with_backslash(const char *s)
-{
-    size_t n = strlen(s);
-    return n > 0 && s[n - 1] == '\\';
-}
 
 /* 1 when dir, given its trailing backslash, leaves room for a probe name. */
 static int probe_fits(const char *dir)
 {
-    size_t n = strlen(dir) + (ends_with_backslash(dir) ? 0 : 1);
+    size_t n = strlen(dir) + (text_ends_with_backslash(dir) ? 0 : 1);
     return n <= (size_t)DIR_NAME_MAX;
 }
 
@@ -208,7 +197,7 @@ int directory_test(question_rec *r, question_table *t)
         refuse_long_name("directory_test", value); /* never probe a cut path */
         return 0;
     }
-    if (!ends_with_backslash(value)) text_append(value, "\\", sizeof value);
+    if (!text_ends_with_backslash(value)) text_append(value, "\\", sizeof value);
     if (plat_path_ambiguous(value)) {  /* no choice between them could be right */
         log_report("directory_test: %s names more than one folder whose names differ only in case", value);
         return 0;
@@ -237,20 +226,6 @@ int none_test(question_rec *r, question_table *t)
     return 1;
 }
 
-/* Turns a URL path (its leading "/" already gone) into a directory path:
- * "/" before a name becomes "\", a final "/" goes, "//" ends the path. */
-static void url_to_path(char *s)
-{
-    for (char *p = s; *p; p++) {
-        if (*p != '/') continue;
-        if (p[1] == '/' || p[1] == '\0') {
-            *p = '\0';
-            return;
-        }
-        *p = '\\';
-    }
-}
-
 int relative_test(question_rec *r, const char *base, question_table *t)
 {
     if (!r || !t) {
@@ -260,9 +235,9 @@ int relative_test(question_rec *r, const char *base, question_table *t)
     char typed[TEXT_PATH_SIZE];
     const char *url = trimmed(typed, r->answer)[0] ? typed : r->default_answer;
     if (!value_fits_a_line("relative_test", url)) return 0;
-    char path[TEXT_PATH_SIZE];
-    text_copy(path, url[0] == '/' ? url + 1 : url, sizeof path);
-    url_to_path(path);
+    char lead_path[TEXT_PATH_SIZE + 1];  /* "\" and up to 511 characters */
+    path_of_url(lead_path, sizeof lead_path, url);
+    const char *path = lead_path + 1;   /* below the web root */
 
     const char *root = base ? base : "";
     if (strlen(root) + strlen(path) >= (size_t)TEXT_PATH_SIZE) {
@@ -281,13 +256,16 @@ int relative_test(question_rec *r, const char *base, question_table *t)
 
 /* ---- the probe ---- */
 
-/* The probe name of one try: tempfile, then tempfile.001 and on. */
+/* The probe name of one try: tempfile, then tempfile.001 and on.  dir has
+ * passed probe_fits, so the name always fits whole. */
 static void probe_name(char *buf, const char *dir, int attempt)
 {
+    char name[PROBE_NAME_MAX + 1];
     if (attempt == 0)
-        snprintf(buf, TEXT_PATH_SIZE, "%s%s", dir, PROBE_BASE);
+        text_copy(name, PROBE_BASE, sizeof name);
     else
-        snprintf(buf, TEXT_PATH_SIZE, "%s%s.%03d", dir, PROBE_BASE, attempt);
+        snprintf(name, sizeof name, "%s.%03d", PROBE_BASE, attempt % PROBE_TRIES);
+    path_join_raw(buf, TEXT_PATH_SIZE, dir, name);
 }
 
 int dir_exists(const char *path)
@@ -299,7 +277,7 @@ int dir_exists(const char *path)
     if (!probe_fits(path)) return 0;
     char dir[TEXT_PATH_SIZE], probe[TEXT_PATH_SIZE];
     text_copy(dir, path, sizeof dir);
-    if (!ends_with_backslash(dir)) text_append(dir, "\\", sizeof dir);
+    if (!text_ends_with_backslash(dir)) text_append(dir, "\\", sizeof dir);
     /* exclusive creation: a file the administrator keeps there is never
      * opened, let alone deleted */
     for (int attempt = 0; attempt < PROBE_TRIES; attempt++) {
@@ -348,7 +326,7 @@ int question(int index, question_table *t)
         if (!supplied) {
             plat_discard_typeahead();
             read_answer(r->answer, TEXT_PATH_SIZE, question_tag(index));
-            strip_line_end(r->answer);
+            text_strip_line_end(r->answer);
             if (check_special_answer(r->answer, index)) continue;
         }
         int verdict = validate(r, t);

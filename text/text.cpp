@@ -117,10 +117,17 @@ char *clean_name(const char *name)
     return buf;
 }
 
-static int ends_with_backslash(const char *s)
+int text_ends_with_backslash(const char *s)
 {
-    size_t n = strlen(s);
+    size_t n = s ? strlen(s) : 0;
     return n > 0 && s[n - 1] == '\\';
+}
+
+size_t text_strip_line_end(char *s)
+{
+    size_t n = s ? strlen(s) : 0;
+    while (n > 0 && (s[n - 1] == '\r' || s[n - 1] == '\n')) s[--n] = '\0';
+    return n;
 }
 
 char *path_join(const char *dir, const char *name)
@@ -133,12 +140,12 @@ char *path_join(const char *dir, const char *name)
     if (!dir) return text_copy(buf, clean, TEXT_PATH_SIZE);
     text_copy(buf, dir, TEXT_PATH_SIZE);
     if (!name) {
-        if (!ends_with_backslash(buf)) text_append(buf, "\\", TEXT_PATH_SIZE);
+        if (!text_ends_with_backslash(buf)) text_append(buf, "\\", TEXT_PATH_SIZE);
         return buf;
     }
-    if (ends_with_backslash(buf) && clean[0] == '\\')
+    if (text_ends_with_backslash(buf) && clean[0] == '\\')
         buf[strlen(buf) - 1] = '\0';
-    else if (!ends_with_backslash(buf) && clean[0] != '\\')
+    else if (!text_ends_with_backslash(buf) && clean[0] != '\\')
         text_append(buf, "\\", TEXT_PATH_SIZE);
     return text_append(buf, clean, TEXT_PATH_SIZE);
 }
@@ -199,4 +206,20 @@ char *dir_part(const char *path)
     }
     slash[1] = '\0';
     return buf;
+}
+
+void path_of_url(char *out, int size, const char *url)
+{
+    if (!out || size < 2) return;
+    int o = 0;
+    out[o++] = '\\';
+    for (int i = (url && url[0] == '/') ? 1 : 0; url && url[i] != '\0' && o < size - 1; i++) {
+        char c = url[i];
+        if (c == '/') {
+            if (url[i + 1] == '\0' || url[i + 1] == '/') break;
+            c = '\\';
+        }
+        out[o++] = c;
+    }
+    out[o] = '\0';
 }

@@ -10,6 +10,8 @@
 #ifndef QUILLOR_TEXT_H
 #define QUILLOR_TEXT_H
 
+#include <cstddef>
+
 constexpr int TEXT_PATH_SIZE = 512;  /* paths, answers and values */
 constexpr int TEXT_LINE_SIZE = 1024; /* log messages and walk results */
 
@@ -23,6 +25,19 @@ char *text_lower(char *s);
  * is exhausted. */
 char *text_dup(const char *s);
 
+/* 1 when s (not null) ends with a backslash: a directory in installer form. */
+int text_ends_with_backslash(const char *s);
+/* Cuts every carriage return and line feed at the end of s; returns the
+ * length left. */
+size_t text_strip_line_end(char *s);
+
+/* printf-style checking of a function's format and arguments. */
+#if defined(__GNUC__)
+#define TEXT_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TEXT_PRINTF(fmt, args)
+#endif
+
 char *clean_name(const char *name);
 char *path_join(const char *dir, const char *name);
 char *strip_ext(const char *name);
@@ -33,5 +48,10 @@ char *dir_part(const char *path);
  * the name exactly as the listing gave it (no cleaning), into buf.
  * Returns 1, or 0 when the result would not fit (buf is then empty). */
 int path_join_raw(char *buf, int size, const char *dir, const char *name);
+/* The directory path of a URL path, into out (size bytes, cut to fit):
+ * always a leading "\", a "/" before a segment becomes "\", a final "/" is
+ * dropped and "//" ends the path.  With TEXT_PATH_SIZE + 1 bytes nothing of
+ * a 511-character URL is lost. */
+void path_of_url(char *out, int size, const char *url);
 
 #endif
