@@ -57,18 +57,18 @@ static void set_cgi_name(question_table *t, const char *file)
 
 static void take_locations(vini *v, question_table *t)
 {
-    const char *value = vini_get(v, "templates", 1);
+    const char *value = vini_get(v, "templates", VINI_FOLLOW);
     if (value) {
         set_dir_form(answer_of(t, Q_TEMPLATES), value);
         text_copy(answer_of(t, Q_CACHE), answer_of(t, Q_TEMPLATES), TEXT_PATH_SIZE);
         text_append(answer_of(t, Q_CACHE), "cache", TEXT_PATH_SIZE);
         text_append(answer_of(t, Q_CACHE), "\\", TEXT_PATH_SIZE);
     }
-    if ((value = vini_get(v, "cache_dir", 1)) != nullptr)
+    if ((value = vini_get(v, "cache_dir", VINI_FOLLOW)) != nullptr)
         set_dir_form(answer_of(t, Q_CACHE), value);
-    if ((value = vini_get(v, "workarea", 1)) != nullptr)
+    if ((value = vini_get(v, "workarea", VINI_FOLLOW)) != nullptr)
         set_dir_form(answer_of(t, Q_WORKAREA), value);
-    if ((value = vini_get(v, "qlimg", 1)) != nullptr)
+    if ((value = vini_get(v, "qlimg", VINI_FOLLOW)) != nullptr)
         set_host_form(answer_of(t, Q_QLIMG), value);
 }
 
@@ -76,14 +76,14 @@ static void take_locations(vini *v, question_table *t)
  * one would offer the packager's hosts. */
 static void take_hosts(vini *v, question_table *t, int installed)
 {
-    const char *value = vini_get(v, "domain", 1);
+    const char *value = vini_get(v, "domain", VINI_FOLLOW);
     if (value)
         set_host_form(answer_of(t, Q_DOMAIN), installed ? value : computer_name());
     if (!installed)
         return;
-    if ((value = vini_get(v, "newshost", 1)) != nullptr)
+    if ((value = vini_get(v, "newshost", VINI_FOLLOW)) != nullptr)
         set_host_form(answer_of(t, Q_NEWSHOST), value);
-    if ((value = vini_get(v, "pophost", 1)) != nullptr)
+    if ((value = vini_get(v, "pophost", VINI_FOLLOW)) != nullptr)
         set_host_form(answer_of(t, Q_POPHOST), value);
 }
 

@@ -282,7 +282,7 @@ int ini_store(ini_list *l, int index, int position, const char *value)
         return INI_REFUSED;
     char *copy = text_dup(value);
     if (!copy)
-        return -2; /* as when the value list cannot grow */
+        return STATIC_NO_MEMORY; /* as when the value list cannot grow */
     if (!(flags & INI_MULTI)) {
         remove_all(l, index);
         position = 0;

@@ -20,7 +20,7 @@
 constexpr int READ_CHARS = TEXT_PATH_SIZE - 1; /* a longer line is split */
 constexpr int LINE_CHARS = 510;                /* key, space and value */
 constexpr int OUT_SIZE = TEXT_LINE_SIZE;       /* leading blanks + 510 + "\n" */
-constexpr int MARKS = Q_COUNT + 1;             /* one handled marker per question */
+constexpr int MARKS = Q_COUNT;                 /* one handled marker per question, by its number */
 constexpr size_t READ_BLOCK = 8192;            /* first size of the file buffer */
 static const char SECTION_KEY[] = "vhost";     /* starts a host section */
 static const char SECTION_END[] = "vend";      /* ends it */

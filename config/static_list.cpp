@@ -101,7 +101,7 @@ static void release_array(static_list *l)
 int static_init(static_list *l, report_fn log)
 {
     if (!l)
-        return -3;
+        return STATIC_NO_LIST;
     memset(l, 0, sizeof *l);
     l->marker = STATIC_MAGIC;
     l->log = log;
@@ -113,7 +113,7 @@ int static_init(static_list *l, report_fn log)
 int static_set_step(static_list *l, int step)
 {
     if (!l)
-        return -3;
+        return STATIC_NO_LIST;
     require_init(l);
     l->step = step < 1 ? 1 : step;
     return 1;
@@ -122,12 +122,12 @@ int static_set_step(static_list *l, int step)
 int static_add(static_list *l, void *item)
 {
     if (!l)
-        return -3;
+        return STATIC_NO_LIST;
     require_init(l);
     if (!item)
-        return -1;
+        return STATIC_BAD_ITEM;
     if (!grow(l))
-        return -2;
+        return STATIC_NO_MEMORY;
     l->items[l->count++] = item;
     l->spare--;
     return l->count - 1;
@@ -136,14 +136,14 @@ int static_add(static_list *l, void *item)
 int static_insert(static_list *l, void *item, int index)
 {
     if (!l)
-        return -3;
+        return STATIC_NO_LIST;
     require_init(l);
     if (!item || index < 0)
-        return -1;
+        return STATIC_BAD_ITEM;
     if (index >= l->count)
         return static_add(l, item);
     if (!grow(l))
-        return -2;
+        return STATIC_NO_MEMORY;
     if (l->cursor >= index)
         l->cursor++; /* keep the cursor on the same item */
     memmove(&l->items[index + 1], &l->items[index],
@@ -157,7 +157,7 @@ int static_insert(static_list *l, void *item, int index)
 int static_count(static_list *l)
 {
     if (!l)
-        return -3;
+        return STATIC_NO_LIST;
     require_init(l);
     return l->count;
 }
@@ -165,11 +165,11 @@ int static_count(static_list *l)
 int static_rewind(static_list *l)
 {
     if (!l)
-        return -3;
+        return STATIC_NO_LIST;
     require_init(l);
     if (l->count == 0) {
         l->cursor = -1;
-        return -1;
+        return STATIC_BAD_ITEM;
     }
     l->cursor = 0;
     return 1;
@@ -238,7 +238,7 @@ void *static_remove_current(static_list *l)
 int static_free(static_list *l)
 {
     if (!l)
-        return -3;
+        return STATIC_NO_LIST;
     require_init(l);
     /* Front to back, as removing item 0 again and again would, but without
      * moving the rest of the array down after every item. */

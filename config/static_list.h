@@ -12,6 +12,10 @@
 
 constexpr uint32_t STATIC_MAGIC = 32000;
 
+/* The static list's failure codes, which the settings list and the virtual
+ * ini pass on: a missing item or bad index, memory exhausted, no list. */
+enum { STATIC_BAD_ITEM = -1, STATIC_NO_MEMORY = -2, STATIC_NO_LIST = -3 };
+
 typedef int (*report_fn)(const char *fmt, ...); /* printf-like callback */
 
 struct static_list {

@@ -477,7 +477,7 @@ int vini_set(vini *v, const char *key, const char *value)
     /* Copies first: key and value may be texts of the record about to go. */
     vini_setting *rec = new_setting(v, key, value);
     if (!rec)
-        return -2;
+        return STATIC_NO_MEMORY;
     while (vini_remove(v, rec->name) == 1) {
     }
     int at = static_add(&v->undeclared, rec);
@@ -488,7 +488,7 @@ int vini_set(vini *v, const char *key, const char *value)
     if (!index_add(&v->index, rec)) {
         static_remove(&v->undeclared, at);
         free_setting(rec);
-        return -2;
+        return STATIC_NO_MEMORY;
     }
     const char *stored = (const char *)static_get(&rec->values, 0);
     ini_log_debug(&v->settings, "VINI: Settings changed {%.100s=%.100s}", rec->name, stored);

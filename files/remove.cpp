@@ -97,7 +97,7 @@ int rmfile(const char *dir, const char *pattern)
     char base[TEXT_PATH_SIZE], mask[TEXT_PATH_SIZE];
     if (!removal_base(base, dir, pattern))  /* nothing there can be listed */
         return stayed(dir, ENAMETOOLONG);
-    text_copy(mask, base_name(pattern, 0), TEXT_PATH_SIZE);
+    text_copy(mask, base_name(pattern, BASE_KEEP_EXT), TEXT_PATH_SIZE);
     static_list names;
     dir_walk(&names, base, mask, WALK_DIRS | WALK_NAMES, 0);
     int all = for_each_name(&names, base, remove_subdir);

@@ -203,7 +203,7 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
     static_init(&w.work, nullptr);
     char *mask = nullptr;
     if (walk_start_dir(&w.work, start, pattern) && pattern)
-        mask = text_dup(base_name(pattern, 0));
+        mask = text_dup(base_name(pattern, BASE_KEEP_EXT));
     if (mask) {
         w.result = result;
         w.mask = text_lower(mask);
@@ -461,7 +461,7 @@ static void make_folder_of(copy_step *c, const char *target)
     text_copy_n(folder, target, (int)(slash - target) + 1);
     if (strcmp(folder, c->folder) == 0) return;
     text_copy(c->folder, folder, sizeof c->folder);
-    if (plat_path_kind(folder) != PLAT_KIND_DIR) mkdir_path(folder, 1);
+    if (plat_path_kind(folder) != PLAT_KIND_DIR) mkdir_path(folder, MKDIR_WITH_PARENTS);
 }
 
 /* Copies one walked item to the same place below dest.  Returns 0 only
@@ -474,7 +474,7 @@ static int copy_item(copy_step *c, const char *item, const char *dest, size_t sr
     int len = snprintf(target, sizeof target, "%s%s", dest, item + src_len);
     int fits = len >= 0 && len < (int)sizeof target;
     int is_dir = text_ends_with_backslash(item);
-    if (is_dir && recurse && (!fits || mkdir_path(target, 0) == 0)) {
+    if (is_dir && recurse && (!fits || mkdir_path(target, MKDIR_ALONE) == 0)) {
         log_error("could not create directory %s", target);
         return 0;
     }
@@ -528,7 +528,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
     int present = source_present(s, pattern, backup);
     if (present <= 0) return present < 0;  /* nothing to save is no failure */
-    mkdir_path(d, 1);
+    mkdir_path(d, MKDIR_WITH_PARENTS);
     size_t n = strlen(s);
     static_list items;
     dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
@@ -543,7 +543,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     }
     static_free(&items);
     path_set_free(&c.wrote);
-    const char *mask = base_name(pattern, 0);
+    const char *mask = base_name(pattern, BASE_KEEP_EXT);
     if (ok && files == 0 && !backup && single_name(mask)) {
         log_error("copy_tree: %s not found in %s", mask, s);
         return 0;

@@ -60,7 +60,7 @@ static void report_too_long(const char *dir, const char *name, const char *who)
     log_report("%s: folder name too long: %s%s\\", who, dir, name);
 }
 
-int flow_derive(char *field, const char *dir, const char *name, const char *who)
+int flow_set_subfolder(char *field, const char *dir, const char *name, const char *who)
 {
     if (!folder_fits(dir, name)) {
         report_too_long(dir, name, who);
@@ -108,15 +108,15 @@ int flow_same_folder(const char *a, const char *b)
 
 /* ---- copying and cleaning ---- */
 
-int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
+int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
                      const char *who)
 {
     char source[TEXT_PATH_SIZE];
     char *folder = flow_folder(dir, name, who);
     if (!folder) return 0;
-    mkdir_path(folder, 1);
+    mkdir_path(folder, MKDIR_WITH_PARENTS);
     flow_source(source, name);
-    int ok = copy_tree(folder, source, pattern, 0, counter);
+    int ok = copy_tree(folder, source, pattern, COPY_FLAT, counter);
     if (keep)
         *keep = folder;
     else

@@ -16,7 +16,7 @@ int flow_ask_change(question_table *t, const char *after);
 
 /* field = dir + name + "\" when the whole fits the 512-byte field; else the
  * field stays as it was, the problem is reported and 0 returned. */
-int flow_derive(char *field, const char *dir, const char *name, const char *who);
+int flow_set_subfolder(char *field, const char *dir, const char *name, const char *who);
 
 /* A heap text dir + name + "\" for a folder below a directory answer, or
  * null (reported) when it would not fit a 512-byte path. */
@@ -35,7 +35,7 @@ void flow_source(char *buf, const char *name);
 /* Copies the distribution folder `name` into dir\name\ (created first) with
  * the pattern; the counter grows by the files copied.  The folder text is
  * handed to *keep when asked for, else released.  1 on success. */
-int flow_copy_beside(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
+int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
                      const char *who);
 
 /* Makes every file the job copied so far durable; 1, or 0 (reported) when

@@ -65,7 +65,7 @@ static int location_loop(question_table *t)
         if (first) text_copy(answer_of(t, Q_DOMAIN), answer_of(t, Q_NEWSHOST), TEXT_PATH_SIZE);
         question(Q_DOMAIN, t);
         question(Q_TEMPLATES, t);
-        if (first) flow_derive(answer_of(t, Q_CACHE), answer_of(t, Q_TEMPLATES), "cache", WHO);
+        if (first) flow_set_subfolder(answer_of(t, Q_CACHE), answer_of(t, Q_TEMPLATES), "cache", WHO);
         question(Q_CACHE, t);
         if (first) derive_wwwroot(t);
         question(Q_WWWROOT, t);
@@ -124,7 +124,7 @@ static int copy_web_images(question_table *t, int *copied, char **web)
     char source[TEXT_PATH_SIZE];
     *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
     flow_source(source, "img");
-    return copy_tree(*web, source, "*", 0, copied);  /* refuses a missing directory */
+    return copy_tree(*web, source, "*", COPY_FLAT, copied);  /* refuses a missing directory */
 }
 
 /* An installed configuration that the new one would replace is kept beside
@@ -151,18 +151,18 @@ static int copy_steps(question_table *t, int *copied, char **manuals, char **web
     const char *scripts = answer_of(t, Q_SCRIPTS), *templates = answer_of(t, Q_TEMPLATES);
     question_rec *cgi = &t->q[Q_QUILLOR_CGI];
     int errors = 0;
-    errors += !copy_tree(scripts, nullptr, cgi->default_answer, 0, copied);
+    errors += !copy_tree(scripts, nullptr, cgi->default_answer, COPY_FLAT, copied);
     text_copy(cgi->answer, cgi->default_answer, TEXT_PATH_SIZE);
     cgi_to_ini(cgi->answer);  /* unchanged when there is no ".exe" to replace */
     if (keep_installed_ini(scripts, cgi->answer))
-        errors += !copy_tree(scripts, nullptr, cgi->answer, 0, copied);
+        errors += !copy_tree(scripts, nullptr, cgi->answer, COPY_FLAT, copied);
     else
         errors++;  /* never replaced without a copy kept */
     flow_source(source, "tpl");
-    errors += !copy_tree(templates, source, "*", 0, copied);
-    if (flag_of(t, Q_BACK_ORIGINALS)) errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", 0, copied);
-    errors += !flow_copy_beside(templates, "img", "*", copied, nullptr, WHO);
-    errors += !flow_copy_beside(templates, "manuals", "*.htm*", copied, manuals, WHO);
+    errors += !copy_tree(templates, source, "*", COPY_FLAT, copied);
+    if (flag_of(t, Q_BACK_ORIGINALS)) errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", COPY_FLAT, copied);
+    errors += !flow_copy_into_subfolder(templates, "img", "*", copied, nullptr, WHO);
+    errors += !flow_copy_into_subfolder(templates, "manuals", "*.htm*", copied, manuals, WHO);
     errors += !copy_web_images(t, copied, web);
     return errors;
 }

@@ -10,6 +10,10 @@
 #include "questions/answers.h"
 #include "questions/question.h"
 
+constexpr int32_t LOG_SIZE_LIMIT = 100000; /* bytes before install.log is rotated */
+constexpr int32_t LOG_GENERATIONS = 1;     /* install.log keeps one old generation */
+constexpr int32_t LOG_NO_ECHO = 0;         /* the console shows only what the flows print */
+
 static log_record installer_log;
 
 constexpr const char LOCK_FILE[] = ".\\install.lck"; /* matches no clean-up pattern */
@@ -43,8 +47,8 @@ static void start_log()
 {
     log_init(&installer_log);
     log_open(&installer_log, "", "install.log");
-    log_set_limits(&installer_log, 100000, 1, 0);
-    log_set_level(&installer_log, 2);
+    log_set_limits(&installer_log, LOG_SIZE_LIMIT, LOG_GENERATIONS, LOG_NO_ECHO);
+    log_set_level(&installer_log, LOG_LEVEL_DEBUG);
     log_make_current(&installer_log);
     log_info("\n\nQuillor installer log");
 }
@@ -77,15 +81,15 @@ int main(int argc, char **argv)
         return options_status();
     }
     int choice = main_menu();
-    if (choice == 0) {
+    if (choice == MENU_EXIT) {
         log_close(&installer_log);
         plat_out("Goodbye :-)\n");
         plat_flush();
         return options_status();
     }
-    if (choice == 1) install_flow(&table);
-    if (choice == 2) update_flow(&table);
-    if (choice == 3) remove_flow(&table);
+    if (choice == MENU_INSTALL) install_flow(&table);
+    if (choice == MENU_UPDATE) update_flow(&table);
+    if (choice == MENU_REMOVE) remove_flow(&table);
     options_finish(choice); /* the record of this run, when asked for */
     if (!answers_unattended()) plat_out("\nPlease press enter to exit");
     wait_for_enter(&table);

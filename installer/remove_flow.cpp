@@ -143,7 +143,7 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
     for (char *name; ok && (name = static_cast<char *>(static_next(&folders)));) {
         char from[TEXT_LINE_SIZE], to[TEXT_LINE_SIZE];
         ok = path_join_raw(from, sizeof from, dir, name) && path_join_raw(to, sizeof to, backup, name) &&
-             copy_tree_backup(to, from, "*", 1, nullptr);
+             copy_tree_backup(to, from, "*", COPY_RECURSE, nullptr);
     }
     static_free(&folders);
     return ok;
@@ -155,7 +155,7 @@ static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
     const char *to = answer_of(t, Q_BACKUP);
-    if (copy_tree_backup(to, dir, pattern, 1, nullptr) && backup_matching_folders(to, dir, pattern) &&
+    if (copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr) && backup_matching_folders(to, dir, pattern) &&
         flow_sync_copies())
         return 1;
     log_report("%s: backup of %s failed, nothing removed there", WHO, dir);

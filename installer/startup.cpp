@@ -12,7 +12,7 @@
 #include "questions/answers.h"
 #include "questions/question.h"
 
-constexpr int PROBE_TEXT_SIZE = 2000; /* probe names and paths */
+constexpr int PROBE_TEXT_SIZE = 2000; /* probe names and paths: room for any program path as started */
 
 int check_install_folder(const char *program_path)
 {
@@ -59,7 +59,7 @@ int main_menu()
         if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
         if (line[0] == 'E' || line[0] == 'e') line[0] = '0';
         int choice = line[0] - '0';
-        if (choice >= 0 && choice <= 3) {
+        if (choice >= MENU_EXIT && choice <= MENU_REMOVE) {
             plat_out("\n\n");
             return choice;
         }

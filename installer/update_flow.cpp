@@ -47,7 +47,7 @@ static void ask_locations(question_table *t, int first)
 {
     plat_out("\n");
     question(Q_TEMPLATES, t);
-    if (first) flow_derive(answer_of(t, Q_CACHE), answer_of(t, Q_TEMPLATES), "cache", WHO);
+    if (first) flow_set_subfolder(answer_of(t, Q_CACHE), answer_of(t, Q_TEMPLATES), "cache", WHO);
     question(Q_CACHE, t);
     question(Q_WWWROOT, t);
     question(Q_QLIMG, t);
@@ -83,7 +83,7 @@ static loop_end question_loop(question_table *t, int *refused)
 /* ---- copying ---- */
 
 /* A copy step that failed counts one error; the flow goes on. */
-static void step(update_counts *c, int ok)
+static void count_failed_step(update_counts *c, int ok)
 {
     if (!ok) c->errors++;
 }
@@ -94,7 +94,7 @@ static int backup_beside(question_table *t, update_counts *c, const char *name)
 {
     char *from = flow_folder(answer_of(t, Q_TEMPLATES), name, WHO);
     char *to = flow_folder(answer_of(t, Q_BACKUP), name, WHO);
-    int ok = from && to && copy_tree_backup(to, from, "*", 0, &c->backed_up);
+    int ok = from && to && copy_tree_backup(to, from, "*", COPY_FLAT, &c->backed_up);
     free(from);
     free(to);
     return ok;
@@ -107,11 +107,11 @@ static int backup_templates(question_table *t, update_counts *c, const char *web
 {
     const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
     const char *failed = nullptr;
-    if (!copy_tree_backup(backup, templates, "*", 0, &c->backed_up)) failed = templates;
+    if (!copy_tree_backup(backup, templates, "*", COPY_FLAT, &c->backed_up)) failed = templates;
     if (!failed && !backup_beside(t, c, "img")) failed = "img";
     if (!failed && !backup_beside(t, c, "manuals")) failed = "manuals";
     /* no web folder: never back up the current directory in its place */
-    if (!failed && !(web && copy_tree_backup(backup, web, "*", 0, &c->backed_up)))
+    if (!failed && !(web && copy_tree_backup(backup, web, "*", COPY_FLAT, &c->backed_up)))
         failed = web ? web : answer_of(t, Q_QLIMG);
     if (!failed) return 1;
     log_report("%s: backup of %s failed, templates not replaced", WHO, failed);
@@ -131,10 +131,10 @@ static int replace_templates(question_table *t, update_counts *c)
         return 0;
     }
     flow_source(img, "img");
-    step(c, copy_tree(web, img, "*", 0, &c->copied));
+    count_failed_step(c, copy_tree(web, img, "*", COPY_FLAT, &c->copied));
     flow_source(tpl, "tpl");
-    step(c, copy_tree(templates, tpl, "*.tpl", 0, &c->copied));
-    step(c, copy_tree(templates, tpl, "*.dat", 0, &c->copied));
+    count_failed_step(c, copy_tree(templates, tpl, "*.tpl", COPY_FLAT, &c->copied));
+    count_failed_step(c, copy_tree(templates, tpl, "*.dat", COPY_FLAT, &c->copied));
     free(web);
     return 1;
 }
@@ -150,18 +150,18 @@ static void copy_originals(question_table *t, update_counts *c)
         return;
     }
     flow_source(tpl, "tpl");
-    step(c, copy_tree(originals, tpl, "*.tpl", 0, &c->copied));
+    count_failed_step(c, copy_tree(originals, tpl, "*.tpl", COPY_FLAT, &c->copied));
 }
 
 static void copy_steps(question_table *t, update_counts *c, char **manuals)
 {
     const char *templates = answer_of(t, Q_TEMPLATES);
-    step(c, copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), 0, &c->copied));
+    count_failed_step(c, copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->copied));
     int saved = !flag_of(t, Q_DEL_TEMPLATES) || replace_templates(t, c);
     if (flag_of(t, Q_BACK_ORIGINALS)) copy_originals(t, c);
     if (!saved) return;  /* the images and manuals beside the templates were not saved either */
-    step(c, flow_copy_beside(templates, "img", "*", &c->copied, nullptr, WHO));
-    step(c, flow_copy_beside(templates, "manuals", "*.htm*", &c->copied, manuals, WHO));
+    count_failed_step(c, flow_copy_into_subfolder(templates, "img", "*", &c->copied, nullptr, WHO));
+    count_failed_step(c, flow_copy_into_subfolder(templates, "manuals", "*.htm*", &c->copied, manuals, WHO));
 }
 
 static void print_summary(question_table *t, const update_counts *c, const char *manuals)
@@ -189,7 +189,7 @@ void update_flow(question_table *t)
     update_counts c = {0, 0, refused};
     char *manuals = nullptr;
     copy_steps(t, &c, &manuals);
-    step(&c, flow_sync_copies());
+    count_failed_step(&c, flow_sync_copies());
     int del = flag_of(t, Q_DEL_TEMPLATES);
     char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr;
     const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,

@@ -18,6 +18,9 @@
 
 static log_record *current_log;
 
+constexpr int HEADER_SIZE = 96;       /* "dd hh:mm:ss [pid] Debug: " with room to spare */
+constexpr int GENERATION_SUFFIX = 16; /* ".log" made ".001" and the like, with room to spare */
+
 static const char *const level_prefix[] = {"Error: ", "Info: ", "Debug: "};
 
 /* Use before log_init is a programming error: say so and stop. */
@@ -133,7 +136,7 @@ static const struct tm *local_time(time_t now)
  * written, or -1 when a write failed. */
 static int write_header(log_record *lg, int level, time_t now)
 {
-    char head[96];
+    char head[HEADER_SIZE];
     const struct tm *t = local_time(now);
     int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0,
                      t ? t->tm_hour : 0, t ? t->tm_min : 0, t ? t->tm_sec : 0, plat_process_id(),
@@ -185,10 +188,10 @@ int log_rotate(log_record *lg)
     if (lg->file) plat_fclose(lg->file);
     lg->file = nullptr;
     const char *name = lg->file_name ? lg->file_name : "init.log";
-    char dir[TEXT_PATH_SIZE], stem[TEXT_PATH_SIZE], from[TEXT_PATH_SIZE + 16], to[TEXT_PATH_SIZE + 16];
+    char dir[TEXT_PATH_SIZE], stem[TEXT_PATH_SIZE], from[TEXT_PATH_SIZE + GENERATION_SUFFIX], to[TEXT_PATH_SIZE + GENERATION_SUFFIX];
     const char *d = dir_part(name);
     text_copy(dir, d ? d : "", sizeof dir);
-    text_copy(stem, path_join(dir, base_name(name, 1)), sizeof stem);
+    text_copy(stem, path_join(dir, base_name(name, BASE_STRIP_EXT)), sizeof stem);
     snprintf(to, sizeof to, "%s%d.log", stem, (int)lg->generations);
     plat_remove(to);
     for (int k = lg->generations; k >= 2; k--) {
@@ -256,7 +259,7 @@ void log_interrupted()
 {
     log_record *lg = current_log;
     if (!lg || !lg->file || lg->level < LOG_LEVEL_INFO) return;
-    char line[96];
+    char line[HEADER_SIZE];
     struct tm t = time_since_known(time(nullptr));
     char *p = put_number(line, have ? t.tm_mday : 0, 2);
     p = put_number(put_text(p, " "), have ? t.tm_hour : 0, 2);

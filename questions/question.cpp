@@ -206,7 +206,7 @@ int directory_test(question_rec *r, question_table *t)
 
     if (dir_exists(value) == 1) return 1;
     errno = 0;
-    if (mkdir_path(value, 1) != 0) return 1;
+    if (mkdir_path(value, MKDIR_WITH_PARENTS) != 0) return 1;
     int err = errno ? errno : creation_error(value);
     if (err == 0) return 1;
     plat_printf("\nERROR: could not create directory %s: %s\n", value, strerror(err));

@@ -15,6 +15,9 @@ int y_n_test(question_rec *r, question_table *t);
 int directory_test(question_rec *r, question_table *t);
 int relative_test(question_rec *r, const char *base, question_table *t);
 int none_test(question_rec *r, question_table *t);
+/* 1 when the directory exists and is writable: a probe file is created
+ * there exclusively and removed again (its name is "tempfile",
+ * then tempfile.001 and on while such names are taken). */
 int dir_exists(const char *path);
 
 /* Reads one answer line into buf (size bytes, rest of a longer line

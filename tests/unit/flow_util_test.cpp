@@ -18,7 +18,7 @@ std::string long_dir(size_t len) {
 
 TEST(FlowFolder, FittingNamesAreBuiltWhole) {
     char field[TEXT_PATH_SIZE] = "\\old\\";
-    EXPECT_EQ(flow_derive(field, "\\quillor\\", "cache", "test"), 1);
+    EXPECT_EQ(flow_set_subfolder(field, "\\quillor\\", "cache", "test"), 1);
     EXPECT_STREQ(field, "\\quillor\\cache\\");
 
     std::string dir = long_dir(TEXT_PATH_SIZE - 1 - 8);  // "manuals\" just fits 511 characters
@@ -36,11 +36,11 @@ TEST(FlowFolder, TooLongNamesAreRefusedReportedAndNeverCut) {
     EXPECT_EQ(flow_folder(dir.c_str(), "manuals", "install_flow"), nullptr);
 
     char field[TEXT_PATH_SIZE] = "\\keep\\";
-    EXPECT_EQ(flow_derive(field, dir.c_str(), "cache\\and\\more", "update_flow"), 0);
+    EXPECT_EQ(flow_set_subfolder(field, dir.c_str(), "cache\\and\\more", "update_flow"), 0);
     EXPECT_STREQ(field, "\\keep\\");
 
     int copied = 0;
-    EXPECT_EQ(flow_copy_beside(dir.c_str(), "manuals", "*.htm*", &copied, nullptr, "install_flow"), 0);
+    EXPECT_EQ(flow_copy_into_subfolder(dir.c_str(), "manuals", "*.htm*", &copied, nullptr, "install_flow"), 0);
     EXPECT_EQ(copied, 0);
 
     std::string msg = "install_flow: folder name too long: " + dir + "manuals\\";
