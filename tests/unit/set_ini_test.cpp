@@ -301,9 +301,10 @@ TEST_F(SetIniFails, ExecutableIsNeverOpenedWithoutAnIniName) {
     tu::write_file(scratch.path("quillor.bin"), "binary");
     set(Q_QUILLOR_CGI, "quillor.bin");
     opens = 0;
-    plat_syscall_table()->fopen = counting_fopen;
-    EXPECT_EQ(0, set_ini(nullptr, &t));
-    plat_syscall_reset();
+    {
+        tu::Fault f(&plat_syscalls::fopen, counting_fopen);
+        EXPECT_EQ(0, set_ini(nullptr, &t));
+    }
     EXPECT_EQ(0, opens);
     EXPECT_EQ("binary", tu::read_file(scratch.path("quillor.bin")));
     EXPECT_NE(std::string::npos, log.text().find("Error: set_ini: "));
@@ -319,68 +320,49 @@ TEST_F(SetIniFails, TemporaryFileThatCannotBeCreatedIsReported) {
     EXPECT_TRUE(tu::is_dir(scratch.path("tempquillor.ini")));
 }
 
-int failing_rename(const char *, const char *) {
-    errno = EACCES;
-    return -1;
-}
-
 TEST_F(SetIniFails, FailedRenameKeepsTheExistingFile) {
-    plat_syscall_table()->rename = failing_rename;
     tu::CapturedOutput out;
-    EXPECT_EQ(0, set_ini(nullptr, &t));
-    plat_syscall_reset();
+    {
+        tu::Fault f(&plat_syscalls::rename, tu::fail_rename);
+        EXPECT_EQ(0, set_ini(nullptr, &t));
+    }
     expect_unchanged();
     EXPECT_NE(std::string::npos, log.text().find("Error: set_ini: could not rename "));
     EXPECT_NE(std::string::npos, out.text().find("\nset_ini: .\\quillor.ini left unchanged\n"));
 }
 
 // The disk fills up for every file but the test's log.
-size_t write_budget = 0;
-FILE *spared = nullptr;
-size_t short_fwrite(const void *buf, size_t size, size_t count, FILE *f) {
-    if (f == spared) return fwrite(buf, size, count, f);
-    size_t want = size * count;
-    size_t n = want < write_budget ? want : write_budget;
-    write_budget -= n;
-    return fwrite(buf, 1, n, f) / (size ? size : 1);
-}
-
 TEST_F(SetIniFails, DiskFullKeepsTheExistingFile) {
     for (size_t budget : {0, 5, 40, 200}) {
-        write_budget = budget;
-        spared = log.rec.file;
-        plat_syscall_table()->fwrite = short_fwrite;
+        tu::fault_budget = budget;
+        tu::fault_spared = log.rec.file;
         tu::CapturedOutput out;
-        EXPECT_EQ(0, set_ini(nullptr, &t)) << budget;
-        plat_syscall_reset();
+        {
+            tu::Fault f(&plat_syscalls::fwrite, tu::fail_fwrite_after);
+            EXPECT_EQ(0, set_ini(nullptr, &t)) << budget;
+        }
         expect_unchanged();
         EXPECT_NE(std::string::npos, log.text().find("Error: set_ini: error writing to .\\tempquillor.ini\n"));
     }
 }
 
-int failing_fclose(FILE *f) {
-    fclose(f);
-    errno = ENOSPC;
-    return EOF;
-}
-
 TEST_F(SetIniFails, FailedCloseKeepsTheExistingFile) {
-    plat_syscall_table()->fclose = failing_fclose;
+    tu::fault_spared = log.rec.file;
     tu::CapturedOutput out;
-    EXPECT_EQ(0, set_ini(nullptr, &t));
-    plat_syscall_reset();
+    {
+        tu::Fault f(&plat_syscalls::fclose, tu::fail_fclose);
+        EXPECT_EQ(0, set_ini(nullptr, &t));
+    }
     expect_unchanged();
 }
 
-size_t failing_fread(void *, size_t, size_t, FILE *) {
-    return 0;  // an error, not the end of the file
-}
-
 TEST_F(SetIniFails, ReadErrorKeepsTheExistingFile) {
-    plat_syscall_table()->fread = failing_fread;
+    tu::fault_budget = 0;  // the first read fails
     tu::CapturedOutput out;
-    EXPECT_EQ(0, set_ini(nullptr, &t));
-    plat_syscall_reset();
+    {
+        tu::Fault f(&plat_syscalls::fread, tu::fail_fread_after);
+        EXPECT_EQ(0, set_ini(nullptr, &t));
+    }
     expect_unchanged();
     EXPECT_NE(std::string::npos, log.text().find("Error: error reading from .\\quillor.ini\n"));
 }

@@ -30,6 +30,7 @@
 #include <stdio_ext.h>
 #endif
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -270,8 +271,9 @@ inline bool is_dir(const std::string &path) {
 inline bool dir_is_empty(const std::string &path) { return std::filesystem::is_empty(path); }
 
 inline void make_dirs(const std::string &path) {
-    std::string cmd = "mkdir -p '" + path + "'";
-    if (system(cmd.c_str()) != 0) abort();
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec && !is_dir(path)) abort();
 }
 
 // A fresh folder under /tmp that becomes the current directory and
@@ -395,6 +397,63 @@ inline int capture_error(const char *fmt, ...) {
     int n = keep_report(error_reports(), fmt, ap);
     va_end(ap);
     return n;
+}
+
+// ---- injected faults ----
+//
+// One system call of the platform's table is swapped for a failing one
+// while the object lives, and put back in the destructor, so a test can
+// neither forget to restore it nor leak it into the next test.
+//
+//   tu::Fault f(&plat_syscalls::rename, tu::fail_rename);
+//   tu::Fault f(&plat_syscalls::fwrite, tu::fail_fwrite_after);  // tu::fault_budget bytes pass
+template <typename Call>
+struct Fault {
+    Call plat_syscalls::*slot;
+    Call saved;
+    Fault(Call plat_syscalls::*s, Call stub) : slot(s), saved(plat_syscall_table()->*s) {
+        plat_syscall_table()->*s = stub;
+    }
+    ~Fault() { plat_syscall_table()->*slot = saved; }
+    Fault(const Fault &) = delete;
+    Fault &operator=(const Fault &) = delete;
+};
+
+// What the ready-made stubs let through before they fail: bytes for
+// fwrite, calls for fread; a stream in fault_spared (the test's own log)
+// is never failed.
+inline size_t fault_budget = 0;
+inline FILE *fault_spared = nullptr;
+
+inline int fail_rename(const char *, const char *) {
+    errno = EACCES;
+    return -1;
+}
+// The disk fills up after fault_budget bytes.
+inline size_t fail_fwrite_after(const void *buf, size_t size, size_t count, FILE *f) {
+    if (f == fault_spared) return fwrite(buf, size, count, f);
+    size_t want = size * count;
+    size_t n = want < fault_budget ? want : fault_budget;
+    fault_budget -= n;
+    if (n < want) errno = ENOSPC;
+    return fwrite(buf, 1, n, f) / (size ? size : 1);
+}
+// The close reports a full disk (the stream is closed all the same).
+inline int fail_fclose(FILE *f) {
+    int rc = fclose(f);
+    if (f == fault_spared) return rc;
+    errno = ENOSPC;
+    return EOF;
+}
+// Reads fail after fault_budget calls, neither end of file nor a recorded
+// error: only the count shows it.
+inline size_t fail_fread_after(void *b, size_t s, size_t n, FILE *f) {
+    if (fault_budget > 0) {
+        fault_budget--;
+        return fread(b, s, n, f);
+    }
+    errno = EIO;
+    return 0;
 }
 
 }  // namespace tu

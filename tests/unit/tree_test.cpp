@@ -276,48 +276,14 @@ TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
     EXPECT_EQ(tu::read_file(p("src/data.bin")), data);
 }
 
-// Fault injection through the system-call table.  The log writes through the
-// same table, so the faults hit every stream but the log's.
-FILE *log_stream;
-size_t budget;
-
-size_t short_write(const void *b, size_t s, size_t n, FILE *f)
-{
-    if (f == log_stream) return fwrite(b, s, n, f);
-    size_t take = std::min(n, budget);
-    budget -= take;
-    return fwrite(b, s, take, f);
-}
-
-int failing_close(FILE *f)
-{
-    int rc = fclose(f);
-    if (f == log_stream) return rc;
-    errno = ENOSPC;
-    return EOF;
-}
-
-int failing_rename(const char *, const char *)
-{
-    errno = EACCES;
-    return -1;
-}
-
-int reads_left;
-size_t failing_read(void *b, size_t s, size_t n, FILE *f)
-{
-    if (reads_left-- > 0) return fread(b, s, n, f);
-    errno = EIO;
-    return 0;  // neither end of file nor a recorded error: only the count tells
-}
-
+// Fault injection through the system-call table (tu::Fault).  The log
+// writes through the same table, so the faults spare its stream.
 TEST_F(CopyFile, ShortWriteFailsAndKeepsTheOldTarget)
 {
-    log_stream = log.rec.file;
-    budget = 3000;
-    plat_syscall_table()->fwrite = short_write;
+    tu::fault_spared = log.rec.file;
+    tu::fault_budget = 3000;
+    tu::Fault f(&plat_syscalls::fwrite, tu::fail_fwrite_after);
     EXPECT_EQ(copy(), 0);
-    plat_syscall_reset();
     expect_old_target_kept();
     EXPECT_NE(log.text().find("Error: copy_file: could not copy \\src\\data.bin to \\dst\\data.bin"),
               std::string::npos);
@@ -325,27 +291,24 @@ TEST_F(CopyFile, ShortWriteFailsAndKeepsTheOldTarget)
 
 TEST_F(CopyFile, FailedCloseFailsAndKeepsTheOldTarget)
 {
-    log_stream = log.rec.file;
-    plat_syscall_table()->fclose = failing_close;
+    tu::fault_spared = log.rec.file;
+    tu::Fault f(&plat_syscalls::fclose, tu::fail_fclose);
     EXPECT_EQ(copy(), 0);
-    plat_syscall_reset();
     expect_old_target_kept();
 }
 
 TEST_F(CopyFile, FailedRenameFailsAndKeepsTheOldTarget)
 {
-    plat_syscall_table()->rename = failing_rename;
+    tu::Fault f(&plat_syscalls::rename, tu::fail_rename);
     EXPECT_EQ(copy(), 0);
-    plat_syscall_reset();
     expect_old_target_kept();
 }
 
 TEST_F(CopyFile, ReadErrorEndsTheCopyAsAFailure)
 {
-    reads_left = 2;
-    plat_syscall_table()->fread = failing_read;
+    tu::fault_budget = 2;
+    tu::Fault f(&plat_syscalls::fread, tu::fail_fread_after);
     EXPECT_EQ(copy(), 0);
-    plat_syscall_reset();
     expect_old_target_kept();
 }
 
@@ -360,9 +323,8 @@ FILE *deny_update(const char *native, const char *mode)
 
 TEST_F(CopyFile, TargetThatMayNotBeWrittenStaysUntouched)
 {
-    plat_syscall_table()->fopen = deny_update;
+    tu::Fault f(&plat_syscalls::fopen, deny_update);
     EXPECT_EQ(copy(), 0);
-    plat_syscall_reset();
     expect_old_target_kept();
 }
 
@@ -446,11 +408,12 @@ int deny_tpl_mkdir(const char *native)
 
 TEST_F(CopyTree, SubdirectoryThatCannotBeMadeStopsTheCopy)
 {
-    plat_syscall_table()->mkdir = deny_tpl_mkdir;
     int count = 0;
     tu::CapturedOutput out;
-    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "*", 1, &count), 0);
-    plat_syscall_reset();
+    {
+        tu::Fault f(&plat_syscalls::mkdir, deny_tpl_mkdir);
+        EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "*", 1, &count), 0);
+    }
     EXPECT_NE(log.text().find("Error: could not create directory \\dest\\tpl\\\n"), std::string::npos);
     EXPECT_FALSE(tu::exists(p("dest/tpl")));
 }
@@ -497,9 +460,10 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
     EXPECT_NE(log.text().find("Info: copy_file: kept \\bak\\index.tpl as \\bak\\index.tpl.~2~\n"), std::string::npos);
 
     file("src/index.tpl", "changed");
-    plat_syscall_table()->rename = failing_rename;
-    EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 0);
-    plat_syscall_reset();
+    {
+        tu::Fault f(&plat_syscalls::rename, tu::fail_rename);
+        EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 0);
+    }
     EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "index");
     EXPECT_FALSE(tu::exists(p("bak/index.tpl.~3~")));
 
