@@ -14,18 +14,8 @@
 
 namespace {
 
-std::vector<std::string> messages;
-
-int capture(const char *fmt, ...)
-{
-    char buf[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    messages.push_back(buf);
-    return 0;
-}
+// Both reporting callbacks land in one list here.
+std::vector<std::string> &messages = tu::error_reports();
 
 bool logged(const std::string &line)
 {
@@ -53,7 +43,7 @@ TEST_F(FuzzRegressions, DeclaredSettingTakesItsOwnValueBack)
     tu::Scratch scratch;
     tu::write_file("f.ini", "a 1\nb 2\ntemplates x\n");
     vini v;
-    vini_init(&v, capture, capture);
+    vini_init(&v, tu::capture_error, tu::capture_error);
     vini_set_table(&v, TABLE, nullptr, 0);
     ASSERT_EQ(vini_load(&v, nullptr, "f", nullptr, nullptr), 1);
     messages.clear();
@@ -67,7 +57,7 @@ TEST_F(FuzzRegressions, DeclaredSettingTakesItsOwnValueBack)
 TEST_F(FuzzRegressions, SettingsListTakesItsOwnValueBackEvenWhenEmpty)
 {
     ini_list l;
-    ini_init(&l, capture, capture);
+    ini_init(&l, tu::capture_error, tu::capture_error);
     ini_set_table(&l, TABLE, nullptr, 0);
     ini_lock(&l, 0);
     ASSERT_EQ(ini_add_value(&l, 0, "\\quillor\\"), 0);

@@ -1,6 +1,8 @@
 // Static list: growth and release, cursor rules, removal while iterating.
 #include <gtest/gtest.h>
 
+#include "test_util.h"
+
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -12,17 +14,7 @@
 
 namespace {
 
-std::vector<std::string> reported;
-
-int capture(const char *fmt, ...) {
-    char buf[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    reported.push_back(buf);
-    return n;
-}
+std::vector<std::string> &reported = tu::error_reports();
 
 int items[12];  // stable addresses to store
 
@@ -30,7 +22,7 @@ struct StaticList : ::testing::Test {
     static_list l;
     void SetUp() override {
         reported.clear();
-        static_init(&l, capture);
+        static_init(&l, tu::capture_error);
     }
     void TearDown() override {  // the items are not heap blocks: take them out, don't free them
         while (static_count(&l) > 0) static_remove(&l, 0);
