@@ -266,7 +266,7 @@ static int read_all(FILE *in, char **bytes, size_t *size)
     for (;;) {
         if (*size == cap) {
             cap = cap ? cap * 2 : READ_BLOCK;
-            char *grown = static_cast<char *>(realloc(*bytes, cap + 1));
+            char *grown = (char *)realloc(*bytes, cap + 1);
             if (!grown)
                 return 0;
             *bytes = grown;
@@ -292,7 +292,7 @@ static int rewrite_lines(rewrite *r, FILE *in)
         return 0;
     }
     for (size_t start = 0; start < size;) {
-        char *nl = static_cast<char *>(memchr(bytes + start, '\n', size - start));
+        char *nl = (char *)memchr(bytes + start, '\n', size - start);
         size_t end = nl ? (size_t)(nl - bytes) : size;
         size_t len = end - start;
         while (len > 0 && bytes[start + len - 1] == '\r')

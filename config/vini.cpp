@@ -148,7 +148,7 @@ static vini_setting *index_find(const vini_index *ix, const char *key)
 static int index_grow(vini_index *ix)
 {
     size_t n = ix->nbuckets ? ix->nbuckets * 2 : INDEX_FIRST;
-    vini_setting **b = static_cast<vini_setting **>(calloc(n, sizeof *b));
+    vini_setting **b = (vini_setting **)calloc(n, sizeof *b);
     if (!b)
         return 0;
     vini_index bigger = {b, n, ix->count};

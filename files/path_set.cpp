@@ -31,7 +31,7 @@ static size_t slot_of(char **slots, size_t size, const char *path)
 static int grow(path_set *s)
 {
     size_t size = s->size ? s->size * 2 : FIRST_SIZE;
-    char **slots = static_cast<char **>(calloc(size, sizeof *slots));
+    char **slots = (char **)calloc(size, sizeof *slots);
     if (!slots) return 0;
     for (size_t i = 0; i < s->size; i++)
         if (s->slots[i]) slots[slot_of(slots, size, s->slots[i])] = s->slots[i];

@@ -30,7 +30,7 @@ static int stayed(const char *path, int err)
 static int remove_subdir(const char *dir, const char *name)
 {
     size_t size = strlen(dir) + strlen(name) + 2;
-    char *path = static_cast<char *>(malloc(size));
+    char *path = (char *)malloc(size);
     if (!path) return stayed(name, ENOMEM);
     text_copy(path, dir, (int)size);
     size_t len = strlen(path);
@@ -70,7 +70,7 @@ static int for_each_name(static_list *names, const char *dir, int (*action)(cons
 {
     int all = 1;
     static_rewind(names);
-    for (char *name; (name = static_cast<char *>(static_next(names)));)
+    for (char *name; (name = (char *)static_next(names));)
         all &= action(dir, name);
     static_free(names);
     return all;

@@ -210,7 +210,7 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
         w.flags = flags;
         w.recurse = recurse;
         for (int i = 0; i < static_count(&w.work); i++)  /* grows while we go */
-            walk_dir(&w, static_cast<const char *>(static_get(&w.work, i)));
+            walk_dir(&w, (const char *)static_get(&w.work, i));
         free(mask);
     }
     static_free(&w.work);
@@ -536,7 +536,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
     char *item;
-    while (ok && (item = static_cast<char *>(static_next(&items)))) {
+    while (ok && (item = (char *)static_next(&items))) {
         if (strncmp(item, s, n) != 0) continue; /* not below s */
         files += !text_ends_with_backslash(item);
         ok = copy_item(&c, item, d, n, recurse, counter, &failed);

@@ -159,7 +159,7 @@ char *url_to_dir(char *url, question_table *t)
     text_append(dir, rel, TEXT_PATH_SIZE);
 
     size_t size = strlen(dir) + 1;
-    char *result = static_cast<char *>(malloc(size));
+    char *result = (char *)malloc(size);
     if (result)
         memcpy(result, dir, size);
     return result;

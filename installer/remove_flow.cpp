@@ -140,7 +140,7 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
     int ok = 1;
     dir_walk(&folders, dir, pattern, WALK_DIRS | WALK_NAMES, 0);
     static_rewind(&folders);
-    for (char *name; ok && (name = static_cast<char *>(static_next(&folders)));) {
+    for (char *name; ok && (name = (char *)static_next(&folders));) {
         char from[TEXT_LINE_SIZE], to[TEXT_LINE_SIZE];
         ok = path_join_raw(from, sizeof from, dir, name) && path_join_raw(to, sizeof to, backup, name) &&
              copy_tree_backup(to, from, "*", COPY_RECURSE, nullptr);
@@ -175,7 +175,7 @@ static const char *scripts_in_the_way(question_table *t, const char *scripts, co
     const char *why = nullptr;
     dir_walk(&dirs, scripts, pattern, WALK_DIRS, 0);
     static_rewind(&dirs);
-    for (char *dir; !why && (dir = static_cast<char *>(static_next(&dirs)));) {
+    for (char *dir; !why && (dir = (char *)static_next(&dirs));) {
         if (plat_dir_contains(dir, HERE))
             why = "a folder it matches holds Quillor Install's own folder";
         else if (backup && plat_dir_contains(dir, backup))
