@@ -1,5 +1,6 @@
 // End-to-end harness: scratch trees and runs of the real binary.
 #include "harness.h"
+#include "../common/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -362,29 +363,15 @@ Run Sandbox::finish(Started &p, int timeout_s) const {
 }
 
 std::string read_file(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    if (under_wine() && text_written_by_installer(path)) return lf_form(ss.str());
-    return ss.str();
+    std::string bytes = test_files::read_bytes(path);
+    if (under_wine() && text_written_by_installer(path)) return lf_form(bytes);
+    return bytes;
 }
 
-void write_file(const std::string &path, const std::string &content) {
-    std::ofstream f(path, std::ios::binary);
-    f << content;
-}
-
-bool exists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-bool is_dir(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void make_dirs(const std::string &path) { sh("mkdir -p " + quote(path)); }
+void write_file(const std::string &path, const std::string &content) { test_files::write_bytes(path, content); }
+bool exists(const std::string &path) { return test_files::exists(path); }
+bool is_dir(const std::string &path) { return test_files::is_dir(path); }
+void make_dirs(const std::string &path) { test_files::make_dirs(path); }
 
 static void walk(const std::string &dir, const std::string &rel, std::vector<std::string> &out) {
     DIR *d = opendir(dir.c_str());

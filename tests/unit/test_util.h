@@ -42,6 +42,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "../common/files.h"
 #include "log/log.h"
 #include "platform/platform.h"
 
@@ -69,17 +70,9 @@ inline const plat_syscalls &real_calls() {
     return real;
 }
 
-inline void write_file(const std::string &path, const std::string &content) {
-    std::ofstream f(path, std::ios::binary);
-    f << content;
-}
-
-inline std::string read_file(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using test_files::read_bytes;
+inline void write_file(const std::string &path, const std::string &content) { test_files::write_bytes(path, content); }
+inline std::string read_file(const std::string &path) { return test_files::read_bytes(path); }
 
 // A text file as the program meant it: the C library writes "\n" as CRLF
 // on Windows (text mode), so there CRLF is read back as "\n".
@@ -258,22 +251,14 @@ struct CapturedOutput {
 
 #else
 
-inline bool exists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-inline bool is_dir(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+using test_files::exists;
+using test_files::is_dir;
 
 inline bool dir_is_empty(const std::string &path) { return std::filesystem::is_empty(path); }
 
 inline void make_dirs(const std::string &path) {
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    if (ec && !is_dir(path)) abort();
+    test_files::make_dirs(path);
+    if (!is_dir(path)) abort();
 }
 
 // A fresh folder under /tmp that becomes the current directory and
