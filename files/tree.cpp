@@ -237,11 +237,12 @@ static int copy_failed(const char *source, const char *target)
 static FILE *open_temp(const char *target, char *temp, int size)
 {
     static unsigned serial = 0;
+    static long pid = plat_process_id(); /* asked once: it does not change */
     const char *slash = strrchr(target, '\\');
     int dir_len = slash ? (int)(slash - target) + 1 : 0;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
-        snprintf(name, sizeof name, "~qcp%ld_%u.tmp", plat_process_id(), serial++);
+        snprintf(name, sizeof name, "~qcp%ld_%u.tmp", pid, serial++);
         int len = snprintf(temp, size, "%.*s%s", dir_len, target, name);
         if (len < 0 || len >= size) {
             errno = ENAMETOOLONG;
@@ -265,28 +266,29 @@ static int target_writable(const char *target)
     return 1;
 }
 
-/* Moves the data in small blocks; the large stream buffers keep the number
- * of system calls down.  Returns the number of bytes read when the whole
- * source was read and every byte was handed to the target, else -1. */
-static long long copy_data(FILE *in, FILE *out)
+/* What a copy writes to: a temporary file, which an interruption removes
+ * until it is renamed, or the target itself, kept once it is complete. */
+enum copy_output { OUT_TEMPORARY, OUT_FINAL };
+
+/* Copies every byte of in into out and closes out.  1, or 0 with errno
+ * set by the first failure. */
+static int write_all(FILE *in, FILE *out, copy_output kind)
 {
-    char block[COPY_BLOCK + 1];
-    long long moved = 0;
-    for (;;) {
-        size_t got = plat_fread(block, 1, COPY_BLOCK, in);
-        if (got > 0 && plat_fwrite(block, 1, got, out) != got) return -1;
-        moved += (long long)got;
-        if (got < (size_t)COPY_BLOCK) return feof(in) && !ferror(in) ? moved : -1; /* end or read error */
-    }
+    errno = 0;
+    int ok = plat_copy_file(in, out) >= 0;
+    int err = errno;
+    if (ok && kind == OUT_FINAL) plat_keep_new(out); /* complete: an interruption leaves it */
+    int closed = plat_fclose(out) == 0;    /* a full disk often shows only here */
+    if (!ok) errno = err;
+    return ok && closed;
 }
 
-/* Every byte read is in the target: its stream flushed without error, and
- * the file as long as the source read. */
-static int all_written(FILE *out, long long moved)
+/* Logs the failure of a copy whose output was removed, closes in, 0. */
+static int copy_undone(FILE *in, const char *source, const char *target, int err)
 {
-    if (moved < 0 || fflush(out) != 0 || ferror(out)) return 0;
-    if (plat_file_size(out) == moved) return 1;
-    errno = EIO; /* written bytes went missing on the way */
+    log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
+    plat_fclose(in);
+    errno = 0;
     return 0;
 }
 
@@ -303,31 +305,49 @@ static int copy_via_temp(FILE *in, const char *source, const char *target)
         errno = err;
         return copy_failed(source, target);
     }
-    /* One pair of stream buffers serves every copy (both streams are closed
-     * before the next one opens): a fresh pair per file cost two large
-     * allocations, and fresh pages whenever the heap had shrunk back. */
-    static char in_buf[COPY_STREAM_BUFFER], out_buf[COPY_STREAM_BUFFER];
-    setvbuf(in, in_buf, _IOFBF, COPY_STREAM_BUFFER);
-    setvbuf(out, out_buf, _IOFBF, COPY_STREAM_BUFFER);
-    errno = 0;
-    int ok = all_written(out, copy_data(in, out));
-    ok = (plat_fclose(out) == 0) && ok;   /* a full disk often shows only here */
-    ok = ok && plat_rename(temp, target) == 0;
-    int err = errno;
-    if (ok) plat_sync_later(target);      /* made durable before the job's summary */
+    int ok = write_all(in, out, OUT_TEMPORARY) && plat_rename(temp, target) == 0;
+    int err = errno ? errno : EIO;
     if (!ok) {
         plat_remove(temp);
-        log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
+        return copy_undone(in, source, target, err);
     }
+    plat_sync_later(target); /* made durable before the job's summary */
     plat_fclose(in);
     errno = 0;
-    return ok;
+    return 1;
 }
 
-int copy_file(const char *source, const char *target)
+/* A target that does not exist is created exclusively under its own name
+ * and written directly: nothing older can be lost, and on any failure the
+ * new file goes.  1 copied, 0 failed, -1 the target exists (errno EEXIST)
+ * and nothing was done. */
+static int copy_to_new(const char *source, const char *target)
 {
-    if (!source || !target) return 0;
-    if (ends_with_backslash(source) || ends_with_backslash(target)) return 0; /* directories */
+    FILE *out = plat_fopen(target, "wbx");
+    if (!out && errno == EEXIST) return -1;
+    if (!out) return copy_failed(source, target);
+    FILE *in = plat_fopen(source, "rb");
+    if (!in) {
+        int err = errno;
+        plat_fclose(out);
+        plat_remove(target);
+        errno = err;
+        return copy_failed(source, target);
+    }
+    if (!write_all(in, out, OUT_FINAL)) {
+        int err = errno ? errno : EIO;
+        plat_remove(target);
+        return copy_undone(in, source, target, err);
+    }
+    plat_sync_later(target);
+    plat_fclose(in);
+    errno = 0;
+    return 1;
+}
+
+/* Replaces an existing target through a temporary file. */
+static int copy_over(const char *source, const char *target)
+{
     FILE *in = plat_fopen(source, "rb");
     if (!in) return copy_failed(source, target);
     if (!target_writable(target)) {
@@ -337,6 +357,14 @@ int copy_file(const char *source, const char *target)
         return copy_failed(source, target);
     }
     return copy_via_temp(in, source, target);
+}
+
+int copy_file(const char *source, const char *target)
+{
+    if (!source || !target) return 0;
+    if (ends_with_backslash(source) || ends_with_backslash(target)) return 0; /* directories */
+    int r = copy_to_new(source, target);
+    return r >= 0 ? r : copy_over(source, target);
 }
 
 /* ---- keeping what a copy would replace ---- */
@@ -438,6 +466,8 @@ static int backup_link(copy_step *c, const char *source, const char *target)
 static int copy_step_file(copy_step *c, const char *source, const char *target)
 {
     int link = c->backup && plat_is_link(source);
+    int made = link ? -1 : copy_to_new(source, target); /* a new target needs none of the checks below */
+    if (made >= 0) return made && note_written(c, target);
     int kind = plat_path_kind(target);
     if (kind != PLAT_KIND_NONE && same_file(source, target)) return note_written(c, target); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target)) {
@@ -451,7 +481,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);
     }
     if (link) return backup_link(c, source, target);
-    return copy_file(source, target) && note_written(c, target);
+    return copy_over(source, target) && note_written(c, target);
 }
 
 /* ---- copying a tree ---- */

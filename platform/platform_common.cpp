@@ -21,9 +21,13 @@ int plat_sys_fsync(FILE *f);
 int plat_sys_sync_dir(const char *native);
 int plat_sys_sync_fs(const char *native);
 void plat_sys_unlink_now(const char *native); /* async-signal-safe */
+long long plat_sys_fsize(FILE *f);
+long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
+long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
 
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
+static int sys_fflush(FILE *f) { return fflush(f); }
 #if defined(__GLIBC__)
 /* The installer has one thread: a file is copied in thousands of small
  * blocks per megabyte, and the stream lock taken around each one is
@@ -39,6 +43,7 @@ static const plat_syscalls real_calls = {
     plat_sys_fopen, sys_fclose, sys_fread, sys_fwrite, sys_fgets,
     plat_sys_remove, plat_sys_rename, plat_sys_mkdir, plat_sys_rmdir,
     plat_sys_fsync, plat_sys_sync_dir, plat_sys_sync_fs,
+    sys_fflush, plat_sys_fsize, plat_sys_copy_range, plat_sys_send_file,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -54,15 +59,17 @@ constexpr int TEMP_SLOTS = 4;    /* temporary files in progress at once */
  * handler: a slot's path is complete before the slot is marked used. */
 struct temp_slot {
     volatile sig_atomic_t used;
+    FILE *stream; /* while it is open */
     char native[NATIVE_MAX];
 };
 static temp_slot temps[TEMP_SLOTS];
 
-static void temp_started(const char *native)
+static void temp_started(const char *native, FILE *f)
 {
     for (temp_slot &t : temps)
         if (!t.used) {
             memcpy(t.native, native, strlen(native) + 1);
+            t.stream = f;
             t.used = 1;
             return;
         }
@@ -112,19 +119,27 @@ FILE *plat_fopen(const char *path, const char *mode)
     creating = 1;
     FILE *f = live_calls.fopen(native, mode);
     int err = errno;
-    if (f) temp_started(native);
+    if (f) temp_started(native, f);
     creating = 0;
     if (interrupt_waiting) plat_sys_interrupted();
     errno = err;
     return f;
 }
 
+void plat_keep_new(FILE *f)
+{
+    for (temp_slot &t : temps)
+        if (t.used && f && t.stream == f) t.used = 0;
+}
+
 int plat_fclose(FILE *f)
 {
     if (!f) return EOF;
+    for (temp_slot &t : temps)
+        if (t.stream == f) t.stream = nullptr; /* the pointer may come back for another file */
     int before = errno;
     errno = 0;
-    int failed = fflush(f) != 0 || ferror(f); /* before fclose can hide it */
+    int failed = live_calls.fflush(f) != 0 || ferror(f); /* before fclose can hide it */
     int err = errno ? errno : before ? before : EIO; /* an earlier write's error */
     int r = live_calls.fclose(f);
     if (failed) {
@@ -176,6 +191,70 @@ int plat_rename(const char *from, const char *to)
     int r = live_calls.rename(nfrom, nto);
     if (r == 0) temp_finished(nfrom);
     return r;
+}
+
+/* ---- whole-file copies ---- */
+
+constexpr size_t COPY_KERNEL_CHUNK = (size_t)1 << 30; /* bytes asked of one kernel call */
+constexpr size_t COPY_BLOCK_SIZE = 256 * 1024;        /* the block of the read/write loop */
+
+long long plat_file_size(FILE *f) { return f ? live_calls.fsize(f) : -1; }
+
+/* Moves bytes with one kind of kernel copy until size are moved or the
+ * source ends.  1 when it ran, 0 when the system cannot do it here (and
+ * nothing moved), -1 on failure. */
+static int kernel_copy(long long (*call)(FILE *, FILE *, size_t), FILE *in, FILE *out, long long size,
+                       long long *moved)
+{
+    while (*moved < size) {
+        size_t ask = (size_t)(size - *moved) < COPY_KERNEL_CHUNK ? (size_t)(size - *moved) : COPY_KERNEL_CHUNK;
+        long long n = call(in, out, ask);
+        if (n < 0) return *moved == 0 && errno == ENOSYS ? 0 : -1;
+        if (n == 0) return 1; /* shorter than its size said: the check below fails it */
+        *moved += n;
+    }
+    return 1;
+}
+
+/* The rest of the source in large blocks through the streams; every write
+ * checked.  0, or -1 with errno. */
+static int block_copy(FILE *in, FILE *out, long long *moved)
+{
+    static char block[COPY_BLOCK_SIZE];
+    for (;;) {
+        errno = 0;
+        size_t got = live_calls.fread(block, 1, sizeof block, in);
+        if (got > 0 && live_calls.fwrite(block, 1, got, out) != got) return -1;
+        *moved += (long long)got;
+        if (got < sizeof block) {
+            if (feof(in) && !ferror(in)) return 0;
+            if (errno == 0) errno = EIO;
+            return -1; /* a read error, counted or flagged */
+        }
+    }
+}
+
+long long plat_copy_file(FILE *in, FILE *out)
+{
+    if (!in || !out) {
+        errno = EINVAL;
+        return -1;
+    }
+    long long size = live_calls.fsize(in), moved = 0;
+    if (size < 0) return -1;
+    int r = kernel_copy(live_calls.copy_range, in, out, size, &moved);
+    if (r == 0) r = kernel_copy(live_calls.send_file, in, out, size, &moved);
+    if (r == 0 && block_copy(in, out, &moved) != 0) return -1;
+    if (r < 0) return -1;
+    if (r == 0 && (live_calls.fflush(out) != 0 || ferror(out))) {
+        if (errno == 0) errno = EIO;
+        return -1;
+    }
+    if (moved != size) {
+        errno = EIO; /* the source changed size, or bytes went missing */
+        return -1;
+    }
+    return moved;
 }
 
 /* ---- durability ---- */

@@ -22,6 +22,9 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/file.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -754,6 +757,11 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
         errno = ENOENT;
         return nullptr;
     }
+    if (strchr(mode, 'x') && mapped_as(MAP_EXISTS, native)) {
+        last_map.how = MAP_OTHER; /* seen just now: an exclusive create fails as it would */
+        errno = EEXIST;
+        return nullptr;
+    }
     int flags = open_flags(mode);
     if (flags < 0) {
         last_map.how = MAP_OTHER;
@@ -933,11 +941,39 @@ int plat_sys_sync_fs(const char *native)
     return r;
 }
 
-long long plat_file_size(FILE *f)
+long long plat_sys_fsize(FILE *f)
 {
     struct stat st;
-    if (!f || fstat(fileno(f), &st) != 0) return -1;
+    if (fstat(fileno(f), &st) != 0) return -1;
     return (long long)st.st_size;
+}
+
+/* A kernel copy that cannot serve these files (another file system, a
+ * kind of file or a kernel without support) says ENOSYS: nothing moved. */
+static long long kernel_result(ssize_t n)
+{
+    if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) errno = ENOSYS;
+    return (long long)n;
+}
+
+long long plat_sys_copy_range(FILE *in, FILE *out, size_t len)
+{
+#ifdef __linux__
+    return kernel_result(copy_file_range(fileno(in), nullptr, fileno(out), nullptr, len, 0));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+long long plat_sys_send_file(FILE *in, FILE *out, size_t len)
+{
+#ifdef __linux__
+    return kernel_result(sendfile(fileno(out), fileno(in), nullptr, len));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
 /* The file systems written to since the last plat_sync_now: one folder on
