@@ -771,8 +771,23 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
     char fmode[8]; /* fdopen's mode: the letters it knows */
     snprintf(fmode, sizeof fmode, "%c%s", mode[0], strchr(mode, '+') ? "+" : "");
     FILE *f = nullptr;
+#if defined(__GLIBC__)
+    if (flags & O_EXCL) { /* the C library opens it as open_flags would: a new file, never a link */
+        snprintf(fmode, sizeof fmode, "%c%sxe", mode[0], strchr(mode, '+') ? "+" : "");
+        f = fopen(native, fmode);
+        int err = errno;
+        if (f) note_created(native);
+        last_map.how = MAP_OTHER;
+        errno = err;
+        return f;
+    }
+#endif
+    /* A file the mapping saw as a regular file just now is read as one: the
+     * open does not wait (O_NONBLOCK), and a copy reads its size with fstat,
+     * which refuses anything else. */
+    int known_file = mode[0] == 'r' && mapped_as(MAP_EXISTS, native) && S_ISREG(last_map.mode);
     int fd = open(native, flags, 0666);
-    if (fd >= 0 && (settle_fd(fd, mode, flags) != 0 || !(f = fdopen(fd, fmode)))) {
+    if (fd >= 0 && ((!known_file && settle_fd(fd, mode, flags) != 0) || !(f = fdopen(fd, fmode)))) {
         int e = errno;
         close(fd);
         errno = e;
@@ -945,6 +960,10 @@ long long plat_sys_fsize(FILE *f)
 {
     struct stat st;
     if (fstat(fileno(f), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = PLAT_ENOTREG; /* no size to copy or check */
+        return -1;
+    }
     return (long long)st.st_size;
 }
 
@@ -985,7 +1004,20 @@ static struct {
 } sync_pending[SYNC_SLOTS];
 static int sync_count, sync_overflow;
 
-void plat_sync_later(const char *path)
+/* The installer folder of the last file noted: a file beside it lies on a
+ * file system already noted, so a tree's copies cost no look-up here. */
+static char sync_last_folder[NATIVE_MAX];
+static size_t sync_last_len;
+static int sync_last_set;
+
+static size_t folder_length(const char *path)
+{
+    const char *slash = strrchr(path, '\\'), *other = strrchr(path, '/');
+    if (other && (!slash || other > slash)) slash = other;
+    return slash ? (size_t)(slash - path) + 1 : 0;
+}
+
+static void note_device(const char *path)
 {
     char native[NATIVE_MAX], dir[NATIVE_MAX], name[NAME_MAX + 1];
     struct stat st;
@@ -1005,6 +1037,18 @@ void plat_sync_later(const char *path)
     sync_count++;
 }
 
+void plat_sync_later(const char *path)
+{
+    if (!path) return;
+    size_t n = folder_length(path);
+    if (sync_last_set && n == sync_last_len && memcmp(path, sync_last_folder, n) == 0) return;
+    note_device(path);
+    sync_last_set = n < sizeof sync_last_folder;
+    if (!sync_last_set) return;
+    memcpy(sync_last_folder, path, n);
+    sync_last_len = n;
+}
+
 int plat_sync_now()
 {
     int ok = 1, err = 0;
@@ -1014,7 +1058,7 @@ int plat_sync_now()
             err = errno;
         }
     if (sync_overflow) sync();
-    sync_count = sync_overflow = 0;
+    sync_count = sync_overflow = sync_last_set = 0;
     errno = err;
     return ok;
 }
