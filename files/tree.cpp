@@ -257,9 +257,9 @@ static FILE *open_temp(const char *target, char *temp, int size)
 /* A target that exists but may not be written stays untouched, exactly as
  * if it had been opened for writing and that had failed.  Opening it to
  * append asks for write access only and changes nothing. */
-static int target_writable(const char *target)
+static int target_writable(const char *target, int kind)
 {
-    if (plat_path_kind(target) == PLAT_KIND_NONE) return 1;
+    if (kind == PLAT_KIND_NONE) return 1;
     FILE *f = plat_fopen(target, "ab");
     if (!f) return 0;
     plat_fclose(f);
@@ -345,12 +345,13 @@ static int copy_to_new(const char *source, const char *target)
     return 1;
 }
 
-/* Replaces an existing target through a temporary file. */
-static int copy_over(const char *source, const char *target)
+/* Replaces an existing target (of kind as plat_path_kind says) through a
+ * temporary file. */
+static int copy_over(const char *source, const char *target, int kind)
 {
     FILE *in = plat_fopen(source, "rb");
     if (!in) return copy_failed(source, target);
-    if (!target_writable(target)) {
+    if (!target_writable(target, kind)) {
         int err = errno;
         plat_fclose(in);
         errno = err;
@@ -364,7 +365,7 @@ int copy_file(const char *source, const char *target)
     if (!source || !target) return 0;
     if (ends_with_backslash(source) || ends_with_backslash(target)) return 0; /* directories */
     int r = copy_to_new(source, target);
-    return r >= 0 ? r : copy_over(source, target);
+    return r >= 0 ? r : copy_over(source, target, plat_path_kind(target));
 }
 
 /* ---- keeping what a copy would replace ---- */
@@ -479,9 +480,11 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
         char kept[TEXT_LINE_SIZE];
         if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);
+        kind = PLAT_KIND_NONE; /* kept under its numbered name: the target is free */
     }
     if (link) return backup_link(c, source, target);
-    return copy_over(source, target) && note_written(c, target);
+    int copied = kind == PLAT_KIND_NONE ? copy_file(source, target) : copy_over(source, target, kind);
+    return copied && note_written(c, target);
 }
 
 /* ---- copying a tree ---- */

@@ -604,7 +604,11 @@ int plat_path_kind(const char *path)
 {
     char native[NATIVE_MAX];
     struct stat st;
-    if (!path || !plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0)
+    if (!path || !plat_native_path(path, native, sizeof native)) return PLAT_KIND_NONE;
+    if (mapped_as(MAP_LOOKED_UP, native) && !last_map.found) return PLAT_KIND_NONE; /* its folder lacks it */
+    if (mapped_as(MAP_EXISTS, native))
+        st.st_mode = last_map.mode; /* the mapping's lstat, just now */
+    else if (lstat(native, &st) != 0)
         return PLAT_KIND_NONE;
     if (S_ISREG(st.st_mode)) return PLAT_KIND_FILE;
     return S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
@@ -782,10 +786,11 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
         return f;
     }
 #endif
-    /* A file the mapping saw as a regular file just now is read as one: the
-     * open does not wait (O_NONBLOCK), and a copy reads its size with fstat,
-     * which refuses anything else. */
-    int known_file = mode[0] == 'r' && mapped_as(MAP_EXISTS, native) && S_ISREG(last_map.mode);
+    /* A file the mapping saw as a regular file just now is read or appended
+     * to as one: the open does not wait (O_NONBLOCK, which a regular file
+     * ignores), never follows a link for writing (O_NOFOLLOW), and a copy
+     * reads its size with fstat, which refuses anything else. */
+    int known_file = mode[0] != 'w' && mapped_as(MAP_EXISTS, native) && S_ISREG(last_map.mode);
     int fd = open(native, flags, 0666);
     if (fd >= 0 && ((!known_file && settle_fd(fd, mode, flags) != 0) || !(f = fdopen(fd, fmode)))) {
         int e = errno;
