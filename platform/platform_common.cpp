@@ -52,7 +52,6 @@ void plat_syscall_reset() { live_calls = real_calls; }
 
 /* ---- file operations on installer paths ---- */
 
-constexpr int NATIVE_MAX = 4096; /* longest native path handled */
 constexpr int TEMP_SLOTS = 4;    /* temporary files in progress at once */
 
 /* The temporary files in progress, by native path, ready for an interrupt
@@ -60,7 +59,7 @@ constexpr int TEMP_SLOTS = 4;    /* temporary files in progress at once */
 struct temp_slot {
     volatile sig_atomic_t used;
     FILE *stream; /* while it is open */
-    char native[NATIVE_MAX];
+    char native[PLAT_NATIVE_MAX];
 };
 static temp_slot temps[TEMP_SLOTS];
 
@@ -107,7 +106,7 @@ void plat_remove_temps_now()
 
 FILE *plat_fopen(const char *path, const char *mode)
 {
-    char native[NATIVE_MAX];
+    char native[PLAT_NATIVE_MAX];
     if (!path || !mode) {
         errno = EINVAL;
         return nullptr;
@@ -156,7 +155,7 @@ char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, si
 /* Runs one path-taking call on the native form of path. */
 static int on_native(const char *path, int (*call)(const char *))
 {
-    char native[NATIVE_MAX];
+    char native[PLAT_NATIVE_MAX];
     if (!path) {
         errno = EINVAL;
         return -1;
@@ -180,7 +179,7 @@ int plat_rmdir(const char *path) { return on_native(path, live_calls.rmdir); }
 
 int plat_rename(const char *from, const char *to)
 {
-    char nfrom[NATIVE_MAX], nto[NATIVE_MAX];
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
     if (!from || !to) {
         errno = EINVAL;
         return -1;
@@ -270,7 +269,7 @@ int plat_fsync(FILE *f)
 
 int plat_sync_dir(const char *path)
 {
-    char native[NATIVE_MAX];
+    char native[PLAT_NATIVE_MAX];
     if (!path) {
         errno = EINVAL;
         return -1;
