@@ -11,6 +11,7 @@
 #ifdef _WIN32
 
 #include "platform/platform.h"
+#include "platform/win32_internal.h"
 
 #include <windows.h>
 #include <direct.h>

@@ -5,6 +5,7 @@
 #ifdef _WIN32
 
 #include "platform/platform.h"
+#include "platform/win32_internal.h"
 
 #include <windows.h>
 
@@ -14,8 +15,6 @@
 #include <cstring>
 
 /* ---- what a path really is ---- */
-
-constexpr DWORD WIN_PATH_MAX = MAX_PATH * 4;
 
 /* "\\?\C:\x" and "\\.\C:\x" name "C:\x", "\\?\UNC\srv\x" names "\\srv\x";
  * the bare device "\\.\C:" is the whole volume.  Other device paths stay. */
