@@ -413,31 +413,32 @@ int copy_keep_numbered(const char *path, char *kept, int size)
     return 0;
 }
 
-static int written_by_backup(const char *target)
+/* The checks below take the target's native path, mapped once per file
+ * (tnative, or null when it could not be mapped: then none of them holds). */
+static int written_by_backup(const char *tnative)
 {
-    char native[PLAT_NATIVE_MAX];
-    if (backup_written.count == 0 || !plat_native_path(target, native, sizeof native)) return 0;
-    const char *found = path_set_find(&backup_written, native);
-    return found && plat_native_equal(found, native);
+    if (backup_written.count == 0 || !tnative) return 0;
+    const char *found = path_set_find(&backup_written, tnative);
+    return found && plat_native_equal(found, tnative);
 }
 
 /* 1 when an earlier file of this step was written to the file target names
  * (on POSIX, two sources whose names differ only in case meet in one). */
-static int written_this_step(const copy_step *c, const char *target)
+static int written_this_step(const copy_step *c, const char *target, const char *tnative)
 {
     const char *earlier = path_set_find(&c->wrote, target);
-    if (!earlier) return 0;
-    char a[PLAT_NATIVE_MAX], b[PLAT_NATIVE_MAX];
-    return plat_native_path(earlier, a, sizeof a) && plat_native_path(target, b, sizeof b) &&
-           plat_native_equal(a, b);
+    if (!earlier || !tnative) return 0;
+    char a[PLAT_NATIVE_MAX];
+    return plat_native_path(earlier, a, sizeof a) && plat_native_equal(a, tnative);
 }
 
-/* 1 when both paths name one file: copying it onto itself changes nothing
- * (and could not replace a file that is open for reading on Windows). */
-static int same_file(const char *a, const char *b)
+/* 1 when source and the target name one file: copying it onto itself
+ * changes nothing (and could not replace a file that is open for reading
+ * on Windows). */
+static int same_file(const char *source, const char *tnative)
 {
-    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
-    return plat_native_path(a, na, sizeof na) && plat_native_path(b, nb, sizeof nb) && plat_native_equal(na, nb);
+    char na[PLAT_NATIVE_MAX];
+    return tnative && plat_native_path(source, na, sizeof na) && plat_native_equal(na, tnative);
 }
 
 /* Notes a target this step has written; a backup's files are noted for
@@ -470,13 +471,15 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
     int made = link ? -1 : copy_to_new(source, target); /* a new target needs none of the checks below */
     if (made >= 0) return made && note_written(c, target);
     int kind = plat_path_kind(target);
-    if (kind != PLAT_KIND_NONE && same_file(source, target)) return note_written(c, target); /* already there */
-    if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target)) {
+    char native[PLAT_NATIVE_MAX];
+    const char *tnative = kind != PLAT_KIND_NONE && plat_native_path(target, native, sizeof native) ? native : nullptr;
+    if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
+    if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
         log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source,
                   target);
         return 0;
     }
-    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
+    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(tnative))) {
         if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
         char kept[TEXT_LINE_SIZE];
         if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);

@@ -374,8 +374,10 @@ int plat_native_equal(const char *a, const char *b) { return a && b && strcmp(a,
 int plat_is_link(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
+    if (!path || !plat_native_path(path, native, sizeof native)) return 0;
+    if (mapped_as(MAP_EXISTS, native)) return S_ISLNK(last_map.mode); /* the mapping's lstat, just now */
     struct stat st;
-    return path && plat_native_path(path, native, sizeof native) && lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
+    return lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 int plat_copy_link(const char *from, const char *to)
