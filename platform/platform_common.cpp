@@ -1,5 +1,7 @@
 /* Platform code shared by every operating system: the swappable table of
- * system calls and the wrappers that reach files through it.  Tests patch
+ * system calls, the temporary files in progress, and the whole-file copy.
+ * The wrappers on installer paths (plat_fopen, plat_rename, ...) are each
+ * system's own, since the policy around the bare calls differs.  Tests patch
  * the table to inject faults (a full disk, a failed rename) into the real
  * code paths; the installer itself never changes it.  The console is the
  * standard streams everywhere, so it lives here too.
@@ -104,16 +106,11 @@ void plat_remove_temps_now()
         }
 }
 
-FILE *plat_fopen(const char *path, const char *mode)
+/* The table's open of a native path; a file created with "x" is entered as
+ * a temporary file in progress (an interrupt waits while that happens).
+ * Each system's plat_fopen calls it with its policy around it. */
+FILE *plat_open_tracked(const char *native, const char *mode)
 {
-    char native[PLAT_NATIVE_MAX];
-    if (!path || !mode) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
-        return nullptr;
-    }
     if (!strchr(mode, 'x')) return live_calls.fopen(native, mode);
     creating = 1;
     FILE *f = live_calls.fopen(native, mode);
@@ -152,43 +149,19 @@ size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.frea
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
 char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, size, f); }
 
-/* Runs one path-taking call on the native form of path. */
-static int on_native(const char *path, int (*call)(const char *))
-{
-    char native[PLAT_NATIVE_MAX];
-    if (!path) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
-        return -1;
-    }
-    return call(native);
-}
-
-static int remove_native(const char *native)
+/* The table's remove and rename of native paths; a temporary file in
+ * progress that goes is forgotten. */
+int plat_remove_tracked(const char *native)
 {
     int r = live_calls.remove(native);
     if (r == 0) temp_finished(native);
     return r;
 }
 
-int plat_remove(const char *path) { return on_native(path, remove_native); }
-int plat_mkdir(const char *path) { return on_native(path, live_calls.mkdir); }
-int plat_rmdir(const char *path) { return on_native(path, live_calls.rmdir); }
-
-int plat_rename(const char *from, const char *to)
+int plat_rename_tracked(const char *from, const char *to)
 {
-    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
-    if (!from || !to) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) {
-        return -1;
-    }
-    int r = live_calls.rename(nfrom, nto);
-    if (r == 0) temp_finished(nfrom);
+    int r = live_calls.rename(from, to);
+    if (r == 0) temp_finished(from);
     return r;
 }
 

@@ -60,87 +60,139 @@ static int settle_fd(int fd, const char *mode, int flags)
     return fcntl(fd, F_SETFL, flags & O_APPEND); /* the status flags, O_NONBLOCK cleared */
 }
 
+/* ---- the bare calls of the system-call table ---- */
+
+/* open(2) with the flags of the mode, and a stream on it; no check of what
+ * was opened ("w" does not truncate: see plat_fopen). */
 FILE *plat_sys_fopen(const char *native, const char *mode)
 {
-    if (mode[0] == 'r' && mapped_as(MAP_LOOKED_UP, native) && !last_map.found) {
-        last_map.how = MAP_OTHER; /* its directory, checked just now, has no such name */
-        errno = ENOENT;
-        return nullptr;
-    }
-    if (strchr(mode, 'x') && mapped_as(MAP_EXISTS, native)) {
-        last_map.how = MAP_OTHER; /* seen just now: an exclusive create fails as it would */
-        errno = EEXIST;
-        return nullptr;
-    }
     int flags = open_flags(mode);
     if (flags < 0) {
-        last_map.how = MAP_OTHER;
         errno = EINVAL;
         return nullptr;
     }
     char fmode[8]; /* fdopen's mode: the letters it knows */
     snprintf(fmode, sizeof fmode, "%c%s", mode[0], strchr(mode, '+') ? "+" : "");
-    FILE *f = nullptr;
 #if defined(__GLIBC__)
     if (flags & O_EXCL) { /* the C library opens it as open_flags would: a new file, never a link */
         snprintf(fmode, sizeof fmode, "%c%sxe", mode[0], strchr(mode, '+') ? "+" : "");
-        f = fopen(native, fmode);
-        int err = errno;
-        if (f) note_created(native);
-        last_map.how = MAP_OTHER;
-        errno = err;
-        return f;
+        return fopen(native, fmode);
     }
 #endif
-    /* A file the mapping saw as a regular file just now is read or appended
-     * to as one: the open does not wait (O_NONBLOCK, which a regular file
-     * ignores), never follows a link for writing (O_NOFOLLOW), and a copy
-     * reads its size with fstat, which refuses anything else. */
-    int known_file = mode[0] != 'w' && mapped_as(MAP_EXISTS, native) && S_ISREG(last_map.mode);
+    FILE *f = nullptr;
     int fd = open(native, flags, 0666);
-    if (fd >= 0 && ((!known_file && settle_fd(fd, mode, flags) != 0) || !(f = fdopen(fd, fmode)))) {
+    if (fd >= 0 && !(f = fdopen(fd, fmode))) {
         int e = errno;
         close(fd);
         errno = e;
     }
-    int err = errno;
-    if (f && mode[0] != 'r') note_created(native);
-    last_map.how = MAP_OTHER;
-    errno = err;
     return f;
 }
 
-int plat_sys_remove(const char *native)
+int plat_sys_remove(const char *native) { return unlink(native); } /* a file or link, never a folder */
+int plat_sys_rename(const char *from, const char *to) { return rename(from, to); }
+int plat_sys_mkdir(const char *native) { return mkdir(native, 0777); }
+int plat_sys_rmdir(const char *native) { return rmdir(native); }
+
+/* ---- files and folders on installer paths: the policy around the calls ---- */
+
+FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
+int plat_remove_tracked(const char *native);
+int plat_rename_tracked(const char *from, const char *to);
+
+/* Checks what an open stream reached and settles it (see settle_fd);
+ * closes it and returns null when it may not be used. */
+static FILE *settled(FILE *f, const char *mode)
 {
-    last_map.how = MAP_OTHER; /* a kept listing notices by its times */
-    return unlink(native);    /* a file or link, never a folder: as on Windows */
+    if (settle_fd(fileno(f), mode, open_flags(mode)) == 0) return f;
+    int e = errno;
+    plat_syscall_table()->fclose(f);
+    errno = e;
+    return nullptr;
 }
 
-int plat_sys_rename(const char *from, const char *to)
+FILE *plat_fopen(const char *path, const char *mode)
 {
-    listing *l = rename_listing(from, to);
-    int r = rename(from, to);
+    char native[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!path || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!posix_map_path(path, native, sizeof native, &m)) return nullptr; /* errno says why */
+    if (mode[0] == 'r' && m.how == MAP_LOOKED_UP && !m.found) {
+        errno = ENOENT; /* its directory, checked just now, has no such name */
+        return nullptr;
+    }
+    if (strchr(mode, 'x') && m.how == MAP_EXISTS) {
+        errno = EEXIST; /* seen just now: an exclusive create fails as it would */
+        return nullptr;
+    }
+    /* A file the mapping saw as a regular file just now is read or appended
+     * to as one: the open does not wait (O_NONBLOCK, which a regular file
+     * ignores), never follows a link for writing (O_NOFOLLOW), and a copy
+     * reads its size with fstat, which refuses anything else.  A file an
+     * exclusive open created is a regular file. */
+    int known_file = strchr(mode, 'x') || (mode[0] != 'w' && m.how == MAP_EXISTS && S_ISREG(m.mode));
+    FILE *f = plat_open_tracked(native, mode);
+    if (f && !known_file) f = settled(f, mode);
+    if (f && mode[0] != 'r') note_created(&m, native);
+    return f;
+}
+
+int plat_remove(const char *path)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(path, native, sizeof native)) return -1;
+    return plat_remove_tracked(native); /* a kept listing notices by its times */
+}
+
+int plat_rename(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_path(to, nto, sizeof nto, &m)) return -1;
+    listing *l = rename_listing(&m, nfrom, nto);
+    int r = plat_rename_tracked(nfrom, nto);
     int err = errno;
-    if (r == 0 && l) note_renamed(l, from, to);
-    last_map.how = MAP_OTHER;
+    if (r == 0 && l) note_renamed(l, &m, nfrom, nto);
     errno = err;
     return r;
 }
 
-int plat_sys_mkdir(const char *native)
+int plat_mkdir(const char *path)
 {
-    int r = mkdir(native, 0777);
+    char native[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!posix_map_path(path, native, sizeof native, &m)) return -1;
+    int r = plat_syscall_table()->mkdir(native);
     int err = errno;
-    if (r == 0) note_created(native);
-    last_map.how = MAP_OTHER;
+    if (r == 0) note_created(&m, native);
     errno = err;
     return r;
 }
 
-int plat_sys_rmdir(const char *native)
+int plat_rmdir(const char *path)
 {
-    last_map.how = MAP_OTHER;
-    int r = rmdir(native);
+    char native[PLAT_NATIVE_MAX];
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(path, native, sizeof native)) return -1;
+    int r = plat_syscall_table()->rmdir(native);
     if (r == 0) listing_clear_all(); /* a new directory may get its inode */
     return r;
 }

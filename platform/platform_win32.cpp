@@ -27,7 +27,7 @@
 #include <cstring>
 
 /* The one translation of Windows error codes into the errno vocabulary. */
-static int errno_from_win32(DWORD code)
+int errno_from_win32(DWORD code)
 {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -204,66 +204,48 @@ int plat_sys_mkdir(const char *native)
 }
 int plat_sys_rmdir(const char *native) { return _rmdir(native); }
 
-/* ---- directory listing ---- */
+/* ---- files and folders on installer paths ---- */
 
-struct plat_find {
-    HANDLE handle;
-};
+FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
+int plat_remove_tracked(const char *native);
+int plat_rename_tracked(const char *from, const char *to);
 
-static int fill_entry(const WIN32_FIND_DATAA *d, plat_find_entry *entry)
+FILE *plat_fopen(const char *path, const char *mode)
 {
-    size_t n = strlen(d->cFileName);
-    if (n >= PLAT_NAME_MAX || strchr(d->cFileName, '\\')) return 0;
-    memcpy(entry->name, d->cFileName, n + 1);
-    entry->attrib = (unsigned)d->dwFileAttributes;
-    return 1;
-}
-
-int plat_find_next(plat_find *f, plat_find_entry *entry)
-{
-    WIN32_FIND_DATAA d;
-    if (!f || !entry) return 0;
-    while (FindNextFileA(f->handle, &d))
-        if (fill_entry(&d, entry)) return 1;
-    errno = errno_from_win32(GetLastError());
-    return 0;
-}
-
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
-{
-    WIN32_FIND_DATAA d;
-    char native[WIN_PATH_MAX];
-    if (!pattern || !entry) {
+    char native[PLAT_NATIVE_MAX];
+    if (!path || !mode) {
         errno = EINVAL;
         return nullptr;
     }
-    if (!plat_native_path(pattern, native, sizeof native)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    HANDLE h = FindFirstFileA(native, &d);
-    if (h == INVALID_HANDLE_VALUE) {
-        errno = errno_from_win32(GetLastError());
-        return nullptr;
-    }
-    plat_find *f = (plat_find *)calloc(1, sizeof *f);
-    if (!f) {
-        FindClose(h);
-        errno = ENOMEM;
-        return nullptr;
-    }
-    f->handle = h;
-    if (fill_entry(&d, entry) || plat_find_next(f, entry)) return f;
-    plat_find_close(f);
-    errno = ENOENT;
-    return nullptr;
+    if (!plat_native_path(path, native, sizeof native)) return nullptr; /* errno says why */
+    return plat_open_tracked(native, mode);
 }
 
-void plat_find_close(plat_find *f)
+/* Runs one path-taking call on the native form of path. */
+static int on_native(const char *path, int (*call)(const char *))
 {
-    if (!f) return;
-    FindClose(f->handle);
-    free(f);
+    char native[PLAT_NATIVE_MAX];
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(path, native, sizeof native)) return -1; /* errno says why */
+    return call(native);
+}
+
+int plat_remove(const char *path) { return on_native(path, plat_remove_tracked); }
+int plat_mkdir(const char *path) { return on_native(path, plat_syscall_table()->mkdir); }
+int plat_rmdir(const char *path) { return on_native(path, plat_syscall_table()->rmdir); }
+
+int plat_rename(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
+    return plat_rename_tracked(nfrom, nto);
 }
 
 /* ---- durability ---- */

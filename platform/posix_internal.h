@@ -22,36 +22,36 @@ const char *listing_find(const listing *l, const char *name, int *ambiguous);
 /* Forgets every kept listing (a removed directory's inode may come back). */
 void listing_clear_all();
 
-/* ---- what the last mapping found ----
+/* ---- what a mapping found ----
  *
- * The calls on native paths use it: a file known to be a regular file
- * needs no second look before it is opened, and a name just looked up in a
- * current listing can be entered into it once the call has made it. */
+ * The wrappers on installer paths pass it on to the listing upkeep: a file
+ * known to be a regular file needs no second look before it is opened, and
+ * a name just looked up in a current listing can be entered into it once
+ * the call has made it. */
 
 enum map_result { MAP_OTHER, MAP_EXISTS, MAP_LOOKED_UP };
 
 struct posix_map {
     map_result how;
-    char path[PLAT_NATIVE_MAX]; /* the native path mapped */
-    mode_t mode;                /* MAP_EXISTS: the entry's type */
-    nlink_t links;              /* MAP_EXISTS: its number of links */
-    listing *in;                /* MAP_LOOKED_UP: the listing its directory had */
-    int found;                  /* MAP_LOOKED_UP: the name was there in another case */
+    mode_t mode;   /* MAP_EXISTS: the entry's type */
+    nlink_t links; /* MAP_EXISTS: its number of links */
+    listing *in;   /* MAP_LOOKED_UP: the listing its directory had */
+    int found;     /* MAP_LOOKED_UP: the name was there in another case */
 };
-extern posix_map last_map;
 
-void remember_map(map_result how, const char *path, const struct stat *st, listing *in, int found);
-int mapped_as(map_result how, const char *native);
+/* plat_native_path, telling in m what the mapping found. */
+int posix_map_path(const char *path, char *buf, int size, posix_map *m);
+void remember_map(posix_map *m, map_result how, const struct stat *st, listing *in, int found);
 
 /* Splits a native path into its directory, as the lookups name it ("" or
  * ending with "/"), and its last name.  0 when there is no name. */
 int split_native(const char *native, char *dir, char *name);
-/* A file or directory was made at native: entered into the listing that
- * the lookup before found current. */
-void note_created(const char *native);
-/* The listing a rename within one directory can keep current, or null;
- * note_renamed enters a rename that succeeded into it. */
-listing *rename_listing(const char *from, const char *to);
-void note_renamed(listing *l, const char *from, const char *to);
+/* A file or directory was made at native, mapped as m: entered into the
+ * listing that the lookup before found current. */
+void note_created(const posix_map *m, const char *native);
+/* The listing a rename within one directory can keep current, or null (to
+ * mapped as to_map); note_renamed enters a rename that succeeded into it. */
+listing *rename_listing(const posix_map *to_map, const char *from, const char *to);
+void note_renamed(listing *l, const posix_map *to_map, const char *from, const char *to);
 
 #endif

@@ -205,25 +205,14 @@ listing *listing_of(const char *dir, const struct stat *st)
     return listing_load(l, dir, st) ? l : nullptr;
 }
 
-/* ---- what the last mapping found ---- */
-
-posix_map last_map;
-
-void remember_map(map_result how, const char *path, const struct stat *st, listing *in, int found)
+void remember_map(posix_map *m, map_result how, const struct stat *st, listing *in, int found)
 {
-    last_map.how = how;
-    memcpy(last_map.path, path, strlen(path) + 1);
-    last_map.mode = st ? st->st_mode : 0;
-    last_map.links = st ? st->st_nlink : 0;
-    last_map.in = in;
-    last_map.found = found;
+    m->how = how;
+    m->mode = st ? st->st_mode : 0;
+    m->links = st ? st->st_nlink : 0;
+    m->in = in;
+    m->found = found;
 }
-
-int mapped_as(map_result how, const char *native)
-{
-    return last_map.how == how && strcmp(last_map.path, native) == 0;
-}
-
 
 /* ---- keeping listings current across this process's own changes ---- */
 
@@ -259,20 +248,20 @@ static void restamp(listing *l, const char *dir, int sure)
 
 /* The listing, current right now, of the directory of a name that was just
  * looked up there; null when there is none. */
-static listing *looked_up_listing(const char *native, char *dir, char *name)
+static listing *looked_up_listing(const posix_map *m, const char *native, char *dir, char *name)
 {
-    if (!mapped_as(MAP_LOOKED_UP, native) || !split_native(native, dir, name)) return nullptr;
-    listing *l = last_map.in;
+    if (m->how != MAP_LOOKED_UP || !split_native(native, dir, name)) return nullptr;
+    listing *l = m->in;
     return l->valid && strcmp(l->dir, dir) == 0 ? l : nullptr;
 }
 
 /* A file or directory was made at native: enter it into the listing that
  * the lookup before found current. */
-void note_created(const char *native)
+void note_created(const posix_map *m, const char *native)
 {
     char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
-    listing *l = looked_up_listing(native, dir, name);
-    if (!l || last_map.found) return; /* an existing entry was used */
+    listing *l = looked_up_listing(m, native, dir, name);
+    if (!l || m->found) return; /* an existing entry was used */
     if (listing_add(l, name))
         restamp(l, dir, 1); /* a new entry: the directory changed */
     else
@@ -281,29 +270,29 @@ void note_created(const char *native)
 
 /* The listing a rename within one directory can keep current: the one the
  * target's lookup just checked, or else a kept one that is current now. */
-listing *rename_listing(const char *from, const char *to)
+listing *rename_listing(const posix_map *to_map, const char *from, const char *to)
 {
     char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1], from_dir[PLAT_NATIVE_MAX], from_name[NAME_MAX + 1];
     if (strcmp(from, to) == 0 || !split_native(from, from_dir, from_name) || !split_native(to, dir, name) ||
         strcmp(dir, from_dir) != 0)
         return nullptr;
-    listing *l = looked_up_listing(to, dir, name);
-    if (l || !mapped_as(MAP_EXISTS, to) || !(l = listing_cached(dir))) return l;
+    listing *l = looked_up_listing(to_map, to, dir, name);
+    if (l || to_map->how != MAP_EXISTS || !(l = listing_cached(dir))) return l;
     struct stat st;
     return stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st) ? l : nullptr;
 }
 
-void note_renamed(listing *l, const char *from, const char *to)
+void note_renamed(listing *l, const posix_map *to_map, const char *from, const char *to)
 {
     char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     split_native(from, dir, name);
     listing_remove(l, name);
     split_native(to, dir, name);
-    int new_name = mapped_as(MAP_LOOKED_UP, to) && !last_map.found;
+    int new_name = to_map->how == MAP_LOOKED_UP && !to_map->found;
     /* Over a target with one link, the source's name surely went; over one
      * with more, the source may have been that very file, and then nothing
      * changed. */
-    int sure = new_name || (mapped_as(MAP_EXISTS, to) && last_map.links == 1);
+    int sure = new_name || (to_map->how == MAP_EXISTS && to_map->links == 1);
     if (new_name && !listing_add(l, name))
         listing_clear(l);
     else

@@ -187,7 +187,7 @@ static int map_path(const char *path, char *buf, int size, int resolve)
  * one needs looking up; it is replaced in buf by the name found, which has
  * the same length.  Returns 0 when the whole path must be resolved, -1
  * when the last name matches several entries case-blind. */
-static int resolve_last(char *buf)
+static int resolve_last(char *buf, posix_map *m)
 {
     size_t end = strlen(buf);
     if (end > 0 && buf[end - 1] == '/') end--;
@@ -207,30 +207,36 @@ static int resolve_last(char *buf)
     const char *real = l ? listing_find(l, name, &ambiguous) : nullptr;
     if (ambiguous) return -1;
     if (real) memcpy(buf + start, real, end - start); /* equal ignoring case: same length */
-    if (l) remember_map(MAP_LOOKED_UP, buf, nullptr, l, real != nullptr);
+    if (l) remember_map(m, MAP_LOOKED_UP, nullptr, l, real != nullptr);
     return 1;
 }
 
 /* Most paths exist as written: one lstat settles them.  Only a missing path
  * is resolved, and then its last name alone whenever that suffices. */
-int plat_native_path(const char *path, char *buf, int size)
+int posix_map_path(const char *path, char *buf, int size, posix_map *m)
 {
-    last_map.how = MAP_OTHER;
+    m->how = MAP_OTHER;
     if (!path || !buf || size < 2) return 0;
     errno = ENAMETOOLONG;  /* what a failed mapping means, unless a name was ambiguous */
     if (!map_path(path, buf, size, 0)) return 0;
     struct stat st;
     if (lstat(buf, &st) == 0) {
-        remember_map(MAP_EXISTS, buf, &st, nullptr, 0);
+        remember_map(m, MAP_EXISTS, &st, nullptr, 0);
         return 1;
     }
-    int last = resolve_last(buf);
+    int last = resolve_last(buf, m);
     if (last < 0) errno = ENOTUNIQ;
     if (last) return last > 0;
     errno = 0;
     if (map_path(path, buf, size, 1)) return 1;
     if (errno != ENOTUNIQ) errno = ENAMETOOLONG;
     return 0;
+}
+
+int plat_native_path(const char *path, char *buf, int size)
+{
+    posix_map m;
+    return posix_map_path(path, buf, size, &m);
 }
 
 int plat_path_ambiguous(const char *path)
@@ -354,15 +360,15 @@ int plat_dir_contains(const char *outer, const char *inner)
     }
 }
 
-
 int plat_path_kind(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
     struct stat st;
-    if (!path || !plat_native_path(path, native, sizeof native)) return PLAT_KIND_NONE;
-    if (mapped_as(MAP_LOOKED_UP, native) && !last_map.found) return PLAT_KIND_NONE; /* its folder lacks it */
-    if (mapped_as(MAP_EXISTS, native))
-        st.st_mode = last_map.mode; /* the mapping's lstat, just now */
+    posix_map m;
+    if (!path || !posix_map_path(path, native, sizeof native, &m)) return PLAT_KIND_NONE;
+    if (m.how == MAP_LOOKED_UP && !m.found) return PLAT_KIND_NONE; /* its folder lacks it */
+    if (m.how == MAP_EXISTS)
+        st.st_mode = m.mode; /* the mapping's lstat, just now */
     else if (lstat(native, &st) != 0)
         return PLAT_KIND_NONE;
     if (S_ISREG(st.st_mode)) return PLAT_KIND_FILE;
@@ -374,8 +380,9 @@ int plat_native_equal(const char *a, const char *b) { return a && b && strcmp(a,
 int plat_is_link(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
-    if (!path || !plat_native_path(path, native, sizeof native)) return 0;
-    if (mapped_as(MAP_EXISTS, native)) return S_ISLNK(last_map.mode); /* the mapping's lstat, just now */
+    posix_map m;
+    if (!path || !posix_map_path(path, native, sizeof native, &m)) return 0;
+    if (m.how == MAP_EXISTS) return S_ISLNK(m.mode); /* the mapping's lstat, just now */
     struct stat st;
     return lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
 }
@@ -383,7 +390,8 @@ int plat_is_link(const char *path)
 int plat_copy_link(const char *from, const char *to)
 {
     char nf[PLAT_NATIVE_MAX], nt[PLAT_NATIVE_MAX], target[PLAT_NATIVE_MAX];
-    if (!from || !to || !plat_native_path(from, nf, sizeof nf) || !plat_native_path(to, nt, sizeof nt)) {
+    posix_map m;
+    if (!from || !to || !plat_native_path(from, nf, sizeof nf) || !posix_map_path(to, nt, sizeof nt, &m)) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -391,7 +399,7 @@ int plat_copy_link(const char *from, const char *to)
     if (n < 0) return -1;
     target[n] = '\0';
     if (symlink(target, nt) != 0) return -1;
-    note_created(nt);  /* the case-blind lookups must see the new name */
+    note_created(&m, nt);  /* the case-blind lookups must see the new name */
     return 0;
 }
 

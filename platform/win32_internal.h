@@ -6,4 +6,8 @@
 
 constexpr DWORD WIN_PATH_MAX = MAX_PATH * 4; /* longest path passed to the system, terminator included */
 
+/* The one translation of Windows error codes into errno values
+ * (platform_win32.cpp). */
+int errno_from_win32(DWORD code);
+
 #endif

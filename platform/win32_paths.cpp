@@ -1,6 +1,6 @@
 /* Paths in the Win32 platform layer: what a path really is (its canonical
  * long form, the volume and file index behind it, drive roots under any
- * letter), and what kind of entry it names.
+ * letter), what kind of entry it names, and folder listings.
  */
 #ifdef _WIN32
 
@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 /* ---- what a path really is ---- */
@@ -217,6 +218,68 @@ int plat_copy_link(const char *, const char *)
 {
     errno = ENOSYS;
     return -1;
+}
+
+/* ---- directory listing ---- */
+
+struct plat_find {
+    HANDLE handle;
+};
+
+static int fill_entry(const WIN32_FIND_DATAA *d, plat_find_entry *entry)
+{
+    size_t n = strlen(d->cFileName);
+    if (n >= PLAT_NAME_MAX || strchr(d->cFileName, '\\')) return 0;
+    memcpy(entry->name, d->cFileName, n + 1);
+    entry->attrib = (unsigned)d->dwFileAttributes;
+    return 1;
+}
+
+int plat_find_next(plat_find *f, plat_find_entry *entry)
+{
+    WIN32_FIND_DATAA d;
+    if (!f || !entry) return 0;
+    while (FindNextFileA(f->handle, &d))
+        if (fill_entry(&d, entry)) return 1;
+    errno = errno_from_win32(GetLastError());
+    return 0;
+}
+
+plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
+{
+    WIN32_FIND_DATAA d;
+    char native[WIN_PATH_MAX];
+    if (!pattern || !entry) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!plat_native_path(pattern, native, sizeof native)) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    HANDLE h = FindFirstFileA(native, &d);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        return nullptr;
+    }
+    plat_find *f = (plat_find *)calloc(1, sizeof *f);
+    if (!f) {
+        FindClose(h);
+        errno = ENOMEM;
+        return nullptr;
+    }
+    f->handle = h;
+    if (fill_entry(&d, entry) || plat_find_next(f, entry)) return f;
+    plat_find_close(f);
+    errno = ENOENT;
+    return nullptr;
+}
+
+void plat_find_close(plat_find *f)
+{
+    if (!f) return;
+    FindClose(f->handle);
+    free(f);
 }
 
 #endif
