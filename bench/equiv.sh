@@ -39,6 +39,9 @@ update)
   mkdir -p "$backup"
   cp quillor.exe "$scripts/"
   copy "$backup" "$templates"/*
+  mkdir -p "$backup/img" "$backup/manuals"   # the folders beside the templates are kept too
+  copy "$backup/img" "$templates/img"/*
+  copy "$backup/manuals" "$templates/manuals"/*
   copy "$backup" "$web_img"/*
   copy "$web_img" img/*
   copy "$templates" tpl/*.tpl

@@ -53,6 +53,7 @@ fail() { printf 'bench: %s\n' "$*" >&2; exit 1; }
 need=()
 command -v hyperfine >/dev/null || need+=(hyperfine)
 [ -x /usr/bin/time ] || need+=(time)
+command -v strace >/dev/null || need+=(strace)
 if [ ${#need[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || fail "missing packages: ${need[*]} (install them with apt-get)"
   say "installing ${need[*]}"
@@ -129,6 +130,27 @@ check_job update installed
 check_job remove installed
 rm -rf "$S/check_a" "$S/check_b"
 
+# ---- system calls per copied file ----
+
+# count_calls JOB SETUP: the job once under strace -c; prints the calls per
+# copied file (all the job's calls over the files it wrote, each of which
+# takes exactly one copy_file_range below 1 GiB) and the two counts.
+count_calls() {
+  local job=$1 r=$S/strace_root
+  rm -rf "$r"
+  if [ "$2" = installed ]; then cp -a "$S/installed" "$r"; else mkdir -p "$r"; fi
+  (cd "$S/dist" && QUILLOR_ROOT="$r" strace -f -c -o "$S/strace.$job" ./quillor-install \
+    <"$S/answers/$job" >/dev/null) || fail "the $job run under strace failed"
+  rm -rf "$r"
+  awk '$NF == "total" { calls = $4 } $NF == "copy_file_range" { files = $4 }
+    END { if (files > 0) printf "%.1f %d %d\n", calls / files, calls, files; else print "- " calls " 0" }' \
+    "$S/strace.$job"
+}
+say "counting system calls per copied file"
+read -r calls_install calls_install_all files_install < <(count_calls install empty)
+read -r calls_update calls_update_all files_update < <(count_calls update installed)
+say "system calls per copied file: install $calls_install, update $calls_update"
+
 # ---- timing ----
 
 # pair NAME RUNS_PER_ROUND PREP_A CMD_A PREP_B CMD_B: alternating rounds; the
@@ -203,15 +225,19 @@ mkdir -p "$(dirname "$out")"
   echo
   echo "| job | installer | system tools | ratio | target |"
   echo "|---|---|---|---|---|"
-  row "install (exe, ini, tpl/\\*, tpl/\\*.tpl, img/\\* twice, manuals/\\*.htm\\*) vs cp" install "<= 1.15"
-  row "update, DEL_TEMPLATES and backups, vs cp" update "<= 1.2"
-  row "remove, BACK_ALL no, vs rm -rf" remove "<= 1.5"
-  row "walk of $walk_entries entries ($walk_found match *.tpl), dir_walk vs find -iname" walk "<= 2"
+  row "install (exe, ini, tpl/\\*, tpl/\\*.tpl, img/\\* twice, manuals/\\*.htm\\*) vs cp" install "<= 1.10"
+  row "update, DEL_TEMPLATES and backups, vs cp" update "<= 1.15"
+  row "remove, BACK_ALL no, vs rm -rf" remove "<= 1.2"
+  row "walk of $walk_entries entries ($walk_found match *.tpl), dir_walk vs find -iname" walk "<= 1.0"
   echo
   echo "| growth: install of 2 x the files | N | 2 N | ratio | target |"
   echo "|---|---|---|---|---|"
   row "installer" growth "<= 2.2" growth
   row "cp (for reference)" growth_cp "-" growth
+  echo
+  echo "System calls per copied file (strace -c, all of the job's calls over the files it wrote):"
+  echo "install $calls_install ($calls_install_all calls, $files_install files; target <= 9),"
+  echo "update $calls_update ($calls_update_all calls, $files_update files; target <= 11)."
   echo
   echo "Peak memory (maximum resident set size): install $(kib_to_mib "$S/rss.install") (target <= 32 MiB),"
   echo "update $(kib_to_mib "$S/rss.update"), remove $(kib_to_mib "$S/rss.remove")."

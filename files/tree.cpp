@@ -232,11 +232,12 @@ static int copy_failed(const char *source, const char *target)
 static FILE *open_temp(const char *target, char *temp, int size)
 {
     static unsigned serial = 0;
+    static long pid = plat_process_id(); /* asked once: it does not change */
     const char *slash = strrchr(target, '\\');
     int dir_len = slash ? (int)(slash - target) + 1 : 0;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
-        snprintf(name, sizeof name, "~qcp%ld_%u.tmp", plat_process_id(), serial++);
+        snprintf(name, sizeof name, "~qcp%ld_%u.tmp", pid, serial++);
         int len = snprintf(temp, size, "%.*s%s", dir_len, target, name);
         if (len < 0 || len >= size) {
             errno = ENAMETOOLONG;
@@ -251,37 +252,38 @@ static FILE *open_temp(const char *target, char *temp, int size)
 /* A target that exists but may not be written stays untouched, exactly as
  * if it had been opened for writing and that had failed.  Opening it to
  * append asks for write access only and changes nothing. */
-static int target_writable(const char *target)
+static int target_writable(const char *target, int kind)
 {
-    if (plat_path_kind(target) == PLAT_KIND_NONE) return 1;
+    if (kind == PLAT_KIND_NONE) return 1;
     FILE *f = plat_fopen(target, "ab");
     if (!f) return 0;
     plat_fclose(f);
     return 1;
 }
 
-/* Moves the data in small blocks; the large stream buffers keep the number
- * of system calls down.  Returns the number of bytes read when the whole
- * source was read and every byte was handed to the target, else -1. */
-static long long copy_data(FILE *in, FILE *out)
+/* What a copy writes to: a temporary file, which an interruption removes
+ * until it is renamed, or the target itself, kept once it is complete. */
+enum copy_output { OUT_TEMPORARY, OUT_FINAL };
+
+/* Copies every byte of in into out and closes out.  1, or 0 with errno
+ * set by the first failure. */
+static int write_all(FILE *in, FILE *out, copy_output kind)
 {
-    char block[COPY_BLOCK + 1];
-    long long moved = 0;
-    for (;;) {
-        size_t got = plat_fread(block, 1, COPY_BLOCK, in);
-        if (got > 0 && plat_fwrite(block, 1, got, out) != got) return -1;
-        moved += (long long)got;
-        if (got < (size_t)COPY_BLOCK) return feof(in) && !ferror(in) ? moved : -1; /* end or read error */
-    }
+    errno = 0;
+    int ok = plat_copy_file(in, out) >= 0;
+    int err = errno;
+    if (ok && kind == OUT_FINAL) plat_keep_new(out); /* complete: an interruption leaves it */
+    int closed = plat_fclose(out) == 0;    /* a full disk often shows only here */
+    if (!ok) errno = err;
+    return ok && closed;
 }
 
-/* Every byte read is in the target: its stream flushed without error, and
- * the file as long as the source read. */
-static int all_written(FILE *out, long long moved)
+/* Logs the failure of a copy whose output was removed, closes in, 0. */
+static int copy_undone(FILE *in, const char *source, const char *target, int err)
 {
-    if (moved < 0 || fflush(out) != 0 || ferror(out)) return 0;
-    if (plat_file_size(out) == moved) return 1;
-    errno = EIO; /* written bytes went missing on the way */
+    log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
+    plat_fclose(in);
+    errno = 0;
     return 0;
 }
 
@@ -298,40 +300,67 @@ static int copy_via_temp(FILE *in, const char *source, const char *target)
         errno = err;
         return copy_failed(source, target);
     }
-    /* One pair of stream buffers serves every copy (both streams are closed
-     * before the next one opens): a fresh pair per file cost two large
-     * allocations, and fresh pages whenever the heap had shrunk back. */
-    static char in_buf[COPY_STREAM_BUFFER], out_buf[COPY_STREAM_BUFFER];
-    setvbuf(in, in_buf, _IOFBF, COPY_STREAM_BUFFER);
-    setvbuf(out, out_buf, _IOFBF, COPY_STREAM_BUFFER);
-    errno = 0;
-    int ok = all_written(out, copy_data(in, out));
-    ok = (plat_fclose(out) == 0) && ok;   /* a full disk often shows only here */
-    ok = ok && plat_rename(temp, target) == 0;
-    int err = errno;
-    if (ok) plat_sync_later(target);      /* made durable before the job's summary */
+    int ok = write_all(in, out, OUT_TEMPORARY) && plat_rename(temp, target) == 0;
+    int err = errno ? errno : EIO;
     if (!ok) {
         plat_remove(temp);
-        log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
+        return copy_undone(in, source, target, err);
     }
+    plat_sync_later(target); /* made durable before the job's summary */
     plat_fclose(in);
     errno = 0;
-    return ok;
+    return 1;
 }
 
-int copy_file(const char *source, const char *target)
+/* A target that does not exist is created exclusively under its own name
+ * and written directly: nothing older can be lost, and on any failure the
+ * new file goes.  1 copied, 0 failed, -1 the target exists (errno EEXIST)
+ * and nothing was done. */
+static int copy_to_new(const char *source, const char *target)
 {
-    if (!source || !target) return 0;
-    if (text_ends_with_backslash(source) || text_ends_with_backslash(target)) return 0; /* directories */
+    FILE *out = plat_fopen(target, "wbx");
+    if (!out && errno == EEXIST) return -1;
+    if (!out) return copy_failed(source, target);
+    FILE *in = plat_fopen(source, "rb");
+    if (!in) {
+        int err = errno;
+        plat_fclose(out);
+        plat_remove(target);
+        errno = err;
+        return copy_failed(source, target);
+    }
+    if (!write_all(in, out, OUT_FINAL)) {
+        int err = errno ? errno : EIO;
+        plat_remove(target);
+        return copy_undone(in, source, target, err);
+    }
+    plat_sync_later(target);
+    plat_fclose(in);
+    errno = 0;
+    return 1;
+}
+
+/* Replaces an existing target (of kind as plat_path_kind says) through a
+ * temporary file. */
+static int copy_over(const char *source, const char *target, int kind)
+{
     FILE *in = plat_fopen(source, "rb");
     if (!in) return copy_failed(source, target);
-    if (!target_writable(target)) {
+    if (!target_writable(target, kind)) {
         int err = errno;
         plat_fclose(in);
         errno = err;
         return copy_failed(source, target);
     }
     return copy_via_temp(in, source, target);
+}
+
+int copy_file(const char *source, const char *target)
+{
+    if (!source || !target) return 0;
+    if (text_ends_with_backslash(source) || text_ends_with_backslash(target)) return 0; /* directories */
+    int r = copy_to_new(source, target);
+    return r >= 0 ? r : copy_over(source, target, plat_path_kind(target));
 }
 
 /* ---- keeping what a copy would replace ---- */
@@ -379,31 +408,32 @@ int copy_keep_numbered(const char *path, char *kept, int size)
     return 0;
 }
 
-static int written_by_backup(const char *target)
+/* The checks below take the target's native path, mapped once per file
+ * (tnative, or null when it could not be mapped: then none of them holds). */
+static int written_by_backup(const char *tnative)
 {
-    char native[PLAT_NATIVE_MAX];
-    if (backup_written.count == 0 || !plat_native_path(target, native, sizeof native)) return 0;
-    const char *found = path_set_find(&backup_written, native);
-    return found && plat_native_equal(found, native);
+    if (backup_written.count == 0 || !tnative) return 0;
+    const char *found = path_set_find(&backup_written, tnative);
+    return found && plat_native_equal(found, tnative);
 }
 
 /* 1 when an earlier file of this step was written to the file target names
  * (on POSIX, two sources whose names differ only in case meet in one). */
-static int written_this_step(const copy_step *c, const char *target)
+static int written_this_step(const copy_step *c, const char *target, const char *tnative)
 {
     const char *earlier = path_set_find(&c->wrote, target);
-    if (!earlier) return 0;
-    char a[PLAT_NATIVE_MAX], b[PLAT_NATIVE_MAX];
-    return plat_native_path(earlier, a, sizeof a) && plat_native_path(target, b, sizeof b) &&
-           plat_native_equal(a, b);
+    if (!earlier || !tnative) return 0;
+    char a[PLAT_NATIVE_MAX];
+    return plat_native_path(earlier, a, sizeof a) && plat_native_equal(a, tnative);
 }
 
-/* 1 when both paths name one file: copying it onto itself changes nothing
- * (and could not replace a file that is open for reading on Windows). */
-static int same_file(const char *a, const char *b)
+/* 1 when source and the target name one file: copying it onto itself
+ * changes nothing (and could not replace a file that is open for reading
+ * on Windows). */
+static int same_file(const char *source, const char *tnative)
 {
-    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
-    return plat_native_path(a, na, sizeof na) && plat_native_path(b, nb, sizeof nb) && plat_native_equal(na, nb);
+    char na[PLAT_NATIVE_MAX];
+    return tnative && plat_native_path(source, na, sizeof na) && plat_native_equal(na, tnative);
 }
 
 /* Notes a target this step has written; a backup's files are noted for
@@ -433,20 +463,26 @@ static int backup_link(copy_step *c, const char *source, const char *target)
 static int copy_step_file(copy_step *c, const char *source, const char *target)
 {
     int link = c->backup && plat_is_link(source);
+    int made = link ? -1 : copy_to_new(source, target); /* a new target needs none of the checks below */
+    if (made >= 0) return made && note_written(c, target);
     int kind = plat_path_kind(target);
-    if (kind != PLAT_KIND_NONE && same_file(source, target)) return note_written(c, target); /* already there */
-    if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target)) {
+    char native[PLAT_NATIVE_MAX];
+    const char *tnative = kind != PLAT_KIND_NONE && plat_native_path(target, native, sizeof native) ? native : nullptr;
+    if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
+    if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
         log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source,
                   target);
         return 0;
     }
-    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
+    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(tnative))) {
         if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
         char kept[TEXT_LINE_SIZE];
         if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);
+        kind = PLAT_KIND_NONE; /* kept under its numbered name: the target is free */
     }
     if (link) return backup_link(c, source, target);
-    return copy_file(source, target) && note_written(c, target);
+    int copied = kind == PLAT_KIND_NONE ? copy_file(source, target) : copy_over(source, target, kind);
+    return copied && note_written(c, target);
 }
 
 /* ---- copying a tree ---- */

@@ -48,6 +48,9 @@ void plat_find_close(plat_find *find);
  * progress until plat_rename moves it or plat_remove removes it: an
  * interruption removes it (see plat_on_interrupt). */
 FILE *plat_fopen(const char *path, const char *mode);
+/* The file f, opened with "x", is complete where it stands: an interruption
+ * no longer removes it. */
+void plat_keep_new(FILE *f);
 constexpr int PLAT_ENOTREG = EINVAL; /* errno: not a regular file, refused */
 /* Flushes the stream and checks its error flag before closing it, since a
  * C runtime may lose the error of its last write inside fclose.  0, or EOF
@@ -63,6 +66,12 @@ int plat_rmdir(const char *path);
 /* Size in bytes of the file behind an open stream (pending output not
  * counted: flush first), or -1. */
 long long plat_file_size(FILE *f);
+/* Copies the whole of the just-opened stream in to the just-opened stream
+ * out, in the kernel where the system can (copy_file_range, then sendfile)
+ * and else in large blocks.  Returns the bytes copied, which are exactly
+ * the source's size, with out flushed; or -1 with errno set (EIO when the
+ * source did not yield its size). */
+long long plat_copy_file(FILE *in, FILE *out);
 
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
@@ -127,6 +136,14 @@ struct plat_syscalls {
     int (*fsync)(FILE *f);                 /* data of a stream to the disk */
     int (*sync_dir)(const char *native);   /* a folder's names to the disk */
     int (*sync_fs)(const char *native);    /* the file system holding a folder (Windows: that file) */
+    int (*fflush)(FILE *f);
+    long long (*fsize)(FILE *f);           /* fstat's size of an open stream */
+    /* Kernel copies of up to len bytes from in to out at their file
+     * offsets: bytes moved, 0 at the source's end, or -1 with errno;
+     * ENOSYS when the system cannot do it for these files (then nothing
+     * moved). */
+    long long (*copy_range)(FILE *in, FILE *out, size_t len);
+    long long (*send_file)(FILE *in, FILE *out, size_t len);
 };
 plat_syscalls *plat_syscall_table();  /* the live table */
 void plat_syscall_reset();            /* back to the real calls */

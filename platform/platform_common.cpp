@@ -1,5 +1,7 @@
 /* Platform code shared by every operating system: the swappable table of
- * system calls and the wrappers that reach files through it.  Tests patch
+ * system calls, the temporary files in progress, and the whole-file copy.
+ * The wrappers on installer paths (plat_fopen, plat_rename, ...) are each
+ * system's own, since the policy around the bare calls differs.  Tests patch
  * the table to inject faults (a full disk, a failed rename) into the real
  * code paths; the installer itself never changes it.  The console is the
  * standard streams everywhere, so it lives here too.
@@ -22,9 +24,13 @@ int plat_sys_fsync(FILE *f);
 int plat_sys_sync_dir(const char *native);
 int plat_sys_sync_fs(const char *native);
 void plat_sys_unlink_now(const char *native); /* async-signal-safe */
+long long plat_sys_fsize(FILE *f);
+long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
+long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
 
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
+static int sys_fflush(FILE *f) { return fflush(f); }
 #if defined(__GLIBC__)
 /* The installer has one thread: a file is copied in thousands of small
  * blocks per megabyte, and the stream lock taken around each one is
@@ -40,6 +46,7 @@ static const plat_syscalls real_calls = {
     plat_sys_fopen, sys_fclose, sys_fread, sys_fwrite, sys_fgets,
     plat_sys_remove, plat_sys_rename, plat_sys_mkdir, plat_sys_rmdir,
     plat_sys_fsync, plat_sys_sync_dir, plat_sys_sync_fs,
+    sys_fflush, plat_sys_fsize, plat_sys_copy_range, plat_sys_send_file,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -48,22 +55,23 @@ void plat_syscall_reset() { live_calls = real_calls; }
 
 /* ---- file operations on installer paths ---- */
 
-constexpr int NATIVE_MAX = 4096; /* longest native path handled */
 constexpr int TEMP_SLOTS = 4;    /* temporary files in progress at once */
 
 /* The temporary files in progress, by native path, ready for an interrupt
  * handler: a slot's path is complete before the slot is marked used. */
 struct temp_slot {
     volatile sig_atomic_t used;
-    char native[NATIVE_MAX];
+    FILE *stream; /* while it is open */
+    char native[PLAT_NATIVE_MAX];
 };
 static temp_slot temps[TEMP_SLOTS];
 
-static void temp_started(const char *native)
+static void temp_started(const char *native, FILE *f)
 {
     for (temp_slot &t : temps)
         if (!t.used) {
             memcpy(t.native, native, strlen(native) + 1);
+            t.stream = f;
             t.used = 1;
             return;
         }
@@ -99,33 +107,36 @@ void plat_remove_temps_now()
         }
 }
 
-FILE *plat_fopen(const char *path, const char *mode)
+/* The table's open of a native path; a file created with "x" is entered as
+ * a temporary file in progress (an interrupt waits while that happens).
+ * Each system's plat_fopen calls it with its policy around it. */
+FILE *plat_open_tracked(const char *native, const char *mode)
 {
-    char native[NATIVE_MAX];
-    if (!path || !mode) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
-        return nullptr;
-    }
     if (!strchr(mode, 'x')) return live_calls.fopen(native, mode);
     creating = 1;
     FILE *f = live_calls.fopen(native, mode);
     int err = errno;
-    if (f) temp_started(native);
+    if (f) temp_started(native, f);
     creating = 0;
     if (interrupt_waiting) plat_sys_interrupted();
     errno = err;
     return f;
 }
 
+void plat_keep_new(FILE *f)
+{
+    for (temp_slot &t : temps)
+        if (t.used && f && t.stream == f) t.used = 0;
+}
+
 int plat_fclose(FILE *f)
 {
     if (!f) return EOF;
+    for (temp_slot &t : temps)
+        if (t.stream == f) t.stream = nullptr; /* the pointer may come back for another file */
     int before = errno;
     errno = 0;
-    int failed = fflush(f) != 0 || ferror(f); /* before fclose can hide it */
+    int failed = live_calls.fflush(f) != 0 || ferror(f); /* before fclose can hide it */
     int err = errno ? errno : before ? before : EIO; /* an earlier write's error */
     int r = live_calls.fclose(f);
     if (failed) {
@@ -139,44 +150,84 @@ size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.frea
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
 char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, size, f); }
 
-/* Runs one path-taking call on the native form of path. */
-static int on_native(const char *path, int (*call)(const char *))
-{
-    char native[NATIVE_MAX];
-    if (!path) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!plat_native_path(path, native, sizeof native)) {  /* errno says why */
-        return -1;
-    }
-    return call(native);
-}
-
-static int remove_native(const char *native)
+/* The table's remove and rename of native paths; a temporary file in
+ * progress that goes is forgotten. */
+int plat_remove_tracked(const char *native)
 {
     int r = live_calls.remove(native);
     if (r == 0) temp_finished(native);
     return r;
 }
 
-int plat_remove(const char *path) { return on_native(path, remove_native); }
-int plat_mkdir(const char *path) { return on_native(path, live_calls.mkdir); }
-int plat_rmdir(const char *path) { return on_native(path, live_calls.rmdir); }
-
-int plat_rename(const char *from, const char *to)
+int plat_rename_tracked(const char *from, const char *to)
 {
-    char nfrom[NATIVE_MAX], nto[NATIVE_MAX];
-    if (!from || !to) {
+    int r = live_calls.rename(from, to);
+    if (r == 0) temp_finished(from);
+    return r;
+}
+
+/* ---- whole-file copies ---- */
+
+constexpr size_t COPY_KERNEL_CHUNK = (size_t)1 << 30; /* bytes asked of one kernel call */
+constexpr size_t COPY_BLOCK_SIZE = 256 * 1024;        /* the block of the read/write loop */
+
+long long plat_file_size(FILE *f) { return f ? live_calls.fsize(f) : -1; }
+
+/* Moves bytes with one kind of kernel copy until size are moved or the
+ * source ends.  1 when it ran, 0 when the system cannot do it here (and
+ * nothing moved), -1 on failure. */
+static int kernel_copy(long long (*call)(FILE *, FILE *, size_t), FILE *in, FILE *out, long long size,
+                       long long *moved)
+{
+    while (*moved < size) {
+        size_t ask = (size_t)(size - *moved) < COPY_KERNEL_CHUNK ? (size_t)(size - *moved) : COPY_KERNEL_CHUNK;
+        long long n = call(in, out, ask);
+        if (n < 0) return *moved == 0 && errno == ENOSYS ? 0 : -1;
+        if (n == 0) return 1; /* shorter than its size said: the check below fails it */
+        *moved += n;
+    }
+    return 1;
+}
+
+/* The rest of the source in large blocks through the streams; every write
+ * checked.  0, or -1 with errno. */
+static int block_copy(FILE *in, FILE *out, long long *moved)
+{
+    static char block[COPY_BLOCK_SIZE];
+    for (;;) {
+        errno = 0;
+        size_t got = live_calls.fread(block, 1, sizeof block, in);
+        if (got > 0 && live_calls.fwrite(block, 1, got, out) != got) return -1;
+        *moved += (long long)got;
+        if (got < sizeof block) {
+            if (feof(in) && !ferror(in)) return 0;
+            if (errno == 0) errno = EIO;
+            return -1; /* a read error, counted or flagged */
+        }
+    }
+}
+
+long long plat_copy_file(FILE *in, FILE *out)
+{
+    if (!in || !out) {
         errno = EINVAL;
         return -1;
     }
-    if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) {
+    long long size = live_calls.fsize(in), moved = 0;
+    if (size < 0) return -1;
+    int r = kernel_copy(live_calls.copy_range, in, out, size, &moved);
+    if (r == 0) r = kernel_copy(live_calls.send_file, in, out, size, &moved);
+    if (r == 0 && block_copy(in, out, &moved) != 0) return -1;
+    if (r < 0) return -1;
+    if (r == 0 && (live_calls.fflush(out) != 0 || ferror(out))) {
+        if (errno == 0) errno = EIO;
         return -1;
     }
-    int r = live_calls.rename(nfrom, nto);
-    if (r == 0) temp_finished(nfrom);
-    return r;
+    if (moved != size) {
+        errno = EIO; /* the source changed size, or bytes went missing */
+        return -1;
+    }
+    return moved;
 }
 
 /* ---- durability ---- */
@@ -192,7 +243,7 @@ int plat_fsync(FILE *f)
 
 int plat_sync_dir(const char *path)
 {
-    char native[NATIVE_MAX];
+    char native[PLAT_NATIVE_MAX];
     if (!path) {
         errno = EINVAL;
         return -1;

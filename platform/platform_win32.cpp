@@ -5,11 +5,13 @@
  * listing from FindFirstFileA with the real attribute bits (a link or
  * junction carries the reparse-point bit, so the walk never follows it),
  * and a replacing rename is MoveFileExA with MOVEFILE_REPLACE_EXISTING.
- * Windows error codes are turned into errno values in one place.
+ * Windows error codes are turned into errno values in one place.  What a
+ * path really is (canonical forms, identities, roots) is in win32_paths.cpp.
  */
 #ifdef _WIN32
 
 #include "platform/platform.h"
+#include "platform/win32_internal.h"
 
 #include <windows.h>
 #include <direct.h>
@@ -25,7 +27,7 @@
 #include <cstring>
 
 /* The one translation of Windows error codes into the errno vocabulary. */
-static int errno_from_win32(DWORD code)
+int errno_from_win32(DWORD code)
 {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -72,213 +74,6 @@ int plat_native_path(const char *path, char *buf, int size)
         buf[1] = '\0';
     }
     return 1;
-}
-
-/* ---- what a path really is ---- */
-
-constexpr DWORD WIN_PATH_MAX = MAX_PATH * 4;
-
-/* "\\?\C:\x" and "\\.\C:\x" name "C:\x", "\\?\UNC\srv\x" names "\\srv\x";
- * the bare device "\\.\C:" is the whole volume.  Other device paths stay. */
-static int strip_device_prefix(const char *native, char *out, size_t size)
-{
-    const char *rest = native;
-    char root[4];
-    if (native[0] == '\\' && native[1] == '\\' && (native[2] == '?' || native[2] == '.') && native[3] == '\\') {
-        rest = native + 4;
-        if (isalpha((unsigned char)rest[0]) && rest[1] == ':' && rest[2] == '\0') {
-            snprintf(root, sizeof root, "%c:\\", rest[0]);
-            rest = root;
-        } else if (_strnicmp(rest, "UNC\\", 4) == 0) {
-            return snprintf(out, size, "\\\\%s", rest + 4) < (int)size;
-        } else if (!(isalpha((unsigned char)rest[0]) && rest[1] == ':')) {
-            rest = native;
-        }
-    }
-    return snprintf(out, size, "%s", rest) < (int)size;
-}
-
-/* Turns the existing part of a full path into its long names: the longest
- * prefix that GetLongPathNameA accepts, then the rest as it is. */
-static int long_form(char *full, DWORD size)
-{
-    char lng[WIN_PATH_MAX];
-    size_t n = strlen(full);
-    for (size_t cut = n; cut >= 2; cut--) {
-        if (cut < n && full[cut] != '\\') continue;
-        size_t keep = (full[1] == ':' && cut <= 3) ? 3 : cut; /* "C:\" keeps its backslash */
-        char saved = full[keep];
-        full[keep] = '\0';
-        DWORD m = GetLongPathNameA(full, lng, sizeof lng);
-        full[keep] = saved;
-        if (m == 0 || m >= sizeof lng) continue;
-        if (m + (n - keep) + 1 > size) return 0;
-        memmove(full + m, full + keep, n - keep + 1);
-        memcpy(full, lng, m);
-        return 1;
-    }
-    return 1; /* nothing of it exists: the full path is all there is */
-}
-
-int plat_canonical_path(const char *path, char *buf, int size)
-{
-    char native[WIN_PATH_MAX], plain[WIN_PATH_MAX];
-    if (!buf || size < 4 || !plat_native_path(path, native, sizeof native) ||
-        !strip_device_prefix(native, plain, sizeof plain))
-        return 0;
-    DWORD n = GetFullPathNameA(plain, (DWORD)size, buf, nullptr); /* "C:x": the drive's own current folder */
-    if (n == 0 || n >= (DWORD)size || !long_form(buf, (DWORD)size)) return 0;
-    n = (DWORD)strlen(buf);
-    while (n > 3 && buf[n - 1] == '\\') buf[--n] = '\0'; /* "C:\" keeps its backslash */
-    return 1;
-}
-
-/* "C:\", or "\\server\share" with nothing below it. */
-static int names_a_root(const char *c)
-{
-    if (isalpha((unsigned char)c[0]) && c[1] == ':' && c[2] == '\\' && c[3] == '\0') return 1;
-    if (c[0] != '\\' || c[1] != '\\') return 0;
-    const char *share = strchr(c + 2, '\\');
-    return !share || !strchr(share + 1, '\\') || share[strcspn(share + 1, "\\") + 2] == '\0';
-}
-
-struct file_identity {
-    DWORD volume, high, low;
-};
-
-/* An existing file or folder opened for its attributes only. */
-static HANDLE open_entry(const char *path)
-{
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
-}
-
-/* The volume serial number and file index of an existing file or folder. */
-static int identity(const char *path, file_identity *id)
-{
-    HANDLE h = open_entry(path);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    BY_HANDLE_FILE_INFORMATION info;
-    BOOL ok = GetFileInformationByHandle(h, &info);
-    CloseHandle(h);
-    if (!ok || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) return 0; /* no index: unknown */
-    id->volume = info.dwVolumeSerialNumber;
-    id->high = info.nFileIndexHigh;
-    id->low = info.nFileIndexLow;
-    return 1;
-}
-
-static int same_identity(const file_identity *a, const file_identity *b)
-{
-    return a->volume == b->volume && a->high == b->high && a->low == b->low;
-}
-
-/* The name the system itself gives an existing folder, without "\\?\":
- * subst and network letters resolved, and under the emulator one letter for
- * a place whatever letter opened it, even one it does not list as a drive.
- * Looked up at run time: older systems lack the call. */
-static int final_path(const char *path, char *out, size_t size)
-{
-    typedef DWORD(WINAPI * final_path_fn)(HANDLE, LPSTR, DWORD, DWORD);
-    static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    if (!proc) return 0;
-    final_path_fn fn = reinterpret_cast<final_path_fn>(reinterpret_cast<void (*)()>(proc));
-    char buf[WIN_PATH_MAX];
-    HANDLE h = open_entry(path);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    DWORD n = fn(h, buf, sizeof buf, 0); /* normalized, with its drive letter */
-    CloseHandle(h);
-    return n > 0 && n < sizeof buf && strip_device_prefix(buf, out, size);
-}
-
-/* 1 when the folder is the root of some drive under another letter (subst,
- * a network drive, a link in the emulator's drive table). */
-static int is_some_drive_root(const file_identity *id)
-{
-    DWORD drives = GetLogicalDrives();
-    for (int d = 0; d < 26; d++) {
-        char root[4] = {(char)('A' + d), ':', '\\', '\0'};
-        if (!(drives & (1u << d))) continue;
-        UINT type = GetDriveTypeA(root);
-        if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_NO_ROOT_DIR) continue; /* may ask for a disk */
-        file_identity r;
-        if (identity(root, &r) && same_identity(id, &r)) return 1;
-    }
-    return 0;
-}
-
-int plat_is_root(const char *path)
-{
-    char c[WIN_PATH_MAX];
-    file_identity id;
-    char f[WIN_PATH_MAX];
-    if (!plat_canonical_path(path, c, sizeof c)) return 0;
-    if (names_a_root(c) || (final_path(c, f, sizeof f) && names_a_root(f))) return 1;
-    return identity(c, &id) && is_some_drive_root(&id);
-}
-
-int plat_same_dir(const char *a, const char *b)
-{
-    char ca[WIN_PATH_MAX], cb[WIN_PATH_MAX];
-    file_identity ia, ib;
-    if (!plat_canonical_path(a, ca, sizeof ca) || !plat_canonical_path(b, cb, sizeof cb)) return 0;
-    if (_stricmp(ca, cb) == 0) return 1;
-    return identity(ca, &ia) && identity(cb, &ib) && same_identity(&ia, &ib);
-}
-
-/* Cuts the last name off a canonical path; 0 at a root. */
-static int parent_of(char *c)
-{
-    if (names_a_root(c)) return 0;
-    char *slash = strrchr(c, '\\');
-    if (!slash) return 0;
-    if (slash == c + 2 && c[1] == ':')
-        slash[1] = '\0'; /* "C:\x" gives "C:\" */
-    else
-        *slash = '\0';
-    return 1;
-}
-
-int plat_dir_contains(const char *outer, const char *inner)
-{
-    char co[WIN_PATH_MAX], ci[WIN_PATH_MAX];
-    file_identity io, ii;
-    if (!plat_canonical_path(outer, co, sizeof co) || !plat_canonical_path(inner, ci, sizeof ci)) return 0;
-    size_t lo = strlen(co);
-    if (_strnicmp(co, ci, lo) == 0 && (ci[lo] == '\0' || ci[lo] == '\\' || co[lo - 1] == '\\')) return 1;
-    if (!identity(co, &io)) return 0;
-    /* the same folder by another name (a short name left where the path
-     * does not exist, another drive letter): inner or an ancestor is outer */
-    do
-        if (identity(ci, &ii) && same_identity(&io, &ii)) return 1;
-    while (parent_of(ci));
-    return 0;
-}
-
-int plat_path_kind(const char *path)
-{
-    char native[WIN_PATH_MAX];
-    DWORD attr = plat_native_path(path, native, sizeof native) ? GetFileAttributesA(native) : INVALID_FILE_ATTRIBUTES;
-    if (attr == INVALID_FILE_ATTRIBUTES) return PLAT_KIND_NONE;
-    if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_KIND_OTHER; /* links and junctions */
-    return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;
-}
-
-int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
-
-int plat_path_ambiguous(const char *) { return 0; }  /* the file system is case-blind itself */
-
-int plat_is_link(const char *path)
-{
-    DWORD attr = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
-    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-/* Making links needs privileges a console installer seldom has. */
-int plat_copy_link(const char *, const char *)
-{
-    errno = ENOSYS;
-    return -1;
 }
 
 /* ---- the real system calls ---- */
@@ -409,66 +204,48 @@ int plat_sys_mkdir(const char *native)
 }
 int plat_sys_rmdir(const char *native) { return _rmdir(native); }
 
-/* ---- directory listing ---- */
+/* ---- files and folders on installer paths ---- */
 
-struct plat_find {
-    HANDLE handle;
-};
+FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
+int plat_remove_tracked(const char *native);
+int plat_rename_tracked(const char *from, const char *to);
 
-static int fill_entry(const WIN32_FIND_DATAA *d, plat_find_entry *entry)
+FILE *plat_fopen(const char *path, const char *mode)
 {
-    size_t n = strlen(d->cFileName);
-    if (n >= PLAT_NAME_MAX || strchr(d->cFileName, '\\')) return 0;
-    memcpy(entry->name, d->cFileName, n + 1);
-    entry->attrib = (unsigned)d->dwFileAttributes;
-    return 1;
-}
-
-int plat_find_next(plat_find *f, plat_find_entry *entry)
-{
-    WIN32_FIND_DATAA d;
-    if (!f || !entry) return 0;
-    while (FindNextFileA(f->handle, &d))
-        if (fill_entry(&d, entry)) return 1;
-    errno = errno_from_win32(GetLastError());
-    return 0;
-}
-
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
-{
-    WIN32_FIND_DATAA d;
-    char native[WIN_PATH_MAX];
-    if (!pattern || !entry) {
+    char native[PLAT_NATIVE_MAX];
+    if (!path || !mode) {
         errno = EINVAL;
         return nullptr;
     }
-    if (!plat_native_path(pattern, native, sizeof native)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    HANDLE h = FindFirstFileA(native, &d);
-    if (h == INVALID_HANDLE_VALUE) {
-        errno = errno_from_win32(GetLastError());
-        return nullptr;
-    }
-    plat_find *f = (plat_find *)calloc(1, sizeof *f);
-    if (!f) {
-        FindClose(h);
-        errno = ENOMEM;
-        return nullptr;
-    }
-    f->handle = h;
-    if (fill_entry(&d, entry) || plat_find_next(f, entry)) return f;
-    plat_find_close(f);
-    errno = ENOENT;
-    return nullptr;
+    if (!plat_native_path(path, native, sizeof native)) return nullptr; /* errno says why */
+    return plat_open_tracked(native, mode);
 }
 
-void plat_find_close(plat_find *f)
+/* Runs one path-taking call on the native form of path. */
+static int on_native(const char *path, int (*call)(const char *))
 {
-    if (!f) return;
-    FindClose(f->handle);
-    free(f);
+    char native[PLAT_NATIVE_MAX];
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(path, native, sizeof native)) return -1; /* errno says why */
+    return call(native);
+}
+
+int plat_remove(const char *path) { return on_native(path, plat_remove_tracked); }
+int plat_mkdir(const char *path) { return on_native(path, plat_syscall_table()->mkdir); }
+int plat_rmdir(const char *path) { return on_native(path, plat_syscall_table()->rmdir); }
+
+int plat_rename(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
+    return plat_rename_tracked(nfrom, nto);
 }
 
 /* ---- durability ---- */
@@ -515,11 +292,25 @@ int plat_sys_sync_dir(const char *native)
  * holding native" is flushed file by file, native being the file. */
 int plat_sys_sync_fs(const char *native) { return flush_path(native, FILE_ATTRIBUTE_NORMAL); }
 
-long long plat_file_size(FILE *f)
+long long plat_sys_fsize(FILE *f)
 {
     LARGE_INTEGER size;
-    if (!f || !GetFileSizeEx(handle_of(f), &size)) return -1;
+    if (!GetFileSizeEx(handle_of(f), &size)) return -1;
     return (long long)size.QuadPart;
+}
+
+/* No kernel copy between two open files here: the copy goes in large
+ * blocks. */
+long long plat_sys_copy_range(FILE *, FILE *, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+long long plat_sys_send_file(FILE *, FILE *, size_t)
+{
+    errno = ENOSYS;
+    return -1;
 }
 
 static int sync_failed, sync_errno;

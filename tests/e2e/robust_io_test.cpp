@@ -215,8 +215,10 @@ TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing) {
 
 // ---- interruption ----
 
-// Waits until a copy's temporary file appears in dir; false after timeout.
-bool wait_for_temp(int fd, int timeout_ms) {
+// Waits until a copy's output appears in dir: a temporary file, or the big
+// file itself, which is new and so written under its own name; false after
+// timeout.
+bool wait_for_copy(int fd, int timeout_ms) {
     char buf[4096];
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (std::chrono::steady_clock::now() < end) {
@@ -225,7 +227,7 @@ bool wait_for_temp(int fd, int timeout_ms) {
         ssize_t n = read(fd, buf, sizeof buf);
         for (ssize_t i = 0; i < n;) {
             auto *e = reinterpret_cast<struct inotify_event *>(buf + i);
-            if (e->len && std::string(e->name).find("~qcp") == 0) return true;
+            if (e->len && (std::string(e->name).find("~qcp") == 0 || std::string(e->name) == "big.dat")) return true;
             i += (ssize_t)sizeof *e + e->len;
         }
     }
@@ -245,7 +247,7 @@ TEST(Interruption, ATerminatingSignalMidCopyLeavesNoTemporaryFileAndIsLogged) {
         ASSERT_GE(inotify_add_watch(fd, s.at("quillor").c_str(), IN_CREATE), 0);
         Sandbox::Started p = s.start();
         ASSERT_EQ(write(p.in, kInstall.data(), kInstall.size()), (ssize_t)kInstall.size());
-        bool seen = wait_for_temp(fd, 30000);
+        bool seen = wait_for_copy(fd, 30000);
         close(fd);
         if (seen) kill(p.pid, sig);
         e2e::Run r = s.finish(p);

@@ -11,6 +11,7 @@
 
 #ifndef _WIN32
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -104,6 +105,52 @@ TEST(KeptListings, ReadingAPipeIsStillRefused) {
     errno = 0;
     EXPECT_EQ(plat_fopen("\\pipe", "rb"), nullptr);
     EXPECT_EQ(errno, EINVAL);
+}
+
+// Entries of the system-call table that make the bare call and nothing
+// else: what the wrappers decide around the calls must not depend on them.
+int passed_on;
+FILE *passing_fopen(const char *native, const char *mode) {
+    passed_on++;
+    if (mode[0] != 'r') return fopen(native, mode);
+    int fd = open(native, O_RDONLY | O_NONBLOCK);  // a pipe opens at once, and is not checked here
+    FILE *f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (fd >= 0 && !f) close(fd);
+    return f;
+}
+int passing_mkdir(const char *native) {
+    passed_on++;
+    return tu::real_calls().mkdir(native);
+}
+int passing_rename(const char *from, const char *to) {
+    passed_on++;
+    return tu::real_calls().rename(from, to);
+}
+
+TEST(KeptListings, SwappedTableEntriesKeepThePolicyAroundThem) {
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    tu::write_file(s.path("web/Seen.txt"), "x");
+    ASSERT_EQ(mkfifo(s.path("pipe").c_str(), 0600), 0);
+    EXPECT_EQ(native("\\web\\seen.txt"), s.dir + "/web/Seen.txt");  // the listing is kept now
+    passed_on = 0;
+    plat_syscall_table()->fopen = passing_fopen;
+    plat_syscall_table()->mkdir = passing_mkdir;
+    plat_syscall_table()->rename = passing_rename;
+    errno = 0;
+    EXPECT_EQ(plat_fopen("\\pipe", "rb"), nullptr);  // still refused, never waited on
+    EXPECT_EQ(errno, EINVAL);
+    make_file_with_platform("\\web\\New.txt", "n");  // entered into the kept listing
+    ASSERT_EQ(plat_mkdir("\\web\\Sub"), 0);
+    ASSERT_EQ(plat_rename("\\web\\seen.txt", "\\web\\Moved.txt"), 0);
+    plat_syscall_reset();
+    EXPECT_GE(passed_on, 4);
+    EXPECT_EQ(native("\\web\\new.txt"), s.dir + "/web/New.txt");
+    EXPECT_EQ(native("\\web\\sub\\"), s.dir + "/web/Sub/");
+    EXPECT_EQ(native("\\web\\moved.txt"), s.dir + "/web/Moved.txt");
+    EXPECT_EQ(native("\\web\\seen.txt"), s.dir + "/web/seen.txt");  // gone: taken as written
+    EXPECT_EQ(plat_fopen("\\web\\new.txt", "wbx"), nullptr);  // an exclusive create over it fails
+    EXPECT_EQ(errno, EEXIST);
 }
 
 }  // namespace

@@ -278,10 +278,26 @@ TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
 
 // Fault injection through the system-call table (tu::Fault).  The log
 // writes through the same table, so the faults spare its stream.
+
+// The kernel copies refused, as on a system or file system without them:
+// the copy goes through the streams in blocks.
+long long no_kernel_copy(FILE *, FILE *, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+void use_block_copy()
+{
+    plat_syscall_table()->copy_range = no_kernel_copy;
+    plat_syscall_table()->send_file = no_kernel_copy;
+}
+
 TEST_F(CopyFile, ShortWriteFailsAndKeepsTheOldTarget)
 {
     tu::fault_spared = log.rec.file;
     tu::fault_budget = 3000;
+    use_block_copy();
     tu::Fault f(&plat_syscalls::fwrite, tu::fail_fwrite_after);
     EXPECT_EQ(copy(), 0);
     expect_old_target_kept();
@@ -306,7 +322,8 @@ TEST_F(CopyFile, FailedRenameFailsAndKeepsTheOldTarget)
 
 TEST_F(CopyFile, ReadErrorEndsTheCopyAsAFailure)
 {
-    tu::fault_budget = 2;
+    tu::fault_budget = 0;  // the whole file fits one block
+    use_block_copy();
     tu::Fault f(&plat_syscalls::fread, tu::fail_fread_after);
     EXPECT_EQ(copy(), 0);
     expect_old_target_kept();
@@ -326,6 +343,111 @@ TEST_F(CopyFile, TargetThatMayNotBeWrittenStaysUntouched)
     tu::Fault f(&plat_syscalls::fopen, deny_update);
     EXPECT_EQ(copy(), 0);
     expect_old_target_kept();
+}
+
+// Which copy moved the data, and what the copy opened and renamed.
+int range_calls, sendfile_calls, renames;
+std::vector<std::string> write_opens;
+long long counting_range(FILE *in, FILE *out, size_t len)
+{
+    range_calls++;
+    return no_kernel_copy(in, out, len);
+}
+long long counting_sendfile(FILE *in, FILE *out, size_t len)
+{
+    sendfile_calls++;
+    return tu::real_calls().send_file(in, out, len);
+}
+FILE *recording_fopen(const char *native, const char *mode)
+{
+    if (mode[0] != 'r') write_opens.push_back(std::string(mode) + " " + fs::path(native).filename().string());
+    return tu::real_calls().fopen(native, mode);
+}
+int counting_rename(const char *from, const char *to)
+{
+    renames++;
+    return tu::real_calls().rename(from, to);
+}
+
+TEST_F(CopyFile, KernelCopyFallsBackToSendfileAndThenToBlocks)
+{
+    range_calls = sendfile_calls = 0;
+    plat_syscall_table()->copy_range = counting_range;
+    plat_syscall_table()->send_file = counting_sendfile;
+    EXPECT_EQ(copy(), 1);
+    EXPECT_EQ(tu::read_file(p("dst/data.bin")), data);
+    EXPECT_EQ(range_calls, 1);    // refused once, not asked again for the same file
+#ifndef _WIN32
+    EXPECT_GE(sendfile_calls, 1); // moved the data
+#endif
+    use_block_copy();
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\blocks.bin"), 1);
+    EXPECT_EQ(tu::read_file(p("dst/blocks.bin")), data);
+    EXPECT_EQ(temp_files_in(p("dst")), 0);
+}
+
+// A kernel copy that stops part way with a full disk.
+long long full_after_some(FILE *in, FILE *out, size_t len)
+{
+    static int calls;
+    if (calls++ % 2 == 0) return tu::real_calls().copy_range(in, out, std::min(len, (size_t)1000)) < 0 ? -1 : 1000;
+    errno = ENOSPC;
+    return -1;
+}
+// A source that ends before its size said.
+long long ends_early(FILE *, FILE *, size_t) { return 0; }
+
+TEST_F(CopyFile, FullDiskOrShortSourceInTheKernelCopyFailsAndLeavesNothingBehind)
+{
+    for (auto fault : {full_after_some, ends_early}) {
+        tu::fault_spared = log.rec.file;
+        plat_syscall_table()->copy_range = fault;
+        plat_syscall_table()->send_file = no_kernel_copy;
+#ifdef _WIN32
+        plat_syscall_table()->fwrite = tu::fail_fwrite_after;  // no kernel copy there: the block loop fails instead
+        tu::fault_budget = 1000;
+#endif
+        EXPECT_EQ(copy(), 0);                                          // an existing target
+        EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new.bin"), 0);  // a new one
+        plat_syscall_reset();
+        expect_old_target_kept();
+        EXPECT_FALSE(tu::exists(p("dst/new.bin"))) << "a failed new file stays behind";
+    }
+    EXPECT_NE(log.text().find("Error: copy_file: could not copy \\src\\data.bin to \\dst\\new.bin"),
+              std::string::npos);
+}
+
+TEST_F(CopyFile, NewFileIsCreatedUnderItsOwnNameAndAnExistingOneReplacedByRename)
+{
+    write_opens.clear();
+    renames = 0;
+    plat_syscall_table()->fopen = recording_fopen;
+    plat_syscall_table()->rename = counting_rename;
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\fresh.bin"), 1);
+    ASSERT_EQ(write_opens.size(), 1u);
+    EXPECT_EQ(write_opens[0], "wbx fresh.bin");  // exclusive: never over a file that appeared meanwhile
+    EXPECT_EQ(renames, 0);
+    EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), data);
+
+    write_opens.clear();
+    EXPECT_EQ(copy(), 1);
+    EXPECT_EQ(renames, 1);
+    ASSERT_FALSE(write_opens.empty());
+    EXPECT_EQ(write_opens.back().find("wbx ~qcp"), 0u) << write_opens.back();
+    EXPECT_EQ(tu::read_file(p("dst/data.bin")), data);
+    EXPECT_EQ(temp_files_in(p("dst")), 0);
+}
+
+TEST_F(CopyFile, NewFileWhoseCloseFailsIsRemoved)
+{
+    tu::fault_spared = log.rec.file;
+    {
+        tu::Fault f(&plat_syscalls::fclose, tu::fail_fclose);
+        EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new.bin"), 0);
+    }
+    EXPECT_FALSE(tu::exists(p("dst/new.bin")));
+    EXPECT_EQ(copy_file("\\src\\none", "\\dst\\new.bin"), 0);  // no source: the new file goes again
+    EXPECT_FALSE(tu::exists(p("dst/new.bin")));
 }
 
 #ifndef _WIN32  // a file size limit in a forked child

@@ -1,0 +1,263 @@
+/* Durability, the folder lock and interruption in the POSIX platform
+ * layer: fsync and syncfs through the system-call table, whole-file kernel
+ * copies, the lock that keeps one installer per folder, and the signals
+ * that end the process cleanly.
+ */
+#ifndef _WIN32
+
+#include "platform/posix_internal.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
+#include <unistd.h>
+
+/* ---- durability ---- */
+
+int plat_sys_fsync(FILE *f)
+{
+    if (fflush(f) != 0) return -1;
+    return fsync(fileno(f));
+}
+
+/* Opens the folder that holds native (a file or folder path). */
+static int open_parent(const char *native)
+{
+    char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    if (!split_native(native, dir, name)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return open(dir[0] ? dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int plat_sys_sync_dir(const char *native)
+{
+    int fd = open_parent(native);
+    if (fd < 0) return -1;
+    int r = fsync(fd);
+    int err = errno;
+    close(fd);
+    errno = err;
+    return r;
+}
+
+int plat_sys_sync_fs(const char *native)
+{
+    int fd = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int r = syncfs(fd);
+    int err = errno;
+    close(fd);
+    errno = err;
+    return r;
+}
+
+long long plat_sys_fsize(FILE *f)
+{
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = PLAT_ENOTREG; /* no size to copy or check */
+        return -1;
+    }
+    return (long long)st.st_size;
+}
+
+/* A kernel copy that cannot serve these files (another file system, a
+ * kind of file or a kernel without support) says ENOSYS: nothing moved. */
+static long long kernel_result(ssize_t n)
+{
+    if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) errno = ENOSYS;
+    return (long long)n;
+}
+
+long long plat_sys_copy_range(FILE *in, FILE *out, size_t len)
+{
+#ifdef __linux__
+    return kernel_result(copy_file_range(fileno(in), nullptr, fileno(out), nullptr, len, 0));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+long long plat_sys_send_file(FILE *in, FILE *out, size_t len)
+{
+#ifdef __linux__
+    return kernel_result(sendfile(fileno(out), fileno(in), nullptr, len));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+/* The file systems written to since the last plat_sync_now: one folder on
+ * each.  Past the last slot the whole system is synced instead. */
+constexpr int SYNC_SLOTS = 16;
+static struct {
+    dev_t dev;
+    char dir[PLAT_NATIVE_MAX];
+} sync_pending[SYNC_SLOTS];
+static int sync_count, sync_overflow;
+
+/* The installer folder of the last file noted: a file beside it lies on a
+ * file system already noted, so a tree's copies cost no look-up here. */
+static char sync_last_folder[PLAT_NATIVE_MAX];
+static size_t sync_last_len;
+static int sync_last_set;
+
+static size_t folder_length(const char *path)
+{
+    const char *slash = strrchr(path, '\\'), *other = strrchr(path, '/');
+    if (other && (!slash || other > slash)) slash = other;
+    return slash ? (size_t)(slash - path) + 1 : 0;
+}
+
+static void note_device(const char *path)
+{
+    char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    struct stat st;
+    if (!plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0 ||
+        !split_native(native, dir, name)) {
+        sync_overflow = 1; /* cannot tell where it lies: sync everything */
+        return;
+    }
+    for (int i = 0; i < sync_count; i++)
+        if (sync_pending[i].dev == st.st_dev) return;
+    if (sync_count == SYNC_SLOTS) {
+        sync_overflow = 1;
+        return;
+    }
+    sync_pending[sync_count].dev = st.st_dev;
+    memcpy(sync_pending[sync_count].dir, dir[0] ? dir : ".", strlen(dir[0] ? dir : ".") + 1);
+    sync_count++;
+}
+
+void plat_sync_later(const char *path)
+{
+    if (!path) return;
+    size_t n = folder_length(path);
+    if (sync_last_set && n == sync_last_len && memcmp(path, sync_last_folder, n) == 0) return;
+    note_device(path);
+    sync_last_set = n < sizeof sync_last_folder;
+    if (!sync_last_set) return;
+    memcpy(sync_last_folder, path, n);
+    sync_last_len = n;
+}
+
+int plat_sync_now()
+{
+    int ok = 1, err = 0;
+    for (int i = 0; i < sync_count; i++)
+        if (plat_syscall_table()->sync_fs(sync_pending[i].dir) != 0) {
+            ok = 0;
+            err = errno;
+        }
+    if (sync_overflow) sync();
+    sync_count = sync_overflow = sync_last_set = 0;
+    errno = err;
+    return ok;
+}
+
+/* ---- one installer per folder ---- */
+
+static char lock_native[PLAT_NATIVE_MAX];
+static volatile sig_atomic_t lock_held;
+
+static void unlock_at_exit()
+{
+    if (lock_held) unlink(lock_native); /* still locked: nobody else can own that name */
+    lock_held = 0;
+}
+
+/* Locks the file at lock_native; 1, 0 (held elsewhere) or -1.  The name
+ * must still name the locked file afterwards: an earlier holder may have
+ * removed it between our open and our lock. */
+static int lock_once(int *fd_out)
+{
+    int fd = open(lock_native, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat held, named;
+    if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int busy = errno == EWOULDBLOCK;
+        close(fd);
+        return busy ? 0 : -1;
+    }
+    if (lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+        close(fd);
+        return 2; /* removed under us: try again */
+    }
+    *fd_out = fd;
+    return 1;
+}
+
+int plat_lock_folder(const char *name)
+{
+    if (!name || !plat_native_path(name, lock_native, sizeof lock_native)) return -1;
+    int fd = -1, r = 2;
+    for (int tries = 0; r == 2 && tries < 10; tries++) r = lock_once(&fd);
+    if (r != 1) return r == 2 ? -1 : r;
+    lock_held = 1; /* fd stays open: the lock lasts as long as the process */
+    atexit(unlock_at_exit);
+    return 1;
+}
+
+/* ---- interruption ---- */
+
+void plat_remove_temps_now();    /* platform_common.cpp */
+int plat_interrupt_must_wait();
+
+void plat_sys_unlink_now(const char *native) { unlink(native); }
+
+static void (*interrupt_words)();
+
+void plat_sys_interrupted()
+{
+    plat_remove_temps_now();
+    if (interrupt_words) interrupt_words();
+    if (lock_held) unlink(lock_native);
+    _exit(PLAT_INTERRUPTED_STATUS);
+}
+
+static void on_signal(int)
+{
+    if (!plat_interrupt_must_wait()) plat_sys_interrupted();
+}
+
+void plat_on_interrupt(void (*last_words)())
+{
+    interrupt_words = last_words;
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_signal;
+    sigfillset(&sa.sa_mask); /* one handler at a time, never nested */
+    static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int sig : signals) sigaction(sig, &sa, nullptr);
+}
+
+void plat_write_close_raw(FILE *f, const char *text, size_t len)
+{
+    if (!f) return;
+    int fd = fileno(f);
+    while (len > 0) {
+        ssize_t n = write(fd, text, len);
+        if (n <= 0) break;
+        text += n;
+        len -= (size_t)n;
+    }
+    close(fd);
+}
+
+#endif
