@@ -365,7 +365,7 @@ int copy_file(const char *source, const char *target)
 
 /* ---- keeping what a copy would replace ---- */
 
-/* Native paths of the files this run's backups wrote: no later copy of the
+/* Canonical paths of the files this run's backups wrote: no later copy of the
  * run may replace one of them without keeping it first. */
 static path_set backup_written;
 
@@ -410,11 +410,12 @@ int copy_keep_numbered(const char *path, char *kept, int size)
 
 /* The checks below take the target's native path, mapped once per file
  * (tnative, or null when it could not be mapped: then none of them holds). */
-static int written_by_backup(const char *tnative)
+static int written_by_backup(const char *target)
 {
-    if (backup_written.count == 0 || !tnative) return 0;
-    const char *found = path_set_find(&backup_written, tnative);
-    return found && plat_native_equal(found, tnative);
+    char canonical[PLAT_NATIVE_MAX];
+    if (backup_written.count == 0 || !plat_canonical_path(target, canonical, sizeof canonical)) return 0;
+    const char *found = path_set_find(&backup_written, canonical);
+    return found && plat_native_equal(found, canonical);
 }
 
 /* 1 when an earlier file of this step was written to the file target names
@@ -440,9 +441,10 @@ static int same_file(const char *source, const char *tnative)
  * the rest of the run. */
 static int note_written(copy_step *c, const char *target)
 {
-    char native[PLAT_NATIVE_MAX];
+    char canonical[PLAT_NATIVE_MAX];  /* one name for every spelling: short names, other drive letters */
     path_set_add(&c->wrote, target);
-    if (c->backup && plat_native_path(target, native, sizeof native)) path_set_add(&backup_written, native);
+    if (c->backup && plat_canonical_path(target, canonical, sizeof canonical))
+        path_set_add(&backup_written, canonical);
     return 1;
 }
 
@@ -474,7 +476,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
                   target);
         return 0;
     }
-    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(tnative))) {
+    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
         if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
         char kept[TEXT_LINE_SIZE];
         if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);

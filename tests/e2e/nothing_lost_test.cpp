@@ -213,3 +213,21 @@ TEST(NothingLost, ShortFolderNamesCanBeCreated) {
 }
 
 }  // namespace
+
+namespace {
+
+// A later copy reaching a backup through another name for its folder (a
+// link here; a short name or another drive letter on Windows) keeps it too.
+TEST(NothingLost, ABackupReachedThroughAnotherNameIsKeptToo) {
+    if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
+    Sandbox s;
+    install_old(s);
+    e2e::make_dirs(s.at("bak"));
+    std::filesystem::create_directory_symlink("bak", s.at("bak_link"));
+    e2e::Run r = s.run(update_answers("\\bak_link\\"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(s.at("bak/index.tpl.~1~")), "first custom") << r.log;
+    EXPECT_EQ(read_file(s.at("bak/index.tpl")), read_file(kSample + "/tpl/index.tpl"));
+}
+
+}  // namespace
