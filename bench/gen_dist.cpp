@@ -192,9 +192,8 @@ int main(int argc, char **argv)
         make_ini(argv[2], atoi(argv[3]));
         return 0;
     }
-    fprintf(stderr,
-            "usage: gen_dist dist DIR TPL_FILES IMAGES PAGES\n"
-            "       gen_dist walk DIR ENTRIES\n"
-            "       gen_dist ini FILE LINES\n");
+    fprintf(stderr, "usage: gen_dist dist DIR TPL_FILES IMAGES PAGES\n"
+                    "       gen_dist walk DIR ENTRIES\n"
+                    "       gen_dist ini FILE LINES\n");
     return 2;
 }

@@ -25,10 +25,8 @@ static void set_dir_form(char *dst, const char *value)
 {
     text_copy(dst, value, TEXT_PATH_SIZE);
     size_t len = strlen(dst);
-    if (len > 0 && dst[len - 1] == '\\')
-        return;
-    if (len >= (size_t)TEXT_PATH_SIZE - 1)
-        dst[TEXT_PATH_SIZE - 2] = '\0';  /* room for the backslash */
+    if (len > 0 && dst[len - 1] == '\\') return;
+    if (len >= (size_t)TEXT_PATH_SIZE - 1) dst[TEXT_PATH_SIZE - 2] = '\0'; /* room for the backslash */
     text_append(dst, "\\", TEXT_PATH_SIZE);
 }
 
@@ -37,8 +35,7 @@ static void set_host_form(char *dst, const char *value)
 {
     text_copy(dst, value, TEXT_PATH_SIZE);
     size_t len = strlen(dst);
-    while (len > 0 && dst[len - 1] == '\\')
-        dst[--len] = '\0';
+    while (len > 0 && dst[len - 1] == '\\') dst[--len] = '\0';
 }
 
 /* ---- taking the settings over ---- */
@@ -48,8 +45,7 @@ static void set_cgi_name(question_table *t, const char *file)
 {
     char *cgi = answer_of(t, Q_QUILLOR_CGI);
     size_t len = strlen(file);
-    if (len < 3)
-        return;  /* no extension to replace */
+    if (len < 3) return; /* no extension to replace */
     text_copy(cgi, file, TEXT_PATH_SIZE);
     len = strlen(cgi);
     memcpy(cgi + len - 3, "exe", 3);
@@ -64,12 +60,9 @@ static void take_locations(vini *v, question_table *t)
         text_append(answer_of(t, Q_CACHE), "cache", TEXT_PATH_SIZE);
         text_append(answer_of(t, Q_CACHE), "\\", TEXT_PATH_SIZE);
     }
-    if ((value = vini_get(v, "cache_dir", VINI_FOLLOW)) != nullptr)
-        set_dir_form(answer_of(t, Q_CACHE), value);
-    if ((value = vini_get(v, "workarea", VINI_FOLLOW)) != nullptr)
-        set_dir_form(answer_of(t, Q_WORKAREA), value);
-    if ((value = vini_get(v, "qlimg", VINI_FOLLOW)) != nullptr)
-        set_host_form(answer_of(t, Q_QLIMG), value);
+    if ((value = vini_get(v, "cache_dir", VINI_FOLLOW)) != nullptr) set_dir_form(answer_of(t, Q_CACHE), value);
+    if ((value = vini_get(v, "workarea", VINI_FOLLOW)) != nullptr) set_dir_form(answer_of(t, Q_WORKAREA), value);
+    if ((value = vini_get(v, "qlimg", VINI_FOLLOW)) != nullptr) set_host_form(answer_of(t, Q_QLIMG), value);
 }
 
 /* Host names are taken from an installed configuration only; the shipped
@@ -77,14 +70,10 @@ static void take_locations(vini *v, question_table *t)
 static void take_hosts(vini *v, question_table *t, int installed)
 {
     const char *value = vini_get(v, "domain", VINI_FOLLOW);
-    if (value)
-        set_host_form(answer_of(t, Q_DOMAIN), installed ? value : computer_name());
-    if (!installed)
-        return;
-    if ((value = vini_get(v, "newshost", VINI_FOLLOW)) != nullptr)
-        set_host_form(answer_of(t, Q_NEWSHOST), value);
-    if ((value = vini_get(v, "pophost", VINI_FOLLOW)) != nullptr)
-        set_host_form(answer_of(t, Q_POPHOST), value);
+    if (value) set_host_form(answer_of(t, Q_DOMAIN), installed ? value : computer_name());
+    if (!installed) return;
+    if ((value = vini_get(v, "newshost", VINI_FOLLOW)) != nullptr) set_host_form(answer_of(t, Q_NEWSHOST), value);
+    if ((value = vini_get(v, "pophost", VINI_FOLLOW)) != nullptr) set_host_form(answer_of(t, Q_POPHOST), value);
 }
 
 /* ---- entry point ---- */

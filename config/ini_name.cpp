@@ -12,12 +12,11 @@ char *cgi_to_ini(char *name)
         return nullptr;
     }
     char *ext = strstr(name, ".exe");
-    if (!ext)
-        ext = strstr(name, ".cgi");
+    if (!ext) ext = strstr(name, ".cgi");
     if (!ext) {
         log_error("cgi_to_ini: \"%s\" does not contain .cgi or .exe", name);
         return nullptr;
     }
-    memcpy(ext, ".ini", 5);  /* the terminator drops whatever followed */
+    memcpy(ext, ".ini", 5); /* the terminator drops whatever followed */
     return name;
 }

@@ -59,46 +59,37 @@ struct appended_key {
 
 /* Yes/no settings appended as true/false when the file had no line. */
 static const appended_key YES_NO_KEYS[] = {
-    {Q_FORCE_LOGIN, "force_login"},
-    {Q_AUTH_NEWS, "authent_news"},
-    {Q_AUTHENT_LOCAL, "authent_local"},
-    {Q_AUTHENT_LOCAL_CREATE, "authent_local_create"},
+    {Q_FORCE_LOGIN, "force_login"},       {Q_AUTH_NEWS, "authent_news"},
+    {Q_AUTHENT_LOCAL, "authent_local"},   {Q_AUTHENT_LOCAL_CREATE, "authent_local_create"},
     {Q_AUTHENT_COOKIE, "authent_cookie"},
 };
 
 /* Text settings appended with their answers, under the keys the readers use. */
 static const appended_key TEXT_KEYS[] = {
-    {Q_NEWSHOST, "newshost"},
-    {Q_DOMAIN, "domain"},
-    {Q_TEMPLATES, "templates"},
-    {Q_CACHE, "cache_dir"},
-    {Q_QLIMG, "qlimg"},
+    {Q_NEWSHOST, "newshost"}, {Q_DOMAIN, "domain"}, {Q_TEMPLATES, "templates"},
+    {Q_CACHE, "cache_dir"},   {Q_QLIMG, "qlimg"},
 };
 
 struct rewrite {
     const question_table *t;
     FILE *out;
-    int ok;              /* every write so far succeeded */
+    int ok; /* every write so far succeeded */
     int handled[MARKS];
     int user_pop_done;
     int admin_pop_done;
-    int in_section;      /* inside a host section: lines are kept as they stand */
-    int continuing;      /* the next line continues the last setting */
-    int dropping;        /* ... whose old text the rewrite replaced or dropped */
+    int in_section; /* inside a host section: lines are kept as they stand */
+    int continuing; /* the next line continues the last setting */
+    int dropping;   /* ... whose old text the rewrite replaced or dropped */
 };
 
 /* ---- writing ---- */
 
 static void put_n(rewrite *r, const char *text, size_t len)
 {
-    if (r->ok && len > 0 && plat_fwrite(text, 1, len, r->out) != len)
-        r->ok = 0;
+    if (r->ok && len > 0 && plat_fwrite(text, 1, len, r->out) != len) r->ok = 0;
 }
 
-static void put(rewrite *r, const char *text)
-{
-    put_n(r, text, strlen(text));
-}
+static void put(rewrite *r, const char *text) { put_n(r, text, strlen(text)); }
 
 /* Writes "key value\n", the value cut so key, space and value fit. */
 static void put_setting(rewrite *r, const char *key, const char *value)
@@ -117,15 +108,13 @@ static void put_line(rewrite *r, const char *line, size_t len)
 }
 
 /* The line up to and including its key's space, then the new value. */
-static void put_value_line(rewrite *r, const char *line, const char *key, size_t prefix,
-                           const char *value)
+static void put_value_line(rewrite *r, const char *line, const char *key, size_t prefix, const char *value)
 {
     char out[OUT_SIZE];
     int room = LINE_CHARS - (int)strlen(key);
     snprintf(out, sizeof out, "%.*s%.*s", (int)prefix, line, room, value);
     size_t len = strlen(out);
-    while (len > 0 && (out[len - 1] == '\r' || out[len - 1] == '\n'))
-        len--;
+    while (len > 0 && (out[len - 1] == '\r' || out[len - 1] == '\n')) len--;
     put_line(r, out, len);
 }
 
@@ -138,7 +127,7 @@ static void put_user_pop(rewrite *r)
 static void put_admin_pop(rewrite *r)
 {
     put(r, "host_authent true\n");
-    put(r, "authent_host ");  /* the host whole: its answer already fits a line */
+    put(r, "authent_host "); /* the host whole: its answer already fits a line */
     put(r, r->t->q[Q_POPHOST].default_answer);
     put(r, "\n");
     put(r, "authent_port 110\n");
@@ -151,8 +140,7 @@ static void put_admin_pop(rewrite *r)
 static const managed_key *find_managed(const char *line, size_t *prefix)
 {
     size_t lead = 0;
-    while (line[lead] != '\0' && isspace((unsigned char)line[lead]))
-        lead++;
+    while (line[lead] != '\0' && isspace((unsigned char)line[lead])) lead++;
     for (const managed_key &m : MANAGED) {
         size_t klen = strlen(m.key);
         if (lead + klen <= (size_t)READ_CHARS && strncmp(line + lead, m.key, klen) == 0) {
@@ -177,7 +165,7 @@ static int first_word_is(const char *line, const char *word)
     while (is_blank(*line)) line++;
     size_t n = 0;
     for (; word[n]; n++)
-        if (tolower((unsigned char)line[n]) != word[n])  /* word is lower case */
+        if (tolower((unsigned char)line[n]) != word[n]) /* word is lower case */
             return 0;
     char after = line[n];
     return after == '\0' || is_blank(after) || after == '\r' || after == '\n';
@@ -205,20 +193,18 @@ static void rewrite_managed(rewrite *r, const managed_key *m, const char *line, 
     const question_rec *q = &r->t->q[m->question];
     int yes = (q->flag == 1);
     switch (m->how) {
-    case T_USER_POP:  /* the group's lines go once, where its first stood */
-        if (yes && !r->user_pop_done)
-            put_user_pop(r);
+    case T_USER_POP: /* the group's lines go once, where its first stood */
+        if (yes && !r->user_pop_done) put_user_pop(r);
         r->user_pop_done = 1;
         break;
     case T_ADMIN_POP:
-        if (yes && !r->admin_pop_done)
-            put_admin_pop(r);
+        if (yes && !r->admin_pop_done) put_admin_pop(r);
         r->admin_pop_done = 1;
         break;
     case T_VALUE:
     case T_YES_NO:
         r->handled[m->question] = 1;
-        if (m->how == T_VALUE || yes)  /* a no drops the line */
+        if (m->how == T_VALUE || yes) /* a no drops the line */
             put_value_line(r, line, m->key, prefix, q->default_answer);
         break;
     }
@@ -228,10 +214,9 @@ static void rewrite_managed(rewrite *r, const managed_key *m, const char *line, 
  * ends what is examined, never what is copied). */
 static void rewrite_line(rewrite *r, const char *line, size_t len)
 {
-    if (r->continuing) {  /* part of the setting above: it follows that one */
+    if (r->continuing) { /* part of the setting above: it follows that one */
         r->continuing = continues(line, 1);
-        if (!r->dropping)
-            put_line(r, line, len);
+        if (!r->dropping) put_line(r, line, len);
         return;
     }
     r->dropping = 0;
@@ -240,13 +225,11 @@ static void rewrite_line(rewrite *r, const char *line, size_t len)
         return;
     }
     r->continuing = continues(line, 0);
-    if (first_word_is(line, SECTION_KEY))
-        r->in_section = 1;
+    if (first_word_is(line, SECTION_KEY)) r->in_section = 1;
     size_t prefix = 0;
     const managed_key *m = r->in_section ? nullptr : find_managed(line, &prefix);
-    if (r->in_section && first_word_is(line, SECTION_END))
-        r->in_section = 0;
-    if (!m) {  /* a host's own settings are its own: kept as they stand */
+    if (r->in_section && first_word_is(line, SECTION_END)) r->in_section = 0;
+    if (!m) { /* a host's own settings are its own: kept as they stand */
         put_line(r, line, len);
         return;
     }
@@ -267,8 +250,7 @@ static int read_all(FILE *in, char **bytes, size_t *size)
         if (*size == cap) {
             cap = cap ? cap * 2 : READ_BLOCK;
             char *grown = (char *)realloc(*bytes, cap + 1);
-            if (!grown)
-                return 0;
+            if (!grown) return 0;
             *bytes = grown;
         }
         size_t got = plat_fread(*bytes + *size, 1, cap - *size, in);
@@ -295,9 +277,8 @@ static int rewrite_lines(rewrite *r, FILE *in)
         char *nl = (char *)memchr(bytes + start, '\n', size - start);
         size_t end = nl ? (size_t)(nl - bytes) : size;
         size_t len = end - start;
-        while (len > 0 && bytes[start + len - 1] == '\r')
-            len--;
-        bytes[start + len] = '\0';  /* what is examined stops here */
+        while (len > 0 && bytes[start + len - 1] == '\r') len--;
+        bytes[start + len] = '\0'; /* what is examined stops here */
         rewrite_line(r, bytes + start, len);
         start = end + 1;
     }
@@ -309,8 +290,7 @@ static int rewrite_lines(rewrite *r, FILE *in)
  * still continued, or a host section still open, would take them in. */
 static void close_open_setting(rewrite *r)
 {
-    if (r->continuing && !r->dropping)
-        put(r, "\n");  /* an empty line ends the setting */
+    if (r->continuing && !r->dropping) put(r, "\n"); /* an empty line ends the setting */
     if (r->in_section) {
         put(r, SECTION_END);
         put(r, "\n");
@@ -322,15 +302,11 @@ static void append_missing(rewrite *r)
     const question_table *t = r->t;
     close_open_setting(r);
     for (const appended_key &a : YES_NO_KEYS)
-        if (!r->handled[a.question])
-            put_setting(r, a.key, t->q[a.question].flag == 1 ? "true" : "false");
+        if (!r->handled[a.question]) put_setting(r, a.key, t->q[a.question].flag == 1 ? "true" : "false");
     for (const appended_key &a : TEXT_KEYS)
-        if (!r->handled[a.question])
-            put_setting(r, a.key, t->q[a.question].default_answer);
-    if (t->q[Q_AUTH_USER_POP].flag == 1 && !r->user_pop_done)
-        put_user_pop(r);
-    if (t->q[Q_AUTH_ADMIN_POP].flag == 1 && !r->admin_pop_done)
-        put_admin_pop(r);
+        if (!r->handled[a.question]) put_setting(r, a.key, t->q[a.question].default_answer);
+    if (t->q[Q_AUTH_USER_POP].flag == 1 && !r->user_pop_done) put_user_pop(r);
+    if (t->q[Q_AUTH_ADMIN_POP].flag == 1 && !r->admin_pop_done) put_admin_pop(r);
 }
 
 /* ---- entry point ---- */
@@ -344,8 +320,7 @@ static int build_path(char *buf, const char *dir, const char *name)
 }
 
 /* Writes the new content to out and closes it; 1 when all of it is there. */
-static int write_new(const question_table *t, FILE *in, FILE *out, const char *path,
-                     const char *tmp)
+static int write_new(const question_table *t, FILE *in, FILE *out, const char *path, const char *tmp)
 {
     rewrite r;
     memset(&r, 0, sizeof r);
@@ -358,12 +333,9 @@ static int write_new(const question_table *t, FILE *in, FILE *out, const char *p
         append_missing(&r);
     else
         log_error("error reading from %s", path);
-    if (read_ok && r.ok && plat_fsync(out) != 0)
-        r.ok = 0;  /* on the disk before it takes the old file's place */
-    if (plat_fclose(out) != 0)
-        r.ok = 0;
-    if (read_ok && !r.ok)
-        log_report("set_ini: error writing to %s", tmp);
+    if (read_ok && r.ok && plat_fsync(out) != 0) r.ok = 0; /* on the disk before it takes the old file's place */
+    if (plat_fclose(out) != 0) r.ok = 0;
+    if (read_ok && !r.ok) log_report("set_ini: error writing to %s", tmp);
     return read_ok && r.ok;
 }
 
@@ -371,7 +343,7 @@ static int write_new(const question_table *t, FILE *in, FILE *out, const char *p
 static int commit(const char *tmp, const char *path)
 {
     if (plat_rename(tmp, path) == 0) {
-        if (plat_sync_dir(path) != 0)  /* the new name on the disk too */
+        if (plat_sync_dir(path) != 0) /* the new name on the disk too */
             log_error("set_ini: could not sync the folder of %s: %s", path, strerror(errno));
         return 1;
     }
@@ -392,22 +364,21 @@ int set_ini(const char *dir, question_table *t)
     text_copy(name, t->q[Q_QUILLOR_CGI].default_answer, TEXT_PATH_SIZE);
     if (!cgi_to_ini(name)) {
         log_error("set_ini: no configuration file name for %s", name);
-        return 0;  /* never rewrite the executable itself */
+        return 0; /* never rewrite the executable itself */
     }
     int n = snprintf(tmp, sizeof tmp, ".\\temp%s", name);
     if (!build_path(path, dir, name) || n < 0 || n >= (int)sizeof tmp) {
         log_report("set_ini: path too long for %s", name);
         return 0;
     }
-    FILE *in = plat_fopen(path, "rb");  /* every byte, Ctrl-Z and CR included */
+    FILE *in = plat_fopen(path, "rb"); /* every byte, Ctrl-Z and CR included */
     if (!in) {
         log_report("set_ini: could not open file %s to read", path);
         return 0;
     }
     /* an earlier temporary file goes first (the name itself, never what a
      * link there points to); the new one is made afresh, never followed */
-    if (plat_remove(tmp) != 0 && errno != ENOENT)
-        log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
+    if (plat_remove(tmp) != 0 && errno != ENOENT) log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
     FILE *out = plat_fopen(tmp, "wx");
     if (!out) {
         log_report("set_ini: could not open file %s to write", tmp);
@@ -416,9 +387,8 @@ int set_ini(const char *dir, question_table *t)
     }
     int ok = write_new(t, in, out, path, tmp);
     plat_fclose(in);
-    if (ok && commit(tmp, path))
-        return 1;
-    plat_remove(tmp);  /* the existing file stays as it was */
+    if (ok && commit(tmp, path)) return 1;
+    plat_remove(tmp); /* the existing file stays as it was */
     log_report("set_ini: %s left unchanged", path);
     return 0;
 }

@@ -40,8 +40,7 @@ static void require_init(const static_list *l)
 
 static void static_log(static_list *l, const char *msg, ...)
 {
-    if (!l->log)
-        return;
+    if (!l->log) return;
     char format[STATIC_FORMAT_SIZE];
     char text[STATIC_MESSAGE_SIZE];
     snprintf(format, sizeof format, "STATIC: %s", msg);
@@ -58,19 +57,16 @@ static void static_log(static_list *l, const char *msg, ...)
  * next power of two, within the limit. */
 static size_t allocated_for(size_t slots)
 {
-    if (slots == 0)
-        return 0;
+    if (slots == 0) return 0;
     size_t real = STATIC_MIN_ALLOCATION;
-    while (real < slots && real < (size_t)STATIC_MAX_SLOTS / 2 + 1)
-        real *= 2;
+    while (real < slots && real < (size_t)STATIC_MAX_SLOTS / 2 + 1) real *= 2;
     return real < slots ? (size_t)STATIC_MAX_SLOTS : real;
 }
 
 /* Makes room for one more item; 1, or 0 with the list unchanged. */
 static int grow(static_list *l)
 {
-    if (l->spare > 0)
-        return 1;
+    if (l->spare > 0) return 1;
     if (l->step > STATIC_MAX_SLOTS - l->count) {
         static_log(l, GROW_FAILED);
         return 0;
@@ -100,8 +96,7 @@ static void release_array(static_list *l)
 
 int static_init(static_list *l, report_fn log)
 {
-    if (!l)
-        return STATIC_NO_LIST;
+    if (!l) return STATIC_NO_LIST;
     memset(l, 0, sizeof *l);
     l->marker = STATIC_MAGIC;
     l->log = log;
@@ -112,8 +107,7 @@ int static_init(static_list *l, report_fn log)
 
 int static_set_step(static_list *l, int step)
 {
-    if (!l)
-        return STATIC_NO_LIST;
+    if (!l) return STATIC_NO_LIST;
     require_init(l);
     l->step = step < 1 ? 1 : step;
     return 1;
@@ -121,13 +115,10 @@ int static_set_step(static_list *l, int step)
 
 int static_add(static_list *l, void *item)
 {
-    if (!l)
-        return STATIC_NO_LIST;
+    if (!l) return STATIC_NO_LIST;
     require_init(l);
-    if (!item)
-        return STATIC_BAD_ITEM;
-    if (!grow(l))
-        return STATIC_NO_MEMORY;
+    if (!item) return STATIC_BAD_ITEM;
+    if (!grow(l)) return STATIC_NO_MEMORY;
     l->items[l->count++] = item;
     l->spare--;
     return l->count - 1;
@@ -135,19 +126,13 @@ int static_add(static_list *l, void *item)
 
 int static_insert(static_list *l, void *item, int index)
 {
-    if (!l)
-        return STATIC_NO_LIST;
+    if (!l) return STATIC_NO_LIST;
     require_init(l);
-    if (!item || index < 0)
-        return STATIC_BAD_ITEM;
-    if (index >= l->count)
-        return static_add(l, item);
-    if (!grow(l))
-        return STATIC_NO_MEMORY;
-    if (l->cursor >= index)
-        l->cursor++; /* keep the cursor on the same item */
-    memmove(&l->items[index + 1], &l->items[index],
-            (size_t)(l->count - index) * sizeof(void *));
+    if (!item || index < 0) return STATIC_BAD_ITEM;
+    if (index >= l->count) return static_add(l, item);
+    if (!grow(l)) return STATIC_NO_MEMORY;
+    if (l->cursor >= index) l->cursor++; /* keep the cursor on the same item */
+    memmove(&l->items[index + 1], &l->items[index], (size_t)(l->count - index) * sizeof(void *));
     l->items[index] = item;
     l->count++;
     l->spare--;
@@ -156,16 +141,14 @@ int static_insert(static_list *l, void *item, int index)
 
 int static_count(static_list *l)
 {
-    if (!l)
-        return STATIC_NO_LIST;
+    if (!l) return STATIC_NO_LIST;
     require_init(l);
     return l->count;
 }
 
 int static_rewind(static_list *l)
 {
-    if (!l)
-        return STATIC_NO_LIST;
+    if (!l) return STATIC_NO_LIST;
     require_init(l);
     if (l->count == 0) {
         l->cursor = -1;
@@ -177,73 +160,60 @@ int static_rewind(static_list *l)
 
 void *static_next(static_list *l)
 {
-    if (!l)
-        return nullptr;
+    if (!l) return nullptr;
     require_init(l);
     if (l->cursor < 0 || l->cursor >= l->count) {
         l->cursor = -1;
         return nullptr;
     }
     void *item = l->items[l->cursor++];
-    if (l->cursor >= l->count)
-        l->cursor = -1; /* passed the last item */
+    if (l->cursor >= l->count) l->cursor = -1; /* passed the last item */
     return item;
 }
 
 void *static_get(static_list *l, int index)
 {
-    if (!l)
-        return nullptr;
+    if (!l) return nullptr;
     require_init(l);
-    if (index < 0 || index >= l->count)
-        return nullptr;
+    if (index < 0 || index >= l->count) return nullptr;
     l->cursor = index;
     return static_next(l);
 }
 
 void *static_remove(static_list *l, int index)
 {
-    if (!l)
-        return nullptr;
+    if (!l) return nullptr;
     require_init(l);
-    if (index < 0 || index >= l->count)
-        return nullptr;
+    if (index < 0 || index >= l->count) return nullptr;
     void *item = l->items[index];
     l->count--;
     if (l->count == 0) {
         release_array(l);
     } else {
-        memmove(&l->items[index], &l->items[index + 1],
-                (size_t)(l->count - index) * sizeof(void *));
+        memmove(&l->items[index], &l->items[index + 1], (size_t)(l->count - index) * sizeof(void *));
         l->spare++;
     }
-    if (l->cursor > index || (l->cursor == index && index == l->count))
-        l->cursor--;
+    if (l->cursor > index || (l->cursor == index && index == l->count)) l->cursor--;
     return item;
 }
 
 void *static_remove_current(static_list *l)
 {
-    if (!l)
-        return nullptr;
+    if (!l) return nullptr;
     require_init(l);
-    if (l->cursor <= 0)
-        l->cursor = l->count; /* nothing read yet: take the last item */
+    if (l->cursor <= 0) l->cursor = l->count; /* nothing read yet: take the last item */
     void *item = static_remove(l, l->cursor - 1);
-    if (l->cursor >= l->count)
-        l->cursor = -1;
+    if (l->cursor >= l->count) l->cursor = -1;
     return item;
 }
 
 int static_free(static_list *l)
 {
-    if (!l)
-        return STATIC_NO_LIST;
+    if (!l) return STATIC_NO_LIST;
     require_init(l);
     /* Front to back, as removing item 0 again and again would, but without
      * moving the rest of the array down after every item. */
-    for (int32_t i = 0; i < l->count; i++)
-        free(l->items[i]);
+    for (int32_t i = 0; i < l->count; i++) free(l->items[i]);
     l->count = 0;
     release_array(l);
     l->cursor = -1;

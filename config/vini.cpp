@@ -54,8 +54,7 @@ static int is_blank(char c) { return c == ' ' || c == '\t'; }
 
 static const char *skip_blanks(const char *s)
 {
-    while (is_blank(*s))
-        s++;
+    while (is_blank(*s)) s++;
     return s;
 }
 
@@ -68,13 +67,10 @@ static int same_key(const char *a, const char *b)
 {
     static unsigned char lower[256];
     if (!lower['A'])
-        for (int c = 0; c < 256; c++)
-            lower[c] = (unsigned char)tolower(c);
-    if (!a || !b)
-        return 0;
+        for (int c = 0; c < 256; c++) lower[c] = (unsigned char)tolower(c);
+    if (!a || !b) return 0;
     for (; *a == *b || lower[(unsigned char)*a] == lower[(unsigned char)*b]; a++, b++)
-        if (*a == '\0')
-            return 1; /* b ended here too */
+        if (*a == '\0') return 1; /* b ended here too */
     return 0;
 }
 
@@ -82,8 +78,7 @@ static int same_key(const char *a, const char *b)
 static size_t trimmed_length(const char *s)
 {
     size_t n = strlen(s);
-    while (n > 0 && (is_blank(s[n - 1]) || s[n - 1] == '\r' || s[n - 1] == '\n'))
-        n--;
+    while (n > 0 && (is_blank(s[n - 1]) || s[n - 1] == '\r' || s[n - 1] == '\n')) n--;
     return n;
 }
 
@@ -136,11 +131,9 @@ static vini_setting **bucket_of(const vini_index *ix, const char *key)
 
 static vini_setting *index_find(const vini_index *ix, const char *key)
 {
-    if (!ix->nbuckets || !key)
-        return nullptr;
+    if (!ix->nbuckets || !key) return nullptr;
     for (vini_setting *rec = *bucket_of(ix, key); rec; rec = rec->next_same_hash)
-        if (same_key(rec->name, key))
-            return rec;
+        if (same_key(rec->name, key)) return rec;
     return nullptr;
 }
 
@@ -149,8 +142,7 @@ static int index_grow(vini_index *ix)
 {
     size_t n = ix->nbuckets ? ix->nbuckets * 2 : INDEX_FIRST;
     vini_setting **b = (vini_setting **)calloc(n, sizeof *b);
-    if (!b)
-        return 0;
+    if (!b) return 0;
     vini_index bigger = {b, n, ix->count};
     for (size_t i = 0; i < ix->nbuckets; i++)
         for (vini_setting *rec = ix->buckets[i], *next; rec; rec = next) {
@@ -235,8 +227,7 @@ static void store_entry(vini *v, const char *key, const char *value)
     int names_file = value[0] == '|' && value[1] != '\0';
     if (index >= 0) {
         int from_file = v->settings.table[index].flags & INI_FROM_FILE;
-        if (!(names_file && from_file && read_value_file(v, index, key, value + 1)))
-            vini_add_value(v, index, value);
+        if (!(names_file && from_file && read_value_file(v, index, key, value + 1))) vini_add_value(v, index, value);
     } else if (!(names_file && read_value_file(v, -1, key, value + 1))) {
         vini_set(v, key, value);
     }
@@ -249,8 +240,7 @@ static void handle_entry(vini *v, host_state *hs, const char *key, const char *v
         if (hs->from_env && text_compare_nocase(key, "vhost_match") == 0) {
             free(hs->host);
             hs->host = text_dup(getenv(value));
-            if (!hs->host)
-                ini_log_debug(&v->settings, "vhost_match, no value found. All host lines ignored");
+            if (!hs->host) ini_log_debug(&v->settings, "vhost_match, no value found. All host lines ignored");
             return;
         }
         if (text_compare_nocase(key, hs->keyword) == 0) {
@@ -262,8 +252,7 @@ static void handle_entry(vini *v, host_state *hs, const char *key, const char *v
             return;
         }
     }
-    if (hs->active)
-        store_entry(v, key, value);
+    if (hs->active) store_entry(v, key, value);
 }
 
 /* ---- gathering an entry ---- */
@@ -271,8 +260,7 @@ static void handle_entry(vini *v, host_state *hs, const char *key, const char *v
 static void append_value(entry *e, const char *text, size_t n)
 {
     char *grown = (char *)realloc(e->value, e->length + n + 1);
-    if (!grown)
-        return; /* keep what was gathered */
+    if (!grown) return; /* keep what was gathered */
     memcpy(grown + e->length, text, n);
     e->length += n;
     grown[e->length] = '\0';
@@ -289,10 +277,8 @@ static int gather(entry *e, const char *text)
         marker = MARK_JOIN;
     else if (n >= 2 && text[n - 2] == '\\' && text[n - 1] == 'n')
         marker = MARK_NEWLINE;
-    if (marker != MARK_NONE)
-        n -= 2;
-    if (e->pending == MARK_NEWLINE)
-        append_value(e, "\n", 1);
+    if (marker != MARK_NONE) n -= 2;
+    if (e->pending == MARK_NEWLINE) append_value(e, "\n", 1);
     append_value(e, text, n);
     e->pending = marker;
     return marker;
@@ -302,11 +288,9 @@ static int gather(entry *e, const char *text)
 static int start_entry(entry *e, const char *line)
 {
     e->key = vini_first_word(line);
-    if (!e->key)
-        return 0;
+    if (!e->key) return 0;
     const char *s = skip_blanks(line);
-    while (*s && !is_blank(*s))
-        s++; /* the key and anything glued to it */
+    while (*s && !is_blank(*s)) s++; /* the key and anything glued to it */
     e->value = nullptr;
     e->length = 0;
     e->pending = MARK_NONE;
@@ -319,8 +303,7 @@ static int start_entry(entry *e, const char *line)
 static int continue_entry(entry *e, const char *line)
 {
     const char *text = skip_blanks(line);
-    if (trimmed_length(text) == 0)
-        return 0; /* blank line ends the entry; the pending " /" or line feed is dropped */
+    if (trimmed_length(text) == 0) return 0; /* blank line ends the entry; the pending " /" or line feed is dropped */
     return gather(e, text) != MARK_NONE;
 }
 
@@ -335,10 +318,7 @@ static void finish_entry(vini *v, host_state *hs, entry *e)
     e->pending = MARK_NONE;
 }
 
-static int starts_entry(const char *line)
-{
-    return line[0] != '#' && line[0] != '\r' && line[0] != '\n';
-}
+static int starts_entry(const char *line) { return line[0] != '#' && line[0] != '\r' && line[0] != '\n'; }
 
 static void read_entries(vini *v, host_state *hs, FILE *f)
 {
@@ -346,8 +326,7 @@ static void read_entries(vini *v, host_state *hs, FILE *f)
     entry e = {};
     while (plat_fgets(line, VINI_LINE_SIZE, f)) {
         if (e.key) {
-            if (!continue_entry(&e, line))
-                finish_entry(v, hs, &e);
+            if (!continue_entry(&e, line)) finish_entry(v, hs, &e);
         } else if (starts_entry(line) && start_entry(&e, line) && e.pending == MARK_NONE) {
             finish_entry(v, hs, &e);
         }
@@ -374,23 +353,19 @@ static void settle_host(host_state *hs, const char *keyword, const char *host)
 static void config_path(char *path, const char *dir, const char *file)
 {
     text_copy(path, path_join(dir, file), TEXT_PATH_SIZE);
-    if (!strchr(file, '.'))
-        text_append(path, ".ini", TEXT_PATH_SIZE);
+    if (!strchr(file, '.')) text_append(path, ".ini", TEXT_PATH_SIZE);
 }
 
 /* ---- public operations ---- */
 
 char *vini_first_word(const char *line)
 {
-    if (!line)
-        return nullptr;
+    if (!line) return nullptr;
     const char *s = skip_blanks(line);
     size_t n = 0;
-    while (s[n] && !is_blank(s[n]) && s[n] != '\r' && s[n] != '\n')
-        n++;
+    while (s[n] && !is_blank(s[n]) && s[n] != '\r' && s[n] != '\n') n++;
     char *key = (char *)malloc(n + 1);
-    if (!key)
-        return nullptr;
+    if (!key) return nullptr;
     memcpy(key, s, n);
     key[n] = '\0';
     return key;
@@ -398,8 +373,7 @@ char *vini_first_word(const char *line)
 
 int vini_init(vini *v, report_fn error, report_fn debug)
 {
-    if (!v)
-        return 0;
+    if (!v) return 0;
     memset(v, 0, sizeof *v);
     ini_init(&v->settings, error, debug);
     static_init(&v->undeclared, error);
@@ -410,8 +384,7 @@ int vini_init(vini *v, report_fn error, report_fn debug)
 
 ini_list *vini_set_table(vini *v, const ini_definition *table, const ini_fallback *fallbacks, int apply)
 {
-    if (!v)
-        return nullptr;
+    if (!v) return nullptr;
     require_init(v);
     ini_set_table(&v->settings, table, fallbacks, apply);
     return &v->settings;
@@ -419,8 +392,7 @@ ini_list *vini_set_table(vini *v, const ini_definition *table, const ini_fallbac
 
 int vini_load(vini *v, const char *dir, const char *file, const char *keyword, const char *host)
 {
-    if (!v)
-        return 0;
+    if (!v) return 0;
     require_init(v);
     if (!file) {
         ini_log_error(&v->settings, "vini_load: unexpected NULL passed");
@@ -441,8 +413,7 @@ int vini_load(vini *v, const char *dir, const char *file, const char *keyword, c
     ini_lock(&v->settings, 0);
     read_entries(v, &hs, f);
     plat_fclose(f);
-    if (hs.keyword)
-        vini_set(v, hs.keyword, hs.host); /* lets the caller see which host was used */
+    if (hs.keyword) vini_set(v, hs.keyword, hs.host); /* lets the caller see which host was used */
     free(hs.host);
     ini_lock(&v->settings, 1);
     return 1;
@@ -450,34 +421,28 @@ int vini_load(vini *v, const char *dir, const char *file, const char *keyword, c
 
 const char *vini_get(vini *v, const char *key, int follow)
 {
-    if (!v)
-        return nullptr;
+    if (!v) return nullptr;
     require_init(v);
     int index = ini_find(&v->settings, key);
-    if (index >= 0)
-        return ini_get(&v->settings, index, follow);
+    if (index >= 0) return ini_get(&v->settings, index, follow);
     vini_setting *rec = index_find(&v->index, key);
     return rec ? (const char *)static_get(&rec->values, 0) : nullptr;
 }
 
 int vini_set(vini *v, const char *key, const char *value)
 {
-    if (!v)
-        return VINI_BAD_ARG;
+    if (!v) return VINI_BAD_ARG;
     require_init(v);
-    if (!key)
-        return VINI_BAD_ARG;
+    if (!key) return VINI_BAD_ARG;
     int index = ini_find(&v->settings, key);
-    if (index >= 0)
-        return ini_add_value(&v->settings, index, value);
+    if (index >= 0) return ini_add_value(&v->settings, index, value);
     if (!value || !value[0]) {
         ini_log_debug(&v->settings, "VINI: Blank Setting for {%.100s} not added", key);
         return VINI_BAD_ARG;
     }
     /* Copies first: key and value may be texts of the record about to go. */
     vini_setting *rec = new_setting(v, key, value);
-    if (!rec)
-        return STATIC_NO_MEMORY;
+    if (!rec) return STATIC_NO_MEMORY;
     while (vini_remove(v, rec->name) == 1) {
     }
     int at = static_add(&v->undeclared, rec);
@@ -497,38 +462,32 @@ int vini_set(vini *v, const char *key, const char *value)
 
 int vini_add_value(vini *v, int index, const char *value)
 {
-    if (!v)
-        return VINI_BAD_ARG;
+    if (!v) return VINI_BAD_ARG;
     require_init(v);
     return ini_add_value(&v->settings, index, value);
 }
 
 int vini_remove(vini *v, const char *key)
 {
-    if (!v)
-        return 0;
+    if (!v) return 0;
     require_init(v);
     int index = ini_find(&v->settings, key);
-    if (index >= 0)
-        return ini_remove_value(&v->settings, index);
+    if (index >= 0) return ini_remove_value(&v->settings, index);
     vini_setting *rec = index_find(&v->index, key); /* one record per key */
-    if (!rec)
-        return 0;
+    if (!rec) return 0;
     int removed = 0;
     char *value = (char *)static_remove_current(&rec->values);
     if (value) {
         free(value);
         removed = 1;
     }
-    if (static_count(&rec->values) == 0)
-        drop_setting(v, rec);
+    if (static_count(&rec->values) == 0) drop_setting(v, rec);
     return removed;
 }
 
 int vini_free(vini *v)
 {
-    if (!v)
-        return 0;
+    if (!v) return 0;
     require_init(v);
     ini_clear(&v->settings);
     int count = static_count(&v->undeclared);

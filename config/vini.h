@@ -12,8 +12,8 @@
 #include "config/ini.h"
 
 constexpr uint32_t VINI_MAGIC = 32000;
-constexpr int VINI_LINE_MAX = 9999;   /* characters per read line */
-constexpr int VINI_VALUE_LINE = 511;  /* characters per line of a value file */
+constexpr int VINI_LINE_MAX = 9999;  /* characters per read line */
+constexpr int VINI_VALUE_LINE = 511; /* characters per line of a value file */
 
 enum { VINI_BAD_ARG = -10 };
 
@@ -41,7 +41,7 @@ struct vini {
 int vini_init(vini *v, report_fn error, report_fn debug);
 ini_list *vini_set_table(vini *v, const ini_definition *table, const ini_fallback *fallbacks, int apply);
 int vini_load(vini *v, const char *dir, const char *file, const char *keyword, const char *host);
-enum { VINI_OWN_VALUE = 0, VINI_FOLLOW = 1 };  /* vini_get: follow a declared setting's fallbacks */
+enum { VINI_OWN_VALUE = 0, VINI_FOLLOW = 1 }; /* vini_get: follow a declared setting's fallbacks */
 const char *vini_get(vini *v, const char *key, int follow);
 int vini_set(vini *v, const char *key, const char *value);
 int vini_add_value(vini *v, int index, const char *value);

@@ -11,11 +11,11 @@
 
 #include "text/text.h"
 
-constexpr size_t FIRST_SIZE = 64;  /* slots at the first add */
+constexpr size_t FIRST_SIZE = 64; /* slots at the first add */
 
 static size_t fold_hash(const char *s)
 {
-    size_t h = 2166136261u;  /* FNV-1a over the lower-cased bytes */
+    size_t h = 2166136261u; /* FNV-1a over the lower-cased bytes */
     for (; *s; s++) h = (h ^ (size_t)tolower((unsigned char)*s)) * 16777619u;
     return h;
 }
@@ -51,7 +51,7 @@ void path_set_init(path_set *s)
 int path_set_add(path_set *s, const char *path)
 {
     if (path_set_find(s, path)) return 1;
-    if ((s->count + 1) * 2 > s->size && !grow(s)) return 0;  /* at most half full */
+    if ((s->count + 1) * 2 > s->size && !grow(s)) return 0; /* at most half full */
     char *copy = text_dup(path);
     if (!copy) return 0;
     s->slots[slot_of(s->slots, s->size, path)] = copy;

@@ -8,8 +8,8 @@
 #include <cstddef>
 
 struct path_set {
-    char **slots;  /* open addressing; null marks a free slot */
-    size_t size;   /* slots, a power of two (0 before the first add) */
+    char **slots; /* open addressing; null marks a free slot */
+    size_t size;  /* slots, a power of two (0 before the first add) */
     size_t count;
 };
 

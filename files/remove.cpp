@@ -41,7 +41,7 @@ static int remove_subdir(const char *dir, const char *name)
     int emptied = rmfile(path, "*");
     errno = 0;
     int gone = plat_rmdir(path) == 0;
-    if (!gone && emptied) stayed(path, errno ? errno : EIO);  /* else what stayed inside is logged */
+    if (!gone && emptied) stayed(path, errno ? errno : EIO); /* else what stayed inside is logged */
     free(path);
     return gone;
 }
@@ -70,8 +70,7 @@ static int for_each_name(static_list *names, const char *dir, int (*action)(cons
 {
     int all = 1;
     static_rewind(names);
-    for (char *name; (name = (char *)static_next(names));)
-        all &= action(dir, name);
+    for (char *name; (name = (char *)static_next(names));) all &= action(dir, name);
     static_free(names);
     return all;
 }
@@ -95,7 +94,7 @@ int rmfile(const char *dir, const char *pattern)
     }
     if (!dir) dir = ".\\";
     char base[TEXT_PATH_SIZE], mask[TEXT_PATH_SIZE];
-    if (!removal_base(base, dir, pattern))  /* nothing there can be listed */
+    if (!removal_base(base, dir, pattern)) /* nothing there can be listed */
         return stayed(dir, ENAMETOOLONG);
     text_copy(mask, base_name(pattern, BASE_KEEP_EXT), TEXT_PATH_SIZE);
     static_list names;

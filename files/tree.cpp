@@ -24,14 +24,14 @@
 #include "platform/platform.h"
 #include "text/text.h"
 
-constexpr int MKDIR_NAME_SIZE = 1024;   /* directory made without parents */
-constexpr int DRIVE_PREFIX = 3;         /* "C:\" is never created */
-constexpr int WALK_PROGRESS_STEP = 50;  /* directories between progress lines */
+constexpr int MKDIR_NAME_SIZE = 1024;               /* directory made without parents */
+constexpr int DRIVE_PREFIX = 3;                     /* "C:\" is never created */
+constexpr int WALK_PROGRESS_STEP = 50;              /* directories between progress lines */
 constexpr int WALK_NAME_CHARS = TEXT_PATH_SIZE - 1; /* bare file names */
-constexpr int TEMP_TRIES = 100;         /* names tried for a copy's temporary file */
-constexpr int TEMP_NAME_SIZE = 64;      /* "~qcp<pid>_<n>.tmp" */
-constexpr int COMPARE_BLOCK = 8192;     /* bytes compared per read */
-constexpr int KEEP_MAX = 100000;        /* numbered names tried for a kept file */
+constexpr int TEMP_TRIES = 100;                     /* names tried for a copy's temporary file */
+constexpr int TEMP_NAME_SIZE = 64;                  /* "~qcp<pid>_<n>.tmp" */
+constexpr int COMPARE_BLOCK = 8192;                 /* bytes compared per read */
+constexpr int KEEP_MAX = 100000;                    /* numbered names tried for a kept file */
 
 /* ---- small helpers ---- */
 
@@ -41,7 +41,6 @@ static void add_copy(static_list *list, const char *s)
     char *copy = text_dup(s);
     if (copy && static_add(list, copy) < 0) free(copy);
 }
-
 
 /* ---- directory creation ---- */
 
@@ -95,17 +94,17 @@ static int mkdir_parents(char *dir)
         dir[i] = '\\';
         stops++;
     }
-    if (stops == 0) errno = EINVAL;   /* a drive root alone is nothing to make */
+    if (stops == 0) errno = EINVAL; /* a drive root alone is nothing to make */
     return stops > 0 && made;
 }
 
 int mkdir_path(const char *path, int parents)
 {
     char dir[TEXT_PATH_SIZE];
-    errno = EINVAL;                   /* never report a stale "exists" */
+    errno = EINVAL; /* never report a stale "exists" */
     if (!path) return mkdir_report("");
     if (strlen(path) >= (size_t)TEXT_PATH_SIZE) {
-        errno = ENAMETOOLONG;         /* its directory part would be cut short */
+        errno = ENAMETOOLONG; /* its directory part would be cut short */
         return mkdir_report(path);
     }
     const char *part = dir_part(path);
@@ -121,8 +120,8 @@ int mkdir_path(const char *path, int parents)
 
 struct walk_state {
     static_list *result;
-    static_list work;   /* directories still to list, full paths */
-    const char *mask;   /* lower-cased */
+    static_list work; /* directories still to list, full paths */
+    const char *mask; /* lower-cased */
     int flags;
     int recurse;
 };
@@ -136,7 +135,7 @@ static void walk_add_match(walk_state *w, const char *dir, const char *name, int
     if (w->flags & WALK_NAMES) {
         text_copy_n(path, name, WALK_NAME_CHARS);
     } else if (!path_join_raw(path, TEXT_LINE_SIZE, dir, name)) {
-        return;                          /* too long to name the entry */
+        return; /* too long to name the entry */
     }
     if (!is_dir) {
         add_copy(w->result, path);
@@ -154,7 +153,7 @@ static int is_dot_entry(const char *name)
 static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *entry)
 {
     if (is_dot_entry(entry->name)) return;
-    char lower[PLAT_NAME_MAX];   /* a listed name fits: no allocation per entry */
+    char lower[PLAT_NAME_MAX]; /* a listed name fits: no allocation per entry */
     text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
     int is_dir = entry->attrib == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
     if (wild_match(w->mask, lower)) {
@@ -162,11 +161,9 @@ static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *en
         if (!is_dir && (w->flags & WALK_FILES)) walk_add_match(w, dir, entry->name, 0);
     }
     char sub[TEXT_LINE_SIZE];
-    if (is_dir && w->recurse && path_join_raw(sub, TEXT_LINE_SIZE, dir, entry->name))
-        add_copy(&w->work, sub);
+    if (is_dir && w->recurse && path_join_raw(sub, TEXT_LINE_SIZE, dir, entry->name)) add_copy(&w->work, sub);
     int count = static_count(&w->work);
-    if (count % WALK_PROGRESS_STEP == 0)
-        log_debug(" DIRECTORY: Located %d files/directories", count);
+    if (count % WALK_PROGRESS_STEP == 0) log_debug(" DIRECTORY: Located %d files/directories", count);
 }
 
 static void walk_dir(walk_state *w, const char *dir)
@@ -202,14 +199,13 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
     static_init(result, nullptr);
     static_init(&w.work, nullptr);
     char *mask = nullptr;
-    if (walk_start_dir(&w.work, start, pattern) && pattern)
-        mask = text_dup(base_name(pattern, BASE_KEEP_EXT));
+    if (walk_start_dir(&w.work, start, pattern) && pattern) mask = text_dup(base_name(pattern, BASE_KEEP_EXT));
     if (mask) {
         w.result = result;
         w.mask = text_lower(mask);
         w.flags = flags;
         w.recurse = recurse;
-        for (int i = 0; i < static_count(&w.work); i++)  /* grows while we go */
+        for (int i = 0; i < static_count(&w.work); i++) /* grows while we go */
             walk_dir(&w, (const char *)static_get(&w.work, i));
         free(mask);
     }
@@ -273,7 +269,7 @@ static int write_all(FILE *in, FILE *out, copy_output kind)
     int ok = plat_copy_file(in, out) >= 0;
     int err = errno;
     if (ok && kind == OUT_FINAL) plat_keep_new(out); /* complete: an interruption leaves it */
-    int closed = plat_fclose(out) == 0;    /* a full disk often shows only here */
+    int closed = plat_fclose(out) == 0;              /* a full disk often shows only here */
     if (!ok) errno = err;
     return ok && closed;
 }
@@ -371,8 +367,8 @@ static path_set backup_written;
 
 /* How the files of one copy step are written. */
 struct copy_step {
-    int backup;                 /* keep whatever a target held as "name.~N~" */
-    path_set wrote;             /* targets this step wrote, as spelled */
+    int backup;                  /* keep whatever a target held as "name.~N~" */
+    path_set wrote;              /* targets this step wrote, as spelled */
     char folder[TEXT_LINE_SIZE]; /* the target folder last made sure of */
 };
 
@@ -384,7 +380,7 @@ int copy_same_content(const char *a, const char *b)
     while (same) {
         size_t na = plat_fread(ba, 1, sizeof ba, fa), nb = plat_fread(bb, 1, sizeof bb, fb);
         same = na == nb && memcmp(ba, bb, na) == 0 && !ferror(fa) && !ferror(fb);
-        if (na < sizeof ba) break;  /* both ended together, or they differ */
+        if (na < sizeof ba) break; /* both ended together, or they differ */
     }
     if (fa) plat_fclose(fa);
     if (fb) plat_fclose(fb);
@@ -441,10 +437,9 @@ static int same_file(const char *source, const char *tnative)
  * the rest of the run. */
 static int note_written(copy_step *c, const char *target)
 {
-    char canonical[PLAT_NATIVE_MAX];  /* one name for every spelling: short names, other drive letters */
+    char canonical[PLAT_NATIVE_MAX]; /* one name for every spelling: short names, other drive letters */
     path_set_add(&c->wrote, target);
-    if (c->backup && plat_canonical_path(target, canonical, sizeof canonical))
-        path_set_add(&backup_written, canonical);
+    if (c->backup && plat_canonical_path(target, canonical, sizeof canonical)) path_set_add(&backup_written, canonical);
     return 1;
 }
 
@@ -472,8 +467,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
     const char *tnative = kind != PLAT_KIND_NONE && plat_native_path(target, native, sizeof native) ? native : nullptr;
     if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
-        log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source,
-                  target);
+        log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
         return 0;
     }
     if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
@@ -535,10 +529,7 @@ static int dir_with_backslash(char *buf, const char *dir)
 }
 
 /* 1 when the mask names one file rather than choosing by wildcards. */
-static int single_name(const char *mask)
-{
-    return strpbrk(mask, "*?[") == nullptr;
-}
+static int single_name(const char *mask) { return strpbrk(mask, "*?[") == nullptr; }
 
 /* A step whose source is missing copies nothing and must say so: its
  * source folder must exist.  For a backup a missing folder holds nothing
@@ -548,7 +539,7 @@ static int source_present(const char *s, const char *pattern, int backup)
     char start[TEXT_PATH_SIZE];
     const char *dir = dir_part(path_join(s, pattern));
     text_copy(start, dir ? dir : s, sizeof start);
-    if (plat_path_kind(start) != PLAT_KIND_NONE) return 1;  /* a linked or mounted folder is there too */
+    if (plat_path_kind(start) != PLAT_KIND_NONE) return 1; /* a linked or mounted folder is there too */
     if (backup) return -1;
     log_error("copy_tree: source folder %s does not exist", start);
     return 0;
@@ -561,11 +552,11 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     if (!dest || !pattern) return 0;
     if (!dir_with_backslash(d, dest) || !dir_with_backslash(s, source)) {
         log_error("could not create directory %s", dest);
-        return 0;                        /* a cut path would copy elsewhere */
+        return 0; /* a cut path would copy elsewhere */
     }
     if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
     int present = source_present(s, pattern, backup);
-    if (present <= 0) return present < 0;  /* nothing to save is no failure */
+    if (present <= 0) return present < 0; /* nothing to save is no failure */
     mkdir_path(d, MKDIR_WITH_PARENTS);
     size_t n = strlen(s);
     static_list items;
@@ -586,7 +577,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
         log_error("copy_tree: %s not found in %s", mask, s);
         return 0;
     }
-    return ok && failed == 0;  /* a step that lost a file failed, though the rest went on */
+    return ok && failed == 0; /* a step that lost a file failed, though the rest went on */
 }
 
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)

@@ -11,8 +11,8 @@
 #include "config/static_list.h"
 
 enum { WALK_FILES = 1, WALK_DIRS = 2, WALK_NAMES = 4 };
-enum { MKDIR_ALONE = 0, MKDIR_WITH_PARENTS = 1 };  /* mkdir_path's parents switch */
-enum { COPY_FLAT = 0, COPY_RECURSE = 1 };          /* copy_tree's recurse switch */
+enum { MKDIR_ALONE = 0, MKDIR_WITH_PARENTS = 1 }; /* mkdir_path's parents switch */
+enum { COPY_FLAT = 0, COPY_RECURSE = 1 };         /* copy_tree's recurse switch */
 
 int mkdir_path(const char *path, int parents);
 /* Fills `result` (initialised here) with heap strings; the caller frees

@@ -48,14 +48,11 @@ static int match_class(const char **pp, char c)
 /* p points just past the star run; tries the rest at every text position. */
 static int match_star(const char *text, const char *p)
 {
-    if (!*p)
-        return 1;
-    if (!*text)
-        return -1;
+    if (!*p) return 1;
+    if (!*text) return -1;
     for (; *text; text++) {
         int r = wild_match_core(text, p);
-        if (r != 0)
-            return r; /* a match, or an abort that no later start can cure */
+        if (r != 0) return r; /* a match, or an abort that no later start can cure */
     }
     return -1;
 }
@@ -64,45 +61,35 @@ static int match_star(const char *text, const char *p)
 
 int wild_match_core(const char *text, const char *pattern)
 {
-    if (!text || !pattern)
-        return 0;
+    if (!text || !pattern) return 0;
     const char *p = pattern;
     while (*p) {
-        if (!*text && *p != '*')
-            return -1;
+        if (!*text && *p != '*') return -1;
         switch (*p) {
         case '\\':
             p++;
-            if (*text != *p)
-                return 0;
+            if (*text != *p) return 0;
             break;
-        case '?':
-            break;
+        case '?': break;
         case '*':
-            while (*p == '*')
-                p++;
+            while (*p == '*') p++;
             return match_star(text, p);
         case '[':
-            if (!match_class(&p, *text))
-                return 0;
+            if (!match_class(&p, *text)) return 0;
             break;
         default:
-            if (*text != *p)
-                return 0;
+            if (*text != *p) return 0;
             break;
         }
         text++;
-        if (*p)
-            p++; /* an unclosed class has already consumed the pattern */
+        if (*p) p++; /* an unclosed class has already consumed the pattern */
     }
     return *text == '\0';
 }
 
 int wild_match(const char *pattern, const char *text)
 {
-    if (!pattern)
-        return 0;
-    if (strcmp(pattern, "*") == 0)
-        return 1;
+    if (!pattern) return 0;
+    if (strcmp(pattern, "*") == 0) return 1;
     return wild_match_core(text, pattern) == 1;
 }

@@ -30,13 +30,20 @@ struct Managed {
     char kind; /* v value, y yes/no, u user POP, a admin POP */
 };
 const Managed MANAGED[] = {
-    {"templates ", Q_TEMPLATES, 'v'},  {"newshost ", Q_NEWSHOST, 'v'},
-    {"cache_dir ", Q_CACHE, 'v'},      {"domain ", Q_DOMAIN, 'v'},
-    {"qlimg ", Q_QLIMG, 'v'},          {"authent_pop ", Q_AUTH_USER_POP, 'u'},
-    {"authent_imap ", Q_AUTH_USER_POP, 'u'}, {"host_authent ", Q_AUTH_ADMIN_POP, 'a'},
-    {"authent_host ", Q_AUTH_ADMIN_POP, 'a'}, {"authent_port ", Q_AUTH_ADMIN_POP, 'a'},
-    {"authent_news ", Q_AUTH_NEWS, 'y'}, {"authent_local ", Q_AUTHENT_LOCAL, 'y'},
-    {"authent_cookie ", Q_AUTHENT_COOKIE, 'y'}, {"authent_local_create ", Q_AUTHENT_LOCAL_CREATE, 'y'},
+    {"templates ", Q_TEMPLATES, 'v'},
+    {"newshost ", Q_NEWSHOST, 'v'},
+    {"cache_dir ", Q_CACHE, 'v'},
+    {"domain ", Q_DOMAIN, 'v'},
+    {"qlimg ", Q_QLIMG, 'v'},
+    {"authent_pop ", Q_AUTH_USER_POP, 'u'},
+    {"authent_imap ", Q_AUTH_USER_POP, 'u'},
+    {"host_authent ", Q_AUTH_ADMIN_POP, 'a'},
+    {"authent_host ", Q_AUTH_ADMIN_POP, 'a'},
+    {"authent_port ", Q_AUTH_ADMIN_POP, 'a'},
+    {"authent_news ", Q_AUTH_NEWS, 'y'},
+    {"authent_local ", Q_AUTHENT_LOCAL, 'y'},
+    {"authent_cookie ", Q_AUTHENT_COOKIE, 'y'},
+    {"authent_local_create ", Q_AUTHENT_LOCAL_CREATE, 'y'},
     {"force_login ", Q_FORCE_LOGIN, 'y'},
 };
 constexpr int N_MANAGED = sizeof MANAGED / sizeof MANAGED[0];
@@ -146,15 +153,15 @@ std::string without_line_end(std::string s)
 void fill_table(question_table *t, fz::Input &in, uint8_t flags, uint8_t name_choice)
 {
     table_init(t);
-    const int answered[] = {Q_NEWSHOST, Q_DOMAIN, Q_TEMPLATES, Q_CACHE, Q_QLIMG, Q_POPHOST,
-                            Q_FORCE_LOGIN, Q_AUTH_NEWS, Q_AUTHENT_LOCAL, Q_AUTHENT_LOCAL_CREATE,
+    const int answered[] = {Q_NEWSHOST,       Q_DOMAIN,      Q_TEMPLATES, Q_CACHE,         Q_QLIMG,
+                            Q_POPHOST,        Q_FORCE_LOGIN, Q_AUTH_NEWS, Q_AUTHENT_LOCAL, Q_AUTHENT_LOCAL_CREATE,
                             Q_AUTHENT_COOKIE, Q_QUILLOR_CGI};
     for (int q : answered) {
         std::string a = one_line_answer(in.part());
         if (q != Q_QUILLOR_CGI || name_choice == 1) text_copy(t->q[q].default_answer, a.c_str(), TEXT_PATH_SIZE);
     }
     if (name_choice == 2) text_copy(t->q[Q_QUILLOR_CGI].default_answer, "Quillor.cgi", TEXT_PATH_SIZE);
-    const int yes_no[] = {Q_AUTH_USER_POP, Q_AUTH_ADMIN_POP, Q_FORCE_LOGIN, Q_AUTH_NEWS,
+    const int yes_no[] = {Q_AUTH_USER_POP, Q_AUTH_ADMIN_POP,       Q_FORCE_LOGIN,   Q_AUTH_NEWS,
                           Q_AUTHENT_LOCAL, Q_AUTHENT_LOCAL_CREATE, Q_AUTHENT_COOKIE};
     for (int i = 0; i < 7; i++) t->q[yes_no[i]].flag = (flags >> i) & 1;
 }
@@ -180,14 +187,15 @@ void check_value(const question_table *t, const Managed &m, const std::string &l
     size_t room = 510 - key.size();
     std::string answer = without_line_end(t->q[m.question].default_answer);
     if (answer.size() > room) answer = without_line_end(answer.substr(0, room));
-    std::string pop = t->q[Q_POPHOST].default_answer;  /* written whole */
+    std::string pop = t->q[Q_POPHOST].default_answer; /* written whole */
     bool ok;
     switch (m.kind) {
     case 'v': ok = value == answer; break;
     case 'y': ok = value == answer || (appended && value == (t->q[m.question].flag == 1 ? "true" : "false")); break;
     case 'u': ok = value == "true"; break;
     default:
-        ok = key == "authent_host " ? value == without_line_end(pop) : value == (key == "authent_port " ? "110" : "true");
+        ok = key == "authent_host " ? value == without_line_end(pop)
+                                    : value == (key == "authent_port " ? "110" : "true");
     }
     fz::check(ok, "a managed line carries its answer", fz::show(line));
 }
@@ -207,7 +215,7 @@ void check_output(const question_table *t, const std::string &before, const std:
         int want = 0;
         if (m.kind == 'v') want = count_in[k] > 0 ? count_in[k] : 1; /* a missing one is appended */
         if (m.kind == 'y') want = count_in[k] == 0 ? 1 : (yes ? count_in[k] : 0);
-        if (m.kind == 'u' || m.kind == 'a') want = yes ? 1 : 0;      /* a group is written once */
+        if (m.kind == 'u' || m.kind == 'a') want = yes ? 1 : 0; /* a group is written once */
         fz::check(count_out[k] == want, "managed key appears as its answer says", m.key);
     }
 }
@@ -226,8 +234,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string before = in.rest();
 
     std::string name = config_name(&t);
-    bool plain_name = !name.empty() && name.find_first_of("\\/:") == std::string::npos &&
-                      name.size() < 200 && strlen(name.c_str()) == name.size();
+    bool plain_name = !name.empty() && name.find_first_of("\\/:") == std::string::npos && name.size() < 200 &&
+                      strlen(name.c_str()) == name.size();
     if (plain_name) fz::write_file(name, before);
 
     log_record lg;

@@ -91,10 +91,7 @@ int *new_item()
     return p;
 }
 
-std::string where(int op, int step)
-{
-    return "operation " + std::to_string(op) + " at step " + std::to_string(step);
-}
+std::string where(int op, int step) { return "operation " + std::to_string(op) + " at step " + std::to_string(step); }
 
 void same_item(int *got, int *want, int op, int step)
 {
@@ -140,16 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (want < 0) free(item);
             break;
         }
-        case 3:
-            fz::check(static_rewind(&l) == m.rewind(), "static_rewind result", where(op, step));
-            break;
+        case 3: fz::check(static_rewind(&l) == m.rewind(), "static_rewind result", where(op, step)); break;
         case 4:
-        case 5:
-            same_item((int *)static_next(&l), m.next(), op, step);
-            break;
-        case 6:
-            same_item((int *)static_get(&l, arg), m.get(arg), op, step);
-            break;
+        case 5: same_item((int *)static_next(&l), m.next(), op, step); break;
+        case 6: same_item((int *)static_get(&l, arg), m.get(arg), op, step); break;
         case 7: {
             int *want = m.remove(arg);
             same_item((int *)static_remove(&l, arg), want, op, step);

@@ -76,12 +76,10 @@ void check_compare(const std::string &a, const std::string &b)
     int want = strcmp(a.c_str(), b.c_str());
     fz::check((r == 0) == (want == 0), "text_compare equality", fz::show(a) + " " + fz::show(b));
     if (a.c_str()[0] != b.c_str()[0]) /* a terminator counts as a first byte too */
-        fz::check(r == (int)(signed char)a.c_str()[0] - (int)(signed char)b.c_str()[0],
-                  "text_compare first byte");
+        fz::check(r == (int)(signed char)a.c_str()[0] - (int)(signed char)b.c_str()[0], "text_compare first byte");
     else if (want != 0)
         fz::check((r < 0) == (want < 0), "text_compare order");
-    fz::check(text_compare(nullptr, b.c_str()) == 1 && text_compare(a.c_str(), nullptr) == 1,
-              "text_compare null");
+    fz::check(text_compare(nullptr, b.c_str()) == 1 && text_compare(a.c_str(), nullptr) == 1, "text_compare null");
 
     std::string la = a, lb = b;
     for (char &c : la) c = (char)tolower((unsigned char)c);
@@ -107,8 +105,10 @@ std::string model_clean(const std::string &name)
 {
     std::string out;
     for (char c : cut(name, MAX_RESULT)) {
-        if (c == ' ') out += '_';
-        else if (kept(c)) out += c;
+        if (c == ' ')
+            out += '_';
+        else if (kept(c))
+            out += c;
     }
     return out;
 }
@@ -174,8 +174,10 @@ void check_join_raw(const std::string &a, const std::string &b, int size)
     Buffer buf(size);
     int ok = path_join_raw(buf.p, size, a.c_str(), b.c_str());
     std::string d = a;
-    if (!d.empty() && !ends_bs(d) && (b.empty() || b[0] != '\\')) d += '\\';
-    else if (ends_bs(d) && !b.empty() && b[0] == '\\') d.pop_back();
+    if (!d.empty() && !ends_bs(d) && (b.empty() || b[0] != '\\'))
+        d += '\\';
+    else if (ends_bs(d) && !b.empty() && b[0] == '\\')
+        d.pop_back();
     std::string want = d + b;
     if (want.size() + 1 <= (size_t)size) {
         fz::check(ok == 1 && want == buf.p, "path_join_raw", fz::show(a) + " + " + fz::show(b));
@@ -199,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fz::enter_scratch();
     fz::Input in(data, size);
-    int s1 = 1 + in.byte() * 3;             /* 1 .. 766: around 512 */
+    int s1 = 1 + in.byte() * 3; /* 1 .. 766: around 512 */
     int s2 = 1 + (in.byte() | in.byte() << 8) % 1100;
     int s3 = in.byte();
     std::string a = in.part();

@@ -101,7 +101,6 @@ void look_up(vini *v, const std::vector<std::string> &keys)
     for (const ini_definition *d = TABLE; d->name; d++) vini_get(v, d->name, 1);
 }
 
-
 // ---- a model of the grammar (loads without a definition table) ----
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
@@ -198,8 +197,10 @@ struct GrammarModel {
     {
         std::string t = trim_end(text);
         int marker = 0;
-        if (t.size() >= 2 && t.compare(t.size() - 2, 2, " /") == 0) marker = 1;
-        else if (t.size() >= 2 && t.compare(t.size() - 2, 2, "\\n") == 0) marker = 2;
+        if (t.size() >= 2 && t.compare(t.size() - 2, 2, " /") == 0)
+            marker = 1;
+        else if (t.size() >= 2 && t.compare(t.size() - 2, 2, "\\n") == 0)
+            marker = 2;
         if (marker) t.resize(t.size() - 2);
         if (pending == 2) value += "\n";
         value += t;
@@ -228,8 +229,10 @@ struct GrammarModel {
             while (k < line.size() && !blank(line[k])) k++;
             value.clear();
             pending = 0;
-            if (gather(value, pending, line.substr(skip_blanks_at(line, k)))) open = true;
-            else entry(key, value);
+            if (gather(value, pending, line.substr(skip_blanks_at(line, k))))
+                open = true;
+            else
+                entry(key, value);
         }
         if (open) {
             if (pending == 1) value += " /";
@@ -287,8 +290,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case 2: host = host_in.c_str(); break;
     case 3: host = ""; break;
     }
-    if (opt & 0x40) setenv("SERVER_NAME", "alpha", 1);
-    else unsetenv("SERVER_NAME");
+    if (opt & 0x40)
+        setenv("SERVER_NAME", "alpha", 1);
+    else
+        unsetenv("SERVER_NAME");
 
     vini v;
     fz::check(vini_init(&v, report, report) == 1, "vini_init");

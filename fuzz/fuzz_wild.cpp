@@ -42,7 +42,8 @@ struct Model {
     const std::string &p, &t;
     std::vector<signed char> memo; /* -1 unknown, 0, 1 */
     Model(const std::string &pat, const std::string &text)
-        : p(pat), t(text), memo((pat.size() + 1) * (text.size() + 1), -1) {}
+        : p(pat), t(text), memo((pat.size() + 1) * (text.size() + 1), -1)
+    {}
 
     bool match(size_t i, size_t j)
     {
@@ -68,8 +69,7 @@ struct Model {
             if (i + 1 >= p.size() || t[j] != p[i + 1]) return false; /* a trailing "\" takes nothing */
             next = i + 2;
             break;
-        case '?':
-            break;
+        case '?': break;
         case '[':
             if (!model_class(p, i, t[j], &next)) return false;
             break;
@@ -96,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     bool want = Model(pattern, text).match(0, 0);
     fz::check((whole == 1) == want, "wild_match agrees with the model",
-              "pattern " + fz::show(pattern) + " text " + fz::show(text) + (want ? " should match" : " should not match"));
+              "pattern " + fz::show(pattern) + " text " + fz::show(text) +
+                  (want ? " should match" : " should not match"));
     if (pattern != "*") fz::check((core == 1) == want, "wild_match_core agrees with wild_match");
 
     fz::check(wild_match(nullptr, text.c_str()) == 0, "null pattern");

@@ -41,7 +41,7 @@ int flow_ask_change(question_table *t, const char *after)
     question_rec *change = &t->q[Q_CHANGE];
     change->flag = 0;
     if (change->default_answer[0] == '\0') change->default_answer[1] = '\0';
-    change->default_answer[0] = 'n';  /* the rest stays: only the first letter decides */
+    change->default_answer[0] = 'n'; /* the rest stays: only the first letter decides */
     question(Q_CHANGE, t);
     plat_out(after);
     return change->flag;
@@ -67,7 +67,7 @@ int flow_set_subfolder(char *field, const char *dir, const char *name, const cha
         return 0;
     }
     char value[TEXT_PATH_SIZE];
-    text_copy(value, dir, sizeof value);  /* fits: checked above */
+    text_copy(value, dir, sizeof value); /* fits: checked above */
     text_append(value, name, sizeof value);
     text_append(value, "\\", sizeof value);
     text_copy(field, value, TEXT_PATH_SIZE);
@@ -84,7 +84,7 @@ char *flow_folder(const char *dir, const char *name, const char *who)
     folder = append_grow(folder, name);
     folder = append_grow(folder, "\\");
     if (folder && strlen(folder) == strlen(dir) + strlen(name) + 1) return folder;
-    free(folder);  /* memory ran out half-way: the text names something else */
+    free(folder); /* memory ran out half-way: the text names something else */
     return nullptr;
 }
 
@@ -96,20 +96,14 @@ void flow_source(char *buf, const char *name)
 
 /* ---- what may be written or deleted ---- */
 
-int flow_is_drive_root(const char *dir)
-{
-    return plat_is_root(dir);
-}
+int flow_is_drive_root(const char *dir) { return plat_is_root(dir); }
 
-int flow_same_folder(const char *a, const char *b)
-{
-    return plat_same_dir(a, b);
-}
+int flow_same_folder(const char *a, const char *b) { return plat_same_dir(a, b); }
 
 /* ---- copying and cleaning ---- */
 
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
-                     const char *who)
+                             const char *who)
 {
     char source[TEXT_PATH_SIZE];
     char *folder = flow_folder(dir, name, who);
@@ -146,7 +140,7 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
     question(Q_USER, t);
     if (!t->q[Q_USER].flag) return 0;
     const char *here = written_here(written, count);
-    if (here) {  /* the patterns would take what this run put there */
+    if (here) { /* the patterns would take what this run put there */
         log_report("%s: %s lies in the distribution folder, temporary files not deleted", who, here);
         return 1;
     }

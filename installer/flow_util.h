@@ -36,7 +36,7 @@ void flow_source(char *buf, const char *name);
  * the pattern; the counter grows by the files copied.  The folder text is
  * handed to *keep when asked for, else released.  1 on success. */
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
-                     const char *who);
+                             const char *who);
 
 /* Makes every file the job copied so far durable; 1, or 0 (reported) when
  * some of it may not be on the disk.  Before a summary claims success, and

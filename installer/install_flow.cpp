@@ -24,7 +24,6 @@
 static const char *const WHO = "install_flow";
 static const char *const DIST_INI = "quillor.ini"; /* the distribution's own configuration */
 
-
 /* ---- dialogue ---- */
 
 static void print_intro()
@@ -107,7 +106,7 @@ static void auth_loop(question_table *t)
             if (flag_of(t, Q_FORCE_LOGIN)) {
                 question(Q_AUTHENT_COOKIE, t);
             } else {
-                t->q[Q_AUTHENT_COOKIE].flag = 1;  /* cookies are how an optional login is kept */
+                t->q[Q_AUTHENT_COOKIE].flag = 1; /* cookies are how an optional login is kept */
                 if (first) text_copy(answer_of(t, Q_AUTHENT_COOKIE), "y", TEXT_PATH_SIZE);
             }
         }
@@ -124,7 +123,7 @@ static int copy_web_images(question_table *t, int *copied, char **web)
     char source[TEXT_PATH_SIZE];
     *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
     flow_source(source, "img");
-    return copy_tree(*web, source, "*", COPY_FLAT, copied);  /* refuses a missing directory */
+    return copy_tree(*web, source, "*", COPY_FLAT, copied); /* refuses a missing directory */
 }
 
 /* An installed configuration that the new one would replace is kept beside
@@ -132,7 +131,7 @@ static int copy_web_images(question_table *t, int *copied, char **web)
 static int keep_installed_ini(const char *scripts, const char *name)
 {
     char installed[TEXT_LINE_SIZE], kept[TEXT_LINE_SIZE];
-    if (!path_join_raw(installed, sizeof installed, scripts, name)) return 1;  /* the copy reports it */
+    if (!path_join_raw(installed, sizeof installed, scripts, name)) return 1; /* the copy reports it */
     if (plat_path_kind(installed) != PLAT_KIND_FILE || copy_same_content(name, installed)) return 1;
     if (copy_keep_numbered(installed, kept, sizeof kept)) {
         log_report_info("%s: the installed %s is kept as %s", WHO, installed, kept);
@@ -153,14 +152,15 @@ static int copy_steps(question_table *t, int *copied, char **manuals, char **web
     int errors = 0;
     errors += !copy_tree(scripts, nullptr, cgi->default_answer, COPY_FLAT, copied);
     text_copy(cgi->answer, cgi->default_answer, TEXT_PATH_SIZE);
-    cgi_to_ini(cgi->answer);  /* unchanged when there is no ".exe" to replace */
+    cgi_to_ini(cgi->answer); /* unchanged when there is no ".exe" to replace */
     if (keep_installed_ini(scripts, cgi->answer))
         errors += !copy_tree(scripts, nullptr, cgi->answer, COPY_FLAT, copied);
     else
-        errors++;  /* never replaced without a copy kept */
+        errors++; /* never replaced without a copy kept */
     flow_source(source, "tpl");
     errors += !copy_tree(templates, source, "*", COPY_FLAT, copied);
-    if (flag_of(t, Q_BACK_ORIGINALS)) errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", COPY_FLAT, copied);
+    if (flag_of(t, Q_BACK_ORIGINALS))
+        errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", COPY_FLAT, copied);
     errors += !flow_copy_into_subfolder(templates, "img", "*", copied, nullptr, WHO);
     errors += !flow_copy_into_subfolder(templates, "manuals", "*.htm*", copied, manuals, WHO);
     errors += !copy_web_images(t, copied, web);
@@ -185,7 +185,7 @@ void install_flow(question_table *t)
     }
     print_intro();
     if (!location_loop(t)) {
-        update_flow(t);  /* the update owns the rest of this run */
+        update_flow(t); /* the update owns the rest of this run */
         return;
     }
     auth_loop(t);

@@ -60,7 +60,7 @@ int main(int argc, char **argv)
     int early = options_start(argc, argv); /* --help, --version or a fault: nothing touched */
     if (early >= 0) return early;
     const char *problem = plat_setup_problem();
-    if (problem) {  /* before anything is written */
+    if (problem) { /* before anything is written */
         plat_err(problem);
         plat_err("\n");
         return 2;

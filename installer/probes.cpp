@@ -18,7 +18,7 @@
 #include "text/text.h"
 
 static const char *const SCRIPTS_DEFAULT = "\\inetpub\\scripts\\"; /* a null directory */
-static const char *const INI_FILE = "quillor.ini"; /* installed configuration */
+static const char *const INI_FILE = "quillor.ini";                 /* installed configuration */
 
 /* Cache files whose format may change between versions. */
 static const char *const CACHE_PATTERNS[] = {
@@ -39,8 +39,7 @@ static int build_path(char *buf, const char *dir, const char *name)
 static int file_readable(const char *path)
 {
     FILE *f = plat_fopen(path, "r");
-    if (!f)
-        return 0;
+    if (!f) return 0;
     plat_fclose(f);
     return 1;
 }
@@ -55,8 +54,7 @@ int test_install(const char *dir, question_table *t)
         log_error("test_install: unexpected NULL passed");
         return 0;
     }
-    if (!build_path(path, dir, INI_FILE) || !file_readable(path))
-        return 1;  /* nothing installed there */
+    if (!build_path(path, dir, INI_FILE) || !file_readable(path)) return 1; /* nothing installed there */
     question(Q_DO_UPDATE, t);
     return t->q[Q_DO_UPDATE].flag ? 0 : 1;
 }
@@ -65,12 +63,10 @@ int test_install(const char *dir, question_table *t)
  * before a ".cgi" extension.  Returns 0 when it does not fit. */
 static int executable_path(char *buf, const char *dir, question_table *t)
 {
-    if (!build_path(buf, dir, t->q[Q_QUILLOR_CGI].default_answer))
-        return 0;
+    if (!build_path(buf, dir, t->q[Q_QUILLOR_CGI].default_answer)) return 0;
     text_lower(buf);
     char *cgi = strstr(buf, ".cgi");
-    if (cgi)
-        *cgi = '\0';
+    if (cgi) *cgi = '\0';
     return 1;
 }
 
@@ -82,11 +78,9 @@ int test_update(const char *dir, question_table *t)
         log_error("test_update: unexpected NULL passed");
         return 0;
     }
-    if (build_path(path, dir, INI_FILE) && file_readable(path))
-        return 1;
+    if (build_path(path, dir, INI_FILE) && file_readable(path)) return 1;
     question(Q_QUILLOR_CGI, t);
-    if (executable_path(path, dir, t) && file_readable(path))
-        return 1;  /* the executable alone shows an installation */
+    if (executable_path(path, dir, t) && file_readable(path)) return 1; /* the executable alone shows an installation */
     question(Q_DO_INSTALL, t);
     return t->q[Q_DO_INSTALL].flag ? 0 : 1;
 }
@@ -108,8 +102,7 @@ static int cache_refused(question_table *t)
         why = "it holds the scripts directory";
     else if (plat_dir_contains(cache, ".\\"))
         why = "it holds Quillor Install's own folder";
-    if (!why)
-        return 0;
+    if (!why) return 0;
     log_report("del_cache: refusing to delete cache files in %s: %s", cache, why);
     return 1;
 }
@@ -123,12 +116,10 @@ int del_cache(question_table *t)
     plat_out("The format of some of Quillor' temporary files may have changed since the\n");
     plat_out("last version you installed.  Quillor Install will have to delete these files\n");
     question(Q_END, t);
-    if (!t->q[Q_END].flag)
-        return 0;
-    if (cache_refused(t))
-        return DEL_CACHE_REFUSED;
+    if (!t->q[Q_END].flag) return 0;
+    if (cache_refused(t)) return DEL_CACHE_REFUSED;
     for (const char *pattern : CACHE_PATTERNS)
-        rmfile(t->q[Q_CACHE].default_answer, pattern);  /* rmfile logs what it removes */
+        rmfile(t->q[Q_CACHE].default_answer, pattern); /* rmfile logs what it removes */
     return 1;
 }
 
@@ -141,7 +132,7 @@ char *url_to_dir(char *url, question_table *t)
 
     if (!url || !t) {
         log_report("url_to_dir: unexpected NULL passed");
-        free(url);  /* taken over either way */
+        free(url); /* taken over either way */
         return nullptr;
     }
     char copy[TEXT_PATH_SIZE];
@@ -150,17 +141,15 @@ char *url_to_dir(char *url, question_table *t)
 
     text_copy(dir, t->q[Q_WWWROOT].default_answer, TEXT_PATH_SIZE);
     size_t len = strlen(dir);
-    while (len > 0 && dir[len - 1] == '\\')
-        dir[--len] = '\0';
+    while (len > 0 && dir[len - 1] == '\\') dir[--len] = '\0';
     if (len + strlen(rel) >= (size_t)TEXT_PATH_SIZE) {
         log_error("url_to_dir: %s%s is too long", dir, rel);
-        return nullptr;  /* a cut path would be some other directory */
+        return nullptr; /* a cut path would be some other directory */
     }
     text_append(dir, rel, TEXT_PATH_SIZE);
 
     size_t size = strlen(dir) + 1;
     char *result = (char *)malloc(size);
-    if (result)
-        memcpy(result, dir, size);
+    if (result) memcpy(result, dir, size);
     return result;
 }

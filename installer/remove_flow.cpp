@@ -26,9 +26,8 @@
 #include "questions/question.h"
 
 static const char *const WHO = "remove_flow";
-static const char *const HERE = ".\\";  /* the installer's own folder */
-constexpr int EXT_CHARS = 4;            /* ".exe", cut to make the pattern */
-
+static const char *const HERE = ".\\"; /* the installer's own folder */
+constexpr int EXT_CHARS = 4;           /* ".exe", cut to make the pattern */
 
 /* ---- dialogue ---- */
 
@@ -90,10 +89,7 @@ static int refused(question_table *t, const char *dir)
 }
 
 /* 1 for a plain file name: no wildcard, no folder, no drive. */
-static int plain_name(const char *s)
-{
-    return strpbrk(s, "*?[\\/:") == nullptr;
-}
+static int plain_name(const char *s) { return strpbrk(s, "*?[\\/:") == nullptr; }
 
 /* How much of the executable's name the pattern keeps: all but the
  * four-character extension; for a shorter name the stem before its last
@@ -121,7 +117,7 @@ static int build_pattern(question_table *t)
     size_t stem = stem_length(name, &whole);
     if (stem == 0 || !plain_name(name)) {
         log_report("%s: cannot tell the files of \"%s\" from others, nothing removed from %s", WHO, name,
-                    answer_of(t, Q_SCRIPTS));
+                   answer_of(t, Q_SCRIPTS));
         return 0;
     }
     text_copy_n(cgi->answer, name, (int)stem);
@@ -208,7 +204,7 @@ static int remove_scripts(question_table *t)
 static int remove_dir(question_table *t, const char *dir)
 {
     if (refused(t, dir) || !backup(t, dir, "*")) return 1;
-    if (!rmfile(dir, "*")) return 1;  /* what stayed is in the log; so stays dir */
+    if (!rmfile(dir, "*")) return 1; /* what stayed is in the log; so stays dir */
     errno = 0;
     if (plat_rmdir(dir) == 0) return 0;
     int err = errno ? errno : EIO;
@@ -236,7 +232,7 @@ static int removal_steps(question_table *t)
     errors += remove_dir(t, templates);
     if (!flag_of(t, Q_WORKAREA_TRUE)) return errors;
     if (work_inside && plat_path_kind(work) == PLAT_KIND_NONE) {
-        log_info("%s: %s went with %s", WHO, work, templates);  /* nothing left to do, nothing failed */
+        log_info("%s: %s went with %s", WHO, work, templates); /* nothing left to do, nothing failed */
         return errors;
     }
     return errors + remove_dir(t, work);

@@ -30,7 +30,6 @@ struct update_counts {
     int errors;
 };
 
-
 /* ---- dialogue ---- */
 
 static void print_intro()
@@ -156,10 +155,11 @@ static void copy_originals(question_table *t, update_counts *c)
 static void copy_steps(question_table *t, update_counts *c, char **manuals)
 {
     const char *templates = answer_of(t, Q_TEMPLATES);
-    count_failed_step(c, copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->copied));
+    count_failed_step(c,
+                      copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->copied));
     int saved = !flag_of(t, Q_DEL_TEMPLATES) || replace_templates(t, c);
     if (flag_of(t, Q_BACK_ORIGINALS)) copy_originals(t, c);
-    if (!saved) return;  /* the images and manuals beside the templates were not saved either */
+    if (!saved) return; /* the images and manuals beside the templates were not saved either */
     count_failed_step(c, flow_copy_into_subfolder(templates, "img", "*", &c->copied, nullptr, WHO));
     count_failed_step(c, flow_copy_into_subfolder(templates, "manuals", "*.htm*", &c->copied, manuals, WHO));
 }
@@ -184,7 +184,7 @@ void update_flow(question_table *t)
     print_intro();
     int refused = 0;
     loop_end end = question_loop(t, &refused);
-    if (end == LOOP_INSTALL) install_flow(t);  /* the install owns the rest of this run */
+    if (end == LOOP_INSTALL) install_flow(t); /* the install owns the rest of this run */
     if (end != LOOP_DONE) return;
     update_counts c = {0, 0, refused};
     char *manuals = nullptr;
@@ -192,7 +192,10 @@ void update_flow(question_table *t)
     count_failed_step(&c, flow_sync_copies());
     int del = flag_of(t, Q_DEL_TEMPLATES);
     char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr;
-    const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
+    const char *written[] = {answer_of(t, Q_SCRIPTS),
+                             answer_of(t, Q_TEMPLATES),
+                             answer_of(t, Q_CACHE),
+                             web,
                              flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr,
                              del && flag_of(t, Q_BACK_TEMPLATES) ? answer_of(t, Q_BACKUP) : nullptr};
     c.errors += flow_cleanup(t, written, 6, WHO);

@@ -138,9 +138,8 @@ static int write_header(log_record *lg, int level, time_t now)
 {
     char head[HEADER_SIZE];
     const struct tm *t = local_time(now);
-    int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0,
-                     t ? t->tm_hour : 0, t ? t->tm_min : 0, t ? t->tm_sec : 0, plat_process_id(),
-                     level_prefix[level]);
+    int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0, t ? t->tm_hour : 0,
+                     t ? t->tm_min : 0, t ? t->tm_sec : 0, plat_process_id(), level_prefix[level]);
     if (n < 0 || n >= (int)sizeof head) n = (int)strlen(head);
     return plat_fwrite(head, 1, (size_t)n, lg->file) == (size_t)n ? n : -1;
 }
@@ -188,7 +187,8 @@ int log_rotate(log_record *lg)
     if (lg->file) plat_fclose(lg->file);
     lg->file = nullptr;
     const char *name = lg->file_name ? lg->file_name : "init.log";
-    char dir[TEXT_PATH_SIZE], stem[TEXT_PATH_SIZE], from[TEXT_PATH_SIZE + GENERATION_SUFFIX], to[TEXT_PATH_SIZE + GENERATION_SUFFIX];
+    char dir[TEXT_PATH_SIZE], stem[TEXT_PATH_SIZE], from[TEXT_PATH_SIZE + GENERATION_SUFFIX],
+        to[TEXT_PATH_SIZE + GENERATION_SUFFIX];
     const char *d = dir_part(name);
     text_copy(dir, d ? d : "", sizeof dir);
     text_copy(stem, path_join(dir, base_name(name, BASE_STRIP_EXT)), sizeof stem);

@@ -133,11 +133,11 @@ struct plat_syscalls {
     int (*rename)(const char *from, const char *to);
     int (*mkdir)(const char *native);
     int (*rmdir)(const char *native);
-    int (*fsync)(FILE *f);                 /* data of a stream to the disk */
-    int (*sync_dir)(const char *native);   /* a folder's names to the disk */
-    int (*sync_fs)(const char *native);    /* the file system holding a folder (Windows: that file) */
+    int (*fsync)(FILE *f);               /* data of a stream to the disk */
+    int (*sync_dir)(const char *native); /* a folder's names to the disk */
+    int (*sync_fs)(const char *native);  /* the file system holding a folder (Windows: that file) */
     int (*fflush)(FILE *f);
-    long long (*fsize)(FILE *f);           /* fstat's size of an open stream */
+    long long (*fsize)(FILE *f); /* fstat's size of an open stream */
     /* Kernel copies of up to len bytes from in to out at their file
      * offsets: bytes moved, 0 at the source's end, or -1 with errno;
      * ENOSYS when the system cannot do it for these files (then nothing
@@ -145,8 +145,8 @@ struct plat_syscalls {
     long long (*copy_range)(FILE *in, FILE *out, size_t len);
     long long (*send_file)(FILE *in, FILE *out, size_t len);
 };
-plat_syscalls *plat_syscall_table();  /* the live table */
-void plat_syscall_reset();            /* back to the real calls */
+plat_syscalls *plat_syscall_table(); /* the live table */
+void plat_syscall_reset();           /* back to the real calls */
 
 constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
 
@@ -184,20 +184,20 @@ int plat_dir_contains(const char *outer, const char *inner);
 
 /* ---- console ---- */
 
-void plat_out(const char *text);           /* standard output, buffered */
+void plat_out(const char *text); /* standard output, buffered */
 void plat_printf(const char *fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
-void plat_flush();                          /* make pending output visible */
-void plat_err(const char *text);            /* standard error, at once */
-void plat_progress();                       /* flush when a person is watching */
+void plat_flush();               /* make pending output visible */
+void plat_err(const char *text); /* standard error, at once */
+void plat_progress();            /* flush when a person is watching */
 /* Reads one line (newline kept, at most size - 1 bytes) after flushing the
  * output; the rest of an over-long line is discarded.  Returns 1, or 0 at
  * the end of input with buf left as it was. */
 int plat_read_line(char *buf, int size);
-void plat_discard_typeahead();              /* only when stdin is a terminal */
+void plat_discard_typeahead(); /* only when stdin is a terminal */
 
 /* ---- leaving the process ---- */
 

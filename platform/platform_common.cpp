@@ -43,10 +43,9 @@ static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fw
 #endif
 
 static const plat_syscalls real_calls = {
-    plat_sys_fopen, sys_fclose, sys_fread, sys_fwrite, sys_fgets,
-    plat_sys_remove, plat_sys_rename, plat_sys_mkdir, plat_sys_rmdir,
-    plat_sys_fsync, plat_sys_sync_dir, plat_sys_sync_fs,
-    sys_fflush, plat_sys_fsize, plat_sys_copy_range, plat_sys_send_file,
+    plat_sys_fopen,  sys_fclose,     sys_fread,           sys_fwrite,         sys_fgets,         plat_sys_remove,
+    plat_sys_rename, plat_sys_mkdir, plat_sys_rmdir,      plat_sys_fsync,     plat_sys_sync_dir, plat_sys_sync_fs,
+    sys_fflush,      plat_sys_fsize, plat_sys_copy_range, plat_sys_send_file,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -55,7 +54,7 @@ void plat_syscall_reset() { live_calls = real_calls; }
 
 /* ---- file operations on installer paths ---- */
 
-constexpr int TEMP_SLOTS = 4;    /* temporary files in progress at once */
+constexpr int TEMP_SLOTS = 4; /* temporary files in progress at once */
 
 /* The temporary files in progress, by native path, ready for an interrupt
  * handler: a slot's path is complete before the slot is marked used. */
@@ -137,7 +136,7 @@ int plat_fclose(FILE *f)
     int before = errno;
     errno = 0;
     int failed = live_calls.fflush(f) != 0 || ferror(f); /* before fclose can hide it */
-    int err = errno ? errno : before ? before : EIO; /* an earlier write's error */
+    int err = errno ? errno : before ? before : EIO;     /* an earlier write's error */
     int r = live_calls.fclose(f);
     if (failed) {
         errno = err;
@@ -176,8 +175,7 @@ long long plat_file_size(FILE *f) { return f ? live_calls.fsize(f) : -1; }
 /* Moves bytes with one kind of kernel copy until size are moved or the
  * source ends.  1 when it ran, 0 when the system cannot do it here (and
  * nothing moved), -1 on failure. */
-static int kernel_copy(long long (*call)(FILE *, FILE *, size_t), FILE *in, FILE *out, long long size,
-                       long long *moved)
+static int kernel_copy(long long (*call)(FILE *, FILE *, size_t), FILE *in, FILE *out, long long size, long long *moved)
 {
     while (*moved < size) {
         size_t ask = (size_t)(size - *moved) < COPY_KERNEL_CHUNK ? (size_t)(size - *moved) : COPY_KERNEL_CHUNK;
@@ -303,6 +301,6 @@ plat_exit_hook plat_set_exit_hook(plat_exit_hook hook)
 
 void plat_exit(int status)
 {
-    if (exit_hook) exit_hook(status);  /* returns only when it lets the exit happen */
+    if (exit_hook) exit_hook(status); /* returns only when it lets the exit happen */
     exit(status);
 }

@@ -301,7 +301,7 @@ void plat_discard_typeahead()
 
 /* ---- process and machine ---- */
 
-constexpr int HOST_NAME_BUFFER = 256;   /* gethostname's buffer: any host name fits */
+constexpr int HOST_NAME_BUFFER = 256;    /* gethostname's buffer: any host name fits */
 constexpr size_t COMPUTER_NAME_MAX = 63; /* the registry's 64-byte field, terminator aside */
 constexpr int MKTEMP_TRIES = 1000;       /* names tried before giving up */
 constexpr int PATH_COMPONENTS_MAX = 256; /* folders in a path that plat_program_path handles */
@@ -322,7 +322,7 @@ long plat_process_id() { return (long)getpid(); }
 const char *plat_setup_problem()
 {
     const char *root = getenv("QUILLOR_ROOT");
-    if (root && root[0] == '\0')  /* would mean the real root, as if it were unset */
+    if (root && root[0] == '\0') /* would mean the real root, as if it were unset */
         return "QUILLOR_ROOT is set but empty: unset it to install under /, or name the folder to install under";
     return nullptr;
 }

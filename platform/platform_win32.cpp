@@ -167,7 +167,7 @@ int plat_sys_remove(const char *native)
 {
     if (read_only_file(native)) return -1;
     if (remove(native) != 0) return -1;
-    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0;  /* gone, or going */
+    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0; /* gone, or going */
     errno = EACCES;
     return -1;
 }
@@ -347,7 +347,7 @@ int plat_lock_folder(const char *name)
 
 /* ---- interruption ---- */
 
-void plat_remove_temps_now();    /* platform_common.cpp */
+void plat_remove_temps_now(); /* platform_common.cpp */
 int plat_interrupt_must_wait();
 
 void plat_sys_unlink_now(const char *native) { DeleteFileA(native); }
@@ -422,8 +422,8 @@ int plat_computer_name(char *buf, int size)
     HKEY key;
     DWORD type = 0, len = (DWORD)size;
     if (!buf || size < 1) return 0;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
-                      &key) != ERROR_SUCCESS)
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", &key) !=
+        ERROR_SUCCESS)
         return 0;
     LONG r = RegQueryValueExA(key, "ComputerName", nullptr, &type, (BYTE *)buf, &len);
     RegCloseKey(key);
@@ -437,7 +437,7 @@ int plat_computer_name(char *buf, int size)
 
 long plat_process_id() { return (long)GetCurrentProcessId(); }
 
-const char *plat_setup_problem() { return nullptr; }  /* paths are used as typed */
+const char *plat_setup_problem() { return nullptr; } /* paths are used as typed */
 
 int plat_mktemp(char *templ) { return templ && _mktemp(templ) ? 1 : 0; }
 

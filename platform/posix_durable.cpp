@@ -125,8 +125,7 @@ static void note_device(const char *path)
 {
     char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     struct stat st;
-    if (!plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0 ||
-        !split_native(native, dir, name)) {
+    if (!plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0 || !split_native(native, dir, name)) {
         sync_overflow = 1; /* cannot tell where it lies: sync everything */
         return;
     }
@@ -216,7 +215,7 @@ int plat_lock_folder(const char *name)
 
 /* ---- interruption ---- */
 
-void plat_remove_temps_now();    /* platform_common.cpp */
+void plat_remove_temps_now(); /* platform_common.cpp */
 int plat_interrupt_must_wait();
 
 void plat_sys_unlink_now(const char *native) { unlink(native); }

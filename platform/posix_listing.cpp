@@ -24,14 +24,14 @@
 #include <dirent.h>
 #include <strings.h>
 
-constexpr int LISTING_SLOTS = 4;          /* directories whose listings are kept */
+constexpr int LISTING_SLOTS = 4; /* directories whose listings are kept */
 constexpr size_t LISTING_MIN_BUCKETS = 64;
 
 struct listed_name {
     listed_name *next;
     unsigned long order; /* position in the listing: the first match wins */
     unsigned hash;
-    char *name;          /* stored right behind the record */
+    char *name; /* stored right behind the record */
 };
 
 struct listing {
@@ -96,8 +96,7 @@ static int listing_rehash(listing *l, size_t nbuckets)
 
 static int listing_add(listing *l, const char *name)
 {
-    if (l->count >= l->nbuckets && !listing_rehash(l, l->nbuckets ? l->nbuckets * 2 : LISTING_MIN_BUCKETS))
-        return 0;
+    if (l->count >= l->nbuckets && !listing_rehash(l, l->nbuckets ? l->nbuckets * 2 : LISTING_MIN_BUCKETS)) return 0;
     size_t len = strlen(name);
     listed_name *n = (listed_name *)malloc(sizeof *n + len + 1);
     if (!n) return 0;

@@ -69,10 +69,7 @@ static int add_component(char *buf, size_t *len, size_t size, const char *comp, 
     return 1;
 }
 
-static int is_drive_prefix(const char *p)
-{
-    return isalpha((unsigned char)p[0]) && p[1] == ':';
-}
+static int is_drive_prefix(const char *p) { return isalpha((unsigned char)p[0]) && p[1] == ':'; }
 
 /* The drive root: QUILLOR_ROOT, or "/" without it. */
 static const char *drive_root()
@@ -217,7 +214,7 @@ int posix_map_path(const char *path, char *buf, int size, posix_map *m)
 {
     m->how = MAP_OTHER;
     if (!path || !buf || size < 2) return 0;
-    errno = ENAMETOOLONG;  /* what a failed mapping means, unless a name was ambiguous */
+    errno = ENAMETOOLONG; /* what a failed mapping means, unless a name was ambiguous */
     if (!map_path(path, buf, size, 0)) return 0;
     struct stat st;
     if (lstat(buf, &st) == 0) {
@@ -310,10 +307,7 @@ int plat_canonical_path(const char *path, char *buf, int size)
 }
 
 /* Device and inode of an existing path (links followed). */
-static int identity(const char *native, struct stat *st)
-{
-    return stat(native, st) == 0;
-}
+static int identity(const char *native, struct stat *st) { return stat(native, st) == 0; }
 
 static int same_identity(const char *a, const char *b)
 {
@@ -399,9 +393,8 @@ int plat_copy_link(const char *from, const char *to)
     if (n < 0) return -1;
     target[n] = '\0';
     if (symlink(target, nt) != 0) return -1;
-    note_created(&m, nt);  /* the case-blind lookups must see the new name */
+    note_created(&m, nt); /* the case-blind lookups must see the new name */
     return 0;
 }
-
 
 #endif

@@ -139,7 +139,8 @@ static int is_some_drive_root(const file_identity *id)
         char root[4] = {(char)('A' + d), ':', '\\', '\0'};
         if (!(drives & (1u << d))) continue;
         UINT type = GetDriveTypeA(root);
-        if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_NO_ROOT_DIR) continue; /* may ask for a disk */
+        if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_NO_ROOT_DIR)
+            continue; /* may ask for a disk */
         file_identity r;
         if (identity(root, &r) && same_identity(id, &r)) return 1;
     }
@@ -205,7 +206,7 @@ int plat_path_kind(const char *path)
 
 int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
 
-int plat_path_ambiguous(const char *) { return 0; }  /* the file system is case-blind itself */
+int plat_path_ambiguous(const char *) { return 0; } /* the file system is case-blind itself */
 
 int plat_is_link(const char *path)
 {

@@ -47,8 +47,8 @@ struct run_record {
     char value[Q_COUNT][TEXT_PATH_SIZE];
 };
 
-static answers_file given;       /* the file in use */
-static answers_file reading;     /* the file being checked */
+static answers_file given;   /* the file in use */
+static answers_file reading; /* the file being checked */
 static int file_in_use;
 static int defaults_taken;
 static char file_name[TEXT_PATH_SIZE];
@@ -65,10 +65,7 @@ static char *trim(char *s)
 }
 
 /* Past the byte-order mark some Windows editors put before UTF-8 text. */
-static char *skip_bom(char *s)
-{
-    return strncmp(s, "\xEF\xBB\xBF", 3) == 0 ? s + 3 : s;
-}
+static char *skip_bom(char *s) { return strncmp(s, "\xEF\xBB\xBF", 3) == 0 ? s + 3 : s; }
 
 /* why = "FILE:LINE: what"; without the line for a file that cannot be opened. */
 static void fault(char *why, int size, const char *path, int line, const char *fmt, ...) TEXT_PRINTF(5, 6);
@@ -255,8 +252,8 @@ void answers_rejected(int index, const char *value)
     else
         text_copy(from, "the offered default", sizeof from);
     log_error("answer \"%s\" to %s from %s rejected, installer stopped", value ? value : "", tag, from);
-    plat_printf("\nThe answer \"%s\" to %s from %s was not accepted, Quillor Install stopped\n",
-                value ? value : "", tag, from);
+    plat_printf("\nThe answer \"%s\" to %s from %s was not accepted, Quillor Install stopped\n", value ? value : "",
+                tag, from);
     plat_flush();
     log_close(log_current());
     plat_exit(EXIT_STOPPED);

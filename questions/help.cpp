@@ -117,8 +117,7 @@ const char *help_lookup(help_reader *h, const char *tag)
         log_error("help_lookup: unexpected NULL passed");
         return NO_HELP;
     }
-    if (h->last_tag && text_compare(h->last_tag, tag) == 0)
-        return h->last_text ? h->last_text : NO_HELP;
+    if (h->last_tag && text_compare(h->last_tag, tag) == 0) return h->last_text ? h->last_text : NO_HELP;
     free(h->last_tag);
     h->last_tag = text_dup(tag);
     free(h->last_text);

@@ -23,9 +23,9 @@
 #include "questions/help.h"
 
 static const char HELP_FILE[] = "install.hlp";
-static const char PROBE_BASE[] = "tempfile";  /* name of the write probe */
-constexpr int PROBE_TRIES = 1000;             /* tempfile, tempfile.001 .. .999 */
-constexpr int PROBE_NAME_MAX = 12;            /* "tempfile.999" */
+static const char PROBE_BASE[] = "tempfile"; /* name of the write probe */
+constexpr int PROBE_TRIES = 1000;            /* tempfile, tempfile.001 .. .999 */
+constexpr int PROBE_NAME_MAX = 12;           /* "tempfile.999" */
 /* Longest directory (trailing backslash included) whose probe name fits a
  * path buffer. */
 constexpr int DIR_NAME_MAX = TEXT_PATH_SIZE - 1 - PROBE_NAME_MAX;
@@ -94,7 +94,6 @@ static int value_fits_a_line(const char *who, const char *v)
     plat_printf("\n%s: %s\n", who, why);
     return 0;
 }
-
 
 /* 1 when dir, given its trailing backslash, leaves room for a probe name. */
 static int probe_fits(const char *dir)
@@ -198,7 +197,7 @@ int directory_test(question_rec *r, question_table *t)
         return 0;
     }
     if (!text_ends_with_backslash(value)) text_append(value, "\\", sizeof value);
-    if (plat_path_ambiguous(value)) {  /* no choice between them could be right */
+    if (plat_path_ambiguous(value)) { /* no choice between them could be right */
         log_report("directory_test: %s names more than one folder whose names differ only in case", value);
         return 0;
     }
@@ -235,9 +234,9 @@ int relative_test(question_rec *r, const char *base, question_table *t)
     char typed[TEXT_PATH_SIZE];
     const char *url = trimmed(typed, r->answer)[0] ? typed : r->default_answer;
     if (!value_fits_a_line("relative_test", url)) return 0;
-    char lead_path[TEXT_PATH_SIZE + 1];  /* "\" and up to 511 characters */
+    char lead_path[TEXT_PATH_SIZE + 1]; /* "\" and up to 511 characters */
     path_of_url(lead_path, sizeof lead_path, url);
-    const char *path = lead_path + 1;   /* below the web root */
+    const char *path = lead_path + 1; /* below the web root */
 
     const char *root = base ? base : "";
     if (strlen(root) + strlen(path) >= (size_t)TEXT_PATH_SIZE) {

@@ -41,7 +41,7 @@ size_t text_strip_line_end(char *s);
 char *clean_name(const char *name);
 char *path_join(const char *dir, const char *name);
 char *strip_ext(const char *name);
-enum { BASE_KEEP_EXT = 0, BASE_STRIP_EXT = 1 };  /* base_name's strip switch */
+enum { BASE_KEEP_EXT = 0, BASE_STRIP_EXT = 1 }; /* base_name's strip switch */
 char *base_name(const char *path, int strip);
 char *dir_part(const char *path);
 

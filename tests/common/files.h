@@ -13,12 +13,14 @@
 
 namespace test_files {
 
-inline void write_bytes(const std::string &path, const std::string &content) {
+inline void write_bytes(const std::string &path, const std::string &content)
+{
     std::ofstream f(path, std::ios::binary);
     f << content;
 }
 
-inline std::string read_bytes(const std::string &path) {
+inline std::string read_bytes(const std::string &path)
+{
     std::ifstream f(path, std::ios::binary);
     std::stringstream ss;
     ss << f.rdbuf();
@@ -27,17 +29,20 @@ inline std::string read_bytes(const std::string &path) {
 
 #ifndef _WIN32
 // Anything at path, a dangling link included.
-inline bool exists(const std::string &path) {
+inline bool exists(const std::string &path)
+{
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
 }
 
-inline bool is_dir(const std::string &path) {
+inline bool is_dir(const std::string &path)
+{
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-inline void make_dirs(const std::string &path) {
+inline void make_dirs(const std::string &path)
+{
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
 }

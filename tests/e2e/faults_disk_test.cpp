@@ -33,15 +33,17 @@ const char kNoErrors[] = "No errors occured";
 
 // Enter everywhere, keeping the distribution: menu, ten location answers,
 // seven authentication answers, cleanup no, the final Enter.
-const std::string kInstall = lines({"1", "", "", "", "", "", "", "", "", "", "",  //
-                                    "", "", "", "", "", "", "", "n", ""});
+const std::string kInstall = lines({"1", "", "", "", "", "", "", "",  "", "", "",  //
+                                    "",  "", "", "", "", "", "", "n", ""});
 
-std::string copy_errors(int n) {
+std::string copy_errors(int n)
+{
     return "\n" + std::to_string(n) + " errors occured during copying, check install.log for details\n";
 }
 
 // Bytes that cannot pass for a shorter copy of themselves.
-std::string big_content(size_t n) {
+std::string big_content(size_t n)
+{
     std::string s(n, '\0');
     for (size_t i = 0; i < n; i++) s[i] = (char)('a' + (i * 31 + i / 997) % 26);
     return s;
@@ -51,7 +53,8 @@ const size_t kBig = 400 * 1024;  // more than the small disk holds
 // A disk too small for the big file at rel: a 256 KB tmpfs when the test
 // runs as root, else a 128 KB file size limit on the whole installer.  Sets
 // *why to the reason the log will give; false when neither can be had.
-bool small_disk(Sandbox &s, const std::string &rel, RunOptions &opt, std::string *why) {
+bool small_disk(Sandbox &s, const std::string &rel, RunOptions &opt, std::string *why)
+{
     if (s.mount_tmpfs(rel, "256k")) {
         *why = kNoSpace;
         return true;
@@ -65,7 +68,8 @@ bool small_disk(Sandbox &s, const std::string &rel, RunOptions &opt, std::string
 
 // The log line copy_file writes for a file it could not copy, with the
 // reason (under Wine, whatever errno the C runtime made of it).
-bool logged_failure(const e2e::Run &r, const std::string &from, const std::string &to, const std::string &why) {
+bool logged_failure(const e2e::Run &r, const std::string &from, const std::string &to, const std::string &why)
+{
     std::string head = "Error: copy_file: could not copy " + from + " to " + to + " {";
     size_t at = r.log.find(head);
     if (at == std::string::npos) return false;
@@ -74,7 +78,8 @@ bool logged_failure(const e2e::Run &r, const std::string &from, const std::strin
 
 // Every file below dir is one of the byte strings allowed for it: the new
 // copy or the old one, never a piece of either and never a temporary file.
-void expect_only_whole_files(const std::string &dir, const std::map<std::string, std::vector<std::string>> &allowed) {
+void expect_only_whole_files(const std::string &dir, const std::map<std::string, std::vector<std::string>> &allowed)
+{
     for (const std::string &f : list_files(dir)) {
         auto it = allowed.find(f);
         if (it == allowed.end()) {
@@ -93,7 +98,8 @@ struct Reference {
     e2e::Run run;
     std::string ini;
 };
-Reference clean_install(const std::string &input) {
+Reference clean_install(const std::string &input)
+{
     Sandbox s;
     Reference ref;
     ref.run = s.run(input);
@@ -103,7 +109,8 @@ Reference clean_install(const std::string &input) {
 
 // ---- disk full ----
 
-TEST(DiskFull, InstallCountsTheFailedStepsAndKeepsEveryFileWhole) {
+TEST(DiskFull, InstallCountsTheFailedStepsAndKeepsEveryFileWhole)
+{
     Sandbox s;
     RunOptions opt;
     std::string why;
@@ -126,8 +133,8 @@ TEST(DiskFull, InstallCountsTheFailedStepsAndKeepsEveryFileWhole) {
     EXPECT_EQ(read_file(s.at("quillor/index.tpl")), "old good index\n");
     EXPECT_EQ(read_file(s.at("quillor/originals/index.tpl")), "old original\n");
     EXPECT_EQ(read_file(s.at("quillor/login.tpl")), read_file(kSample + "/tpl/login.tpl"));
-    std::map<std::string, std::vector<std::string>> allowed = {
-        {"index.tpl", {"old good index\n"}}, {"originals/index.tpl", {"old original\n"}}};
+    std::map<std::string, std::vector<std::string>> allowed = {{"index.tpl", {"old good index\n"}},
+                                                               {"originals/index.tpl", {"old original\n"}}};
     for (const char *t : {"article.tpl", "login.tpl", "charsets.dat", "groups.dat"}) {
         allowed[t] = {read_file(kSample + "/tpl/" + t)};
         if (std::string(t).find(".tpl") != std::string::npos) allowed["originals/" + std::string(t)] = allowed[t];
@@ -148,7 +155,8 @@ TEST(DiskFull, InstallCountsTheFailedStepsAndKeepsEveryFileWhole) {
 
 // Puts the whole distribution folder on a tmpfs with `spare` bytes free
 // beyond what it holds (root only); false when it cannot be had.
-bool dist_on_small_disk(Sandbox &s, size_t spare) {
+bool dist_on_small_disk(Sandbox &s, size_t spare)
+{
     if (geteuid() != 0) return false;
     size_t bytes = spare;
     for (const std::string &f : list_files(s.dist)) bytes += (read_file(s.in_dist(f)).size() + 4095) / 4096 * 4096;
@@ -161,7 +169,8 @@ bool dist_on_small_disk(Sandbox &s, size_t spare) {
     return system(("cp -R '" + keep + "/.' '" + s.dist + "' && rm -rf '" + keep + "'").c_str()) == 0;
 }
 
-TEST(DiskFull, ConfigurationRewriteThatCannotBeWrittenKeepsTheOldFileAndCounts) {
+TEST(DiskFull, ConfigurationRewriteThatCannotBeWrittenKeepsTheOldFileAndCounts)
+{
     Sandbox s;
     std::string shipped = read_file(s.in_dist("quillor.ini"));
     for (int i = 0; i < 2500; i++) shipped += "# a long explanation, one of many lines that make the file large\n";
@@ -188,19 +197,23 @@ TEST(DiskFull, ConfigurationRewriteThatCannotBeWrittenKeepsTheOldFileAndCounts) 
 }
 
 // Fills the file system holding dir to the last byte.
-void fill_up(const std::string &dir) {
+void fill_up(const std::string &dir)
+{
     FILE *f = fopen((dir + "/filler").c_str(), "wb");
     ASSERT_NE(f, nullptr);
     setvbuf(f, nullptr, _IONBF, 0);
     const std::string block(4096, 'f');
-    while (fwrite(block.data(), 1, block.size(), f) == block.size()) {}
-    for (char c = 'f'; fwrite(&c, 1, 1, f) == 1;) {}
+    while (fwrite(block.data(), 1, block.size(), f) == block.size()) {
+    }
+    for (char c = 'f'; fwrite(&c, 1, 1, f) == 1;) {
+    }
     fclose(f);
 }
 
 // Small files fit the streams' buffers whole: a disk that is already full
 // refuses them only when they are flushed, at the latest inside fclose.
-TEST(DiskFull, FullDiskFailsSmallCopiesAndTheRewriteWithoutEmptyFiles) {
+TEST(DiskFull, FullDiskFailsSmallCopiesAndTheRewriteWithoutEmptyFiles)
+{
     {
         Sandbox s;
         if (!s.mount_tmpfs("quillor", "256k")) GTEST_SKIP() << "no small file system";
@@ -230,13 +243,13 @@ TEST(DiskFull, FullDiskFailsSmallCopiesAndTheRewriteWithoutEmptyFiles) {
     }
 }
 
-const std::string kInstalledIni =
-    "templates \\site\\tpl\\\n"
-    "cache_dir \\site\\cache\\\n"
-    "domain www.installed.org\n"
-    "qlimg /pics\n";
+const std::string kInstalledIni = "templates \\site\\tpl\\\n"
+                                  "cache_dir \\site\\cache\\\n"
+                                  "domain www.installed.org\n"
+                                  "qlimg /pics\n";
 
-TEST(DiskFull, UpdateKeepsTheInstalledTemplatesAndConfiguration) {
+TEST(DiskFull, UpdateKeepsTheInstalledTemplatesAndConfiguration)
+{
     Sandbox s;
     RunOptions opt;
     std::string why;
@@ -269,7 +282,8 @@ TEST(DiskFull, UpdateKeepsTheInstalledTemplatesAndConfiguration) {
     EXPECT_EQ(read_file(s.in_dist("quillor.ini")), read_file(kSample + "/quillor.ini"));
 }
 
-TEST(DiskFull, RemoveKeepsWhatItCouldNotBackUp) {
+TEST(DiskFull, RemoveKeepsWhatItCouldNotBackUp)
+{
     Sandbox s;
     RunOptions opt;
     std::string why;
@@ -290,8 +304,7 @@ TEST(DiskFull, RemoveKeepsWhatItCouldNotBackUp) {
     EXPECT_NE(r.out.find("\n1 errors occured during removing, check install.log for details\n"), std::string::npos)
         << r.out;
     EXPECT_TRUE(logged_failure(r, "\\site\\tpl\\archive.dat", "\\backup\\archive.dat", why)) << r.log;
-    EXPECT_NE(r.out.find("\nremove_flow: backup of \\site\\tpl\\ failed, nothing removed there\n"),
-              std::string::npos)
+    EXPECT_NE(r.out.find("\nremove_flow: backup of \\site\\tpl\\ failed, nothing removed there\n"), std::string::npos)
         << r.out;
     // the templates stay whole; what was backed up went
     EXPECT_TRUE(read_file(s.at("site/tpl/archive.dat")) == big);
@@ -305,7 +318,8 @@ TEST(DiskFull, RemoveKeepsWhatItCouldNotBackUp) {
 
 // ---- permissions and paths taken by something else ----
 
-TEST(Permissions, ReadOnlyTemplatesDirectoryFailsItsStepsAndStaysAsItWas) {
+TEST(Permissions, ReadOnlyTemplatesDirectoryFailsItsStepsAndStaysAsItWas)
+{
     Sandbox s;
     bool mounted = s.mount_tmpfs("quillor", "1m");
     if (!mounted && geteuid() == 0) GTEST_SKIP() << "root writes everywhere and no read-only mount could be made";
@@ -330,7 +344,8 @@ TEST(Permissions, ReadOnlyTemplatesDirectoryFailsItsStepsAndStaysAsItWas) {
     EXPECT_EQ(list_files(s.at("inetpub/wwwroot/qlimg")).size(), 4u);
 }
 
-TEST(Permissions, UnreadableSourceFileIsReportedAndNothingIsMadeForIt) {
+TEST(Permissions, UnreadableSourceFileIsReportedAndNothingIsMadeForIt)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Wine keeps no POSIX permission bits";
     Sandbox s;
     RunOptions opt;
@@ -351,7 +366,8 @@ TEST(Permissions, UnreadableSourceFileIsReportedAndNothingIsMadeForIt) {
     EXPECT_EQ(list_files(s.at("quillor/manuals")).size(), 3u);
 }
 
-TEST(Permissions, TemplatesPathThatIsAFileIsLeftAloneAndEveryStepIntoItFails) {
+TEST(Permissions, TemplatesPathThatIsAFileIsLeftAloneAndEveryStepIntoItFails)
+{
     Sandbox s;
     write_file(s.at("quillor"), "a file, not a folder\n");
     // cache and originals elsewhere: nothing can be made below a file
@@ -364,7 +380,8 @@ TEST(Permissions, TemplatesPathThatIsAFileIsLeftAloneAndEveryStepIntoItFails) {
     EXPECT_EQ(list_files(s.at("inetpub/wwwroot/qlimg")).size(), 4u);
 }
 
-TEST(Permissions, TargetNameTakenByAFolderFailsThatFileOnly) {
+TEST(Permissions, TargetNameTakenByAFolderFailsThatFileOnly)
+{
     Sandbox s;
     e2e::make_dirs(s.at("quillor/index.tpl"));
     write_file(s.at("quillor/index.tpl/keep"), "keep");
@@ -379,14 +396,15 @@ TEST(Permissions, TargetNameTakenByAFolderFailsThatFileOnly) {
 
 // ---- symbolic links ----
 
-TEST(Links, LoopsInTheSourceAreNeverFollowed) {
+TEST(Links, LoopsInTheSourceAreNeverFollowed)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
     Sandbox s;
-    ASSERT_EQ(symlink("loop", s.in_dist("tpl/loop").c_str()), 0);   // itself
-    ASSERT_EQ(symlink("..", s.in_dist("tpl/up").c_str()), 0);       // the distribution
+    ASSERT_EQ(symlink("loop", s.in_dist("tpl/loop").c_str()), 0);  // itself
+    ASSERT_EQ(symlink("..", s.in_dist("tpl/up").c_str()), 0);      // the distribution
     ASSERT_EQ(symlink("../..", s.in_dist("tpl/mail/top").c_str()), 0);
     e2e::Run r = s.run(lines({"1", "", "", "", "", "", "", "", "", "", "",  //
-                              "", "", "", "", "", "", "", "", ""}),
+                              "",  "", "", "", "", "", "", "", ""}),
                        "", 10);
     ASSERT_FALSE(r.timed_out);
     ASSERT_EQ(r.status, 0) << r.out;
@@ -401,7 +419,8 @@ TEST(Links, LoopsInTheSourceAreNeverFollowed) {
     EXPECT_TRUE(exists(s.in_dist("install.hlp")));
 }
 
-TEST(Links, RemoveTakesLinksAwayWithoutEnteringThem) {
+TEST(Links, RemoveTakesLinksAwayWithoutEnteringThem)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
     Sandbox s;
     e2e::make_dirs(s.at("inetpub/scripts"));
@@ -426,7 +445,8 @@ TEST(Links, RemoveTakesLinksAwayWithoutEnteringThem) {
 
 // ---- install.log ----
 
-TEST(InstallLog, ThatCannotBeOpenedIsSwitchedOffSilently) {
+TEST(InstallLog, ThatCannotBeOpenedIsSwitchedOffSilently)
+{
     Reference ref = clean_install(kInstall);
     Sandbox s;
     e2e::make_dirs(s.in_dist("install.log"));  // a folder cannot be opened for appending
@@ -437,7 +457,8 @@ TEST(InstallLog, ThatCannotBeOpenedIsSwitchedOffSilently) {
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.ini")), ref.ini);
 }
 
-TEST(InstallLog, WriteFailingAtOnceIsReportedOnceAndTheInstallGoesOn) {
+TEST(InstallLog, WriteFailingAtOnceIsReportedOnceAndTheInstallGoesOn)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "wineserver would inherit the file size limit";
     Reference ref = clean_install(kInstall);
     Sandbox s;
@@ -452,7 +473,8 @@ TEST(InstallLog, WriteFailingAtOnceIsReportedOnceAndTheInstallGoesOn) {
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.ini")), ref.ini);
 }
 
-TEST(InstallLog, ThatIsALinkOrADeviceIsNeverWrittenThrough) {
+TEST(InstallLog, ThatIsALinkOrADeviceIsNeverWrittenThrough)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
     Reference ref = clean_install(kInstall);
     for (const std::string target : {"outside", "/dev/full", "/dev/null"}) {
@@ -468,7 +490,8 @@ TEST(InstallLog, ThatIsALinkOrADeviceIsNeverWrittenThrough) {
     }
 }
 
-TEST(InstallLog, WriteFailingMidwayIsReportedOnceAndTheInstallGoesOn) {
+TEST(InstallLog, WriteFailingMidwayIsReportedOnceAndTheInstallGoesOn)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "wineserver would inherit the file size limit";
     Reference ref = clean_install(kInstall);
     ASSERT_GT(ref.run.log.size(), 2000u);

@@ -30,14 +30,16 @@ const std::string kSample = QUILLOR_SAMPLE_DIR;
 const char kStopped[] = "\nEnd of input, Quillor Install stopped\n";
 const char kPressEnter[] = "\nPlease press enter to exit";
 
-std::string line_after(const std::string &text, const std::string &key) {
+std::string line_after(const std::string &text, const std::string &key)
+{
     size_t at = text.find("\n" + key + " ");
     if (at == std::string::npos) return "<missing>";
     at += key.size() + 2;
     return text.substr(at, text.find('\n', at) - at);
 }
 
-std::string without(std::string s, char c) {
+std::string without(std::string s, char c)
+{
     s.erase(std::remove(s.begin(), s.end(), c), s.end());
     return s;
 }
@@ -53,7 +55,8 @@ struct Answer {
 };
 
 // The index of the first answer that waits at `tag`, counting from `from`.
-size_t index_of(const std::vector<Answer> &d, const std::string &tag, size_t from = 0) {
+size_t index_of(const std::vector<Answer> &d, const std::string &tag, size_t from = 0)
+{
     for (size_t i = from; i < d.size(); i++)
         if (d[i].waits_at && tag == d[i].waits_at) return i;
     return d.size();
@@ -63,13 +66,13 @@ size_t index_of(const std::vector<Answer> &d, const std::string &tag, size_t fro
 // all, each time in a fresh tree that `prepare` sets up; `check` then looks
 // at what the run left with `given` answers read.
 void run_every_prefix(const std::vector<Answer> &dialogue, const std::function<void(const Sandbox &)> &prepare,
-                      const std::function<void(const Sandbox &, size_t given, const e2e::Run &)> &check) {
+                      const std::function<void(const Sandbox &, size_t given, const e2e::Run &)> &check)
+{
     for (size_t given = 0; given <= dialogue.size(); given++) {
         std::string input;
         for (size_t i = 0; i < given; i++) input += dialogue[i].text + "\n";
         const char *waits_at = given < dialogue.size() ? dialogue[given].waits_at : nullptr;
-        SCOPED_TRACE("after " + std::to_string(given) + " answers, waiting at " +
-                     (waits_at ? waits_at : "the end"));
+        SCOPED_TRACE("after " + std::to_string(given) + " answers, waiting at " + (waits_at ? waits_at : "the end"));
         Sandbox s;
         prepare(s);
         e2e::Run r = s.run(input, "", 30);
@@ -92,7 +95,8 @@ void run_every_prefix(const std::vector<Answer> &dialogue, const std::function<v
 
 // Everything the install flow asks, with a second pass of the locations,
 // help, a quit declined and the admin POP server.
-std::vector<Answer> install_dialogue() {
+std::vector<Answer> install_dialogue()
+{
     std::vector<Answer> d = {{"1", "the main menu"}, {"?", "SCRIPTS"}};
     for (int pass = 0; pass < 2; pass++) {
         d.push_back({"", "SCRIPTS"});
@@ -100,8 +104,8 @@ std::vector<Answer> install_dialogue() {
             d.push_back({"Q", "NEWSHOST"});
             d.push_back({"n", "NEWSHOST"});  // quitting declined: asked again
         }
-        for (const char *tag : {"NEWSHOST", "DOMAIN", "TEMPLATES", "CACHE", "WWWROOT", "QLIMG", "BACK_ORIGINALS",
-                                "ORIGINALS"})
+        for (const char *tag :
+             {"NEWSHOST", "DOMAIN", "TEMPLATES", "CACHE", "WWWROOT", "QLIMG", "BACK_ORIGINALS", "ORIGINALS"})
             d.push_back({"", tag});
         d.push_back({pass == 0 ? "y" : "", "CHANGE"});
     }
@@ -119,7 +123,8 @@ std::vector<Answer> install_dialogue() {
     return d;
 }
 
-TEST(EndOfInput, InstallStopsAtEveryAnswerBeforeItsSteps) {
+TEST(EndOfInput, InstallStopsAtEveryAnswerBeforeItsSteps)
+{
     const std::vector<Answer> d = install_dialogue();
     const size_t copy_at = index_of(d, "CHANGE", index_of(d, "AUTH_USER_POP"));  // the last change question
     const size_t clean_at = index_of(d, "USER");
@@ -141,7 +146,8 @@ TEST(EndOfInput, InstallStopsAtEveryAnswerBeforeItsSteps) {
 }
 
 // An installation for the update and remove flows.
-void install_old(const Sandbox &s) {
+void install_old(const Sandbox &s)
+{
     e2e::make_dirs(s.at("inetpub/scripts"));
     write_file(s.at("inetpub/scripts/quillor.exe"), "old exe");
     write_file(s.at("inetpub/scripts/quillor.ini"),
@@ -155,13 +161,26 @@ void install_old(const Sandbox &s) {
     write_file(s.at("site/users/bob.dat"), "bob");
 }
 
-TEST(EndOfInput, UpdateStopsAtEveryAnswerBeforeItsSteps) {
-    const std::vector<Answer> d = {
-        {"2", "the main menu"}, {"", "SCRIPTS"},      {"?", "END"},           {"", "END"},
-        {"", "TEMPLATES"},      {"", "CACHE"},        {"", "WWWROOT"},        {"", "QLIMG"},
-        {"y", "DEL_TEMPLATES"}, {"", "BACK_TEMPLATES"}, {"\\bak\\", "BACKUP"}, {"Q", "BACK_ORIGINALS"},
-        {"n", "BACK_ORIGINALS"}, {"", "BACK_ORIGINALS"}, {"", "ORIGINALS"},   {"", "CHANGE"},
-        {"", "USER"},           {"", nullptr}};
+TEST(EndOfInput, UpdateStopsAtEveryAnswerBeforeItsSteps)
+{
+    const std::vector<Answer> d = {{"2", "the main menu"},
+                                   {"", "SCRIPTS"},
+                                   {"?", "END"},
+                                   {"", "END"},
+                                   {"", "TEMPLATES"},
+                                   {"", "CACHE"},
+                                   {"", "WWWROOT"},
+                                   {"", "QLIMG"},
+                                   {"y", "DEL_TEMPLATES"},
+                                   {"", "BACK_TEMPLATES"},
+                                   {"\\bak\\", "BACKUP"},
+                                   {"Q", "BACK_ORIGINALS"},
+                                   {"n", "BACK_ORIGINALS"},
+                                   {"", "BACK_ORIGINALS"},
+                                   {"", "ORIGINALS"},
+                                   {"", "CHANGE"},
+                                   {"", "USER"},
+                                   {"", nullptr}};
     const size_t cache_at = index_of(d, "END", index_of(d, "END") + 1);
     const size_t copy_at = index_of(d, "CHANGE");
     const size_t clean_at = index_of(d, "USER");
@@ -178,7 +197,8 @@ TEST(EndOfInput, UpdateStopsAtEveryAnswerBeforeItsSteps) {
     });
 }
 
-TEST(EndOfInput, RemoveStopsAtEveryAnswerBeforeItsSteps) {
+TEST(EndOfInput, RemoveStopsAtEveryAnswerBeforeItsSteps)
+{
     std::vector<Answer> d = {{"3", "the main menu"}};
     for (int pass = 0; pass < 2; pass++) {
         d.push_back({"", "SCRIPTS"});
@@ -210,7 +230,8 @@ TEST(EndOfInput, RemoveStopsAtEveryAnswerBeforeItsSteps) {
     });
 }
 
-TEST(EndOfInput, CarriageReturnsAloneEndNoLine) {
+TEST(EndOfInput, CarriageReturnsAloneEndNoLine)
+{
     Sandbox s;
     e2e::Run r = s.run("1\r\r\r\r", "", 10);  // one line: the menu's, then nothing
     ASSERT_FALSE(r.timed_out);
@@ -221,16 +242,33 @@ TEST(EndOfInput, CarriageReturnsAloneEndNoLine) {
 
 // ---- long lines, NUL bytes and lone carriage returns ----
 
-TEST(LongLines, AnswersAreCutAt511CharactersAndTheRestIsNoAnswer) {
+TEST(LongLines, AnswersAreCutAt511CharactersAndTheRestIsNoAnswer)
+{
     const std::string n100k(100000, 'n');
     Sandbox s;
     e2e::Run r = s.run(lines({"1" + std::string(99999, 'x'),
                               "\\" + std::string(99999, 'd'),  // SCRIPTS: refused, asked again
-                              "", n100k, "dom",                // NEWSHOST of 100,000 characters
-                              "Q", n100k, "",                  // TEMPLATES: quitting declined at length
-                              "", "", "", "y" + std::string(99999, 'y'), "", n100k,  // CHANGE no
-                              "", "", "", "", "", "", "",      //
-                              "n", ""}),
+                              "",
+                              n100k,
+                              "dom",  // NEWSHOST of 100,000 characters
+                              "Q",
+                              n100k,
+                              "",  // TEMPLATES: quitting declined at length
+                              "",
+                              "",
+                              "",
+                              "y" + std::string(99999, 'y'),
+                              "",
+                              n100k,  // CHANGE no
+                              "",
+                              "",
+                              "",
+                              "",
+                              "",
+                              "",
+                              "",  //
+                              "n",
+                              ""}),
                        "", 10);
     ASSERT_FALSE(r.timed_out);
     ASSERT_EQ(r.status, 0) << r.out.substr(0, 3000);
@@ -249,12 +287,30 @@ TEST(LongLines, AnswersAreCutAt511CharactersAndTheRestIsNoAnswer) {
     EXPECT_EQ(list_files(s.at("quillor/originals")).size(), 3u);
 }
 
-TEST(LongLines, NulBytesEndAnAnswerAndLoneCarriageReturnsAreNoPartOfIt) {
+TEST(LongLines, NulBytesEndAnAnswerAndLoneCarriageReturnsAreNoPartOfIt)
+{
     using namespace std::string_literals;
     Sandbox s;
-    e2e::Run r = s.run(lines({"1\r", "\\srv\\scripts\\\0\\junk\\"s, "news\0evil"s, "dom\r\r", "\r", "", "",
-                              "/pics\r", "\0y"s, "", "n\r",  // BACK_ORIGINALS: an empty answer, the default
-                              "y\r", "n\0y"s, "", "", "", "", "", "n", ""}),
+    e2e::Run r = s.run(lines({"1\r",
+                              "\\srv\\scripts\\\0\\junk\\"s,
+                              "news\0evil"s,
+                              "dom\r\r",
+                              "\r",
+                              "",
+                              "",
+                              "/pics\r",
+                              "\0y"s,
+                              "",
+                              "n\r",  // BACK_ORIGINALS: an empty answer, the default
+                              "y\r",
+                              "n\0y"s,
+                              "",
+                              "",
+                              "",
+                              "",
+                              "",
+                              "n",
+                              ""}),
                        "", 10);
     ASSERT_FALSE(r.timed_out);
     ASSERT_EQ(r.status, 0) << r.out;
@@ -272,7 +328,8 @@ TEST(LongLines, NulBytesEndAnAnswerAndLoneCarriageReturnsAreNoPartOfIt) {
     EXPECT_NE(r.out.find("http://dom/scripts/quillor.exe"), std::string::npos) << r.out;
 }
 
-TEST(LongLines, ConfigurationFileWithLongLinesNulBytesAndLoneReturns) {
+TEST(LongLines, ConfigurationFileWithLongLinesNulBytesAndLoneReturns)
+{
     Sandbox s;
     std::string ini = read_file(s.in_dist("quillor.ini"));
     auto replace = [&ini](const std::string &from, const std::string &to) {
@@ -287,8 +344,8 @@ TEST(LongLines, ConfigurationFileWithLongLinesNulBytesAndLoneReturns) {
     ini += std::string(100000, 'x');  // a last line without its line end
     write_file(s.in_dist("quillor.ini"), ini);
 
-    e2e::Run r = s.run(lines({"1", "", "news1", "dom1", "", "", "", "", "", "", "",  //
-                              "", "", "", "", "", "", "", "n", ""}),
+    e2e::Run r = s.run(lines({"1", "", "news1", "dom1", "", "", "", "",  "", "", "",  //
+                              "",  "", "",      "",     "", "", "", "n", ""}),
                        "", 10);
     ASSERT_FALSE(r.timed_out);
     ASSERT_EQ(r.status, 0) << r.out.substr(0, 3000);
@@ -308,7 +365,8 @@ TEST(LongLines, ConfigurationFileWithLongLinesNulBytesAndLoneReturns) {
     EXPECT_NE(joined.find(std::string(100000, 'x')), std::string::npos);
 }
 
-TEST(LongLines, HelpFileWithLongLinesNulBytesAndLoneReturns) {
+TEST(LongLines, HelpFileWithLongLinesNulBytesAndLoneReturns)
+{
     Sandbox s;
     std::string help = read_file(s.in_dist("install.hlp"));
     auto replace = [&help](const std::string &from, const std::string &to) {
@@ -323,8 +381,8 @@ TEST(LongLines, HelpFileWithLongLinesNulBytesAndLoneReturns) {
     help += "[USER]\n" + u100k;  // the file ends inside its last line
     write_file(s.in_dist("install.hlp"), help);
 
-    e2e::Run r = s.run(lines({"1", "?", "", "?", "", "", "", "", "", "", "", "", "",  //
-                              "", "", "", "", "", "", "", "?", "n", ""}),
+    e2e::Run r = s.run(lines({"1", "?", "", "?", "", "", "", "",  "",  "", "", "", "",  //
+                              "",  "",  "", "",  "", "", "", "?", "n", ""}),
                        "", 10);
     ASSERT_FALSE(r.timed_out);
     ASSERT_EQ(r.status, 0) << r.out.substr(0, 3000);

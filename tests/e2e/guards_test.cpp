@@ -27,17 +27,18 @@ using Files = std::vector<std::string>;
 namespace {
 
 const char kRefused[] = "\nremove_flow: refusing to delete files in ";
-const char kNotice[] =
-    "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
-    "This folder must be the current directory";
+const char kNotice[] = "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
+                       "This folder must be the current directory";
 
-std::string errors_line(int n) {
+std::string errors_line(int n)
+{
     return "\n" + std::to_string(n) + " errors occured during removing, check install.log for details\n";
 }
 
 // An installation to remove, and files in the drive root that nothing may
 // delete.  Run again before each removal: the program's files go each time.
-void install_old(const Sandbox &s) {
+void install_old(const Sandbox &s)
+{
     e2e::make_dirs(s.at("inetpub/scripts"));
     write_file(s.at("inetpub/scripts/quillor.exe"), "exe");
     write_file(s.at("inetpub/scripts/quillor.ini"), "templates \\site\\tpl\\\n");
@@ -50,7 +51,8 @@ void install_old(const Sandbox &s) {
 
 // A remove with the templates answered by `tpl`, no work area, a backup
 // into `backup` when one is given, and no clean-up.
-std::string remove_answers(const std::string &tpl, const std::string &backup = "") {
+std::string remove_answers(const std::string &tpl, const std::string &backup = "")
+{
     std::vector<std::string> a = {"3", "", "", tpl, "n"};
     if (backup.empty()) {
         a.push_back("n");
@@ -63,21 +65,24 @@ std::string remove_answers(const std::string &tpl, const std::string &backup = "
 }
 
 // A host path as Wine's drive Z: (the host's "/") names it.
-std::string z_path(const std::string &host) {
+std::string z_path(const std::string &host)
+{
     std::string p = "Z:" + host;
     for (char &c : p)
         if (c == '/') c = '\\';
     return p;
 }
 
-bool have_z_drive() {
+bool have_z_drive()
+{
     const char *dev = getenv("QUILLOR_E2E_WINE_DOSDEVICES");
     return dev && exists(std::string(dev) + "/z:");
 }
 
 // ---- drive roots ----
 
-TEST(Guards, EverySpellingOfADriveRootIsRefused) {
+TEST(Guards, EverySpellingOfADriveRootIsRefused)
+{
     Sandbox s;
     std::vector<std::string> roots = {"\\.\\", "/.", "\\docs\\..", "\\..\\", "\\docs\\..\\.\\", "..\\", "/"};
     // under Wine: another drive with files of its own, spelt every way
@@ -113,7 +118,8 @@ TEST(Guards, EverySpellingOfADriveRootIsRefused) {
 
 // ---- the distribution folder and the backup under other names ----
 
-TEST(Guards, TheDistributionFolderUnderAnotherNameIsRefused) {
+TEST(Guards, TheDistributionFolderUnderAnotherNameIsRefused)
+{
     Sandbox s;
     Files dist_before = list_files(s.dist);
     std::vector<std::string> names;
@@ -127,14 +133,16 @@ TEST(Guards, TheDistributionFolderUnderAnotherNameIsRefused) {
         e2e::Run r = s.run(remove_answers(name));
         ASSERT_EQ(r.status, 0) << r.out;
         EXPECT_NE(r.out.find(kRefused + name + ": it holds Quillor Install's own folder\n"), std::string::npos)
-            << name << "\n" << r.out;
+            << name << "\n"
+            << r.out;
         Files dist_after = list_files(s.dist);
         for (const std::string &file : dist_before)
             EXPECT_NE(std::find(dist_after.begin(), dist_after.end(), file), dist_after.end()) << name << ": " << file;
     }
 }
 
-TEST(Guards, TheCleanUpSeesTheDistributionFolderUnderAnotherName) {
+TEST(Guards, TheCleanUpSeesTheDistributionFolderUnderAnotherName)
+{
     Sandbox s;
     std::string alias;
     if (s.mount_bind("dist", "bound")) alias = "\\bound\\";
@@ -145,13 +153,13 @@ TEST(Guards, TheCleanUpSeesTheDistributionFolderUnderAnotherName) {
     // "*tpl*" would take them again
     e2e::Run r = s.run(lines({"1", "", "", "", alias + "mytpl\\"}) + std::string(40, '\n'));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("lies in the distribution folder, temporary files not deleted"), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("lies in the distribution folder, temporary files not deleted"), std::string::npos) << r.out;
     EXPECT_TRUE(exists(s.in_dist("mytpl/index.tpl")));
     EXPECT_TRUE(exists(s.in_dist("quillor.ini")));
 }
 
-TEST(Guards, ABackupInsideTheTemplatesIsSeenThroughShortNames) {
+TEST(Guards, ABackupInsideTheTemplatesIsSeenThroughShortNames)
+{
     Sandbox s;
     if (!e2e::under_wine()) GTEST_SKIP() << "short (8.3) names are Windows' own";
     e2e::make_dirs(s.at("templates_dir"));
@@ -168,7 +176,8 @@ TEST(Guards, ABackupInsideTheTemplatesIsSeenThroughShortNames) {
         e2e::Run r = s.run(remove_answers(c.tpl, c.backup));
         ASSERT_EQ(r.status, 0) << r.out;
         EXPECT_NE(r.out.find(kRefused + c.tpl + ": it holds the backup directory\n"), std::string::npos)
-            << c.tpl << "\n" << r.out;
+            << c.tpl << "\n"
+            << r.out;
         EXPECT_EQ(read_file(s.at("templates_dir/index.tpl")), "tpl") << c.tpl;
         EXPECT_EQ(read_file(s.at("templates_dir/bak/quillor.exe")), "exe") << c.tpl;  // the program's backup
         EXPECT_FALSE(exists(s.at("templates_dir/bak/bak"))) << c.tpl;
@@ -177,7 +186,8 @@ TEST(Guards, ABackupInsideTheTemplatesIsSeenThroughShortNames) {
 
 // ---- the folder check ----
 
-TEST(Guards, FolderCheckStartedByARelativePathWithSlashesSeesTheRealFolder) {
+TEST(Guards, FolderCheckStartedByARelativePathWithSlashesSeesTheRealFolder)
+{
     Sandbox s;
     std::string other = s.at("elsewhere");
     e2e::make_dirs(other);
@@ -200,7 +210,8 @@ TEST(Guards, FolderCheckStartedByARelativePathWithSlashesSeesTheRealFolder) {
 
 // ---- the configuration read byte for byte ----
 
-TEST(Guards, ACtrlZInTheConfigurationEndsNothing) {
+TEST(Guards, ACtrlZInTheConfigurationEndsNothing)
+{
     // install: every line after the byte is rewritten and installed
     Sandbox s;
     std::string shipped = read_file(std::string(QUILLOR_SAMPLE_DIR) + "/quillor.ini");
@@ -233,7 +244,8 @@ TEST(Guards, ACtrlZInTheConfigurationEndsNothing) {
 
 // ---- "/" in answers ----
 
-TEST(Guards, AnAnswerStartingWithASlashNamesTheCurrentDrive) {
+TEST(Guards, AnAnswerStartingWithASlashNamesTheCurrentDrive)
+{
     Sandbox s;
     // "/tmp/qe2e.../tpl/" on the installer's drive is root + that path; read
     // as the host's own path it would be the sandbox's top folder + "/tpl"
@@ -250,7 +262,8 @@ TEST(Guards, AnAnswerStartingWithASlashNamesTheCurrentDrive) {
 
 void make_read_only(const std::string &path) { ASSERT_EQ(chmod(path.c_str(), 0444), 0) << path; }
 
-TEST(Guards, ReadOnlyFilesAreNeitherReplacedNorRemoved) {
+TEST(Guards, ReadOnlyFilesAreNeitherReplacedNorRemoved)
+{
     if (!e2e::under_wine()) GTEST_SKIP() << "on POSIX the permission bits decide, and root may write anything";
     // install: the distribution's read-only configuration is not rewritten
     Sandbox s;
@@ -293,7 +306,8 @@ TEST(Guards, ReadOnlyFilesAreNeitherReplacedNorRemoved) {
 
 // ---- a full backup drive ----
 
-TEST(Guards, ABackupOntoAFullDriveDeletesNothing) {
+TEST(Guards, ABackupOntoAFullDriveDeletesNothing)
+{
     Sandbox s;
     if (!s.mount_tmpfs("backup", "64k")) GTEST_SKIP() << "no small file system (needs root)";
     write_file(s.at("backup/filler"), std::string(64 * 1024, 'x'));  // as much as it takes

@@ -24,7 +24,8 @@
 
 namespace e2e {
 
-static void sh(const std::string &cmd) {
+static void sh(const std::string &cmd)
+{
     if (system(cmd.c_str()) != 0) {
         fprintf(stderr, "harness command failed: %s\n", cmd.c_str());
         abort();
@@ -33,14 +34,16 @@ static void sh(const std::string &cmd) {
 
 static std::string quote(const std::string &s) { return "'" + s + "'"; }
 
-static std::string binary_under_test() {
+static std::string binary_under_test()
+{
     const char *b = getenv("QUILLOR_E2E_BINARY");
     return b && *b ? b : QUILLOR_BINARY;
 }
 
 constexpr int kNobody = 65534;  // uid and gid of nobody
 
-bool under_wine() {
+bool under_wine()
+{
     const char *r = getenv("QUILLOR_E2E_RUNNER");
     if (!r || !*r) return false;
     std::string base = r;
@@ -50,20 +53,23 @@ bool under_wine() {
 
 bool can_run_as_nobody() { return geteuid() == 0 && !under_wine(); }
 
-std::string program_name() {
+std::string program_name()
+{
     std::string bin = binary_under_test();
     return bin.substr(bin.find_last_of('/') + 1);
 }
 
 // The link in Wine's dosdevices folder that stands for drive d ("D:").
-static std::string drive_link(const std::string &d) {
+static std::string drive_link(const std::string &d)
+{
     const char *dev = getenv("QUILLOR_E2E_WINE_DOSDEVICES");
     return std::string(dev ? dev : "") + "/" + char(tolower((unsigned char)d[0])) + ":";
 }
 
 // Maps the first free drive letter to root.  Making the link is the claim:
 // it fails when another sandbox, in this process or another, holds the letter.
-static std::string claim_drive(const std::string &root) {
+static std::string claim_drive(const std::string &root)
+{
     const char *dev = getenv("QUILLOR_E2E_WINE_DOSDEVICES");
     if (!dev || !*dev) return "";
     for (char c = 'D'; c <= 'Y'; c++) {
@@ -75,7 +81,8 @@ static std::string claim_drive(const std::string &root) {
     abort();
 }
 
-Sandbox::Sandbox(bool with_sample) {
+Sandbox::Sandbox(bool with_sample)
+{
     char tmpl[] = "/tmp/qe2eXXXXXX";
     top = mkdtemp(tmpl);
     root = top + "/root";
@@ -91,7 +98,8 @@ Sandbox::Sandbox(bool with_sample) {
     drive = claim_drive(root);
 }
 
-Sandbox::~Sandbox() {
+Sandbox::~Sandbox()
+{
     for (auto m = mounts_.rbegin(); m != mounts_.rend(); ++m)
         if (system(("umount -l " + quote(*m) + " 2>/dev/null").c_str()) != 0)
             fprintf(stderr, "harness: could not unmount %s\n", m->c_str());
@@ -101,7 +109,8 @@ Sandbox::~Sandbox() {
     sh("chmod -R u+rwx " + quote(top) + " 2>/dev/null; rm -rf " + quote(top));
 }
 
-bool Sandbox::mount_tmpfs(const std::string &rel, const std::string &size) {
+bool Sandbox::mount_tmpfs(const std::string &rel, const std::string &size)
+{
     if (geteuid() != 0) return false;
     std::string dir = at(rel);
     make_dirs(dir);
@@ -111,12 +120,14 @@ bool Sandbox::mount_tmpfs(const std::string &rel, const std::string &size) {
     return true;
 }
 
-bool Sandbox::remount_readonly(const std::string &rel) {
+bool Sandbox::remount_readonly(const std::string &rel)
+{
     std::string cmd = "mount -o remount,ro " + quote(at(rel)) + " 2>/dev/null";
     return system(cmd.c_str()) == 0;
 }
 
-bool Sandbox::mount_bind(const std::string &from, const std::string &rel) {
+bool Sandbox::mount_bind(const std::string &from, const std::string &rel)
+{
     if (geteuid() != 0) return false;
     std::string dir = at(rel);
     make_dirs(dir);
@@ -125,14 +136,16 @@ bool Sandbox::mount_bind(const std::string &from, const std::string &rel) {
     return true;
 }
 
-std::string Sandbox::map_drive(const std::string &rel) {
+std::string Sandbox::map_drive(const std::string &rel)
+{
     if (drive.empty()) return "";
     std::string d = claim_drive(rel.empty() ? root : at(rel));
     drives_.push_back(d);
     return d;
 }
 
-std::string win_helper(const std::vector<std::string> &args) {
+std::string win_helper(const std::vector<std::string> &args)
+{
     const char *helper = getenv("QUILLOR_E2E_WIN_HELPER");
     if (!under_wine() || !helper || !*helper) return "";
     std::string cmd = std::string(getenv("QUILLOR_E2E_RUNNER")) + " " + quote(helper);
@@ -147,12 +160,14 @@ std::string win_helper(const std::vector<std::string> &args) {
     return out;
 }
 
-void Sandbox::give_to_nobody() const {
+void Sandbox::give_to_nobody() const
+{
     sh("chown -R " + std::to_string(kNobody) + ":" + std::to_string(kNobody) + " " + quote(top));
 }
 
 // CRLF line ends as LF.
-static std::string lf_form(const std::string &s) {
+static std::string lf_form(const std::string &s)
+{
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); i++)
@@ -160,13 +175,15 @@ static std::string lf_form(const std::string &s) {
     return out;
 }
 
-static bool text_written_by_installer(const std::string &path) {
+static bool text_written_by_installer(const std::string &path)
+{
     std::string tail = path.size() >= 4 ? path.substr(path.size() - 4) : "";
     for (char &c : tail) c = (char)tolower((unsigned char)c);
     return tail == ".log" || tail == ".ini";
 }
 
-static int open_temp(std::string &path) {
+static int open_temp(std::string &path)
+{
     char tmpl[] = "/tmp/qe2eioXXXXXX";
     int fd = mkstemp(tmpl);
     path = tmpl;
@@ -174,7 +191,8 @@ static int open_temp(std::string &path) {
 }
 
 // The limits and the user a run asks for, set in the child before exec.
-static void restrict_child(const RunOptions &opt) {
+static void restrict_child(const RunOptions &opt)
+{
     if (opt.file_size_limit > 0) {
         signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing
         struct rlimit lim = {(rlim_t)opt.file_size_limit, (rlim_t)opt.file_size_limit};
@@ -184,7 +202,8 @@ static void restrict_child(const RunOptions &opt) {
 }
 
 // Starts the binary in the child: cwd, environment, redirections, exec.
-static void child(const Sandbox &s, const RunOptions &opt, const std::string &cwd, int in, int out, int err) {
+static void child(const Sandbox &s, const RunOptions &opt, const std::string &cwd, int in, int out, int err)
+{
     dup2(in, 0);
     if (opt.no_stdin) close(0);
     dup2(out, 1);
@@ -216,7 +235,8 @@ static void child(const Sandbox &s, const RunOptions &opt, const std::string &cw
 struct Pipes {
     int fds[2] = {-1, -1};
     std::string *to[2] = {nullptr, nullptr};
-    void drain(int wait_ms) {
+    void drain(int wait_ms)
+    {
         struct pollfd p[2];
         int n = 0;
         for (int i = 0; i < 2; i++)
@@ -236,14 +256,16 @@ struct Pipes {
         }
     }
     bool open() const { return fds[0] >= 0 || fds[1] >= 0; }
-    ~Pipes() {
+    ~Pipes()
+    {
         for (int fd : fds)
             if (fd >= 0) close(fd);
     }
 };
 
 // Waits for pid up to timeout_s seconds; kills it when it takes longer.
-static int wait_for(pid_t pid, int timeout_s, bool &timed_out, Pipes *pipes) {
+static int wait_for(pid_t pid, int timeout_s, bool &timed_out, Pipes *pipes)
+{
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
     int st = 0;
     for (;;) {
@@ -268,14 +290,16 @@ static int wait_for(pid_t pid, int timeout_s, bool &timed_out, Pipes *pipes) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-Run Sandbox::run(const std::string &input, const std::string &cwd, int timeout_s) const {
+Run Sandbox::run(const std::string &input, const std::string &cwd, int timeout_s) const
+{
     RunOptions opt;
     opt.cwd = cwd;
     opt.timeout_s = timeout_s;
     return run(input, opt);
 }
 
-Run Sandbox::run(const std::string &input, const RunOptions &opt) const {
+Run Sandbox::run(const std::string &input, const RunOptions &opt) const
+{
     Run r;
     std::string in_path, out_path, err_path;
     int in = open_temp(in_path), out, err;
@@ -326,7 +350,8 @@ Run Sandbox::run(const std::string &input, const RunOptions &opt) const {
     return r;
 }
 
-Sandbox::Started Sandbox::start(const std::string &cwd) const {
+Sandbox::Started Sandbox::start(const std::string &cwd) const
+{
     Started p;
     int fds[2];
     if (pipe(fds) != 0) abort();
@@ -346,7 +371,8 @@ Sandbox::Started Sandbox::start(const std::string &cwd) const {
     return p;
 }
 
-Run Sandbox::finish(Started &p, int timeout_s) const {
+Run Sandbox::finish(Started &p, int timeout_s) const
+{
     Run r;
     if (p.in >= 0) close(p.in);
     p.in = -1;
@@ -362,7 +388,8 @@ Run Sandbox::finish(Started &p, int timeout_s) const {
     return r;
 }
 
-std::string read_file(const std::string &path) {
+std::string read_file(const std::string &path)
+{
     std::string bytes = test_files::read_bytes(path);
     if (under_wine() && text_written_by_installer(path)) return lf_form(bytes);
     return bytes;
@@ -373,7 +400,8 @@ bool exists(const std::string &path) { return test_files::exists(path); }
 bool is_dir(const std::string &path) { return test_files::is_dir(path); }
 void make_dirs(const std::string &path) { test_files::make_dirs(path); }
 
-static void walk(const std::string &dir, const std::string &rel, std::vector<std::string> &out) {
+static void walk(const std::string &dir, const std::string &rel, std::vector<std::string> &out)
+{
     DIR *d = opendir(dir.c_str());
     if (!d) return;
     while (struct dirent *e = readdir(d)) {
@@ -389,20 +417,23 @@ static void walk(const std::string &dir, const std::string &rel, std::vector<std
     closedir(d);
 }
 
-std::vector<std::string> list_files(const std::string &dir) {
+std::vector<std::string> list_files(const std::string &dir)
+{
     std::vector<std::string> out;
     walk(dir, "", out);
     std::sort(out.begin(), out.end());
     return out;
 }
 
-int count(const std::string &hay, const std::string &needle) {
+int count(const std::string &hay, const std::string &needle)
+{
     int n = 0;
     for (size_t p = hay.find(needle); p != std::string::npos; p = hay.find(needle, p + needle.size())) n++;
     return n;
 }
 
-std::string lines(const std::vector<std::string> &answers) {
+std::string lines(const std::vector<std::string> &answers)
+{
     std::string s;
     for (const auto &a : answers) s += a + "\n";
     return s;

@@ -31,18 +31,18 @@
 namespace e2e {
 
 struct Run {
-    int status = -1;       // exit status; -1 when killed or not started
+    int status = -1;  // exit status; -1 when killed or not started
     bool timed_out = false;
-    std::string out;       // everything the installer printed on stdout
-    std::string err;       // stderr
-    std::string log;       // install.log after the run ("" when missing)
-    double seconds = 0;    // wall-clock time the run took
+    std::string out;     // everything the installer printed on stdout
+    std::string err;     // stderr
+    std::string log;     // install.log after the run ("" when missing)
+    double seconds = 0;  // wall-clock time the run took
 };
 
 // How to start one run beyond the input.  The defaults are those of
 // Sandbox::run(input).
 struct RunOptions {
-    std::string cwd;               // "" = the distribution folder
+    std::string cwd;  // "" = the distribution folder
     int timeout_s = 30;
     // > 0: the installer's file size limit (RLIMIT_FSIZE) in bytes, SIGXFSZ
     // ignored, so a write past it fails with EFBIG as on a full disk.  The
@@ -61,11 +61,11 @@ struct RunOptions {
 };
 
 struct Sandbox {
-    std::string top;   // scratch folder that holds everything
-    std::string root;  // QUILLOR_ROOT: "\x" in an answer is root + "/x"
-    std::string dist;  // the distribution folder, root + "/dist"
-    std::string exe;   // the installer copied into dist
-    std::string drive; // under Wine, the drive letter mapped to root ("D:"); else ""
+    std::string top;    // scratch folder that holds everything
+    std::string root;   // QUILLOR_ROOT: "\x" in an answer is root + "/x"
+    std::string dist;   // the distribution folder, root + "/dist"
+    std::string exe;    // the installer copied into dist
+    std::string drive;  // under Wine, the drive letter mapped to root ("D:"); else ""
 
     explicit Sandbox(bool with_sample = true);
     ~Sandbox();
@@ -106,7 +106,7 @@ struct Sandbox {
     std::string at(const std::string &rel) const { return root + "/" + rel; }
     std::string in_dist(const std::string &rel) const { return dist + "/" + rel; }
 
-private:
+  private:
     std::vector<std::string> mounts_;
     std::vector<std::string> drives_;
 };
@@ -136,17 +136,17 @@ std::vector<std::string> list_files(const std::string &dir);
 int count(const std::string &hay, const std::string &needle);
 // The lines every flow's introduction shares, between its own first lines
 // and its pointer to install.log.
-constexpr const char kIntroCommon[] =
-    "The default options will be in square brackets like this:\t[default]\n"
-    "To select the default, simply press enter.\n"
-    "You will be asked after you have finshed if you want to make any changes to\n"
-    "your answers. Your previous answers will become the default.\n"
-    "If at any time you want to exit the program, type a capital Q\n"
-    "as one of your answers.\n\n";
+constexpr const char kIntroCommon[] = "The default options will be in square brackets like this:\t[default]\n"
+                                      "To select the default, simply press enter.\n"
+                                      "You will be asked after you have finshed if you want to make any changes to\n"
+                                      "your answers. Your previous answers will become the default.\n"
+                                      "If at any time you want to exit the program, type a capital Q\n"
+                                      "as one of your answers.\n\n";
 
 // A question as the installer shows it: "question [default]: ".
 inline std::string prompt(const std::string &q, const std::string &def) { return q + " [" + def + "]: "; }
-inline bool ends_with(const std::string &s, const std::string &tail) {
+inline bool ends_with(const std::string &s, const std::string &tail)
+{
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 // Answers joined with newlines, each line ended: lines({"1", "", "y"}).

@@ -17,12 +17,11 @@ using e2e::ends_with;
 using e2e::prompt;
 
 const std::string kSample = QUILLOR_SAMPLE_DIR;
-const std::string kIntro =
-    "\n\n             ** INSTALL **\n\n"
-    "This installer will ask you a series of questions about what directories\n"
-    "Quillor's files are to be stored in.\n"
-    + std::string(e2e::kIntroCommon) +
-    "To see exactly what this installer has done, read the file \"install.log\"\n\n\n\n";
+const std::string kIntro = "\n\n             ** INSTALL **\n\n"
+                           "This installer will ask you a series of questions about what directories\n"
+                           "Quillor's files are to be stored in.\n" +
+                           std::string(e2e::kIntroCommon) +
+                           "To see exactly what this installer has done, read the file \"install.log\"\n\n\n\n";
 const char kNewshost[] = "What is the IP address / name of your newshost?\n";
 const char kCookie[] = "Do you want to allow cookie login? (? for help)";
 const char kCreate[] = "Do you want the cgi to automaticly create local accounts as required?\n(? for help)";
@@ -30,14 +29,16 @@ const char kOriginals[] = "Where do you want Quillor Install to put the copy of 
 const char kChange[] = "Do you want to change any of your answers";
 
 // The default offered in a prompt's brackets, the first time it is shown.
-std::string offered(const std::string &out, const std::string &q) {
+std::string offered(const std::string &out, const std::string &q)
+{
     size_t at = out.find(q + " [");
     if (at == std::string::npos) return "?";
     at += q.size() + 2;
     return out.substr(at, out.find("]: ", at) - at);
 }
 
-std::string line_after(const std::string &text, const std::string &key) {
+std::string line_after(const std::string &text, const std::string &key)
+{
     size_t at = text.find("\n" + key + " ");
     if (at == std::string::npos) return "<missing>";
     at += key.size() + 2;
@@ -47,7 +48,8 @@ std::string line_after(const std::string &text, const std::string &key) {
 // Enter at every question of an install from the menu on.
 const std::string kAllDefaults = "1\n" + std::string(40, '\n');
 
-TEST(InstallFlow, DefaultsGiveACompleteErrorFreeInstall) {
+TEST(InstallFlow, DefaultsGiveACompleteErrorFreeInstall)
+{
     Sandbox s;
     e2e::Run r = s.run(kAllDefaults);
     ASSERT_EQ(r.status, 0) << r.out;
@@ -62,9 +64,9 @@ TEST(InstallFlow, DefaultsGiveACompleteErrorFreeInstall) {
                                         "wwwroot/qlimg/dot.gif", "wwwroot/qlimg/logo.png", "wwwroot/qlimg/new.png"}));
     EXPECT_EQ(e2e::list_files(s.at("quillor")),
               (std::vector<std::string>{"article.tpl", "charsets.dat", "groups.dat", "img/blank.gif", "img/dot.gif",
-                                        "img/logo.png", "img/new.png", "index.tpl", "login.tpl",
-                                        "manuals/index.htm", "manuals/install.htm", "manuals/templates.html",
-                                        "originals/article.tpl", "originals/index.tpl", "originals/login.tpl"}));
+                                        "img/logo.png", "img/new.png", "index.tpl", "login.tpl", "manuals/index.htm",
+                                        "manuals/install.htm", "manuals/templates.html", "originals/article.tpl",
+                                        "originals/index.tpl", "originals/login.tpl"}));
     EXPECT_TRUE(e2e::is_dir(s.at("quillor/cache")));
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), read_file(kSample + "/quillor.exe"));
     EXPECT_EQ(read_file(s.at("quillor/index.tpl")), read_file(kSample + "/tpl/index.tpl"));
@@ -88,24 +90,24 @@ TEST(InstallFlow, DefaultsGiveACompleteErrorFreeInstall) {
 
     // cleanup yes: the distribution's files are gone, the installer and its files stay
     EXPECT_EQ(e2e::list_files(s.dist), (std::vector<std::string>{"install.hlp", "install.log", e2e::program_name()}));
-    EXPECT_TRUE(ends_with(r.out,
-                          "\n21 files copied\nNo errors occured\nCheck install.log for details\n\n"
-                          "Quillor' manuals have been copied too \\quillor\\manuals\\\n\n"
-                          "You should be able to use Quillor by entering the URL\n\t\thttp://" +
-                              host + "/scripts/quillor.exe\n\n\nPlease press enter to exit"))
+    EXPECT_TRUE(ends_with(r.out, "\n21 files copied\nNo errors occured\nCheck install.log for details\n\n"
+                                 "Quillor' manuals have been copied too \\quillor\\manuals\\\n\n"
+                                 "You should be able to use Quillor by entering the URL\n\t\thttp://" +
+                                     host + "/scripts/quillor.exe\n\n\nPlease press enter to exit"))
         << r.out;
     EXPECT_NE(r.log.find("removed file .\\quillor.ini"), std::string::npos);
 }
 
-TEST(InstallFlow, ChangeRepeatsWithPreviousAnswersAndNoSecondDerivation) {
+TEST(InstallFlow, ChangeRepeatsWithPreviousAnswersAndNoSecondDerivation)
+{
     Sandbox s;
     e2e::Run r = s.run(lines({"1",
-                         // first pass
-                         "\\srv\\scripts\\", "news1", "dom1", "\\tp\\", "\\c1\\", "\\www1\\", "", "n", "yes",
-                         // second pass: previous answers offered
-                         "", "", "", "\\tp2\\", "", "", "", "", "",
-                         // authentication, cleanup no
-                         "", "", "", "", "", "", "", "n", ""}));
+                              // first pass
+                              "\\srv\\scripts\\", "news1", "dom1", "\\tp\\", "\\c1\\", "\\www1\\", "", "n", "yes",
+                              // second pass: previous answers offered
+                              "", "", "", "\\tp2\\", "", "", "", "", "",
+                              // authentication, cleanup no
+                              "", "", "", "", "", "", "", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
     // first pass derivations
     EXPECT_NE(r.out.find(prompt("What is your domain?", "news1")), std::string::npos);
@@ -121,7 +123,7 @@ TEST(InstallFlow, ChangeRepeatsWithPreviousAnswersAndNoSecondDerivation) {
               std::string::npos);
     EXPECT_EQ(count(r.out, "\\tp2\\cache\\"), 0);
     EXPECT_NE(r.out.find(prompt(kChange, "nes")), std::string::npos);  // only the first letter is reset
-    EXPECT_EQ(count(r.out, kOriginals), 0);                             // BACK_ORIGINALS no, twice
+    EXPECT_EQ(count(r.out, kOriginals), 0);                            // BACK_ORIGINALS no, twice
 
     std::string ini = read_file(s.at("srv/scripts/quillor.ini"));
     EXPECT_EQ(line_after(ini, "templates"), "\\tp2\\");
@@ -138,7 +140,8 @@ TEST(InstallFlow, ChangeRepeatsWithPreviousAnswersAndNoSecondDerivation) {
     EXPECT_EQ(read_file(s.in_dist("quillor.ini")), ini);
 }
 
-TEST(InstallFlow, AuthenticationBranchesShapeTheConfiguration) {
+TEST(InstallFlow, AuthenticationBranchesShapeTheConfiguration)
+{
     Sandbox s;
     const std::vector<std::string> locations = {"1", "", "", "", "", "", "", "", "", "", ""};
     // every method, with a forced login: cookie login is asked; then a second pass keeps it all
@@ -172,7 +175,8 @@ TEST(InstallFlow, AuthenticationBranchesShapeTheConfiguration) {
     EXPECT_EQ(line_after(ini, "authent_pop"), "<missing>");
 }
 
-TEST(InstallFlow, InstalledApplicationHandsOverToUpdateAndEndsWithIt) {
+TEST(InstallFlow, InstalledApplicationHandsOverToUpdateAndEndsWithIt)
+{
     Sandbox s;
     e2e::make_dirs(s.at("inetpub/scripts"));
     e2e::write_file(s.at("inetpub/scripts/quillor.ini"), "templates \\old\\\ndomain old.example\n");
@@ -193,7 +197,8 @@ TEST(InstallFlow, InstalledApplicationHandsOverToUpdateAndEndsWithIt) {
     EXPECT_TRUE(e2e::exists(s.at("inetpub/scripts/quillor.exe")));
 }
 
-TEST(InstallFlow, QuitStopsBeforeTheNextStep) {
+TEST(InstallFlow, QuitStopsBeforeTheNextStep)
+{
     Sandbox s;
     // quit at the last question before anything is written
     e2e::Run r = s.run(lines({"1", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "Q", ""}));

@@ -27,12 +27,14 @@ namespace {
 const std::string kSample = QUILLOR_SAMPLE_DIR;
 const char kSuccess[] = "No errors occured\nCheck install.log for details\n\n\nPlease press enter to exit";
 
-std::string errors(int n, const char *during) {
+std::string errors(int n, const char *during)
+{
     return "\n" + std::to_string(n) + " errors occured during " + during +
            ", check install.log for details\n\nPlease press enter to exit";
 }
 
-void installed(const Sandbox &s, const std::string &ini) {
+void installed(const Sandbox &s, const std::string &ini)
+{
     e2e::make_dirs(s.at("inetpub/scripts"));
     write_file(s.at("inetpub/scripts/quillor.exe"), "old exe");
     write_file(s.at("inetpub/scripts/quillor.ini"), ini);
@@ -44,7 +46,8 @@ const char kIni[] = "templates \\site\\tpl\\\ncache_dir \\site\\cache\\\nqlimg /
 
 // Install answers with the given SCRIPTS, NEWSHOST, TEMPLATES and QLIMG
 // answers (more than one each when a refused one is asked again).
-std::string install(const std::vector<std::string> &head, const std::vector<std::string> &rest = {}) {
+std::string install(const std::vector<std::string> &head, const std::vector<std::string> &rest = {})
+{
     std::vector<std::string> a = {"1"};
     a.insert(a.end(), head.begin(), head.end());
     a.insert(a.end(), rest.begin(), rest.end());
@@ -54,7 +57,8 @@ std::string install(const std::vector<std::string> &head, const std::vector<std:
     return lines(a);
 }
 
-TEST(RemoveSavesAll, MatchingFoldersWholeTheFoldersCopiesNeedAndLinksAsLinks) {
+TEST(RemoveSavesAll, MatchingFoldersWholeTheFoldersCopiesNeedAndLinksAsLinks)
+{
     Sandbox s;
     installed(s, kIni);
     e2e::make_dirs(s.at("inetpub/scripts/Quillor.old"));
@@ -85,7 +89,8 @@ TEST(RemoveSavesAll, MatchingFoldersWholeTheFoldersCopiesNeedAndLinksAsLinks) {
     }
 }
 
-TEST(UpdateKeepsTheAdministratorsFiles, CacheCleanUpNeverRunsInTheTemplates) {
+TEST(UpdateKeepsTheAdministratorsFiles, CacheCleanUpNeverRunsInTheTemplates)
+{
     Sandbox s;
     installed(s, "templates \\site\\tpl\\\ncache_dir \\site\\tpl\\\nqlimg /pics\n");
     write_file(s.at("site/tpl/groups.dat"), "my groups");
@@ -93,7 +98,8 @@ TEST(UpdateKeepsTheAdministratorsFiles, CacheCleanUpNeverRunsInTheTemplates) {
     write_file(s.at("site/tpl/msg/a"), "a message");
     e2e::Run r = s.run(lines({"2", "", "", "", "", "", "", "n", "n", "", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
-    const std::string why = "del_cache: refusing to delete cache files in \\site\\tpl\\: it holds the templates directory";
+    const std::string why =
+        "del_cache: refusing to delete cache files in \\site\\tpl\\: it holds the templates directory";
     EXPECT_NE(r.out.find("\n" + why + "\n"), std::string::npos) << r.out;
     EXPECT_NE(r.log.find(why), std::string::npos);
     EXPECT_TRUE(ends_with(r.out, errors(1, "copying"))) << r.out;
@@ -101,7 +107,8 @@ TEST(UpdateKeepsTheAdministratorsFiles, CacheCleanUpNeverRunsInTheTemplates) {
     EXPECT_EQ(read_file(s.at("site/tpl/msg/a")), "a message");
 }
 
-TEST(UpdateKeepsTheAdministratorsFiles, ImagesAndManualsAreBackedUpAndOriginalsNeverReplaceTemplates) {
+TEST(UpdateKeepsTheAdministratorsFiles, ImagesAndManualsAreBackedUpAndOriginalsNeverReplaceTemplates)
+{
     Sandbox s;
     installed(s, kIni);
     e2e::make_dirs(s.at("site/tpl/img"));
@@ -127,7 +134,8 @@ TEST(UpdateKeepsTheAdministratorsFiles, ImagesAndManualsAreBackedUpAndOriginalsN
     EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "customised again");
 }
 
-TEST(AmbiguousNames, AFolderNameMatchingTwoFoldersIsRefusedAndAskedAgain) {
+TEST(AmbiguousNames, AFolderNameMatchingTwoFoldersIsRefusedAndAskedAgain)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Windows names are case-blind: such pairs cannot exist";
     Sandbox s;
     e2e::make_dirs(s.at("Quillor"));
@@ -142,7 +150,8 @@ TEST(AmbiguousNames, AFolderNameMatchingTwoFoldersIsRefusedAndAskedAgain) {
     EXPECT_EQ(read_file(s.at("site/index.tpl")), read_file(kSample + "/tpl/index.tpl"));
 }
 
-TEST(ConfigurationKeepsItsMeaning, LongLinesHostSectionsContinuationsAndAnswers) {
+TEST(ConfigurationKeepsItsMeaning, LongLinesHostSectionsContinuationsAndAnswers)
+{
     Sandbox s;
     const std::string long_line = "motd " + std::string(600, 'm') + " domain zzz " + std::string(100, 'n');
     write_file(s.in_dist("quillor.ini"), read_file(kSample + "/quillor.ini") + long_line +
@@ -160,7 +169,8 @@ TEST(ConfigurationKeepsItsMeaning, LongLinesHostSectionsContinuationsAndAnswers)
     EXPECT_EQ(list_files(s.at("inetpub/wwwroot/qlimg2")).size(), 4u);
 }
 
-TEST(ConfigurationKeepsItsMeaning, InstallingOverAnInstallationKeepsItsConfiguration) {
+TEST(ConfigurationKeepsItsMeaning, InstallingOverAnInstallationKeepsItsConfiguration)
+{
     Sandbox s;
     e2e::make_dirs(s.at("inetpub/scripts"));
     write_file(s.at("inetpub/scripts/quillor.ini"), "my own settings\n");
@@ -175,11 +185,12 @@ TEST(ConfigurationKeepsItsMeaning, InstallingOverAnInstallationKeepsItsConfigura
     EXPECT_EQ(r.out.find("errors occured during"), std::string::npos) << r.out;
 }
 
-TEST(Startup, AnEmptyQuillorRootIsRefusedBeforeAnythingIsWritten) {
+TEST(Startup, AnEmptyQuillorRootIsRefusedBeforeAnythingIsWritten)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "QUILLOR_ROOT means nothing to the Windows program";
     Sandbox s;
-    std::string cmd = "cd '" + s.dist + "' && QUILLOR_ROOT= ./" + e2e::program_name() +
-                      " </dev/null >out.txt 2>err.txt";
+    std::string cmd =
+        "cd '" + s.dist + "' && QUILLOR_ROOT= ./" + e2e::program_name() + " </dev/null >out.txt 2>err.txt";
     int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);

@@ -27,13 +27,15 @@ namespace {
 const std::string kSample = QUILLOR_SAMPLE_DIR;
 const char kDone[] = "\nPlease press enter to exit";
 
-std::string errors(int n, const char *during) {
+std::string errors(int n, const char *during)
+{
     return "\n" + std::to_string(n) + " errors occured during " + during + ", check install.log for details\n";
 }
 
 // An installation whose templates the administrator customised, with a
 // web image and a work area that share names with the templates.
-void install_old(const Sandbox &s) {
+void install_old(const Sandbox &s)
+{
     e2e::make_dirs(s.at("inetpub/scripts"));
     write_file(s.at("inetpub/scripts/quillor.exe"), "old exe");
     write_file(s.at("inetpub/scripts/quillor.ini"),
@@ -49,24 +51,28 @@ void install_old(const Sandbox &s) {
 }
 
 // Every file's content below dir, sorted, whatever it is called now.
-std::vector<std::string> contents(const std::string &dir) {
+std::vector<std::string> contents(const std::string &dir)
+{
     std::vector<std::string> all;
     for (const std::string &f : list_files(dir)) all.push_back(read_file(dir + "/" + f));
     std::sort(all.begin(), all.end());
     return all;
 }
 
-bool has(const std::vector<std::string> &all, const std::string &content) {
+bool has(const std::vector<std::string> &all, const std::string &content)
+{
     return std::find(all.begin(), all.end(), content) != all.end();
 }
 
 // Update answers: replace the templates with a backup in \bak\, pristine
 // copy into `originals`, clean-up declined.
-std::string update_answers(const std::string &originals) {
+std::string update_answers(const std::string &originals)
+{
     return lines({"2", "", "", "", "", "", "", "y", "", "\\bak\\", "", originals, "", "n", ""});
 }
 
-TEST(NothingLost, BackupsNeverOverwriteBackups) {
+TEST(NothingLost, BackupsNeverOverwriteBackups)
+{
     Sandbox s;
     install_old(s);
     e2e::Run r = s.run(update_answers(""));
@@ -100,7 +106,8 @@ TEST(NothingLost, BackupsNeverOverwriteBackups) {
     EXPECT_TRUE(has(saved, read_file(kSample + "/quillor.exe")));  // the program the updates installed
 }
 
-TEST(NothingLost, UpdateKeepsTheTemplatesWhoseBackupFailed) {
+TEST(NothingLost, UpdateKeepsTheTemplatesWhoseBackupFailed)
+{
     Sandbox s;
     RunOptions opt;
     if (!s.mount_tmpfs("bak", "256k")) {
@@ -124,7 +131,8 @@ TEST(NothingLost, UpdateKeepsTheTemplatesWhoseBackupFailed) {
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), read_file(kSample + "/quillor.exe"));
 }
 
-TEST(NothingLost, NamesThatDifferOnlyInCaseNeverMeetSilently) {
+TEST(NothingLost, NamesThatDifferOnlyInCaseNeverMeetSilently)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Windows names are case-blind: such pairs cannot exist";
     Sandbox s;
     install_old(s);
@@ -149,7 +157,8 @@ TEST(NothingLost, NamesThatDifferOnlyInCaseNeverMeetSilently) {
     EXPECT_NE(r.log.find("another file of this step was copied there"), std::string::npos) << r.log;
 }
 
-TEST(NothingLost, CleanUpNeverTakesWhatThisRunWroteIntoTheDistribution) {
+TEST(NothingLost, CleanUpNeverTakesWhatThisRunWroteIntoTheDistribution)
+{
     // templates installed into the distribution's own tpl folder
     Sandbox s;
     e2e::Run r = s.run(lines({"1", "", "", "", ".\\tpl\\", "", "", "", "n", "", "", "", "", "", "", "", "", "y", ""}));
@@ -175,7 +184,8 @@ TEST(NothingLost, CleanUpNeverTakesWhatThisRunWroteIntoTheDistribution) {
     EXPECT_EQ(read_file(u.in_dist("quillor.exe.~1~")), read_file(kSample + "/quillor.exe"));
 }
 
-TEST(NothingLost, AFileThatStaysIsCountedAndNamed) {
+TEST(NothingLost, AFileThatStaysIsCountedAndNamed)
+{
     Sandbox s;
     if (!s.mount_tmpfs("inetpub/scripts", "256k")) GTEST_SKIP() << "no read-only file system can be made";
     install_old(s);
@@ -189,7 +199,8 @@ TEST(NothingLost, AFileThatStaysIsCountedAndNamed) {
     EXPECT_FALSE(exists(s.at("site/tpl")));  // the other steps ran
 }
 
-TEST(NothingLost, AnIncompleteDistributionIsAnError) {
+TEST(NothingLost, AnIncompleteDistributionIsAnError)
+{
     Sandbox s;
     std::filesystem::remove_all(s.in_dist("manuals"));
     std::filesystem::remove(s.in_dist("quillor.exe"));
@@ -201,7 +212,8 @@ TEST(NothingLost, AnIncompleteDistributionIsAnError) {
     EXPECT_EQ(read_file(s.at("quillor/index.tpl")), read_file(kSample + "/tpl/index.tpl"));  // the rest went
 }
 
-TEST(NothingLost, ShortFolderNamesCanBeCreated) {
+TEST(NothingLost, ShortFolderNamesCanBeCreated)
+{
     Sandbox s;
     e2e::Run r =
         s.run(lines({"1", "\\w\\s", "", "", "\\t\\", "", "", "", "n", "", "", "", "", "", "", "", "", "n", ""}));
@@ -218,7 +230,8 @@ namespace {
 
 // A later copy reaching a backup through another name for its folder (a
 // link here; a short name or another drive letter on Windows) keeps it too.
-TEST(NothingLost, ABackupReachedThroughAnotherNameIsKeptToo) {
+TEST(NothingLost, ABackupReachedThroughAnotherNameIsKeptToo)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
     Sandbox s;
     install_old(s);

@@ -18,23 +18,24 @@ namespace {
 using e2e::ends_with;
 using e2e::prompt;
 
-const std::string kIntro =
-    "\n\n             ** REMOVE **\n\n"
-    "This uninstaller will ask you a series of questions about where Quillor\n"
-    "files are stored.\n"
-    + std::string(e2e::kIntroCommon) +
-    "To see exactly what this program has done, read the file \"install.log\"\n\n";
+const std::string kIntro = "\n\n             ** REMOVE **\n\n"
+                           "This uninstaller will ask you a series of questions about where Quillor\n"
+                           "files are stored.\n" +
+                           std::string(e2e::kIntroCommon) +
+                           "To see exactly what this program has done, read the file \"install.log\"\n\n";
 const char kSuccess[] = "No errors occured\nCheck install.log for details\n\n\nPlease press enter to exit";
 const char kWorkarea[] = "Where is your workarea directory?\n";
 const char kBackup[] = "Where do you want these files to be backed up to?\n";
 
-std::string errors_line(int n) {
+std::string errors_line(int n)
+{
     return "\n" + std::to_string(n) + " errors occured during removing, check install.log for details\n";
 }
 
 // An installation with a work area, and files of the scripts directory
 // that belong to other programs.
-void install_old(const Sandbox &s) {
+void install_old(const Sandbox &s)
+{
     e2e::make_dirs(s.at("inetpub/scripts"));
     e2e::make_dirs(s.at("site/tpl/img"));
     e2e::make_dirs(s.at("site/tpl/cache"));
@@ -50,7 +51,8 @@ void install_old(const Sandbox &s) {
     e2e::write_file(s.at("site/users/bob.dat"), "bob");
 }
 
-TEST(RemoveFlow, BacksEverythingUpThenRemovesProgramTemplatesAndWorkArea) {
+TEST(RemoveFlow, BacksEverythingUpThenRemovesProgramTemplatesAndWorkArea)
+{
     Sandbox s;
     install_old(s);
     e2e::Run r = s.run(lines({"3", "", "", "", "y", "", "", "", "", "n", ""}));
@@ -70,7 +72,8 @@ TEST(RemoveFlow, BacksEverythingUpThenRemovesProgramTemplatesAndWorkArea) {
     EXPECT_TRUE(e2e::exists(s.in_dist("quillor.ini")));  // cleanup declined
 }
 
-TEST(RemoveFlow, WithoutBackupsOrWorkAreaNothingElseIsAskedOrTouched) {
+TEST(RemoveFlow, WithoutBackupsOrWorkAreaNothingElseIsAskedOrTouched)
+{
     Sandbox s;
     install_old(s);
     e2e::Run r = s.run(lines({"3", "", "", "", "", "n", "", "", ""}));
@@ -85,7 +88,8 @@ TEST(RemoveFlow, WithoutBackupsOrWorkAreaNothingElseIsAskedOrTouched) {
     EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
 }
 
-TEST(RemoveFlow, AFolderGoneBeforeItsTurnCountsOneError) {
+TEST(RemoveFlow, AFolderGoneBeforeItsTurnCountsOneError)
+{
     // templates inside the scripts directory, named like the program: the
     // program's removal takes it, its own removal then finds it missing
     Sandbox s;
@@ -96,7 +100,8 @@ TEST(RemoveFlow, AFolderGoneBeforeItsTurnCountsOneError) {
     EXPECT_TRUE(ends_with(r.out, errors_line(1) + "\nPlease press enter to exit")) << r.out;
 
     EXPECT_NE(r.log.find("Error: remove_flow: could not remove directory \\inetpub\\scripts\\quillor.tpl\\"),
-              std::string::npos) << r.log;
+              std::string::npos)
+        << r.log;
 
     // a work area inside the templates goes with them, and that is no error
     Sandbox t;
@@ -110,7 +115,8 @@ TEST(RemoveFlow, AFolderGoneBeforeItsTurnCountsOneError) {
     EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
 }
 
-TEST(RemoveFlow, NothingInstalledAndInstallChosenEndsWithoutRemoving) {
+TEST(RemoveFlow, NothingInstalledAndInstallChosenEndsWithoutRemoving)
+{
     Sandbox s;
     e2e::make_dirs(s.at("quillor"));
     e2e::write_file(s.at("quillor/index.tpl"), "keep");
@@ -124,7 +130,8 @@ TEST(RemoveFlow, NothingInstalledAndInstallChosenEndsWithoutRemoving) {
     EXPECT_TRUE(e2e::exists(s.in_dist("quillor.exe")));
 }
 
-TEST(RemoveFlow, RefusesDriveRootsTheInstallerFolderAndFoldersHoldingTheBackup) {
+TEST(RemoveFlow, RefusesDriveRootsTheInstallerFolderAndFoldersHoldingTheBackup)
+{
     Sandbox s;
     install_old(s);
     e2e::write_file(s.in_dist("notes.txt"), "mine");
@@ -155,14 +162,16 @@ TEST(RemoveFlow, RefusesDriveRootsTheInstallerFolderAndFoldersHoldingTheBackup) 
     EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "tpl");
 }
 
-TEST(RemoveFlow, InTheScriptsFolderOnlyWhatThePatternReachesIsRefused) {
+TEST(RemoveFlow, InTheScriptsFolderOnlyWhatThePatternReachesIsRefused)
+{
     // a backup made in the scripts folder itself would be what is deleted
     Sandbox t;
     install_old(t);
     e2e::Run r = t.run(lines({"3", "", "", "", "", "y", "\\inetpub\\scripts\\", "", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("refusing to delete quillor.* in \\inetpub\\scripts\\: the backup would be made there"),
-              std::string::npos) << r.out;
+              std::string::npos)
+        << r.out;
     EXPECT_EQ(read_file(t.at("inetpub/scripts/quillor.exe")), "exe");
     EXPECT_FALSE(e2e::exists(t.at("site/tpl")));
     EXPECT_TRUE(ends_with(r.out, errors_line(1) + "\nPlease press enter to exit")) << r.out;
@@ -174,8 +183,8 @@ TEST(RemoveFlow, InTheScriptsFolderOnlyWhatThePatternReachesIsRefused) {
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
     EXPECT_EQ(list_files(u.at("inetpub/scripts")),
-              (Files{"bak/cache/x_1", "bak/img/logo.png", "bak/index.tpl", "bak/quillor.exe", "bak/quillor.ini", "bak/quillor.log",
-                     "other.exe"}));
+              (Files{"bak/cache/x_1", "bak/img/logo.png", "bak/index.tpl", "bak/quillor.exe", "bak/quillor.ini",
+                     "bak/quillor.log", "other.exe"}));
 
     // but one it names is: the backup would go with it
     Sandbox v;
@@ -183,12 +192,14 @@ TEST(RemoveFlow, InTheScriptsFolderOnlyWhatThePatternReachesIsRefused) {
     r = v.run(lines({"3", "", "", "", "", "y", "\\inetpub\\scripts\\quillor.bak\\", "", "n", ""}));
     EXPECT_NE(r.out.find("refusing to delete quillor.* in \\inetpub\\scripts\\: a folder it matches holds the "
                          "backup directory"),
-              std::string::npos) << r.out;
+              std::string::npos)
+        << r.out;
     EXPECT_EQ(read_file(v.at("inetpub/scripts/quillor.exe")), "exe");
     EXPECT_EQ(read_file(v.at("inetpub/scripts/quillor.bak/index.tpl")), "tpl");  // the templates' backup
 }
 
-TEST(RemoveFlow, ShortOrWildExecutableNamesNeverTakeOtherFiles) {
+TEST(RemoveFlow, ShortOrWildExecutableNamesNeverTakeOtherFiles)
+{
     Sandbox s;
     e2e::make_dirs(s.at("inetpub/scripts"));
     for (const char *f : {"q.x", "q.dat", "qq.x", "abc", "abc.ini", "abcd", "other"})
@@ -212,8 +223,7 @@ TEST(RemoveFlow, ShortOrWildExecutableNamesNeverTakeOtherFiles) {
     e2e::write_file(s.at("inetpub/q.ini"), "x");
     for (const char *name : {"*.x", "..\\q.exe", ".exe"}) {
         r = s.run(answers(name, "n"));
-        EXPECT_NE(r.out.find("cannot tell the files of \"" + std::string(name) + "\" from others"),
-                  std::string::npos)
+        EXPECT_NE(r.out.find("cannot tell the files of \"" + std::string(name) + "\" from others"), std::string::npos)
             << r.out;
         EXPECT_TRUE(ends_with(r.out, errors_line(1) + "\nPlease press enter to exit")) << r.out;
         EXPECT_EQ(list_files(s.at("inetpub/scripts")).size(), 4u);
@@ -221,7 +231,8 @@ TEST(RemoveFlow, ShortOrWildExecutableNamesNeverTakeOtherFiles) {
     EXPECT_TRUE(e2e::exists(s.at("inetpub/q.ini")));
 }
 
-TEST(RemoveFlow, QuitStopsBeforeTheNextStep) {
+TEST(RemoveFlow, QuitStopsBeforeTheNextStep)
+{
     Sandbox s;
     install_old(s);
     e2e::Run r = s.run(lines({"3", "", "", "", "", "Q", ""}));

@@ -35,14 +35,16 @@ const std::string kSample = QUILLOR_SAMPLE_DIR;
 const char kNoErrors[] = "No errors occured";
 
 // Enter everywhere, keeping the distribution (as in the disk fault tests).
-const std::string kInstall = lines({"1", "", "", "", "", "", "", "", "", "", "",  //
-                                    "", "", "", "", "", "", "", "n", ""});
+const std::string kInstall = lines({"1", "", "", "", "", "", "", "",  "", "", "",  //
+                                    "",  "", "", "", "", "", "", "n", ""});
 
-std::string copy_errors(int n) {
+std::string copy_errors(int n)
+{
     return "\n" + std::to_string(n) + " errors occured during copying, check install.log for details\n";
 }
 
-bool no_temporary_files(const std::string &dir) {
+bool no_temporary_files(const std::string &dir)
+{
     for (const std::string &f : list_files(dir))
         if (f.find("~qcp") != std::string::npos || f.find("tempquillor") != std::string::npos) return false;
     return true;
@@ -50,7 +52,8 @@ bool no_temporary_files(const std::string &dir) {
 
 // ---- only regular files are read ----
 
-TEST(OnlyRegularFiles, DeviceSourcesAreRefusedAndNamedInTheLog) {
+TEST(OnlyRegularFiles, DeviceSourcesAreRefusedAndNamedInTheLog)
+{
     if (!exists("/dev/zero")) GTEST_SKIP() << "no /dev/zero";
     Sandbox s;
     ASSERT_EQ(symlink("/dev/zero", s.in_dist("tpl/zero").c_str()), 0);
@@ -64,7 +67,8 @@ TEST(OnlyRegularFiles, DeviceSourcesAreRefusedAndNamedInTheLog) {
     EXPECT_EQ(read_file(s.at("quillor/index.tpl")), read_file(kSample + "/tpl/index.tpl"));
 }
 
-TEST(OnlyRegularFiles, ConfigurationValueFileAndHelpThatAreDevicesAreRefused) {
+TEST(OnlyRegularFiles, ConfigurationValueFileAndHelpThatAreDevicesAreRefused)
+{
     if (!exists("/dev/zero")) GTEST_SKIP() << "no /dev/zero";
     {  // the configuration itself
         Sandbox s;
@@ -95,7 +99,8 @@ TEST(OnlyRegularFiles, ConfigurationValueFileAndHelpThatAreDevicesAreRefused) {
 
 // ---- files written: never a pipe, never through a link ----
 
-TEST(WrittenFiles, PipesInPlaceOfTheLogOrTheTemporaryConfigurationNeverBlock) {
+TEST(WrittenFiles, PipesInPlaceOfTheLogOrTheTemporaryConfigurationNeverBlock)
+{
     if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX pipes";
     Sandbox ref_box;
     e2e::Run ref = ref_box.run(kInstall);
@@ -119,7 +124,8 @@ TEST(WrittenFiles, PipesInPlaceOfTheLogOrTheTemporaryConfigurationNeverBlock) {
     }
 }
 
-TEST(WrittenFiles, PlantedTemporaryConfigurationLinkIsRemovedNotFollowed) {
+TEST(WrittenFiles, PlantedTemporaryConfigurationLinkIsRemovedNotFollowed)
+{
     // Wine shows a POSIX link to a Windows program as the file it names, and
     // deleting the link's name deletes that file: nothing to test there.
     if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
@@ -142,21 +148,21 @@ TEST(WrittenFiles, PlantedTemporaryConfigurationLinkIsRemovedNotFollowed) {
 
 // Installs with the templates folder answered `templates`, the images URL
 // answered `url`, and checks where they land.
-e2e::Run install_at(const Sandbox &s, const std::string &templates, const std::string &url) {
+e2e::Run install_at(const Sandbox &s, const std::string &templates, const std::string &url)
+{
     return s.run(lines({"1", "", "", "", templates, "", "", url, "", "", "",  //
-                        "", "", "", "", "", "", "", "n", ""}));
+                        "",  "", "", "", "",        "", "", "n", ""}));
 }
 
-TEST(DotDot, AnswersThatClimbStopAtTheDriveRoot) {
+TEST(DotDot, AnswersThatClimbStopAtTheDriveRoot)
+{
     struct Case {
         std::string templates, lands;
     };
     const Case cases[] = {
-        {"\\..\\x\\", "x"},
-        {"\\a\\..\\..\\..\\b\\", "b"},
+        {"\\..\\x\\", "x"},   {"\\a\\..\\..\\..\\b\\", "b"},
         {"C:\\..\\y\\", "y"},  // the sandbox's own drive letter under Wine
-        {"/../../z/", "z"},
-        {".\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\w\\", "w"},
+        {"/../../z/", "z"},   {".\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\w\\", "w"},
     };
     for (Case c : cases) {
         Sandbox s;
@@ -170,7 +176,8 @@ TEST(DotDot, AnswersThatClimbStopAtTheDriveRoot) {
     }
 }
 
-TEST(DotDot, ImagesUrlThatClimbsStaysUnderTheDriveRoot) {
+TEST(DotDot, ImagesUrlThatClimbsStaysUnderTheDriveRoot)
+{
     Sandbox s;
     e2e::Run r = install_at(s, "", "/../../..");
     ASSERT_EQ(r.status, 0) << r.out;
@@ -180,7 +187,8 @@ TEST(DotDot, ImagesUrlThatClimbsStaysUnderTheDriveRoot) {
 
 // ---- one installer per folder ----
 
-TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing) {
+TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing)
+{
     Sandbox s;
     Sandbox::Started first = s.start();
     // the first one waits at its menu, its folder check done
@@ -218,7 +226,8 @@ TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing) {
 // Waits until a copy's output appears in dir: a temporary file, or the big
 // file itself, which is new and so written under its own name; false after
 // timeout.
-bool wait_for_copy(int fd, int timeout_ms) {
+bool wait_for_copy(int fd, int timeout_ms)
+{
     char buf[4096];
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (std::chrono::steady_clock::now() < end) {
@@ -234,7 +243,8 @@ bool wait_for_copy(int fd, int timeout_ms) {
     return false;
 }
 
-TEST(Interruption, ATerminatingSignalMidCopyLeavesNoTemporaryFileAndIsLogged) {
+TEST(Interruption, ATerminatingSignalMidCopyLeavesNoTemporaryFileAndIsLogged)
+{
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         // Wine turns SIGINT alone into a console control event (Ctrl-C)
         if (e2e::under_wine() && sig != SIGINT) continue;

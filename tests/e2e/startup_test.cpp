@@ -14,12 +14,12 @@ using e2e::Sandbox;
 namespace {
 
 const char kBanner[] = "\n\n***** Quillor Installer *****\n\n";
-const char kMenu[] =
-    "Would you like to:\n(1)\tInstall Quillor\n(2)\tUpdate an older version of Quillor\n"
-    "(3)\tRemove Quillor from your system\n\n(0)\texit\n\nEnter 1,2,3?";
+const char kMenu[] = "Would you like to:\n(1)\tInstall Quillor\n(2)\tUpdate an older version of Quillor\n"
+                     "(3)\tRemove Quillor from your system\n\n(0)\texit\n\nEnter 1,2,3?";
 const char kReject[] = "please choose a value 0,1,2 or 3\n";
 
-TEST(Menu, ZeroSaysGoodbyeAndLeavesAWellFormedLog) {
+TEST(Menu, ZeroSaysGoodbyeAndLeavesAWellFormedLog)
+{
     Sandbox s;
     auto r = s.run("0\n");
     EXPECT_EQ(r.status, 0);
@@ -27,7 +27,8 @@ TEST(Menu, ZeroSaysGoodbyeAndLeavesAWellFormedLog) {
     EXPECT_EQ(r.log, "\n\nQuillor installer log\n");
 }
 
-TEST(Menu, InvalidChoicesRepeatTheMenuWithoutTheBanner) {
+TEST(Menu, InvalidChoicesRepeatTheMenuWithoutTheBanner)
+{
     Sandbox s;
     auto r = s.run("Q\n\n 1\n9\nexit\n");
     EXPECT_EQ(r.status, 0);
@@ -37,7 +38,8 @@ TEST(Menu, InvalidChoicesRepeatTheMenuWithoutTheBanner) {
     EXPECT_NE(r.out.find("Goodbye :-)\n"), std::string::npos);
 }
 
-TEST(Menu, ExitWordsInAnyCase) {
+TEST(Menu, ExitWordsInAnyCase)
+{
     Sandbox s;
     for (const char *word : {"e\n", "E\n", "Exit\n", "exit now\n"}) {
         auto r = s.run(word);
@@ -46,13 +48,15 @@ TEST(Menu, ExitWordsInAnyCase) {
     }
 }
 
-TEST(Menu, OnlyTheFirstCharacterCounts) {
+TEST(Menu, OnlyTheFirstCharacterCounts)
+{
     Sandbox s;
     auto r = s.run("2x\n");
     EXPECT_NE(r.out.find("** UPDATE **"), std::string::npos);
 }
 
-TEST(Menu, EndOfInputStopsWithAnErrorAndALogEntry) {
+TEST(Menu, EndOfInputStopsWithAnErrorAndALogEntry)
+{
     Sandbox s;
     auto r = s.run("7\n", "", 10);
     EXPECT_FALSE(r.timed_out);
@@ -62,15 +66,15 @@ TEST(Menu, EndOfInputStopsWithAnErrorAndALogEntry) {
     EXPECT_NE(r.log.find("end of input"), std::string::npos) << r.log;
 }
 
-TEST(FolderCheck, StartedFromAnotherFolderShowsTheNoticeAndLeavesNoProbe) {
+TEST(FolderCheck, StartedFromAnotherFolderShowsTheNoticeAndLeavesNoProbe)
+{
     Sandbox s;
     std::string other = s.at("elsewhere");
     e2e::make_dirs(other);
     auto r = s.run("\n", other);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
-              "This folder must be the current directory");
+    EXPECT_EQ(r.out, "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
+                     "This folder must be the current directory");
     EXPECT_EQ(e2e::list_files(other), std::vector<std::string>{"install.log"});
     for (const auto &f : e2e::list_files(s.dist)) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
 
@@ -80,7 +84,8 @@ TEST(FolderCheck, StartedFromAnotherFolderShowsTheNoticeAndLeavesNoProbe) {
     EXPECT_FALSE(r.timed_out);
 }
 
-TEST(FolderCheck, UnwritableCurrentDirectoryIsReported) {
+TEST(FolderCheck, UnwritableCurrentDirectoryIsReported)
+{
     Sandbox s;
     std::string ro = s.at("readonly");
     e2e::make_dirs(ro);
@@ -94,14 +99,14 @@ TEST(FolderCheck, UnwritableCurrentDirectoryIsReported) {
     chmod(ro.c_str(), 0555);
     auto r = s.run("\n", opt);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "\nERROR: no write access to current directory\n"
-              "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
-              "This folder must be the current directory");
+    EXPECT_EQ(r.out, "\nERROR: no write access to current directory\n"
+                     "\n\nQuillor Install must be run from inside the Quillor temporary files folder\n"
+                     "This folder must be the current directory");
     EXPECT_TRUE(e2e::list_files(ro).empty());
 }
 
-TEST(HostDefaults, NewsHostOffersTheComputerName) {
+TEST(HostDefaults, NewsHostOffersTheComputerName)
+{
     char host[256] = "";
     gethostname(host, sizeof host);
     std::string expect = strlen(host) > 0 && strlen(host) <= 63 ? host : "NONAME";
@@ -109,8 +114,7 @@ TEST(HostDefaults, NewsHostOffersTheComputerName) {
     if (named && *named) expect = named;
     Sandbox s;
     auto r = s.run("1\n\n", "", 10);
-    EXPECT_NE(r.out.find("What is the IP address / name of your newshost?\n [" + expect + "]: "),
-              std::string::npos)
+    EXPECT_NE(r.out.find("What is the IP address / name of your newshost?\n [" + expect + "]: "), std::string::npos)
         << r.out;
 }
 

@@ -25,12 +25,15 @@ const char kScripts[] = "What is the path to your cgi-bin/scripts directory?\n";
 
 // What the installer made outside the distribution folder, and the
 // distribution's rewritten configuration: path -> content ("<dir>").
-Tree snapshot(const Sandbox &s) {
+Tree snapshot(const Sandbox &s)
+{
     Tree t;
     for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it) {
         std::string rel = fs::relative(it->path(), s.root).generic_string();
-        if (rel == "dist") it.disable_recursion_pending();
-        else t[rel] = it->is_directory() ? "<dir>" : read_file(it->path().string());
+        if (rel == "dist")
+            it.disable_recursion_pending();
+        else
+            t[rel] = it->is_directory() ? "<dir>" : read_file(it->path().string());
     }
     t["dist/quillor.ini"] = read_file(s.in_dist("quillor.ini"));
     return t;
@@ -38,7 +41,8 @@ Tree snapshot(const Sandbox &s) {
 
 // A run with these arguments, with standard input closed unless given.
 e2e::Run run(const Sandbox &s, const std::vector<std::string> &args, const char *input = nullptr,
-             const std::string &cwd = "") {
+             const std::string &cwd = "")
+{
     e2e::RunOptions o;
     o.args = args;
     o.no_stdin = input == nullptr;
@@ -46,13 +50,15 @@ e2e::Run run(const Sandbox &s, const std::vector<std::string> &args, const char 
     return s.run(input ? input : "", o);
 }
 
-void put_example(const Sandbox &s, const std::string &job) {
+void put_example(const Sandbox &s, const std::string &job)
+{
     e2e::write_file(s.in_dist(job + ".txt"), read_file(kSample + "/answers/" + job + ".txt"));
 }
 
 // Text in its LF form (the Windows program writes CRLF), log lines without
 // their time stamps and process numbers.
-std::string plain(const std::string &text) {
+std::string plain(const std::string &text)
+{
     std::string out;
     for (size_t at = 0, end; at < text.size(); at = end + 1) {
         end = text.find('\n', at);
@@ -66,17 +72,35 @@ std::string plain(const std::string &text) {
 }
 
 // The same three jobs typed at the console, answer for answer.
-const std::vector<std::string> kTypedInstall = {
-    "1", "\\inetpub\\scripts\\", "news.example.org", "www.example.org", "\\quillor\\", "\\quillor\\cache\\",
-    "\\inetpub\\wwwroot\\", "/qlimg", "y", "\\quillor\\originals\\", "n", "n", "y", "pop.example.org", "n", "n",
-    "y", "y", "n", "n", ""};
-const std::vector<std::string> kTypedUpdate = {"2", "\\inetpub\\scripts\\", "y", "", "", "\\inetpub\\wwwroot\\",
-                                               "", "y", "y", "\\backup\\", "y", "\\quillor\\originals\\", "n",
-                                               "n", ""};
-const std::vector<std::string> kTypedRemove = {"3", "\\inetpub\\scripts\\", "", "\\quillor\\", "n", "y",
-                                               "\\backup\\removed\\", "n", "n", ""};
+const std::vector<std::string> kTypedInstall = {"1",
+                                                "\\inetpub\\scripts\\",
+                                                "news.example.org",
+                                                "www.example.org",
+                                                "\\quillor\\",
+                                                "\\quillor\\cache\\",
+                                                "\\inetpub\\wwwroot\\",
+                                                "/qlimg",
+                                                "y",
+                                                "\\quillor\\originals\\",
+                                                "n",
+                                                "n",
+                                                "y",
+                                                "pop.example.org",
+                                                "n",
+                                                "n",
+                                                "y",
+                                                "y",
+                                                "n",
+                                                "n",
+                                                ""};
+const std::vector<std::string> kTypedUpdate = {
+    "2", "\\inetpub\\scripts\\",   "y", "",  "", "\\inetpub\\wwwroot\\", "", "y", "y", "\\backup\\",
+    "y", "\\quillor\\originals\\", "n", "n", ""};
+const std::vector<std::string> kTypedRemove = {"3", "\\inetpub\\scripts\\", "",  "\\quillor\\", "n",
+                                               "y", "\\backup\\removed\\",  "n", "n",           ""};
 
-TEST(Unattended, ExampleFilesDoWhatTheTypedSessionDoes) {
+TEST(Unattended, ExampleFilesDoWhatTheTypedSessionDoes)
+{
     Sandbox filed, typed;
     const std::vector<std::string> *typed_jobs[] = {&kTypedInstall, &kTypedUpdate, &kTypedRemove};
     const char *names[] = {"install", "update", "remove"};
@@ -94,14 +118,43 @@ TEST(Unattended, ExampleFilesDoWhatTheTypedSessionDoes) {
     }
 }
 
-TEST(Unattended, RecordedRunReplaysToTheSameTreesAndConfiguration) {
+TEST(Unattended, RecordedRunReplaysToTheSameTreesAndConfiguration)
+{
     // by hand, with a round of changes (to answers that make no folder: a
     // folder made for an answer changed later would stay behind, unrecorded)
     Sandbox byhand, replay;
     e2e::Run r = run(byhand, {"--record", "rec.txt"},
-                     lines({"1", "\\web\\cgi\\", "news1", "dom1", "\\site\\", "\\site\\c\\", "\\web\\www\\", "/pics",
-                            "n", "yes", "", "", "dom2", "", "", "", "", "y", "", "",  // changed
-                            "Y", "Y", "pop1", "y", "yes", "y", "n", "", "n", "n", ""})
+                     lines({"1",
+                            "\\web\\cgi\\",
+                            "news1",
+                            "dom1",
+                            "\\site\\",
+                            "\\site\\c\\",
+                            "\\web\\www\\",
+                            "/pics",
+                            "n",
+                            "yes",
+                            "",
+                            "",
+                            "dom2",
+                            "",
+                            "",
+                            "",
+                            "",
+                            "y",
+                            "",
+                            "",  // changed
+                            "Y",
+                            "Y",
+                            "pop1",
+                            "y",
+                            "yes",
+                            "y",
+                            "n",
+                            "",
+                            "n",
+                            "n",
+                            ""})
                          .c_str());
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(ends_with(r.out, "Please press enter to exit"));  // typed runs wait as always
@@ -124,7 +177,8 @@ TEST(Unattended, RecordedRunReplaysToTheSameTreesAndConfiguration) {
     for (const std::string &f : e2e::list_files(byhand.dist)) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
 }
 
-TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten) {
+TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
+{
     Sandbox s;
     const std::vector<std::string> before = e2e::list_files(s.dist);
     const std::pair<std::string, std::string> faults[] = {
@@ -156,7 +210,8 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten) {
     EXPECT_EQ(e2e::list_files(s.dist), before);
 }
 
-TEST(Unattended, RejectedAnswersAndStopsGiveStatusTwo) {
+TEST(Unattended, RejectedAnswersAndStopsGiveStatusTwo)
+{
     Sandbox s;
     e2e::write_file(s.at("blocker"), "a file where a folder is wanted");
     e2e::write_file(s.in_dist("a.txt"), "JOB install\nSCRIPTS \\blocker\\cgi\\\n");
@@ -194,7 +249,8 @@ TEST(Unattended, RejectedAnswersAndStopsGiveStatusTwo) {
     EXPECT_TRUE(ends_with(r.out, "This folder must be the current directory\n")) << r.out;
 }
 
-TEST(Unattended, DefaultsHandOverAndCountedErrors) {
+TEST(Unattended, DefaultsHandOverAndCountedErrors)
+{
     // defaults for all but the job: the install Enter at every question makes
     Sandbox filed, typed;
     e2e::write_file(filed.in_dist("a.txt"), "JOB install\nUSER n\n");
@@ -223,7 +279,8 @@ TEST(Unattended, DefaultsHandOverAndCountedErrors) {
     EXPECT_TRUE(e2e::exists(s.in_dist("rec.txt")));
 }
 
-TEST(Options, HelpAndVersionTouchNothing) {
+TEST(Options, HelpAndVersionTouchNothing)
+{
     Sandbox s;
     const std::vector<std::string> before = e2e::list_files(s.dist);
     e2e::Run r = run(s, {"--version"});
@@ -232,9 +289,9 @@ TEST(Options, HelpAndVersionTouchNothing) {
     r = run(s, {"--help"}, nullptr, s.root);  // from another folder: no folder check either
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    for (const char *part : {"Usage: quillor-install [--answers FILE] [--defaults] [--record FILE]\n",
-                             "\"JOB install\"", " SCRIPTS NEWSHOST ", " USER END\n", "  1  the summary counted errors",
-                             "QUILLOR_ROOT"})
+    for (const char *part :
+         {"Usage: quillor-install [--answers FILE] [--defaults] [--record FILE]\n", "\"JOB install\"",
+          " SCRIPTS NEWSHOST ", " USER END\n", "  1  the summary counted errors", "QUILLOR_ROOT"})
         EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(e2e::list_files(s.dist), before);
     EXPECT_FALSE(e2e::exists(s.at("install.log")));

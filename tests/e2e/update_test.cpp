@@ -19,21 +19,21 @@ using e2e::ends_with;
 using e2e::prompt;
 
 const std::string kSample = QUILLOR_SAMPLE_DIR;
-const std::string kInstalledIni =
-    "# installed configuration\n"
-    "templates \\site\\tpl\\\n"
-    "cache_dir \\site\\cache\\\n"
-    "newshost news.installed.org\n"
-    "domain www.installed.org\n"
-    "qlimg /pics\n"
-    "authent_local true\n";
+const std::string kInstalledIni = "# installed configuration\n"
+                                  "templates \\site\\tpl\\\n"
+                                  "cache_dir \\site\\cache\\\n"
+                                  "newshost news.installed.org\n"
+                                  "domain www.installed.org\n"
+                                  "qlimg /pics\n"
+                                  "authent_local true\n";
 const char kEnd[] = "Do you want to continue? [y]: ";
 const char kBackTemplates[] = "Do you want Quillor Install to backup your current template files?";
 const char kBackup[] = "Where do you want these files to be backed up to?";
 
 // An older installation: executable, configuration, templates, web images
 // and a cache holding files the cache clean-up must and must not take.
-void install_old(const Sandbox &s) {
+void install_old(const Sandbox &s)
+{
     e2e::make_dirs(s.at("inetpub/scripts"));
     e2e::write_file(s.at("inetpub/scripts/quillor.exe"), "old exe");
     e2e::write_file(s.at("inetpub/scripts/quillor.ini"), kInstalledIni);
@@ -51,7 +51,8 @@ void install_old(const Sandbox &s) {
 
 const Files kCacheKept = {"group", "index.idx.bak", "keep.txt", "msgs"};
 
-std::string summary(int backed, int copied) {
+std::string summary(int backed, int copied)
+{
     return "\n" + std::to_string(backed) + " files backed up\n" + std::to_string(copied) +
            " files copied\nNo errors occured\nCheck install.log for details\n\n"
            "Quillor' manuals have been copied too \\site\\tpl\\manuals\\\n\n"
@@ -59,7 +60,8 @@ std::string summary(int backed, int copied) {
            "\n\n\nPlease press enter to exit";
 }
 
-TEST(UpdateFlow, KeepingTemplatesCopiesOnlyProgramImagesAndManuals) {
+TEST(UpdateFlow, KeepingTemplatesCopiesOnlyProgramImagesAndManuals)
+{
     Sandbox s;
     install_old(s);
     e2e::Run r = s.run(lines({"2", "", "", "", "", "", "", "", "n", "", "n", ""}));
@@ -82,7 +84,8 @@ TEST(UpdateFlow, KeepingTemplatesCopiesOnlyProgramImagesAndManuals) {
     EXPECT_TRUE(e2e::exists(s.in_dist("quillor.ini")));  // cleanup declined
 }
 
-TEST(UpdateFlow, ReplacingTemplatesBacksThemAndTheWebImagesUpSideBySide) {
+TEST(UpdateFlow, ReplacingTemplatesBacksThemAndTheWebImagesUpSideBySide)
+{
     Sandbox s;
     install_old(s);
     e2e::Run r = s.run(lines({"2", "", "", "", "", "", "", "y", "", "\\bak\\", "", "", "", "", ""}));
@@ -102,7 +105,8 @@ TEST(UpdateFlow, ReplacingTemplatesBacksThemAndTheWebImagesUpSideBySide) {
     EXPECT_EQ(list_files(s.dist), (Files{"install.hlp", "install.log", e2e::program_name()}));
 }
 
-TEST(UpdateFlow, ReplacingWithoutBackupAsksNoBackupFolder) {
+TEST(UpdateFlow, ReplacingWithoutBackupAsksNoBackupFolder)
+{
     Sandbox s;
     install_old(s);
     e2e::Run r = s.run(lines({"2", "", "", "", "", "", "", "y", "n", "n", "", "n", ""}));
@@ -114,14 +118,15 @@ TEST(UpdateFlow, ReplacingWithoutBackupAsksNoBackupFolder) {
     EXPECT_TRUE(ends_with(r.out, summary(0, 17))) << r.out;
 }
 
-TEST(UpdateFlow, ChangeAsksScriptsTheTestAndTheCacheClearAgain) {
+TEST(UpdateFlow, ChangeAsksScriptsTheTestAndTheCacheClearAgain)
+{
     Sandbox s;
     install_old(s);
     e2e::make_dirs(s.at("c2"));
     e2e::write_file(s.at("c2/x_9"), "cached");
     e2e::write_file(s.at("c2/keep"), "kept");
-    e2e::Run r = s.run(lines({"2", "", "", "", "\\c2\\", "", "", "", "n", "y",  // first pass
-                              "", "", "\\t3\\", "", "", "", "", "", "", "n", ""}));
+    e2e::Run r = s.run(lines({"2", "", "",       "", "\\c2\\", "", "", "", "n", "y",  // first pass
+                              "",  "", "\\t3\\", "", "",       "", "", "", "",  "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(count(r.out, "What is the path to your cgi-bin/scripts directory?\n"), 2);
     EXPECT_EQ(count(r.out, kEnd), 2);
@@ -131,7 +136,8 @@ TEST(UpdateFlow, ChangeAsksScriptsTheTestAndTheCacheClearAgain) {
     EXPECT_EQ(list_files(s.at("t3/img")).size(), 4u);
 }
 
-TEST(UpdateFlow, EarlyEndsLeaveTheRestUndone) {
+TEST(UpdateFlow, EarlyEndsLeaveTheRestUndone)
+{
     Sandbox s;
     install_old(s);
     // cache clear declined: nothing deleted, nothing copied, no summary
@@ -150,11 +156,13 @@ TEST(UpdateFlow, EarlyEndsLeaveTheRestUndone) {
     EXPECT_FALSE(e2e::exists(s.at("site/tpl/img")));
 }
 
-TEST(UpdateFlow, NothingInstalledHandsOverToInstallOrGoesOn) {
+TEST(UpdateFlow, NothingInstalledHandsOverToInstallOrGoesOn)
+{
     Sandbox s;
     e2e::Run r = s.run("2\n" + std::string(40, '\n'));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find(prompt("Quillor is not installed on this computer\nDo you want to do install instead of update?", "y")),
+    EXPECT_NE(r.out.find(prompt(
+                  "Quillor is not installed on this computer\nDo you want to do install instead of update?", "y")),
               std::string::npos);
     EXPECT_EQ(count(r.out, "** INSTALL **"), 1);
     EXPECT_EQ(count(r.out, kEnd), 0);

@@ -14,38 +14,44 @@
 namespace {
 
 class Answers : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     tu::TestLog log;
     question_table t;
-    void SetUp() override {
+    void SetUp() override
+    {
         answers_clear();
         table_init(&t);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         plat_syscall_reset();
         answers_clear();
     }
 };
 
 // Notes an answer as the prompting engine does after accepting it.
-void accept(question_table &t, int index, const char *value) {
+void accept(question_table &t, int index, const char *value)
+{
     text_copy(t.q[index].default_answer, value, TEXT_PATH_SIZE);
     answers_note(index, &t.q[index]);
 }
 
-int failing_rename(const char *, const char *) {
+int failing_rename(const char *, const char *)
+{
     errno = EACCES;
     return -1;
 }
 FILE *spared = nullptr;  // the log, which keeps working
-size_t no_room(const void *buf, size_t size, size_t count, FILE *f) {
+size_t no_room(const void *buf, size_t size, size_t count, FILE *f)
+{
     if (f == spared) return fwrite(buf, size, count, f);
     errno = ENOSPC;
     return 0;
 }
 
-TEST_F(Answers, RecordThatCannotBeWrittenLeavesTheOldOneWhole) {
+TEST_F(Answers, RecordThatCannotBeWrittenLeavesTheOldOneWhole)
+{
     tu::write_file(scratch.path("rec.txt"), "old record\n");
     accept(t, Q_SCRIPTS, "\\web\\cgi\\");
     spared = log.rec.file;

@@ -10,13 +10,15 @@
 namespace {
 
 // A directory answer of `len` characters, ending with a backslash.
-std::string long_dir(size_t len) {
+std::string long_dir(size_t len)
+{
     std::string d = "\\";
     while (d.size() < len - 1) d += "a";
     return d + "\\";
 }
 
-TEST(FlowFolder, FittingNamesAreBuiltWhole) {
+TEST(FlowFolder, FittingNamesAreBuiltWhole)
+{
     char field[TEXT_PATH_SIZE] = "\\old\\";
     EXPECT_EQ(flow_set_subfolder(field, "\\quillor\\", "cache", "test"), 1);
     EXPECT_STREQ(field, "\\quillor\\cache\\");
@@ -28,7 +30,8 @@ TEST(FlowFolder, FittingNamesAreBuiltWhole) {
     free(folder);
 }
 
-TEST(FlowFolder, TooLongNamesAreRefusedReportedAndNeverCut) {
+TEST(FlowFolder, TooLongNamesAreRefusedReportedAndNeverCut)
+{
     tu::Scratch scratch;  // the log goes here
     tu::TestLog log;
     tu::CapturedOutput out;

@@ -16,7 +16,7 @@ namespace {
 const char NO_HELP[] = "No specific help is available for this question.";
 
 class HelpReader : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     help_reader h{};
 
@@ -67,8 +67,7 @@ TEST_F(HelpReader, LeadingTabsGoButBlanksAndEmptyLinesStay)
 
 TEST_F(HelpReader, CommentLinesAreLeftOut)
 {
-    EXPECT_EQ(lookup_in("[USER]\n# note for translators\nvisible\n#another\nalso\n", "USER"),
-              "visible\nalso\n");
+    EXPECT_EQ(lookup_in("[USER]\n# note for translators\nvisible\n#another\nalso\n", "USER"), "visible\nalso\n");
 }
 
 TEST_F(HelpReader, HeaderFollowedByHeaderShowsTheNextSectionsText)
@@ -94,10 +93,7 @@ TEST_F(HelpReader, PrefixOfALongerTagMatchesItsHeaderWhenThatComesFirst)
     EXPECT_EQ(lookup_in(shorter_first, "AUTHENT_LOCAL_CREATE"), "Create.\n");
 }
 
-TEST_F(HelpReader, LastLineWithoutLineFeedIsShown)
-{
-    EXPECT_EQ(lookup_in("[END]\nfirst\nlast", "END"), "first\nlast");
-}
+TEST_F(HelpReader, LastLineWithoutLineFeedIsShown) { EXPECT_EQ(lookup_in("[END]\nfirst\nlast", "END"), "first\nlast"); }
 
 TEST_F(HelpReader, MissingTagOrEmptyLastSectionGivesNoHelpText)
 {
@@ -183,4 +179,4 @@ TEST(AppendGrow, GrowsPastAnyFixedBufferSize)
     free(s);
 }
 
-} // namespace
+}  // namespace

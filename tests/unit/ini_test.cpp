@@ -31,7 +31,8 @@ const ini_definition table[] = {
 
 struct Ini : ::testing::Test {
     ini_list l;
-    void SetUp() override {
+    void SetUp() override
+    {
         ini_init(&l, capture_error, capture_debug);
         ini_set_table(&l, table, nullptr, 1);
         debug_lines.clear();
@@ -40,7 +41,8 @@ struct Ini : ::testing::Test {
     void TearDown() override { ini_clear(&l); }
 };
 
-TEST_F(Ini, BuildReportsEverySettingInTableOrder) {
+TEST_F(Ini, BuildReportsEverySettingInTableOrder)
+{
     EXPECT_EQ(l.nodes.step, 10);
     EXPECT_EQ(ini_build(&l), 7);  // all nodes exist: nothing is made again
     EXPECT_TRUE(debug_lines.empty());
@@ -50,7 +52,8 @@ TEST_F(Ini, BuildReportsEverySettingInTableOrder) {
     EXPECT_EQ(debug_lines[6], "INI: Setting #6 is PLAIN");
 }
 
-TEST_F(Ini, NamesAreCaseBlindAndFirstDeclarationWins) {
+TEST_F(Ini, NamesAreCaseBlindAndFirstDeclarationWins)
+{
     EXPECT_EQ(ini_find(&l, "Multi"), MULTI);
     EXPECT_EQ(ini_find(&l, "plain"), PLAIN);
     EXPECT_EQ(ini_find(&l, "PLAIN"), PLAIN);
@@ -64,7 +67,8 @@ TEST_F(Ini, NamesAreCaseBlindAndFirstDeclarationWins) {
     EXPECT_EQ(ini_get(&l, PLAIN, 0), nullptr);
 }
 
-TEST_F(Ini, PlainSettingKeepsOnlyTheLatestValue) {
+TEST_F(Ini, PlainSettingKeepsOnlyTheLatestValue)
+{
     EXPECT_EQ(ini_add_value(&l, PLAIN, "one"), 0);
     EXPECT_EQ(ini_add_value(&l, PLAIN, "two"), 0);
     EXPECT_STREQ(ini_get(&l, PLAIN, 0), "two");
@@ -73,7 +77,8 @@ TEST_F(Ini, PlainSettingKeepsOnlyTheLatestValue) {
     EXPECT_EQ(debug_lines, want);
 }
 
-TEST_F(Ini, MultiSettingKeepsValuesInOrder) {
+TEST_F(Ini, MultiSettingKeepsValuesInOrder)
+{
     EXPECT_EQ(ini_add_value(&l, MULTI, "a"), 0);
     EXPECT_EQ(ini_add_value(&l, MULTI, "b"), 1);
     EXPECT_EQ(ini_add_value(&l, MULTI, "c"), 2);
@@ -86,13 +91,15 @@ TEST_F(Ini, MultiSettingKeepsValuesInOrder) {
     EXPECT_EQ(debug_lines.back(), "INI: Setting multi removed");
 }
 
-TEST_F(Ini, SecretValueIsHiddenInMessages) {
+TEST_F(Ini, SecretValueIsHiddenInMessages)
+{
     ini_add_value(&l, SECRET, "hunter2");
     EXPECT_EQ(debug_lines.back(), "INI: Settings changed {secret=xxxxx}");
     EXPECT_STREQ(ini_get(&l, SECRET, 0), "hunter2");
 }
 
-TEST_F(Ini, LoadOnlySettingChangesOnlyWhileUnlocked) {
+TEST_F(Ini, LoadOnlySettingChangesOnlyWhileUnlocked)
+{
     EXPECT_STREQ(ini_get(&l, LOAD_ONLY, 0), "boot");  // from the defaults
     EXPECT_EQ(ini_add_value(&l, LOAD_ONLY, "late"), INI_REFUSED);
     EXPECT_EQ(debug_lines.back(), "INI: Setting {loadonly=late} not added (INVALID CHANGE)");
@@ -105,7 +112,8 @@ TEST_F(Ini, LoadOnlySettingChangesOnlyWhileUnlocked) {
     EXPECT_STREQ(ini_get(&l, LOAD_ONLY, 0), "file");
 }
 
-TEST_F(Ini, BlankValuesAreRefusedStoredOrClear) {
+TEST_F(Ini, BlankValuesAreRefusedStoredOrClear)
+{
     ini_add_value(&l, PLAIN, "kept");
     EXPECT_EQ(ini_add_value(&l, PLAIN, ""), INI_REFUSED);
     EXPECT_EQ(debug_lines.back(), "INI: Blank Setting for {plain} not added");
@@ -124,7 +132,8 @@ TEST_F(Ini, BlankValuesAreRefusedStoredOrClear) {
     EXPECT_EQ(ini_get(&l, CLEARS, 0), nullptr);
 }
 
-TEST_F(Ini, EmptyDefaultIsRefusedWhileApplyingDefaults) {
+TEST_F(Ini, EmptyDefaultIsRefusedWhileApplyingDefaults)
+{
     const ini_definition defs[] = {{"empty", "", 0}, {"none", nullptr, 0}, {nullptr, nullptr, 0}};
     ini_set_table(&l, defs, nullptr, 0);
     debug_lines.clear();
@@ -134,7 +143,8 @@ TEST_F(Ini, EmptyDefaultIsRefusedWhileApplyingDefaults) {
     EXPECT_EQ(l.locked, 1);
 }
 
-TEST_F(Ini, EmptyTableDeclaresNothing) {
+TEST_F(Ini, EmptyTableDeclaresNothing)
+{
     const ini_definition empty[] = {{nullptr, nullptr, 0}};
     ini_set_table(&l, empty, nullptr, 1);
     EXPECT_EQ(ini_build(&l), 0);
@@ -146,9 +156,9 @@ TEST_F(Ini, EmptyTableDeclaresNothing) {
     EXPECT_EQ(ini_apply_defaults(&l), 0);
 }
 
-TEST_F(Ini, FallbacksAreConsultedInOrderWhenFollowing) {
-    const ini_definition defs[] = {{"a", nullptr, 0}, {"b", nullptr, 0}, {"c", nullptr, 0},
-                                   {nullptr, nullptr, 0}};
+TEST_F(Ini, FallbacksAreConsultedInOrderWhenFollowing)
+{
+    const ini_definition defs[] = {{"a", nullptr, 0}, {"b", nullptr, 0}, {"c", nullptr, 0}, {nullptr, nullptr, 0}};
     const ini_fallback fbs[] = {{"a", "b"}, {"a", "nowhere"}, {"a", "c"}, {nullptr, nullptr}};
     ini_set_table(&l, defs, fbs, 0);
     ini_add_value(&l, 2, "from c");
@@ -164,21 +174,24 @@ TEST_F(Ini, FallbacksAreConsultedInOrderWhenFollowing) {
     EXPECT_STREQ(ini_get(&l, 0, 1), "again");
 }
 
-TEST_F(Ini, LoopingFallbacksDoNotRecurseForever) {
+TEST_F(Ini, LoopingFallbacksDoNotRecurseForever)
+{
     const ini_definition defs[] = {{"a", nullptr, 0}, {"b", nullptr, 0}, {nullptr, nullptr, 0}};
     const ini_fallback fbs[] = {{"a", "b"}, {"b", "a"}, {nullptr, nullptr}};
     ini_set_table(&l, defs, fbs, 0);
     EXPECT_EQ(ini_get(&l, 0, 1), nullptr);
 }
 
-TEST_F(Ini, LongValueIsStoredWholeButShownCut) {
+TEST_F(Ini, LongValueIsStoredWholeButShownCut)
+{
     std::string value(150, 'v');
     ini_add_value(&l, PLAIN, value.c_str());
     EXPECT_EQ(std::string(ini_get(&l, PLAIN, 0)), value);
     EXPECT_EQ(debug_lines.back(), "INI: Settings changed {plain=" + value.substr(0, 100) + "}");
 }
 
-TEST_F(Ini, ClearedStoreRebuildsNodesOnTheNextChange) {
+TEST_F(Ini, ClearedStoreRebuildsNodesOnTheNextChange)
+{
     ini_add_value(&l, PLAIN, "x");
     EXPECT_EQ(ini_clear(&l), 1);
     EXPECT_EQ(ini_get(&l, PLAIN, 0), nullptr);
@@ -188,7 +201,8 @@ TEST_F(Ini, ClearedStoreRebuildsNodesOnTheNextChange) {
     EXPECT_STREQ(ini_get(&l, MULTI, 0), "y");
 }
 
-TEST_F(Ini, BadArgumentsAreRefused) {
+TEST_F(Ini, BadArgumentsAreRefused)
+{
     EXPECT_EQ(ini_init(nullptr, nullptr, nullptr), INI_BAD_ARG);
     EXPECT_EQ(ini_add_value(nullptr, 0, "x"), INI_BAD_ARG);
     EXPECT_EQ(ini_add_value(&l, PLAIN, nullptr), INI_BAD_ARG);
@@ -203,7 +217,8 @@ TEST_F(Ini, BadArgumentsAreRefused) {
     EXPECT_EQ(ini_remove_value(&l, PLAIN), 0);  // nothing to remove
 }
 
-TEST_F(Ini, FormattersReachTheirCallbacks) {
+TEST_F(Ini, FormattersReachTheirCallbacks)
+{
     EXPECT_EQ(ini_log_error(&l, "bad %d", 7), 5);
     EXPECT_EQ(error_lines.back(), "bad 7");
     EXPECT_EQ(ini_log_debug(&l, "%s", "dbg"), 3);
@@ -216,7 +231,8 @@ TEST_F(Ini, FormattersReachTheirCallbacks) {
     EXPECT_EQ(ini_log_debug(&l, "%s", huge.c_str()), 511);  // cut to the buffer
 }
 
-TEST(IniDeathTest, UseBeforeInitEndsProcess) {
+TEST(IniDeathTest, UseBeforeInitEndsProcess)
+{
     ini_list never{};
     EXPECT_EXIT(ini_find(&never, "x"), ::testing::ExitedWithCode(1), "Error Using ini before Init");
     EXPECT_EXIT(ini_lock(&never, 0), ::testing::ExitedWithCode(1), "Error Using ini before Init");

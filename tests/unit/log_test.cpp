@@ -13,36 +13,40 @@ namespace {
 struct LogTest : ::testing::Test {
     tu::Scratch scratch;
     log_record lg;
-    void SetUp() override {
+    void SetUp() override
+    {
         log_init(&lg);
         ASSERT_EQ(log_open(&lg, "", "install.log"), 1);
         log_set_level(&lg, 2);
         log_make_current(&lg);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         log_make_current(nullptr);
         log_close(&lg);
     }
 };
 
-TEST_F(LogTest, EntriesCarryTimeProcessAndLevel) {
+TEST_F(LogTest, EntriesCarryTimeProcessAndLevel)
+{
     EXPECT_GT(log_info("copied file %s", "x"), 0);
     log_error("bad");
     log_debug("detail\n");
     std::string text = tu::read_text("install.log");
-    std::regex entry(
-        "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Info: copied file x\n"
-        "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Error: bad\n"
-        "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Debug: detail\n");
+    std::regex entry("\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Info: copied file x\n"
+                     "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Error: bad\n"
+                     "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Debug: detail\n");
     EXPECT_TRUE(std::regex_match(text, entry)) << text;
 }
 
-TEST_F(LogTest, LeadingNewlineWritesTheMessageBare) {
+TEST_F(LogTest, LeadingNewlineWritesTheMessageBare)
+{
     log_info("\n\nQuillor installer log");
     EXPECT_EQ(tu::read_text("install.log"), "\n\nQuillor installer log\n");
 }
 
-TEST_F(LogTest, LevelFiltersAndNoCurrentLogWritesNothing) {
+TEST_F(LogTest, LevelFiltersAndNoCurrentLogWritesNothing)
+{
     log_set_level(&lg, 1);
     EXPECT_EQ(log_debug("hidden"), 0);
     EXPECT_EQ(tu::read_file("install.log"), "");
@@ -51,7 +55,8 @@ TEST_F(LogTest, LevelFiltersAndNoCurrentLogWritesNothing) {
     EXPECT_EQ(log_error(nullptr), 0);
 }
 
-TEST_F(LogTest, OverlongMessageIsCutAndStillEndsItsLine) {
+TEST_F(LogTest, OverlongMessageIsCutAndStillEndsItsLine)
+{
     std::string big(3000, 'm');
     log_info("\n%s", big.c_str());
     log_info("\nnext");
@@ -61,7 +66,8 @@ TEST_F(LogTest, OverlongMessageIsCutAndStillEndsItsLine) {
     EXPECT_EQ(text.substr(1023), "\nnext\n");
 }
 
-TEST_F(LogTest, OneGenerationRotatesPastTheLimit) {
+TEST_F(LogTest, OneGenerationRotatesPastTheLimit)
+{
     tu::write_file("install1.log", "oldest");
     log_set_limits(&lg, 100, 1, 0);
     std::string fifty(48, 'a');
@@ -69,12 +75,13 @@ TEST_F(LogTest, OneGenerationRotatesPastTheLimit) {
     log_info("\n%s", fifty.c_str());  // 100: equal to the limit, no rotation
     log_info("\n%s", fifty.c_str());  // 150
     EXPECT_EQ(tu::read_file("install1.log"), "oldest");
-    log_info("\nfresh");              // size above the limit: rotate first
+    log_info("\nfresh");  // size above the limit: rotate first
     EXPECT_EQ(tu::read_text("install1.log").size(), 150u);
     EXPECT_EQ(tu::read_text("install.log"), "\nfresh\n");
 }
 
-TEST_F(LogTest, ThreeGenerationsShiftInOrder) {
+TEST_F(LogTest, ThreeGenerationsShiftInOrder)
+{
     tu::write_file("install1.log", "g1");
     tu::write_file("install2.log", "g2");
     tu::write_file("install3.log", "g3");
@@ -87,7 +94,8 @@ TEST_F(LogTest, ThreeGenerationsShiftInOrder) {
     EXPECT_EQ(tu::read_text("install.log"), "\nnew\n");
 }
 
-TEST_F(LogTest, NameWithoutDotGetsLogExtension) {
+TEST_F(LogTest, NameWithoutDotGetsLogExtension)
+{
     log_record other;
     log_init(&other);
     EXPECT_EQ(log_open(&other, "", "setup"), 1);
@@ -101,7 +109,8 @@ TEST_F(LogTest, NameWithoutDotGetsLogExtension) {
 
 static size_t fail_write(const void *, size_t, size_t, FILE *) { return 0; }
 
-TEST_F(LogTest, FailedWriteSwitchesTheLogOffAndSaysSoOnce) {
+TEST_F(LogTest, FailedWriteSwitchesTheLogOffAndSaysSoOnce)
+{
     tu::CapturedOutput out;
     plat_syscall_table()->fwrite = fail_write;
     EXPECT_EQ(log_info("first"), 0);
@@ -112,7 +121,8 @@ TEST_F(LogTest, FailedWriteSwitchesTheLogOffAndSaysSoOnce) {
     EXPECT_EQ(tu::read_file("install.log"), "");
 }
 
-TEST_F(LogTest, EchoPrintsPrefixAndMessage) {
+TEST_F(LogTest, EchoPrintsPrefixAndMessage)
+{
     tu::CapturedOutput out;
     log_set_limits(&lg, 0, 0, 1);
     log_error("visible");
@@ -120,12 +130,14 @@ TEST_F(LogTest, EchoPrintsPrefixAndMessage) {
     EXPECT_EQ(out.text(), "Error: visible\n\nbare\n");
 }
 
-TEST(LogMisuse, UseBeforeInitEndsTheProcess) {
+TEST(LogMisuse, UseBeforeInitEndsTheProcess)
+{
     log_record lg{};
     EXPECT_EXIT(log_set_level(&lg, 1), ::testing::ExitedWithCode(1), "Error Using New-Log before Init");
 }
 
-TEST(LogMisuse, UnopenableFileSwitchesOffSilently) {
+TEST(LogMisuse, UnopenableFileSwitchesOffSilently)
+{
     tu::Scratch scratch;
     log_record lg;
     log_init(&lg);

@@ -13,13 +13,15 @@
 
 namespace {
 
-std::string canonical(const std::string &path) {
+std::string canonical(const std::string &path)
+{
     char buf[4096];
     if (!plat_canonical_path(path.c_str(), buf, sizeof buf)) return "<none>";
     return buf;
 }
 
-TEST(PathIdentity, EverySpellingOfTheRootIsARootAndNothingBelowIs) {
+TEST(PathIdentity, EverySpellingOfTheRootIsARootAndNothingBelowIs)
+{
     tu::Scratch s;  // the current folder is the root of the test drive
     tu::make_dirs(s.path("a/b"));
     for (const char *root : {"\\", "/", "\\.\\", "/.", "\\a\\..", "\\a\\b\\..\\..\\", "\\..\\", ".\\", ".", "a\\.."})
@@ -29,7 +31,8 @@ TEST(PathIdentity, EverySpellingOfTheRootIsARootAndNothingBelowIs) {
     EXPECT_EQ(plat_is_root((s.drive() + "\\").c_str()), 1);
 }
 
-TEST(PathIdentity, OneFolderUnderManySpellingsIsOneFolder) {
+TEST(PathIdentity, OneFolderUnderManySpellingsIsOneFolder)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("a/b"));
     EXPECT_EQ(canonical("\\a\\b\\..\\"), canonical("\\a"));
@@ -45,7 +48,8 @@ TEST(PathIdentity, OneFolderUnderManySpellingsIsOneFolder) {
 }
 
 #ifndef _WIN32
-TEST(PathIdentity, LinksAndFoldersAboveTheRootAreSeenForWhatTheyAre) {
+TEST(PathIdentity, LinksAndFoldersAboveTheRootAreSeenForWhatTheyAre)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("a/b"));
     ASSERT_EQ(symlink(s.path("a").c_str(), s.path("link").c_str()), 0);
@@ -54,31 +58,41 @@ TEST(PathIdentity, LinksAndFoldersAboveTheRootAreSeenForWhatTheyAre) {
     EXPECT_EQ(plat_dir_contains("\\link\\", "\\a\\b\\"), 1);
     EXPECT_EQ(plat_dir_contains("\\a\\b\\", "\\link\\b\\"), 1);
     EXPECT_EQ(plat_is_root("\\a\\up\\"), 1);  // a link to the root
-    EXPECT_EQ(plat_is_root("..\\"), 1);        // a folder that holds the whole drive
+    EXPECT_EQ(plat_is_root("..\\"), 1);       // a folder that holds the whole drive
     EXPECT_EQ(canonical("\\link\\missing\\..\\b"), s.path("a/b"));
 }
 #endif
 
 #ifdef _WIN32
-TEST(WinPathIdentity, DriveRootsUnderEveryPrefixAndShareRoots) {
+TEST(WinPathIdentity, DriveRootsUnderEveryPrefixAndShareRoots)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("docs"));
     const std::string d = s.drive();  // "T:"
     const std::string lower(1, (char)tolower((unsigned char)d[0]));
-    const std::vector<std::string> roots = {d, d + ".", d + "\\.\\", d + "/.", d + "\\docs\\..", lower + ":\\..\\",
-                                            "\\\\?\\" + d + "\\", "\\\\.\\" + d + "\\", "\\\\.\\" + d, "//?/" + d + "/",
-                                            "\\\\srv\\share\\", "\\\\srv\\share", "\\\\?\\UNC\\srv\\share\\",
+    const std::vector<std::string> roots = {d,
+                                            d + ".",
+                                            d + "\\.\\",
+                                            d + "/.",
+                                            d + "\\docs\\..",
+                                            lower + ":\\..\\",
+                                            "\\\\?\\" + d + "\\",
+                                            "\\\\.\\" + d + "\\",
+                                            "\\\\.\\" + d,
+                                            "//?/" + d + "/",
+                                            "\\\\srv\\share\\",
+                                            "\\\\srv\\share",
+                                            "\\\\?\\UNC\\srv\\share\\",
                                             "//srv/share/"};
-    for (const std::string &root : roots)
-        EXPECT_EQ(plat_is_root(root.c_str()), 1) << root;
+    for (const std::string &root : roots) EXPECT_EQ(plat_is_root(root.c_str()), 1) << root;
     const std::vector<std::string> below_roots = {d + "\\docs", "\\\\?\\" + d + "\\docs\\", "\\\\srv\\share\\dir\\"};
-    for (const std::string &below : below_roots)
-        EXPECT_EQ(plat_is_root(below.c_str()), 0) << below;
+    for (const std::string &below : below_roots) EXPECT_EQ(plat_is_root(below.c_str()), 0) << below;
     EXPECT_EQ(canonical("\\\\?\\" + d + "\\docs\\"), d + "\\docs");
     EXPECT_EQ(canonical("\\\\?\\UNC\\srv\\share\\x\\"), "\\\\srv\\share\\x");
 }
 
-TEST(WinPathIdentity, DriveRelativePathsUseThatDrivesCurrentFolder) {
+TEST(WinPathIdentity, DriveRelativePathsUseThatDrivesCurrentFolder)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("sub/deeper"));
     ASSERT_EQ(_chdir((s.drive() + "\\sub").c_str()), 0);
@@ -88,7 +102,8 @@ TEST(WinPathIdentity, DriveRelativePathsUseThatDrivesCurrentFolder) {
     ASSERT_EQ(_chdir((s.drive() + "\\").c_str()), 0);
 }
 
-TEST(WinPathIdentity, ShortNamesAreTheFoldersTheyName) {
+TEST(WinPathIdentity, ShortNamesAreTheFoldersTheyName)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("templates_dir/inner"));
     char buf[MAX_PATH];

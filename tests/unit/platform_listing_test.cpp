@@ -16,20 +16,23 @@
 
 namespace {
 
-std::string native(const char *path) {
+std::string native(const char *path)
+{
     char buf[4096];
     EXPECT_EQ(plat_native_path(path, buf, sizeof buf), 1);
     return buf;
 }
 
-void make_file_with_platform(const char *path, const char *text) {
+void make_file_with_platform(const char *path, const char *text)
+{
     FILE *f = plat_fopen(path, "wb");
     ASSERT_NE(f, nullptr) << path;
     plat_fwrite(text, 1, strlen(text), f);
     plat_fclose(f);
 }
 
-TEST(KeptListings, NameAddedBehindTheLayersBackIsFound) {
+TEST(KeptListings, NameAddedBehindTheLayersBackIsFound)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
     tu::write_file(s.path("web/Other.txt"), "o");
@@ -41,7 +44,8 @@ TEST(KeptListings, NameAddedBehindTheLayersBackIsFound) {
     EXPECT_FALSE(tu::exists(s.path("web/index.tpl")));
 }
 
-TEST(KeptListings, NameRemovedBehindTheLayersBackIsNoLongerFound) {
+TEST(KeptListings, NameRemovedBehindTheLayersBackIsNoLongerFound)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
     tu::write_file(s.path("web/INDEX.TPL"), "old");
@@ -50,7 +54,8 @@ TEST(KeptListings, NameRemovedBehindTheLayersBackIsNoLongerFound) {
     EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/index.tpl");
 }
 
-TEST(KeptListings, FilesTheLayerCreatesAreFoundInAnyCase) {
+TEST(KeptListings, FilesTheLayerCreatesAreFoundInAnyCase)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
     for (int i = 0; i < 200; i++) {  // enough names to need a bigger table
@@ -64,7 +69,8 @@ TEST(KeptListings, FilesTheLayerCreatesAreFoundInAnyCase) {
     EXPECT_EQ(native("\\web\\SUB\\"), s.dir + "/web/Sub/");
 }
 
-TEST(KeptListings, RenamesWithinADirectoryMoveTheName) {
+TEST(KeptListings, RenamesWithinADirectoryMoveTheName)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
     make_file_with_platform("\\web\\a.tmp", "1");
@@ -77,18 +83,20 @@ TEST(KeptListings, RenamesWithinADirectoryMoveTheName) {
     EXPECT_EQ(tu::read_file(s.path("web/Target.txt")), "2");
 }
 
-TEST(KeptListings, RenameOfAHardLinkOntoItsTwinKeepsBothNames) {
+TEST(KeptListings, RenameOfAHardLinkOntoItsTwinKeepsBothNames)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
     tu::write_file(s.path("web/one"), "x");
     ASSERT_EQ(link(s.path("web/one").c_str(), s.path("web/two").c_str()), 0);
     EXPECT_EQ(native("\\web\\THREE"), s.dir + "/web/THREE");  // keeps a listing
-    EXPECT_EQ(plat_rename("\\web\\one", "\\web\\two"), 0);     // changes nothing
+    EXPECT_EQ(plat_rename("\\web\\one", "\\web\\two"), 0);    // changes nothing
     EXPECT_TRUE(tu::exists(s.path("web/one")));
     EXPECT_EQ(native("\\web\\ONE"), s.dir + "/web/one");
 }
 
-TEST(KeptListings, ADirectoryMadeAgainAtTheSamePlaceIsReadAfresh) {
+TEST(KeptListings, ADirectoryMadeAgainAtTheSamePlaceIsReadAfresh)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
     tu::write_file(s.path("web/Gone.txt"), "x");
@@ -99,7 +107,8 @@ TEST(KeptListings, ADirectoryMadeAgainAtTheSamePlaceIsReadAfresh) {
     EXPECT_EQ(native("\\web\\gone.txt"), s.dir + "/web/gone.txt");
 }
 
-TEST(KeptListings, ReadingAPipeIsStillRefused) {
+TEST(KeptListings, ReadingAPipeIsStillRefused)
+{
     tu::Scratch s;
     ASSERT_EQ(mkfifo(s.path("pipe").c_str(), 0600), 0);
     errno = 0;
@@ -110,7 +119,8 @@ TEST(KeptListings, ReadingAPipeIsStillRefused) {
 // Entries of the system-call table that make the bare call and nothing
 // else: what the wrappers decide around the calls must not depend on them.
 int passed_on;
-FILE *passing_fopen(const char *native, const char *mode) {
+FILE *passing_fopen(const char *native, const char *mode)
+{
     passed_on++;
     if (mode[0] != 'r') return fopen(native, mode);
     int fd = open(native, O_RDONLY | O_NONBLOCK);  // a pipe opens at once, and is not checked here
@@ -118,16 +128,19 @@ FILE *passing_fopen(const char *native, const char *mode) {
     if (fd >= 0 && !f) close(fd);
     return f;
 }
-int passing_mkdir(const char *native) {
+int passing_mkdir(const char *native)
+{
     passed_on++;
     return tu::real_calls().mkdir(native);
 }
-int passing_rename(const char *from, const char *to) {
+int passing_rename(const char *from, const char *to)
+{
     passed_on++;
     return tu::real_calls().rename(from, to);
 }
 
-TEST(KeptListings, SwappedTableEntriesKeepThePolicyAroundThem) {
+TEST(KeptListings, SwappedTableEntriesKeepThePolicyAroundThem)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
     tu::write_file(s.path("web/Seen.txt"), "x");
@@ -149,7 +162,7 @@ TEST(KeptListings, SwappedTableEntriesKeepThePolicyAroundThem) {
     EXPECT_EQ(native("\\web\\sub\\"), s.dir + "/web/Sub/");
     EXPECT_EQ(native("\\web\\moved.txt"), s.dir + "/web/Moved.txt");
     EXPECT_EQ(native("\\web\\seen.txt"), s.dir + "/web/seen.txt");  // gone: taken as written
-    EXPECT_EQ(plat_fopen("\\web\\new.txt", "wbx"), nullptr);  // an exclusive create over it fails
+    EXPECT_EQ(plat_fopen("\\web\\new.txt", "wbx"), nullptr);        // an exclusive create over it fails
     EXPECT_EQ(errno, EEXIST);
 }
 

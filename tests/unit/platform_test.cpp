@@ -14,14 +14,16 @@
 
 namespace {
 
-std::string native(const char *path) {
+std::string native(const char *path)
+{
     char buf[4096];
     EXPECT_EQ(plat_native_path(path, buf, sizeof buf), 1);
     return buf;
 }
 
 #ifndef _WIN32  // installer paths mapped onto one POSIX tree
-TEST(PathMapping, RootedPathsGoUnderTheScratchRoot) {
+TEST(PathMapping, RootedPathsGoUnderTheScratchRoot)
+{
     tu::Scratch s;
     EXPECT_EQ(native("\\inetpub\\scripts\\"), s.dir + "/inetpub/scripts/");
     EXPECT_EQ(native("C:\\inetpub\\x"), s.dir + "/inetpub/x");
@@ -31,7 +33,8 @@ TEST(PathMapping, RootedPathsGoUnderTheScratchRoot) {
     EXPECT_EQ(native(""), ".");
 }
 
-TEST(PathMapping, ExistingComponentsResolveCaseBlind) {
+TEST(PathMapping, ExistingComponentsResolveCaseBlind)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("Inetpub/Scripts"));
     tu::write_file(s.path("Inetpub/Scripts/Quillor.INI"), "x");
@@ -43,7 +46,8 @@ TEST(PathMapping, ExistingComponentsResolveCaseBlind) {
 }
 #endif  // !_WIN32
 
-TEST(PathMapping, DirectoryContainment) {
+TEST(PathMapping, DirectoryContainment)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("a/b/c"));
     EXPECT_EQ(plat_dir_contains("\\a\\", "\\a\\b\\c\\"), 1);
@@ -53,7 +57,8 @@ TEST(PathMapping, DirectoryContainment) {
     EXPECT_EQ(plat_dir_contains("\\missing\\", "\\a\\"), 0);
 }
 
-TEST(FileOps, ExclusiveOpenAndReplacingRename) {
+TEST(FileOps, ExclusiveOpenAndReplacingRename)
+{
     tu::Scratch s;
     tu::write_file("kept", "old");
     EXPECT_EQ(plat_fopen(".\\kept", "wx"), nullptr);
@@ -69,13 +74,15 @@ TEST(FileOps, ExclusiveOpenAndReplacingRename) {
 }
 
 #ifndef _WIN32
-TEST(FileOps, PipesAreRefusedForReading) {
+TEST(FileOps, PipesAreRefusedForReading)
+{
     tu::Scratch s;
     ASSERT_EQ(mkfifo("pipe", 0600), 0);
     EXPECT_EQ(plat_fopen(".\\pipe", "rb"), nullptr);
 }
 
-TEST(Listing, AttributesMarkDirectoriesLinksAndFiles) {
+TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("d/sub"));
     tu::write_file(s.path("d/file.txt"), "x");
@@ -97,7 +104,8 @@ TEST(Listing, AttributesMarkDirectoriesLinksAndFiles) {
 }
 #endif
 
-TEST(Console, LongLinesAreCutAndTheirRestDropped) {
+TEST(Console, LongLinesAreCutAndTheirRestDropped)
+{
     std::string input = std::string(600, 'a') + "\nsecond\nlast";
     tu::ScriptedInput in(input);
     char buf[512];
@@ -111,7 +119,8 @@ TEST(Console, LongLinesAreCutAndTheirRestDropped) {
     EXPECT_STREQ(buf, "last");
 }
 
-TEST(Console, DiscardingTypeaheadLeavesScriptedInputAlone) {
+TEST(Console, DiscardingTypeaheadLeavesScriptedInputAlone)
+{
     tu::ScriptedInput in("kept\n");  // a file, not a terminal or console
     plat_discard_typeahead();
     char buf[64];
@@ -120,7 +129,8 @@ TEST(Console, DiscardingTypeaheadLeavesScriptedInputAlone) {
 }
 
 #ifndef _WIN32
-TEST(Process, ComputerNameAndTemporaryNames) {
+TEST(Process, ComputerNameAndTemporaryNames)
+{
     tu::Scratch s;
     char name[64];
     char host[256];
@@ -137,12 +147,14 @@ TEST(Process, ComputerNameAndTemporaryNames) {
     EXPECT_EQ(plat_mktemp(bad), 0);
 }
 
-TEST(Process, ProgramPathNamesTheProgramFromTheCurrentDirectory) {
+TEST(Process, ProgramPathNamesTheProgramFromTheCurrentDirectory)
+{
     char buf[4096], self[4096];
     ASSERT_EQ(plat_program_path("ignored", buf, sizeof buf), 1);
     std::string p = buf;
     ASSERT_EQ(p.rfind(".\\", 0), 0u) << p;
-    for (char &c : p) if (c == '\\') c = '/';
+    for (char &c : p)
+        if (c == '\\') c = '/';
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     self[n] = '\0';
     char a[4096], b[4096];
@@ -155,7 +167,8 @@ TEST(Process, ProgramPathNamesTheProgramFromTheCurrentDirectory) {
 
 #ifdef _WIN32  // the Win32 layer: native paths, real attribute bits, the registry
 
-TEST(WinPaths, InstallerPathsAreNativeWithBackslashesOnly) {
+TEST(WinPaths, InstallerPathsAreNativeWithBackslashesOnly)
+{
     EXPECT_EQ(native("\\inetpub\\scripts\\"), "\\inetpub\\scripts\\");
     EXPECT_EQ(native("C:\\inetpub\\x"), "C:\\inetpub\\x");
     EXPECT_EQ(native(".\\tpl"), ".\\tpl");
@@ -167,7 +180,8 @@ TEST(WinPaths, InstallerPathsAreNativeWithBackslashesOnly) {
     unsetenv("QUILLOR_ROOT");
 }
 
-TEST(WinPaths, RootedPathsNameTheCurrentDriveCaseBlind) {
+TEST(WinPaths, RootedPathsNameTheCurrentDriveCaseBlind)
+{
     tu::Scratch s;  // the test drive's root is the current directory
     tu::make_dirs(s.path("Inetpub/Scripts"));
     tu::write_file(s.path("Inetpub/Scripts/Quillor.INI"), "x");
@@ -179,7 +193,8 @@ TEST(WinPaths, RootedPathsNameTheCurrentDriveCaseBlind) {
     EXPECT_EQ(plat_dir_contains("\\in\\", "\\inetpub\\"), 0);  // a prefix of the name is no parent
 }
 
-TEST(WinPaths, SlashesSeparateFoldersInEveryCall) {
+TEST(WinPaths, SlashesSeparateFoldersInEveryCall)
+{
     tu::Scratch s;
     ASSERT_EQ(plat_mkdir("/d"), 0);
     ASSERT_EQ(plat_mkdir("/d/sub"), 0);
@@ -196,7 +211,8 @@ TEST(WinPaths, SlashesSeparateFoldersInEveryCall) {
     EXPECT_EQ(plat_rmdir("/d/sub/"), 0);
 }
 
-TEST(WinListing, EntriesCarryTheRealAttributeBits) {
+TEST(WinListing, EntriesCarryTheRealAttributeBits)
+{
     tu::Scratch s;
     tu::make_dirs(s.path("d/sub"));
     tu::make_dirs(s.path("d/flagged"));
@@ -229,7 +245,8 @@ TEST(WinListing, EntriesCarryTheRealAttributeBits) {
     EXPECT_EQ(errno, ENOENT);
 }
 
-TEST(WinFileOps, ReplacingRenameAndErrorsInTheErrnoVocabulary) {
+TEST(WinFileOps, ReplacingRenameAndErrorsInTheErrnoVocabulary)
+{
     tu::Scratch s;
     tu::write_file("a", "one");
     tu::write_file("b", "two");
@@ -248,7 +265,8 @@ TEST(WinFileOps, ReplacingRenameAndErrorsInTheErrnoVocabulary) {
     EXPECT_EQ(plat_rmdir(".\\d"), 0);
 }
 
-TEST(WinFileOps, ReadOnlyFilesAndOpenFilesStay) {
+TEST(WinFileOps, ReadOnlyFilesAndOpenFilesStay)
+{
     tu::Scratch s;
     tu::write_file("ro", "kept");
     ASSERT_TRUE(SetFileAttributesA("ro", FILE_ATTRIBUTE_READONLY));
@@ -279,7 +297,8 @@ TEST(WinFileOps, ReadOnlyFilesAndOpenFilesStay) {
     EXPECT_EQ(tu::read_file("ro"), "newer");
 }
 
-TEST(WinFileOps, DevicesAreRefusedForReading) {
+TEST(WinFileOps, DevicesAreRefusedForReading)
+{
     tu::Scratch s;
     errno = 0;
     EXPECT_EQ(plat_fopen("nul", "r"), nullptr);
@@ -293,7 +312,8 @@ TEST(WinFileOps, DevicesAreRefusedForReading) {
 
 // Text files are written with CRLF line ends, as Windows tools expect, and
 // read back with LF; binary files are copied byte for byte.
-TEST(WinFileOps, TextModeWritesCrLfAndReadsLf) {
+TEST(WinFileOps, TextModeWritesCrLfAndReadsLf)
+{
     tu::Scratch s;
     FILE *f = plat_fopen(".\\t.txt", "wx");
     ASSERT_NE(f, nullptr);
@@ -313,7 +333,8 @@ TEST(WinFileOps, TextModeWritesCrLfAndReadsLf) {
     EXPECT_EQ(tu::read_file("b.bin"), std::string("a\nb\r\n\x1a", 6));
 }
 
-TEST(WinProcess, ComputerNameIsTheRegistrysName) {
+TEST(WinProcess, ComputerNameIsTheRegistrysName)
+{
     char name[64];
     ASSERT_EQ(plat_computer_name(name, sizeof name), 1);
     char api[MAX_COMPUTERNAME_LENGTH + 1];
@@ -328,7 +349,8 @@ TEST(WinProcess, ComputerNameIsTheRegistrysName) {
     EXPECT_EQ(plat_computer_name(tiny, sizeof tiny), 0);  // too long for the buffer: no name
 }
 
-TEST(WinProcess, ProgramPathIsWhereTheProgramIsWhateverItsCommandLineSays) {
+TEST(WinProcess, ProgramPathIsWhereTheProgramIsWhateverItsCommandLineSays)
+{
     char buf[MAX_PATH * 4], module[MAX_PATH * 4];
     ASSERT_GT(GetModuleFileNameA(nullptr, module, sizeof module), 0u);
     for (const char *argv0 : {"../elsewhere/unit_tests.exe", "unit_tests", "Q:\\dist\\quillor-install.exe"}) {
@@ -342,7 +364,8 @@ TEST(WinProcess, ProgramPathIsWhereTheProgramIsWhateverItsCommandLineSays) {
     EXPECT_EQ(plat_program_path("x", tiny, sizeof tiny), 0);  // too small for either: no path
 }
 
-TEST(WinProcess, ProcessIdAndTemporaryNames) {
+TEST(WinProcess, ProcessIdAndTemporaryNames)
+{
     tu::Scratch s;
     EXPECT_EQ(plat_process_id(), (long)_getpid());
     char t1[] = "XXXXXX", t2[] = "XXXXXX";

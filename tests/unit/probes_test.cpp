@@ -19,7 +19,7 @@ const char *const INSTALL_PROMPT =
 const char *const CGI_PROMPT = "What is the name of Quillor's EXE file? [quillor.exe]: ";
 
 class Probes : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     tu::TestLog log;
     question_table t;
@@ -29,7 +29,8 @@ protected:
 
 // ---- test_install ----
 
-TEST_F(Probes, InstallGoesOnWithoutAskingWhenNoConfigurationIsThere) {
+TEST_F(Probes, InstallGoesOnWithoutAskingWhenNoConfigurationIsThere)
+{
     tu::make_dirs(scratch.path("scripts"));
     tu::ScriptedInput in("");
     tu::CapturedOutput out;
@@ -37,7 +38,8 @@ TEST_F(Probes, InstallGoesOnWithoutAskingWhenNoConfigurationIsThere) {
     EXPECT_EQ("", out.text());
 }
 
-TEST_F(Probes, InstallOffersUpdateWhenConfigurationIsThere) {
+TEST_F(Probes, InstallOffersUpdateWhenConfigurationIsThere)
+{
     tu::make_dirs(scratch.path("scripts"));
     tu::write_file(scratch.path("scripts/quillor.ini"), "templates \\q\\\n");
     {
@@ -52,7 +54,8 @@ TEST_F(Probes, InstallOffersUpdateWhenConfigurationIsThere) {
     }
 }
 
-TEST_F(Probes, InstallLooksInStandardScriptsDirectoryWhenNoneIsGiven) {
+TEST_F(Probes, InstallLooksInStandardScriptsDirectoryWhenNoneIsGiven)
+{
     tu::make_dirs(scratch.path("inetpub/scripts"));
     tu::write_file(scratch.path("inetpub/scripts/quillor.ini"), "");
     tu::ScriptedInput in("yes\n");
@@ -62,7 +65,8 @@ TEST_F(Probes, InstallLooksInStandardScriptsDirectoryWhenNoneIsGiven) {
 #ifndef _WIN32  // Windows cannot make a path beyond MAX_PATH (260)
 // A directory one character too long for "quillor.ini": the cut path would
 // name "quillor.in", which exists, but nothing is installed there.
-TEST_F(Probes, ProbesNeverLookAtACutPath) {
+TEST_F(Probes, ProbesNeverLookAtACutPath)
+{
     std::string dir = "\\";
     std::string native = scratch.dir;
     for (int i = 0; i < 50; i++) {
@@ -87,7 +91,8 @@ TEST_F(Probes, ProbesNeverLookAtACutPath) {
 }
 #endif
 
-TEST_F(Probes, NullTableIsReported) {
+TEST_F(Probes, NullTableIsReported)
+{
     EXPECT_EQ(0, test_install("\\x\\", nullptr));
     EXPECT_EQ(0, test_update("\\x\\", nullptr));
     EXPECT_EQ(0, del_cache(nullptr));
@@ -99,7 +104,8 @@ TEST_F(Probes, NullTableIsReported) {
 
 // ---- test_update ----
 
-TEST_F(Probes, UpdateGoesOnWithoutAskingWhenConfigurationIsThere) {
+TEST_F(Probes, UpdateGoesOnWithoutAskingWhenConfigurationIsThere)
+{
     tu::make_dirs(scratch.path("scripts"));
     tu::write_file(scratch.path("scripts/quillor.ini"), "");
     tu::ScriptedInput in("");
@@ -108,7 +114,8 @@ TEST_F(Probes, UpdateGoesOnWithoutAskingWhenConfigurationIsThere) {
     EXPECT_EQ("", out.text());
 }
 
-TEST_F(Probes, UpdateAcceptsTheExecutableAloneAsAnInstallation) {
+TEST_F(Probes, UpdateAcceptsTheExecutableAloneAsAnInstallation)
+{
     tu::make_dirs(scratch.path("scripts"));
     tu::write_file(scratch.path("scripts/quillor.exe"), "MZ");
     tu::ScriptedInput in("\n");
@@ -117,7 +124,8 @@ TEST_F(Probes, UpdateAcceptsTheExecutableAloneAsAnInstallation) {
     EXPECT_EQ(CGI_PROMPT, out.text());  // DO_INSTALL not asked
 }
 
-TEST_F(Probes, UpdateLooksForCgiExecutableWithoutItsExtension) {
+TEST_F(Probes, UpdateLooksForCgiExecutableWithoutItsExtension)
+{
     tu::make_dirs(scratch.path("a"));
     tu::make_dirs(scratch.path("b"));
     tu::write_file(scratch.path("a/quillor"), "");
@@ -135,7 +143,8 @@ TEST_F(Probes, UpdateLooksForCgiExecutableWithoutItsExtension) {
     }
 }
 
-TEST_F(Probes, UpdateOffersInstallWhenNothingIsInstalled) {
+TEST_F(Probes, UpdateOffersInstallWhenNothingIsInstalled)
+{
     tu::make_dirs(scratch.path("inetpub/scripts"));
     {
         tu::ScriptedInput in("\ny\n");
@@ -152,37 +161,37 @@ TEST_F(Probes, UpdateOffersInstallWhenNothingIsInstalled) {
 // ---- del_cache ----
 
 class DelCache : public Probes {
-protected:
-    void SetUp() override {
+  protected:
+    void SetUp() override
+    {
         Probes::SetUp();
         tu::make_dirs(scratch.path("cache/x_dir"));
-        for (const char *name : {"group.1", "groups.a", "login_groups.b", "msg", "x_12",
-                                 "index.idx", "time.idx", "x_dir/inner", "keep.txt",
-                                 "groupx", "msg2"})
+        for (const char *name : {"group.1", "groups.a", "login_groups.b", "msg", "x_12", "index.idx", "time.idx",
+                                 "x_dir/inner", "keep.txt", "groupx", "msg2"})
             tu::write_file(scratch.path(std::string("cache/") + name), "data");
         text_copy(answer(Q_CACHE), "\\cache\\", TEXT_PATH_SIZE);
     }
 };
 
-TEST_F(DelCache, DeclinedKeepsEveryFile) {
+TEST_F(DelCache, DeclinedKeepsEveryFile)
+{
     tu::ScriptedInput in("n\n");
     tu::CapturedOutput out;
     EXPECT_EQ(0, del_cache(&t));
-    EXPECT_EQ(
-        "The format of some of Quillor' temporary files may have changed since the\n"
-        "last version you installed.  Quillor Install will have to delete these files\n"
-        "Do you want to continue? [y]: ",
-        out.text());
+    EXPECT_EQ("The format of some of Quillor' temporary files may have changed since the\n"
+              "last version you installed.  Quillor Install will have to delete these files\n"
+              "Do you want to continue? [y]: ",
+              out.text());
     EXPECT_TRUE(tu::exists(scratch.path("cache/group.1")));
     EXPECT_TRUE(tu::exists(scratch.path("cache/x_dir/inner")));
 }
 
-TEST_F(DelCache, AcceptedDeletesOnlyTheCacheFiles) {
+TEST_F(DelCache, AcceptedDeletesOnlyTheCacheFiles)
+{
     tu::ScriptedInput in("\n");
     tu::CapturedOutput out;
     EXPECT_EQ(1, del_cache(&t));
-    for (const char *gone : {"group.1", "groups.a", "login_groups.b", "msg", "x_12",
-                             "index.idx", "time.idx", "x_dir"})
+    for (const char *gone : {"group.1", "groups.a", "login_groups.b", "msg", "x_12", "index.idx", "time.idx", "x_dir"})
         EXPECT_FALSE(tu::exists(scratch.path(std::string("cache/") + gone))) << gone;
     for (const char *kept : {"keep.txt", "groupx", "msg2"})
         EXPECT_TRUE(tu::exists(scratch.path(std::string("cache/") + kept))) << kept;
@@ -190,14 +199,16 @@ TEST_F(DelCache, AcceptedDeletesOnlyTheCacheFiles) {
 
 // ---- url_to_dir ----
 
-std::string dir_of(const char *url, question_table *t) {
+std::string dir_of(const char *url, question_table *t)
+{
     char *dir = url_to_dir(strdup(url), t);
     std::string result = dir ? dir : "(null)";
     free(dir);
     return result;
 }
 
-TEST_F(Probes, ImagesUrlBecomesDirectoryUnderWebRoot) {
+TEST_F(Probes, ImagesUrlBecomesDirectoryUnderWebRoot)
+{
     EXPECT_EQ("\\inetpub\\wwwroot\\qlimg", dir_of("/qlimg", &t));
     EXPECT_EQ("\\inetpub\\wwwroot\\qlimg", dir_of("qlimg", &t));
     EXPECT_EQ("\\inetpub\\wwwroot\\a\\b", dir_of("/a/b/", &t));
@@ -206,16 +217,17 @@ TEST_F(Probes, ImagesUrlBecomesDirectoryUnderWebRoot) {
     EXPECT_EQ("\\inetpub\\wwwroot\\qlimg", dir_of("/qlimg", &t));
 }
 
-TEST_F(Probes, ImagesUrlNullIsReportedAndTakenOver) {
+TEST_F(Probes, ImagesUrlNullIsReportedAndTakenOver)
+{
     tu::CapturedOutput out;
     EXPECT_EQ(nullptr, url_to_dir(nullptr, &t));
     EXPECT_EQ(nullptr, url_to_dir(strdup("/qlimg"), nullptr));  // no leak under ASan
-    EXPECT_EQ("\nurl_to_dir: unexpected NULL passed\n\nurl_to_dir: unexpected NULL passed\n",
-              out.text());
+    EXPECT_EQ("\nurl_to_dir: unexpected NULL passed\n\nurl_to_dir: unexpected NULL passed\n", out.text());
     EXPECT_NE(std::string::npos, log.text().find("Error: url_to_dir: unexpected NULL passed\n"));
 }
 
-TEST_F(Probes, ImagesDirectoryTooLongIsRefusedNotCut) {
+TEST_F(Probes, ImagesDirectoryTooLongIsRefusedNotCut)
+{
     std::string root = "\\" + std::string(505, 'w') + "\\";
     text_copy(answer(Q_WWWROOT), root.c_str(), TEXT_PATH_SIZE);
     EXPECT_EQ("(null)", dir_of("/images", &t));
@@ -224,7 +236,8 @@ TEST_F(Probes, ImagesDirectoryTooLongIsRefusedNotCut) {
 
 // ---- cgi_to_ini ----
 
-std::string ini_of(const char *exe, char **result = nullptr) {
+std::string ini_of(const char *exe, char **result = nullptr)
+{
     static char name[TEXT_PATH_SIZE];
     text_copy(name, exe, TEXT_PATH_SIZE);
     char *r = cgi_to_ini(name);
@@ -232,7 +245,8 @@ std::string ini_of(const char *exe, char **result = nullptr) {
     return name;
 }
 
-TEST_F(Probes, IniNameReplacesExecutableExtension) {
+TEST_F(Probes, IniNameReplacesExecutableExtension)
+{
     char *r = nullptr;
     EXPECT_EQ("quillor.ini", ini_of("quillor.exe", &r));
     EXPECT_NE(nullptr, r);
@@ -241,14 +255,14 @@ TEST_F(Probes, IniNameReplacesExecutableExtension) {
     EXPECT_EQ("a.ini", ini_of("a.exe.cgi"));  // .exe is looked for first
 }
 
-TEST_F(Probes, IniNameRefusesOtherNamesCaseSensitively) {
+TEST_F(Probes, IniNameRefusesOtherNamesCaseSensitively)
+{
     char *r = &t.line[0];
     EXPECT_EQ("QUILLOR.EXE", ini_of("QUILLOR.EXE", &r));
     EXPECT_EQ(nullptr, r);
     EXPECT_EQ(nullptr, cgi_to_ini(nullptr));
     std::string text = log.text();
-    EXPECT_NE(std::string::npos,
-              text.find("Error: cgi_to_ini: \"QUILLOR.EXE\" does not contain .cgi or .exe\n"));
+    EXPECT_NE(std::string::npos, text.find("Error: cgi_to_ini: \"QUILLOR.EXE\" does not contain .cgi or .exe\n"));
     EXPECT_NE(std::string::npos, text.find("Error: cgi_to_ini: unexpected NULL passed\n"));
 }
 

@@ -30,7 +30,7 @@ using tu::write_file;
 // A scratch tree that is both the current directory and QUILLOR_ROOT, so
 // rooted installer paths such as "\web\" land inside it.
 class ScratchTree : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     fs::path dir{scratch.dir};
 
@@ -77,7 +77,7 @@ TEST(YesNoTest, OnlyTheFirstNonBlankLetterCounts)
         question_rec r = record(QMODE_YN, "n", yes);
         EXPECT_EQ(y_n_test(&r, &dummy_table), 1) << yes;
         EXPECT_EQ(r.flag, 1) << yes;
-        EXPECT_STREQ(r.default_answer, yes); // stored as typed
+        EXPECT_STREQ(r.default_answer, yes);  // stored as typed
     }
     question_rec r = record(QMODE_YN, "y", "nope");
     r.flag = 1;
@@ -98,7 +98,7 @@ TEST(YesNoTest, OtherAnswersAreRejectedLeavingFlagAndDefault)
 
 TEST(YesNoTest, BlankDefaultStoredEarlierStillCounts)
 {
-    question_rec r = record(QMODE_YN, " y", ""); // " y" was accepted before
+    question_rec r = record(QMODE_YN, " y", "");  // " y" was accepted before
     EXPECT_EQ(y_n_test(&r, &dummy_table), 1);
     EXPECT_EQ(r.flag, 1);
 }
@@ -133,8 +133,7 @@ TEST(Validators, NullRecordOrTableIsRefusedAndLogged)
     EXPECT_EQ(dir_exists(nullptr), 0);
     EXPECT_EQ(question(0, nullptr), 0);
 
-    for (const char *who : {"y_n_test", "directory_test", "relative_test", "none_test", "dir_exists",
-                            "question"})
+    for (const char *who : {"y_n_test", "directory_test", "relative_test", "none_test", "dir_exists", "question"})
         EXPECT_NE(log.text().find(std::string(who) + ": unexpected NULL passed"), std::string::npos) << who;
 }
 
@@ -158,7 +157,7 @@ TEST_F(DirExists, AnExistingTempfileSurvivesTheProbe)
     EXPECT_EQ(read_file(dir / "web" / "tempfile"), "administrator's notes");
     int entries = 0;
     for (auto &e : fs::directory_iterator(dir / "web")) entries += e.exists();
-    EXPECT_EQ(entries, 1); // the probe removed only its own file
+    EXPECT_EQ(entries, 1);  // the probe removed only its own file
 }
 
 TEST_F(DirExists, MissingOrUnwritableDirectoryIsNotFound)
@@ -198,9 +197,8 @@ TEST_F(DirectoryTest, DirectoryThatCannotBeCreatedIsRejectedWithTheReason)
     write_file(dir / "file.txt", "x");
     question_rec r = record(QMODE_DIRECTORY, "\\old\\", "\\file.txt\\sub");
     std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 0); });
-    EXPECT_STREQ(r.default_answer, "\\file.txt\\sub\\"); // shown at the next prompt
-    EXPECT_EQ(out, std::string("\nERROR: could not create directory \\file.txt\\sub\\: ") +
-                       strerror(ENOTDIR) + "\n");
+    EXPECT_STREQ(r.default_answer, "\\file.txt\\sub\\");  // shown at the next prompt
+    EXPECT_EQ(out, std::string("\nERROR: could not create directory \\file.txt\\sub\\: ") + strerror(ENOTDIR) + "\n");
 }
 
 TEST_F(DirectoryTest, NameWithNoRoomForTheProbeIsRefusedUnprobed)
@@ -255,21 +253,18 @@ TEST_F(RelativeTest, BaseAndUrlTooLongTogetherAreRefusedUnprobed)
 /* ---- question, driven by scripted input ---- */
 
 struct child_result {
-    int exit_code = -1; // exit status, or -1 when killed
+    int exit_code = -1;  // exit status, or -1 when killed
     std::string console;
 };
 
 log_record child_log;
 
-void report_log_state()
-{
-    fputs(child_log.file ? "[log open]" : "[log closed]", stdout);
-}
+void report_log_state() { fputs(child_log.file ? "[log open]" : "[log closed]", stdout); }
 
 // The table lives in shared memory so that the parent sees what the child's
 // question() stored.  A body that returns ends the child with 100 + result.
 class QuestionDriver : public ScratchTree {
-protected:
+  protected:
     question_table *t = nullptr;
 
     void SetUp() override
@@ -399,9 +394,7 @@ TEST_F(QuestionDriver, EndOfInputAtTheQuitConfirmationStopsTheRun)
 TEST_F(QuestionDriver, OverLongLineIsOneAnswerCutAt511Characters)
 {
     std::string line(600, 'x');
-    child_result r = run(line + "\nexample.org\n", [&] {
-        return question(Q_NEWSHOST, t) + question(Q_DOMAIN, t);
-    });
+    child_result r = run(line + "\nexample.org\n", [&] { return question(Q_NEWSHOST, t) + question(Q_DOMAIN, t); });
     EXPECT_EQ(r.exit_code, 102);
     EXPECT_EQ(std::string(t->q[Q_NEWSHOST].default_answer), std::string(TEXT_PATH_SIZE - 1, 'x'));
     EXPECT_STREQ(t->q[Q_DOMAIN].default_answer, "example.org");
@@ -417,9 +410,7 @@ TEST_F(QuestionDriver, DirectoryAnswerIsStoredWithBackslashAndCreated)
 
 TEST_F(QuestionDriver, RelativeUrlIsCreatedUnderTheWebRootAnswer)
 {
-    child_result r = run("\\site\\root\n\n", [&] {
-        return question(Q_WWWROOT, t) + question(Q_QLIMG, t);
-    });
+    child_result r = run("\\site\\root\n\n", [&] { return question(Q_WWWROOT, t) + question(Q_QLIMG, t); });
     EXPECT_EQ(r.exit_code, 102);
     EXPECT_STREQ(t->q[Q_WWWROOT].default_answer, "\\site\\root\\");
     EXPECT_STREQ(t->q[Q_QLIMG].default_answer, "/qlimg");
@@ -437,7 +428,7 @@ TEST_F(QuestionDriver, RecordWithoutAValidatorIsRefused)
 
 #endif
 
-} // namespace
+}  // namespace
 
 // An answer the configuration reader would take for the start of a
 // continued setting, or one holding a line end, is refused at its question.

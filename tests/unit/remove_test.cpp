@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class Rmfile : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     tu::TestLog log;
     void SetUp() override

@@ -23,12 +23,13 @@
 namespace {
 
 class Guards : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     void TearDown() override { plat_syscall_reset(); }
 };
 
-TEST_F(Guards, RemovingNeverTakesAFolder) {
+TEST_F(Guards, RemovingNeverTakesAFolder)
+{
     tu::make_dirs(scratch.path("d"));
     EXPECT_EQ(plat_remove(".\\d"), -1);
     EXPECT_TRUE(tu::is_dir(scratch.path("d")));
@@ -37,7 +38,8 @@ TEST_F(Guards, RemovingNeverTakesAFolder) {
     EXPECT_FALSE(tu::exists(scratch.path("f")));
 }
 
-TEST_F(Guards, DotDotStopsAtTheDriveRoot) {
+TEST_F(Guards, DotDotStopsAtTheDriveRoot)
+{
     FILE *f = plat_fopen("\\..\\..\\x", "w");
     ASSERT_NE(f, nullptr);
     plat_fclose(f);
@@ -50,13 +52,15 @@ TEST_F(Guards, DotDotStopsAtTheDriveRoot) {
 }
 
 #ifndef _WIN32
-std::string native(const char *path) {
+std::string native(const char *path)
+{
     char buf[4096];
     EXPECT_EQ(plat_native_path(path, buf, sizeof buf), 1);
     return buf;
 }
 
-TEST_F(Guards, DotDotIsResolvedByNameAndNeverLeavesTheRoot) {
+TEST_F(Guards, DotDotIsResolvedByNameAndNeverLeavesTheRoot)
+{
     const std::string &d = scratch.dir;
     EXPECT_EQ(native("\\..\\x"), d + "/x");
     EXPECT_EQ(native("\\a\\..\\..\\..\\b"), d + "/b");
@@ -76,7 +80,8 @@ TEST_F(Guards, DotDotIsResolvedByNameAndNeverLeavesTheRoot) {
     setenv("QUILLOR_ROOT", d.c_str(), 1);
 }
 
-TEST_F(Guards, OnlyRegularFilesAreOpenedAndWrittenFilesAreNeverLinks) {
+TEST_F(Guards, OnlyRegularFilesAreOpenedAndWrittenFilesAreNeverLinks)
+{
     errno = 0;
     EXPECT_EQ(plat_fopen("\\..\\..\\..\\..\\dev\\zero", "rb"), nullptr);  // stays in the root: missing
     ASSERT_EQ(symlink("/dev/zero", scratch.path("zero").c_str()), 0);
@@ -105,7 +110,8 @@ TEST_F(Guards, OnlyRegularFilesAreOpenedAndWrittenFilesAreNeverLinks) {
     close(reader);
 }
 
-TEST_F(Guards, OneLockPerFolder) {
+TEST_F(Guards, OneLockPerFolder)
+{
     EXPECT_EQ(plat_lock_folder(".\\install.lck"), 1);
     EXPECT_EQ(plat_lock_folder(".\\install.lck"), 0);  // a second open file: as another process
     EXPECT_TRUE(tu::exists(scratch.path("install.lck")));
@@ -116,32 +122,39 @@ TEST_F(Guards, OneLockPerFolder) {
 
 std::vector<std::string> calls;
 
-int recording_fsync(FILE *f) {
+int recording_fsync(FILE *f)
+{
     calls.push_back("fsync");
     return tu::real_calls().fsync(f);
 }
-int recording_rename(const char *from, const char *to) {
+int recording_rename(const char *from, const char *to)
+{
     calls.push_back(std::string("rename ") + (strstr(from, "tempquillor") ? "temp" : "?"));
     return tu::real_calls().rename(from, to);
 }
-int recording_sync_dir(const char *native) {
+int recording_sync_dir(const char *native)
+{
     calls.push_back("sync_dir");
     return tu::real_calls().sync_dir(native);
 }
-int failing_fsync(FILE *) {
+int failing_fsync(FILE *)
+{
     errno = EIO;
     return -1;
 }
-int counting_sync_fs(const char *) {
+int counting_sync_fs(const char *)
+{
     calls.push_back("sync_fs");
     return 0;
 }
-int failing_sync_fs(const char *) {
+int failing_sync_fs(const char *)
+{
     errno = EIO;
     return -1;
 }
 
-TEST_F(Guards, RewriteSyncsTheNewFileBeforeTheRenameAndTheFolderAfter) {
+TEST_F(Guards, RewriteSyncsTheNewFileBeforeTheRenameAndTheFolderAfter)
+{
     tu::TestLog log;
     question_table t;
     table_init(&t);
@@ -162,7 +175,8 @@ TEST_F(Guards, RewriteSyncsTheNewFileBeforeTheRenameAndTheFolderAfter) {
     EXPECT_NE(out.text().find("set_ini: .\\quillor.ini left unchanged"), std::string::npos);
 }
 
-TEST_F(Guards, CopiesAreMadeDurableOncePerFileSystem) {
+TEST_F(Guards, CopiesAreMadeDurableOncePerFileSystem)
+{
     for (const char *name : {"a", "b", "c"}) tu::write_file(scratch.path(name), "x");
     calls.clear();
     plat_syscall_table()->sync_fs = counting_sync_fs;
@@ -186,7 +200,8 @@ TEST_F(Guards, CopiesAreMadeDurableOncePerFileSystem) {
 
 // ---- interruption ----
 
-TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed) {
+TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed)
+{
     tu::TestLog log;
     log_info("working");
     log_interrupted();
@@ -195,8 +210,7 @@ TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed) {
     size_t at = text.rfind('\n', text.size() - 2);
     std::string last = text.substr(at + 1);
     EXPECT_TRUE(last.size() > 12 && last[2] == ' ' && last[5] == ':' && last[8] == ':') << last;
-    EXPECT_NE(last.find(" [" + std::to_string(plat_process_id()) + "] Info: interrupted\n"), std::string::npos)
-        << last;
+    EXPECT_NE(last.find(" [" + std::to_string(plat_process_id()) + "] Info: interrupted\n"), std::string::npos) << last;
     EXPECT_EQ(text.substr(0, 2), last.substr(0, 2));  // the same day as the entry before
 }
 

@@ -16,36 +16,38 @@ namespace {
 
 // What every rewrite appends when the file has none of the managed lines,
 // with the answers that Answered() gives.
-const char *const APPENDED =
-    "force_login false\n"
-    "authent_news false\n"
-    "authent_local true\n"
-    "authent_local_create true\n"
-    "authent_cookie true\n"
-    "newshost news1\n"
-    "domain example.org\n"
-    "templates \\quillor\\\n"
-    "cache_dir \\quillor\\cache\\\n"
-    "qlimg /qlimg\n";
+const char *const APPENDED = "force_login false\n"
+                             "authent_news false\n"
+                             "authent_local true\n"
+                             "authent_local_create true\n"
+                             "authent_cookie true\n"
+                             "newshost news1\n"
+                             "domain example.org\n"
+                             "templates \\quillor\\\n"
+                             "cache_dir \\quillor\\cache\\\n"
+                             "qlimg /qlimg\n";
 
 class SetIni : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     tu::TestLog log;
     question_table t;
-    void SetUp() override {
+    void SetUp() override
+    {
         table_init(&t);
         set(Q_NEWSHOST, "news1");
         set(Q_DOMAIN, "example.org");
         set(Q_POPHOST, "pop1");
     }
     void TearDown() override { plat_syscall_reset(); }
-    void set(int index, const char *value, int flag = -1) {
+    void set(int index, const char *value, int flag = -1)
+    {
         text_copy(t.q[index].default_answer, value, TEXT_PATH_SIZE);
         if (flag >= 0) t.q[index].flag = flag;
     }
     // Writes quillor.ini, rewrites it and returns the new content.
-    std::string rewrite(const std::string &content) {
+    std::string rewrite(const std::string &content)
+    {
         tu::write_file(scratch.path("quillor.ini"), content);
         EXPECT_EQ(1, set_ini(nullptr, &t));
         EXPECT_FALSE(tu::exists(scratch.path("tempquillor.ini")));
@@ -55,63 +57,66 @@ protected:
 
 // ---- managed and unmanaged lines ----
 
-TEST_F(SetIni, UnmanagedLinesKeepTheirPlaceAndManagedOnesGetAnswers) {
-    std::string in =
-        "# Quillor settings\n"
-        "\n"
-        "templates \\old\\\n"
-        "# force_login y is the safe choice\n"
-        "Templates \\old\\\n"
-        "templates\n"
-        "templates\t\\old\\\n"
-        "smtp mail.example\n"
-        "newshost oldnews\n"
-        "cache_dir \\old\\cache\\\n"
-        "domain old.example\n"
-        "qlimg /old\n"
-        "force_login y\n"
-        "authent_news y\n"
-        "authent_local y\n"
-        "authent_local_create y\n"
-        "authent_cookie y\n"
-        "last setting\n";
-    EXPECT_EQ(
-        "# Quillor settings\n"
-        "\n"
-        "templates \\quillor\\\n"
-        "# force_login y is the safe choice\n"
-        "Templates \\old\\\n"
-        "templates\n"
-        "templates\t\\old\\\n"
-        "smtp mail.example\n"
-        "newshost news1\n"
-        "cache_dir \\quillor\\cache\\\n"
-        "domain example.org\n"
-        "qlimg /qlimg\n"
-        "authent_local y\n"
-        "authent_local_create y\n"
-        "authent_cookie y\n"
-        "last setting\n",
-        rewrite(in));
+TEST_F(SetIni, UnmanagedLinesKeepTheirPlaceAndManagedOnesGetAnswers)
+{
+    std::string in = "# Quillor settings\n"
+                     "\n"
+                     "templates \\old\\\n"
+                     "# force_login y is the safe choice\n"
+                     "Templates \\old\\\n"
+                     "templates\n"
+                     "templates\t\\old\\\n"
+                     "smtp mail.example\n"
+                     "newshost oldnews\n"
+                     "cache_dir \\old\\cache\\\n"
+                     "domain old.example\n"
+                     "qlimg /old\n"
+                     "force_login y\n"
+                     "authent_news y\n"
+                     "authent_local y\n"
+                     "authent_local_create y\n"
+                     "authent_cookie y\n"
+                     "last setting\n";
+    EXPECT_EQ("# Quillor settings\n"
+              "\n"
+              "templates \\quillor\\\n"
+              "# force_login y is the safe choice\n"
+              "Templates \\old\\\n"
+              "templates\n"
+              "templates\t\\old\\\n"
+              "smtp mail.example\n"
+              "newshost news1\n"
+              "cache_dir \\quillor\\cache\\\n"
+              "domain example.org\n"
+              "qlimg /qlimg\n"
+              "authent_local y\n"
+              "authent_local_create y\n"
+              "authent_cookie y\n"
+              "last setting\n",
+              rewrite(in));
 }
 
-TEST_F(SetIni, LeadingBlanksStayBeforeTheKey) {
+TEST_F(SetIni, LeadingBlanksStayBeforeTheKey)
+{
     std::string out = rewrite("  \tdomain old.example\n");
     EXPECT_EQ(0u, out.find("  \tdomain example.org\n"));
 }
 
-TEST_F(SetIni, CarriageReturnLineEndsBecomeNewlines) {
+TEST_F(SetIni, CarriageReturnLineEndsBecomeNewlines)
+{
     std::string out = rewrite("# comment\r\nsmtp x\r\r\ndomain old\r\n");
     EXPECT_EQ(0u, out.find("# comment\nsmtp x\ndomain example.org\nforce_login false\n"));
     EXPECT_EQ(std::string::npos, out.find('\r'));
 }
 
-TEST_F(SetIni, LastLineWithoutNewlineIsKept) {
+TEST_F(SetIni, LastLineWithoutNewlineIsKept)
+{
     std::string out = rewrite("smtp x\nlast");
     EXPECT_EQ(0u, out.find("smtp x\nlast\nforce_login false\n"));
 }
 
-TEST_F(SetIni, OverlongAnswersAreCutTo510Characters) {
+TEST_F(SetIni, OverlongAnswersAreCutTo510Characters)
+{
     std::string longer(600, 'd');
     set(Q_DOMAIN, longer.c_str());
     std::string out = rewrite("  domain x\n");
@@ -124,7 +129,8 @@ TEST_F(SetIni, OverlongAnswersAreCutTo510Characters) {
 
 // Lines of the 511-character read buffer's length are whole lines; longer
 // ones come out split, never overflowing anything.
-TEST_F(SetIni, LongLinesStayOneLineAndOnlyTheirStartIsASetting) {
+TEST_F(SetIni, LongLinesStayOneLineAndOnlyTheirStartIsASetting)
+{
     std::string exact(511, 'e');
     std::string exact_crlf(510, 'c');
     std::string longer = "x " + std::string(600, 'l') + " domain zzz " + std::string(500, 'm') + "authent_news y";
@@ -137,7 +143,8 @@ TEST_F(SetIni, LongLinesStayOneLineAndOnlyTheirStartIsASetting) {
 
 // Host sections keep their own values; a setting continued over several
 // lines goes, or stays, with all its lines.
-TEST_F(SetIni, HostSectionsAndContinuedSettingsKeepTheirMeaning) {
+TEST_F(SetIni, HostSectionsAndContinuedSettingsKeepTheirMeaning)
+{
     std::string out = rewrite("domain old\n"
                               "vhost alpha\n"
                               "domain alpha.example\n"
@@ -168,13 +175,15 @@ TEST_F(SetIni, HostSectionsAndContinuedSettingsKeepTheirMeaning) {
 
 // ---- yes/no lines ----
 
-TEST_F(SetIni, NoAnswerDropsTheLineAndAppendsNothing) {
+TEST_F(SetIni, NoAnswerDropsTheLineAndAppendsNothing)
+{
     set(Q_AUTH_NEWS, "n", 0);
     std::string out = rewrite("authent_news y\n");
     EXPECT_EQ(std::string::npos, out.find("authent_news"));
 }
 
-TEST_F(SetIni, MissingYesNoLinesAreAppendedAsTrueOrFalse) {
+TEST_F(SetIni, MissingYesNoLinesAreAppendedAsTrueOrFalse)
+{
     set(Q_FORCE_LOGIN, "yes", 1);
     set(Q_AUTHENT_LOCAL, "y", 1);
     std::string out = rewrite("authent_local n\n");
@@ -184,13 +193,15 @@ TEST_F(SetIni, MissingYesNoLinesAreAppendedAsTrueOrFalse) {
 
 // ---- POP groups ----
 
-size_t count(const std::string &text, const std::string &what) {
+size_t count(const std::string &text, const std::string &what)
+{
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
     return n;
 }
 
-TEST_F(SetIni, UserPopGroupIsWrittenOnceWhereItStood) {
+TEST_F(SetIni, UserPopGroupIsWrittenOnceWhereItStood)
+{
     set(Q_AUTH_USER_POP, "y", 1);
     std::string out = rewrite("a 1\nauthent_pop false\nb 2\nauthent_imap false\nc 3\n");
     EXPECT_EQ(0u, out.find("a 1\nauthent_pop true\nauthent_imap true\nb 2\nc 3\n"));
@@ -203,10 +214,10 @@ TEST_F(SetIni, UserPopGroupIsWrittenOnceWhereItStood) {
     EXPECT_EQ(std::string::npos, out.find("authent_imap"));
 }
 
-TEST_F(SetIni, AdminPopGroupNamesThePopHost) {
+TEST_F(SetIni, AdminPopGroupNamesThePopHost)
+{
     set(Q_AUTH_ADMIN_POP, "y", 1);
-    std::string out =
-        rewrite("host_authent false\nauthent_host old\nx 1\nauthent_port 995\n");
+    std::string out = rewrite("host_authent false\nauthent_host old\nx 1\nauthent_port 995\n");
     EXPECT_EQ(0u, out.find("host_authent true\nauthent_host pop1\nauthent_port 110\nx 1\n"));
     EXPECT_EQ(1u, count(out, "host_authent"));
     set(Q_AUTH_ADMIN_POP, "n", 0);
@@ -221,20 +232,19 @@ TEST_F(SetIni, AdminPopGroupNamesThePopHost) {
 
 // ---- settings the file lacked ----
 
-TEST_F(SetIni, EveryMissingSettingIsAppended) {
-    EXPECT_EQ(std::string("# empty\n") + APPENDED, rewrite("# empty\n"));
-}
+TEST_F(SetIni, EveryMissingSettingIsAppended) { EXPECT_EQ(std::string("# empty\n") + APPENDED, rewrite("# empty\n")); }
 
-TEST_F(SetIni, MissingPopGroupsAreAppendedWhenAnsweredYes) {
+TEST_F(SetIni, MissingPopGroupsAreAppendedWhenAnsweredYes)
+{
     set(Q_AUTH_USER_POP, "y", 1);
     set(Q_AUTH_ADMIN_POP, "y", 1);
-    EXPECT_EQ(std::string(APPENDED) +
-                  "authent_pop true\nauthent_imap true\n"
-                  "host_authent true\nauthent_host pop1\nauthent_port 110\n",
+    EXPECT_EQ(std::string(APPENDED) + "authent_pop true\nauthent_imap true\n"
+                                      "host_authent true\nauthent_host pop1\nauthent_port 110\n",
               rewrite(""));
 }
 
-TEST_F(SetIni, RewrittenFileGivesBackEveryAnswer) {
+TEST_F(SetIni, RewrittenFileGivesBackEveryAnswer)
+{
     set(Q_TEMPLATES, "\\web\\tpl\\");
     set(Q_CACHE, "D:\\cache\\");
     set(Q_QLIMG, "/pics");
@@ -246,7 +256,8 @@ TEST_F(SetIni, RewrittenFileGivesBackEveryAnswer) {
         EXPECT_STREQ(t.q[q].default_answer, back.q[q].default_answer) << q;
 }
 
-TEST_F(SetIni, FileInAnotherDirectoryIsRewrittenInPlace) {
+TEST_F(SetIni, FileInAnotherDirectoryIsRewrittenInPlace)
+{
     tu::make_dirs(scratch.path("scripts"));
     tu::write_file(scratch.path("scripts/quillor.ini"), "domain x\n");
     tu::write_file(scratch.path("tempquillor.ini"), "stale");
@@ -259,30 +270,35 @@ TEST_F(SetIni, FileInAnotherDirectoryIsRewrittenInPlace) {
 
 const std::string ORIGINAL = "# keep me\ndomain old.example\nsmtp x\n";
 
-TEST_F(SetIni, CtrlZIsAnOrdinaryByteAndEveryLineAfterItStays) {
+TEST_F(SetIni, CtrlZIsAnOrdinaryByteAndEveryLineAfterItStays)
+{
     std::string out = rewrite("# settings\r\n\x1a\r\nnote a \x1a byte\r\ntemplates \\old\\\r\nsmtp mail\r\n");
     EXPECT_EQ(out.find("# settings\n\x1a\nnote a \x1a byte\ntemplates \\quillor\\\nsmtp mail\n"), 0u) << out;
 }
 
 class SetIniFails : public SetIni {
-protected:
-    void SetUp() override {
+  protected:
+    void SetUp() override
+    {
         SetIni::SetUp();
         tu::write_file(scratch.path("quillor.ini"), ORIGINAL);
     }
-    void expect_unchanged() {
+    void expect_unchanged()
+    {
         EXPECT_EQ(ORIGINAL, tu::read_file(scratch.path("quillor.ini")));
         EXPECT_FALSE(tu::exists(scratch.path("tempquillor.ini")));
     }
 };
 
-TEST_F(SetIniFails, NullTableIsReported) {
+TEST_F(SetIniFails, NullTableIsReported)
+{
     EXPECT_EQ(0, set_ini(nullptr, nullptr));
     EXPECT_NE(std::string::npos, log.text().find("Error: set_ini: unexpected NULL passed\n"));
     expect_unchanged();
 }
 
-TEST_F(SetIniFails, MissingFileIsReported) {
+TEST_F(SetIniFails, MissingFileIsReported)
+{
     tu::CapturedOutput out;
     EXPECT_EQ(0, set_ini("\\nowhere\\", &t));
     EXPECT_EQ("\nset_ini: could not open file \\nowhere\\quillor.ini to read\n", out.text());
@@ -292,12 +308,14 @@ TEST_F(SetIniFails, MissingFileIsReported) {
 }
 
 int opens = 0;
-FILE *counting_fopen(const char *native, const char *mode) {
+FILE *counting_fopen(const char *native, const char *mode)
+{
     opens++;
     return tu::real_calls().fopen(native, mode);
 }
 
-TEST_F(SetIniFails, ExecutableIsNeverOpenedWithoutAnIniName) {
+TEST_F(SetIniFails, ExecutableIsNeverOpenedWithoutAnIniName)
+{
     tu::write_file(scratch.path("quillor.bin"), "binary");
     set(Q_QUILLOR_CGI, "quillor.bin");
     opens = 0;
@@ -311,7 +329,8 @@ TEST_F(SetIniFails, ExecutableIsNeverOpenedWithoutAnIniName) {
     expect_unchanged();
 }
 
-TEST_F(SetIniFails, TemporaryFileThatCannotBeCreatedIsReported) {
+TEST_F(SetIniFails, TemporaryFileThatCannotBeCreatedIsReported)
+{
     tu::make_dirs(scratch.path("tempquillor.ini"));
     tu::CapturedOutput out;
     EXPECT_EQ(0, set_ini(nullptr, &t));
@@ -320,7 +339,8 @@ TEST_F(SetIniFails, TemporaryFileThatCannotBeCreatedIsReported) {
     EXPECT_TRUE(tu::is_dir(scratch.path("tempquillor.ini")));
 }
 
-TEST_F(SetIniFails, FailedRenameKeepsTheExistingFile) {
+TEST_F(SetIniFails, FailedRenameKeepsTheExistingFile)
+{
     tu::CapturedOutput out;
     {
         tu::Fault f(&plat_syscalls::rename, tu::fail_rename);
@@ -332,7 +352,8 @@ TEST_F(SetIniFails, FailedRenameKeepsTheExistingFile) {
 }
 
 // The disk fills up for every file but the test's log.
-TEST_F(SetIniFails, DiskFullKeepsTheExistingFile) {
+TEST_F(SetIniFails, DiskFullKeepsTheExistingFile)
+{
     for (size_t budget : {0, 5, 40, 200}) {
         tu::fault_budget = budget;
         tu::fault_spared = log.rec.file;
@@ -346,7 +367,8 @@ TEST_F(SetIniFails, DiskFullKeepsTheExistingFile) {
     }
 }
 
-TEST_F(SetIniFails, FailedCloseKeepsTheExistingFile) {
+TEST_F(SetIniFails, FailedCloseKeepsTheExistingFile)
+{
     tu::fault_spared = log.rec.file;
     tu::CapturedOutput out;
     {
@@ -356,7 +378,8 @@ TEST_F(SetIniFails, FailedCloseKeepsTheExistingFile) {
     expect_unchanged();
 }
 
-TEST_F(SetIniFails, ReadErrorKeepsTheExistingFile) {
+TEST_F(SetIniFails, ReadErrorKeepsTheExistingFile)
+{
     tu::fault_budget = 0;  // the first read fails
     tu::CapturedOutput out;
     {

@@ -20,20 +20,24 @@ int items[12];  // stable addresses to store
 
 struct StaticList : ::testing::Test {
     static_list l;
-    void SetUp() override {
+    void SetUp() override
+    {
         reported.clear();
         static_init(&l, tu::capture_error);
     }
-    void TearDown() override {  // the items are not heap blocks: take them out, don't free them
+    void TearDown() override
+    {  // the items are not heap blocks: take them out, don't free them
         while (static_count(&l) > 0) static_remove(&l, 0);
     }
-    void fill(int n) {
+    void fill(int n)
+    {
         for (int i = 0; i < n; i++) static_add(&l, &items[i]);
     }
     int slots() const { return l.count + l.spare; }
 };
 
-TEST_F(StaticList, GrowsByFixedStepNeverDoubling) {
+TEST_F(StaticList, GrowsByFixedStepNeverDoubling)
+{
     EXPECT_EQ(l.step, 5);
     EXPECT_EQ(l.items, nullptr);
     for (int i = 0; i < 5; i++) EXPECT_EQ(static_add(&l, &items[i]), i);
@@ -48,7 +52,8 @@ TEST_F(StaticList, GrowsByFixedStepNeverDoubling) {
     EXPECT_EQ(slots(), 13);
 }
 
-TEST_F(StaticList, LastRemovalReleasesArrayAndNextAddStartsFresh) {
+TEST_F(StaticList, LastRemovalReleasesArrayAndNextAddStartsFresh)
+{
     static_add(&l, &items[0]);
     EXPECT_EQ(static_remove(&l, 0), &items[0]);
     EXPECT_EQ(l.items, nullptr);
@@ -58,7 +63,8 @@ TEST_F(StaticList, LastRemovalReleasesArrayAndNextAddStartsFresh) {
     EXPECT_EQ(slots(), 5);
 }
 
-TEST_F(StaticList, InsertBeforeCursorKeepsCursorOnSameItem) {
+TEST_F(StaticList, InsertBeforeCursorKeepsCursorOnSameItem)
+{
     fill(3);
     static_rewind(&l);
     EXPECT_EQ(static_next(&l), &items[0]);
@@ -74,7 +80,8 @@ TEST_F(StaticList, InsertBeforeCursorKeepsCursorOnSameItem) {
     EXPECT_EQ(static_count(&l), 6);
 }
 
-TEST_F(StaticList, GetOutsideRangeLeavesCursorAlone) {
+TEST_F(StaticList, GetOutsideRangeLeavesCursorAlone)
+{
     fill(3);
     EXPECT_EQ(static_get(&l, 1), &items[1]);
     EXPECT_EQ(static_get(&l, -1), nullptr);
@@ -84,14 +91,16 @@ TEST_F(StaticList, GetOutsideRangeLeavesCursorAlone) {
     EXPECT_EQ(l.cursor, -1);
 }
 
-TEST_F(StaticList, EmptyListRewindsToRest) {
+TEST_F(StaticList, EmptyListRewindsToRest)
+{
     EXPECT_EQ(static_rewind(&l), -1);
     EXPECT_EQ(static_next(&l), nullptr);
     EXPECT_EQ(static_remove_current(&l), nullptr);
     EXPECT_EQ(static_remove(&l, 0), nullptr);
 }
 
-TEST_F(StaticList, RemoveCurrentTakesLastReadOrLastItem) {
+TEST_F(StaticList, RemoveCurrentTakesLastReadOrLastItem)
+{
     fill(4);
     EXPECT_EQ(static_remove_current(&l), &items[3]);  // cursor at rest
     EXPECT_EQ(static_get(&l, 2), &items[2]);
@@ -101,7 +110,8 @@ TEST_F(StaticList, RemoveCurrentTakesLastReadOrLastItem) {
     EXPECT_EQ(static_count(&l), 1);
 }
 
-TEST_F(StaticList, RemovingWhileIteratingVisitsEachItemOnce) {
+TEST_F(StaticList, RemovingWhileIteratingVisitsEachItemOnce)
+{
     fill(7);
     std::vector<void *> seen;
     static_rewind(&l);
@@ -116,7 +126,8 @@ TEST_F(StaticList, RemovingWhileIteratingVisitsEachItemOnce) {
     EXPECT_EQ(l.items, nullptr);
 }
 
-TEST_F(StaticList, RemovingEveryOtherItemWhileIterating) {
+TEST_F(StaticList, RemovingEveryOtherItemWhileIterating)
+{
     fill(6);
     static_rewind(&l);
     for (int i = 0; static_next(&l); i++)
@@ -125,7 +136,8 @@ TEST_F(StaticList, RemovingEveryOtherItemWhileIterating) {
     for (int i = 0; i < 3; i++) EXPECT_EQ(static_get(&l, i), &items[2 * i + 1]);
 }
 
-TEST_F(StaticList, StepBelowOneBecomesOne) {
+TEST_F(StaticList, StepBelowOneBecomesOne)
+{
     static_set_step(&l, -5);
     EXPECT_EQ(l.step, 1);
     static_set_step(&l, 0);
@@ -134,7 +146,8 @@ TEST_F(StaticList, StepBelowOneBecomesOne) {
     EXPECT_EQ(slots(), 3);
 }
 
-TEST_F(StaticList, GrowthFailureReportsAndLeavesListUnchanged) {
+TEST_F(StaticList, GrowthFailureReportsAndLeavesListUnchanged)
+{
     fill(5);
     static_set_step(&l, INT_MAX);
     EXPECT_EQ(static_add(&l, &items[5]), -2);
@@ -146,7 +159,8 @@ TEST_F(StaticList, GrowthFailureReportsAndLeavesListUnchanged) {
     EXPECT_EQ(static_get(&l, 0), &items[0]);
 }
 
-TEST_F(StaticList, FreeReleasesHeapItemsAndKeepsListUsable) {
+TEST_F(StaticList, FreeReleasesHeapItemsAndKeepsListUsable)
+{
     static_set_step(&l, 2);
     for (int i = 0; i < 5; i++) static_add(&l, malloc(16));
     EXPECT_EQ(static_free(&l), 1);  // the sanitizer build catches a leak here
@@ -157,7 +171,8 @@ TEST_F(StaticList, FreeReleasesHeapItemsAndKeepsListUsable) {
     EXPECT_EQ(static_add(&l, &items[0]), 0);
 }
 
-TEST(StaticListArgs, NullListGivesErrorCodes) {
+TEST(StaticListArgs, NullListGivesErrorCodes)
+{
     EXPECT_EQ(static_init(nullptr, nullptr), -3);
     EXPECT_EQ(static_set_step(nullptr, 3), -3);
     EXPECT_EQ(static_add(nullptr, items), -3);
@@ -171,14 +186,12 @@ TEST(StaticListArgs, NullListGivesErrorCodes) {
     EXPECT_EQ(static_remove_current(nullptr), nullptr);
 }
 
-TEST(StaticListDeathTest, UseBeforeInitEndsProcess) {
+TEST(StaticListDeathTest, UseBeforeInitEndsProcess)
+{
     static_list never{};
-    EXPECT_EXIT(static_count(&never), ::testing::ExitedWithCode(1),
-                "Error Using Static List before Init");
-    EXPECT_EXIT(static_add(&never, items), ::testing::ExitedWithCode(1),
-                "Error Using Static List before Init");
-    EXPECT_EXIT(static_next(&never), ::testing::ExitedWithCode(1),
-                "Error Using Static List before Init");
+    EXPECT_EXIT(static_count(&never), ::testing::ExitedWithCode(1), "Error Using Static List before Init");
+    EXPECT_EXIT(static_add(&never, items), ::testing::ExitedWithCode(1), "Error Using Static List before Init");
+    EXPECT_EXIT(static_next(&never), ::testing::ExitedWithCode(1), "Error Using Static List before Init");
 }
 
 }  // namespace

@@ -48,7 +48,8 @@
 
 #ifdef _WIN32
 // The POSIX environment calls the tests use, on the C runtime's own.
-inline int setenv(const char *name, const char *value, int overwrite) {
+inline int setenv(const char *name, const char *value, int overwrite)
+{
     if (!overwrite && getenv(name)) return 0;
     return _putenv_s(name, value) == 0 ? 0 : -1;
 }
@@ -59,7 +60,8 @@ namespace tu {
 
 // The real system calls, for stubs that fail some calls and pass the rest
 // on (the C library alone lacks, on Windows, the exclusive "x" open).
-inline const plat_syscalls &real_calls() {
+inline const plat_syscalls &real_calls()
+{
     static const plat_syscalls real = [] {
         plat_syscalls patched = *plat_syscall_table();
         plat_syscall_reset();
@@ -76,7 +78,8 @@ inline std::string read_file(const std::string &path) { return test_files::read_
 
 // A text file as the program meant it: the C library writes "\n" as CRLF
 // on Windows (text mode), so there CRLF is read back as "\n".
-inline std::string read_text(const std::string &path) {
+inline std::string read_text(const std::string &path)
+{
     std::string s = read_file(path);
 #ifdef _WIN32
     std::string out;
@@ -93,19 +96,27 @@ inline std::string read_text(const std::string &path) {
 // std::filesystem paths are wide on Windows and do not turn into
 // std::string by themselves; these take them as they are.
 template <class P, class = std::enable_if_t<std::is_same_v<P, std::filesystem::path>>>
-void write_file(const P &path, const std::string &content) { write_file(path.string(), content); }
+void write_file(const P &path, const std::string &content)
+{
+    write_file(path.string(), content);
+}
 template <class P, class = std::enable_if_t<std::is_same_v<P, std::filesystem::path>>>
-std::string read_file(const P &path) { return read_file(path.string()); }
+std::string read_file(const P &path)
+{
+    return read_file(path.string());
+}
 
 inline bool exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-inline bool is_dir(const std::string &path) {
+inline bool is_dir(const std::string &path)
+{
     DWORD a = GetFileAttributesA(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Makes path and its missing parents ("T:/a/b", "a\\b").
-inline void make_dirs(const std::string &path) {
+inline void make_dirs(const std::string &path)
+{
     for (size_t i = 0; i <= path.size(); i++) {
         if (i < path.size() && path[i] != '/' && path[i] != '\\') continue;
         std::string part = path.substr(0, i);
@@ -116,7 +127,8 @@ inline void make_dirs(const std::string &path) {
 
 // Removes everything below dir (which ends with a backslash); links are
 // removed, never followed.
-inline void clear_tree(const std::string &dir) {
+inline void clear_tree(const std::string &dir)
+{
     WIN32_FIND_DATAA d;
     HANDLE h = FindFirstFileA((dir + "*").c_str(), &d);
     if (h == INVALID_HANDLE_VALUE) return;
@@ -135,7 +147,8 @@ inline void clear_tree(const std::string &dir) {
     FindClose(h);
 }
 
-inline bool tree_is_empty(const std::string &dir) {
+inline bool tree_is_empty(const std::string &dir)
+{
     WIN32_FIND_DATAA d;
     HANDLE h = FindFirstFileA((dir + "*").c_str(), &d);
     if (h == INVALID_HANDLE_VALUE) return true;
@@ -149,7 +162,8 @@ inline bool tree_is_empty(const std::string &dir) {
 
 // Whether a directory holds nothing.  An empty drive root has not even "."
 // and "..", which std::filesystem takes for a missing directory.
-inline bool dir_is_empty(const std::string &path) {
+inline bool dir_is_empty(const std::string &path)
+{
     std::string dir = path;
     if (dir.empty() || (dir.back() != '/' && dir.back() != '\\')) dir += "\\";
     return is_dir(path) && tree_is_empty(dir);
@@ -157,7 +171,8 @@ inline bool dir_is_empty(const std::string &path) {
 
 // A fresh file name in the system's temporary folder (outside the scratch
 // drive, whose listings the tests inspect).
-inline std::string temp_file(const char *prefix) {
+inline std::string temp_file(const char *prefix)
+{
     char dir[MAX_PATH], name[MAX_PATH];
     if (!GetTempPathA(sizeof dir, dir) || !GetTempFileNameA(dir, prefix, 0, name)) abort();
     return name;
@@ -169,7 +184,8 @@ struct Scratch {
     std::string dir;
     std::string old_cwd;
     std::string root;
-    Scratch() {
+    Scratch()
+    {
         const char *d = getenv("QUILLOR_TEST_DRIVE");
         if (!d || !isalpha((unsigned char)d[0]) || d[1] != ':' || d[2]) {
             fputs("QUILLOR_TEST_DRIVE must name the drive the unit tests own, for instance T:\n", stderr);
@@ -186,7 +202,8 @@ struct Scratch {
         old_cwd = _getcwd(buf, sizeof buf) ? buf : "C:\\";
         if (_chdir(root.c_str()) != 0) abort();
     }
-    ~Scratch() {
+    ~Scratch()
+    {
         if (_chdir(old_cwd.c_str()) != 0) abort();
         clear_tree(root);
     }
@@ -199,7 +216,8 @@ struct Scratch {
 struct ScriptedInput {
     int saved;
     std::string file;
-    explicit ScriptedInput(const std::string &bytes) {
+    explicit ScriptedInput(const std::string &bytes)
+    {
         file = temp_file("qin");
         write_file(file, bytes);
         int fd = _open(file.c_str(), _O_RDONLY | _O_TEXT);
@@ -210,7 +228,8 @@ struct ScriptedInput {
         _close(fd);
         clearerr(stdin);
     }
-    ~ScriptedInput() {
+    ~ScriptedInput()
+    {
         fflush(stdin);
         if (saved >= 0) {
             _dup2(saved, 0);
@@ -228,7 +247,8 @@ struct ScriptedInput {
 struct CapturedOutput {
     int saved;
     std::string file;
-    CapturedOutput() {
+    CapturedOutput()
+    {
         file = temp_file("qout");
         int fd = _open(file.c_str(), _O_RDWR | _O_TRUNC | _O_BINARY);
         if (fd < 0) abort();
@@ -237,11 +257,13 @@ struct CapturedOutput {
         _dup2(fd, 1);
         _close(fd);
     }
-    std::string text() {
+    std::string text()
+    {
         fflush(stdout);
         return read_file(file);
     }
-    ~CapturedOutput() {
+    ~CapturedOutput()
+    {
         fflush(stdout);
         _dup2(saved, 1);
         _close(saved);
@@ -256,7 +278,8 @@ using test_files::is_dir;
 
 inline bool dir_is_empty(const std::string &path) { return std::filesystem::is_empty(path); }
 
-inline void make_dirs(const std::string &path) {
+inline void make_dirs(const std::string &path)
+{
     test_files::make_dirs(path);
     if (!is_dir(path)) abort();
 }
@@ -266,7 +289,8 @@ inline void make_dirs(const std::string &path) {
 struct Scratch {
     std::string dir;
     std::string old_cwd;
-    Scratch() {
+    Scratch()
+    {
         char tmpl[] = "/tmp/qtestXXXXXX";
         dir = mkdtemp(tmpl);
         char buf[4096];
@@ -274,11 +298,13 @@ struct Scratch {
         if (chdir(dir.c_str()) != 0) abort();
         setenv("QUILLOR_ROOT", dir.c_str(), 1);
     }
-    ~Scratch() {
+    ~Scratch()
+    {
         if (chdir(old_cwd.c_str()) != 0) abort();
         unsetenv("QUILLOR_ROOT");
         std::string cmd = "chmod -R u+rwx '" + dir + "' 2>/dev/null; rm -rf '" + dir + "'";
-        if (system(cmd.c_str()) != 0) {}
+        if (system(cmd.c_str()) != 0) {
+        }
     }
     std::string path(const std::string &rel) const { return dir + "/" + rel; }
     std::string drive() const { return "C:"; }  // any letter: the mapping drops it
@@ -287,7 +313,8 @@ struct Scratch {
 // Replaces standard input with the given bytes while the object lives.
 struct ScriptedInput {
     int saved;
-    explicit ScriptedInput(const std::string &bytes) {
+    explicit ScriptedInput(const std::string &bytes)
+    {
         char tmpl[] = "/tmp/qinXXXXXX";
         int fd = mkstemp(tmpl);
         if (fd < 0 || write(fd, bytes.data(), bytes.size()) != (ssize_t)bytes.size()) abort();
@@ -299,7 +326,8 @@ struct ScriptedInput {
         close(fd);
         clearerr(stdin);
     }
-    ~ScriptedInput() {
+    ~ScriptedInput()
+    {
         __fpurge(stdin);
         dup2(saved, 0);
         close(saved);
@@ -311,7 +339,8 @@ struct ScriptedInput {
 struct CapturedOutput {
     int saved;
     std::string file;
-    CapturedOutput() {
+    CapturedOutput()
+    {
         char tmpl[] = "/tmp/qoutXXXXXX";
         int fd = mkstemp(tmpl);
         if (fd < 0) abort();
@@ -321,11 +350,13 @@ struct CapturedOutput {
         dup2(fd, 1);
         close(fd);
     }
-    std::string text() {
+    std::string text()
+    {
         fflush(stdout);
         return read_file(file);
     }
-    ~CapturedOutput() {
+    ~CapturedOutput()
+    {
         fflush(stdout);
         dup2(saved, 1);
         close(saved);
@@ -340,13 +371,15 @@ struct CapturedOutput {
 struct TestLog {
     log_record rec;
     std::string file;
-    explicit TestLog(const char *name = "test.log") : file(name) {
+    explicit TestLog(const char *name = "test.log") : file(name)
+    {
         log_init(&rec);
         log_open(&rec, "", name);
         log_set_level(&rec, 2);
         log_make_current(&rec);
     }
-    ~TestLog() {
+    ~TestLog()
+    {
         log_make_current(nullptr);
         log_close(&rec);
     }
@@ -355,28 +388,33 @@ struct TestLog {
 
 // Printf-like reporting callbacks for the configuration modules: each keeps
 // the expanded messages it was given, for the test to read.
-inline std::vector<std::string> &debug_reports() {
+inline std::vector<std::string> &debug_reports()
+{
     static std::vector<std::string> lines;
     return lines;
 }
-inline std::vector<std::string> &error_reports() {
+inline std::vector<std::string> &error_reports()
+{
     static std::vector<std::string> lines;
     return lines;
 }
-inline int keep_report(std::vector<std::string> &into, const char *fmt, va_list ap) {
+inline int keep_report(std::vector<std::string> &into, const char *fmt, va_list ap)
+{
     char buf[2048];
     vsnprintf(buf, sizeof buf, fmt, ap);
     into.push_back(buf);
     return (int)into.back().size();
 }
-inline int capture_debug(const char *fmt, ...) {
+inline int capture_debug(const char *fmt, ...)
+{
     va_list ap;
     va_start(ap, fmt);
     int n = keep_report(debug_reports(), fmt, ap);
     va_end(ap);
     return n;
 }
-inline int capture_error(const char *fmt, ...) {
+inline int capture_error(const char *fmt, ...)
+{
     va_list ap;
     va_start(ap, fmt);
     int n = keep_report(error_reports(), fmt, ap);
@@ -392,11 +430,11 @@ inline int capture_error(const char *fmt, ...) {
 //
 //   tu::Fault f(&plat_syscalls::rename, tu::fail_rename);
 //   tu::Fault f(&plat_syscalls::fwrite, tu::fail_fwrite_after);  // tu::fault_budget bytes pass
-template <typename Call>
-struct Fault {
+template <typename Call> struct Fault {
     Call plat_syscalls::*slot;
     Call saved;
-    Fault(Call plat_syscalls::*s, Call stub) : slot(s), saved(plat_syscall_table()->*s) {
+    Fault(Call plat_syscalls::*s, Call stub) : slot(s), saved(plat_syscall_table()->*s)
+    {
         plat_syscall_table()->*s = stub;
     }
     ~Fault() { plat_syscall_table()->*slot = saved; }
@@ -410,12 +448,14 @@ struct Fault {
 inline size_t fault_budget = 0;
 inline FILE *fault_spared = nullptr;
 
-inline int fail_rename(const char *, const char *) {
+inline int fail_rename(const char *, const char *)
+{
     errno = EACCES;
     return -1;
 }
 // The disk fills up after fault_budget bytes.
-inline size_t fail_fwrite_after(const void *buf, size_t size, size_t count, FILE *f) {
+inline size_t fail_fwrite_after(const void *buf, size_t size, size_t count, FILE *f)
+{
     if (f == fault_spared) return fwrite(buf, size, count, f);
     size_t want = size * count;
     size_t n = want < fault_budget ? want : fault_budget;
@@ -424,7 +464,8 @@ inline size_t fail_fwrite_after(const void *buf, size_t size, size_t count, FILE
     return fwrite(buf, 1, n, f) / (size ? size : 1);
 }
 // The close reports a full disk (the stream is closed all the same).
-inline int fail_fclose(FILE *f) {
+inline int fail_fclose(FILE *f)
+{
     int rc = fclose(f);
     if (f == fault_spared) return rc;
     errno = ENOSPC;
@@ -432,7 +473,8 @@ inline int fail_fclose(FILE *f) {
 }
 // Reads fail after fault_budget calls, neither end of file nor a recorded
 // error: only the count shows it.
-inline size_t fail_fread_after(void *b, size_t s, size_t n, FILE *f) {
+inline size_t fail_fread_after(void *b, size_t s, size_t n, FILE *f)
+{
     if (fault_budget > 0) {
         fault_budget--;
         return fread(b, s, n, f);

@@ -5,7 +5,8 @@
 
 #include "text/text.h"
 
-TEST(TextCopy, CutsAtBufferSizeAndTakesNulls) {
+TEST(TextCopy, CutsAtBufferSizeAndTakesNulls)
+{
     std::string long_src(600, 'x');
     char buf[512];
     text_copy(buf, long_src.c_str(), sizeof buf);
@@ -18,7 +19,8 @@ TEST(TextCopy, CutsAtBufferSizeAndTakesNulls) {
     EXPECT_EQ(text_copy(nullptr, "a", 5), nullptr);
 }
 
-TEST(TextAppend, NeverPassesTheBuffer) {
+TEST(TextAppend, NeverPassesTheBuffer)
+{
     char full[512];
     std::string s(511, 'y');
     text_copy(full, s.c_str(), sizeof full);
@@ -35,7 +37,8 @@ TEST(TextAppend, NeverPassesTheBuffer) {
     EXPECT_STREQ(guard, "abc");
 }
 
-TEST(TextCopyN, WritesTwoTerminators) {
+TEST(TextCopyN, WritesTwoTerminators)
+{
     char buf[8];
     memset(buf, 'Q', sizeof buf);
     char *end = text_copy_n(buf, "abcdef", 3);
@@ -51,7 +54,8 @@ TEST(TextCopyN, WritesTwoTerminators) {
     EXPECT_EQ(text_copy_n(nullptr, "x", 3), nullptr);
 }
 
-TEST(TextCompare, ExactAndCaseBlind) {
+TEST(TextCompare, ExactAndCaseBlind)
+{
     EXPECT_EQ(text_compare("abc", "abc"), 0);
     EXPECT_NE(text_compare("abc", "abd"), 0);
     EXPECT_EQ(text_compare("abc", "abd"), -1);
@@ -69,7 +73,8 @@ TEST(TextCompare, ExactAndCaseBlind) {
     EXPECT_EQ(text_lower(nullptr), nullptr);
 }
 
-TEST(PathOps, CleanNameKeepsSafeCharactersOnly) {
+TEST(PathOps, CleanNameKeepsSafeCharactersOnly)
+{
     EXPECT_STREQ(clean_name("my file.txt"), "my_file.txt");
     EXPECT_STREQ(clean_name("*.htm*"), "*.htm*");
     EXPECT_STREQ(clean_name("C:\\web\\x"), "C:\\web\\x");
@@ -77,7 +82,8 @@ TEST(PathOps, CleanNameKeepsSafeCharactersOnly) {
     EXPECT_STREQ(clean_name(nullptr), "");
 }
 
-TEST(PathOps, JoinPutsExactlyOneBackslash) {
+TEST(PathOps, JoinPutsExactlyOneBackslash)
+{
     EXPECT_STREQ(path_join("C:\\a", "b"), "C:\\a\\b");
     EXPECT_STREQ(path_join("C:\\a\\", "b"), "C:\\a\\b");
     EXPECT_STREQ(path_join("C:\\a\\", "\\b"), "C:\\a\\b");
@@ -86,7 +92,8 @@ TEST(PathOps, JoinPutsExactlyOneBackslash) {
     EXPECT_STREQ(path_join(nullptr, nullptr), "");
 }
 
-TEST(PathOps, RawJoinKeepsTheRealNameAndRefusesToCut) {
+TEST(PathOps, RawJoinKeepsTheRealNameAndRefusesToCut)
+{
     char buf[16];
     EXPECT_EQ(path_join_raw(buf, sizeof buf, "a\\", "my page"), 1);
     EXPECT_STREQ(buf, "a\\my page");
@@ -96,7 +103,8 @@ TEST(PathOps, RawJoinKeepsTheRealNameAndRefusesToCut) {
     EXPECT_STREQ(buf, "");
 }
 
-TEST(PathOps, StripBaseAndDirectory) {
+TEST(PathOps, StripBaseAndDirectory)
+{
     EXPECT_STREQ(strip_ext("a.b.c"), "a.b");
     EXPECT_STREQ(strip_ext("file.txt"), "file");
     EXPECT_STREQ(strip_ext(".profile"), "");

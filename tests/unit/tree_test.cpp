@@ -46,7 +46,7 @@ int temp_files_in(const std::string &dir)
 }
 
 class TreeTest : public ::testing::Test {
-protected:
+  protected:
     tu::Scratch scratch;
     tu::TestLog log;
     void TearDown() override { plat_syscall_reset(); }
@@ -118,7 +118,7 @@ TEST_F(MkdirPath, NullOrUnusablePathFails)
 /* ---- dir_walk ---- */
 
 class DirWalk : public TreeTest {
-protected:
+  protected:
     void SetUp() override
     {
         tu::make_dirs(p("t/sub1/deep"));
@@ -228,7 +228,7 @@ TEST_F(DirWalk, ProgressIsLoggedWhenTheWorkListReachesFifty)
 /* ---- copy_file ---- */
 
 class CopyFile : public TreeTest {
-protected:
+  protected:
     std::string data;
     void SetUp() override
     {
@@ -376,9 +376,9 @@ TEST_F(CopyFile, KernelCopyFallsBackToSendfileAndThenToBlocks)
     plat_syscall_table()->send_file = counting_sendfile;
     EXPECT_EQ(copy(), 1);
     EXPECT_EQ(tu::read_file(p("dst/data.bin")), data);
-    EXPECT_EQ(range_calls, 1);    // refused once, not asked again for the same file
+    EXPECT_EQ(range_calls, 1);  // refused once, not asked again for the same file
 #ifndef _WIN32
-    EXPECT_GE(sendfile_calls, 1); // moved the data
+    EXPECT_GE(sendfile_calls, 1);  // moved the data
 #endif
     use_block_copy();
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\blocks.bin"), 1);
@@ -413,8 +413,7 @@ TEST_F(CopyFile, FullDiskOrShortSourceInTheKernelCopyFailsAndLeavesNothingBehind
         expect_old_target_kept();
         EXPECT_FALSE(tu::exists(p("dst/new.bin"))) << "a failed new file stays behind";
     }
-    EXPECT_NE(log.text().find("Error: copy_file: could not copy \\src\\data.bin to \\dst\\new.bin"),
-              std::string::npos);
+    EXPECT_NE(log.text().find("Error: copy_file: could not copy \\src\\data.bin to \\dst\\new.bin"), std::string::npos);
 }
 
 TEST_F(CopyFile, NewFileIsCreatedUnderItsOwnNameAndAnExistingOneReplacedByRename)
@@ -472,7 +471,7 @@ TEST_F(CopyFile, FullDiskFailsAndKeepsTheOldTarget)
 /* ---- copy_tree ---- */
 
 class CopyTree : public TreeTest {
-protected:
+  protected:
     void SetUp() override
     {
         tu::make_dirs(p("src/tpl/inner"));

@@ -18,7 +18,8 @@ std::vector<std::string> &error_lines = tu::error_reports();
 using tu::capture_debug;
 using tu::capture_error;
 
-bool has_line(const std::string &line) {
+bool has_line(const std::string &line)
+{
     for (const auto &d : debug_lines)
         if (d == line) return true;
     return false;
@@ -27,7 +28,8 @@ bool has_line(const std::string &line) {
 struct Vini : ::testing::Test {
     tu::Scratch scratch;
     vini v;
-    void SetUp() override {
+    void SetUp() override
+    {
         unsetenv("SERVER_NAME");
         debug_lines.clear();
         error_lines.clear();
@@ -35,11 +37,13 @@ struct Vini : ::testing::Test {
     }
     void TearDown() override { vini_free(&v); }
     // Writes cfg.ini and loads it without host sections.
-    int load(const std::string &content, const char *keyword = nullptr, const char *host = nullptr) {
+    int load(const std::string &content, const char *keyword = nullptr, const char *host = nullptr)
+    {
         tu::write_file("cfg.ini", content);
         return vini_load(&v, nullptr, "cfg", keyword, host);
     }
-    std::string get(const char *key) {
+    std::string get(const char *key)
+    {
         const char *value = vini_get(&v, key, 0);
         return value ? value : "<null>";
     }
@@ -47,7 +51,8 @@ struct Vini : ::testing::Test {
 
 // ---- plain lines ----
 
-TEST_F(Vini, KeysAndValuesAreSplitAtBlanks) {
+TEST_F(Vini, KeysAndValuesAreSplitAtBlanks)
+{
     ASSERT_EQ(load("  lead   value with  blanks \t \r\n"
                    "tab\tx\n"
                    "a=b c\n"),
@@ -59,21 +64,24 @@ TEST_F(Vini, KeysAndValuesAreSplitAtBlanks) {
     EXPECT_TRUE(has_line("VINI: Settings changed {lead=value with  blanks}"));
 }
 
-TEST_F(Vini, FirstColumnCommentsAndEmptyLinesAreSkipped) {
+TEST_F(Vini, FirstColumnCommentsAndEmptyLinesAreSkipped)
+{
     load("#c comment\n\r\n\n  #x kept\n");
     EXPECT_EQ(get("#c"), "<null>");
     EXPECT_EQ(get("#x"), "kept");
     EXPECT_EQ(static_count(&v.undeclared), 1);
 }
 
-TEST_F(Vini, KeyWithoutValueIsRefusedAndKeepsEarlierValue) {
+TEST_F(Vini, KeyWithoutValueIsRefusedAndKeepsEarlierValue)
+{
     load("k 1\nk\n   \t \nk\r\n");
     EXPECT_EQ(get("k"), "1");
     EXPECT_TRUE(has_line("VINI: Blank Setting for {k} not added"));
     EXPECT_TRUE(has_line("VINI: Blank Setting for {} not added"));
 }
 
-TEST_F(Vini, LaterLineWinsAndKeyCaseFollowsLatestStore) {
+TEST_F(Vini, LaterLineWinsAndKeyCaseFollowsLatestStore)
+{
     load("Key 1\nother 9\nKEY 2\n");
     EXPECT_EQ(get("key"), "2");
     EXPECT_TRUE(has_line("VINI: Settings changed {Key=1}"));
@@ -85,7 +93,8 @@ TEST_F(Vini, LaterLineWinsAndKeyCaseFollowsLatestStore) {
 
 // Thousands of keys, stored again and removed in any case: the key index
 // must agree with the list at every step.
-TEST_F(Vini, ManyKeysStoredAgainAndRemovedStayFindable) {
+TEST_F(Vini, ManyKeysStoredAgainAndRemovedStayFindable)
+{
     std::string file;
     for (int i = 0; i < 3000; i++) file += "key" + std::to_string(i) + " v" + std::to_string(i) + "\n";
     load(file);
@@ -100,7 +109,8 @@ TEST_F(Vini, ManyKeysStoredAgainAndRemovedStayFindable) {
     EXPECT_EQ(get("KEY0"), "back");
 }
 
-TEST_F(Vini, FileNamesDirectoriesAndMissingFiles) {
+TEST_F(Vini, FileNamesDirectoriesAndMissingFiles)
+{
     tu::make_dirs(scratch.path("sub"));
     tu::write_file("sub/q.conf", "x 1\n");
     tu::write_file("sub/plain.ini", "y 2\n");
@@ -120,7 +130,8 @@ TEST_F(Vini, FileNamesDirectoriesAndMissingFiles) {
 
 // ---- continuation lines ----
 
-TEST_F(Vini, SlashContinuationJoinsWithoutSeparator) {
+TEST_F(Vini, SlashContinuationJoinsWithoutSeparator)
+{
     load("j abc /\n   def\n"
          "two abc  /\ndef\n"
          "chain a /\n b /\n c\n"
@@ -131,13 +142,15 @@ TEST_F(Vini, SlashContinuationJoinsWithoutSeparator) {
     EXPECT_EQ(get("hash"), "x#y");  // not a comment inside a continuation
 }
 
-TEST_F(Vini, NewlineMarkerBecomesLineFeed) {
+TEST_F(Vini, NewlineMarkerBecomesLineFeed)
+{
     load("m one\\n\n\t two\\n\nthree\nshort /\n");
     EXPECT_EQ(get("m"), "one\ntwo\nthree");
     EXPECT_EQ(get("short"), "/");  // a one-character value is never a marker
 }
 
-TEST_F(Vini, BlankContinuationLineEndsEntryAndDropsMarker) {
+TEST_F(Vini, BlankContinuationLineEndsEntryAndDropsMarker)
+{
     load("s abc /\n\nnext 1\n"
          "n abc\\n\n \t \r\n"
          "after 2\n");
@@ -147,7 +160,8 @@ TEST_F(Vini, BlankContinuationLineEndsEntryAndDropsMarker) {
     EXPECT_EQ(get("after"), "2");
 }
 
-TEST_F(Vini, FileEndingInsideContinuationKeepsGatheredValue) {
+TEST_F(Vini, FileEndingInsideContinuationKeepsGatheredValue)
+{
     load("a x /\n y /");
     EXPECT_EQ(get("a"), "xy /");
     load("b one\\n");
@@ -156,10 +170,10 @@ TEST_F(Vini, FileEndingInsideContinuationKeepsGatheredValue) {
 
 // ---- odd input ----
 
-TEST_F(Vini, OverlongLineIsReadAsSeveralLines) {
+TEST_F(Vini, OverlongLineIsReadAsSeveralLines)
+{
     // 25,000 characters: cut after 9,999, the rest read as further lines.
-    std::string line = "k " + std::string(9997, 'a') + "p2 " + std::string(9996, 'b') + "p3 " +
-                       std::string(4999, 'c');
+    std::string line = "k " + std::string(9997, 'a') + "p2 " + std::string(9996, 'b') + "p3 " + std::string(4999, 'c');
     ASSERT_EQ(line.size(), 25000u);
     load(line + "\nend 1\n");
     EXPECT_EQ(get("k"), std::string(9997, 'a'));
@@ -168,7 +182,8 @@ TEST_F(Vini, OverlongLineIsReadAsSeveralLines) {
     EXPECT_EQ(get("end"), "1");
 }
 
-TEST_F(Vini, NulBytesAndLoneCarriageReturnsAreHarmless) {
+TEST_F(Vini, NulBytesAndLoneCarriageReturnsAreHarmless)
+{
     load(std::string("a 1\0junk\nb 2\n\0c 3\nd 4\re 5\n", 26));
     EXPECT_EQ(get("a"), "1");  // the rest of a read after a NUL is lost
     EXPECT_EQ(get("b"), "2");
@@ -178,7 +193,8 @@ TEST_F(Vini, NulBytesAndLoneCarriageReturnsAreHarmless) {
 
 // ---- value files ----
 
-TEST_F(Vini, ValueFromFileKeepsLastNonEmptyLine) {
+TEST_F(Vini, ValueFromFileKeepsLastNonEmptyLine)
+{
     tu::write_file("vals.txt", "a\r\n\nb\n");
     load("lone |\nmissing |nofile.txt\nfrom |vals.txt\n");
     EXPECT_EQ(get("lone"), "|");
@@ -189,7 +205,8 @@ TEST_F(Vini, ValueFromFileKeepsLastNonEmptyLine) {
     EXPECT_TRUE(error_lines.empty());
 }
 
-TEST_F(Vini, OverlongValueFileLineIsSplitAt511) {
+TEST_F(Vini, OverlongValueFileLineIsSplitAt511)
+{
     std::string big;
     for (int i = 0; i < 25000; i++) big += (char)('a' + i % 26);
     tu::write_file("big.txt", big + "\n");
@@ -204,7 +221,8 @@ TEST_F(Vini, OverlongValueFileLineIsSplitAt511) {
 
 // ---- declared keys ----
 
-TEST_F(Vini, DeclaredKeysGoToTheSettingsList) {
+TEST_F(Vini, DeclaredKeysGoToTheSettingsList)
+{
     tu::write_file("list.txt", "x\ny\n");
     const ini_definition defs[] = {{"files", nullptr, INI_MULTI | INI_FROM_FILE},
                                    {"plain", nullptr, INI_MULTI},
@@ -227,7 +245,8 @@ TEST_F(Vini, DeclaredKeysGoToTheSettingsList) {
 // The file is read as bytes on every system: a Ctrl-Z (which ends a
 // text-mode read on Windows) is an ordinary byte, and CR LF ends a line
 // exactly as LF does, in the configuration and in a value file.
-TEST_F(Vini, CtrlZIsAnOrdinaryByteAndCrLfEndsALine) {
+TEST_F(Vini, CtrlZIsAnOrdinaryByteAndCrLfEndsALine)
+{
     tu::write_file("values.txt", "first\r\n\x1a\r\nlast\r\n");
     const std::string crlf = "a 1\r\n#\x1a comment\r\n\x1a\r\nb x\x1ay \r\nc one /\r\n  two\r\nd |values.txt\r\n";
     std::string lf = crlf;
@@ -246,7 +265,8 @@ TEST_F(Vini, CtrlZIsAnOrdinaryByteAndCrLfEndsALine) {
 
 // ---- host sections ----
 
-TEST_F(Vini, OnlyTheNamedHostSectionApplies) {
+TEST_F(Vini, OnlyTheNamedHostSectionApplies)
+{
     load("x 1\nvhost beta\nx 2\nvend\nvhost ALPHA\ny 3\nvend\n", "vhost", "alpha");
     EXPECT_EQ(get("x"), "1");
     EXPECT_EQ(get("y"), "3");
@@ -254,7 +274,8 @@ TEST_F(Vini, OnlyTheNamedHostSectionApplies) {
     EXPECT_EQ(get("vend"), "<null>");
 }
 
-TEST_F(Vini, WithoutAnyHostNameEverySectionIsSkipped) {
+TEST_F(Vini, WithoutAnyHostNameEverySectionIsSkipped)
+{
     load("x 1\nvhost beta\nx 2\nvhost \nz 3\nvend\nw 4\n", "vhost", nullptr);
     EXPECT_EQ(get("x"), "1");
     EXPECT_EQ(get("z"), "<null>");
@@ -263,7 +284,8 @@ TEST_F(Vini, WithoutAnyHostNameEverySectionIsSkipped) {
     EXPECT_EQ(debug_lines.back(), "VINI: Blank Setting for {vhost} not added");
 }
 
-TEST_F(Vini, ServerNameAndVhostMatchChooseTheHost) {
+TEST_F(Vini, ServerNameAndVhostMatchChooseTheHost)
+{
     setenv("SERVER_NAME", "beta", 1);
     setenv("QTEST_HOST", "gamma", 1);
     load("vhost beta\na 1\nvhost_match QTEST_HOST\nvhost gamma\nb 2\nvhost beta\nc 3\n", "vhost", nullptr);
@@ -276,7 +298,8 @@ TEST_F(Vini, ServerNameAndVhostMatchChooseTheHost) {
     unsetenv("QTEST_HOST");
 }
 
-TEST_F(Vini, VhostMatchOnUnsetVariableIgnoresLaterSections) {
+TEST_F(Vini, VhostMatchOnUnsetVariableIgnoresLaterSections)
+{
     setenv("SERVER_NAME", "beta", 1);
     load("vhost beta\na 1\nvhost_match QTEST_UNSET_VAR\nvhost beta\nb 2\nvend\nc 3\n", "vhost", nullptr);
     EXPECT_EQ(get("a"), "1");
@@ -286,7 +309,8 @@ TEST_F(Vini, VhostMatchOnUnsetVariableIgnoresLaterSections) {
     unsetenv("SERVER_NAME");
 }
 
-TEST_F(Vini, HostLinesAreOrdinaryKeysWhenNotAsked) {
+TEST_F(Vini, HostLinesAreOrdinaryKeysWhenNotAsked)
+{
     load("vhost_match X\n", "vhost", "alpha");  // host given: stored
     EXPECT_EQ(get("vhost_match"), "X");
     load("vhost beta\nvend now\nq 1\n");
@@ -297,7 +321,8 @@ TEST_F(Vini, HostLinesAreOrdinaryKeysWhenNotAsked) {
 
 // ---- direct changes ----
 
-TEST_F(Vini, SetGetRemoveAndFreeOnUndeclaredKeys) {
+TEST_F(Vini, SetGetRemoveAndFreeOnUndeclaredKeys)
+{
     EXPECT_EQ(vini_set(&v, "a", "1"), 0);
     EXPECT_EQ(vini_set(&v, "b", "2"), 1);
     EXPECT_EQ(vini_set(&v, "A", vini_get(&v, "a", 0)), 1);  // own value as input
@@ -314,7 +339,8 @@ TEST_F(Vini, SetGetRemoveAndFreeOnUndeclaredKeys) {
     EXPECT_EQ(get("c"), "3");
 }
 
-TEST(ViniArgs, NullVirtualIniIsRefused) {
+TEST(ViniArgs, NullVirtualIniIsRefused)
+{
     EXPECT_EQ(vini_init(nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(vini_set_table(nullptr, nullptr, nullptr, 0), nullptr);
     EXPECT_EQ(vini_load(nullptr, nullptr, "x", nullptr, nullptr), 0);
@@ -325,10 +351,10 @@ TEST(ViniArgs, NullVirtualIniIsRefused) {
     EXPECT_EQ(vini_free(nullptr), 0);
 }
 
-TEST(ViniDeathTest, UseBeforeInitEndsProcess) {
+TEST(ViniDeathTest, UseBeforeInitEndsProcess)
+{
     vini never{};
-    EXPECT_EXIT(vini_get(&never, "x", 0), ::testing::ExitedWithCode(1),
-                "Error Using virtual ini before Init");
+    EXPECT_EXIT(vini_get(&never, "x", 0), ::testing::ExitedWithCode(1), "Error Using virtual ini before Init");
     EXPECT_EXIT(vini_load(&never, nullptr, "x", nullptr, nullptr), ::testing::ExitedWithCode(1),
                 "Error Using virtual ini before Init");
 }

@@ -7,7 +7,8 @@
 
 namespace {
 
-TEST(WildMatch, StarsSelectFileNames) {
+TEST(WildMatch, StarsSelectFileNames)
+{
     EXPECT_EQ(wild_match("*.tpl", "index.tpl"), 1);
     EXPECT_EQ(wild_match("*.tpl", "index.tpl.bak"), 0);
     EXPECT_EQ(wild_match("*tpl*", "tpl"), 1);
@@ -20,19 +21,22 @@ TEST(WildMatch, StarsSelectFileNames) {
     EXPECT_EQ(wild_match("*x", ""), 0);
 }
 
-TEST(WildMatch, QuestionMarkIsExactlyOneCharacter) {
+TEST(WildMatch, QuestionMarkIsExactlyOneCharacter)
+{
     EXPECT_EQ(wild_match("a?c", "abc"), 1);
     EXPECT_EQ(wild_match("a?c", "ac"), 0);
     EXPECT_EQ(wild_match("?", ""), 0);
     EXPECT_EQ(wild_match("?", "ab"), 0);
 }
 
-TEST(WildMatch, MatchingIsCaseSensitive) {
+TEST(WildMatch, MatchingIsCaseSensitive)
+{
     EXPECT_EQ(wild_match("*.TPL", "index.tpl"), 0);
     EXPECT_EQ(wild_match("[A-C]", "b"), 0);
 }
 
-TEST(WildMatch, ClassesAndRanges) {
+TEST(WildMatch, ClassesAndRanges)
+{
     EXPECT_EQ(wild_match("[a-c]x", "bx"), 1);
     EXPECT_EQ(wild_match("[a-c]x", "dx"), 0);
     EXPECT_EQ(wild_match("[^a-c]x", "dx"), 1);
@@ -42,7 +46,8 @@ TEST(WildMatch, ClassesAndRanges) {
     EXPECT_EQ(wild_match("[a-cx-z]", "m"), 0);
 }
 
-TEST(WildMatch, BracketAndDashFirstAreMembers) {
+TEST(WildMatch, BracketAndDashFirstAreMembers)
+{
     EXPECT_EQ(wild_match("[]a]", "]"), 1);
     EXPECT_EQ(wild_match("[]a]", "a"), 1);
     EXPECT_EQ(wild_match("[]a]", "b"), 0);
@@ -52,20 +57,23 @@ TEST(WildMatch, BracketAndDashFirstAreMembers) {
     EXPECT_EQ(wild_match("[a-]", "b"), 0);
 }
 
-TEST(WildMatch, RangesCompareSignedBytes) {
+TEST(WildMatch, RangesCompareSignedBytes)
+{
     EXPECT_EQ(wild_match("[\x80-\x7f]", "\xe9"), 1);  // -128 .. 127: everything
     EXPECT_EQ(wild_match("[a-\xff]", "b"), 0);        // 97 .. -1: empty
     EXPECT_EQ(wild_match("[\xe0-\xef]", "\xe9"), 1);
 }
 
-TEST(WildMatch, UnclosedClassRunsToPatternEnd) {
+TEST(WildMatch, UnclosedClassRunsToPatternEnd)
+{
     EXPECT_EQ(wild_match("[ab", "a"), 1);
     EXPECT_EQ(wild_match("[ab", "ax"), 0);
     EXPECT_EQ(wild_match("x[", "xa"), 0);
     EXPECT_EQ(wild_match("x[a-", "x-"), 1);
 }
 
-TEST(WildMatch, BackslashTakesNextCharacterLiterally) {
+TEST(WildMatch, BackslashTakesNextCharacterLiterally)
+{
     EXPECT_EQ(wild_match("\\*", "*"), 1);
     EXPECT_EQ(wild_match("\\*", "a"), 0);
     EXPECT_EQ(wild_match("a\\?", "a?"), 1);
@@ -74,14 +82,16 @@ TEST(WildMatch, BackslashTakesNextCharacterLiterally) {
     EXPECT_EQ(wild_match("a\\", "a"), 0);
 }
 
-TEST(WildMatch, NullArgumentsNeverMatch) {
+TEST(WildMatch, NullArgumentsNeverMatch)
+{
     EXPECT_EQ(wild_match(nullptr, "a"), 0);
     EXPECT_EQ(wild_match("a", nullptr), 0);
     EXPECT_EQ(wild_match_core(nullptr, "a"), 0);
     EXPECT_EQ(wild_match_core("a", nullptr), 0);
 }
 
-TEST(WildMatchCore, AbortsWhenNoLaterPositionCanMatch) {
+TEST(WildMatchCore, AbortsWhenNoLaterPositionCanMatch)
+{
     EXPECT_EQ(wild_match_core("ab", "abc"), -1);  // text ended first
     EXPECT_EQ(wild_match_core("abc", "ab"), 0);
     EXPECT_EQ(wild_match_core("bbb", "*a"), -1);
@@ -91,7 +101,8 @@ TEST(WildMatchCore, AbortsWhenNoLaterPositionCanMatch) {
     EXPECT_EQ(wild_match_core("abc", "a*"), 1);
 }
 
-TEST(WildMatchCore, ManyStarsStayCheapThanksToAbort) {
+TEST(WildMatchCore, ManyStarsStayCheapThanksToAbort)
+{
     std::string text(20000, 'a');
     EXPECT_EQ(wild_match("*a*a*a*a*a*a*a*a*a*a*a*a*b", text.c_str()), 0);
     text += 'b';
