@@ -102,10 +102,10 @@ static int regular_handle(HANDLE h)
     return 1;
 }
 
-/* Opens a file for writing or appending with CreateFileA: "x" creates it
- * exclusively, a link is opened as itself and refused, "w" truncates only
- * once the file is known to be a regular one.  A temporary file ("x") may
- * be removed while open, so that an interruption can take it away. */
+/* The bare open for writing or appending, with CreateFileA: "x" creates
+ * the file exclusively, a link is opened as itself (never followed), and
+ * nothing is truncated here.  A temporary file ("x") may be removed while
+ * open, so that an interruption can take it away. */
 static FILE *open_for_writing(const char *native, const char *mode)
 {
     int plus = strchr(mode, '+') != nullptr, excl = strchr(mode, 'x') != nullptr;
@@ -115,12 +115,6 @@ static FILE *open_for_writing(const char *native, const char *mode)
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
-        return nullptr;
-    }
-    if (!regular_handle(h) || (mode[0] == 'w' && !excl && !SetEndOfFile(h))) {
-        int err = errno ? errno : errno_from_win32(GetLastError());
-        CloseHandle(h);
-        errno = err;
         return nullptr;
     }
     int flags = (strchr(mode, 'b') ? _O_BINARY : _O_TEXT) | (mode[0] == 'a' ? _O_APPEND : 0);
@@ -138,16 +132,22 @@ static FILE *open_for_writing(const char *native, const char *mode)
 
 FILE *plat_sys_fopen(const char *native, const char *mode)
 {
-    if (mode[0] != 'r') return open_for_writing(native, mode);
-    FILE *f = fopen(native, mode);
-    if (f && !regular_handle((HANDLE)_get_osfhandle(_fileno(f)))) {
-        int err = errno;
-        fclose(f);
-        errno = err;
-        return nullptr;
-    }
-    return f;
+    return mode[0] == 'r' ? fopen(native, mode) : open_for_writing(native, mode);
 }
+
+int plat_sys_remove(const char *native) { return remove(native); }
+
+int plat_sys_rename(const char *from, const char *to)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
+int plat_sys_mkdir(const char *native) { return _mkdir(native); }
+int plat_sys_rmdir(const char *native) { return _rmdir(native); }
+
+/* ---- the policy around the calls ---- */
 
 /* A file marked read-only is neither removed nor replaced, whatever the
  * account may do or the emulator would allow. */
@@ -158,26 +158,6 @@ static int read_only_file(const char *native)
         return 0;
     errno = EACCES;
     return 1;
-}
-
-/* A removal that reports success must have removed: a file that is still
- * there afterwards (a delete that the system could not carry out when the
- * last handle closed, as on a read-only mount under Wine) is an error. */
-int plat_sys_remove(const char *native)
-{
-    if (read_only_file(native)) return -1;
-    if (remove(native) != 0) return -1;
-    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0; /* gone, or going */
-    errno = EACCES;
-    return -1;
-}
-
-int plat_sys_rename(const char *from, const char *to)
-{
-    if (read_only_file(to)) return -1;
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
-    errno = errno_from_win32(GetLastError());
-    return -1;
 }
 
 /* Whether some folder part of path names an existing file. */
@@ -196,13 +176,20 @@ static int parent_is_file(const char *path)
     return 0;
 }
 
-int plat_sys_mkdir(const char *native)
+/* Keeps an opened stream only when it is a regular file on disk; a file
+ * opened to be written ("w") is truncated only then.  Null (errno set)
+ * otherwise, the stream closed. */
+static FILE *only_regular(FILE *f, const char *mode)
 {
-    if (_mkdir(native) == 0) return 0;
-    if (errno == ENOENT && parent_is_file(native)) errno = ENOTDIR; /* as POSIX names it */
-    return -1;
+    if (!f) return nullptr;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+    int truncate = mode[0] == 'w' && !strchr(mode, 'x');
+    if (regular_handle(h) && (!truncate || SetEndOfFile(h))) return f;
+    int err = errno ? errno : errno_from_win32(GetLastError());
+    fclose(f);
+    errno = err;
+    return nullptr;
 }
-int plat_sys_rmdir(const char *native) { return _rmdir(native); }
 
 /* ---- files and folders on installer paths ---- */
 
@@ -218,7 +205,8 @@ FILE *plat_fopen(const char *path, const char *mode)
         return nullptr;
     }
     if (!plat_native_path(path, native, sizeof native)) return nullptr; /* errno says why */
-    return plat_open_tracked(native, mode);
+    errno = 0;
+    return only_regular(plat_open_tracked(native, mode), mode);
 }
 
 /* Runs one path-taking call on the native form of path. */
@@ -233,8 +221,28 @@ static int on_native(const char *path, int (*call)(const char *))
     return call(native);
 }
 
-int plat_remove(const char *path) { return on_native(path, plat_remove_tracked); }
-int plat_mkdir(const char *path) { return on_native(path, plat_syscall_table()->mkdir); }
+/* A removal that reports success must have removed: a file that is still
+ * there afterwards (a delete that the system could not carry out when the
+ * last handle closed, as on a read-only mount under Wine) is an error. */
+static int remove_checked(const char *native)
+{
+    if (read_only_file(native)) return -1;
+    if (plat_remove_tracked(native) != 0) return -1;
+    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0; /* gone, or going */
+    errno = EACCES;
+    return -1;
+}
+
+/* A parent that is a file is named as POSIX names it. */
+static int mkdir_named(const char *native)
+{
+    if (plat_syscall_table()->mkdir(native) == 0) return 0;
+    if (errno == ENOENT && parent_is_file(native)) errno = ENOTDIR;
+    return -1;
+}
+
+int plat_remove(const char *path) { return on_native(path, remove_checked); }
+int plat_mkdir(const char *path) { return on_native(path, mkdir_named); }
 int plat_rmdir(const char *path) { return on_native(path, plat_syscall_table()->rmdir); }
 
 int plat_rename(const char *from, const char *to)
@@ -245,6 +253,7 @@ int plat_rename(const char *from, const char *to)
         return -1;
     }
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
+    if (read_only_file(nto)) return -1; /* never replaced */
     return plat_rename_tracked(nfrom, nto);
 }
 

@@ -380,4 +380,42 @@ TEST(WinProcess, ProcessIdAndTemporaryNames)
 
 #endif
 
+#ifdef _WIN32
+// The Windows table holds the bare calls too: swapped for plain ones, the
+// read-only refusal, the regular-file check and the "/" mapping stay.
+int bare_calls;
+int counting_remove(const char *native)
+{
+    bare_calls++;
+    return remove(native);
+}
+int counting_rename(const char *from, const char *to)
+{
+    bare_calls++;
+    return tu::real_calls().rename(from, to);
+}
+
+TEST(WindowsTable, SwappedEntriesKeepThePolicyAroundThem)
+{
+    tu::Scratch s;
+    tu::write_file(s.path("kept.txt"), "mine");
+    tu::write_file(s.path("new.txt"), "new");
+    ASSERT_TRUE(SetFileAttributesA(s.path("kept.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    bare_calls = 0;
+    {
+        tu::Fault f1(&plat_syscalls::remove, counting_remove);
+        tu::Fault f2(&plat_syscalls::rename, counting_rename);
+        errno = 0;
+        EXPECT_EQ(plat_remove((s.drive() + "\\kept.txt").c_str()), -1);
+        EXPECT_EQ(errno, EACCES);
+        EXPECT_EQ(plat_rename((s.drive() + "\\new.txt").c_str(), (s.drive() + "\\kept.txt").c_str()), -1);
+        EXPECT_EQ(errno, EACCES);
+    }
+    EXPECT_EQ(bare_calls, 0);  // refused before the call
+    EXPECT_EQ(tu::read_file(s.path("kept.txt")), "mine");
+    EXPECT_EQ(plat_fopen("NUL", "rb"), nullptr);  // a device is no regular file
+    SetFileAttributesA(s.path("kept.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+#endif
+
 }  // namespace
