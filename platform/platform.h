@@ -21,8 +21,9 @@
 constexpr unsigned PLAT_ATTR_READONLY = 0x01;
 constexpr unsigned PLAT_ATTR_DIRECTORY = 0x10;
 constexpr unsigned PLAT_ATTR_ARCHIVE = 0x20;
-constexpr unsigned PLAT_ATTR_REPARSE = 0x400; /* symbolic link: never followed */
-constexpr int PLAT_NAME_MAX = 260;            /* entry name, terminator included */
+constexpr unsigned PLAT_ATTR_REPARSE = 0x400;       /* symbolic link: never followed */
+constexpr unsigned PLAT_ATTR_UNKNOWN = 0x80000000u; /* a raw entry whose kind the system did not say */
+constexpr int PLAT_NAME_MAX = 260;                  /* entry name, terminator included */
 
 struct plat_find_entry {
     char name[PLAT_NAME_MAX];
@@ -144,6 +145,15 @@ struct plat_syscalls {
      * moved). */
     long long (*copy_range)(FILE *in, FILE *out, size_t len);
     long long (*send_file)(FILE *in, FILE *out, size_t len);
+    /* A directory listing, entry by entry, as the system gives it: open
+     * takes the folder (POSIX) or the pattern "folder\*" (Windows) and
+     * returns null with errno when it cannot be listed; read fills the next
+     * entry's name and attribute bits (PLAT_ATTR_UNKNOWN where the system
+     * did not say) and returns 1, or 0 at the end (errno ENOENT) or on a
+     * failure (another errno). */
+    void *(*dir_open)(const char *native);
+    int (*dir_read)(void *dir, plat_find_entry *entry);
+    void (*dir_close)(void *dir);
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */

@@ -25,6 +25,9 @@ int plat_sys_sync_dir(const char *native);
 int plat_sys_sync_fs(const char *native);
 void plat_sys_unlink_now(const char *native); /* async-signal-safe */
 long long plat_sys_fsize(FILE *f);
+void *plat_sys_dir_open(const char *native);
+int plat_sys_dir_read(void *dir, plat_find_entry *entry);
+void plat_sys_dir_close(void *dir);
 long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
 long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
 
@@ -43,9 +46,10 @@ static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fw
 #endif
 
 static const plat_syscalls real_calls = {
-    plat_sys_fopen,  sys_fclose,     sys_fread,           sys_fwrite,         sys_fgets,         plat_sys_remove,
-    plat_sys_rename, plat_sys_mkdir, plat_sys_rmdir,      plat_sys_fsync,     plat_sys_sync_dir, plat_sys_sync_fs,
-    sys_fflush,      plat_sys_fsize, plat_sys_copy_range, plat_sys_send_file,
+    plat_sys_fopen,     sys_fclose,        sys_fread,         sys_fwrite,         sys_fgets,
+    plat_sys_remove,    plat_sys_rename,   plat_sys_mkdir,    plat_sys_rmdir,     plat_sys_fsync,
+    plat_sys_sync_dir,  plat_sys_sync_fs,  sys_fflush,        plat_sys_fsize,     plat_sys_copy_range,
+    plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close,
 };
 static plat_syscalls live_calls = real_calls;
 

@@ -199,43 +199,55 @@ int plat_rmdir(const char *path)
 
 /* ---- directory listing ---- */
 
+/* The bare listing calls: the entry's kind from d_type, where the file
+ * system gives one. */
+void *plat_sys_dir_open(const char *native) { return opendir(native); }
+void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }
+
+int plat_sys_dir_read(void *dir, plat_find_entry *entry)
+{
+    errno = 0;
+    struct dirent *e = readdir((DIR *)dir);
+    if (!e) {
+        if (errno == 0) errno = ENOENT;
+        return 0;
+    }
+    snprintf(entry->name, sizeof entry->name, "%s", e->d_name);
+    if (strlen(e->d_name) >= sizeof entry->name) entry->name[0] = '\0'; /* too long: the wrapper skips it */
+    unsigned char type = e->d_type;
+    entry->attrib = type == DT_UNKNOWN ? PLAT_ATTR_UNKNOWN
+                    : type == DT_LNK   ? PLAT_ATTR_REPARSE
+                    : type == DT_DIR   ? PLAT_ATTR_DIRECTORY
+                                       : PLAT_ATTR_ARCHIVE;
+    return 1;
+}
+
 struct plat_find {
-    DIR *dir;
+    void *dir;
     char path[PLAT_NATIVE_MAX];
 };
 
-static unsigned entry_attrib(plat_find *f, struct dirent *e)
+/* The kind of an entry the system did not type, from lstat. */
+static unsigned entry_attrib(plat_find *f, const char *name)
 {
-    unsigned char type = e->d_type;
-    if (type == DT_UNKNOWN) {
-        char full[PLAT_NATIVE_MAX * 2];
-        struct stat st;
-        snprintf(full, sizeof full, "%s/%s", f->path, e->d_name);
-        if (lstat(full, &st) != 0) return PLAT_ATTR_ARCHIVE;
-        if (S_ISLNK(st.st_mode)) return PLAT_ATTR_REPARSE;
-        return S_ISDIR(st.st_mode) ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
-    }
-    if (type == DT_LNK) return PLAT_ATTR_REPARSE;
-    return type == DT_DIR ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
+    char full[PLAT_NATIVE_MAX * 2];
+    struct stat st;
+    snprintf(full, sizeof full, "%s/%s", f->path, name);
+    if (lstat(full, &st) != 0) return PLAT_ATTR_ARCHIVE;
+    if (S_ISLNK(st.st_mode)) return PLAT_ATTR_REPARSE;
+    return S_ISDIR(st.st_mode) ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
 }
 
 int plat_find_next(plat_find *f, plat_find_entry *entry)
 {
     if (!f || !entry) return 0;
-    for (;;) {
-        errno = 0;
-        struct dirent *e = readdir(f->dir);
-        if (!e) {
-            if (errno == 0) errno = ENOENT;
-            return 0;
-        }
-        size_t n = strlen(e->d_name);
+    while (plat_syscall_table()->dir_read(f->dir, entry)) {
         /* a name with a backslash cannot be named by an installer path */
-        if (n >= PLAT_NAME_MAX || strchr(e->d_name, '\\')) continue;
-        memcpy(entry->name, e->d_name, n + 1);
-        entry->attrib = entry_attrib(f, e);
+        if (entry->name[0] == '\0' || strchr(entry->name, '\\')) continue;
+        if (entry->attrib == PLAT_ATTR_UNKNOWN) entry->attrib = entry_attrib(f, entry->name);
         return 1;
     }
+    return 0;
 }
 
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
@@ -256,15 +268,17 @@ plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
     dir[n] = '\0';
     plat_find *f = (plat_find *)calloc(1, sizeof *f);
     if (!f) return nullptr;
-    if (!plat_native_path(n ? dir : ".", f->path, sizeof f->path) || !(f->dir = opendir(f->path))) {
+    if (!plat_native_path(n ? dir : ".", f->path, sizeof f->path) ||
+        !(f->dir = plat_syscall_table()->dir_open(f->path))) {
         int e = errno;
         free(f);
         errno = e ? e : ENAMETOOLONG;
         return nullptr;
     }
     if (!plat_find_next(f, entry)) {
+        int e = errno;
         plat_find_close(f);
-        errno = ENOENT;
+        errno = e; /* ENOENT for an empty listing, else why it failed */
         return nullptr;
     }
     return f;
@@ -273,7 +287,7 @@ plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
 void plat_find_close(plat_find *f)
 {
     if (!f) return;
-    closedir(f->dir);
+    plat_syscall_table()->dir_close(f->dir);
     free(f);
 }
 

@@ -223,32 +223,68 @@ int plat_copy_link(const char *, const char *)
 
 /* ---- directory listing ---- */
 
-struct plat_find {
+/* The bare listing calls: FindFirstFileA's first entry is kept for the
+ * first read. */
+struct raw_listing {
     HANDLE handle;
+    WIN32_FIND_DATAA first;
+    int first_unread;
 };
 
-static int fill_entry(const WIN32_FIND_DATAA *d, plat_find_entry *entry)
+void *plat_sys_dir_open(const char *native_pattern)
 {
-    size_t n = strlen(d->cFileName);
-    if (n >= PLAT_NAME_MAX || strchr(d->cFileName, '\\')) return 0;
-    memcpy(entry->name, d->cFileName, n + 1);
-    entry->attrib = (unsigned)d->dwFileAttributes;
+    raw_listing *l = (raw_listing *)calloc(1, sizeof *l);
+    if (!l) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    l->handle = FindFirstFileA(native_pattern, &l->first);
+    if (l->handle == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        free(l);
+        return nullptr;
+    }
+    l->first_unread = 1;
+    return l;
+}
+
+int plat_sys_dir_read(void *dir, plat_find_entry *entry)
+{
+    raw_listing *l = (raw_listing *)dir;
+    WIN32_FIND_DATAA d;
+    if (l->first_unread) {
+        d = l->first;
+        l->first_unread = 0;
+    } else if (!FindNextFileA(l->handle, &d)) {
+        errno = errno_from_win32(GetLastError());
+        return 0;
+    }
+    snprintf(entry->name, sizeof entry->name, "%s", d.cFileName);
+    entry->attrib = (unsigned)d.dwFileAttributes;
     return 1;
 }
 
+void plat_sys_dir_close(void *dir)
+{
+    raw_listing *l = (raw_listing *)dir;
+    FindClose(l->handle);
+    free(l);
+}
+
+struct plat_find {
+    void *dir;
+};
+
 int plat_find_next(plat_find *f, plat_find_entry *entry)
 {
-    WIN32_FIND_DATAA d;
     if (!f || !entry) return 0;
-    while (FindNextFileA(f->handle, &d))
-        if (fill_entry(&d, entry)) return 1;
-    errno = errno_from_win32(GetLastError());
+    while (plat_syscall_table()->dir_read(f->dir, entry))
+        if (!strchr(entry->name, '\\')) return 1; /* such a name cannot be named by an installer path */
     return 0;
 }
 
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
 {
-    WIN32_FIND_DATAA d;
     char native[WIN_PATH_MAX];
     if (!pattern || !entry) {
         errno = EINVAL;
@@ -258,28 +294,23 @@ plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    HANDLE h = FindFirstFileA(native, &d);
-    if (h == INVALID_HANDLE_VALUE) {
-        errno = errno_from_win32(GetLastError());
-        return nullptr;
-    }
     plat_find *f = (plat_find *)calloc(1, sizeof *f);
     if (!f) {
-        FindClose(h);
         errno = ENOMEM;
         return nullptr;
     }
-    f->handle = h;
-    if (fill_entry(&d, entry) || plat_find_next(f, entry)) return f;
+    f->dir = plat_syscall_table()->dir_open(native);
+    if (f->dir && plat_find_next(f, entry)) return f;
+    int err = errno;
     plat_find_close(f);
-    errno = ENOENT;
+    errno = err;
     return nullptr;
 }
 
 void plat_find_close(plat_find *f)
 {
     if (!f) return;
-    FindClose(f->handle);
+    if (f->dir) plat_syscall_table()->dir_close(f->dir);
     free(f);
 }
 

@@ -595,3 +595,28 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
 }
 
 }  // namespace
+
+namespace {
+
+// The listing is reached through the system-call table too, so a folder
+// that cannot be read can be made in-process: a copy step naming one file
+// there then fails, and says so, instead of passing for done.
+void *unreadable_dir(const char *)
+{
+    errno = EIO;
+    return nullptr;
+}
+
+TEST_F(CopyTree, AnUnreadableSourceListingFailsASingleFileStep)
+{
+    tu::CapturedOutput out;
+    {
+        tu::Fault f(&plat_syscalls::dir_open, unreadable_dir);
+        EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 0);
+    }
+    EXPECT_NE(log.text().find("Error: copy_tree: index.tpl not found in \\src\\"), std::string::npos) << log.text();
+    EXPECT_FALSE(tu::exists(p("dest/index.tpl")));
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);  // readable again
+}
+
+}  // namespace
