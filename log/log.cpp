@@ -40,9 +40,8 @@ static int open_file(log_record *lg)
         lg->level = -1; /* switched off, silently */
         return 0;
     }
-    fseek(lg->file, 0, SEEK_END);
-    long pos = ftell(lg->file);
-    lg->size = pos > 0 ? (int32_t)pos : 0;
+    long long pos = plat_file_size(lg->file); /* through the system-call table, like every file call */
+    lg->size = pos > 0 ? (int32_t)(pos > INT32_MAX ? INT32_MAX : pos) : 0;
     return 1;
 }
 
