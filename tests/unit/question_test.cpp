@@ -1,6 +1,6 @@
 // Prompting engine: the validators on their own, and question() driven by
-// scripted standard input in a child process (quitting and the end of
-// input end the process), with the console text and the table checked.
+// scripted standard input in-process (quitting and the end of input leave
+// through the exit hook), with the console text and the table checked.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,10 +9,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#ifndef _WIN32
-#include <sys/mman.h>
-#include <sys/wait.h>
-#endif
 
 #include "table/table.h"
 #include "log/log.h"
@@ -248,63 +244,53 @@ TEST_F(RelativeTest, BaseAndUrlTooLongTogetherAreRefusedUnprobed)
     EXPECT_TRUE(tu::dir_is_empty(scratch.dir));
 }
 
-#ifndef _WIN32  // the driver forks a child per run
-
-/* ---- question, driven by scripted input ---- */
-
+// The driver runs question() in-process: standard input scripted, the
+// console captured, and the process's exits (end of input, "Q" confirmed)
+// caught through the platform's exit hook, so it runs under Wine as well.
 struct child_result {
-    int exit_code = -1;  // exit status, or -1 when killed
+    int exit_code = -1;  // the status the run exited with, or 100 + the body's result
     std::string console;
 };
 
 log_record child_log;
 
-void report_log_state() { fputs(child_log.file ? "[log open]" : "[log closed]", stdout); }
+struct exited {
+    int status;
+};
+[[noreturn]] void leave_by_throwing(int status) { throw exited{status}; }
 
-// The table lives in shared memory so that the parent sees what the child's
-// question() stored.  A body that returns ends the child with 100 + result.
 class QuestionDriver : public ScratchTree {
   protected:
-    question_table *t = nullptr;
+    question_table table;
+    question_table *t = &table;
 
     void SetUp() override
     {
         ScratchTree::SetUp();
-        void *mem = mmap(nullptr, sizeof(question_table), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        ASSERT_NE(mem, MAP_FAILED);
-        t = static_cast<question_table *>(mem);
         table_init(t);
-    }
-    void TearDown() override
-    {
-        munmap(t, sizeof(question_table));
-        ScratchTree::TearDown();
     }
 
     child_result run(const std::string &input, const std::function<int()> &body)
     {
-        write_file(dir / "stdin.txt", input);
-        fflush(stdout);
-        fflush(stderr);
-        pid_t pid = fork();
-        if (pid == 0) {
-            if (!freopen((dir / "stdin.txt").c_str(), "r", stdin) ||
-                !freopen((dir / "console.txt").c_str(), "w", stdout))
-                _exit(90);
-            log_init(&child_log);
-            log_open(&child_log, "", "install.log");
-            log_set_level(&child_log, 2);
-            log_make_current(&child_log);
-            atexit(report_log_state);
-            int r = body();
-            fflush(stdout);
-            _exit(100 + r);
-        }
         child_result res;
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (WIFEXITED(status)) res.exit_code = WEXITSTATUS(status);
-        res.console = read_file(dir / "console.txt");
+        tu::ScriptedInput in(input);
+        tu::CapturedOutput out;
+        log_init(&child_log);
+        log_open(&child_log, "", "install.log");
+        log_set_level(&child_log, 2);
+        log_make_current(&child_log);
+        plat_exit_hook old = plat_set_exit_hook(leave_by_throwing);
+        try {
+            res.exit_code = 100 + body();
+        } catch (const exited &e) {
+            res.exit_code = e.status;
+            plat_out(child_log.file ? "[log open]" : "[log closed]");  // what an exit handler would see
+        }
+        plat_set_exit_hook(old);
+        plat_flush();
+        res.console = out.text();
+        if (child_log.file) log_close(&child_log);
+        log_make_current(nullptr);
         return res;
     }
     std::string log_text() { return read_file(dir / "install.log"); }
@@ -425,8 +411,6 @@ TEST_F(QuestionDriver, RecordWithoutAValidatorIsRefused)
     EXPECT_NE(r.console.find("question: invalid mode passed"), std::string::npos);
     EXPECT_NE(log_text().find("question: invalid mode passed"), std::string::npos);
 }
-
-#endif
 
 }  // namespace
 
