@@ -59,17 +59,14 @@ static const char *skip_blanks(const char *s)
 }
 
 /* Keys are equal ignoring case, exactly as text_compare_nocase finds them,
- * but bytes are lower-cased through a table made once, and only where they
+ * but bytes are lower-cased through text_fold's table, and only where they
  * differ: every store searches the undeclared settings from the start, and
  * calling tolower on every character of every comparison was most of the
  * cost of loading a large file. */
 static int same_key(const char *a, const char *b)
 {
-    static unsigned char lower[256];
-    if (!lower['A'])
-        for (int c = 0; c < 256; c++) lower[c] = (unsigned char)tolower(c);
     if (!a || !b) return 0;
-    for (; *a == *b || lower[(unsigned char)*a] == lower[(unsigned char)*b]; a++, b++)
+    for (; *a == *b || text_fold((unsigned char)*a) == text_fold((unsigned char)*b); a++, b++)
         if (*a == '\0') return 1; /* b ended here too */
     return 0;
 }
@@ -120,7 +117,7 @@ constexpr size_t INDEX_FIRST = 64; /* buckets at the first store */
 static size_t key_hash(const char *key)
 {
     size_t h = 2166136261u; /* FNV-1a over the lower-cased bytes, as same_key compares */
-    for (; *key; key++) h = (h ^ (size_t)tolower((unsigned char)*key)) * 16777619u;
+    for (; *key; key++) h = (h ^ (size_t)text_fold((unsigned char)*key)) * 16777619u;
     return h;
 }
 

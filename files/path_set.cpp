@@ -16,7 +16,7 @@ constexpr size_t FIRST_SIZE = 64; /* slots at the first add */
 static size_t fold_hash(const char *s)
 {
     size_t h = 2166136261u; /* FNV-1a over the lower-cased bytes */
-    for (; *s; s++) h = (h ^ (size_t)tolower((unsigned char)*s)) * 16777619u;
+    for (; *s; s++) h = (h ^ (size_t)text_fold((unsigned char)*s)) * 16777619u;
     return h;
 }
 

@@ -24,6 +24,8 @@
 #include <dirent.h>
 #include <strings.h>
 
+#include "text/text.h"
+
 constexpr int LISTING_SLOTS = 4; /* directories whose listings are kept */
 constexpr size_t LISTING_MIN_BUCKETS = 64;
 
@@ -47,15 +49,8 @@ struct listing {
 
 static listing listings[LISTING_SLOTS];
 static unsigned long listing_clock;
-constexpr int FOLD_TABLE_SIZE = UCHAR_MAX + 1; /* one entry per byte value */
-static unsigned char fold_table[FOLD_TABLE_SIZE];
-
-static unsigned char fold(unsigned char c)
-{
-    if (!fold_table[(unsigned char)'A'])
-        for (int i = 0; i < FOLD_TABLE_SIZE; i++) fold_table[i] = (unsigned char)tolower(i);
-    return fold_table[c];
-}
+/* The case fold shared with the rest of the installer (text/). */
+static unsigned char fold(unsigned char c) { return text_fold(c); }
 
 static unsigned fold_hash(const char *s)
 {

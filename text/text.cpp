@@ -223,3 +223,11 @@ void path_of_url(char *out, int size, const char *url)
     }
     out[o] = '\0';
 }
+
+unsigned char text_fold(unsigned char c)
+{
+    static unsigned char lower[256];
+    if (!lower[(unsigned char)'A'])
+        for (int i = 0; i < 256; i++) lower[i] = (unsigned char)tolower(i);
+    return lower[c];
+}

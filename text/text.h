@@ -25,6 +25,10 @@ char *text_lower(char *s);
  * is exhausted. */
 char *text_dup(const char *s);
 
+/* c lower-cased through a table made once: the one case fold of the
+ * case-blind comparisons and hashes that run once per character. */
+unsigned char text_fold(unsigned char c);
+
 /* 1 when s (not null) ends with a backslash: a directory in installer form. */
 int text_ends_with_backslash(const char *s);
 /* Cuts every carriage return and line feed at the end of s; returns the
