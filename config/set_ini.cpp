@@ -183,8 +183,7 @@ static int continues(const char *line, int is_continuation)
     }
     size_t n = strlen(line);
     while (n > 0 && (is_blank(line[n - 1]) || line[n - 1] == '\r' || line[n - 1] == '\n')) n--;
-    if (n < 2) return 0;
-    return (line[n - 2] == ' ' && line[n - 1] == '/') || (line[n - 2] == '\\' && line[n - 1] == 'n');
+    return text_continuation_mark(line, n) != TEXT_MARK_NONE;
 }
 
 /* Writes the new form of a managed setting, or nothing when it goes. */

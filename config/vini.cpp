@@ -22,7 +22,8 @@ constexpr int VINI_LINE_SIZE = VINI_LINE_MAX + 1;    /* line buffer, terminator 
 constexpr int VINI_VALUE_SIZE = VINI_VALUE_LINE + 1; /* value-file line buffer */
 constexpr int VINI_UNDECLARED_STEP = 10;
 
-enum { MARK_NONE, MARK_JOIN, MARK_NEWLINE }; /* " /" and "\n" line ends */
+/* " /" and "\n" line ends, as text/ names them */
+enum { MARK_NONE = TEXT_MARK_NONE, MARK_JOIN = TEXT_MARK_JOIN, MARK_NEWLINE = TEXT_MARK_NEWLINE };
 
 /* One entry while its lines are gathered. */
 struct entry {
@@ -269,11 +270,7 @@ static void append_value(entry *e, const char *text, size_t n)
 static int gather(entry *e, const char *text)
 {
     size_t n = trimmed_length(text);
-    int marker = MARK_NONE;
-    if (n >= 2 && text[n - 2] == ' ' && text[n - 1] == '/')
-        marker = MARK_JOIN;
-    else if (n >= 2 && text[n - 2] == '\\' && text[n - 1] == 'n')
-        marker = MARK_NEWLINE;
+    int marker = text_continuation_mark(text, n);
     if (marker != MARK_NONE) n -= 2;
     if (e->pending == MARK_NEWLINE) append_value(e, "\n", 1);
     append_value(e, text, n);

@@ -94,12 +94,6 @@ void flow_source(char *buf, const char *name)
     text_append(buf, name, TEXT_PATH_SIZE);
 }
 
-/* ---- what may be written or deleted ---- */
-
-int flow_is_drive_root(const char *dir) { return plat_is_root(dir); }
-
-int flow_same_folder(const char *a, const char *b) { return plat_same_dir(a, b); }
-
 /* ---- copying and cleaning ---- */
 
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,

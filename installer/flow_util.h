@@ -22,13 +22,6 @@ int flow_set_subfolder(char *field, const char *dir, const char *name, const cha
  * null (reported) when it would not fit a 512-byte path. */
 char *flow_folder(const char *dir, const char *name, const char *who);
 
-/* A drive root however it is spelt: "\", "C:\", "C:.", "C:\x\..", "\\?\C:\",
- * a share's root, the same folder under another drive letter. */
-int flow_is_drive_root(const char *dir);
-/* 1 when both name one folder, by what they really are (short names,
- * other drive letters, links). */
-int flow_same_folder(const char *a, const char *b);
-
 /* The source folder ".\<name>" of the distribution, into buf (512 bytes). */
 void flow_source(char *buf, const char *name);
 

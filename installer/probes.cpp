@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "files/remove.h"
-#include "installer/flow_util.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "questions/question.h"
@@ -94,7 +93,7 @@ static int cache_refused(question_table *t)
 {
     const char *cache = t->q[Q_CACHE].default_answer;
     const char *why = nullptr;
-    if (flow_is_drive_root(cache))
+    if (plat_is_root(cache))
         why = "it is a drive root";
     else if (plat_dir_contains(cache, t->q[Q_TEMPLATES].default_answer))
         why = "it holds the templates directory";

@@ -77,7 +77,7 @@ static int question_loop(question_table *t)
 static int refused(question_table *t, const char *dir)
 {
     const char *why = nullptr;
-    if (flow_is_drive_root(dir))
+    if (plat_is_root(dir))
         why = "it is a drive root";
     else if (plat_dir_contains(dir, HERE))
         why = "it holds Quillor Install's own folder";
@@ -165,8 +165,7 @@ static int backup(question_table *t, const char *dir, const char *pattern)
 static const char *scripts_in_the_way(question_table *t, const char *scripts, const char *pattern)
 {
     const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
-    if (backup && plat_dir_contains(backup, scripts) && plat_dir_contains(scripts, backup))
-        return "the backup would be made there";
+    if (backup && plat_same_dir(backup, scripts)) return "the backup would be made there";
     static_list dirs;
     const char *why = nullptr;
     dir_walk(&dirs, scripts, pattern, WALK_DIRS, 0);
@@ -184,7 +183,7 @@ static const char *scripts_in_the_way(question_table *t, const char *scripts, co
 /* 1 (after reporting why) when the pattern may not be removed in scripts. */
 static int scripts_refused(question_table *t, const char *scripts, const char *pattern)
 {
-    const char *why = flow_is_drive_root(scripts) ? "it is a drive root" : scripts_in_the_way(t, scripts, pattern);
+    const char *why = plat_is_root(scripts) ? "it is a drive root" : scripts_in_the_way(t, scripts, pattern);
     if (!why) return 0;
     log_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
     return 1;
@@ -212,22 +211,11 @@ static int remove_dir(question_table *t, const char *dir)
     return 1;
 }
 
-/* 1 when the folder `inner` lies in `outer`, found on disk or, for a
- * folder already gone, by its name. */
-static int lies_inside(const char *outer, const char *inner)
-{
-    size_t n = strlen(outer);
-    if (plat_dir_contains(outer, inner)) return 1;
-    if (n == 0 || outer[n - 1] != '\\' || strlen(inner) < n) return 0;
-    char head[TEXT_PATH_SIZE];
-    text_copy_n(head, inner, (int)n);
-    return text_compare_nocase(head, outer) == 0;
-}
-
 static int removal_steps(question_table *t)
 {
     const char *templates = answer_of(t, Q_TEMPLATES), *work = answer_of(t, Q_WORKAREA);
-    int work_inside = flag_of(t, Q_WORKAREA_TRUE) && lies_inside(templates, work);
+    int work_inside =
+        flag_of(t, Q_WORKAREA_TRUE) && plat_dir_contains(templates, work); /* by name for a folder already gone */
     int errors = remove_scripts(t);
     errors += remove_dir(t, templates);
     if (!flag_of(t, Q_WORKAREA_TRUE)) return errors;

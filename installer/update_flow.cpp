@@ -117,16 +117,15 @@ static int backup_templates(question_table *t, update_counts *c, const char *web
     return 0;
 }
 
-/* Backs the current templates and web images up, then replaces them.  What
- * a failed backup could not save is not replaced: returns 0 then. */
-static int replace_templates(question_table *t, update_counts *c)
+/* Backs the current templates and the web images (in web, null when the
+ * images URL gave no folder) up, then replaces them.  What a failed backup
+ * could not save is not replaced: returns 0 then. */
+static int replace_templates(question_table *t, update_counts *c, const char *web)
 {
     char img[TEXT_PATH_SIZE], tpl[TEXT_PATH_SIZE];
     const char *templates = answer_of(t, Q_TEMPLATES);
-    char *web = url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t);
     if (flag_of(t, Q_BACK_TEMPLATES) && !backup_templates(t, c, web)) {
         c->errors++;
-        free(web);
         return 0;
     }
     flow_source(img, "img");
@@ -134,7 +133,6 @@ static int replace_templates(question_table *t, update_counts *c)
     flow_source(tpl, "tpl");
     count_failed_step(c, copy_tree(templates, tpl, "*.tpl", COPY_FLAT, &c->copied));
     count_failed_step(c, copy_tree(templates, tpl, "*.dat", COPY_FLAT, &c->copied));
-    free(web);
     return 1;
 }
 
@@ -143,7 +141,7 @@ static void copy_originals(question_table *t, update_counts *c)
 {
     char tpl[TEXT_PATH_SIZE];
     const char *originals = answer_of(t, Q_ORIGINALS);
-    if (flow_same_folder(originals, answer_of(t, Q_TEMPLATES))) {
+    if (plat_same_dir(originals, answer_of(t, Q_TEMPLATES))) {
         log_report("%s: %s is the templates directory, the default templates are not copied there", WHO, originals);
         c->errors++;
         return;
@@ -152,12 +150,12 @@ static void copy_originals(question_table *t, update_counts *c)
     count_failed_step(c, copy_tree(originals, tpl, "*.tpl", COPY_FLAT, &c->copied));
 }
 
-static void copy_steps(question_table *t, update_counts *c, char **manuals)
+static void copy_steps(question_table *t, update_counts *c, const char *web, char **manuals)
 {
     const char *templates = answer_of(t, Q_TEMPLATES);
     count_failed_step(c,
                       copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->copied));
-    int saved = !flag_of(t, Q_DEL_TEMPLATES) || replace_templates(t, c);
+    int saved = !flag_of(t, Q_DEL_TEMPLATES) || replace_templates(t, c, web);
     if (flag_of(t, Q_BACK_ORIGINALS)) copy_originals(t, c);
     if (!saved) return; /* the images and manuals beside the templates were not saved either */
     count_failed_step(c, flow_copy_into_subfolder(templates, "img", "*", &c->copied, nullptr, WHO));
@@ -188,10 +186,10 @@ void update_flow(question_table *t)
     if (end != LOOP_DONE) return;
     update_counts c = {0, 0, refused};
     char *manuals = nullptr;
-    copy_steps(t, &c, &manuals);
-    count_failed_step(&c, flow_sync_copies());
     int del = flag_of(t, Q_DEL_TEMPLATES);
-    char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr;
+    char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr; /* only replaced with the templates */
+    copy_steps(t, &c, web, &manuals);
+    count_failed_step(&c, flow_sync_copies());
     const char *written[] = {answer_of(t, Q_SCRIPTS),
                              answer_of(t, Q_TEMPLATES),
                              answer_of(t, Q_CACHE),

@@ -140,14 +140,18 @@ FILE *plat_fopen(const char *path, const char *mode)
     return f;
 }
 
+/* The native form of a path a wrapper was given; 0 with errno set. */
+static int native_of(const char *path, char *native)
+{
+    if (path) return plat_native_path(path, native, PLAT_NATIVE_MAX); /* errno says why */
+    errno = EINVAL;
+    return 0;
+}
+
 int plat_remove(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
-    if (!path) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!plat_native_path(path, native, sizeof native)) return -1;
+    if (!native_of(path, native)) return -1;
     return plat_remove_tracked(native); /* a kept listing notices by its times */
 }
 
@@ -187,11 +191,7 @@ int plat_mkdir(const char *path)
 int plat_rmdir(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
-    if (!path) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!plat_native_path(path, native, sizeof native)) return -1;
+    if (!native_of(path, native)) return -1;
     int r = plat_syscall_table()->rmdir(native);
     if (r == 0) listing_clear_all(); /* a new directory may get its inode */
     return r;

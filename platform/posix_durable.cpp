@@ -38,27 +38,20 @@ static int open_parent(const char *native)
     return open(dir[0] ? dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-int plat_sys_sync_dir(const char *native)
+/* Runs call on fd and closes it, keeping the call's errno; -1 for no fd. */
+static int on_fd(int fd, int (*call)(int))
 {
-    int fd = open_parent(native);
     if (fd < 0) return -1;
-    int r = fsync(fd);
+    int r = call(fd);
     int err = errno;
     close(fd);
     errno = err;
     return r;
 }
 
-int plat_sys_sync_fs(const char *native)
-{
-    int fd = open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    int r = syncfs(fd);
-    int err = errno;
-    close(fd);
-    errno = err;
-    return r;
-}
+int plat_sys_sync_dir(const char *native) { return on_fd(open_parent(native), fsync); }
+
+int plat_sys_sync_fs(const char *native) { return on_fd(open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC), syncfs); }
 
 long long plat_sys_fsize(FILE *f)
 {

@@ -78,9 +78,10 @@ static const char *value_problem(const char *v)
 {
     size_t n = strlen(v);
     if (strpbrk(v, "\r\n")) return "the answer may not hold a line end";
-    if (n >= 2 && v[n - 2] == ' ' && v[n - 1] == '/')
+    int mark = text_continuation_mark(v, n);
+    if (mark == TEXT_MARK_JOIN)
         return "the answer may not end in \" /\", which would continue the setting on the next line";
-    if (n >= 2 && v[n - 2] == '\\' && v[n - 1] == 'n')
+    if (mark == TEXT_MARK_NEWLINE)
         return "the answer may not end in \"\\n\", which would continue the setting on the next line";
     return nullptr;
 }

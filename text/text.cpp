@@ -231,3 +231,11 @@ unsigned char text_fold(unsigned char c)
         for (int i = 0; i < 256; i++) lower[i] = (unsigned char)tolower(i);
     return lower[c];
 }
+
+int text_continuation_mark(const char *value, size_t n)
+{
+    if (!value || n < 2) return TEXT_MARK_NONE;
+    if (value[n - 2] == ' ' && value[n - 1] == '/') return TEXT_MARK_JOIN;
+    if (value[n - 2] == '\\' && value[n - 1] == 'n') return TEXT_MARK_NEWLINE;
+    return TEXT_MARK_NONE;
+}

@@ -29,6 +29,13 @@ char *text_dup(const char *s);
  * case-blind comparisons and hashes that run once per character. */
 unsigned char text_fold(unsigned char c);
 
+/* The continuation marker that ends a configuration value of n characters
+ * (its trailing blanks already cut): " /" joins the next line on, "\n"
+ * puts a line feed before it.  A value of fewer than two characters has
+ * none. */
+enum { TEXT_MARK_NONE, TEXT_MARK_JOIN, TEXT_MARK_NEWLINE };
+int text_continuation_mark(const char *value, size_t n);
+
 /* 1 when s (not null) ends with a backslash: a directory in installer form. */
 int text_ends_with_backslash(const char *s);
 /* Cuts every carriage return and line feed at the end of s; returns the
