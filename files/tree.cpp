@@ -261,12 +261,12 @@ static int target_writable(const char *target, int kind)
  * until it is renamed, or the target itself, kept once it is complete. */
 enum copy_output { OUT_TEMPORARY, OUT_FINAL };
 
-/* Copies every byte of in into out and closes out.  1, or 0 with errno
+/* Copies every byte of in (size bytes) into out and closes out.  1, or 0 with errno
  * set by the first failure. */
-static int write_all(FILE *in, FILE *out, copy_output kind)
+static int write_all(FILE *in, long long size, FILE *out, copy_output kind)
 {
     errno = 0;
-    int ok = plat_copy_file(in, out) >= 0;
+    int ok = plat_copy_file(in, out, size) >= 0;
     int err = errno;
     if (ok && kind == OUT_FINAL) plat_keep_new(out); /* complete: an interruption leaves it */
     int closed = plat_fclose(out) == 0;              /* a full disk often shows only here */
@@ -286,7 +286,7 @@ static int copy_undone(FILE *in, const char *source, const char *target, int err
 /* Copies an open source into a fresh temporary file and renames that over
  * the target.  On any failure the temporary file goes and the target stays
  * as it was. */
-static int copy_via_temp(FILE *in, const char *source, const char *target)
+static int copy_via_temp(FILE *in, long long size, const char *source, const char *target)
 {
     char temp[TEXT_LINE_SIZE];
     FILE *out = open_temp(target, temp, sizeof temp);
@@ -296,7 +296,7 @@ static int copy_via_temp(FILE *in, const char *source, const char *target)
         errno = err;
         return copy_failed(source, target);
     }
-    int ok = write_all(in, out, OUT_TEMPORARY) && plat_rename(temp, target) == 0;
+    int ok = write_all(in, size, out, OUT_TEMPORARY) && plat_rename(temp, target) == 0;
     int err = errno ? errno : EIO;
     if (!ok) {
         plat_remove(temp);
@@ -317,7 +317,8 @@ static int copy_to_new(const char *source, const char *target)
     FILE *out = plat_fopen(target, "wbx");
     if (!out && errno == EEXIST) return -1;
     if (!out) return copy_failed(source, target);
-    FILE *in = plat_fopen(source, "rb");
+    long long size;
+    FILE *in = plat_open_source(source, &size);
     if (!in) {
         int err = errno;
         plat_fclose(out);
@@ -325,7 +326,7 @@ static int copy_to_new(const char *source, const char *target)
         errno = err;
         return copy_failed(source, target);
     }
-    if (!write_all(in, out, OUT_FINAL)) {
+    if (!write_all(in, size, out, OUT_FINAL)) {
         int err = errno ? errno : EIO;
         plat_remove(target);
         return copy_undone(in, source, target, err);
@@ -340,7 +341,8 @@ static int copy_to_new(const char *source, const char *target)
  * temporary file. */
 static int copy_over(const char *source, const char *target, int kind)
 {
-    FILE *in = plat_fopen(source, "rb");
+    long long size;
+    FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
     if (!target_writable(target, kind)) {
         int err = errno;
@@ -348,7 +350,7 @@ static int copy_over(const char *source, const char *target, int kind)
         errno = err;
         return copy_failed(source, target);
     }
-    return copy_via_temp(in, source, target);
+    return copy_via_temp(in, size, source, target);
 }
 
 int copy_file(const char *source, const char *target)

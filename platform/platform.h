@@ -67,12 +67,18 @@ int plat_rmdir(const char *path);
 /* Size in bytes of the file behind an open stream (pending output not
  * counted: flush first), or -1. */
 long long plat_file_size(FILE *f);
-/* Copies the whole of the just-opened stream in to the just-opened stream
- * out, in the kernel where the system can (copy_file_range, then sendfile)
- * and else in large blocks.  Returns the bytes copied, which are exactly
- * the source's size, with out flushed; or -1 with errno set (EIO when the
- * source did not yield its size). */
-long long plat_copy_file(FILE *in, FILE *out);
+/* Opens the source of a whole-file copy for reading, as plat_fopen(path,
+ * "rb") does, and puts its size in *size, read from the open file, so the
+ * size is that of what was opened.  Only a regular file is opened.  The
+ * stream, or null with errno set. */
+FILE *plat_open_source(const char *path, long long *size);
+/* Copies the whole of the just-opened stream in (of size bytes, as
+ * plat_open_source gave it) to the just-opened stream out, in the kernel
+ * where the system can (copy_file_range, then sendfile) and else in large
+ * blocks.  Returns the bytes copied, which are exactly size, with out
+ * flushed; or -1 with errno set (EIO when the source ended before size
+ * bytes, or grew while read in blocks). */
+long long plat_copy_file(FILE *in, FILE *out, long long size);
 
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };

@@ -209,14 +209,13 @@ static int block_copy(FILE *in, FILE *out, long long *moved)
     }
 }
 
-long long plat_copy_file(FILE *in, FILE *out)
+long long plat_copy_file(FILE *in, FILE *out, long long size)
 {
-    if (!in || !out) {
+    if (!in || !out || size < 0) {
         errno = EINVAL;
         return -1;
     }
-    long long size = live_calls.fsize(in), moved = 0;
-    if (size < 0) return -1;
+    long long moved = 0;
     int r = kernel_copy(live_calls.copy_range, in, out, size, &moved);
     if (r == 0) r = kernel_copy(live_calls.send_file, in, out, size, &moved);
     if (r == 0 && block_copy(in, out, &moved) != 0) return -1;

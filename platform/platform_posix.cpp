@@ -119,12 +119,15 @@ FILE *plat_fopen(const char *path, const char *mode)
         errno = EINVAL;
         return nullptr;
     }
-    if (!posix_map_path(path, native, sizeof native, &m)) return nullptr; /* errno says why */
+    int create = strchr(mode, 'x') != nullptr;
+    int mapped = create ? posix_map_create(path, native, sizeof native, &m)
+                        : posix_map_path(path, native, sizeof native, &m);
+    if (!mapped) return nullptr; /* errno says why */
     if (mode[0] == 'r' && m.how == MAP_LOOKED_UP && !m.found) {
         errno = ENOENT; /* its directory, checked just now, has no such name */
         return nullptr;
     }
-    if (strchr(mode, 'x') && m.how == MAP_EXISTS) {
+    if (create && (m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found))) {
         errno = EEXIST; /* seen just now: an exclusive create fails as it would */
         return nullptr;
     }
@@ -133,11 +136,34 @@ FILE *plat_fopen(const char *path, const char *mode)
      * ignores), never follows a link for writing (O_NOFOLLOW), and a copy
      * reads its size with fstat, which refuses anything else.  A file an
      * exclusive open created is a regular file. */
-    int known_file = strchr(mode, 'x') || (mode[0] != 'w' && m.how == MAP_EXISTS && S_ISREG(m.mode));
+    int known_file = create || (mode[0] != 'w' && m.how == MAP_EXISTS && S_ISREG(m.mode));
     FILE *f = plat_open_tracked(native, mode);
+    if (!f && create && errno == EEXIST && m.how == MAP_LOOKED_UP) listing_drop(m.in); /* it missed a name */
     if (f && !known_file) f = settled(f, mode);
     if (f && mode[0] != 'r') note_created(&m, native);
     return f;
+}
+
+/* Most sources exist as written: opening the path as written settles it
+ * without a look-up, and one fstat of the open file gives its kind and
+ * size.  Only a name that is not there as written is looked up
+ * case-blind. */
+FILE *plat_open_source(const char *path, long long *size)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!path || !size) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *f = posix_map_literal(path, native, sizeof native) ? plat_open_tracked(native, "rb") : nullptr;
+    if (!f && (errno == ENOENT || errno == ENOTDIR)) f = plat_fopen(path, "rb");
+    if (!f) return nullptr;
+    *size = plat_syscall_table()->fsize(f); /* refuses anything but a regular file */
+    if (*size >= 0) return f;
+    int err = errno;
+    plat_syscall_table()->fclose(f);
+    errno = err;
+    return nullptr;
 }
 
 /* The native form of a path a wrapper was given; 0 with errno set. */

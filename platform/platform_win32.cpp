@@ -209,6 +209,19 @@ FILE *plat_fopen(const char *path, const char *mode)
     return only_regular(plat_open_tracked(native, mode), mode);
 }
 
+/* The open file's size, from the file itself. */
+FILE *plat_open_source(const char *path, long long *size)
+{
+    FILE *f = plat_fopen(path, "rb");
+    if (!f) return nullptr;
+    *size = plat_syscall_table()->fsize(f);
+    if (*size >= 0) return f;
+    int err = errno;
+    plat_fclose(f);
+    errno = err;
+    return nullptr;
+}
+
 /* Runs one path-taking call on the native form of path. */
 static int on_native(const char *path, int (*call)(const char *))
 {

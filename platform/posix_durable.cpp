@@ -58,7 +58,7 @@ long long plat_sys_fsize(FILE *f)
     struct stat st;
     if (fstat(fileno(f), &st) != 0) return -1;
     if (!S_ISREG(st.st_mode)) {
-        errno = PLAT_ENOTREG; /* no size to copy or check */
+        errno = S_ISDIR(st.st_mode) ? EISDIR : PLAT_ENOTREG; /* no size to copy or check */
         return -1;
     }
     return (long long)st.st_size;

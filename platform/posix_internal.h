@@ -19,6 +19,8 @@ listing *listing_of(const char *dir, const struct stat *st);
 /* The one name in l that matches name case-blind, or null; *ambiguous set
  * when several do. */
 const char *listing_find(const listing *l, const char *name, int *ambiguous);
+/* Forgets a listing that proved wrong: it is read again at its next use. */
+void listing_drop(listing *l);
 /* Forgets every kept listing (a removed directory's inode may come back). */
 void listing_clear_all();
 
@@ -41,6 +43,12 @@ struct posix_map {
 
 /* plat_native_path, telling in m what the mapping found. */
 int posix_map_path(const char *path, char *buf, int size, posix_map *m);
+/* The same for a name about to be created exclusively: asks the folder's
+ * listing first (a name it holds is MAP_LOOKED_UP and found). */
+int posix_map_create(const char *path, char *buf, int size, posix_map *m);
+/* The path as written, in native form, without asking the file system
+ * (its case unresolved); 0 with errno when it does not fit. */
+int posix_map_literal(const char *path, char *buf, int size);
 void remember_map(posix_map *m, map_result how, const struct stat *st, listing *in, int found);
 
 /* Splits a native path into its directory, as the lookups name it ("" or

@@ -118,24 +118,25 @@ static void listing_remove(listing *l, const char *name)
         }
 }
 
-/* The one name that matches case-blind.  Two or more such names (and no
- * exact one, or it would not be looked up) make the name ambiguous: null,
- * with *ambiguous set, since no choice between them could be right. */
+/* The name itself when the listing holds it, else the one name that
+ * matches case-blind.  Two or more such names and no exact one make the
+ * name ambiguous: null, with *ambiguous set, since no choice between them
+ * could be right. */
 const char *listing_find(const listing *l, const char *name, int *ambiguous)
 {
     *ambiguous = 0;
     if (!l->nbuckets) return nullptr;
     unsigned h = fold_hash(name);
     const listed_name *found = nullptr;
+    int several = 0;
     for (const listed_name *n = l->buckets[h % l->nbuckets]; n; n = n->next) {
         if (n->hash != h || strcasecmp(n->name, name) != 0) continue;
-        if (found) {
-            *ambiguous = 1;
-            return nullptr;
-        }
+        if (strcmp(n->name, name) == 0) return n->name;
+        several = found != nullptr;
         found = n;
     }
-    return found ? found->name : nullptr;
+    *ambiguous = several;
+    return several || !found ? nullptr : found->name;
 }
 
 static int same_times(const struct timespec *a, const struct timespec *b)
@@ -292,6 +293,8 @@ void note_renamed(listing *l, const posix_map *to_map, const char *from, const c
     else
         restamp(l, dir, sure);
 }
+
+void listing_drop(listing *l) { listing_clear(l); }
 
 void listing_clear_all()
 {

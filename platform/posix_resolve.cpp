@@ -230,6 +230,26 @@ int posix_map_path(const char *path, char *buf, int size, posix_map *m)
     return 0;
 }
 
+int posix_map_literal(const char *path, char *buf, int size)
+{
+    errno = ENAMETOOLONG;
+    return path && buf && size >= 2 && map_path(path, buf, size, 0);
+}
+
+/* A name about to be created exclusively is mostly new: its folder's kept
+ * listing, checked with one stat of the folder, says so without an lstat
+ * of the name.  Where the folder does not exist as written, the whole path
+ * is mapped as usual. */
+int posix_map_create(const char *path, char *buf, int size, posix_map *m)
+{
+    m->how = MAP_OTHER;
+    if (!posix_map_literal(path, buf, size)) return 0;
+    int last = resolve_last(buf, m);
+    if (last < 0) errno = ENOTUNIQ;
+    if (last) return last > 0;
+    return posix_map_path(path, buf, size, m);
+}
+
 int plat_native_path(const char *path, char *buf, int size)
 {
     posix_map m;
