@@ -372,7 +372,25 @@ struct copy_step {
     int backup;                  /* keep whatever a target held as "name.~N~" */
     path_set wrote;              /* targets this step wrote, as spelled */
     char folder[TEXT_LINE_SIZE]; /* the target folder last made sure of */
+    char canon_of[TEXT_LINE_SIZE];   /* the target folder last resolved, as spelled */
+    char canon[PLAT_NATIVE_MAX];     /* its canonical form */
 };
+
+/* The canonical form of a target: its folder is resolved once per folder
+ * of the step, since resolving every name of a path costs a look-up per
+ * name for each file. */
+static int canonical_target(copy_step *c, const char *target, char *out, int size)
+{
+    char folder[TEXT_LINE_SIZE];
+    const char *slash = strrchr(target, '\\');
+    text_copy_n(folder, slash ? target : ".\\", slash ? (int)(slash - target) + 1 : 2);
+    if (strcmp(folder, c->canon_of) != 0) {
+        c->canon_of[0] = '\0';
+        if (!plat_canonical_path(folder, c->canon, sizeof c->canon)) return 0;
+        text_copy(c->canon_of, folder, sizeof c->canon_of);
+    }
+    return plat_canonical_child(c->canon, target, out, size);
+}
 
 int copy_same_content(const char *a, const char *b)
 {
@@ -408,10 +426,10 @@ int copy_keep_numbered(const char *path, char *kept, int size)
 
 /* The checks below take the target's native path, mapped once per file
  * (tnative, or null when it could not be mapped: then none of them holds). */
-static int written_by_backup(const char *target)
+static int written_by_backup(copy_step *c, const char *target)
 {
     char canonical[PLAT_NATIVE_MAX];
-    if (backup_written.count == 0 || !plat_canonical_path(target, canonical, sizeof canonical)) return 0;
+    if (backup_written.count == 0 || !canonical_target(c, target, canonical, sizeof canonical)) return 0;
     const char *found = path_set_find(&backup_written, canonical);
     return found && plat_native_equal(found, canonical);
 }
@@ -441,7 +459,7 @@ static int note_written(copy_step *c, const char *target)
 {
     char canonical[PLAT_NATIVE_MAX]; /* one name for every spelling: short names, other drive letters */
     path_set_add(&c->wrote, target);
-    if (c->backup && plat_canonical_path(target, canonical, sizeof canonical)) path_set_add(&backup_written, canonical);
+    if (c->backup && canonical_target(c, target, canonical, sizeof canonical)) path_set_add(&backup_written, canonical);
     return 1;
 }
 
@@ -472,7 +490,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
         return 0;
     }
-    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(target))) {
+    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(c, target))) {
         if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
         char kept[TEXT_LINE_SIZE];
         if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);
@@ -563,7 +581,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     size_t n = strlen(s);
     static_list items;
     dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
-    copy_step c = {backup, {nullptr, 0, 0}, ""};
+    copy_step c = {backup, {nullptr, 0, 0}, "", "", ""};
     int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
     char *item;

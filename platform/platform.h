@@ -185,6 +185,13 @@ int plat_native_path(const char *path, char *buf, int size);
  * Returns 1, or 0 when it cannot be made or does not fit. */
 int plat_canonical_path(const char *path, char *buf, int size);
 
+/* The canonical form of the file path, from its folder's canonical form
+ * (canonical_folder, as plat_canonical_path gave it) and the file's own
+ * name as the system spells it; a link at its end is not followed.  For
+ * the many files of one folder: the folder is resolved once.  Returns 1,
+ * or 0 when it cannot be made or does not fit. */
+int plat_canonical_child(const char *canonical_folder, const char *path, char *buf, int size);
+
 /* 1 when path names the root of a drive or volume (on Windows "C:", a UNC
  * share root, the same folder under another letter; on POSIX the mapped
  * root or "/", or a folder that holds it); else 0. */

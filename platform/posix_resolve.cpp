@@ -326,6 +326,18 @@ int plat_canonical_path(const char *path, char *buf, int size)
     return real_form(native, buf, (size_t)size);
 }
 
+int plat_canonical_child(const char *canonical_folder, const char *path, char *buf, int size)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!canonical_folder || !buf || size < 2 || !plat_native_path(path, native, sizeof native)) return 0;
+    const char *slash = strrchr(native, '/');
+    const char *name = slash ? slash + 1 : native;
+    if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return plat_canonical_path(path, buf, size);
+    const char *sep = strcmp(canonical_folder, "/") == 0 ? "" : "/";
+    int n = snprintf(buf, (size_t)size, "%s%s%s", canonical_folder, sep, name);
+    return n > 0 && n < size;
+}
+
 /* Device and inode of an existing path (links followed). */
 static int identity(const char *native, struct stat *st) { return stat(native, st) == 0; }
 

@@ -204,6 +204,20 @@ int plat_path_kind(const char *path)
     return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;
 }
 
+int plat_canonical_child(const char *canonical_folder, const char *path, char *buf, int size)
+{
+    char native[WIN_PATH_MAX];
+    if (!canonical_folder || !buf || size < 4 || !plat_native_path(path, native, sizeof native)) return 0;
+    const char *cut = strrchr(native, '\\');
+    const char *name = cut ? cut + 1 : native;
+    if (!*name || strchr(name, ':') || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+        return plat_canonical_path(path, buf, size);
+    size_t fl = strlen(canonical_folder);
+    const char *sep = fl > 0 && canonical_folder[fl - 1] == '\\' ? "" : "\\";
+    int n = snprintf(buf, (size_t)size, "%s%s%s", canonical_folder, sep, name);
+    return n > 0 && n < size;
+}
+
 int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
 
 int plat_path_ambiguous(const char *) { return 0; } /* the file system is case-blind itself */
