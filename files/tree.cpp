@@ -246,11 +246,14 @@ static FILE *open_temp(const char *target, char *temp, int size)
 }
 
 /* A target that exists but may not be written stays untouched, exactly as
- * if it had been opened for writing and that had failed.  Opening it to
- * append asks for write access only and changes nothing. */
-static int target_writable(const char *target, int kind)
+ * if it had been opened for writing and that had failed.  A regular file
+ * whose native form is known is asked without opening it; anything else
+ * is opened to append, which asks for write access only and changes
+ * nothing (and refuses a link). */
+static int target_writable(const char *target, int kind, const char *tnative)
 {
     if (kind == PLAT_KIND_NONE) return 1;
+    if (kind == PLAT_KIND_FILE && tnative && tnative[0]) return plat_may_write(tnative) == 0;
     FILE *f = plat_fopen(target, "ab");
     if (!f) return 0;
     plat_fclose(f);
@@ -337,14 +340,15 @@ static int copy_to_new(const char *source, const char *target)
     return 1;
 }
 
-/* Replaces an existing target (of kind as plat_path_kind says) through a
+/* Replaces an existing target (of kind and native form as
+ * plat_path_kind_native gave them; tnative may be null) through a
  * temporary file. */
-static int copy_over(const char *source, const char *target, int kind)
+static int copy_over(const char *source, const char *target, int kind, const char *tnative)
 {
     long long size;
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
-    if (!target_writable(target, kind)) {
+    if (!target_writable(target, kind, tnative)) {
         int err = errno;
         plat_fclose(in);
         errno = err;
@@ -358,7 +362,10 @@ int copy_file(const char *source, const char *target)
     if (!source || !target) return 0;
     if (text_ends_with_backslash(source) || text_ends_with_backslash(target)) return 0; /* directories */
     int r = copy_to_new(source, target);
-    return r >= 0 ? r : copy_over(source, target, plat_path_kind(target));
+    if (r >= 0) return r;
+    char native[PLAT_NATIVE_MAX];
+    int kind = plat_path_kind_native(target, native, sizeof native);
+    return copy_over(source, target, kind, native);
 }
 
 /* ---- keeping what a copy would replace ---- */
@@ -449,8 +456,7 @@ static int written_this_step(const copy_step *c, const char *target, const char 
  * on Windows). */
 static int same_file(const char *source, const char *tnative)
 {
-    char na[PLAT_NATIVE_MAX];
-    return tnative && plat_native_path(source, na, sizeof na) && plat_native_equal(na, tnative);
+    return tnative && plat_names_native(source, tnative);
 }
 
 /* Notes a target this step has written; a backup's files are noted for
@@ -482,9 +488,9 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
     int link = c->backup && plat_is_link(source);
     int made = link ? -1 : copy_to_new(source, target); /* a new target needs none of the checks below */
     if (made >= 0) return made && note_written(c, target);
-    int kind = plat_path_kind(target);
     char native[PLAT_NATIVE_MAX];
-    const char *tnative = kind != PLAT_KIND_NONE && plat_native_path(target, native, sizeof native) ? native : nullptr;
+    int kind = plat_path_kind_native(target, native, sizeof native);
+    const char *tnative = kind != PLAT_KIND_NONE && native[0] ? native : nullptr;
     if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
         log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
@@ -497,7 +503,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         kind = PLAT_KIND_NONE; /* kept under its numbered name: the target is free */
     }
     if (link) return backup_link(c, source, target);
-    int copied = kind == PLAT_KIND_NONE ? copy_file(source, target) : copy_over(source, target, kind);
+    int copied = kind == PLAT_KIND_NONE ? copy_file(source, target) : copy_over(source, target, kind, tnative);
     return copied && note_written(c, target);
 }
 

@@ -83,6 +83,17 @@ long long plat_copy_file(FILE *in, FILE *out, long long size);
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
 int plat_path_kind(const char *path);
+/* plat_path_kind, also putting the native form of path into native (size
+ * bytes) for the checks that follow: the path is looked up once.  The
+ * native form is empty when the path cannot be mapped. */
+int plat_path_kind_native(const char *path, char *native, int size);
+/* 1 when the installer path maps to native (as plat_native_path gives
+ * it), else 0; asks the system only when the two could match. */
+int plat_names_native(const char *path, const char *native);
+/* 0 when the existing file at native (as plat_path_kind_native gave it)
+ * may be written, else -1 with errno set (EACCES, EROFS, ...): what an
+ * open for writing would find, without opening it. */
+int plat_may_write(const char *native);
 /* 1 when a name in path matches several entries that differ only in case
  * (and none exactly): such a path names nothing, and every operation on
  * it fails with errno ENOTUNIQ. */
@@ -160,6 +171,7 @@ struct plat_syscalls {
     void *(*dir_open)(const char *native);
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
+    int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */

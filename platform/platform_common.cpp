@@ -30,6 +30,7 @@ int plat_sys_dir_read(void *dir, plat_find_entry *entry);
 void plat_sys_dir_close(void *dir);
 long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
 long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
+int plat_sys_may_write(const char *native);
 
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
@@ -49,7 +50,7 @@ static const plat_syscalls real_calls = {
     plat_sys_fopen,     sys_fclose,        sys_fread,         sys_fwrite,         sys_fgets,
     plat_sys_remove,    plat_sys_rename,   plat_sys_mkdir,    plat_sys_rmdir,     plat_sys_fsync,
     plat_sys_sync_dir,  plat_sys_sync_fs,  sys_fflush,        plat_sys_fsize,     plat_sys_copy_range,
-    plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close,
+    plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close, plat_sys_may_write,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -149,6 +150,13 @@ int plat_fclose(FILE *f)
     if (r == 0) errno = before;
     return r;
 }
+int plat_may_write(const char *native)
+{
+    if (native && native[0]) return live_calls.may_write(native);
+    errno = EINVAL;
+    return -1;
+}
+
 size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.fread(b, s, n, f); }
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
 char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, size, f); }

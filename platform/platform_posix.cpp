@@ -89,6 +89,7 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
     return f;
 }
 
+int plat_sys_may_write(const char *native) { return access(native, W_OK); }
 int plat_sys_remove(const char *native) { return unlink(native); } /* a file or link, never a folder */
 int plat_sys_rename(const char *from, const char *to) { return rename(from, to); }
 int plat_sys_mkdir(const char *native) { return mkdir(native, 0777); }

@@ -209,6 +209,15 @@ FILE *plat_fopen(const char *path, const char *mode)
     return only_regular(plat_open_tracked(native, mode), mode);
 }
 
+/* What opening the file to append would say, without keeping it open. */
+int plat_sys_may_write(const char *native)
+{
+    FILE *f = plat_sys_fopen(native, "ab");
+    if (!f) return -1;
+    fclose(f);
+    return 0;
+}
+
 /* The open file's size, from the file itself. */
 FILE *plat_open_source(const char *path, long long *size)
 {

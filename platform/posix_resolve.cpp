@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <unistd.h>
 
 /* ---- path mapping ---- */
@@ -389,9 +390,28 @@ int plat_dir_contains(const char *outer, const char *inner)
 int plat_path_kind(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
+    return plat_path_kind_native(path, native, sizeof native);
+}
+
+int plat_names_native(const char *path, const char *native)
+{
+    char mapped[PLAT_NATIVE_MAX];
+    if (!path || !native || !posix_map_literal(path, mapped, sizeof mapped)) return 0;
+    if (strcmp(mapped, native) == 0) return 1;
+    /* the mapping changes only the case of names */
+    if (strcasecmp(mapped, native) != 0) return 0;
+    return plat_native_path(path, mapped, sizeof mapped) && strcmp(mapped, native) == 0;
+}
+
+int plat_path_kind_native(const char *path, char *native, int size)
+{
     struct stat st;
     posix_map m;
-    if (!path || !posix_map_path(path, native, sizeof native, &m)) return PLAT_KIND_NONE;
+    if (size > 0) native[0] = '\0';
+    if (!path || !posix_map_path(path, native, size, &m)) {
+        if (size > 0) native[0] = '\0';
+        return PLAT_KIND_NONE;
+    }
     if (m.how == MAP_LOOKED_UP && !m.found) return PLAT_KIND_NONE; /* its folder lacks it */
     if (m.how == MAP_EXISTS)
         st.st_mode = m.mode; /* the mapping's lstat, just now */

@@ -198,7 +198,23 @@ int plat_dir_contains(const char *outer, const char *inner)
 int plat_path_kind(const char *path)
 {
     char native[WIN_PATH_MAX];
-    DWORD attr = plat_native_path(path, native, sizeof native) ? GetFileAttributesA(native) : INVALID_FILE_ATTRIBUTES;
+    return plat_path_kind_native(path, native, sizeof native);
+}
+
+int plat_names_native(const char *path, const char *native)
+{
+    char mapped[WIN_PATH_MAX];
+    return path && native && plat_native_path(path, mapped, sizeof mapped) && _stricmp(mapped, native) == 0;
+}
+
+int plat_path_kind_native(const char *path, char *native, int size)
+{
+    if (size > 0) native[0] = '\0';
+    if (!path || !plat_native_path(path, native, size)) {
+        if (size > 0) native[0] = '\0';
+        return PLAT_KIND_NONE;
+    }
+    DWORD attr = GetFileAttributesA(native);
     if (attr == INVALID_FILE_ATTRIBUTES) return PLAT_KIND_NONE;
     if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_KIND_OTHER; /* links and junctions */
     return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;

@@ -338,11 +338,23 @@ FILE *deny_update(const char *native, const char *mode)
     return tu::real_calls().fopen(native, mode);
 }
 
+int deny_write(const char *)
+{
+    errno = EACCES;
+    return -1;
+}
+
+// A regular file is asked whether it may be written; anything else is
+// opened to append.  Either refusal leaves the target as it was.
 TEST_F(CopyFile, TargetThatMayNotBeWrittenStaysUntouched)
 {
+    {
+        tu::Fault f(&plat_syscalls::may_write, deny_write);
+        EXPECT_EQ(copy(), 0);
+        expect_old_target_kept();
+    }
     tu::Fault f(&plat_syscalls::fopen, deny_update);
-    EXPECT_EQ(copy(), 0);
-    expect_old_target_kept();
+    EXPECT_EQ(copy(), 1);  // the open to append is not how a regular file is asked
 }
 
 // Which copy moved the data, and what the copy opened and renamed.
