@@ -266,6 +266,31 @@ TEST_F(CopyFile, MissingSourceOrTargetDirectoryFailsAndTouchesNothing)
     EXPECT_EQ(copy_file("\\src\\data.bin", nullptr), 0);
 }
 
+// A source is opened as spelt first and looked up case-blind only when that
+// fails; a new target's folder listing answers whether the name is taken,
+// in any case, so a second spelling replaces the first file, never lands
+// beside it; a folder as source is refused as a folder.
+TEST_F(CopyFile, NamesInAnotherCaseAreTheSameFilesAndAFolderIsNoSource)
+{
+    EXPECT_EQ(copy_file("\\SRC\\Data.Bin", "\\dst\\fresh.bin"), 1);
+    EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), data);
+    file("src/other.bin", "other");
+    EXPECT_EQ(copy_file("\\src\\other.bin", "\\dst\\extra.bin"), 1);  // the folder's listing is kept now
+    EXPECT_EQ(copy_file("\\src\\other.bin", "\\dst\\FRESH.BIN"), 1);
+    EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), "other");
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\DST\\Fresh.bin"), 1);
+    EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), data);
+#ifndef _WIN32
+    EXPECT_FALSE(tu::exists(p("dst/FRESH.BIN"))) << "a second file beside the first";
+#endif
+    EXPECT_EQ(temp_files_in(p("dst")), 0);
+    EXPECT_EQ(copy_file("\\src", "\\dst\\folder.bin"), 0);
+    EXPECT_FALSE(tu::exists(p("dst/folder.bin")));
+#ifndef _WIN32
+    EXPECT_NE(log.text().find("could not copy \\src to \\dst\\folder.bin {21="), std::string::npos) << log.text();
+#endif
+}
+
 TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
 {
 #ifdef _WIN32
