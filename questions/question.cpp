@@ -264,7 +264,7 @@ static void probe_name(char *buf, const char *dir, int attempt)
     if (attempt == 0)
         text_copy(name, PROBE_BASE, sizeof name);
     else
-        snprintf(name, sizeof name, "%s.%03d", PROBE_BASE, attempt % PROBE_TRIES);
+        snprintf(name, sizeof name, "%s.%03u", PROBE_BASE, (unsigned)attempt % PROBE_TRIES);
     path_join_raw(buf, TEXT_PATH_SIZE, dir, name);
 }
 
