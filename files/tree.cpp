@@ -223,23 +223,16 @@ static int copy_failed(const char *source, const char *target)
     return 0;
 }
 
-/* Opens a new, exclusively created temporary file beside target and leaves
- * its path in temp.  Returns the stream, or null with errno set. */
-static FILE *open_temp(const char *target, char *temp, int size)
+/* Creates a new temporary file beside the looked-up target and describes
+ * it in temp.  Returns the stream, or null with errno set. */
+static FILE *open_temp(const plat_name *target, plat_name *temp)
 {
     static unsigned serial = 0;
     static long pid = plat_process_id(); /* asked once: it does not change */
-    const char *slash = strrchr(target, '\\');
-    int dir_len = slash ? (int)(slash - target) + 1 : 0;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
         snprintf(name, sizeof name, "~qcp%ld_%u.tmp", pid, serial++);
-        int len = snprintf(temp, size, "%.*s%s", dir_len, target, name);
-        if (len < 0 || len >= size) {
-            errno = ENAMETOOLONG;
-            return nullptr;
-        }
-        FILE *f = plat_fopen(temp, "wbx");
+        FILE *f = plat_create_temp(target, name, temp);
         if (f || errno != EEXIST) return f;
     }
     return nullptr;
@@ -250,10 +243,10 @@ static FILE *open_temp(const char *target, char *temp, int size)
  * whose native form is known is asked without opening it; anything else
  * is opened to append, which asks for write access only and changes
  * nothing (and refuses a link). */
-static int target_writable(const char *target, int kind, const char *tnative)
+static int target_writable(const char *target, const plat_name *t)
 {
-    if (kind == PLAT_KIND_NONE) return 1;
-    if (kind == PLAT_KIND_FILE && tnative && tnative[0]) return plat_may_write(tnative) == 0;
+    if (t->kind == PLAT_KIND_NONE) return 1;
+    if (t->kind == PLAT_KIND_FILE && t->native[0]) return plat_may_write(t->native) == 0;
     FILE *f = plat_fopen(target, "ab");
     if (!f) return 0;
     plat_fclose(f);
@@ -289,20 +282,20 @@ static int copy_undone(FILE *in, const char *source, const char *target, int err
 /* Copies an open source into a fresh temporary file and renames that over
  * the target.  On any failure the temporary file goes and the target stays
  * as it was. */
-static int copy_via_temp(FILE *in, long long size, const char *source, const char *target)
+static int copy_via_temp(FILE *in, long long size, const char *source, const char *target, const plat_name *t)
 {
-    char temp[TEXT_LINE_SIZE];
-    FILE *out = open_temp(target, temp, sizeof temp);
+    plat_name temp;
+    FILE *out = open_temp(t, &temp);
     if (!out) {
         int err = errno;
         plat_fclose(in);
         errno = err;
         return copy_failed(source, target);
     }
-    int ok = write_all(in, size, out, OUT_TEMPORARY) && plat_rename(temp, target) == 0;
+    int ok = write_all(in, size, out, OUT_TEMPORARY) && plat_replace_named(&temp, t) == 0;
     int err = errno ? errno : EIO;
     if (!ok) {
-        plat_remove(temp);
+        plat_remove_named(&temp);
         return copy_undone(in, source, target, err);
     }
     plat_sync_later(target); /* made durable before the job's summary */
@@ -315,9 +308,9 @@ static int copy_via_temp(FILE *in, long long size, const char *source, const cha
  * and written directly: nothing older can be lost, and on any failure the
  * new file goes.  1 copied, 0 failed, -1 the target exists (errno EEXIST)
  * and nothing was done. */
-static int copy_to_new(const char *source, const char *target)
+static int copy_to_new(const char *source, const char *target, const plat_name *t)
 {
-    FILE *out = plat_fopen(target, "wbx");
+    FILE *out = plat_create_named(t);
     if (!out && errno == EEXIST) return -1;
     if (!out) return copy_failed(source, target);
     long long size;
@@ -325,13 +318,13 @@ static int copy_to_new(const char *source, const char *target)
     if (!in) {
         int err = errno;
         plat_fclose(out);
-        plat_remove(target);
+        plat_remove_named(t);
         errno = err;
         return copy_failed(source, target);
     }
     if (!write_all(in, size, out, OUT_FINAL)) {
         int err = errno ? errno : EIO;
-        plat_remove(target);
+        plat_remove_named(t);
         return copy_undone(in, source, target, err);
     }
     plat_sync_later(target);
@@ -340,32 +333,32 @@ static int copy_to_new(const char *source, const char *target)
     return 1;
 }
 
-/* Replaces an existing target (of kind and native form as
- * plat_path_kind_native gave them; tnative may be null) through a
- * temporary file. */
-static int copy_over(const char *source, const char *target, int kind, const char *tnative)
+/* Replaces the existing, looked-up target through a temporary file. */
+static int copy_over(const char *source, const char *target, const plat_name *t)
 {
     long long size;
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
-    if (!target_writable(target, kind, tnative)) {
+    if (!target_writable(target, t)) {
         int err = errno;
         plat_fclose(in);
         errno = err;
         return copy_failed(source, target);
     }
-    return copy_via_temp(in, size, source, target);
+    return copy_via_temp(in, size, source, target, t);
 }
 
 int copy_file(const char *source, const char *target)
 {
     if (!source || !target) return 0;
     if (text_ends_with_backslash(source) || text_ends_with_backslash(target)) return 0; /* directories */
-    int r = copy_to_new(source, target);
-    if (r >= 0) return r;
-    char native[PLAT_NATIVE_MAX];
-    int kind = plat_path_kind_native(target, native, sizeof native);
-    return copy_over(source, target, kind, native);
+    plat_name t;
+    if (plat_look_up(target, &t) == PLAT_KIND_NONE) {
+        int r = copy_to_new(source, target, &t);
+        if (r >= 0) return r;
+        plat_look_up(target, &t); /* it appeared meanwhile */
+    }
+    return copy_over(source, target, &t);
 }
 
 /* ---- keeping what a copy would replace ---- */
@@ -486,11 +479,14 @@ static int backup_link(copy_step *c, const char *source, const char *target)
 static int copy_step_file(copy_step *c, const char *source, const char *target)
 {
     int link = c->backup && plat_is_link(source);
-    int made = link ? -1 : copy_to_new(source, target); /* a new target needs none of the checks below */
-    if (made >= 0) return made && note_written(c, target);
-    char native[PLAT_NATIVE_MAX];
-    int kind = plat_path_kind_native(target, native, sizeof native);
-    const char *tnative = kind != PLAT_KIND_NONE && native[0] ? native : nullptr;
+    plat_name t;
+    int kind = plat_look_up(target, &t);
+    if (kind == PLAT_KIND_NONE && !link) { /* a new target needs none of the checks below */
+        int made = copy_to_new(source, target, &t);
+        if (made >= 0) return made && note_written(c, target);
+        kind = plat_look_up(target, &t); /* it appeared meanwhile */
+    }
+    const char *tnative = kind != PLAT_KIND_NONE && t.native[0] ? t.native : nullptr;
     if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
         log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
@@ -503,7 +499,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         kind = PLAT_KIND_NONE; /* kept under its numbered name: the target is free */
     }
     if (link) return backup_link(c, source, target);
-    int copied = kind == PLAT_KIND_NONE ? copy_file(source, target) : copy_over(source, target, kind, tnative);
+    int copied = kind == PLAT_KIND_NONE ? copy_file(source, target) : copy_over(source, target, &t);
     return copied && note_written(c, target);
 }
 

@@ -87,6 +87,32 @@ int plat_path_kind(const char *path);
  * bytes) for the checks that follow: the path is looked up once.  The
  * native form is empty when the path cannot be mapped. */
 int plat_path_kind_native(const char *path, char *native, int size);
+constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
+
+/* ---- one name, looked up once ----
+ *
+ * A copy makes several calls on one target: what is there, whether it may
+ * be written, creating it, or renaming a new version over it.  Looked up
+ * once, the name is handed on to each of them. */
+struct plat_name {
+    int kind;                     /* PLAT_KIND_*, as the look-up found it */
+    char native[PLAT_NATIVE_MAX]; /* its native form; "" when it cannot be mapped */
+    alignas(8) unsigned char seen[48]; /* what the look-up saw, for the system's own upkeep */
+};
+/* Looks up an installer path into n; returns n->kind. */
+int plat_look_up(const char *path, plat_name *n);
+/* plat_fopen(path, "wbx") on a name plat_look_up found missing. */
+FILE *plat_create_named(const plat_name *n);
+/* Creates the temporary file `name` exclusively in the folder of the
+ * looked-up beside and describes it in temp.  A temporary name is taken as
+ * written: nothing looks it up case-blind.  An interruption removes the
+ * file until plat_replace_named or plat_remove_named is done with it. */
+FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp);
+/* plat_rename of the temporary file from over the looked-up to. */
+int plat_replace_named(const plat_name *from, const plat_name *to);
+/* plat_remove of a looked-up name. */
+int plat_remove_named(const plat_name *n);
+
 /* 1 when the installer path maps to native (as plat_native_path gives
  * it), else 0; asks the system only when the two could match. */
 int plat_names_native(const char *path, const char *native);
@@ -176,7 +202,6 @@ struct plat_syscalls {
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */
 
-constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
 
 /* Maps an installer path to the native path used by the OS, into buf.
  * Returns 1, or 0 with errno set when it does not fit (ENAMETOOLONG) or a

@@ -139,7 +139,7 @@ FILE *plat_fopen(const char *path, const char *mode)
      * exclusive open created is a regular file. */
     int known_file = create || (mode[0] != 'w' && m.how == MAP_EXISTS && S_ISREG(m.mode));
     FILE *f = plat_open_tracked(native, mode);
-    if (!f && create && errno == EEXIST && m.how == MAP_LOOKED_UP) listing_drop(m.in); /* it missed a name */
+    if (!f && create && errno == EEXIST) note_missed(&m, native);
     if (f && !known_file) f = settled(f, mode);
     if (f && mode[0] != 'r') note_created(&m, native);
     return f;
@@ -166,6 +166,79 @@ FILE *plat_open_source(const char *path, long long *size)
     errno = err;
     return nullptr;
 }
+
+/* ---- one name, looked up once ---- */
+
+static posix_map seen_of(const plat_name *n)
+{
+    posix_map m;
+    memcpy(&m, n->seen, sizeof m);
+    return m;
+}
+
+FILE *plat_create_named(const plat_name *n)
+{
+    posix_map m = seen_of(n);
+    if (!n->native[0]) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    if (n->kind != PLAT_KIND_NONE || m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found)) {
+        errno = EEXIST; /* seen just now */
+        return nullptr;
+    }
+    FILE *f = plat_open_tracked(n->native, "wbx");
+    if (!f && errno == EEXIST) note_missed(&m, n->native);
+    if (f) note_created(&m, n->native);
+    return f;
+}
+
+/* A kept listing of the temporary file's folder takes the new name, as a
+ * look-up would have let it: checked before the create, stamped after.
+ * Where none is kept, nothing needs keeping current. */
+FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp)
+{
+    char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
+    posix_map m;
+    m.how = MAP_OTHER;
+    int len = split_native(beside->native, dir, own) ? snprintf(temp->native, sizeof temp->native, "%s%s", dir, name) : -1;
+    if (len < 0 || len >= (int)sizeof temp->native) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    listing *l = listing_cached(dir);
+    struct stat st;
+    if (l && stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st))
+        remember_map(&m, MAP_LOOKED_UP, nullptr, l, 0);
+    else if (l)
+        listing_drop(l); /* changed behind it: read again when needed */
+    temp->kind = PLAT_KIND_NONE;
+    memcpy(temp->seen, &m, sizeof m);
+    FILE *f = plat_create_named(temp);
+    if (f) temp->kind = PLAT_KIND_FILE;
+    return f;
+}
+
+/* The rename of a temporary file over an existing name leaves the names
+ * of the folder as they were before the temporary file: a kept listing,
+ * current just before, takes the change; otherwise it is dropped. */
+int plat_replace_named(const plat_name *from, const plat_name *to)
+{
+    char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    posix_map m = seen_of(to);
+    listing *l = split_native(to->native, dir, name) ? listing_cached(dir) : nullptr;
+    struct stat st;
+    int current = l && stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st);
+    if (l && !current) listing_drop(l);
+    if (m.how == MAP_LOOKED_UP && !m.found) m.how = MAP_OTHER; /* it existed when it was replaced */
+    int r = plat_rename_tracked(from->native, to->native);
+    int err = errno;
+    if (r == 0 && current) note_renamed(l, &m, from->native, to->native);
+    errno = err;
+    return r;
+}
+
+int plat_remove_named(const plat_name *n) { return plat_remove_tracked(n->native); }
 
 /* The native form of a path a wrapper was given; 0 with errno set. */
 static int native_of(const char *path, char *native)

@@ -279,6 +279,51 @@ int plat_rename(const char *from, const char *to)
     return plat_rename_tracked(nfrom, nto);
 }
 
+/* ---- one name, looked up once ---- */
+
+int plat_look_up(const char *path, plat_name *n)
+{
+    n->kind = plat_path_kind_native(path, n->native, sizeof n->native);
+    return n->kind;
+}
+
+FILE *plat_create_named(const plat_name *n)
+{
+    if (!n->native[0]) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    if (n->kind != PLAT_KIND_NONE) {
+        errno = EEXIST;
+        return nullptr;
+    }
+    errno = 0;
+    return only_regular(plat_open_tracked(n->native, "wbx"), "wbx");
+}
+
+FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp)
+{
+    const char *cut = strrchr(beside->native, '\\');
+    size_t dir = cut ? (size_t)(cut - beside->native) + 1 : 0;
+    int len = snprintf(temp->native, sizeof temp->native, "%.*s%s", (int)dir, beside->native, name);
+    if (!beside->native[0] || len < 0 || len >= (int)sizeof temp->native) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    temp->kind = PLAT_KIND_NONE;
+    FILE *f = plat_create_named(temp);
+    if (f) temp->kind = PLAT_KIND_FILE;
+    return f;
+}
+
+int plat_replace_named(const plat_name *from, const plat_name *to)
+{
+    if (read_only_file(to->native)) return -1; /* never replaced */
+    return plat_rename_tracked(from->native, to->native);
+}
+
+int plat_remove_named(const plat_name *n) { return remove_checked(n->native); }
+
 /* ---- durability ---- */
 
 static HANDLE handle_of(FILE *f) { return (HANDLE)_get_osfhandle(_fileno(f)); }

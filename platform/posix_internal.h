@@ -21,6 +21,11 @@ listing *listing_of(const char *dir, const struct stat *st);
 const char *listing_find(const listing *l, const char *name, int *ambiguous);
 /* Forgets a listing that proved wrong: it is read again at its next use. */
 void listing_drop(listing *l);
+/* The kept listing of dir, whether or not it is current; null when none is
+ * kept. */
+listing *listing_cached(const char *dir);
+/* Whether l still matches its directory's state st. */
+int listing_current(const listing *l, const struct stat *st);
 /* Forgets every kept listing (a removed directory's inode may come back). */
 void listing_clear_all();
 
@@ -43,8 +48,10 @@ struct posix_map {
 
 /* plat_native_path, telling in m what the mapping found. */
 int posix_map_path(const char *path, char *buf, int size, posix_map *m);
-/* The same for a name about to be created exclusively: asks the folder's
- * listing first (a name it holds is MAP_LOOKED_UP and found). */
+/* The same, asking the folder's listing first where one is kept (a name
+ * it holds is MAP_LOOKED_UP and found): most names looked up in a folder
+ * being filled are new, and one stat of the folder checks the listing
+ * where an lstat of the name and then that stat would be two. */
 int posix_map_create(const char *path, char *buf, int size, posix_map *m);
 /* The path as written, in native form, without asking the file system
  * (its case unresolved); 0 with errno when it does not fit. */
@@ -57,6 +64,9 @@ int split_native(const char *native, char *dir, char *name);
 /* A file or directory was made at native, mapped as m: entered into the
  * listing that the lookup before found current. */
 void note_created(const posix_map *m, const char *native);
+/* An exclusive create at native, mapped as m, found a name there that the
+ * listing lacked: the listing is dropped. */
+void note_missed(const posix_map *m, const char *native);
 /* The listing a rename within one directory can keep current, or null (to
  * mapped as to_map); note_renamed enters a rename that succeeded into it. */
 listing *rename_listing(const posix_map *to_map, const char *from, const char *to);

@@ -263,6 +263,13 @@ void note_created(const posix_map *m, const char *native)
         listing_clear(l);
 }
 
+void note_missed(const posix_map *m, const char *native)
+{
+    char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    listing *l = looked_up_listing(m, native, dir, name);
+    if (l) listing_clear(l);
+}
+
 /* The listing a rename within one directory can keep current: the one the
  * target's lookup just checked, or else a kept one that is current now. */
 listing *rename_listing(const posix_map *to_map, const char *from, const char *to)

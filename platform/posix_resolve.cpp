@@ -237,15 +237,20 @@ int posix_map_literal(const char *path, char *buf, int size)
     return path && buf && size >= 2 && map_path(path, buf, size, 0);
 }
 
-/* A name about to be created exclusively is mostly new: its folder's kept
- * listing, checked with one stat of the folder, says so without an lstat
- * of the name.  Where the folder does not exist as written, the whole path
- * is mapped as usual. */
+/* Whether a listing is kept for the directory of the native path. */
+static int listing_kept_for(const char *native)
+{
+    char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    return split_native(native, dir, name) && listing_cached(dir) != nullptr;
+}
+
+/* Where the folder does not exist as written, or no listing of it is kept,
+ * the whole path is mapped as usual. */
 int posix_map_create(const char *path, char *buf, int size, posix_map *m)
 {
     m->how = MAP_OTHER;
     if (!posix_map_literal(path, buf, size)) return 0;
-    int last = resolve_last(buf, m);
+    int last = listing_kept_for(buf) ? resolve_last(buf, m) : 0;
     if (last < 0) errno = ENOTUNIQ;
     if (last) return last > 0;
     return posix_map_path(path, buf, size, m);
@@ -403,22 +408,43 @@ int plat_names_native(const char *path, const char *native)
     return plat_native_path(path, mapped, sizeof mapped) && strcmp(mapped, native) == 0;
 }
 
-int plat_path_kind_native(const char *path, char *native, int size)
+/* The kind of what a mapping found at native. */
+static int kind_of(const char *native, const posix_map *m)
 {
     struct stat st;
-    posix_map m;
-    if (size > 0) native[0] = '\0';
-    if (!path || !posix_map_path(path, native, size, &m)) {
-        if (size > 0) native[0] = '\0';
-        return PLAT_KIND_NONE;
-    }
-    if (m.how == MAP_LOOKED_UP && !m.found) return PLAT_KIND_NONE; /* its folder lacks it */
-    if (m.how == MAP_EXISTS)
-        st.st_mode = m.mode; /* the mapping's lstat, just now */
+    if (m->how == MAP_LOOKED_UP && !m->found) return PLAT_KIND_NONE; /* its folder lacks it */
+    if (m->how == MAP_EXISTS)
+        st.st_mode = m->mode; /* the mapping's lstat, just now */
     else if (lstat(native, &st) != 0)
         return PLAT_KIND_NONE;
     if (S_ISREG(st.st_mode)) return PLAT_KIND_FILE;
     return S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
+}
+
+int plat_path_kind_native(const char *path, char *native, int size)
+{
+    posix_map m;
+    if (!path || !posix_map_path(path, native, size, &m)) {
+        if (size > 0) native[0] = '\0';
+        return PLAT_KIND_NONE;
+    }
+    return kind_of(native, &m);
+}
+
+static_assert(sizeof(posix_map) <= sizeof(((plat_name *)nullptr)->seen), "plat_name holds a mapping");
+
+int plat_look_up(const char *path, plat_name *n)
+{
+    posix_map m;
+    n->kind = PLAT_KIND_NONE;
+    if (!path || !posix_map_create(path, n->native, sizeof n->native, &m)) {
+        n->native[0] = '\0';
+        m.how = MAP_OTHER;
+    } else {
+        n->kind = kind_of(n->native, &m);
+    }
+    memcpy(n->seen, &m, sizeof m);
+    return n->kind;
 }
 
 int plat_native_equal(const char *a, const char *b) { return a && b && strcmp(a, b) == 0; }
