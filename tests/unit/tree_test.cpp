@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -290,6 +291,35 @@ TEST_F(CopyFile, NamesInAnotherCaseAreTheSameFilesAndAFolderIsNoSource)
     EXPECT_NE(log.text().find("could not copy \\src to \\dst\\folder.bin {21="), std::string::npos) << log.text();
 #endif
 }
+
+#ifndef _WIN32
+std::set<std::string> names_in(const std::string &dir)
+{
+    std::set<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// New and replaced files in one folder, as an update that adds templates
+// makes them: the folder's kept listing follows every create and rename,
+// and a file another program adds is seen too, so a name in another case
+// always reaches the file that is there.
+TEST_F(CopyFile, NewAndReplacedFilesInOneFolderKeepItsNamesTrue)
+{
+    file("dst/A.txt", "a");
+    file("dst/b.txt", "b");
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new1"), 1);  // a listing of dst is kept now
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\b.txt"), 1);  // replaced through a temporary file
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new2"), 1);
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\a.TXT"), 1);
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\B.TXT"), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a clock tick, for coarse folder times
+    file("dst/C.txt", "c");                                      // behind the installer's back
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\c.txt"), 1);
+    EXPECT_EQ(names_in(p("dst")), (std::set<std::string>{"A.txt", "C.txt", "b.txt", "data.bin", "new1", "new2"}));
+    for (const char *name : {"A.txt", "C.txt", "b.txt", "new2"}) EXPECT_EQ(tu::read_file(p("dst/") + name), data) << name;
+}
+#endif
 
 TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
 {
