@@ -58,7 +58,7 @@ static int remove_one_file(const char *dir, const char *name)
     int removed = plat_remove(path) == 0;
     int err = errno;
     plat_out(".");
-    plat_flush();
+    plat_progress(); /* at once when a person is watching */
     if (!removed) return stayed(path, err);
     log_info("removed file %s", path);
     return 1;

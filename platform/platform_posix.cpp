@@ -24,6 +24,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -248,11 +249,18 @@ static int native_of(const char *path, char *native)
     return 0;
 }
 
+/* Most names removed were just listed: the name as written goes at once,
+ * and only one that is not there as written is looked up case-blind.  A
+ * kept listing notices the removal by its times. */
 int plat_remove(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
+    if (path && posix_map_literal(path, native, sizeof native)) {
+        int r = plat_remove_tracked(native);
+        if (r == 0 || (errno != ENOENT && errno != ENOTDIR)) return r;
+    }
     if (!native_of(path, native)) return -1;
-    return plat_remove_tracked(native); /* a kept listing notices by its times */
+    return plat_remove_tracked(native);
 }
 
 int plat_rename(const char *from, const char *to)
@@ -431,7 +439,18 @@ int plat_computer_name(char *buf, int size)
     return 1;
 }
 
-long plat_process_id() { return (long)getpid(); }
+/* The process id, asked of the system once: every log entry carries it.
+ * A child made by fork asks again. */
+static volatile long known_pid;
+static void forget_pid() { known_pid = 0; }
+static const int watching_forks = pthread_atfork(nullptr, nullptr, forget_pid); /* at start-up */
+
+long plat_process_id()
+{
+    (void)watching_forks;
+    if (known_pid == 0) known_pid = (long)getpid(); /* async-signal-safe either way */
+    return known_pid;
+}
 
 const char *plat_setup_problem()
 {

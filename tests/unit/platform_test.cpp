@@ -2,6 +2,11 @@
 // input and process facts, on POSIX and on Windows.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <map>
 #include <string>
@@ -79,6 +84,32 @@ TEST(FileOps, PipesAreRefusedForReading)
     tu::Scratch s;
     ASSERT_EQ(mkfifo("pipe", 0600), 0);
     EXPECT_EQ(plat_fopen(".\\pipe", "rb"), nullptr);
+}
+
+// A name is removed as written when it is there, else found case-blind.
+TEST(FileOps, RemoveTakesTheNameAsWrittenOrFindsItCaseBlind)
+{
+    tu::Scratch s;
+    tu::make_dirs("Dir");
+    tu::write_file("Dir/File.txt", "x");
+    tu::write_file("Dir/plain", "y");
+    EXPECT_EQ(plat_remove(".\\Dir\\plain"), 0);
+    EXPECT_EQ(plat_remove(".\\dir\\file.TXT"), 0);
+    EXPECT_FALSE(tu::exists("Dir/File.txt"));
+    EXPECT_FALSE(tu::exists("Dir/plain"));
+    EXPECT_EQ(plat_remove(".\\dir\\file.txt"), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+// The id is asked once, and again in a child made by fork.
+TEST(Process, ProcessIdIsTheCallersOwnAfterAFork)
+{
+    EXPECT_EQ(plat_process_id(), (long)getpid());
+    pid_t child = fork();
+    if (child == 0) _exit(plat_process_id() == (long)getpid() ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child logged its parent's id";
 }
 
 TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
