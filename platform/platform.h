@@ -83,10 +83,6 @@ long long plat_copy_file(FILE *in, FILE *out, long long size);
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
 int plat_path_kind(const char *path);
-/* plat_path_kind, also putting the native form of path into native (size
- * bytes) for the checks that follow: the path is looked up once.  The
- * native form is empty when the path cannot be mapped. */
-int plat_path_kind_native(const char *path, char *native, int size);
 constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
 
 /* ---- one name, looked up once ----
@@ -96,6 +92,7 @@ constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
  * once, the name is handed on to each of them. */
 struct plat_name {
     int kind;                     /* PLAT_KIND_*, as the look-up found it */
+    int error;                    /* errno when it could not be mapped (ENAMETOOLONG, ENOTUNIQ) */
     char native[PLAT_NATIVE_MAX]; /* its native form; "" when it cannot be mapped */
     alignas(8) unsigned char seen[48]; /* what the look-up saw, for the system's own upkeep */
 };
@@ -116,7 +113,7 @@ int plat_remove_named(const plat_name *n);
 /* 1 when the installer path maps to native (as plat_native_path gives
  * it), else 0; asks the system only when the two could match. */
 int plat_names_native(const char *path, const char *native);
-/* 0 when the existing file at native (as plat_path_kind_native gave it)
+/* 0 when the existing file at native (as plat_look_up gave it)
  * may be written, else -1 with errno set (EACCES, EROFS, ...): what an
  * open for writing would find, without opening it. */
 int plat_may_write(const char *native);

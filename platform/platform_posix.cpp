@@ -181,7 +181,7 @@ FILE *plat_create_named(const plat_name *n)
 {
     posix_map m = seen_of(n);
     if (!n->native[0]) {
-        errno = ENAMETOOLONG;
+        errno = n->error ? n->error : ENAMETOOLONG;
         return nullptr;
     }
     if (n->kind != PLAT_KIND_NONE || m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found)) {
@@ -214,6 +214,7 @@ FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *tem
     else if (l)
         listing_drop(l); /* changed behind it: read again when needed */
     temp->kind = PLAT_KIND_NONE;
+    temp->error = 0;
     memcpy(temp->seen, &m, sizeof m);
     FILE *f = plat_create_named(temp);
     if (f) temp->kind = PLAT_KIND_FILE;

@@ -283,14 +283,16 @@ int plat_rename(const char *from, const char *to)
 
 int plat_look_up(const char *path, plat_name *n)
 {
-    n->kind = plat_path_kind_native(path, n->native, sizeof n->native);
+    errno = 0;
+    n->kind = win32_kind_native(path, n->native, sizeof n->native);
+    n->error = n->native[0] ? 0 : errno ? errno : ENAMETOOLONG;
     return n->kind;
 }
 
 FILE *plat_create_named(const plat_name *n)
 {
     if (!n->native[0]) {
-        errno = ENAMETOOLONG;
+        errno = n->error ? n->error : ENAMETOOLONG;
         return nullptr;
     }
     if (n->kind != PLAT_KIND_NONE) {
@@ -311,6 +313,7 @@ FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *tem
         return nullptr;
     }
     temp->kind = PLAT_KIND_NONE;
+    temp->error = 0;
     FILE *f = plat_create_named(temp);
     if (f) temp->kind = PLAT_KIND_FILE;
     return f;

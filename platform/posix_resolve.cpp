@@ -392,11 +392,6 @@ int plat_dir_contains(const char *outer, const char *inner)
     }
 }
 
-int plat_path_kind(const char *path)
-{
-    char native[PLAT_NATIVE_MAX];
-    return plat_path_kind_native(path, native, sizeof native);
-}
 
 int plat_names_native(const char *path, const char *native)
 {
@@ -421,13 +416,11 @@ static int kind_of(const char *native, const posix_map *m)
     return S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
 }
 
-int plat_path_kind_native(const char *path, char *native, int size)
+int plat_path_kind(const char *path)
 {
+    char native[PLAT_NATIVE_MAX];
     posix_map m;
-    if (!path || !posix_map_path(path, native, size, &m)) {
-        if (size > 0) native[0] = '\0';
-        return PLAT_KIND_NONE;
-    }
+    if (!path || !posix_map_path(path, native, sizeof native, &m)) return PLAT_KIND_NONE;
     return kind_of(native, &m);
 }
 
@@ -437,7 +430,9 @@ int plat_look_up(const char *path, plat_name *n)
 {
     posix_map m;
     n->kind = PLAT_KIND_NONE;
+    n->error = 0;
     if (!path || !posix_map_create(path, n->native, sizeof n->native, &m)) {
+        n->error = path && errno ? errno : EINVAL;
         n->native[0] = '\0';
         m.how = MAP_OTHER;
     } else {

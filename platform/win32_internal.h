@@ -10,4 +10,8 @@ constexpr DWORD WIN_PATH_MAX = MAX_PATH * 4; /* longest path passed to the syste
  * (platform_win32.cpp). */
 int errno_from_win32(DWORD code);
 
+/* plat_path_kind, also putting the native form of path into native (size
+ * bytes), "" when it cannot be mapped (win32_paths.cpp). */
+int win32_kind_native(const char *path, char *native, int size);
+
 #endif

@@ -198,7 +198,7 @@ int plat_dir_contains(const char *outer, const char *inner)
 int plat_path_kind(const char *path)
 {
     char native[WIN_PATH_MAX];
-    return plat_path_kind_native(path, native, sizeof native);
+    return win32_kind_native(path, native, sizeof native);
 }
 
 int plat_names_native(const char *path, const char *native)
@@ -207,7 +207,7 @@ int plat_names_native(const char *path, const char *native)
     return path && native && plat_native_path(path, mapped, sizeof mapped) && _stricmp(mapped, native) == 0;
 }
 
-int plat_path_kind_native(const char *path, char *native, int size)
+int win32_kind_native(const char *path, char *native, int size)
 {
     if (size > 0) native[0] = '\0';
     if (!path || !plat_native_path(path, native, size)) {

@@ -318,6 +318,12 @@ TEST_F(CopyFile, NewAndReplacedFilesInOneFolderKeepItsNamesTrue)
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\c.txt"), 1);
     EXPECT_EQ(names_in(p("dst")), (std::set<std::string>{"A.txt", "C.txt", "b.txt", "data.bin", "new1", "new2"}));
     for (const char *name : {"A.txt", "C.txt", "b.txt", "new2"}) EXPECT_EQ(tu::read_file(p("dst/") + name), data) << name;
+
+    file("dst/Twin", "1");  // two names that differ only in case: neither may be chosen
+    file("dst/TWIN", "2");
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\twin"), 0);
+    EXPECT_EQ(tu::read_file(p("dst/Twin")) + tu::read_file(p("dst/TWIN")), "12");
+    EXPECT_NE(log.text().find("to \\dst\\twin {" + std::to_string(ENOTUNIQ) + "="), std::string::npos) << log.text();
 }
 #endif
 
