@@ -257,8 +257,8 @@ static int target_writable(const char *target, const plat_name *t)
  * until it is renamed, or the target itself, kept once it is complete. */
 enum copy_output { OUT_TEMPORARY, OUT_FINAL };
 
-/* Copies every byte of in (size bytes) into out and closes out.  1, or 0 with errno
- * set by the first failure. */
+/* Copies every byte of in (size bytes) into out and closes out.  1, or 0
+ * with errno set by the first failure. */
 static int write_all(FILE *in, long long size, FILE *out, copy_output kind)
 {
     errno = 0;
@@ -369,11 +369,11 @@ static path_set backup_written;
 
 /* How the files of one copy step are written. */
 struct copy_step {
-    int backup;                  /* keep whatever a target held as "name.~N~" */
-    path_set wrote;              /* targets this step wrote, as spelled */
-    char folder[TEXT_LINE_SIZE]; /* the target folder last made sure of */
-    char canon_of[TEXT_LINE_SIZE];   /* the target folder last resolved, as spelled */
-    char canon[PLAT_NATIVE_MAX];     /* its canonical form */
+    int backup;                    /* keep whatever a target held as "name.~N~" */
+    path_set wrote;                /* targets this step wrote, as spelled */
+    char folder[TEXT_LINE_SIZE];   /* the target folder last made sure of */
+    char canon_of[TEXT_LINE_SIZE]; /* the target folder last resolved, as spelled */
+    char canon[PLAT_NATIVE_MAX];   /* its canonical form */
 };
 
 /* The canonical form of a target: its folder is resolved once per folder
@@ -447,10 +447,7 @@ static int written_this_step(const copy_step *c, const char *target, const char 
 /* 1 when source and the target name one file: copying it onto itself
  * changes nothing (and could not replace a file that is open for reading
  * on Windows). */
-static int same_file(const char *source, const char *tnative)
-{
-    return tnative && plat_names_native(source, tnative);
-}
+static int same_file(const char *source, const char *tnative) { return tnative && plat_names_native(source, tnative); }
 
 /* Notes a target this step has written; a backup's files are noted for
  * the rest of the run. */

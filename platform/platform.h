@@ -91,9 +91,9 @@ constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
  * be written, creating it, or renaming a new version over it.  Looked up
  * once, the name is handed on to each of them. */
 struct plat_name {
-    int kind;                     /* PLAT_KIND_*, as the look-up found it */
-    int error;                    /* errno when it could not be mapped (ENAMETOOLONG, ENOTUNIQ) */
-    char native[PLAT_NATIVE_MAX]; /* its native form; "" when it cannot be mapped */
+    int kind;                          /* PLAT_KIND_*, as the look-up found it */
+    int error;                         /* errno when it could not be mapped (ENAMETOOLONG, ENOTUNIQ) */
+    char native[PLAT_NATIVE_MAX];      /* its native form; "" when it cannot be mapped */
     alignas(8) unsigned char seen[48]; /* what the look-up saw, for the system's own upkeep */
 };
 /* Looks up an installer path into n; returns n->kind. */
@@ -198,7 +198,6 @@ struct plat_syscalls {
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */
-
 
 /* Maps an installer path to the native path used by the OS, into buf.
  * Returns 1, or 0 with errno set when it does not fit (ENAMETOOLONG) or a

@@ -122,8 +122,8 @@ FILE *plat_fopen(const char *path, const char *mode)
         return nullptr;
     }
     int create = strchr(mode, 'x') != nullptr;
-    int mapped = create ? posix_map_create(path, native, sizeof native, &m)
-                        : posix_map_path(path, native, sizeof native, &m);
+    int mapped =
+        create ? posix_map_create(path, native, sizeof native, &m) : posix_map_path(path, native, sizeof native, &m);
     if (!mapped) return nullptr; /* errno says why */
     if (mode[0] == 'r' && m.how == MAP_LOOKED_UP && !m.found) {
         errno = ENOENT; /* its directory, checked just now, has no such name */
@@ -202,7 +202,8 @@ FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *tem
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
     posix_map m;
     m.how = MAP_OTHER;
-    int len = split_native(beside->native, dir, own) ? snprintf(temp->native, sizeof temp->native, "%s%s", dir, name) : -1;
+    int len =
+        split_native(beside->native, dir, own) ? snprintf(temp->native, sizeof temp->native, "%s%s", dir, name) : -1;
     if (len < 0 || len >= (int)sizeof temp->native) {
         errno = ENAMETOOLONG;
         return nullptr;

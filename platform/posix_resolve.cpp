@@ -392,7 +392,6 @@ int plat_dir_contains(const char *outer, const char *inner)
     }
 }
 
-
 int plat_names_native(const char *path, const char *native)
 {
     char mapped[PLAT_NATIVE_MAX];

@@ -308,7 +308,7 @@ TEST_F(CopyFile, NewAndReplacedFilesInOneFolderKeepItsNamesTrue)
 {
     file("dst/A.txt", "a");
     file("dst/b.txt", "b");
-    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new1"), 1);  // a listing of dst is kept now
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new1"), 1);   // a listing of dst is kept now
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\b.txt"), 1);  // replaced through a temporary file
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new2"), 1);
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\a.TXT"), 1);
@@ -317,7 +317,8 @@ TEST_F(CopyFile, NewAndReplacedFilesInOneFolderKeepItsNamesTrue)
     file("dst/C.txt", "c");                                      // behind the installer's back
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\c.txt"), 1);
     EXPECT_EQ(names_in(p("dst")), (std::set<std::string>{"A.txt", "C.txt", "b.txt", "data.bin", "new1", "new2"}));
-    for (const char *name : {"A.txt", "C.txt", "b.txt", "new2"}) EXPECT_EQ(tu::read_file(p("dst/") + name), data) << name;
+    for (const char *name : {"A.txt", "C.txt", "b.txt", "new2"})
+        EXPECT_EQ(tu::read_file(p("dst/") + name), data) << name;
 
     file("dst/Twin", "1");  // two names that differ only in case: neither may be chosen
     file("dst/TWIN", "2");
