@@ -348,17 +348,22 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
     return copy_via_temp(in, size, source, target, t);
 }
 
+/* copy_to_new on a target looked up as missing; when it appeared
+ * meanwhile, t is looked up again and the result is -1. */
+static int copy_if_new(const char *source, const char *target, plat_name *t)
+{
+    int made = copy_to_new(source, target, t);
+    if (made < 0) plat_look_up(target, t); /* it appeared meanwhile */
+    return made;
+}
+
 int copy_file(const char *source, const char *target)
 {
     if (!source || !target) return 0;
     if (text_ends_with_backslash(source) || text_ends_with_backslash(target)) return 0; /* directories */
     plat_name t;
-    if (plat_look_up(target, &t) == PLAT_KIND_NONE) {
-        int r = copy_to_new(source, target, &t);
-        if (r >= 0) return r;
-        plat_look_up(target, &t); /* it appeared meanwhile */
-    }
-    return copy_over(source, target, &t);
+    int made = plat_look_up(target, &t) == PLAT_KIND_NONE ? copy_if_new(source, target, &t) : -1;
+    return made >= 0 ? made : copy_over(source, target, &t);
 }
 
 /* ---- keeping what a copy would replace ---- */
@@ -376,14 +381,22 @@ struct copy_step {
     char canon[PLAT_NATIVE_MAX];   /* its canonical form */
 };
 
+/* The folder part of an installer path, backslash kept, into folder
+ * (TEXT_LINE_SIZE bytes); 0 when the path names no folder. */
+static int folder_part(const char *path, char *folder)
+{
+    const char *slash = strrchr(path, '\\');
+    if (slash) text_copy_n(folder, path, (int)(slash - path) + 1);
+    return slash != nullptr;
+}
+
 /* The canonical form of a target: its folder is resolved once per folder
  * of the step, since resolving every name of a path costs a look-up per
  * name for each file. */
 static int canonical_target(copy_step *c, const char *target, char *out, int size)
 {
     char folder[TEXT_LINE_SIZE];
-    const char *slash = strrchr(target, '\\');
-    text_copy_n(folder, slash ? target : ".\\", slash ? (int)(slash - target) + 1 : 2);
+    if (!folder_part(target, folder)) text_copy(folder, ".\\", sizeof folder);
     if (strcmp(folder, c->canon_of) != 0) {
         c->canon_of[0] = '\0';
         if (!plat_canonical_path(folder, c->canon, sizeof c->canon)) return 0;
@@ -479,9 +492,9 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
     plat_name t;
     int kind = plat_look_up(target, &t);
     if (kind == PLAT_KIND_NONE && !link) { /* a new target needs none of the checks below */
-        int made = copy_to_new(source, target, &t);
+        int made = copy_if_new(source, target, &t);
         if (made >= 0) return made && note_written(c, target);
-        kind = plat_look_up(target, &t); /* it appeared meanwhile */
+        kind = t.kind;
     }
     const char *tnative = kind != PLAT_KIND_NONE && t.native[0] ? t.native : nullptr;
     if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
@@ -507,10 +520,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
 static void make_folder_of(copy_step *c, const char *target)
 {
     char folder[TEXT_LINE_SIZE];
-    const char *slash = strrchr(target, '\\');
-    if (!slash) return;
-    text_copy_n(folder, target, (int)(slash - target) + 1);
-    if (strcmp(folder, c->folder) == 0) return;
+    if (!folder_part(target, folder) || strcmp(folder, c->folder) == 0) return;
     text_copy(c->folder, folder, sizeof c->folder);
     if (plat_path_kind(folder) != PLAT_KIND_DIR) mkdir_path(folder, MKDIR_WITH_PARENTS);
 }

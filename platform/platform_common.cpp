@@ -157,6 +157,20 @@ int plat_may_write(const char *native)
     return -1;
 }
 
+/* A copy source just opened, measured from the open file (fsize refuses
+ * anything but a regular file); closed, null and errno set when it cannot
+ * be.  Each system's plat_open_source ends here. */
+FILE *plat_measured(FILE *f, long long *size)
+{
+    if (!f) return nullptr;
+    *size = live_calls.fsize(f);
+    if (*size >= 0) return f;
+    int err = errno;
+    plat_fclose(f);
+    errno = err;
+    return nullptr;
+}
+
 size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.fread(b, s, n, f); }
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
 char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, size, f); }

@@ -146,6 +146,12 @@ FILE *plat_fopen(const char *path, const char *mode)
     return f;
 }
 
+FILE *plat_measured(FILE *f, long long *size); /* platform_common.cpp */
+
+/* Whether a call on a path as written failed only because the name is not
+ * there as written, so that a case-blind look-up may still find it. */
+static int missing_as_written(int err) { return err == ENOENT || err == ENOTDIR; }
+
 /* Most sources exist as written: opening the path as written settles it
  * without a look-up, and one fstat of the open file gives its kind and
  * size.  Only a name that is not there as written is looked up
@@ -158,14 +164,8 @@ FILE *plat_open_source(const char *path, long long *size)
         return nullptr;
     }
     FILE *f = posix_map_literal(path, native, sizeof native) ? plat_open_tracked(native, "rb") : nullptr;
-    if (!f && (errno == ENOENT || errno == ENOTDIR)) f = plat_fopen(path, "rb");
-    if (!f) return nullptr;
-    *size = plat_syscall_table()->fsize(f); /* refuses anything but a regular file */
-    if (*size >= 0) return f;
-    int err = errno;
-    plat_syscall_table()->fclose(f);
-    errno = err;
-    return nullptr;
+    if (!f && missing_as_written(errno)) f = plat_fopen(path, "rb");
+    return plat_measured(f, size);
 }
 
 /* ---- one name, looked up once ---- */
@@ -208,12 +208,8 @@ FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *tem
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    listing *l = listing_cached(dir);
-    struct stat st;
-    if (l && stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st))
-        remember_map(&m, MAP_LOOKED_UP, nullptr, l, 0);
-    else if (l)
-        listing_drop(l); /* changed behind it: read again when needed */
+    listing *l = listing_current_now(dir);
+    if (l) remember_map(&m, MAP_LOOKED_UP, nullptr, l, 0);
     temp->kind = PLAT_KIND_NONE;
     temp->error = 0;
     memcpy(temp->seen, &m, sizeof m);
@@ -229,14 +225,11 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 {
     char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     posix_map m = seen_of(to);
-    listing *l = split_native(to->native, dir, name) ? listing_cached(dir) : nullptr;
-    struct stat st;
-    int current = l && stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st);
-    if (l && !current) listing_drop(l);
+    listing *l = split_native(to->native, dir, name) ? listing_current_now(dir) : nullptr;
     if (m.how == MAP_LOOKED_UP && !m.found) m.how = MAP_OTHER; /* it existed when it was replaced */
     int r = plat_rename_tracked(from->native, to->native);
     int err = errno;
-    if (r == 0 && current) note_renamed(l, &m, from->native, to->native);
+    if (r == 0 && l) note_renamed(l, &m, from->native, to->native);
     errno = err;
     return r;
 }
@@ -259,7 +252,7 @@ int plat_remove(const char *path)
     char native[PLAT_NATIVE_MAX];
     if (path && posix_map_literal(path, native, sizeof native)) {
         int r = plat_remove_tracked(native);
-        if (r == 0 || (errno != ENOENT && errno != ENOTDIR)) return r;
+        if (r == 0 || !missing_as_written(errno)) return r;
     }
     if (!native_of(path, native)) return -1;
     return plat_remove_tracked(native);

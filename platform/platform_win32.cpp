@@ -218,18 +218,9 @@ int plat_sys_may_write(const char *native)
     return 0;
 }
 
-/* The open file's size, from the file itself. */
-FILE *plat_open_source(const char *path, long long *size)
-{
-    FILE *f = plat_fopen(path, "rb");
-    if (!f) return nullptr;
-    *size = plat_syscall_table()->fsize(f);
-    if (*size >= 0) return f;
-    int err = errno;
-    plat_fclose(f);
-    errno = err;
-    return nullptr;
-}
+FILE *plat_measured(FILE *f, long long *size); /* platform_common.cpp */
+
+FILE *plat_open_source(const char *path, long long *size) { return plat_measured(plat_fopen(path, "rb"), size); }
 
 /* Runs one path-taking call on the native form of path. */
 static int on_native(const char *path, int (*call)(const char *))
@@ -263,6 +254,13 @@ static int mkdir_named(const char *native)
     return -1;
 }
 
+/* A rename over a file marked read-only is refused: it is never replaced. */
+static int rename_onto(const char *from, const char *to)
+{
+    if (read_only_file(to)) return -1;
+    return plat_rename_tracked(from, to);
+}
+
 int plat_remove(const char *path) { return on_native(path, remove_checked); }
 int plat_mkdir(const char *path) { return on_native(path, mkdir_named); }
 int plat_rmdir(const char *path) { return on_native(path, plat_syscall_table()->rmdir); }
@@ -275,8 +273,7 @@ int plat_rename(const char *from, const char *to)
         return -1;
     }
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
-    if (read_only_file(nto)) return -1; /* never replaced */
-    return plat_rename_tracked(nfrom, nto);
+    return rename_onto(nfrom, nto);
 }
 
 /* ---- one name, looked up once ---- */
@@ -319,11 +316,7 @@ FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *tem
     return f;
 }
 
-int plat_replace_named(const plat_name *from, const plat_name *to)
-{
-    if (read_only_file(to->native)) return -1; /* never replaced */
-    return plat_rename_tracked(from->native, to->native);
-}
+int plat_replace_named(const plat_name *from, const plat_name *to) { return rename_onto(from->native, to->native); }
 
 int plat_remove_named(const plat_name *n) { return remove_checked(n->native); }
 

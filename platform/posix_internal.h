@@ -19,13 +19,12 @@ listing *listing_of(const char *dir, const struct stat *st);
 /* The one name in l that matches name case-blind, or null; *ambiguous set
  * when several do. */
 const char *listing_find(const listing *l, const char *name, int *ambiguous);
-/* Forgets a listing that proved wrong: it is read again at its next use. */
-void listing_drop(listing *l);
 /* The kept listing of dir, whether or not it is current; null when none is
  * kept. */
 listing *listing_cached(const char *dir);
-/* Whether l still matches its directory's state st. */
-int listing_current(const listing *l, const struct stat *st);
+/* The kept listing of dir when it is current now (one stat); a stale one
+ * is dropped.  Null when none is kept or it was stale. */
+listing *listing_current_now(const char *dir);
 /* Forgets every kept listing (a removed directory's inode may come back). */
 void listing_clear_all();
 

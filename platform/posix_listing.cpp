@@ -144,7 +144,7 @@ static int same_times(const struct timespec *a, const struct timespec *b)
     return a->tv_sec == b->tv_sec && a->tv_nsec == b->tv_nsec;
 }
 
-int listing_current(const listing *l, const struct stat *st)
+static int listing_current(const listing *l, const struct stat *st)
 {
     return l->valid && l->dev == st->st_dev && l->ino == st->st_ino && same_times(&l->mtime, &st->st_mtim) &&
            same_times(&l->ctime, &st->st_ctim);
@@ -279,9 +279,7 @@ listing *rename_listing(const posix_map *to_map, const char *from, const char *t
         strcmp(dir, from_dir) != 0)
         return nullptr;
     listing *l = looked_up_listing(to_map, to, dir, name);
-    if (l || to_map->how != MAP_EXISTS || !(l = listing_cached(dir))) return l;
-    struct stat st;
-    return stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st) ? l : nullptr;
+    return l || to_map->how != MAP_EXISTS ? l : listing_current_now(dir);
 }
 
 void note_renamed(listing *l, const posix_map *to_map, const char *from, const char *to)
@@ -301,7 +299,14 @@ void note_renamed(listing *l, const posix_map *to_map, const char *from, const c
         restamp(l, dir, sure);
 }
 
-void listing_drop(listing *l) { listing_clear(l); }
+listing *listing_current_now(const char *dir)
+{
+    listing *l = listing_cached(dir);
+    struct stat st;
+    if (!l || (stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st))) return l;
+    listing_clear(l); /* changed behind it: read again when needed */
+    return nullptr;
+}
 
 void listing_clear_all()
 {

@@ -209,7 +209,6 @@ int plat_names_native(const char *path, const char *native)
 
 int win32_kind_native(const char *path, char *native, int size)
 {
-    if (size > 0) native[0] = '\0';
     if (!path || !plat_native_path(path, native, size)) {
         if (size > 0) native[0] = '\0';
         return PLAT_KIND_NONE;
