@@ -79,6 +79,15 @@ TEST_F(Answers, RecordThatCannotBeWrittenLeavesTheOldOneWhole)
     EXPECT_NE(std::string::npos, log.text().find("Error: record: could not write rec.txt"));
 
     {
+        tu::fault_spared = log.rec.file;  // a close that reports a full disk
+        tu::Fault f(&plat_syscalls::fclose, tu::fail_fclose);
+        tu::CapturedOutput out;
+        EXPECT_EQ(0, answers_write_record("rec.txt", JOB_INSTALL, "1.0"));
+    }
+    EXPECT_EQ("old record\n", tu::read_file(scratch.path("rec.txt")));
+    EXPECT_FALSE(tu::exists(scratch.path("rec.txt.1.tmp")));
+
+    {
         tu::CapturedOutput out;
         EXPECT_EQ(1, answers_write_record("rec.txt", JOB_INSTALL, "1.0"));
     }

@@ -3,6 +3,7 @@
 // through the exit hook), with the console text and the table checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -208,6 +209,33 @@ TEST_F(DirectoryTest, NameWithNoRoomForTheProbeIsRefusedUnprobed)
     EXPECT_TRUE(tu::dir_is_empty(scratch.dir));
 }
 
+// The longest name leaves room for "tempfile.999" within 511 characters:
+// 499 with its trailing backslash (one is added when it lacks it).
+TEST_F(DirectoryTest, NamesUpToTheProbesRoomAreTakenAndOneMoreIsNot)
+{
+    const struct {
+        size_t length;
+        bool backslash;
+        int taken;
+    } rows[] = {{499, true, 1}, {498, false, 1}, {500, true, 0}, {499, false, 0}};
+    char letter = 'a';
+    for (const auto &row : rows) {
+        std::string name = "\\";  // folders of 99 characters: each name fits the file system
+        while (name.size() < row.length) name += name.size() % 100 == 0 ? '\\' : letter;
+        if (row.backslash) name.back() = '\\';
+        letter++;
+        question_rec r = record(QMODE_DIRECTORY, "\\old\\", name.c_str());
+        int taken = -1;
+        std::string out = console_of([&] { taken = directory_test(&r, &dummy_table); });
+        EXPECT_EQ(out.find("directory name too long") == std::string::npos, row.taken != 0) << row.length << out;
+#ifndef _WIN32  // there paths past 259 characters cannot be made
+        EXPECT_EQ(taken, row.taken) << row.length;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        EXPECT_EQ(fs::is_directory(scratch.dir + name), row.taken != 0) << row.length;
+#endif
+    }
+}
+
 /* ---- relative_test ---- */
 
 using RelativeTest = ScratchTree;
@@ -327,9 +355,11 @@ TEST_F(QuestionDriver, RejectedAnswersAskAgainWithTheSameDefault)
 
 TEST_F(QuestionDriver, QuitDeclinedAsksTheQuestionAgain)
 {
-    child_result r = run("Q\nno\n\n", [&] { return question(Q_WORKAREA_TRUE, t); });
-    EXPECT_EQ(r.exit_code, 101);
-    EXPECT_EQ(r.console, WORKAREA_PROMPT + "Do you really want to exit? [y]:" + WORKAREA_PROMPT);
+    for (const char *no : {"no", "N"}) {
+        child_result r = run(std::string("Q\n") + no + "\n\n", [&] { return question(Q_WORKAREA_TRUE, t); });
+        EXPECT_EQ(r.exit_code, 101) << no;
+        EXPECT_EQ(r.console, WORKAREA_PROMPT + "Do you really want to exit? [y]:" + WORKAREA_PROMPT) << no;
+    }
 }
 
 TEST_F(QuestionDriver, QuitConfirmedByEmptyLineSaysGoodbyeAfterClosingTheLog)

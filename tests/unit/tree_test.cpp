@@ -338,6 +338,32 @@ TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
     EXPECT_EQ(tu::read_file(p("src/data.bin")), data);
 }
 
+// A copy skips a target whose bytes are the source's; a file and its own
+// prefix (or the prefix and the file) never count as that, nor do
+// equal-sized files with one byte changed, at a block's edge or not.
+TEST_F(CopyFile, AFileAndItsOwnPrefixAreNeverTheSameContent)
+{
+    const std::string block(8192, 'b');
+    const struct {
+        std::string a, b;
+        int same;
+    } rows[] = {{"", "", 1},
+                {"", "x", 0},
+                {"abc", "abcd", 0},
+                {block, block, 1},
+                {block, block + "x", 0},
+                {block + "x", block, 0},
+                {block + "xy", block + "x", 0},
+                {data, data.substr(0, data.size() - 1) + "!", 0}};
+    for (const auto &row : rows) {
+        file("src/a", row.a);
+        file("dst/b", row.b);
+        EXPECT_EQ(copy_same_content("\\src\\a", "\\dst\\b"), row.same) << row.a.size() << " " << row.b.size();
+        EXPECT_EQ(copy_file("\\src\\a", "\\dst\\b"), 1);
+        EXPECT_EQ(tu::read_file(p("dst/b")), row.a) << row.a.size() << " " << row.b.size();
+    }
+}
+
 // Fault injection through the system-call table (tu::Fault).  The log
 // writes through the same table, so the faults spare its stream.
 
