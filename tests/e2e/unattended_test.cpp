@@ -174,6 +174,10 @@ TEST(Unattended, RecordedRunReplaysToTheSameTreesAndConfiguration)
     // a run that stops before its summary records nothing: the old record stays
     r = run(byhand, {"--record", "rec.txt"}, "1\n\nQ\n\n");
     EXPECT_EQ(plain(read_file(byhand.in_dist("rec.txt"))), rec);
+    // nor does one that ends without a summary (nothing installed to remove)
+    r = run(byhand, {"--record", "none.txt"}, "3\n\n\n\n\n");
+    EXPECT_NE(r.out.find("Do you want to do install instead of update?"), std::string::npos) << r.out;
+    EXPECT_FALSE(e2e::exists(byhand.in_dist("none.txt")));
     for (const std::string &f : e2e::list_files(byhand.dist)) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
 }
 
@@ -188,6 +192,7 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         {"CHANGE  yes\n", "a.txt:1: CHANGE given as yes would ask the questions again and again"},
         {"\xEF\xBB\xBFJOB install\nJOB update\n", "a.txt:2: JOB given twice (first on line 1)"},  // BOM
         {"JOB reinstall\n", "a.txt:1: unknown job \"reinstall\" (install, update or remove)"},
+        {"JOB install\nCHANGE Y\n", "a.txt:2: CHANGE given as yes would ask the questions again and again"},
         {"", "a.txt: cannot open: No such file or directory"},  // no file at all
     };
     for (const auto &[content, message] : faults) {
@@ -201,7 +206,8 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
     }
     fs::remove(s.in_dist("a.txt"));
     for (const auto &args : std::vector<std::vector<std::string>>{
-             {"--answer", "a.txt"}, {"--answers"}, {"--answers="}, {"--record", "--defaults"}, {"a.txt"}}) {
+             {"--answer", "a.txt"}, {"--answers"}, {"--answers="}, {"--record", "--defaults"}, {"a.txt"},
+             {"--record", "r.txt", "--record=r.txt"}}) {
         e2e::Run r = run(s, args);
         EXPECT_EQ(r.status, 2) << args[0];
         EXPECT_EQ(count(r.err, "\n"), 2) << r.err;
@@ -253,7 +259,8 @@ TEST(Unattended, DefaultsHandOverAndCountedErrors)
 {
     // defaults for all but the job: the install Enter at every question makes
     Sandbox filed, typed;
-    e2e::write_file(filed.in_dist("a.txt"), "JOB install\nUSER n\n");
+    // (CRLF line ends, and a long comment line that is one line, not several)
+    e2e::write_file(filed.in_dist("a.txt"), "JOB install\r\n# " + std::string(4000, 'c') + "\r\nUSER n\r\n");
     e2e::Run a = run(filed, {"--defaults", "--answers", "a.txt"});
     ASSERT_EQ(typed.run("1\n" + std::string(17, '\n') + "n\n\n").status, 0);
     ASSERT_EQ(a.status, 0) << a.out;
@@ -262,11 +269,19 @@ TEST(Unattended, DefaultsHandOverAndCountedErrors)
               std::string::npos);  // a default printed as if typed
 
     // installed now: the install hands over to the update, which gets the same SCRIPTS
-    e2e::write_file(filed.in_dist("a.txt"), "JOB install\nSCRIPTS \\inetpub\\scripts\\\nDO_UPDATE y\nUSER n\n");
+    const std::string longest = "y" + std::string(510, 'e');  // 511 characters: the longest value
+    e2e::write_file(filed.in_dist("a.txt"),
+                    "JOB install\nSCRIPTS \\inetpub\\scripts\\\nDO_UPDATE " + longest + "\nUSER n\n");
     a = run(filed, {"--answers", "a.txt", "--defaults"});
     EXPECT_EQ(a.status, 0) << a.out;
     EXPECT_EQ(count(a.out, prompt(kScripts, "\\inetpub\\scripts\\") + "\\inetpub\\scripts\\\n"), 2) << a.out;
     EXPECT_NE(a.out.find(" files backed up\n"), std::string::npos);  // the update's summary
+    EXPECT_NE(a.out.find("]: " + longest + "\n"), std::string::npos);
+
+    // a record that cannot be written makes a complete run's status 1
+    a = run(filed, {"--answers", "a.txt", "--defaults", "--record", "nodir/rec.txt"});
+    EXPECT_EQ(a.status, 1) << a.out;
+    EXPECT_NE(a.out.find("\nrecord: could not "), std::string::npos) << a.out;
 
     // a copy step that fails is counted: status 1, and the record is written
     Sandbox s;
