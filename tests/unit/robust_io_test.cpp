@@ -11,6 +11,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
@@ -19,6 +20,22 @@
 #include "log/log.h"
 #include "platform/platform.h"
 #include "test_util.h"
+
+#ifndef _WIN32
+// The lock's own call, replaced in this program: while armed, the name is
+// given to another file just before a lock is granted, as when an earlier
+// holder ends between a later one's open and its lock.
+static int lock_name_swaps = 0;
+extern "C" int flock(int fd, int operation)
+{
+    if (lock_name_swaps > 0) {
+        lock_name_swaps--;
+        unlink("install.lck");
+        close(open("install.lck", O_CREAT | O_WRONLY, 0666));
+    }
+    return (int)syscall(SYS_flock, fd, operation);
+}
+#endif
 
 namespace {
 
@@ -115,6 +132,20 @@ TEST_F(Guards, OneLockPerFolder)
     EXPECT_EQ(plat_lock_folder(".\\install.lck"), 1);
     EXPECT_EQ(plat_lock_folder(".\\install.lck"), 0);  // a second open file: as another process
     EXPECT_TRUE(tu::exists(scratch.path("install.lck")));
+}
+
+// A lock counts only on the file its name still names; a link planted in
+// its place is never followed.
+TEST_F(Guards, TheLockIsCheckedAgainstItsNameAndNeverFollowsALink)
+{
+    lock_name_swaps = 1;
+    EXPECT_EQ(plat_lock_folder(".\\install.lck"), 1);
+    EXPECT_EQ(lock_name_swaps, 0);
+    EXPECT_EQ(plat_lock_folder(".\\install.lck"), 0);  // the file under the name is the one locked
+
+    ASSERT_EQ(symlink("victim", "link.lck"), 0);
+    EXPECT_EQ(plat_lock_folder(".\\link.lck"), -1);
+    EXPECT_FALSE(tu::exists(scratch.path("victim")));
 }
 #endif
 
