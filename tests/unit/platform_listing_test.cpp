@@ -12,7 +12,11 @@
 #ifndef _WIN32
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -42,6 +46,22 @@ TEST(KeptListings, NameAddedBehindTheLayersBackIsFound)
     make_file_with_platform("\\web\\index.tpl", "new");
     EXPECT_EQ(tu::read_file(s.path("web/INDEX.TPL")), "new");
     EXPECT_FALSE(tu::exists(s.path("web/index.tpl")));
+}
+
+// A tool that adds a name and then sets the folder's modification time
+// back (as unpacking an archive does) cannot hide it: the change time moved.
+TEST(KeptListings, NameAddedUnderARestoredModificationTimeIsFound)
+{
+    tu::Scratch s;
+    tu::make_dirs(s.path("web"));
+    struct stat before;
+    ASSERT_EQ(stat(s.path("web").c_str(), &before), 0);
+    EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/index.tpl");  // looked up: missing
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));        // a clock tick, for coarse times
+    tu::write_file(s.path("web/INDEX.TPL"), "old");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, s.path("web").c_str(), times, 0), 0);
+    EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/INDEX.TPL");
 }
 
 TEST(KeptListings, NameRemovedBehindTheLayersBackIsNoLongerFound)
