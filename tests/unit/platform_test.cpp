@@ -48,6 +48,21 @@ TEST(PathMapping, ExistingComponentsResolveCaseBlind)
     FILE *f = plat_fopen("\\INETPUB\\SCRIPTS\\QUILLOR.ini", "r");
     ASSERT_NE(f, nullptr);
     plat_fclose(f);
+    // after a ".." that undoes a missing name, the rest is still looked up
+    EXPECT_EQ(native("\\missing\\..\\INETPUB\\scripts\\quillor.ini"), s.dir + "/Inetpub/Scripts/Quillor.INI");
+    EXPECT_EQ(native("missing\\..\\inetpub\\SCRIPTS\\"), "Inetpub/Scripts/");
+    // a name in the middle that matches two folders, and neither exactly, names nothing
+    tu::make_dirs(s.path("Inetpub/Twin/x"));
+    tu::make_dirs(s.path("Inetpub/TWIN/x"));
+    char buf[4096];
+    errno = 0;
+    EXPECT_EQ(plat_native_path("\\inetpub\\twin\\x\\f", buf, sizeof buf), 0);
+    EXPECT_EQ(errno, ENOTUNIQ);
+    EXPECT_EQ(plat_path_ambiguous("\\inetpub\\twin\\x\\f"), 1);
+    EXPECT_EQ(plat_fopen("\\inetpub\\twin\\x\\f", "wb"), nullptr);
+    EXPECT_EQ(plat_mkdir("\\inetpub\\twin\\x\\d"), -1);
+    EXPECT_FALSE(tu::exists(s.path("Inetpub/twin")));
+    EXPECT_EQ(plat_path_ambiguous("\\inetpub\\Twin\\x\\f"), 0);  // the exact name settles it
 }
 #endif  // !_WIN32
 
