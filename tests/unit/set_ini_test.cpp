@@ -167,6 +167,12 @@ TEST_F(SetIni, HostSectionsAndContinuedSettingsKeepTheirMeaning)
         << out;
     EXPECT_NE(std::string::npos, out.find("\ntemplates \\quillor\\\n"));  // the global one, appended
 
+    // a key that starts with "vend" ends no section; blanks after a marker
+    // leave it a marker
+    out = rewrite("vhost beta\nvendor_id 7\ndomain beta\nvend\nqlimg /a / \t\n  domain inner\n");
+    EXPECT_EQ(0u, out.find("vhost beta\nvendor_id 7\ndomain beta\nvend\nqlimg /qlimg\nforce_login false\n")) << out;
+    EXPECT_EQ(std::string::npos, out.find("inner")) << out;
+
     // what is appended never lands in an open section or a continued value
     out = rewrite("vhost beta\ndomain beta\nmotd a /");
     EXPECT_EQ(0u, out.find("vhost beta\ndomain beta\nmotd a /\n\nvend\nforce_login false\n")) << out;

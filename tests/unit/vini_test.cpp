@@ -140,6 +140,8 @@ TEST_F(Vini, SlashContinuationJoinsWithoutSeparator)
     EXPECT_EQ(get("two"), "abc def");
     EXPECT_EQ(get("chain"), "abc");
     EXPECT_EQ(get("hash"), "x#y");  // not a comment inside a continuation
+    load("blanks abc / \t \r\n def  \n");  // blanks after the marker are no part of the value
+    EXPECT_EQ(get("blanks"), "abcdef");
 }
 
 TEST_F(Vini, NewlineMarkerBecomesLineFeed)
@@ -267,9 +269,11 @@ TEST_F(Vini, CtrlZIsAnOrdinaryByteAndCrLfEndsALine)
 
 TEST_F(Vini, OnlyTheNamedHostSectionApplies)
 {
-    load("x 1\nvhost beta\nx 2\nvend\nvhost ALPHA\ny 3\nvend\n", "vhost", "alpha");
+    load("x 1\nvhost beta\nx 2\nvend\nvhost ALPHA\ny 3\nvend\nvhost beta\nvendor_id 4\nz 5\nvend\n", "vhost", "alpha");
     EXPECT_EQ(get("x"), "1");
     EXPECT_EQ(get("y"), "3");
+    EXPECT_EQ(get("z"), "<null>");  // a key that starts with "vend" ends no section
+    EXPECT_EQ(get("vendor_id"), "<null>");
     EXPECT_EQ(get("vhost"), "alpha");
     EXPECT_EQ(get("vend"), "<null>");
 }
