@@ -6,6 +6,7 @@
 // made there.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -100,6 +101,9 @@ TEST(Guards, EverySpellingOfADriveRootIsRefused)
         roots.push_back(f + "\\");
         roots.push_back(f);
         if (have_z_drive()) roots.push_back(z_path(s.root) + "\\");
+    } else if (!e2e::under_wine()) {  // a link from inside the root to a folder above it
+        ASSERT_EQ(symlink(s.top.c_str(), s.at("up").c_str()), 0);
+        roots.push_back("\\up\\");
     }
     for (const std::string &root : roots) {
         install_old(s);
@@ -114,6 +118,16 @@ TEST(Guards, EverySpellingOfADriveRootIsRefused)
         EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "tpl") << root;
         EXPECT_TRUE(exists(s.in_dist(e2e::program_name()))) << root;
     }
+    if (e2e::under_wine()) return;
+    // the same link as the scripts folder: the program found there stays
+    write_file(s.top + "/quillor.exe", "exe above");
+    write_file(s.top + "/quillor.ini", "templates \\site\\tpl\\\n");
+    install_old(s);
+    e2e::Run r = s.run(lines({"3", "\\up\\", "", "\\site\\tpl\\", "n", "n", "", "n", ""}));
+    EXPECT_NE(r.out.find("\nremove_flow: refusing to delete quillor.* in \\up\\: it is a drive root\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(read_file(s.top + "/quillor.exe"), "exe above");
+    EXPECT_EQ(read_file(s.at("keep.txt")), "root file");
 }
 
 // ---- the distribution folder and the backup under other names ----

@@ -92,19 +92,30 @@ TEST(RemoveSavesAll, MatchingFoldersWholeTheFoldersCopiesNeedAndLinksAsLinks)
 TEST(UpdateKeepsTheAdministratorsFiles, CacheCleanUpNeverRunsInTheTemplates)
 {
     Sandbox s;
-    installed(s, "templates \\site\\tpl\\\ncache_dir \\site\\tpl\\\nqlimg /pics\n");
-    write_file(s.at("site/tpl/groups.dat"), "my groups");
-    e2e::make_dirs(s.at("site/tpl/msg"));
-    write_file(s.at("site/tpl/msg/a"), "a message");
-    e2e::Run r = s.run(lines({"2", "", "", "", "", "", "", "n", "n", "", "n", ""}));
-    ASSERT_EQ(r.status, 0) << r.out;
-    const std::string why =
-        "del_cache: refusing to delete cache files in \\site\\tpl\\: it holds the templates directory";
-    EXPECT_NE(r.out.find("\n" + why + "\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.log.find(why), std::string::npos);
-    EXPECT_TRUE(ends_with(r.out, errors(1, "copying"))) << r.out;
-    EXPECT_EQ(read_file(s.at("site/tpl/groups.dat")), "my groups");
-    EXPECT_EQ(read_file(s.at("site/tpl/msg/a")), "a message");
+    struct Case {
+        std::string cache, folder, why;  // folder: the cache's own, from the root
+    };
+    std::vector<Case> cases = {{"\\site\\tpl\\", "site/tpl", "it holds the templates directory"},
+                               {"\\inetpub\\", "inetpub", "it holds the scripts directory"},
+                               {"\\dist\\", "dist", "it holds Quillor Install's own folder"}};
+    if (!e2e::under_wine()) {  // a link to a folder above the root (Windows programs see no POSIX links)
+        fs::create_directory_symlink(s.top, s.at("up"));
+        cases.push_back({"\\up\\", "..", "it is a drive root"});
+    }
+    for (const Case &c : cases) {
+        installed(s, "templates \\site\\tpl\\\ncache_dir " + c.cache + "\nqlimg /pics\n");
+        write_file(s.at(c.folder + "/groups.dat"), "my groups");
+        e2e::make_dirs(s.at(c.folder + "/msg"));
+        write_file(s.at(c.folder + "/msg/a"), "a message");
+        e2e::Run r = s.run(lines({"2", "", "", "", "", "", "", "n", "n", "", "n", ""}));
+        ASSERT_EQ(r.status, 0) << r.out;
+        const std::string why = "del_cache: refusing to delete cache files in " + c.cache + ": " + c.why;
+        EXPECT_NE(r.out.find("\n" + why + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.log.find(why), std::string::npos) << c.cache;
+        EXPECT_TRUE(ends_with(r.out, errors(1, "copying"))) << r.out;
+        EXPECT_EQ(read_file(s.at(c.folder + "/groups.dat")), "my groups") << c.cache;
+        EXPECT_EQ(read_file(s.at(c.folder + "/msg/a")), "a message") << c.cache;
+    }
 }
 
 TEST(UpdateKeepsTheAdministratorsFiles, ImagesAndManualsAreBackedUpAndOriginalsNeverReplaceTemplates)
