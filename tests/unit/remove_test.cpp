@@ -108,6 +108,14 @@ TEST_F(Rmfile, FileThatStaysIsLoggedAsAnErrorNotAsRemoved)
     EXPECT_FALSE(tu::exists(p("index.tpl")));
     EXPECT_TRUE(logged("Error: rmfile: could not remove .\\keep.tpl {13=Permission denied}"));
     EXPECT_FALSE(logged("Info: removed file .\\keep.tpl"));
+
+    file("tpl/inner/keep.txt");  // inside a matching folder: counted too, and the folders stay
+    plat_syscall_table()->remove = refuse_keep;
+    EXPECT_EQ(rmfile(nullptr, "tpl*"), 0);
+    plat_syscall_reset();
+    EXPECT_TRUE(tu::exists(p("tpl/inner/keep.txt")));
+    EXPECT_FALSE(tu::exists(p("tpl/inner/b.txt")));
+    EXPECT_TRUE(logged("Error: rmfile: could not remove .\\tpl\\inner\\keep.txt {13=Permission denied}"));
 }
 
 #ifndef _WIN32  // links need privileges on Windows
