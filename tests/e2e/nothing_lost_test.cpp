@@ -108,27 +108,41 @@ TEST(NothingLost, BackupsNeverOverwriteBackups)
 
 TEST(NothingLost, UpdateKeepsTheTemplatesWhoseBackupFailed)
 {
-    Sandbox s;
-    RunOptions opt;
-    if (!s.mount_tmpfs("bak", "256k")) {
-        if (e2e::under_wine()) GTEST_SKIP() << "no small file system";
-        opt.file_size_limit = 128 * 1024;  // the big template cannot be written anywhere
+    // a file too big for the small file system on the backup's way: in the
+    // templates, the images or manuals beside them, or the web images
+    struct Case {
+        std::string mount, big, failed;
+    };
+    const Case cases[] = {{"bak", "site/tpl/big.tpl", "\\site\\tpl\\"},
+                          {"bak/img", "site/tpl/img/big.gif", "img"},
+                          {"bak/manuals", "site/tpl/manuals/big.htm", "manuals"},
+                          {"bak", "inetpub/wwwroot/pics/big.gif", "\\inetpub\\wwwroot\\pics"}};
+    for (const Case &c : cases) {
+        Sandbox s;
+        RunOptions opt;
+        if (!s.mount_tmpfs(c.mount, "256k")) {
+            if (e2e::under_wine()) GTEST_SKIP() << "no small file system";
+            opt.file_size_limit = 128 * 1024;  // the big file cannot be written anywhere
+        }
+        install_old(s);
+        const std::string big(400 * 1024, 'b');
+        e2e::make_dirs(s.at(c.big.substr(0, c.big.rfind('/'))));
+        write_file(s.at(c.big), big);
+        e2e::Run r = s.run(update_answers(""), opt);
+        ASSERT_EQ(r.status, 0) << r.out;
+        const std::string why = "update_flow: backup of " + c.failed + " failed, templates not replaced";
+        EXPECT_NE(r.out.find("\n" + why + "\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.log.find(why), std::string::npos) << c.big;
+        EXPECT_TRUE(ends_with(r.out, errors(1, "copying") + kDone)) << r.out;
+        EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "first custom") << c.big;
+        EXPECT_TRUE(read_file(s.at(c.big)) == big) << c.big;
+        EXPECT_EQ(read_file(s.at("inetpub/wwwroot/pics/shared.gif")), "web gif") << c.big;
+        EXPECT_FALSE(exists(s.at("inetpub/wwwroot/pics/logo.png"))) << c.big;
+        EXPECT_FALSE(exists(s.at("site/tpl/img/logo.png"))) << c.big;  // nor what lies beside them
+        EXPECT_FALSE(exists(s.at("site/tpl/manuals/index.htm"))) << c.big;
+        // the program was still updated
+        EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), read_file(kSample + "/quillor.exe"));
     }
-    install_old(s);
-    const std::string big(400 * 1024, 'b');
-    write_file(s.at("site/tpl/big.tpl"), big);
-    e2e::Run r = s.run(update_answers(""), opt);
-    ASSERT_EQ(r.status, 0) << r.out;
-    const std::string why = "update_flow: backup of \\site\\tpl\\ failed, templates not replaced";
-    EXPECT_NE(r.out.find("\n" + why + "\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.log.find(why), std::string::npos);
-    EXPECT_TRUE(ends_with(r.out, errors(1, "copying") + kDone)) << r.out;
-    EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "first custom");
-    EXPECT_TRUE(read_file(s.at("site/tpl/big.tpl")) == big);
-    EXPECT_EQ(list_files(s.at("inetpub/wwwroot/pics")), Files{"shared.gif"});
-    EXPECT_FALSE(exists(s.at("site/tpl/manuals")));  // nor what lies beside them
-    // the program was still updated
-    EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), read_file(kSample + "/quillor.exe"));
 }
 
 TEST(NothingLost, NamesThatDifferOnlyInCaseNeverMeetSilently)
