@@ -316,6 +316,32 @@ TEST(DiskFull, RemoveKeepsWhatItCouldNotBackUp)
     EXPECT_EQ(read_file(s.at("backup/bob.dat")), "bob");
 }
 
+// The backup is written, but a folder it went to cannot be opened to make
+// it durable (its read permission is gone): nothing it saved is removed.
+TEST(DiskFull, RemoveKeepsWhatItsBackupCouldNotMakeDurable)
+{
+    Sandbox s;
+    if (!e2e::can_run_as_nobody()) GTEST_SKIP() << "root opens every folder";
+    e2e::make_dirs(s.at("inetpub/scripts"));
+    write_file(s.at("inetpub/scripts/quillor.exe"), "exe");
+    write_file(s.at("inetpub/scripts/quillor.ini"), "templates \\site\\tpl\\\n");
+    e2e::make_dirs(s.at("site/tpl"));
+    write_file(s.at("site/tpl/index.tpl"), "tpl");
+    e2e::make_dirs(s.at("backup"));
+    s.give_to_nobody();
+    ASSERT_EQ(chmod(s.at("backup").c_str(), 0333), 0);
+    RunOptions opt;
+    opt.as_nobody = true;
+    e2e::Run r = s.run(lines({"3", "", "", "", "n", "y", "\\backup\\", "", "n", ""}), opt);
+    chmod(s.at("backup").c_str(), 0755);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\n2 errors occured during removing, check install.log for details\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.log.find("Error: remove_flow: backup of \\site\\tpl\\ failed, nothing removed there"), std::string::npos);
+    EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "tpl");
+    EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), "exe");
+}
+
 // ---- permissions and paths taken by something else ----
 
 TEST(Permissions, ReadOnlyTemplatesDirectoryFailsItsStepsAndStaysAsItWas)
