@@ -321,7 +321,7 @@ TEST(DiskFull, RemoveKeepsWhatItCouldNotBackUp)
 TEST(DiskFull, RemoveKeepsWhatItsBackupCouldNotMakeDurable)
 {
     Sandbox s;
-    if (!e2e::can_run_as_nobody()) GTEST_SKIP() << "root opens every folder";
+    if (!e2e::can_run_as_nobody()) GTEST_SKIP() << "needs user nobody: root opens every folder";
     e2e::make_dirs(s.at("inetpub/scripts"));
     write_file(s.at("inetpub/scripts/quillor.exe"), "exe");
     write_file(s.at("inetpub/scripts/quillor.ini"), "templates \\site\\tpl\\\n");
@@ -337,7 +337,8 @@ TEST(DiskFull, RemoveKeepsWhatItsBackupCouldNotMakeDurable)
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("\n2 errors occured during removing, check install.log for details\n"), std::string::npos)
         << r.out;
-    EXPECT_NE(r.log.find("Error: remove_flow: backup of \\site\\tpl\\ failed, nothing removed there"), std::string::npos);
+    EXPECT_NE(r.log.find("Error: remove_flow: backup of \\site\\tpl\\ failed, nothing removed there"),
+              std::string::npos);
     EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "tpl");
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), "exe");
 }

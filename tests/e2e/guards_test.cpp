@@ -124,7 +124,8 @@ TEST(Guards, EverySpellingOfADriveRootIsRefused)
     write_file(s.top + "/quillor.ini", "templates \\site\\tpl\\\n");
     install_old(s);
     e2e::Run r = s.run(lines({"3", "\\up\\", "", "\\site\\tpl\\", "n", "n", "", "n", ""}));
-    EXPECT_NE(r.out.find("\nremove_flow: refusing to delete quillor.* in \\up\\: it is a drive root\n"), std::string::npos)
+    EXPECT_NE(r.out.find("\nremove_flow: refusing to delete quillor.* in \\up\\: it is a drive root\n"),
+              std::string::npos)
         << r.out;
     EXPECT_EQ(read_file(s.top + "/quillor.exe"), "exe above");
     EXPECT_EQ(read_file(s.at("keep.txt")), "root file");

@@ -205,9 +205,12 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         EXPECT_FALSE(e2e::exists(s.in_dist("install.log"))) << message;  // not even the log
     }
     fs::remove(s.in_dist("a.txt"));
-    for (const auto &args : std::vector<std::vector<std::string>>{
-             {"--answer", "a.txt"}, {"--answers"}, {"--answers="}, {"--record", "--defaults"}, {"a.txt"},
-             {"--record", "r.txt", "--record=r.txt"}}) {
+    for (const auto &args : std::vector<std::vector<std::string>>{{"--answer", "a.txt"},
+                                                                  {"--answers"},
+                                                                  {"--answers="},
+                                                                  {"--record", "--defaults"},
+                                                                  {"a.txt"},
+                                                                  {"--record", "r.txt", "--record=r.txt"}}) {
         e2e::Run r = run(s, args);
         EXPECT_EQ(r.status, 2) << args[0];
         EXPECT_EQ(count(r.err, "\n"), 2) << r.err;

@@ -57,7 +57,7 @@ TEST(KeptListings, NameAddedUnderARestoredModificationTimeIsFound)
     struct stat before;
     ASSERT_EQ(stat(s.path("web").c_str(), &before), 0);
     EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/index.tpl");  // looked up: missing
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));        // a clock tick, for coarse times
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));       // a clock tick, for coarse times
     tu::write_file(s.path("web/INDEX.TPL"), "old");
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(utimensat(AT_FDCWD, s.path("web").c_str(), times, 0), 0);
