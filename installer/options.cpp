@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "installer/outcome.h"
+#include "log/log.h"
 #include "table/table.h"
 #include "platform/platform.h"
 #include "questions/answers.h"
@@ -26,6 +27,17 @@ struct run_options {
     int version;
 };
 
+/* Files of the current directory the run itself writes, which a record
+ * may never replace. */
+struct run_file {
+    const char *path;
+    const char *what;
+};
+static const run_file RUN_FILES[] = {{".\\install.log", "the log"},
+                                     {".\\install.lck", "the lock file"},
+                                     {".\\quillor.ini", "the distribution's configuration"}};
+static const char INSTALLED_INI[] = "quillor.ini"; /* in the scripts folder */
+
 static run_options opts;
 static int record_failed;
 
@@ -37,6 +49,13 @@ static int usage_error(const char *what, const char *arg)
     snprintf(line, sizeof line, "%s: %s %s\nTry '%s --help' for more information.\n", PROGRAM, what, arg, PROGRAM);
     plat_err(line);
     return EXIT_STOPPED;
+}
+
+static void ignore_argument(const char *arg)
+{
+    char line[TEXT_LINE_SIZE];
+    snprintf(line, sizeof line, "%s: argument ignored: %s\n", PROGRAM, arg);
+    plat_err(line);
 }
 
 static void print_tags()
@@ -94,6 +113,24 @@ static void print_help()
              "                The Windows program uses paths as typed.\n");
 }
 
+/* ---- what a record may not replace ---- */
+
+/* What the record would destroy, or null: the answers file, a file of the
+ * run in the current directory, or (once the questions are answered, t
+ * given) the installed configuration. */
+static const char *record_clash(const question_table *t)
+{
+    if (opts.answers && plat_same_native_files(opts.record, opts.answers)) return "the answers file";
+    for (const run_file &f : RUN_FILES)
+        if (plat_native_same_file(opts.record, f.path)) return f.what;
+    char ini[TEXT_PATH_SIZE + sizeof INSTALLED_INI];
+    if (t && t->q[Q_SCRIPTS].default_answer[0]) {
+        snprintf(ini, sizeof ini, "%s%s", t->q[Q_SCRIPTS].default_answer, INSTALLED_INI);
+        if (plat_native_same_file(opts.record, ini)) return "the installed configuration";
+    }
+    return nullptr;
+}
+
 /* ---- parsing ---- */
 
 /* The file of a FILE option: "--opt=FILE" or the next argument.  Null when
@@ -135,8 +172,11 @@ static int parse(int argc, char **argv)
             opts.help = 1;
         } else if (strcmp(arg, "--version") == 0) {
             opts.version = 1;
+        } else if (arg[0] == '-') {
+            return usage_error("unknown option", arg);
         } else {
-            return usage_error(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
+            ignore_argument(arg); /* the installer has always run without arguments */
+            continue;
         }
         if (!file) continue;
         if (*file) return usage_error("option given twice:", name);
@@ -168,14 +208,27 @@ int options_start(int argc, char **argv)
         return EXIT_STOPPED;
     }
     answers_take_defaults(opts.defaults);
+    const char *clash = opts.record ? record_clash(nullptr) : nullptr;
+    if (clash) {
+        char line[TEXT_LINE_SIZE];
+        snprintf(line, sizeof line, "%s: %s: the record may not replace %s\n", PROGRAM, opts.record, clash);
+        plat_err(line);
+        return EXIT_STOPPED;
+    }
     return -1;
 }
 
 /* ---- the end of a run ---- */
 
-void options_finish(int job)
+void options_finish(int job, const question_table *t)
 {
     if (!opts.record || !outcome_reached()) return;
+    const char *clash = record_clash(t); /* the run may have made one since it started */
+    if (clash) {
+        log_report("record: %s: the record may not replace %s", opts.record, clash);
+        record_failed = 1;
+        return;
+    }
     if (!answers_write_record(opts.record, job, QUILLOR_INSTALL_VERSION)) record_failed = 1;
 }
 
