@@ -75,6 +75,20 @@ static void print_tags()
     plat_out("\n\n");
 }
 
+static void print_statuses()
+{
+    plat_out("Exit status with --answers or --defaults:\n"
+             "  0  the summary counted no errors\n"
+             "  1  the summary counted errors (see install.log)\n"
+             "  2  the run stopped: a bad command line or answers file, an answer not\n"
+             "     accepted, the end of input, Q at a question, or no summary reached\n"
+             "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n\n"
+             "Environment:\n"
+             "  QUILLOR_ROOT  on POSIX systems, the folder that stands for the drive's root:\n"
+             "                \\inetpub\\scripts\\ is then $QUILLOR_ROOT/inetpub/scripts/.\n"
+             "                The Windows program uses paths as typed.\n");
+}
+
 static void print_help()
 {
     plat_printf("Usage: %s [--answers FILE] [--defaults] [--record FILE]\n", PROGRAM);
@@ -88,9 +102,13 @@ static void print_help()
              "  --defaults      take the offered default for every question not answered\n"
              "                  otherwise, printed as if typed\n"
              "  --record FILE   when the run reaches its summary, write its job and answers\n"
-             "                  to FILE as an answers file (each question's last answer)\n"
+             "                  to FILE as an answers file (each question's last answer);\n"
+             "                  never over the answers file, the log or a file the run\n"
+             "                  writes, and another file there is kept as FILE.~N~\n"
              "  --help          show this text\n"
              "  --version       show the version\n\n"
+             "FILE is a path of this system, used as given.  Arguments that do not start\n"
+             "with - are ignored.\n\n"
              "With --answers or --defaults nobody needs to be at the console: the waits for\n"
              "Enter are skipped, and an answer that is not accepted stops the run instead of\n"
              "being asked again.\n\n"
@@ -101,16 +119,7 @@ static void print_help()
              "  \"JOB remove\" chooses the menu entry.  Lines starting with # and blank lines\n"
              "  are ignored; \"?\" and \"Q\" are ordinary values.  CHANGE may not be yes.\n");
     print_tags();
-    plat_out("Exit status with --answers or --defaults:\n"
-             "  0  the summary counted no errors\n"
-             "  1  the summary counted errors (see install.log)\n"
-             "  2  the run stopped: a bad command line or answers file, an answer not\n"
-             "     accepted, the end of input, Q at a question, or no summary reached\n"
-             "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n\n"
-             "Environment:\n"
-             "  QUILLOR_ROOT  on POSIX systems, the folder that stands for the drive's root:\n"
-             "                \\inetpub\\scripts\\ is then $QUILLOR_ROOT/inetpub/scripts/.\n"
-             "                The Windows program uses paths as typed.\n");
+    print_statuses();
 }
 
 /* ---- what a record may not replace ---- */
