@@ -57,7 +57,7 @@ static int mkdir_report(const char *path)
     return 0;
 }
 
-/* "/" separates folders as "\\" does, on every system. */
+/* "/" separates folders as a backslash does, on every system. */
 static int is_separator(char c) { return c == '\\' || c == '/'; }
 
 static int mkdir_one(const char *dir)
