@@ -57,12 +57,15 @@ static int mkdir_report(const char *path)
     return 0;
 }
 
+/* "/" separates folders as a backslash does, on every system. */
+static int is_separator(char c) { return c == '\\' || c == '/'; }
+
 static int mkdir_one(const char *dir)
 {
     static char name[MKDIR_NAME_SIZE];
     text_copy(name, dir, MKDIR_NAME_SIZE);
     size_t len = strlen(name);
-    if (len > 0 && name[len - 1] == '\\') name[len - 1] = '\0';
+    if (len > 0 && is_separator(name[len - 1])) name[len - 1] = '\0';
     errno = 0;
     if (plat_mkdir(name) != 0) return 0;
     log_debug("Created '%s' Directory", name);
@@ -73,8 +76,8 @@ static int mkdir_one(const char *dir)
  * "\" for the current drive's root, nothing for a relative path. */
 static size_t root_prefix(const char *dir)
 {
-    if (isalpha((unsigned char)dir[0]) && dir[1] == ':' && dir[2] == '\\') return DRIVE_PREFIX;
-    return dir[0] == '\\' ? 1 : 0;
+    if (isalpha((unsigned char)dir[0]) && dir[1] == ':' && is_separator(dir[2])) return DRIVE_PREFIX;
+    return is_separator(dir[0]) ? 1 : 0;
 }
 
 /* Makes every directory along dir (which ends with a backslash), skipping
@@ -84,14 +87,15 @@ static int mkdir_parents(char *dir)
 {
     int made = 0, stops = 0;
     for (size_t i = root_prefix(dir); i < strlen(dir); i++) {
-        if (dir[i] != '\\') continue;
+        if (!is_separator(dir[i])) continue;
+        char sep = dir[i];
         dir[i] = '\0';
         errno = 0;
         made = plat_mkdir(dir) == 0;
         int err = errno;
         if (made) log_debug("Created '%s' Directory", dir);
         errno = err;
-        dir[i] = '\\';
+        dir[i] = sep;
         stops++;
     }
     if (stops == 0) errno = EINVAL; /* a drive root alone is nothing to make */

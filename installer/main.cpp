@@ -90,7 +90,7 @@ int main(int argc, char **argv)
     if (choice == MENU_INSTALL) install_flow(&table);
     if (choice == MENU_UPDATE) update_flow(&table);
     if (choice == MENU_REMOVE) remove_flow(&table);
-    options_finish(choice); /* the record of this run, when asked for */
+    options_finish(choice, &table); /* the record of this run, when asked for */
     if (!answers_unattended()) plat_out("\nPlease press enter to exit");
     wait_for_enter(&table);
     log_close(&installer_log);

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "installer/outcome.h"
+#include "log/log.h"
 #include "table/table.h"
 #include "platform/platform.h"
 #include "questions/answers.h"
@@ -26,6 +27,17 @@ struct run_options {
     int version;
 };
 
+/* Files of the current directory the run itself writes, which a record
+ * may never replace. */
+struct run_file {
+    const char *path;
+    const char *what;
+};
+static const run_file RUN_FILES[] = {{".\\install.log", "the log"},
+                                     {".\\install.lck", "the lock file"},
+                                     {".\\quillor.ini", "the distribution's configuration"}};
+static const char INSTALLED_INI[] = "quillor.ini"; /* in the scripts folder */
+
 static run_options opts;
 static int record_failed;
 
@@ -37,6 +49,13 @@ static int usage_error(const char *what, const char *arg)
     snprintf(line, sizeof line, "%s: %s %s\nTry '%s --help' for more information.\n", PROGRAM, what, arg, PROGRAM);
     plat_err(line);
     return EXIT_STOPPED;
+}
+
+static void ignore_argument(const char *arg)
+{
+    char line[TEXT_LINE_SIZE];
+    snprintf(line, sizeof line, "%s: argument ignored: %s\n", PROGRAM, arg);
+    plat_err(line);
 }
 
 static void print_tags()
@@ -56,6 +75,20 @@ static void print_tags()
     plat_out("\n\n");
 }
 
+static void print_statuses()
+{
+    plat_out("Exit status with --answers or --defaults:\n"
+             "  0  the summary counted no errors\n"
+             "  1  the summary counted errors (see install.log)\n"
+             "  2  the run stopped: a bad command line or answers file, an answer not\n"
+             "     accepted, the end of input, Q at a question, or no summary reached\n"
+             "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n\n"
+             "Environment:\n"
+             "  QUILLOR_ROOT  on POSIX systems, the folder that stands for the drive's root:\n"
+             "                \\inetpub\\scripts\\ is then $QUILLOR_ROOT/inetpub/scripts/.\n"
+             "                The Windows program uses paths as typed.\n");
+}
+
 static void print_help()
 {
     plat_printf("Usage: %s [--answers FILE] [--defaults] [--record FILE]\n", PROGRAM);
@@ -69,9 +102,13 @@ static void print_help()
              "  --defaults      take the offered default for every question not answered\n"
              "                  otherwise, printed as if typed\n"
              "  --record FILE   when the run reaches its summary, write its job and answers\n"
-             "                  to FILE as an answers file (each question's last answer)\n"
+             "                  to FILE as an answers file (each question's last answer);\n"
+             "                  never over the answers file, the log or a file the run\n"
+             "                  writes, and another file there is kept as FILE.~N~\n"
              "  --help          show this text\n"
              "  --version       show the version\n\n"
+             "FILE is a path of this system, used as given.  Arguments that do not start\n"
+             "with - are ignored.\n\n"
              "With --answers or --defaults nobody needs to be at the console: the waits for\n"
              "Enter are skipped, and an answer that is not accepted stops the run instead of\n"
              "being asked again.\n\n"
@@ -82,16 +119,25 @@ static void print_help()
              "  \"JOB remove\" chooses the menu entry.  Lines starting with # and blank lines\n"
              "  are ignored; \"?\" and \"Q\" are ordinary values.  CHANGE may not be yes.\n");
     print_tags();
-    plat_out("Exit status with --answers or --defaults:\n"
-             "  0  the summary counted no errors\n"
-             "  1  the summary counted errors (see install.log)\n"
-             "  2  the run stopped: a bad command line or answers file, an answer not\n"
-             "     accepted, the end of input, Q at a question, or no summary reached\n"
-             "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n\n"
-             "Environment:\n"
-             "  QUILLOR_ROOT  on POSIX systems, the folder that stands for the drive's root:\n"
-             "                \\inetpub\\scripts\\ is then $QUILLOR_ROOT/inetpub/scripts/.\n"
-             "                The Windows program uses paths as typed.\n");
+    print_statuses();
+}
+
+/* ---- what a record may not replace ---- */
+
+/* What the record would destroy, or null: the answers file, a file of the
+ * run in the current directory, or (once the questions are answered, t
+ * given) the installed configuration. */
+static const char *record_clash(const question_table *t)
+{
+    if (opts.answers && plat_same_native_files(opts.record, opts.answers)) return "the answers file";
+    for (const run_file &f : RUN_FILES)
+        if (plat_native_same_file(opts.record, f.path)) return f.what;
+    char ini[TEXT_PATH_SIZE + sizeof INSTALLED_INI];
+    if (t && t->q[Q_SCRIPTS].default_answer[0]) {
+        snprintf(ini, sizeof ini, "%s%s", t->q[Q_SCRIPTS].default_answer, INSTALLED_INI);
+        if (plat_native_same_file(opts.record, ini)) return "the installed configuration";
+    }
+    return nullptr;
 }
 
 /* ---- parsing ---- */
@@ -135,8 +181,11 @@ static int parse(int argc, char **argv)
             opts.help = 1;
         } else if (strcmp(arg, "--version") == 0) {
             opts.version = 1;
+        } else if (arg[0] == '-') {
+            return usage_error("unknown option", arg);
         } else {
-            return usage_error(arg[0] == '-' ? "unknown option" : "unexpected argument", arg);
+            ignore_argument(arg); /* the installer has always run without arguments */
+            continue;
         }
         if (!file) continue;
         if (*file) return usage_error("option given twice:", name);
@@ -168,14 +217,27 @@ int options_start(int argc, char **argv)
         return EXIT_STOPPED;
     }
     answers_take_defaults(opts.defaults);
+    const char *clash = opts.record ? record_clash(nullptr) : nullptr;
+    if (clash) {
+        char line[TEXT_LINE_SIZE];
+        snprintf(line, sizeof line, "%s: %s: the record may not replace %s\n", PROGRAM, opts.record, clash);
+        plat_err(line);
+        return EXIT_STOPPED;
+    }
     return -1;
 }
 
 /* ---- the end of a run ---- */
 
-void options_finish(int job)
+void options_finish(int job, const question_table *t)
 {
     if (!opts.record || !outcome_reached()) return;
+    const char *clash = record_clash(t); /* the run may have made one since it started */
+    if (clash) {
+        log_report("record: %s: the record may not replace %s", opts.record, clash);
+        record_failed = 1;
+        return;
+    }
     if (!answers_write_record(opts.record, job, QUILLOR_INSTALL_VERSION)) record_failed = 1;
 }
 

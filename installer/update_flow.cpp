@@ -28,6 +28,7 @@ struct update_counts {
     int copied;
     int backed_up;
     int errors;
+    int tpl_replaced; /* the templates now hold the distribution's own */
 };
 
 /* ---- dialogue ---- */
@@ -131,17 +132,23 @@ static int replace_templates(question_table *t, update_counts *c, const char *we
     flow_source(img, "img");
     count_failed_step(c, copy_tree(web, img, "*", COPY_FLAT, &c->copied));
     flow_source(tpl, "tpl");
-    count_failed_step(c, copy_tree(templates, tpl, "*.tpl", COPY_FLAT, &c->copied));
+    c->tpl_replaced = copy_tree(templates, tpl, "*.tpl", COPY_FLAT, &c->copied) != 0;
+    count_failed_step(c, c->tpl_replaced);
     count_failed_step(c, copy_tree(templates, tpl, "*.dat", COPY_FLAT, &c->copied));
     return 1;
 }
 
-/* The pristine copy of the templates, never over the templates themselves. */
+/* The pristine copy of the templates, never over the templates themselves:
+ * right after they were replaced by the same files it has nothing to do. */
 static void copy_originals(question_table *t, update_counts *c)
 {
     char tpl[TEXT_PATH_SIZE];
     const char *originals = answer_of(t, Q_ORIGINALS);
     if (plat_same_dir(originals, answer_of(t, Q_TEMPLATES))) {
+        if (c->tpl_replaced) {
+            log_info("%s: %s is the templates directory, which holds the default templates already", WHO, originals);
+            return;
+        }
         log_report("%s: %s is the templates directory, the default templates are not copied there", WHO, originals);
         c->errors++;
         return;
@@ -184,7 +191,7 @@ void update_flow(question_table *t)
     loop_end end = question_loop(t, &refused);
     if (end == LOOP_INSTALL) install_flow(t); /* the install owns the rest of this run */
     if (end != LOOP_DONE) return;
-    update_counts c = {0, 0, refused};
+    update_counts c = {0, 0, refused, 0};
     char *manuals = nullptr;
     int del = flag_of(t, Q_DEL_TEMPLATES);
     char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr; /* only replaced with the templates */

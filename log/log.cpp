@@ -161,6 +161,7 @@ int log_write(log_record *lg, int level, const char *text, int length)
     time_t now = time(nullptr);
     if (lg->generations != 0 && lg->size_limit != 0 && lg->size > lg->size_limit) log_rotate(lg);
     if (!lg->file && !open_file(lg)) return 0;
+    if (text[0] == '\n') local_time(now); /* the clock an interrupt's entry moves on from */
     if (text[0] != '\n') {
         int head = write_header(lg, level, now);
         if (head < 0) return write_failed(lg);

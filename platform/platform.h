@@ -110,6 +110,23 @@ int plat_replace_named(const plat_name *from, const plat_name *to);
 /* plat_remove of a looked-up name. */
 int plat_remove_named(const plat_name *n);
 
+/* ---- files named on the command line ----
+ *
+ * The administrator's own files (the answers file, the record) are native
+ * paths used as given: never placed under the drive root nor looked up
+ * case-blind.  The same rules as for installer paths apply otherwise. */
+FILE *plat_fopen_native(const char *native, const char *mode); /* as plat_fopen */
+int plat_rename_native(const char *from, const char *to);      /* replaces an existing target */
+/* Makes the new name kept hold what the file native holds, leaving native
+ * where it is, only when nothing is at kept: 0, or -1 with errno (EEXIST
+ * when the name is taken).  A rename over native keeps it there. */
+int plat_keep_native(const char *native, const char *kept);
+int plat_remove_native(const char *native);
+/* 1 when the native path and the installer path name the same file (by
+ * their canonical forms, and by identity where both exist); else 0. */
+int plat_native_same_file(const char *native, const char *path);
+int plat_same_native_files(const char *a, const char *b); /* the same for two native paths */
+
 /* 1 when the installer path maps to native (as plat_native_path gives
  * it), else 0; asks the system only when the two could match. */
 int plat_names_native(const char *path, const char *native);

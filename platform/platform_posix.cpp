@@ -168,6 +168,40 @@ FILE *plat_open_source(const char *path, long long *size)
     return plat_measured(f, size);
 }
 
+/* ---- files named on the command line ---- */
+
+FILE *plat_fopen_native(const char *native, const char *mode)
+{
+    if (!native || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *f = plat_open_tracked(native, mode);
+    return f && !strchr(mode, 'x') ? settled(f, mode) : f; /* a new file is a regular one */
+}
+
+int plat_rename_native(const char *from, const char *to)
+{
+    if (from && to) return plat_rename_tracked(from, to);
+    errno = EINVAL;
+    return -1;
+}
+
+/* A second name for the same file: link(2) fails when the name is taken. */
+int plat_keep_native(const char *native, const char *kept)
+{
+    if (native && kept) return link(native, kept);
+    errno = EINVAL;
+    return -1;
+}
+
+int plat_remove_native(const char *native)
+{
+    if (native) return plat_remove_tracked(native);
+    errno = EINVAL;
+    return -1;
+}
+
 /* ---- one name, looked up once ---- */
 
 static posix_map seen_of(const plat_name *n)

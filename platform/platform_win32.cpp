@@ -276,6 +276,26 @@ int plat_rename(const char *from, const char *to)
     return rename_onto(nfrom, nto);
 }
 
+/* ---- files named on the command line ----
+ *
+ * Installer paths are used as typed here, so a native path is one. */
+
+FILE *plat_fopen_native(const char *native, const char *mode) { return plat_fopen(native, mode); }
+int plat_rename_native(const char *from, const char *to) { return plat_rename(from, to); }
+int plat_remove_native(const char *native) { return plat_remove(native); }
+
+/* A copy: links are not there on every volume. */
+int plat_keep_native(const char *native, const char *kept)
+{
+    if (!native || !kept) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (CopyFileA(native, kept, TRUE)) return 0; /* TRUE: a taken name fails */
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
 /* ---- one name, looked up once ---- */
 
 int plat_look_up(const char *path, plat_name *n)

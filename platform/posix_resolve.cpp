@@ -392,6 +392,19 @@ int plat_dir_contains(const char *outer, const char *inner)
     }
 }
 
+int plat_native_same_file(const char *native, const char *path)
+{
+    char mapped[PLAT_NATIVE_MAX];
+    return path && plat_native_path(path, mapped, sizeof mapped) && plat_same_native_files(native, mapped);
+}
+
+int plat_same_native_files(const char *a, const char *b)
+{
+    char ra[PLAT_NATIVE_MAX], rb[PLAT_NATIVE_MAX];
+    if (!a || !b || !real_form(a, ra, sizeof ra) || !real_form(b, rb, sizeof rb)) return 0;
+    return strcmp(ra, rb) == 0 || same_identity(ra, rb);
+}
+
 int plat_names_native(const char *path, const char *native)
 {
     char mapped[PLAT_NATIVE_MAX];

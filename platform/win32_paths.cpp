@@ -201,6 +201,10 @@ int plat_path_kind(const char *path)
     return win32_kind_native(path, native, sizeof native);
 }
 
+/* Canonical forms and identities work on files as on folders. */
+int plat_native_same_file(const char *native, const char *path) { return native && plat_same_dir(native, path); }
+int plat_same_native_files(const char *a, const char *b) { return a && b && plat_same_dir(a, b); }
+
 int plat_names_native(const char *path, const char *native)
 {
     char mapped[WIN_PATH_MAX];

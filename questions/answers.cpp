@@ -26,7 +26,10 @@
 constexpr int READ_SIZE = 4 * TEXT_LINE_SIZE; /* one file line; longer is a fault */
 constexpr int TAG_SHOWN = 40;                 /* an unknown tag is quoted this far */
 constexpr int TEMP_TRIES = 100;               /* record.tmp, record.1.tmp .. */
+constexpr int KEEP_TRIES = 1000;              /* FILE.~1~ .. for a file a record replaces */
 static const char JOB_TAG[] = "JOB";
+/* The first line of every record, up to the version. */
+static const char RECORD_HEADING[] = "# Quillor Install answers, recorded by version ";
 static const char *const JOB_NAMES[] = {nullptr, "install", "update", "remove"};
 
 struct given_answer {
@@ -67,6 +70,12 @@ static char *trim(char *s)
 /* Past the byte-order mark some Windows editors put before UTF-8 text. */
 static char *skip_bom(char *s) { return strncmp(s, "\xEF\xBB\xBF", 3) == 0 ? s + 3 : s; }
 
+/* The byte-order mark of UTF-16 text, which some Windows shells write. */
+static int utf16_mark(const char *s)
+{
+    return (s[0] == '\xFF' && s[1] == '\xFE') || (s[0] == '\xFE' && s[1] == '\xFF');
+}
+
 /* why = "FILE:LINE: what"; without the line for a file that cannot be opened. */
 static void fault(char *why, int size, const char *path, int line, const char *fmt, ...) TEXT_PRINTF(5, 6);
 static void fault(char *why, int size, const char *path, int line, const char *fmt, ...)
@@ -80,6 +89,13 @@ static void fault(char *why, int size, const char *path, int line, const char *f
         snprintf(why, (size_t)size, "%s:%d: %s", path, line, what);
     else
         snprintf(why, (size_t)size, "%s: %s", path, what);
+}
+
+/* Why a file could not be opened, in words: a pipe or a device is not
+ * refused for an "invalid argument". */
+static const char *open_error(int err)
+{
+    return err == PLAT_ENOTREG ? "not a regular file (a device, pipe or socket)" : strerror(err);
 }
 
 /* The question index of a tag, case-blind; -1 for none. */
@@ -145,12 +161,25 @@ static int take_line(char *text, int line, char *why, int size, const char *path
     return 1;
 }
 
+/* 1 when the line fgets just read into buf holds a NUL byte: the buffer
+ * was filled with non-zero bytes first, so the last NUL is the one fgets
+ * put after the line, and any earlier one was read. */
+static int holds_nul(const char *buf, int size)
+{
+    int end = size - 1;
+    while (end > 0 && buf[end] != '\0') end--;
+    return strlen(buf) < (size_t)end;
+}
+
 /* Reads one line into buf; 1 when read, 0 at the end.  *whole is 0 when
- * the line did not fit (its rest is read and dropped). */
+ * the line did not fit (its rest is read and dropped), -1 when it holds a
+ * NUL byte. */
 static int read_file_line(FILE *f, char *buf, int size, int *whole)
 {
+    memset(buf, 0xFF, (size_t)size);
     if (!plat_fgets(buf, size, f)) return 0;
-    *whole = 1;
+    *whole = holds_nul(buf, size) ? -1 : 1;
+    if (*whole < 0) return 1;
     size_t n = strlen(buf);
     if (n > 0 && buf[n - 1] == '\n') return 1;
     char rest[TEXT_LINE_SIZE];
@@ -168,6 +197,14 @@ static int check_lines(FILE *f, char *why, int size, const char *path)
     int line = 0, whole = 1;
     while (read_file_line(f, buf, sizeof buf, &whole)) {
         line++;
+        if (line == 1 && utf16_mark(buf)) {
+            fault(why, size, path, line, "UTF-16 text, not read: save the file as plain text (ANSI or UTF-8)");
+            return 0;
+        }
+        if (whole < 0) {
+            fault(why, size, path, line, "a NUL byte: this is not a text file");
+            return 0;
+        }
         if (!whole) {
             fault(why, size, path, line, "line longer than %d characters", READ_SIZE - 2);
             return 0;
@@ -188,9 +225,9 @@ int answers_load(const char *path, char *why, int why_size)
     if (!path || !why || why_size < 1) return 0; /* before the log is opened: nothing to tell */
     memset(&reading, 0, sizeof reading);
     errno = 0;
-    FILE *f = plat_fopen(path, "r");
+    FILE *f = plat_fopen_native(path, "r"); /* the administrator's own path, as given */
     if (!f) {
-        fault(why, why_size, path, 0, "cannot open: %s", strerror(errno ? errno : ENOENT));
+        fault(why, why_size, path, 0, "cannot open: %s", open_error(errno ? errno : ENOENT));
         return 0;
     }
     errno = 0;
@@ -286,7 +323,7 @@ static void put_record(FILE *f, int *ok, int job, const char *version)
     const struct tm *t = localtime(&now);
     if (t) strftime(date, sizeof date, "%Y-%m-%d %H:%M", t);
     char line[TEXT_LINE_SIZE];
-    snprintf(line, sizeof line, "# Quillor Install answers, recorded by version %s on %s\n", version, date);
+    snprintf(line, sizeof line, "%s%s on %s\n", RECORD_HEADING, version, date);
     put(f, ok, line);
     put(f, ok, "# Replay with: quillor-install --answers <this file>\n\n");
     if (job >= JOB_INSTALL && job <= JOB_REMOVE) {
@@ -300,6 +337,37 @@ static void put_record(FILE *f, int *ok, int job, const char *version)
     }
 }
 
+/* 1 when path holds a record (its first line is the heading), 0 when it
+ * holds another file, -1 when there is none; -2 (errno set) when that
+ * cannot be told, as for a folder or a file that cannot be read. */
+static int holds_record(const char *path)
+{
+    errno = 0;
+    FILE *f = plat_fopen_native(path, "rb");
+    if (!f) return errno == ENOENT ? -1 : -2;
+    char line[TEXT_LINE_SIZE] = "";
+    int first = plat_fgets(line, sizeof line, f) != nullptr;
+    plat_fclose(f);
+    return first && strncmp(line, RECORD_HEADING, strlen(RECORD_HEADING)) == 0;
+}
+
+/* A file at path that is not a record is kept as path.~N~ (into kept,
+ * "" when there is none), the first free N, before the record takes its
+ * name.  0 (errno set) when it could not be kept. */
+static int keep_other_file(const char *path, char *kept, int size)
+{
+    kept[0] = '\0';
+    int held = holds_record(path);
+    if (held != 0) return held != -2;
+    for (int n = 1; n <= KEEP_TRIES; n++) {
+        snprintf(kept, (size_t)size, "%s.~%d~", path, n);
+        if (plat_keep_native(path, kept) == 0) return 1;
+        if (errno != EEXIST) break;
+    }
+    kept[0] = '\0';
+    return 0;
+}
+
 /* Opens a temporary file beside path that did not exist before. */
 static FILE *open_temp(const char *path, char *tmp)
 {
@@ -311,7 +379,7 @@ static FILE *open_temp(const char *path, char *tmp)
             return nullptr;
         }
         errno = 0;
-        FILE *f = plat_fopen(tmp, "wx"); /* never overwrites a file that is there */
+        FILE *f = plat_fopen_native(tmp, "wx"); /* never overwrites a file that is there */
         if (f || errno != EEXIST) return f;
     }
     return nullptr;
@@ -337,12 +405,19 @@ int answers_write_record(const char *path, int job, const char *version)
         ok = 0;
         err = errno;
     }
-    if (ok && plat_rename(tmp, path) == 0) {
+    char kept[TEXT_PATH_SIZE + 16] = "";
+    if (ok && !keep_other_file(path, kept, sizeof kept)) {
+        ok = 0;
+        err = errno;
+    }
+    if (ok && plat_rename_native(tmp, path) == 0) {
+        if (kept[0]) log_info("record: %s was not a record, kept as %s", path, kept);
         log_info("answers of this run recorded in %s", path);
         return 1;
     }
     if (ok) err = errno;
-    plat_remove(tmp); /* an older record stays as it was */
+    if (ok && kept[0]) plat_remove_native(kept); /* the file is still where it was */
+    plat_remove_native(tmp); /* an older record stays as it was */
     log_report("record: could not write %s: %s", path, strerror(err ? err : EIO));
     return 0;
 }

@@ -73,23 +73,24 @@ static char *trimmed(char *buf, const char *answer)
 }
 
 /* Why a value cannot stand in the configuration file as one setting, or
- * null: a line end, or an end that the reader takes for a continuation. */
-static const char *value_problem(const char *v)
+ * null: a line end, or an end that the reader takes for a continuation.
+ * A folder is stored with a trailing backslash, so "\n" never ends it. */
+static const char *value_problem(const char *v, int folder)
 {
     size_t n = strlen(v);
     if (strpbrk(v, "\r\n")) return "the answer may not hold a line end";
     int mark = text_continuation_mark(v, n);
     if (mark == TEXT_MARK_JOIN)
         return "the answer may not end in \" /\", which would continue the setting on the next line";
-    if (mark == TEXT_MARK_NEWLINE)
+    if (mark == TEXT_MARK_NEWLINE && !folder)
         return "the answer may not end in \"\\n\", which would continue the setting on the next line";
     return nullptr;
 }
 
 /* 0 (reported) when value may not be written as a setting. */
-static int value_fits_a_line(const char *who, const char *v)
+static int value_fits_a_line(const char *who, const char *v, int folder = 0)
 {
-    const char *why = value_problem(v);
+    const char *why = value_problem(v, folder);
     if (!why) return 1;
     log_error("%s: %s: %s", who, why, v);
     plat_printf("\n%s: %s\n", who, why);
@@ -153,7 +154,9 @@ int y_n_test(question_rec *r, question_table *t)
         log_error("y_n_test: unexpected NULL passed");
         return 0;
     }
-    const char *typed = skip_space(r->answer);
+    char typed[TEXT_PATH_SIZE];
+    trimmed(typed, r->answer); /* stored as it is written to the configuration */
+    if (typed[0] && !value_fits_a_line("y_n_test", typed)) return 0;
     const char *used = typed[0] ? typed : skip_space(r->default_answer);
     if (used[0] == 'Y' || used[0] == 'y')
         r->flag = 1;
@@ -161,7 +164,7 @@ int y_n_test(question_rec *r, question_table *t)
         r->flag = 0;
     else
         return 0;
-    if (typed[0]) text_copy(r->default_answer, r->answer, TEXT_PATH_SIZE);
+    if (typed[0]) text_copy(r->default_answer, typed, TEXT_PATH_SIZE);
     return 1;
 }
 
@@ -179,6 +182,17 @@ static int creation_error(const char *dir)
     return errno ? errno : EIO;
 }
 
+/* Gives a folder its one trailing backslash: a trailing "/" is already a
+ * separator, so it becomes the backslash rather than gaining one. */
+static void end_with_backslash(char *dir)
+{
+    size_t n = strlen(dir);
+    if (n > 0 && dir[n - 1] == '/')
+        dir[n - 1] = '\\';
+    else if (!text_ends_with_backslash(dir))
+        text_append(dir, "\\", TEXT_PATH_SIZE);
+}
+
 static void refuse_long_name(const char *who, const char *dir)
 {
     log_report("%s: directory name too long: %s", who, dir);
@@ -192,12 +206,12 @@ int directory_test(question_rec *r, question_table *t)
     }
     char value[TEXT_PATH_SIZE], typed[TEXT_PATH_SIZE];
     text_copy(value, trimmed(typed, r->answer)[0] ? typed : r->default_answer, sizeof value);
-    if (!value_fits_a_line("directory_test", value)) return 0;
+    if (!value_fits_a_line("directory_test", value, 1)) return 0;
     if (!probe_fits(value)) {
         refuse_long_name("directory_test", value); /* never probe a cut path */
         return 0;
     }
-    if (!text_ends_with_backslash(value)) text_append(value, "\\", sizeof value);
+    end_with_backslash(value);
     if (plat_path_ambiguous(value)) { /* no choice between them could be right */
         log_report("directory_test: %s names more than one folder whose names differ only in case", value);
         return 0;

@@ -24,17 +24,19 @@ cd "$(dirname "$0")/.."
 root=$PWD
 build=${FUZZ_BUILD:-build-fuzz}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
-all_targets=(text wild static_list vini help set_ini)
+all_targets=(text wild static_list vini help set_ini answers)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 1)}
 [ "$jobs" -gt 2 ] && jobs=2
 
 # Longest input per target: the loader needs lines past its 9,999-byte
-# buffer, the rewrite and the help reader lines past their pieces.
+# buffer, the rewrite and the help reader lines past their pieces, the
+# answers reader lines past its 4,096-byte buffer.
 max_len() {
     case "$1" in
     vini) echo 24000 ;;
+    answers) echo 9000 ;;
     set_ini | help | static_list) echo 4096 ;;
     *) echo 1500 ;;
     esac

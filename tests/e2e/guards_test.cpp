@@ -110,6 +110,7 @@ TEST(Guards, EverySpellingOfADriveRootIsRefused)
         e2e::Run r = s.run(remove_answers(root));
         ASSERT_EQ(r.status, 0) << root << "\n" << r.out;
         std::string kept = e2e::ends_with(root, "\\") ? root : root + "\\";  // as the question stores it
+        if (e2e::ends_with(root, "/")) kept = root.substr(0, root.size() - 1) + "\\";  // "/" is the separator
         EXPECT_NE(r.out.find(kRefused + kept + ": it is a drive root\n"), std::string::npos) << root << "\n" << r.out;
         EXPECT_NE(r.out.find(errors_line(1)), std::string::npos) << root << "\n" << r.out;
         EXPECT_EQ(read_file(s.at("keep.txt")), "root file") << root;

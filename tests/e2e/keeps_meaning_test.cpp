@@ -143,6 +143,12 @@ TEST(UpdateKeepsTheAdministratorsFiles, ImagesAndManualsAreBackedUpAndOriginalsN
         << r.out;
     EXPECT_TRUE(ends_with(r.out, errors(1, "copying"))) << r.out;
     EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), "customised again");
+
+    // right after the templates were replaced by the same files it has nothing to do: no error
+    r = s.run(lines({"2", "", "", "", "", "", "", "y", "n", "y", "\\site\\tpl\\", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("errors occured during"), std::string::npos) << r.out;
+    EXPECT_EQ(read_file(s.at("site/tpl/index.tpl")), read_file(kSample + "/tpl/index.tpl"));
 }
 
 TEST(AmbiguousNames, AFolderNameMatchingTwoFoldersIsRefusedAndAskedAgain)

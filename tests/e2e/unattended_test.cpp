@@ -1,6 +1,7 @@
 // Unattended runs of the real binary: answers files, defaults taken, the
 // record of a run, the exit status, and --help and --version.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -194,6 +195,9 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         {"JOB reinstall\n", "a.txt:1: unknown job \"reinstall\" (install, update or remove)"},
         {"JOB install\nCHANGE Y\n", "a.txt:2: CHANGE given as yes would ask the questions again and again"},
         {"", "a.txt: cannot open: No such file or directory"},  // no file at all
+        {std::string("JOB install\nNEWSHOST a\0b\n", 25), "a.txt:2: a NUL byte: this is not a text file"},
+        {std::string("\xFF\xFEJ\0O\0B\0 \0", 10),
+         "a.txt:1: UTF-16 text, not read: save the file as plain text (ANSI or UTF-8)"},
     };
     for (const auto &[content, message] : faults) {
         fs::remove(s.in_dist("a.txt"));
@@ -205,12 +209,15 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         EXPECT_FALSE(e2e::exists(s.in_dist("install.log"))) << message;  // not even the log
     }
     fs::remove(s.in_dist("a.txt"));
-    for (const auto &args : std::vector<std::vector<std::string>>{{"--answer", "a.txt"},
-                                                                  {"--answers"},
-                                                                  {"--answers="},
-                                                                  {"--record", "--defaults"},
-                                                                  {"a.txt"},
-                                                                  {"--record", "r.txt", "--record=r.txt"}}) {
+    if (!e2e::under_wine()) {  // a pipe is refused for what it is
+        ASSERT_EQ(mkfifo(s.in_dist("a.txt").c_str(), 0600), 0);
+        e2e::Run r = run(s, {"--answers", "a.txt"});
+        EXPECT_EQ(r.err, "quillor-install: a.txt: cannot open: not a regular file (a device, pipe or socket)\n");
+        fs::remove(s.in_dist("a.txt"));
+    }
+    for (const auto &args : std::vector<std::vector<std::string>>{
+             {"--answer", "a.txt"}, {"--answers"}, {"--answers="}, {"--record", "--defaults"}, {"-x"},
+              {"--record", "r.txt", "--record=r.txt"}}) {
         e2e::Run r = run(s, args);
         EXPECT_EQ(r.status, 2) << args[0];
         EXPECT_EQ(count(r.err, "\n"), 2) << r.err;
@@ -297,12 +304,50 @@ TEST(Unattended, DefaultsHandOverAndCountedErrors)
     EXPECT_TRUE(e2e::exists(s.in_dist("rec.txt")));
 }
 
+TEST(Unattended, RecordNeverReplacesAnotherFile)
+{
+    Sandbox s;
+    put_example(s, "install");
+    const std::string answers = read_file(s.in_dist("install.txt"));
+    const std::pair<std::string, std::string> refused[] = {{"install.txt", "the answers file"},
+                                                           {"./install.log", "the log"},
+                                                           {"QUILLOR.INI", "the distribution's configuration"}};
+    for (const auto &[file, what] : refused) {
+        if (file == "QUILLOR.INI" && !e2e::under_wine()) continue;  // names are exact on POSIX
+        e2e::Run r = run(s, {"--answers", "install.txt", "--record", file});
+        EXPECT_EQ(r.status, 2) << file;
+        EXPECT_EQ(r.err, "quillor-install: " + file + ": the record may not replace " + what + "\n");
+    }
+    EXPECT_EQ(read_file(s.in_dist("install.txt")), answers);
+
+    // another file is kept; files given as absolute paths are taken as they are
+    const bool wine = e2e::under_wine();
+    const std::string notes = wine ? s.in_dist("notes.txt") : s.at("notes.txt");
+    e2e::write_file(notes, "my notes\n");
+    e2e::Run r = run(s, {"--answers", wine ? "install.txt" : s.in_dist("install.txt"), "--record",
+                         wine ? "notes.txt" : notes});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(read_file(notes + ".~1~"), "my notes\n");
+    EXPECT_EQ(read_file(notes).rfind("# Quillor Install answers", 0), 0u);
+
+    // the installed configuration is a file the run writes
+    put_example(s, "update");
+    r = run(s, {"--answers", "update.txt", "--record", "../inetpub/scripts/quillor.ini"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("the record may not replace the installed configuration"), std::string::npos) << r.out;
+    EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.ini")).find("JOB update"), std::string::npos);
+}
+
 TEST(Options, HelpAndVersionTouchNothing)
 {
     Sandbox s;
     const std::vector<std::string> before = e2e::list_files(s.dist);
     e2e::Run r = run(s, {"--version"});
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "quillor-install 1.0\n");
+    r = run(s, {"foo", "--version"});  // a stray argument is ignored, with one line
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "quillor-install: argument ignored: foo\n");
     EXPECT_EQ(r.out, "quillor-install 1.0\n");
     r = run(s, {"--help"}, nullptr, s.root);  // from another folder: no folder check either
     EXPECT_EQ(r.status, 0);

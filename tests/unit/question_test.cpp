@@ -70,11 +70,12 @@ TEST(YesNoTest, EmptyOrBlankAnswerTakesTheDefaultsFirstLetter)
 
 TEST(YesNoTest, OnlyTheFirstNonBlankLetterCounts)
 {
-    for (const char *yes : {" y", "yes", "Yup", "Y"}) {
-        question_rec r = record(QMODE_YN, "n", yes);
-        EXPECT_EQ(y_n_test(&r, &dummy_table), 1) << yes;
-        EXPECT_EQ(r.flag, 1) << yes;
-        EXPECT_STREQ(r.default_answer, yes);  // stored as typed
+    const char *yes_rows[][2] = {{" y", "y"}, {"yes", "yes"}, {"Yup", "Yup"}, {"Y", "Y"}, {"\ty\t", "y"}};
+    for (const auto &yes : yes_rows) {
+        question_rec r = record(QMODE_YN, "n", yes[0]);
+        EXPECT_EQ(y_n_test(&r, &dummy_table), 1) << yes[0];
+        EXPECT_EQ(r.flag, 1) << yes[0];
+        EXPECT_STREQ(r.default_answer, yes[1]);  // stored as typed, without its blanks
     }
     question_rec r = record(QMODE_YN, "y", "nope");
     r.flag = 1;
@@ -84,7 +85,7 @@ TEST(YesNoTest, OnlyTheFirstNonBlankLetterCounts)
 
 TEST(YesNoTest, OtherAnswersAreRejectedLeavingFlagAndDefault)
 {
-    for (const char *bad : {"ja", "1", "q", "?x"}) {
+    for (const char *bad : {"ja", "1", "q", "?x", "y /", "n\\n", "y\rn", "y\nn"}) {
         question_rec r = record(QMODE_YN, "y", bad);
         r.flag = 1;
         EXPECT_EQ(y_n_test(&r, &dummy_table), 0) << bad;
@@ -177,6 +178,19 @@ TEST_F(DirectoryTest, AnswerWithoutBackslashIsStoredWithOneAndCreatedWithParents
     EXPECT_TRUE(fs::is_directory(dir / "web" / "cgi" / "bin"));
     EXPECT_TRUE(fs::is_empty(dir / "web" / "cgi" / "bin"));
     EXPECT_EQ(out, "");
+}
+
+TEST_F(DirectoryTest, SlashesSeparateTheFoldersMadeAndEndsInOneSeparator)
+{
+    const char *rows[][3] = {{"/srv/q/tpl/", "/srv/q/tpl\\", "srv/q/tpl"},
+                             {"\\srv\\n", "\\srv\\n\\", "srv/n"},
+                             {"/quillor/sub/deep", "/quillor/sub/deep\\", "quillor/sub/deep"}};
+    for (const auto &row : rows) {
+        question_rec r = record(QMODE_DIRECTORY, "\\old\\", row[0]);
+        EXPECT_EQ(directory_test(&r, &dummy_table), 1) << row[0];
+        EXPECT_STREQ(r.default_answer, row[1]);
+        EXPECT_TRUE(fs::is_directory(dir / row[2])) << row[0];
+    }
 }
 
 TEST_F(DirectoryTest, EmptyAnswerProbesTheDefault)
@@ -341,7 +355,7 @@ TEST_F(QuestionDriver, LeadingBlankYesIsAccepted)
     child_result r = run(" y\r\n", [&] { return question(Q_WORKAREA_TRUE, t); });
     EXPECT_EQ(r.exit_code, 101);
     EXPECT_EQ(t->q[Q_WORKAREA_TRUE].flag, 1);
-    EXPECT_STREQ(t->q[Q_WORKAREA_TRUE].default_answer, " y");
+    EXPECT_STREQ(t->q[Q_WORKAREA_TRUE].default_answer, "y");  // without its blank
 }
 
 TEST_F(QuestionDriver, RejectedAnswersAskAgainWithTheSameDefault)

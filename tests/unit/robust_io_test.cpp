@@ -245,4 +245,14 @@ TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed)
     EXPECT_EQ(text.substr(0, 2), last.substr(0, 2));  // the same day as the entry before
 }
 
+TEST_F(Guards, InterruptedLogWithOnlyItsHeadingStillGetsTheTime)
+{
+    tu::TestLog log;
+    log_info("\n\nheading");  // no time stamp of its own, as at the menu
+    log_interrupted();
+    std::string text = log.text();
+    std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
+    EXPECT_NE(last.substr(0, 3), "00 ") << last;  // no month has a day 0
+}
+
 }  // namespace
