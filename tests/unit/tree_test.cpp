@@ -490,16 +490,18 @@ TEST_F(CopyFile, FullDiskOrShortSourceInTheKernelCopyFailsAndLeavesNothingBehind
     EXPECT_NE(log.text().find("Error: copy_file: could not copy \\src\\data.bin to \\dst\\new.bin"), std::string::npos);
 }
 
-TEST_F(CopyFile, NewFileIsCreatedUnderItsOwnNameAndAnExistingOneReplacedByRename)
+TEST_F(CopyFile, NewFileAppearsOnlyCompleteAndAnExistingOneIsReplacedByRename)
 {
     write_opens.clear();
     renames = 0;
     plat_syscall_table()->fopen = recording_fopen;
     plat_syscall_table()->rename = counting_rename;
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\fresh.bin"), 1);
-    ASSERT_EQ(write_opens.size(), 1u);
-    EXPECT_EQ(write_opens[0], "wbx fresh.bin");  // exclusive: never over a file that appeared meanwhile
-    EXPECT_EQ(renames, 0);
+    ASSERT_LE(write_opens.size(), 1u);  // none for an unnamed file
+    if (!write_opens.empty()) {
+        EXPECT_EQ(write_opens[0].find("wbx ~qcp"), 0u) << write_opens[0];
+    }
+    EXPECT_EQ(renames, 0);  // a name given without replacing: never over a file that appeared meanwhile
     EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), data);
 
     write_opens.clear();
