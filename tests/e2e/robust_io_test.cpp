@@ -221,6 +221,36 @@ TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing)
     EXPECT_FALSE(exists(s.in_dist("install.lck")));
 }
 
+// ---- the console ----
+
+// Closed at start, standard input and output get the null device: the lock
+// file and the log never take their numbers, so no console text lands there.
+TEST(Console, ClosedStandardDescriptorsLeaveTheLogToItself)
+{
+    Sandbox s;
+    write_file(s.in_dist("install.txt"), read_file(kSample + "/answers/install.txt"));
+    e2e::RunOptions o;
+    o.no_stdin = o.no_stdout = true;
+    o.args = {"--answers", "install.txt"};
+    e2e::Run r = s.run("", o);
+    EXPECT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(count(r.log, "Would you like to"), 0) << r.log;
+    EXPECT_TRUE(exists(s.at("inetpub/scripts/quillor.ini")));
+}
+
+// A console nobody reads any more loses the console, not the run: the job
+// is done, and the log says once that console output was lost.
+TEST(Console, APipeNobodyReadsLosesOnlyTheConsole)
+{
+    Sandbox s;
+    e2e::RunOptions o;
+    o.stdout_unread = true;
+    e2e::Run r = s.run(kInstall, o);
+    EXPECT_EQ(r.status, 0) << r.log;
+    EXPECT_EQ(count(r.log, "console output lost"), 1) << r.log;
+    EXPECT_EQ(list_files(s.at("inetpub/wwwroot/qlimg")).size(), list_files(s.in_dist("img")).size());
+}
+
 // ---- interruption ----
 
 // Waits until a copy starts: its temporary file appears in the watched

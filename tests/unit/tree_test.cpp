@@ -6,6 +6,8 @@
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #endif
 
@@ -325,6 +327,40 @@ TEST_F(CopyFile, NewAndReplacedFilesInOneFolderKeepItsNamesTrue)
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\twin"), 0);
     EXPECT_EQ(tu::read_file(p("dst/Twin")) + tu::read_file(p("dst/TWIN")), "12");
     EXPECT_NE(log.text().find("to \\dst\\twin {" + std::to_string(ENOTUNIQ) + "="), std::string::npos) << log.text();
+}
+#endif
+
+#ifndef _WIN32
+mode_t mode_of(const std::string &path)
+{
+    struct stat st = {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Permissions as cp keeps them: a copy has its source's bits through the
+// umask, a replacement the replaced file's mode, owner and group, and a
+// backup, folders included, is never more open than what it saves.
+TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
+{
+    mode_t mask = umask(022);
+    chmod(p("src/data.bin").c_str(), 0755);
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\run.exe"), 1);
+    EXPECT_EQ(mode_of(p("dst/run.exe")), 0755u);
+    chmod(p("dst/data.bin").c_str(), 0640);
+    int owned = geteuid() == 0 && chown(p("dst/data.bin").c_str(), 65534, 65534) == 0;
+    EXPECT_EQ(copy(), 1);
+    EXPECT_EQ(mode_of(p("dst/data.bin")), 0640u);
+    struct stat st = {};
+    EXPECT_TRUE(!owned || (stat(p("dst/data.bin").c_str(), &st) == 0 && st.st_uid == 65534 && st.st_gid == 65534));
+    tu::make_dirs(p("work/sub"));
+    file("work/sub/secret", "s");
+    for (const char *f : {"work", "work/sub"}) chmod(p(f).c_str(), 0700);
+    chmod(p("work/sub/secret").c_str(), 0600);
+    EXPECT_EQ(copy_tree_backup("\\backup\\work\\", "\\work\\", "*", COPY_RECURSE, nullptr), 1);
+    EXPECT_EQ(mode_of(p("backup/work")), 0700u);
+    EXPECT_EQ(mode_of(p("backup/work/sub")), 0700u);
+    EXPECT_EQ(mode_of(p("backup/work/sub/secret")), 0600u);
+    umask(mask);
 }
 #endif
 
