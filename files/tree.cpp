@@ -292,7 +292,7 @@ static int copy_via_temp(FILE *in, long long size, const char *source, const cha
         return copy_failed(source, target);
     }
     int ok = fill(in, size, out, t);
-    int err = errno;
+    int err = ok ? 0 : errno;
     ok = plat_fclose(out) == 0 && ok; /* a full disk often shows only here */
     if (ok && plat_replace_named(&temp, t) != 0) ok = 0;
     if (!ok) {
