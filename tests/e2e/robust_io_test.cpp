@@ -227,6 +227,7 @@ TEST(OneInstaller, ASecondInstallerInTheSameFolderTouchesNothing)
 // file and the log never take their numbers, so no console text lands there.
 TEST(Console, ClosedStandardDescriptorsLeaveTheLogToItself)
 {
+    if (e2e::under_wine()) GTEST_SKIP() << "Wine's own descriptors take the closed numbers before the program starts";
     Sandbox s;
     write_file(s.in_dist("install.txt"), read_file(kSample + "/answers/install.txt"));
     for (int i = 0; i < 1500; i++) write_file(s.in_dist("tpl/f" + std::to_string(i)), "");  // dots past a buffer
@@ -277,8 +278,9 @@ bool wait_for_copy(int fd, int timeout_ms)
 TEST(Interruption, ATerminatingSignalMidCopyLeavesNoTemporaryFileAndIsLogged)
 {
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
-        // Wine turns SIGINT alone into a console control event (Ctrl-C)
-        if (e2e::under_wine() && sig != SIGINT) continue;
+        // Wine ends the program itself on SIGTERM and SIGHUP: no console
+        // control event reaches it, so nothing is cleaned up or logged
+        if (e2e::under_wine() && (sig == SIGTERM || sig == SIGHUP)) continue;
         Sandbox s;
         const std::string big = s.in_dist("tpl/big.dat");
         ASSERT_EQ(truncate((write_file(big, "x"), big).c_str(), 256LL << 20), 0);  // sparse: quick to read
