@@ -135,8 +135,9 @@ int plat_link(const char *from, const char *to);
  * lets them (POSIX; nothing to do on Windows).  0, or -1 with errno. */
 int plat_mode_from(FILE *out, FILE *source);
 /* A replacement gets the mode, owner and group of the file it replaces
- * (POSIX: an owner the process may not give is left as it is), or its
- * attributes (Windows: taken over at plat_replace_named).  0, or -1. */
+ * (POSIX: an owner the process may not give stays the process's, and a
+ * group it may not give gets no rights), or its attributes (Windows: taken
+ * over at plat_replace_named).  0, or -1. */
 int plat_mode_like(FILE *out, const plat_name *replaced);
 /* A folder a backup made is no more open than the folder it saves (POSIX:
  * its permission bits as far as the umask lets them).  0, or -1. */

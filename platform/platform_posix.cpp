@@ -167,15 +167,25 @@ int plat_sys_mode_from(FILE *out, FILE *source)
     return fchmod(fileno(out), st.st_mode & 0777 & ~current_umask());
 }
 
-/* An owner only root may give is left to the process (EPERM): the mode is
- * kept all the same.  A replaced link or other non-file gives nothing. */
+/* An owner only root may give stays the process's (EPERM), and then the
+ * group alone is kept where it may be; a group that cannot be kept gets
+ * no rights, so that nobody gains any.  A replaced link or other non-file
+ * gives nothing. */
 int plat_sys_mode_like(FILE *out, const char *native)
 {
     struct stat st;
     if (lstat(native, &st) != 0) return -1;
     if (!S_ISREG(st.st_mode)) return 0;
-    if (fchown(fileno(out), st.st_uid, st.st_gid) != 0 && errno != EPERM) return -1;
-    return fchmod(fileno(out), st.st_mode & 07777);
+    mode_t mode = st.st_mode & 07777;
+    int fd = fileno(out);
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        if (errno != EPERM) return -1;
+        if (fchown(fd, (uid_t)-1, st.st_gid) != 0 && errno != EPERM) return -1;
+        struct stat now;
+        if (fstat(fd, &now) != 0) return -1;
+        if (now.st_gid != st.st_gid) mode &= ~(mode_t)(S_IRWXG | S_ISGID);
+    }
+    return fchmod(fd, mode);
 }
 
 int plat_sys_dir_mode_from(const char *dir, const char *source)

@@ -364,6 +364,20 @@ TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
 }
 #endif
 
+#ifdef _WIN32
+// A replaced file keeps its hidden and system attributes.
+TEST_F(CopyFile, ReplacementKeepsTheReplacedFilesAttributes)
+{
+    const std::string target = p("dst/data.bin");
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (!SetFileAttributesA(target.c_str(), kept) || (GetFileAttributesA(target.c_str()) & kept) != kept)
+        GTEST_SKIP() << "the file system keeps no such attributes";
+    EXPECT_EQ(copy(), 1);
+    EXPECT_EQ(tu::read_file(target), data);
+    EXPECT_EQ(GetFileAttributesA(target.c_str()) & kept, kept);
+}
+#endif
+
 TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
 {
 #ifdef _WIN32
