@@ -54,12 +54,12 @@ static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fw
 #endif
 
 static const plat_syscalls real_calls = {
-    plat_sys_fopen,       sys_fclose,            sys_fread,          sys_fwrite,         sys_fgets,
-    plat_sys_remove,      plat_sys_rename,       plat_sys_mkdir,     plat_sys_rmdir,     plat_sys_fsync,
-    plat_sys_sync_dir,    plat_sys_sync_fs,      sys_fflush,         plat_sys_fsize,     plat_sys_copy_range,
-    plat_sys_send_file,   plat_sys_dir_open,     plat_sys_dir_read,  plat_sys_dir_close, plat_sys_may_write,
-    plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link,     plat_sys_move_new,  plat_sys_mode_from,
-    plat_sys_mode_like,   plat_sys_dir_mode_from,
+    plat_sys_fopen,     sys_fclose,        sys_fread,         sys_fwrite,         sys_fgets,
+    plat_sys_remove,    plat_sys_rename,   plat_sys_mkdir,    plat_sys_rmdir,     plat_sys_fsync,
+    plat_sys_sync_dir,  plat_sys_sync_fs,  sys_fflush,        plat_sys_fsize,     plat_sys_copy_range,
+    plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close, plat_sys_may_write,
+    plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
+    plat_sys_mode_like, plat_sys_dir_mode_from,
 };
 static plat_syscalls live_calls = real_calls;
 
