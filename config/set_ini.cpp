@@ -338,6 +338,19 @@ static int write_new(const question_table *t, FILE *in, FILE *out, const char *p
     return read_ok && r.ok;
 }
 
+/* Creates the temporary file tmp afresh (never through a link) with the
+ * mode, owner and group of the file at path, which it is to replace. */
+static FILE *open_like(const char *tmp, const char *path)
+{
+    plat_name old;
+    FILE *out = plat_fopen(tmp, "wx");
+    plat_look_up(path, &old);
+    if (!out || plat_mode_like(out, &old) == 0) return out;
+    plat_fclose(out);
+    plat_remove(tmp);
+    return nullptr;
+}
+
 /* Puts the new file in place in one replacing rename. */
 static int commit(const char *tmp, const char *path)
 {
@@ -377,8 +390,11 @@ int set_ini(const char *dir, question_table *t)
     }
     /* an earlier temporary file goes first (the name itself, never what a
      * link there points to); the new one is made afresh, never followed */
-    if (plat_remove(tmp) != 0 && errno != ENOENT) log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
-    FILE *out = plat_fopen(tmp, "wx");
+    if (plat_remove(tmp) == 0)
+        log_info("set_ini: removed %s, left over by an interrupted run", tmp);
+    else if (errno != ENOENT)
+        log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
+    FILE *out = open_like(tmp, path);
     if (!out) {
         log_report("set_ini: could not open file %s to write", tmp);
         plat_fclose(in);

@@ -30,6 +30,7 @@ constexpr int WALK_PROGRESS_STEP = 50;              /* directories between progr
 constexpr int WALK_NAME_CHARS = TEXT_PATH_SIZE - 1; /* bare file names */
 constexpr int TEMP_TRIES = 100;                     /* names tried for a copy's temporary file */
 constexpr int TEMP_NAME_SIZE = 64;                  /* "~qcp<pid>_<n>.tmp" */
+static const char TEMP_PREFIX[] = "~qcp";           /* how a copy's temporary files start */
 constexpr int COMPARE_BLOCK = 8192;                 /* bytes compared per read */
 constexpr int KEEP_MAX = 100000;                    /* numbered names tried for a kept file */
 
@@ -227,16 +228,20 @@ static int copy_failed(const char *source, const char *target)
     return 0;
 }
 
+/* How a copy's temporary file is made: named, to be renamed over an
+ * existing target, or hidden where the system can, for a new one. */
+enum temp_kind { TEMP_NAMED, TEMP_HIDDEN };
+
 /* Creates a new temporary file beside the looked-up target and describes
  * it in temp.  Returns the stream, or null with errno set. */
-static FILE *open_temp(const plat_name *target, plat_name *temp)
+static FILE *open_temp(const plat_name *target, plat_name *temp, temp_kind kind)
 {
     static unsigned serial = 0;
     static long pid = plat_process_id(); /* asked once: it does not change */
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
-        snprintf(name, sizeof name, "~qcp%ld_%u.tmp", pid, serial++);
-        FILE *f = plat_create_temp(target, name, temp);
+        snprintf(name, sizeof name, "%s%ld_%u.tmp", TEMP_PREFIX, pid, serial++);
+        FILE *f = kind == TEMP_HIDDEN ? plat_create_hidden(target, name, temp) : plat_create_temp(target, name, temp);
         if (f || errno != EEXIST) return f;
     }
     return nullptr;
@@ -257,21 +262,15 @@ static int target_writable(const char *target, const plat_name *t)
     return 1;
 }
 
-/* What a copy writes to: a temporary file, which an interruption removes
- * until it is renamed, or the target itself, kept once it is complete. */
-enum copy_output { OUT_TEMPORARY, OUT_FINAL };
-
-/* Copies every byte of in (size bytes) into out and closes out.  1, or 0
+/* Gives out its permissions before any byte is written, so that nobody
+ * the result would keep out can open it meanwhile: the source's, and for
+ * a replacement the replaced file's (t), then copies every byte.  1, or 0
  * with errno set by the first failure. */
-static int write_all(FILE *in, long long size, FILE *out, copy_output kind)
+static int fill(FILE *in, long long size, FILE *out, const plat_name *replaced)
 {
     errno = 0;
-    int ok = plat_copy_file(in, out, size) >= 0;
-    int err = errno;
-    if (ok && kind == OUT_FINAL) plat_keep_new(out); /* complete: an interruption leaves it */
-    int closed = plat_fclose(out) == 0;              /* a full disk often shows only here */
-    if (!ok) errno = err;
-    return ok && closed;
+    if (plat_mode_from(out, in) != 0 || (replaced && plat_mode_like(out, replaced) != 0)) return 0;
+    return plat_copy_file(in, out, size) >= 0;
 }
 
 /* Logs the failure of a copy whose output was removed, closes in, 0. */
@@ -289,16 +288,19 @@ static int copy_undone(FILE *in, const char *source, const char *target, int err
 static int copy_via_temp(FILE *in, long long size, const char *source, const char *target, const plat_name *t)
 {
     plat_name temp;
-    FILE *out = open_temp(t, &temp);
+    FILE *out = open_temp(t, &temp, TEMP_NAMED);
     if (!out) {
         int err = errno;
         plat_fclose(in);
         errno = err;
         return copy_failed(source, target);
     }
-    int ok = write_all(in, size, out, OUT_TEMPORARY) && plat_replace_named(&temp, t) == 0;
-    int err = errno ? errno : EIO;
+    int ok = fill(in, size, out, t);
+    int err = ok ? 0 : errno;
+    ok = plat_fclose(out) == 0 && ok; /* a full disk often shows only here */
+    if (ok && plat_replace_named(&temp, t) != 0) ok = 0;
     if (!ok) {
+        err = err ? err : errno ? errno : EIO;
         plat_remove_named(&temp);
         return copy_undone(in, source, target, err);
     }
@@ -308,28 +310,33 @@ static int copy_via_temp(FILE *in, long long size, const char *source, const cha
     return 1;
 }
 
-/* A target that does not exist is created exclusively under its own name
- * and written directly: nothing older can be lost, and on any failure the
- * new file goes.  1 copied, 0 failed, -1 the target exists (errno EEXIST)
- * and nothing was done. */
+/* A target that does not exist is written where nobody sees it and gets
+ * its name only when complete, by a call that never replaces: nothing
+ * older can be lost, and nothing half-written ever bears the name, not
+ * even after a kill.  1 copied, 0 failed, -1 the name appeared meanwhile
+ * (errno EEXIST) and nothing was done. */
 static int copy_to_new(const char *source, const char *target, const plat_name *t)
 {
-    FILE *out = plat_create_named(t);
-    if (!out && errno == EEXIST) return -1;
-    if (!out) return copy_failed(source, target);
     long long size;
     FILE *in = plat_open_source(source, &size);
-    if (!in) {
+    if (!in) return copy_failed(source, target);
+    plat_name temp;
+    FILE *out = open_temp(t, &temp, TEMP_HIDDEN);
+    if (!out) {
         int err = errno;
-        plat_fclose(out);
-        plat_remove_named(t);
+        plat_fclose(in);
         errno = err;
         return copy_failed(source, target);
     }
-    if (!write_all(in, size, out, OUT_FINAL)) {
-        int err = errno ? errno : EIO;
-        plat_remove_named(t);
-        return copy_undone(in, source, target, err);
+    int filled = fill(in, size, out, nullptr);
+    int err = errno;
+    if (filled) err = plat_publish_named(out, &temp, t) == 0 ? 0 : errno ? errno : EIO;
+    if (!filled) plat_fclose(out);
+    if (!filled || err) {
+        plat_remove_named(&temp);
+        if (!filled || err != EEXIST) return copy_undone(in, source, target, err ? err : EIO);
+        plat_fclose(in);
+        return -1;
     }
     plat_sync_later(target);
     plat_fclose(in);
@@ -424,7 +431,9 @@ int copy_same_content(const char *a, const char *b)
     return same;
 }
 
-int copy_keep_numbered(const char *path, char *kept, int size)
+/* Keeps path under the first free numbered name by `keep`, which fails
+ * with EEXIST when that name was taken meanwhile. */
+static int keep_numbered(const char *path, char *kept, int size, int (*keep)(const char *, const char *))
 {
     for (int n = 1; n <= KEEP_MAX; n++) {
         int len = snprintf(kept, size, "%s.~%d~", path, n);
@@ -433,12 +442,38 @@ int copy_keep_numbered(const char *path, char *kept, int size)
             return 0;
         }
         if (plat_path_kind(kept) != PLAT_KIND_NONE) continue;
-        if (plat_rename(path, kept) != 0) return 0;
+        if (keep(path, kept) != 0) {
+            if (errno == EEXIST) continue;
+            return 0;
+        }
         log_info("copy_file: kept %s as %s", path, kept);
         return 1;
     }
     errno = EEXIST;
     return 0;
+}
+
+int copy_keep_numbered(const char *path, char *kept, int size) { return keep_numbered(path, kept, size, plat_rename); }
+
+/* A second name for the file where the file system has links, else a
+ * copy, made only where no file is (EEXIST otherwise). */
+static int keep_beside(const char *path, const char *kept)
+{
+    if (plat_link(path, kept) == 0) return 0;
+    if (errno == EEXIST) return -1;
+    plat_name k;
+    if (plat_look_up(kept, &k) != PLAT_KIND_NONE) {
+        errno = EEXIST;
+        return -1;
+    }
+    int made = copy_to_new(path, kept, &k);
+    if (made < 0) errno = EEXIST;
+    return made == 1 ? 0 : -1;
+}
+
+int copy_keep_numbered_beside(const char *path, char *kept, int size)
+{
+    return keep_numbered(path, kept, size, keep_beside);
 }
 
 /* The checks below take the target's native path, mapped once per file
@@ -519,14 +554,67 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
 
 /* ---- copying a tree ---- */
 
+/* 1 for the names the installer gives its own temporary files,
+ * "~qcp<number>_<number>.tmp". */
+static int own_temp_name(const char *name)
+{
+    const char *p = name + strlen(TEMP_PREFIX);
+    if (strncmp(name, TEMP_PREFIX, strlen(TEMP_PREFIX)) != 0 || !isdigit((unsigned char)*p)) return 0;
+    while (isdigit((unsigned char)*p)) p++;
+    if (*p++ != '_' || !isdigit((unsigned char)*p)) return 0;
+    while (isdigit((unsigned char)*p)) p++;
+    return strcmp(p, ".tmp") == 0;
+}
+
+/* Removes, and logs, what a killed run left in a folder a step writes:
+ * files bearing the installer's own temporary names. */
+static void remove_leftovers(const char *dir)
+{
+    char pattern[TEXT_LINE_SIZE], path[TEXT_LINE_SIZE];
+    plat_find_entry entry;
+    plat_find *find = path_join_raw(pattern, sizeof pattern, dir, "*") ? plat_find_first(pattern, &entry) : nullptr;
+    for (int more = find != nullptr; more; more = plat_find_next(find, &entry)) {
+        if (entry.attrib == PLAT_ATTR_DIRECTORY || !own_temp_name(entry.name)) continue;
+        if (!path_join_raw(path, sizeof path, dir, entry.name)) continue;
+        if (plat_remove(path) == 0)
+            log_info("copy_file: removed %s, left over by an interrupted run", path);
+        else
+            log_error("copy_file: could not remove %s, left over by an interrupted run {%d=%s}", path, errno,
+                      strerror(errno));
+    }
+    if (find) plat_find_close(find);
+    errno = 0;
+}
+
+/* A folder a backup makes is no more open than the one it saves. */
+static void backup_dir_made(const copy_step *c, int made, const char *dir, const char *source_dir)
+{
+    if (c->backup && made == 1 && plat_dir_mode_from(dir, source_dir) != 0)
+        log_error("could not limit the permissions of %s to those of %s {%d=%s}", dir, source_dir, errno,
+                  strerror(errno));
+}
+
 /* A file found in a subfolder the mask did not select still needs that
  * folder below the destination: makes it once per folder. */
-static void make_folder_of(copy_step *c, const char *target)
+static void make_folder_of(copy_step *c, const char *item, const char *target)
 {
-    char folder[TEXT_LINE_SIZE];
+    char folder[TEXT_LINE_SIZE], source_folder[TEXT_LINE_SIZE];
     if (!folder_part(target, folder) || strcmp(folder, c->folder) == 0) return;
     text_copy(c->folder, folder, sizeof c->folder);
-    if (plat_path_kind(folder) != PLAT_KIND_DIR) mkdir_path(folder, MKDIR_WITH_PARENTS);
+    if (plat_path_kind(folder) == PLAT_KIND_DIR) return;
+    int made = mkdir_path(folder, MKDIR_WITH_PARENTS);
+    if (folder_part(item, source_folder)) backup_dir_made(c, made, folder, source_folder);
+}
+
+/* Makes the target folder of a walked folder; one that was there already
+ * loses a killed run's leftovers.  0 when it could not be made. */
+static int make_target_dir(copy_step *c, const char *item, const char *target)
+{
+    int made = mkdir_path(target, MKDIR_ALONE);
+    if (made == 0) return 0;
+    backup_dir_made(c, made, target, item);
+    if (made < 0) remove_leftovers(target);
+    return 1;
 }
 
 /* Copies one walked item to the same place below dest.  Returns 0 only
@@ -539,12 +627,12 @@ static int copy_item(copy_step *c, const char *item, const char *dest, size_t sr
     int len = snprintf(target, sizeof target, "%s%s", dest, item + src_len);
     int fits = len >= 0 && len < (int)sizeof target;
     int is_dir = text_ends_with_backslash(item);
-    if (is_dir && recurse && (!fits || mkdir_path(target, MKDIR_ALONE) == 0)) {
+    if (is_dir && recurse && (!fits || !make_target_dir(c, item, target))) {
         log_error("could not create directory %s", target);
         return 0;
     }
     if (!is_dir && !fits) log_error("copy_file: could not copy %s: target name too long", item);
-    if (!is_dir && fits && recurse) make_folder_of(c, target);
+    if (!is_dir && fits && recurse) make_folder_of(c, item, target);
     int copied = (fits && !is_dir) ? copy_step_file(c, item, target) : 0;
     if (!is_dir && !copied) (*failed)++;
     if (counter) *counter += copied;
@@ -590,16 +678,18 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
     int present = source_present(s, pattern, backup);
     if (present <= 0) return present < 0; /* nothing to save is no failure */
-    mkdir_path(d, MKDIR_WITH_PARENTS);
+    copy_step c = {backup, {nullptr, 0, 0}, "", "", ""};
+    backup_dir_made(&c, mkdir_path(d, MKDIR_WITH_PARENTS), d, s);
+    remove_leftovers(d);
     size_t n = strlen(s);
     static_list items;
     dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
-    copy_step c = {backup, {nullptr, 0, 0}, "", "", ""};
     int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
     char *item;
     while (ok && (item = (char *)static_next(&items))) {
-        if (strncmp(item, s, n) != 0) continue; /* not below s */
+        if (strncmp(item, s, n) != 0 || own_temp_name(base_name(item, BASE_KEEP_EXT)))
+            continue; /* not below s, or a leftover */
         files += !text_ends_with_backslash(item);
         ok = copy_item(&c, item, d, n, recurse, counter, &failed);
     }

@@ -34,6 +34,11 @@ int copy_tree_backup(const char *dest, const char *source, const char *pattern, 
  * leaves that name in kept (size bytes) and logs it.  1, or 0 with errno
  * set when no such rename was possible. */
 int copy_keep_numbered(const char *path, char *kept, int size);
+/* Keeps the file at path under the first free "path.~N~" as well, by a
+ * second name (a hard link) or else a copy, while path itself stays: the
+ * file can then be replaced without its name ever being missing.  1, or 0
+ * with errno set. */
+int copy_keep_numbered_beside(const char *path, char *kept, int size);
 /* 1 when both files can be read and hold the same bytes. */
 int copy_same_content(const char *a, const char *b);
 

@@ -127,13 +127,14 @@ static int copy_web_images(question_table *t, int *copied, char **web)
 }
 
 /* An installed configuration that the new one would replace is kept beside
- * it under a numbered name; 0 (reported) when it could not be kept. */
+ * it under a numbered name, and stays under its own until the new one
+ * replaces it whole; 0 (reported) when it could not be kept. */
 static int keep_installed_ini(const char *scripts, const char *name)
 {
     char installed[TEXT_LINE_SIZE], kept[TEXT_LINE_SIZE];
     if (!path_join_raw(installed, sizeof installed, scripts, name)) return 1; /* the copy reports it */
     if (plat_path_kind(installed) != PLAT_KIND_FILE || copy_same_content(name, installed)) return 1;
-    if (copy_keep_numbered(installed, kept, sizeof kept)) {
+    if (copy_keep_numbered_beside(installed, kept, sizeof kept)) {
         log_report_info("%s: the installed %s is kept as %s", WHO, installed, kept);
         return 1;
     }

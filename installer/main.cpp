@@ -57,6 +57,7 @@ int main(int argc, char **argv)
 {
     static question_table table;
     char program[TEXT_PATH_SIZE];
+    plat_std_streams_ready();              /* before any file can take a closed descriptor's number */
     int early = options_start(argc, argv); /* --help, --version or a fault: nothing touched */
     if (early >= 0) return early;
     const char *problem = plat_setup_problem();
@@ -93,7 +94,7 @@ int main(int argc, char **argv)
     options_finish(choice, &table); /* the record of this run, when asked for */
     if (!answers_unattended()) plat_out("\nPlease press enter to exit");
     wait_for_enter(&table);
+    plat_flush(); /* a console lost at this last write is still logged */
     log_close(&installer_log);
-    plat_flush();
     return options_status();
 }

@@ -100,10 +100,13 @@ int log_make_current(log_record *lg)
 
 log_record *log_current() { return current_log; }
 
+static void note_console_lost();
+
 int log_close(log_record *lg)
 {
     if (!lg) return 0;
     check_marker(lg);
+    if (lg == current_log) note_console_lost();
     if (lg->file) plat_fclose(lg->file);
     free(lg->file_name);
     lg->file = nullptr;
@@ -271,11 +274,21 @@ void log_interrupted()
     lg->file = nullptr; /* closed: the process ends now */
 }
 
+/* A console that went away (a closed pipe) is logged once, before the
+ * next entry: the run goes on without it. */
+static void note_console_lost()
+{
+    int err = 0;
+    if (current_log && plat_console_lost(&err))
+        log_info("console output lost {%d=%s}, the run goes on without it", err, strerror(err));
+}
+
 /* Formats a message, ends it with one newline and writes it at `level`.
  * A message too long for the buffer is cut, keeping its newline. */
 static int log_formatted(int level, const char *fmt, va_list ap)
 {
     if (!current_log || !fmt) return 0;
+    note_console_lost();
     char buf[LOG_MSG_SIZE];
     int n = vsnprintf(buf, sizeof buf, fmt, ap);
     if (n < 0) return 0;

@@ -127,6 +127,39 @@ int plat_remove_native(const char *native);
 int plat_native_same_file(const char *native, const char *path);
 int plat_same_native_files(const char *a, const char *b); /* the same for two native paths */
 
+/* ---- new files that appear only complete ---- */
+
+/* A new file for the looked-up missing target, invisible until
+ * plat_publish_named gives it the target's name: on Linux an unnamed file
+ * in the target's folder (O_TMPFILE), which vanishes with the process
+ * however it ends, and elsewhere the temporary file `name` beside it, as
+ * plat_create_temp makes it.  An unnamed file leaves temp->native empty;
+ * plat_remove_named of it does nothing (closing it is enough). */
+FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp);
+/* Closes out, the complete file of plat_create_hidden, and gives it the
+ * target's name without ever replacing a file: EEXIST when the name
+ * appeared meanwhile.  0, or -1 with errno; after a failure the caller
+ * removes temp. */
+int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target);
+/* Makes `to` a second name of the file `from` (a hard link), never
+ * replacing: EEXIST when `to` is there; another errno (EPERM, EXDEV,
+ * ENOSYS, ...) where the file system cannot link. */
+int plat_link(const char *from, const char *to);
+
+/* ---- permissions ---- */
+
+/* A new copy gets the permission bits of its source, as far as the umask
+ * lets them (POSIX; nothing to do on Windows).  0, or -1 with errno. */
+int plat_mode_from(FILE *out, FILE *source);
+/* A replacement gets the mode, owner and group of the file it replaces
+ * (POSIX: an owner the process may not give stays the process's, and a
+ * group it may not give gets no rights), or its attributes (Windows: taken
+ * over at plat_replace_named).  0, or -1. */
+int plat_mode_like(FILE *out, const plat_name *replaced);
+/* A folder a backup made is no more open than the folder it saves (POSIX:
+ * its permission bits as far as the umask lets them).  0, or -1. */
+int plat_dir_mode_from(const char *dir, const char *source_dir);
+
 /* 1 when the installer path maps to native (as plat_native_path gives
  * it), else 0; asks the system only when the two could match. */
 int plat_names_native(const char *path, const char *native);
@@ -212,6 +245,15 @@ struct plat_syscalls {
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
+    /* An unnamed new file in the folder dir (O_TMPFILE), opened "wb", or
+     * null with errno (ENOSYS where the system or file system has none). */
+    FILE *(*open_unnamed)(const char *dir);
+    int (*link_unnamed)(FILE *f, const char *to);      /* its first name; EEXIST when taken */
+    int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
+    int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
+    int (*mode_from)(FILE *out, FILE *source);         /* see plat_mode_from */
+    int (*mode_like)(FILE *out, const char *native);   /* see plat_mode_like */
+    int (*dir_mode_from)(const char *dir, const char *source);
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */
@@ -255,7 +297,22 @@ int plat_same_dir(const char *a, const char *b);
  * the folders that exist); else 0. */
 int plat_dir_contains(const char *outer, const char *inner);
 
+/* Whether a new file can be made at path (as an exclusive create would
+ * find), leaving nothing behind whatever ends the process: on Linux an
+ * unnamed file in its folder stands in for it; elsewhere the file made is
+ * removed at once.  1, or 0 with errno (EEXIST when the name is taken). */
+int plat_probe_create(const char *path);
+
 /* ---- console ---- */
+
+/* Gives each closed standard descriptor the null device, so that no file
+ * opened later takes its place, and makes writes to a console that is gone
+ * (a pipe nobody reads) fail instead of ending the process.  First thing
+ * at start-up. */
+void plat_std_streams_ready();
+/* 1 the first time it is asked after console output was lost (the write's
+ * errno in *err); from then on the console is not written. */
+int plat_console_lost(int *err);
 
 void plat_out(const char *text); /* standard output, buffered */
 void plat_printf(const char *fmt, ...)

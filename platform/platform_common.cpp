@@ -31,6 +31,13 @@ void plat_sys_dir_close(void *dir);
 long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
 long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
 int plat_sys_may_write(const char *native);
+FILE *plat_sys_open_unnamed(const char *dir);
+int plat_sys_link_unnamed(FILE *f, const char *to);
+int plat_sys_link(const char *from, const char *to);
+int plat_sys_move_new(const char *from, const char *to);
+int plat_sys_mode_from(FILE *out, FILE *source);
+int plat_sys_mode_like(FILE *out, const char *native);
+int plat_sys_dir_mode_from(const char *dir, const char *source);
 
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
@@ -51,6 +58,8 @@ static const plat_syscalls real_calls = {
     plat_sys_remove,    plat_sys_rename,   plat_sys_mkdir,    plat_sys_rmdir,     plat_sys_fsync,
     plat_sys_sync_dir,  plat_sys_sync_fs,  sys_fflush,        plat_sys_fsize,     plat_sys_copy_range,
     plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close, plat_sys_may_write,
+    plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
+    plat_sys_mode_like, plat_sys_dir_mode_from,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -191,6 +200,17 @@ int plat_rename_tracked(const char *from, const char *to)
     return r;
 }
 
+/* The table's rename that never replaces; a temporary file in progress
+ * that got its final name is forgotten. */
+int plat_move_new_tracked(const char *from, const char *to)
+{
+    int r = live_calls.move_new(from, to);
+    if (r == 0) temp_finished(from);
+    return r;
+}
+
+int plat_mode_from(FILE *out, FILE *source) { return live_calls.mode_from(out, source); }
+
 /* ---- whole-file copies ---- */
 
 constexpr size_t COPY_KERNEL_CHUNK = (size_t)1 << 30; /* bytes asked of one kernel call */
@@ -280,17 +300,44 @@ int plat_sync_dir(const char *path)
 
 /* ---- console: standard streams, the same on every system ---- */
 
-void plat_out(const char *text) { fputs(text ? text : "", stdout); }
+/* A console that is gone (a pipe nobody reads any more) is not written
+ * again: the run goes on, and the loss is told once. */
+static int console_gone, console_errno, console_told;
+
+/* Notes the result of a console write: a failure ends the console. */
+static void console_wrote(int failed)
+{
+    if (!failed || console_gone) return;
+    console_gone = 1;
+    console_errno = errno ? errno : EIO;
+}
+
+int plat_console_lost(int *err)
+{
+    if (!console_gone || console_told) return 0;
+    console_told = 1;
+    if (err) *err = console_errno;
+    return 1;
+}
+
+void plat_out(const char *text)
+{
+    if (!console_gone) console_wrote(fputs(text ? text : "", stdout) == EOF);
+}
 
 void plat_printf(const char *fmt, ...)
 {
+    if (console_gone) return;
     va_list ap;
     va_start(ap, fmt);
-    vfprintf(stdout, fmt, ap);
+    console_wrote(vfprintf(stdout, fmt, ap) < 0);
     va_end(ap);
 }
 
-void plat_flush() { fflush(stdout); }
+void plat_flush()
+{
+    if (!console_gone) console_wrote(fflush(stdout) == EOF);
+}
 
 void plat_err(const char *text)
 {
@@ -301,7 +348,7 @@ void plat_err(const char *text)
 int plat_read_line(char *buf, int size)
 {
     if (!buf || size < 1) return 0;
-    fflush(stdout);
+    plat_flush();
     int c, n = 0, got = 0;
     while ((c = getchar()) != EOF) {
         got = 1;

@@ -96,6 +96,105 @@ int plat_sys_rename(const char *from, const char *to) { return rename(from, to);
 int plat_sys_mkdir(const char *native) { return mkdir(native, 0777); }
 int plat_sys_rmdir(const char *native) { return rmdir(native); }
 
+/* ---- new files, links and modes: the bare calls ---- */
+
+FILE *plat_sys_open_unnamed(const char *dir)
+{
+#ifdef O_TMPFILE
+    int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    FILE *f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    int err = errno;
+    if (fd >= 0 && !f) close(fd);
+    if (!f && (err == EISDIR || err == EOPNOTSUPP || err == EINVAL)) err = ENOSYS; /* none on this file system */
+    errno = err;
+    return f;
+#else
+    (void)dir;
+    errno = ENOSYS;
+    return nullptr;
+#endif
+}
+
+/* Through /proc, which needs no privilege; without it, by the descriptor. */
+int plat_sys_link_unnamed(FILE *f, const char *to)
+{
+#ifdef O_TMPFILE
+    char proc[64];
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fileno(f));
+    if (linkat(AT_FDCWD, proc, AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0) return 0;
+    int err = errno;
+    if (err == ENOENT && linkat(fileno(f), "", AT_FDCWD, to, AT_EMPTY_PATH) == 0) return 0;
+    errno = err;
+    return -1;
+#else
+    (void)f;
+    (void)to;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+int plat_sys_link(const char *from, const char *to) { return link(from, to); }
+
+/* One call where the kernel has it; else a link and the old name's
+ * removal (a name left behind by a kill is a later run's leftover). */
+int plat_sys_move_new(const char *from, const char *to)
+{
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+    if (link(from, to) != 0) return -1;
+    unlink(from);
+    return 0;
+}
+
+/* The process's umask, read once: it never changes during a run. */
+static mode_t current_umask()
+{
+    static mode_t mask = (mode_t)-1;
+    if (mask == (mode_t)-1) {
+        mask = umask(0);
+        umask(mask);
+    }
+    return mask;
+}
+
+int plat_sys_mode_from(FILE *out, FILE *source)
+{
+    struct stat st;
+    if (fstat(fileno(source), &st) != 0) return -1;
+    return fchmod(fileno(out), st.st_mode & 0777 & ~current_umask());
+}
+
+/* An owner only root may give stays the process's (EPERM), and then the
+ * group alone is kept where it may be; a group that cannot be kept gets
+ * no rights, so that nobody gains any.  A replaced link or other non-file
+ * gives nothing. */
+int plat_sys_mode_like(FILE *out, const char *native)
+{
+    struct stat st;
+    if (lstat(native, &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) return 0;
+    mode_t mode = st.st_mode & 07777;
+    int fd = fileno(out);
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        if (errno != EPERM) return -1;
+        if (fchown(fd, (uid_t)-1, st.st_gid) != 0 && errno != EPERM) return -1;
+        struct stat now;
+        if (fstat(fd, &now) != 0) return -1;
+        if (now.st_gid != st.st_gid) mode &= ~(mode_t)(S_IRWXG | S_ISGID);
+    }
+    return fchmod(fd, mode);
+}
+
+int plat_sys_dir_mode_from(const char *dir, const char *source)
+{
+    struct stat st;
+    if (stat(source, &st) != 0) return -1;
+    return chmod(dir, st.st_mode & 0777 & ~current_umask());
+}
+
 /* ---- files and folders on installer paths: the policy around the calls ---- */
 
 FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
@@ -268,7 +367,112 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
     return r;
 }
 
-int plat_remove_named(const plat_name *n) { return plat_remove_tracked(n->native); }
+int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
+
+FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp)
+{
+    char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
+    if (!target->native[0]) {
+        errno = target->error ? target->error : ENAMETOOLONG;
+        return nullptr;
+    }
+    if (split_native(target->native, dir, own)) {
+        FILE *f = plat_syscall_table()->open_unnamed(dir[0] ? dir : ".");
+        if (f) {
+            temp->native[0] = '\0'; /* unnamed: closing it is removing it */
+            temp->kind = PLAT_KIND_FILE;
+            temp->error = 0;
+            return f;
+        }
+        if (errno != ENOSYS) return nullptr;
+    }
+    return plat_create_temp(target, name, temp);
+}
+
+int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
+
+/* An unnamed file gets its name while still open; a named one once
+ * closed.  A close that fails after the name was given takes it back. */
+static int publish(FILE *out, const plat_name *temp, const plat_name *target)
+{
+    if (temp->native[0]) return plat_fclose(out) == 0 ? plat_move_new_tracked(temp->native, target->native) : -1;
+    int r = plat_syscall_table()->fflush(out) == 0 && !ferror(out) ? 0 : -1;
+    if (r == 0) r = plat_syscall_table()->link_unnamed(out, target->native);
+    int err = errno ? errno : EIO;
+    if (plat_fclose(out) != 0 && r == 0) {
+        err = errno;
+        unlink(target->native);
+        r = -1;
+    }
+    errno = err;
+    return r;
+}
+
+int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
+{
+    posix_map m = seen_of(target);
+    errno = 0;
+    int r = publish(out, temp, target);
+    int err = errno;
+    if (r == 0) note_created(&m, target->native);
+    if (r != 0 && err == EEXIST) note_missed(&m, target->native);
+    errno = err;
+    return r;
+}
+
+int plat_mode_like(FILE *out, const plat_name *replaced)
+{
+    return replaced->native[0] ? plat_syscall_table()->mode_like(out, replaced->native) : 0;
+}
+
+int plat_link(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_create(to, nto, sizeof nto, &m)) return -1;
+    if (m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found)) {
+        errno = EEXIST; /* seen just now */
+        return -1;
+    }
+    int r = plat_syscall_table()->link(nfrom, nto);
+    int err = errno;
+    if (r == 0) note_created(&m, nto);
+    if (r != 0 && err == EEXIST) note_missed(&m, nto);
+    errno = err;
+    return r;
+}
+
+int plat_dir_mode_from(const char *dir, const char *source_dir)
+{
+    char ndir[PLAT_NATIVE_MAX], nsource[PLAT_NATIVE_MAX];
+    if (!dir || !source_dir) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(dir, ndir, sizeof ndir) || !plat_native_path(source_dir, nsource, sizeof nsource)) return -1;
+    return plat_syscall_table()->dir_mode_from(ndir, nsource);
+}
+
+/* An unnamed file in the folder answers for the name; where there is none,
+ * the file made is removed at once. */
+int plat_probe_create(const char *path)
+{
+    char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    if (path && plat_native_path(path, native, sizeof native) && split_native(native, dir, name)) {
+        FILE *f = plat_syscall_table()->open_unnamed(dir[0] ? dir : ".");
+        if (f) return plat_syscall_table()->fclose(f) == 0;
+        if (errno != ENOSYS) return 0;
+    }
+    FILE *f = plat_fopen(path, "wx");
+    if (!f) return 0;
+    plat_remove(path);
+    plat_fclose(f);
+    return 1;
+}
 
 /* The native form of a path a wrapper was given; 0 with errno set. */
 static int native_of(const char *path, char *native)
@@ -442,7 +646,23 @@ static int is_terminal(int fd)
 
 void plat_progress()
 {
-    if (is_terminal(STDOUT_FILENO)) fflush(stdout); /* a pipe gets it with the next flush */
+    if (is_terminal(STDOUT_FILENO)) plat_flush(); /* a pipe gets it with the next flush */
+}
+
+void plat_std_streams_ready()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY); /* the lowest free number: fd */
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = SIG_IGN; /* a write to a pipe nobody reads fails with EPIPE instead */
+    sigaction(SIGPIPE, &sa, nullptr);
 }
 
 void plat_discard_typeahead()

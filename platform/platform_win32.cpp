@@ -144,6 +144,38 @@ int plat_sys_rename(const char *from, const char *to)
     return -1;
 }
 
+/* No unnamed files here: a new file is written under a temporary name. */
+FILE *plat_sys_open_unnamed(const char *)
+{
+    errno = ENOSYS;
+    return nullptr;
+}
+int plat_sys_link_unnamed(FILE *, const char *)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+int plat_sys_link(const char *from, const char *to)
+{
+    if (CreateHardLinkA(to, from, nullptr)) return 0;
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
+int plat_sys_move_new(const char *from, const char *to)
+{
+    if (MoveFileExA(from, to, 0)) return 0; /* without MOVEFILE_REPLACE_EXISTING: never over a file */
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
+/* Permission bits are POSIX's: a replacement's attributes are taken over
+ * by plat_replace_named instead. */
+int plat_sys_mode_from(FILE *, FILE *) { return 0; }
+int plat_sys_mode_like(FILE *, const char *) { return 0; }
+int plat_sys_dir_mode_from(const char *, const char *) { return 0; }
+
 int plat_sys_mkdir(const char *native) { return _mkdir(native); }
 int plat_sys_rmdir(const char *native) { return _rmdir(native); }
 
@@ -336,9 +368,67 @@ FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *tem
     return f;
 }
 
-int plat_replace_named(const plat_name *from, const plat_name *to) { return rename_onto(from->native, to->native); }
+/* The attributes a replacement keeps: hidden, system, not indexed; it is
+ * new content, so it is marked for archiving too. */
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-int plat_remove_named(const plat_name *n) { return remove_checked(n->native); }
+int plat_replace_named(const plat_name *from, const plat_name *to)
+{
+    DWORD attr = GetFileAttributesA(to->native);
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & KEPT_ATTRIBUTES))
+        SetFileAttributesA(from->native, (attr & KEPT_ATTRIBUTES) | FILE_ATTRIBUTE_ARCHIVE);
+    return rename_onto(from->native, to->native);
+}
+
+int plat_remove_named(const plat_name *n) { return n->native[0] ? remove_checked(n->native) : 0; }
+
+FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp)
+{
+    if (!target->native[0]) {
+        errno = target->error ? target->error : ENAMETOOLONG;
+        return nullptr;
+    }
+    return plat_create_temp(target, name, temp);
+}
+
+int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
+
+int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
+{
+    if (plat_fclose(out) != 0) return -1;
+    return plat_move_new_tracked(temp->native, target->native);
+}
+
+int plat_mode_like(FILE *, const plat_name *) { return 0; }
+
+int plat_link(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
+    return plat_syscall_table()->link(nfrom, nto);
+}
+
+int plat_dir_mode_from(const char *, const char *) { return 0; }
+
+/* Made to be deleted when closed: the system removes it however the
+ * process ends. */
+int plat_probe_create(const char *path)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!path || !plat_native_path(path, native, sizeof native)) return 0;
+    HANDLE h = CreateFileA(native, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = errno_from_win32(GetLastError());
+        return 0;
+    }
+    CloseHandle(h);
+    return 1;
+}
 
 /* ---- durability ---- */
 
@@ -476,6 +566,14 @@ void plat_on_interrupt(void (*last_words)())
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
+void plat_std_streams_ready()
+{
+    FILE *streams[] = {stdin, stdout, stderr};
+    for (int fd = 0; fd <= 2; fd++)
+        if (_get_osfhandle(fd) == -1) /* closed: the null device keeps the number */
+            freopen("NUL", fd == 0 ? "r" : "w", streams[fd]);
+}
+
 /* Writes text with CRLF line ends, as the text-mode log has them. */
 void plat_write_close_raw(FILE *f, const char *text, size_t len)
 {
@@ -497,7 +595,7 @@ void plat_write_close_raw(FILE *f, const char *text, size_t len)
 
 void plat_progress()
 {
-    if (_isatty(_fileno(stdout))) fflush(stdout);
+    if (_isatty(_fileno(stdout))) plat_flush();
 }
 
 void plat_discard_typeahead()

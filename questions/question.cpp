@@ -293,16 +293,12 @@ int dir_exists(const char *path)
     text_copy(dir, path, sizeof dir);
     if (!text_ends_with_backslash(dir)) text_append(dir, "\\", sizeof dir);
     /* exclusive creation: a file the administrator keeps there is never
-     * opened, let alone deleted */
+     * opened, let alone deleted; and the probe leaves nothing behind,
+     * whatever ends the run */
     for (int attempt = 0; attempt < PROBE_TRIES; attempt++) {
         probe_name(probe, dir, attempt);
         errno = 0;
-        FILE *f = plat_fopen(probe, "wx");
-        if (f) {
-            plat_fclose(f);
-            plat_remove(probe);
-            return 1;
-        }
+        if (plat_probe_create(probe)) return 1;
         if (errno != EEXIST) return 0;
     }
     return 0;

@@ -17,7 +17,8 @@ int relative_test(question_rec *r, const char *base, question_table *t);
 int none_test(question_rec *r, question_table *t);
 /* 1 when the directory exists and is writable: a probe file is created
  * there exclusively and removed again (its name is "tempfile",
- * then tempfile.001 and on while such names are taken). */
+ * then tempfile.001 and on while such names are taken), or, where the
+ * system can, an unnamed file that never shows in the folder. */
 int dir_exists(const char *path);
 
 /* Reads one answer line into buf (size bytes, rest of a longer line

@@ -207,6 +207,14 @@ static void child(const Sandbox &s, const RunOptions &opt, const std::string &cw
     dup2(in, 0);
     if (opt.no_stdin) close(0);
     dup2(out, 1);
+    int unread[2];
+    if (opt.stdout_unread && pipe(unread) == 0) {  // its reading end goes before the installer starts
+        signal(SIGPIPE, SIG_DFL);                     // as a shell would start it
+        close(unread[0]);
+        dup2(unread[1], 1);
+        close(unread[1]);
+    }
+    if (opt.no_stdout) close(1);
     dup2(err, 2);
     restrict_child(opt);
     if (chdir(cwd.c_str()) != 0) _exit(126);

@@ -54,6 +54,9 @@ struct RunOptions {
     std::vector<std::string> args;
     // Start with standard input closed: no input at all, not even an end.
     bool no_stdin = false;
+    // Start with standard output closed, or as a pipe nobody reads.
+    bool no_stdout = false;
+    bool stdout_unread = false;
     // The program and its arguments, started instead of the installer
     // copied into dist (behind the runner, when there is one); args are
     // then not used.

@@ -2,8 +2,10 @@
 // to clear or overwrite the administrator's own files, or the configuration
 // rewrite used to change what a line means.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -186,13 +188,28 @@ TEST(ConfigurationKeepsItsMeaning, LongLinesHostSectionsContinuationsAndAnswers)
     EXPECT_EQ(list_files(s.at("inetpub/wwwroot/qlimg2")).size(), 4u);
 }
 
+// The names that went from a watched folder (renamed away or deleted).
+std::string names_gone(int fd)
+{
+    std::string gone;
+    char buf[65536];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+        for (ssize_t i = 0; i < n; i += (ssize_t)sizeof(inotify_event) + ((inotify_event *)(buf + i))->len)
+            gone += " " + std::string(((inotify_event *)(buf + i))->name) + " ";
+    close(fd);
+    return gone;
+}
+
 TEST(ConfigurationKeepsItsMeaning, InstallingOverAnInstallationKeepsItsConfiguration)
 {
     Sandbox s;
     e2e::make_dirs(s.at("inetpub/scripts"));
     write_file(s.at("inetpub/scripts/quillor.ini"), "my own settings\n");
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, s.at("inetpub/scripts").c_str(), IN_MOVED_FROM | IN_DELETE), 0);
     e2e::Run r = s.run(install({"", "n", "", "", "", "", "", "", "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(names_gone(watch).find(" quillor.ini "), std::string::npos) << "the configuration was missing a while";
     EXPECT_NE(r.out.find("\ninstall_flow: the installed \\inetpub\\scripts\\quillor.ini is kept as "
                          "\\inetpub\\scripts\\quillor.ini.~1~\n"),
               std::string::npos)

@@ -158,6 +158,27 @@ TEST_F(DirExists, AnExistingTempfileSurvivesTheProbe)
     EXPECT_EQ(entries, 1);  // the probe removed only its own file
 }
 
+#ifdef __linux__
+FILE *no_named_create(const char *native, const char *mode)
+{
+    if (!strchr(mode, 'x')) return tu::real_calls().fopen(native, mode);
+    errno = EROFS;
+    return nullptr;
+}
+
+// The probe makes no named file a kill could leave behind: an unnamed one
+// answers, where the file system has them.
+TEST_F(DirExists, ProbeLeavesNoNameAKillCouldStrand)
+{
+    fs::create_directory(dir / "web");
+    FILE *unnamed = tu::real_calls().open_unnamed((dir / "web").string().c_str());
+    if (!unnamed) GTEST_SKIP() << "no unnamed files on this file system";
+    fclose(unnamed);
+    tu::Fault f(&plat_syscalls::fopen, no_named_create);
+    EXPECT_EQ(dir_exists("\\web\\"), 1);
+}
+#endif
+
 TEST_F(DirExists, MissingOrUnwritableDirectoryIsNotFound)
 {
     EXPECT_EQ(dir_exists("\\nowhere\\"), 0);

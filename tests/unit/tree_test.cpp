@@ -6,6 +6,8 @@
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #endif
 
@@ -328,6 +330,54 @@ TEST_F(CopyFile, NewAndReplacedFilesInOneFolderKeepItsNamesTrue)
 }
 #endif
 
+#ifndef _WIN32
+mode_t mode_of(const std::string &path)
+{
+    struct stat st = {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Permissions as cp keeps them: a copy has its source's bits through the
+// umask, a replacement the replaced file's mode, owner and group, and a
+// backup, folders included, is never more open than what it saves.
+TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
+{
+    mode_t mask = umask(022);
+    chmod(p("src/data.bin").c_str(), 0755);
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\run.exe"), 1);
+    EXPECT_EQ(mode_of(p("dst/run.exe")), 0755u);
+    chmod(p("dst/data.bin").c_str(), 0640);
+    int owned = geteuid() == 0 && chown(p("dst/data.bin").c_str(), 65534, 65534) == 0;
+    EXPECT_EQ(copy(), 1);
+    EXPECT_EQ(mode_of(p("dst/data.bin")), 0640u);
+    struct stat st = {};
+    EXPECT_TRUE(!owned || (stat(p("dst/data.bin").c_str(), &st) == 0 && st.st_uid == 65534 && st.st_gid == 65534));
+    tu::make_dirs(p("work/sub"));
+    file("work/sub/secret", "s");
+    for (const char *f : {"work", "work/sub"}) chmod(p(f).c_str(), 0700);
+    chmod(p("work/sub/secret").c_str(), 0600);
+    EXPECT_EQ(copy_tree_backup("\\backup\\work\\", "\\work\\", "*", COPY_RECURSE, nullptr), 1);
+    EXPECT_EQ(mode_of(p("backup/work")), 0700u);
+    EXPECT_EQ(mode_of(p("backup/work/sub")), 0700u);
+    EXPECT_EQ(mode_of(p("backup/work/sub/secret")), 0600u);
+    umask(mask);
+}
+#endif
+
+#ifdef _WIN32
+// A replaced file keeps its hidden and system attributes.
+TEST_F(CopyFile, ReplacementKeepsTheReplacedFilesAttributes)
+{
+    const std::string target = p("dst/data.bin");
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (!SetFileAttributesA(target.c_str(), kept) || (GetFileAttributesA(target.c_str()) & kept) != kept)
+        GTEST_SKIP() << "the file system keeps no such attributes";
+    EXPECT_EQ(copy(), 1);
+    EXPECT_EQ(tu::read_file(target), data);
+    EXPECT_EQ(GetFileAttributesA(target.c_str()) & kept, kept);
+}
+#endif
+
 TEST_F(CopyFile, CopyOntoItselfKeepsTheContents)
 {
 #ifdef _WIN32
@@ -516,16 +566,18 @@ TEST_F(CopyFile, FullDiskOrShortSourceInTheKernelCopyFailsAndLeavesNothingBehind
     EXPECT_NE(log.text().find("Error: copy_file: could not copy \\src\\data.bin to \\dst\\new.bin"), std::string::npos);
 }
 
-TEST_F(CopyFile, NewFileIsCreatedUnderItsOwnNameAndAnExistingOneReplacedByRename)
+TEST_F(CopyFile, NewFileAppearsOnlyCompleteAndAnExistingOneIsReplacedByRename)
 {
     write_opens.clear();
     renames = 0;
     plat_syscall_table()->fopen = recording_fopen;
     plat_syscall_table()->rename = counting_rename;
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\fresh.bin"), 1);
-    ASSERT_EQ(write_opens.size(), 1u);
-    EXPECT_EQ(write_opens[0], "wbx fresh.bin");  // exclusive: never over a file that appeared meanwhile
-    EXPECT_EQ(renames, 0);
+    ASSERT_LE(write_opens.size(), 1u);  // none for an unnamed file
+    if (!write_opens.empty()) {
+        EXPECT_EQ(write_opens[0].find("wbx ~qcp"), 0u) << write_opens[0];
+    }
+    EXPECT_EQ(renames, 0);  // a name given without replacing: never over a file that appeared meanwhile
     EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), data);
 
     write_opens.clear();
