@@ -145,14 +145,19 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
     return ok;
 }
 
+/* 1 when the recursive copy of pattern already saves every matching folder
+ * whole: "*" selects every name at every level, so a second pass would
+ * read each file again and keep a second copy of each link. */
+static int saves_folders_whole(const char *pattern) { return strcmp(pattern, "*") == 0; }
+
 /* Backs up what the pattern selects in dir when asked to; 1 on success.
  * A failed backup is reported: what it was to save must then stay. */
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
     const char *to = answer_of(t, Q_BACKUP);
-    if (copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr) && backup_matching_folders(to, dir, pattern) &&
-        flow_sync_copies())
+    if (copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr) &&
+        (saves_folders_whole(pattern) || backup_matching_folders(to, dir, pattern)) && flow_sync_copies())
         return 1;
     log_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
