@@ -420,18 +420,57 @@ int copy_same_content(const char *a, const char *b)
     return same;
 }
 
+/* N when entry is "name.~N~" (name compared case-blind, as names are
+ * looked up), else 0. */
+static int kept_number(const char *entry, const char *name)
+{
+    size_t len = strlen(name);
+    if (strlen(entry) <= len + 2) return 0;
+    for (size_t i = 0; i < len; i++)
+        if (text_fold((unsigned char)entry[i]) != text_fold((unsigned char)name[i])) return 0;
+    const char *p = entry + len;
+    if (p[0] != '.' || p[1] != '~' || !isdigit((unsigned char)p[2])) return 0;
+    long n = 0;
+    for (p += 2; isdigit((unsigned char)*p) && n <= KEEP_MAX; p++) n = n * 10 + (*p - '0');
+    return n <= KEEP_MAX && strcmp(p, "~") == 0 ? (int)n : 0;
+}
+
+/* The highest N of the names "name.~N~" beside path, from one listing of
+ * its folder: 0 when there is none (or the folder cannot be listed). */
+static int highest_kept(const char *path)
+{
+    char folder[TEXT_LINE_SIZE], pattern[TEXT_LINE_SIZE];
+    const char *slash = strrchr(path, '\\');
+    if (!folder_part(path, folder)) text_copy(folder, ".\\", sizeof folder);
+    if (!path_join_raw(pattern, sizeof pattern, folder, "*")) return 0;
+    plat_find_entry entry;
+    plat_find *find = plat_find_first(pattern, &entry);
+    int high = 0;
+    while (find) {
+        int n = kept_number(entry.name, slash ? slash + 1 : path);
+        if (n > high) high = n;
+        if (!plat_find_next(find, &entry)) break;
+    }
+    plat_find_close(find);
+    errno = 0;
+    return high;
+}
+
+/* Numbers follow the highest one kept, so that the kept files sort by age;
+ * the rename never replaces, so a name taken meanwhile is passed over. */
 int copy_keep_numbered(const char *path, char *kept, int size)
 {
-    for (int n = 1; n <= KEEP_MAX; n++) {
+    for (int n = highest_kept(path) + 1; n <= KEEP_MAX; n++) {
         int len = snprintf(kept, size, "%s.~%d~", path, n);
         if (len < 0 || len >= size) {
             errno = ENAMETOOLONG;
             return 0;
         }
-        if (plat_path_kind(kept) != PLAT_KIND_NONE) continue;
-        if (plat_rename(path, kept) != 0) return 0;
-        log_info("copy_file: kept %s as %s", path, kept);
-        return 1;
+        if (plat_rename_new(path, kept) == 0) {
+            log_info("copy_file: kept %s as %s", path, kept);
+            return 1;
+        }
+        if (errno != EEXIST) return 0;
     }
     errno = EEXIST;
     return 0;

@@ -62,6 +62,8 @@ size_t plat_fwrite(const void *buf, size_t size, size_t count, FILE *f);
 char *plat_fgets(char *buf, int size, FILE *f);
 int plat_remove(const char *path);                 /* a file or link, never a folder; 0 or -1 */
 int plat_rename(const char *from, const char *to); /* replaces an existing target */
+/* plat_rename that never replaces: -1 with errno EEXIST when `to` is there. */
+int plat_rename_new(const char *from, const char *to);
 int plat_mkdir(const char *path);                  /* EEXIST when present */
 int plat_rmdir(const char *path);
 /* Size in bytes of the file behind an open stream (pending output not
@@ -195,6 +197,7 @@ struct plat_syscalls {
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
+    int (*rename_new)(const char *from, const char *to); /* fails (EEXIST) rather than replace */
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */

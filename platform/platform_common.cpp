@@ -18,6 +18,7 @@
 FILE *plat_sys_fopen(const char *native, const char *mode);
 int plat_sys_remove(const char *native);
 int plat_sys_rename(const char *from, const char *to);
+int plat_sys_rename_new(const char *from, const char *to);
 int plat_sys_mkdir(const char *native);
 int plat_sys_rmdir(const char *native);
 int plat_sys_fsync(FILE *f);
@@ -51,6 +52,7 @@ static const plat_syscalls real_calls = {
     plat_sys_remove,    plat_sys_rename,   plat_sys_mkdir,    plat_sys_rmdir,     plat_sys_fsync,
     plat_sys_sync_dir,  plat_sys_sync_fs,  sys_fflush,        plat_sys_fsize,     plat_sys_copy_range,
     plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close, plat_sys_may_write,
+    plat_sys_rename_new,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -187,6 +189,13 @@ int plat_remove_tracked(const char *native)
 int plat_rename_tracked(const char *from, const char *to)
 {
     int r = live_calls.rename(from, to);
+    if (r == 0) temp_finished(from);
+    return r;
+}
+
+int plat_rename_new_tracked(const char *from, const char *to)
+{
+    int r = live_calls.rename_new(from, to);
     if (r == 0) temp_finished(from);
     return r;
 }

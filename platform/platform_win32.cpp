@@ -144,6 +144,14 @@ int plat_sys_rename(const char *from, const char *to)
     return -1;
 }
 
+/* Without MOVEFILE_REPLACE_EXISTING the move fails when the target is there. */
+int plat_sys_rename_new(const char *from, const char *to)
+{
+    if (MoveFileExA(from, to, 0)) return 0;
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
 int plat_sys_mkdir(const char *native) { return _mkdir(native); }
 int plat_sys_rmdir(const char *native) { return _rmdir(native); }
 
@@ -274,6 +282,19 @@ int plat_rename(const char *from, const char *to)
     }
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
     return rename_onto(nfrom, nto);
+}
+
+int plat_rename_new_tracked(const char *from, const char *to);
+
+int plat_rename_new(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
+    return plat_rename_new_tracked(nfrom, nto);
 }
 
 /* ---- one name, looked up once ---- */

@@ -72,6 +72,12 @@ TEST(FileOps, ExclusiveOpenAndReplacingRename)
     tu::write_file("new", "fresh");
     EXPECT_EQ(plat_rename(".\\new", ".\\kept"), 0);
     EXPECT_EQ(tu::read_file("kept"), "fresh");
+    tu::write_file("newer", "newer");
+    EXPECT_EQ(plat_rename_new(".\\newer", ".\\kept"), -1);  // never replaces
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(tu::read_file("kept"), "fresh");
+    EXPECT_EQ(plat_rename_new(".\\newer", ".\\other"), 0);
+    EXPECT_EQ(tu::read_file("other"), "newer");
     EXPECT_EQ(plat_mkdir("\\d"), 0);
     EXPECT_EQ(plat_mkdir("\\d"), -1);
     EXPECT_EQ(errno, EEXIST);
