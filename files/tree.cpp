@@ -124,6 +124,7 @@ struct walk_state {
     const char *mask; /* lower-cased */
     int flags;
     int recurse;
+    int whole; /* every folder listed, every selected name usable */
 };
 
 /* Adds a matching entry to the result in the form the flags ask for.
@@ -150,12 +151,27 @@ static int is_dot_entry(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+/* An entry no installer path can name is never acted on under another
+ * name: when the walk would have selected it, or would have gone into it,
+ * it is named in the log and the walk is not whole. */
+static void walk_unnamed(walk_state *w, const char *dir, const char *name, int is_dir, int matched)
+{
+    int wanted = matched && (w->flags & (is_dir ? WALK_DIRS : WALK_FILES));
+    if (!wanted && !(is_dir && w->recurse)) return;
+    log_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
+    w->whole = 0;
+}
+
 static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *entry)
 {
     if (is_dot_entry(entry->name)) return;
     char lower[PLAT_NAME_MAX]; /* a listed name fits: no allocation per entry */
     text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
-    int is_dir = entry->attrib == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
+    int is_dir = (entry->attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
+    if (entry->attrib & PLAT_ATTR_UNNAMED) {
+        walk_unnamed(w, dir, entry->name, is_dir, wild_match(w->mask, lower) != 0);
+        return;
+    }
     if (wild_match(w->mask, lower)) {
         if (is_dir && (w->flags & WALK_DIRS)) walk_add_match(w, dir, entry->name, 1);
         if (!is_dir && (w->flags & WALK_FILES)) walk_add_match(w, dir, entry->name, 0);
@@ -166,16 +182,33 @@ static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *en
     if (count % WALK_PROGRESS_STEP == 0) log_debug(" DIRECTORY: Located %d files/directories", count);
 }
 
+/* A listing that ended on anything but its end, or a folder that is there
+ * but could not be listed, loses what it held: logged, the walk not whole.
+ * A folder that is not there (any more) holds nothing. */
+static void walk_listing_ended(walk_state *w, const char *dir, int err)
+{
+    if (err == ENOENT || err == ENOTDIR) return;
+    log_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
+    w->whole = 0;
+}
+
 static void walk_dir(walk_state *w, const char *dir)
 {
     char pattern[TEXT_LINE_SIZE];
     plat_find_entry entry;
     if (!path_join_raw(pattern, TEXT_LINE_SIZE, dir, "*")) return;
+    errno = 0;
     plat_find *find = plat_find_first(pattern, &entry);
-    if (!find) return;
+    if (!find) {
+        walk_listing_ended(w, dir, errno);
+        errno = 0;
+        return;
+    }
     do {
         walk_entry(w, dir, &entry);
+        errno = 0;
     } while (plat_find_next(find, &entry));
+    walk_listing_ended(w, dir, errno ? errno : ENOENT);
     plat_find_close(find);
     errno = 0;
 }
@@ -192,9 +225,10 @@ static int walk_start_dir(static_list *work, const char *start, const char *patt
     return 1;
 }
 
-void dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse)
+int dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse)
 {
     walk_state w;
+    w.whole = 1;
     errno = 0;
     static_init(result, nullptr);
     static_init(&w.work, nullptr);
@@ -210,6 +244,7 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
         free(mask);
     }
     static_free(&w.work);
+    return w.whole;
 }
 
 /* ---- copying one file ---- */
@@ -628,7 +663,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     mkdir_path(d, MKDIR_WITH_PARENTS);
     size_t n = strlen(s);
     static_list items;
-    dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
+    int whole = dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse); /* else what it missed is lost */
     copy_step c = {backup, {nullptr, 0, 0}, "", "", ""};
     int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
@@ -645,7 +680,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
         log_error("copy_tree: %s not found in %s", mask, s);
         return 0;
     }
-    return ok && failed == 0; /* a step that lost a file failed, though the rest went on */
+    return ok && whole && failed == 0; /* a step that lost a file failed, though the rest went on */
 }
 
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)

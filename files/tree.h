@@ -16,8 +16,10 @@ enum { COPY_FLAT = 0, COPY_RECURSE = 1 };         /* copy_tree's recurse switch 
 
 int mkdir_path(const char *path, int parents);
 /* Fills `result` (initialised here) with heap strings; the caller frees
- * them with static_free. */
-void dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
+ * them with static_free.  1 when the walk is whole; 0 when a folder that is
+ * there could not be listed, or an entry it would have selected or gone
+ * into has a name no installer path can spell: each is logged. */
+int dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
 int copy_file(const char *source, const char *target);
 /* 1 when every selected file was copied; 0 for a null destination or
  * pattern, a subdirectory that could not be made, a file that could not be

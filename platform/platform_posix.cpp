@@ -383,9 +383,9 @@ int plat_find_next(plat_find *f, plat_find_entry *entry)
 {
     if (!f || !entry) return 0;
     while (plat_syscall_table()->dir_read(f->dir, entry)) {
-        /* a name with a backslash cannot be named by an installer path */
-        if (entry->name[0] == '\0' || strchr(entry->name, '\\')) continue;
+        if (entry->name[0] == '\0') continue;
         if (entry->attrib == PLAT_ATTR_UNKNOWN) entry->attrib = entry_attrib(f, entry->name);
+        if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
         return 1;
     }
     return 0;

@@ -212,6 +212,21 @@ TEST(NothingLost, AnIncompleteDistributionIsAnError)
     EXPECT_EQ(read_file(s.at("quillor/index.tpl")), read_file(kSample + "/tpl/index.tpl"));  // the rest went
 }
 
+TEST(NothingLost, ANameNoInstallerPathSpellsIsNamedAndCounted)
+{
+    if (e2e::under_wine()) GTEST_SKIP() << "no Windows name holds a backslash";
+    Sandbox s;
+    write_file(s.in_dist("tpl/a\\b\nInfo: forged.tpl"), "odd");
+    e2e::Run r = s.run(lines({"1", "", "", "", "", "", "", "", "n", "", "", "", "", "", "", "", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(ends_with(r.out, errors(1, "copying") + kDone)) << r.out;
+    EXPECT_NE(r.log.find("Error: dir_walk: cannot handle \"a\\b\\nInfo: forged.tpl\" in .\\tpl\\: no installer"),
+              std::string::npos)
+        << r.log;
+    EXPECT_EQ(count(r.log, "\nInfo: forged"), 0);
+    EXPECT_EQ(read_file(s.at("quillor/index.tpl")), read_file(kSample + "/tpl/index.tpl"));  // the rest went
+}
+
 TEST(NothingLost, ShortFolderNamesCanBeCreated)
 {
     Sandbox s;

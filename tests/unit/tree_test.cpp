@@ -696,7 +696,9 @@ TEST_F(CopyTree, AnUnreadableSourceListingFailsASingleFileStep)
     {
         tu::Fault f(&plat_syscalls::dir_open, unreadable_dir);
         EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 0);
+        EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "*", 0, nullptr), 0);  // a wildcard step too
     }
+    EXPECT_NE(log.text().find("Error: dir_walk: could not list \\src\\ {5="), std::string::npos) << log.text();
     EXPECT_NE(log.text().find("Error: copy_tree: index.tpl not found in \\src\\"), std::string::npos) << log.text();
     EXPECT_FALSE(tu::exists(p("dest/index.tpl")));
     EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);  // readable again
