@@ -119,12 +119,30 @@ int flow_sync_copies()
     return 0;
 }
 
-/* The first written folder that lies in the distribution folder (the
- * current directory) or below it, or null. */
+/* 1 when folder lies in a top-level folder of the distribution that one
+ * of the clean-up's patterns selects: that folder goes whole. */
+static int in_cleared_folder(const char *folder)
+{
+    int reached = 0;
+    for (const char *pattern : TEMP_PATTERNS) {
+        static_list dirs;
+        dir_walk(&dirs, ".\\", pattern, WALK_DIRS, 0);
+        static_rewind(&dirs);
+        for (char *dir; !reached && (dir = (char *)static_next(&dirs));) reached = plat_dir_contains(dir, folder);
+        static_free(&dirs);
+    }
+    return reached;
+}
+
+/* The first written folder the clean-up would reach, or null.  The
+ * patterns select top-level names only: the distribution folder itself
+ * (the files written there) or a folder inside one that they select. */
 static const char *written_here(const char *const *written, int count)
 {
-    for (int i = 0; i < count; i++)
-        if (written[i] && plat_dir_contains(".\\", written[i])) return written[i];
+    for (int i = 0; i < count; i++) {
+        if (!written[i] || !plat_dir_contains(".\\", written[i])) continue;
+        if (plat_same_dir(".\\", written[i]) || in_cleared_folder(written[i])) return written[i];
+    }
     return nullptr;
 }
 

@@ -37,9 +37,10 @@ int flow_copy_into_subfolder(const char *dir, const char *name, const char *patt
 int flow_sync_copies();
 
 /* Asks USER (28) and, on yes, clears the distribution's files from the
- * current directory, unless one of the `count` folders this run wrote into
- * (null entries are skipped) lies there: then the clean-up is refused and
- * reported.  Returns the errors to count, 0 or 1. */
+ * current directory, unless the clean-up would reach one of the `count`
+ * folders this run wrote into (null entries are skipped): the current
+ * directory itself, or a folder in one the patterns select.  Then the
+ * clean-up is refused and reported.  Returns the errors to count, 0 or 1. */
 int flow_cleanup(question_table *t, const char *const *written, int count, const char *who);
 
 /* "No errors occured" and the pointer to the log. */

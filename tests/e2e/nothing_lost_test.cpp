@@ -182,6 +182,14 @@ TEST(NothingLost, CleanUpNeverTakesWhatThisRunWroteIntoTheDistribution)
     EXPECT_EQ(read_file(u.in_dist("index.tpl")), "first custom");
     EXPECT_EQ(read_file(u.in_dist("quillor.exe")), "old exe");
     EXPECT_EQ(read_file(u.in_dist("quillor.exe.~1~")), read_file(kSample + "/quillor.exe"));
+
+    // scripts in a folder of the distribution that no pattern selects: nothing written is at risk
+    Sandbox v;
+    r = v.run(lines({"1", ".\\cgi\\", "", "", "", "", "", "", "n", "", "", "", "", "", "", "", "", "y", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(count(r.out, "errors occured during"), 0) << r.out;
+    EXPECT_FALSE(exists(v.in_dist("tpl")));
+    EXPECT_EQ(read_file(v.in_dist("cgi/quillor.exe")), read_file(kSample + "/quillor.exe"));
 }
 
 TEST(NothingLost, AFileThatStaysIsCountedAndNamed)
