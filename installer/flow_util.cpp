@@ -112,6 +112,22 @@ int flow_copy_into_subfolder(const char *dir, const char *name, const char *patt
     return ok;
 }
 
+int flow_names_same(question_table *t, int index)
+{
+    const question_rec *r = &t->q[index];
+    if (!r->resolved_of[0] || strcmp(r->resolved_of, r->default_answer) != 0) return 1; /* nothing noted for it */
+    char now[PLAT_NATIVE_MAX];
+    return plat_canonical_path(r->default_answer, now, sizeof now) && plat_native_equal(now, r->resolved);
+}
+
+int flow_check_named(question_table *t, int index, const char *who)
+{
+    if (flow_names_same(t, index)) return 1;
+    log_report("%s: %s no longer names the folder it named when it was answered, nothing done in its name", who,
+               answer_of(t, index));
+    return 0;
+}
+
 int flow_sync_copies()
 {
     if (plat_sync_now()) return 1;

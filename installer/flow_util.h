@@ -31,6 +31,12 @@ void flow_source(char *buf, const char *name);
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
                              const char *who);
 
+/* 1 when the directory answer `index` still resolves to the folder it
+ * named when it was accepted (or nothing was noted for it then). */
+int flow_names_same(question_table *t, int index);
+/* flow_names_same; when not, reports that nothing is done in its name. */
+int flow_check_named(question_table *t, int index, const char *who);
+
 /* Makes every file the job copied so far durable; 1, or 0 (reported) when
  * some of it may not be on the disk.  Before a summary claims success, and
  * before anything the copies were to save is deleted. */
