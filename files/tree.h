@@ -27,12 +27,13 @@ int copy_file(const char *source, const char *target);
  * that matched nothing. */
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
 /* copy_tree as a backup: a file already at a target is first renamed to
- * the first free "name.~N~" (an identical one simply stays), and the files
+ * "name.~N~" above the highest N kept (an identical one simply stays), and the files
  * written are remembered, so that no later copy of this run replaces one
  * without keeping it the same way.  A missing source holds nothing to save
  * and is no failure. */
 int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
-/* Renames the file at path to the first free "path.~N~" (N = 1, 2, ...),
+/* Renames the file at path to "path.~N~", N one above the highest number
+ * already kept beside it (1 when none is), never over an existing name;
  * leaves that name in kept (size bytes) and logs it.  1, or 0 with errno
  * set when no such rename was possible. */
 int copy_keep_numbered(const char *path, char *kept, int size);
