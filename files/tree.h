@@ -23,8 +23,8 @@ int dir_walk(static_list *result, const char *start, const char *pattern, int fl
 int copy_file(const char *source, const char *target);
 /* 1 when every selected file was copied; 0 for a null destination or
  * pattern, a subdirectory that could not be made, a file that could not be
- * copied, a missing source folder, or a single file name (no wildcard)
- * that matched nothing. */
+ * copied, a missing source folder, an incomplete walk (see dir_walk), or a
+ * single file name (no wildcard) that matched nothing. */
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
 /* copy_tree as a backup: a file already at a target is first renamed to
  * "name.~N~" above the highest N kept (an identical one simply stays), and the files
