@@ -308,7 +308,7 @@ int plat_find_next(plat_find *f, plat_find_entry *entry)
 {
     if (!f || !entry) return 0;
     if (!plat_syscall_table()->dir_read(f->dir, entry)) return 0;
-    entry->attrib &= ~PLAT_ATTR_UNNAMED; /* the bit is ours, never the system's */
+    entry->attrib &= ~PLAT_ATTR_UNNAMED;                               /* the bit is ours, never the system's */
     if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
     return 1;
 }
