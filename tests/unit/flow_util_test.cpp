@@ -1,13 +1,10 @@
-// Folder names the flows build below directory answers: whole or not at all;
-// and a directory answer that keeps naming the folder it named.
+// Folder names the flows build below directory answers: whole or not at all.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "installer/flow_util.h"
-#include "platform/platform.h"
 #include "test_util.h"
 
 namespace {
@@ -56,22 +53,3 @@ TEST(FlowFolder, TooLongNamesAreRefusedReportedAndNeverCut)
 }
 
 }  // namespace
-
-#ifndef _WIN32  // two names that differ only in case need POSIX
-TEST(FlowNamed, AnAnswerThatNowFindsAnotherFolderIsReported)
-{
-    tu::Scratch scratch;
-    tu::TestLog log;
-    tu::CapturedOutput out;
-    tu::make_dirs(scratch.path("a"));
-    tu::make_dirs(scratch.path("A"));
-    question_table t;
-    table_init(&t);
-    question_rec *r = &t.q[Q_BACKUP];
-    text_copy(r->resolved_of, text_copy(r->default_answer, "\\a\\", TEXT_PATH_SIZE), TEXT_PATH_SIZE);
-    ASSERT_EQ(plat_canonical_path(r->default_answer, r->resolved, sizeof r->resolved), 1);
-    std::filesystem::remove_all(scratch.path("a"));  // "\a\" now finds "A" case-blind
-    EXPECT_EQ(flow_check_named(&t, Q_BACKUP, "remove_flow"), 0);
-    EXPECT_NE(log.text().find("remove_flow: \\a\\ no longer names the folder it named"), std::string::npos);
-}
-#endif
