@@ -4,8 +4,9 @@
 #define QUILLOR_REMOVE_H
 
 /* 1 when everything the pattern selects is gone (or nothing matched); 0
- * for a null pattern or when any selected file or folder stayed, each of
- * which is named in the log. */
+ * for a null pattern, when any selected file or folder stayed, or when a
+ * folder that is there could not be listed or holds a selected name no
+ * installer path can spell; each is named in the log. */
 int rmfile(const char *dir, const char *pattern);
 
 #endif

@@ -129,6 +129,7 @@ struct walk_state {
     const char *mask; /* lower-cased */
     int flags;
     int recurse;
+    int whole; /* every folder listed, every selected name usable */
 };
 
 /* Adds a matching entry to the result in the form the flags ask for.
@@ -155,12 +156,27 @@ static int is_dot_entry(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
+/* An entry no installer path can name is never acted on under another
+ * name: when the walk would have selected it, or would have gone into it,
+ * it is named in the log and the walk is not whole. */
+static void walk_unnamed(walk_state *w, const char *dir, const char *name, int is_dir, int matched)
+{
+    int wanted = matched && (w->flags & (is_dir ? WALK_DIRS : WALK_FILES));
+    if (!wanted && !(is_dir && w->recurse)) return;
+    log_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
+    w->whole = 0;
+}
+
 static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *entry)
 {
     if (is_dot_entry(entry->name)) return;
     char lower[PLAT_NAME_MAX]; /* a listed name fits: no allocation per entry */
     text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
-    int is_dir = entry->attrib == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
+    int is_dir = (entry->attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
+    if (entry->attrib & PLAT_ATTR_UNNAMED) {
+        walk_unnamed(w, dir, entry->name, is_dir, wild_match(w->mask, lower) != 0);
+        return;
+    }
     if (wild_match(w->mask, lower)) {
         if (is_dir && (w->flags & WALK_DIRS)) walk_add_match(w, dir, entry->name, 1);
         if (!is_dir && (w->flags & WALK_FILES)) walk_add_match(w, dir, entry->name, 0);
@@ -171,16 +187,33 @@ static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *en
     if (count % WALK_PROGRESS_STEP == 0) log_debug(" DIRECTORY: Located %d files/directories", count);
 }
 
+/* A listing that ended on anything but its end, or a folder that is there
+ * but could not be listed, loses what it held: logged, the walk not whole.
+ * A folder that is not there (any more) holds nothing. */
+static void walk_listing_ended(walk_state *w, const char *dir, int err)
+{
+    if (err == ENOENT || err == ENOTDIR) return;
+    log_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
+    w->whole = 0;
+}
+
 static void walk_dir(walk_state *w, const char *dir)
 {
     char pattern[TEXT_LINE_SIZE];
     plat_find_entry entry;
     if (!path_join_raw(pattern, TEXT_LINE_SIZE, dir, "*")) return;
+    errno = 0;
     plat_find *find = plat_find_first(pattern, &entry);
-    if (!find) return;
+    if (!find) {
+        walk_listing_ended(w, dir, errno);
+        errno = 0;
+        return;
+    }
     do {
         walk_entry(w, dir, &entry);
+        errno = 0;
     } while (plat_find_next(find, &entry));
+    walk_listing_ended(w, dir, errno ? errno : ENOENT);
     plat_find_close(find);
     errno = 0;
 }
@@ -197,9 +230,10 @@ static int walk_start_dir(static_list *work, const char *start, const char *patt
     return 1;
 }
 
-void dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse)
+int dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse)
 {
     walk_state w;
+    w.whole = 1;
     errno = 0;
     static_init(result, nullptr);
     static_init(&w.work, nullptr);
@@ -215,6 +249,7 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
         free(mask);
     }
     static_free(&w.work);
+    return w.whole;
 }
 
 /* ---- copying one file ---- */
@@ -431,17 +466,54 @@ int copy_same_content(const char *a, const char *b)
     return same;
 }
 
-/* Keeps path under the first free numbered name by `keep`, which fails
- * with EEXIST when that name was taken meanwhile. */
+/* N when entry is "name.~N~" (name compared case-blind, as names are
+ * looked up), else 0. */
+static int kept_number(const char *entry, const char *name)
+{
+    size_t len = strlen(name);
+    if (strlen(entry) <= len + 2) return 0;
+    for (size_t i = 0; i < len; i++)
+        if (text_fold((unsigned char)entry[i]) != text_fold((unsigned char)name[i])) return 0;
+    const char *p = entry + len;
+    if (p[0] != '.' || p[1] != '~' || !isdigit((unsigned char)p[2])) return 0;
+    long n = 0;
+    for (p += 2; isdigit((unsigned char)*p) && n <= KEEP_MAX; p++) n = n * 10 + (*p - '0');
+    return n <= KEEP_MAX && strcmp(p, "~") == 0 ? (int)n : 0;
+}
+
+/* The highest N of the names "name.~N~" beside path, from one listing of
+ * its folder: 0 when there is none (or the folder cannot be listed). */
+static int highest_kept(const char *path)
+{
+    char folder[TEXT_LINE_SIZE], pattern[TEXT_LINE_SIZE];
+    const char *slash = strrchr(path, '\\');
+    if (!folder_part(path, folder)) text_copy(folder, ".\\", sizeof folder);
+    if (!path_join_raw(pattern, sizeof pattern, folder, "*")) return 0;
+    plat_find_entry entry;
+    plat_find *find = plat_find_first(pattern, &entry);
+    int high = 0;
+    while (find) {
+        int n = kept_number(entry.name, slash ? slash + 1 : path);
+        if (n > high) high = n;
+        if (!plat_find_next(find, &entry)) break;
+    }
+    plat_find_close(find);
+    errno = 0;
+    return high;
+}
+
+/* Keeps path under the next numbered name by `keep`, which never
+ * replaces and fails with EEXIST when that name was taken meanwhile; then
+ * the next number is tried.  Numbers follow the highest one kept, so that
+ * the kept files sort by age. */
 static int keep_numbered(const char *path, char *kept, int size, int (*keep)(const char *, const char *))
 {
-    for (int n = 1; n <= KEEP_MAX; n++) {
+    for (int n = highest_kept(path) + 1; n <= KEEP_MAX; n++) {
         int len = snprintf(kept, size, "%s.~%d~", path, n);
         if (len < 0 || len >= size) {
             errno = ENAMETOOLONG;
             return 0;
         }
-        if (plat_path_kind(kept) != PLAT_KIND_NONE) continue;
         if (keep(path, kept) != 0) {
             if (errno == EEXIST) continue;
             return 0;
@@ -453,7 +525,10 @@ static int keep_numbered(const char *path, char *kept, int size, int (*keep)(con
     return 0;
 }
 
-int copy_keep_numbered(const char *path, char *kept, int size) { return keep_numbered(path, kept, size, plat_rename); }
+int copy_keep_numbered(const char *path, char *kept, int size)
+{
+    return keep_numbered(path, kept, size, plat_rename_new);
+}
 
 /* A second name for the file where the file system has links, else a
  * copy, made only where no file is (EEXIST otherwise). */
@@ -683,7 +758,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     remove_leftovers(d);
     size_t n = strlen(s);
     static_list items;
-    dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
+    int whole = dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse); /* else what it missed is lost */
     int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
     char *item;
@@ -700,7 +775,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
         log_error("copy_tree: %s not found in %s", mask, s);
         return 0;
     }
-    return ok && failed == 0; /* a step that lost a file failed, though the rest went on */
+    return ok && whole && failed == 0; /* a step that lost a file failed, though the rest went on */
 }
 
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)

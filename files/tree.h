@@ -16,21 +16,24 @@ enum { COPY_FLAT = 0, COPY_RECURSE = 1 };         /* copy_tree's recurse switch 
 
 int mkdir_path(const char *path, int parents);
 /* Fills `result` (initialised here) with heap strings; the caller frees
- * them with static_free. */
-void dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
+ * them with static_free.  1 when the walk is whole; 0 when a folder that is
+ * there could not be listed, or an entry it would have selected or gone
+ * into has a name no installer path can spell: each is logged. */
+int dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
 int copy_file(const char *source, const char *target);
 /* 1 when every selected file was copied; 0 for a null destination or
  * pattern, a subdirectory that could not be made, a file that could not be
- * copied, a missing source folder, or a single file name (no wildcard)
- * that matched nothing. */
+ * copied, a missing source folder, an incomplete walk (see dir_walk), or a
+ * single file name (no wildcard) that matched nothing. */
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
 /* copy_tree as a backup: a file already at a target is first renamed to
- * the first free "name.~N~" (an identical one simply stays), and the files
+ * "name.~N~" above the highest N kept (an identical one simply stays), and the files
  * written are remembered, so that no later copy of this run replaces one
  * without keeping it the same way.  A missing source holds nothing to save
  * and is no failure. */
 int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
-/* Renames the file at path to the first free "path.~N~" (N = 1, 2, ...),
+/* Renames the file at path to "path.~N~", N one above the highest number
+ * already kept beside it (1 when none is), never over an existing name;
  * leaves that name in kept (size bytes) and logs it.  1, or 0 with errno
  * set when no such rename was possible. */
 int copy_keep_numbered(const char *path, char *kept, int size);

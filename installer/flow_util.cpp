@@ -112,6 +112,22 @@ int flow_copy_into_subfolder(const char *dir, const char *name, const char *patt
     return ok;
 }
 
+int flow_names_same(question_table *t, int index)
+{
+    const question_rec *r = &t->q[index];
+    if (!r->resolved_of[0] || strcmp(r->resolved_of, r->default_answer) != 0) return 1; /* nothing noted for it */
+    char now[PLAT_NATIVE_MAX];
+    return plat_canonical_path(r->default_answer, now, sizeof now) && plat_native_equal(now, r->resolved);
+}
+
+int flow_check_named(question_table *t, int index, const char *who)
+{
+    if (flow_names_same(t, index)) return 1;
+    log_report("%s: %s no longer names the folder it named when it was answered, nothing done in its name", who,
+               answer_of(t, index));
+    return 0;
+}
+
 int flow_sync_copies()
 {
     if (plat_sync_now()) return 1;
@@ -119,12 +135,30 @@ int flow_sync_copies()
     return 0;
 }
 
-/* The first written folder that lies in the distribution folder (the
- * current directory) or below it, or null. */
+/* 1 when folder lies in a top-level folder of the distribution that one
+ * of the clean-up's patterns selects: that folder goes whole. */
+static int in_cleared_folder(const char *folder)
+{
+    int reached = 0;
+    for (const char *pattern : TEMP_PATTERNS) {
+        static_list dirs;
+        dir_walk(&dirs, ".\\", pattern, WALK_DIRS, 0);
+        static_rewind(&dirs);
+        for (char *dir; !reached && (dir = (char *)static_next(&dirs));) reached = plat_dir_contains(dir, folder);
+        static_free(&dirs);
+    }
+    return reached;
+}
+
+/* The first written folder the clean-up would reach, or null.  The
+ * patterns select top-level names only: the distribution folder itself
+ * (the files written there) or a folder inside one that they select. */
 static const char *written_here(const char *const *written, int count)
 {
-    for (int i = 0; i < count; i++)
-        if (written[i] && plat_dir_contains(".\\", written[i])) return written[i];
+    for (int i = 0; i < count; i++) {
+        if (!written[i] || !plat_dir_contains(".\\", written[i])) continue;
+        if (plat_same_dir(".\\", written[i]) || in_cleared_folder(written[i])) return written[i];
+    }
     return nullptr;
 }
 

@@ -31,15 +31,22 @@ void flow_source(char *buf, const char *name);
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
                              const char *who);
 
+/* 1 when the directory answer `index` still resolves to the folder it
+ * named when it was accepted (or nothing was noted for it then). */
+int flow_names_same(question_table *t, int index);
+/* flow_names_same; when not, reports that nothing is done in its name. */
+int flow_check_named(question_table *t, int index, const char *who);
+
 /* Makes every file the job copied so far durable; 1, or 0 (reported) when
  * some of it may not be on the disk.  Before a summary claims success, and
  * before anything the copies were to save is deleted. */
 int flow_sync_copies();
 
 /* Asks USER (28) and, on yes, clears the distribution's files from the
- * current directory, unless one of the `count` folders this run wrote into
- * (null entries are skipped) lies there: then the clean-up is refused and
- * reported.  Returns the errors to count, 0 or 1. */
+ * current directory, unless the clean-up would reach one of the `count`
+ * folders this run wrote into (null entries are skipped): the current
+ * directory itself, or a folder in one the patterns select.  Then the
+ * clean-up is refused and reported.  Returns the errors to count, 0 or 1. */
 int flow_cleanup(question_table *t, const char *const *written, int count, const char *who);
 
 /* "No errors occured" and the pointer to the log. */

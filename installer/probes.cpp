@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "files/remove.h"
+#include "installer/flow_util.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "questions/question.h"
@@ -116,7 +117,7 @@ int del_cache(question_table *t)
     plat_out("last version you installed.  Quillor Install will have to delete these files\n");
     question(Q_END, t);
     if (!t->q[Q_END].flag) return 0;
-    if (cache_refused(t)) return DEL_CACHE_REFUSED;
+    if (cache_refused(t) || !flow_check_named(t, Q_CACHE, "del_cache")) return DEL_CACHE_REFUSED;
     for (const char *pattern : CACHE_PATTERNS)
         rmfile(t->q[Q_CACHE].default_answer, pattern); /* rmfile logs what it removes */
     return 1;

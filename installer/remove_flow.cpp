@@ -145,14 +145,19 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
     return ok;
 }
 
+/* 1 when the recursive copy of pattern already saves every matching folder
+ * whole: "*" selects every name at every level, so a second pass would
+ * read each file again and keep a second copy of each link. */
+static int saves_folders_whole(const char *pattern) { return strcmp(pattern, "*") == 0; }
+
 /* Backs up what the pattern selects in dir when asked to; 1 on success.
  * A failed backup is reported: what it was to save must then stay. */
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
     const char *to = answer_of(t, Q_BACKUP);
-    if (copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr) && backup_matching_folders(to, dir, pattern) &&
-        flow_sync_copies())
+    if (flow_check_named(t, Q_BACKUP, WHO) && copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr) &&
+        (saves_folders_whole(pattern) || backup_matching_folders(to, dir, pattern)) && flow_sync_copies())
         return 1;
     log_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
@@ -193,16 +198,20 @@ static int scripts_refused(question_table *t, const char *scripts, const char *p
 static int remove_scripts(question_table *t)
 {
     const char *scripts = answer_of(t, Q_SCRIPTS);
-    if (!build_pattern(t) || scripts_refused(t, scripts, t->q[Q_QUILLOR_CGI].answer)) return 1;
+    if (!flow_check_named(t, Q_SCRIPTS, WHO) || !build_pattern(t) ||
+        scripts_refused(t, scripts, t->q[Q_QUILLOR_CGI].answer))
+        return 1;
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
     if (!backup(t, scripts, pattern)) return 1;
     return !rmfile(scripts, pattern);
 }
 
-/* A whole directory: backed up, emptied and removed. */
-static int remove_dir(question_table *t, const char *dir)
+/* A whole directory answer: backed up, emptied and removed, while its name
+ * still names the folder it named when answered. */
+static int remove_dir(question_table *t, int index)
 {
-    if (refused(t, dir) || !backup(t, dir, "*")) return 1;
+    const char *dir = answer_of(t, index);
+    if (!flow_check_named(t, index, WHO) || refused(t, dir) || !backup(t, dir, "*")) return 1;
     if (!rmfile(dir, "*")) return 1; /* what stayed is in the log; so stays dir */
     errno = 0;
     if (plat_rmdir(dir) == 0) return 0;
@@ -217,13 +226,14 @@ static int removal_steps(question_table *t)
     int work_inside =
         flag_of(t, Q_WORKAREA_TRUE) && plat_dir_contains(templates, work); /* by name for a folder already gone */
     int errors = remove_scripts(t);
-    errors += remove_dir(t, templates);
+    errors += remove_dir(t, Q_TEMPLATES);
     if (!flag_of(t, Q_WORKAREA_TRUE)) return errors;
-    if (work_inside && plat_path_kind(work) == PLAT_KIND_NONE) {
+    /* gone, or its name now finds some other folder: it went all the same */
+    if (work_inside && (plat_path_kind(work) == PLAT_KIND_NONE || !flow_names_same(t, Q_WORKAREA))) {
         log_info("%s: %s went with %s", WHO, work, templates); /* nothing left to do, nothing failed */
         return errors;
     }
-    return errors + remove_dir(t, work);
+    return errors + remove_dir(t, Q_WORKAREA);
 }
 
 void remove_flow(question_table *t)

@@ -107,7 +107,9 @@ static int backup_templates(question_table *t, update_counts *c, const char *web
 {
     const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
     const char *failed = nullptr;
-    if (!copy_tree_backup(backup, templates, "*", COPY_FLAT, &c->backed_up)) failed = templates;
+    if (!flow_check_named(t, Q_TEMPLATES, WHO) || !flow_check_named(t, Q_BACKUP, WHO) ||
+        !copy_tree_backup(backup, templates, "*", COPY_FLAT, &c->backed_up))
+        failed = templates;
     if (!failed && !backup_beside(t, c, "img")) failed = "img";
     if (!failed && !backup_beside(t, c, "manuals")) failed = "manuals";
     /* no web folder: never back up the current directory in its place */

@@ -283,15 +283,48 @@ static void note_console_lost()
         log_info("console output lost {%d=%s}, the run goes on without it", err, strerror(err));
 }
 
+/* The escape of one control character: "\n", "\t", "\x1b" and the like. */
+static int control_escape(char *out, unsigned char c)
+{
+    const char *named = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
+    if (named) return snprintf(out, 5, "%s", named);
+    return snprintf(out, 5, "\\x%02x", c);
+}
+
+static int is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
+/* Copies text into out (size bytes, always ended) with every control
+ * character spelt as an escape, so that a name read from the disk never
+ * starts a log line of its own nor drives the terminal.  The message's own
+ * line ends, those it starts with (the log's header) and the one it ends
+ * with, stay as they are. */
+static void escape_controls(char *out, int size, const char *text)
+{
+    int n = 0;
+    const char *p = text, *end = text + strlen(text);
+    if (end > p && end[-1] == '\n') end--;
+    while (p < end && *p == '\n' && n < size - 1) out[n++] = *p++;
+    for (; p < end && n < size - 1; p++) {
+        char esc[8] = {*p, '\0'};
+        int len = is_control((unsigned char)*p) ? control_escape(esc, (unsigned char)*p) : 1;
+        if (n + len > size - 1) break; /* an escape is never cut in half */
+        memcpy(out + n, esc, (size_t)len);
+        n += len;
+    }
+    if (*end == '\n' && n < size - 1) out[n++] = '\n';
+    out[n] = '\0';
+}
+
 /* Formats a message, ends it with one newline and writes it at `level`.
  * A message too long for the buffer is cut, keeping its newline. */
 static int log_formatted(int level, const char *fmt, va_list ap)
 {
     if (!current_log || !fmt) return 0;
     note_console_lost();
-    char buf[LOG_MSG_SIZE];
-    int n = vsnprintf(buf, sizeof buf, fmt, ap);
-    if (n < 0) return 0;
+    char raw[LOG_MSG_SIZE], buf[LOG_MSG_SIZE];
+    if (vsnprintf(raw, sizeof raw, fmt, ap) < 0) return 0;
+    escape_controls(buf, sizeof buf, raw);
+    int n = (int)strlen(buf);
     if (n >= (int)sizeof buf - 1) {
         n = (int)sizeof buf - 1; /* no room for a newline: the last character gives way */
         buf[n - 1] = '\n';
@@ -333,8 +366,9 @@ int log_debug(const char *fmt, ...)
 
 static void report_at(int level, const char *fmt, va_list ap)
 {
-    char msg[LOG_MSG_SIZE];
-    vsnprintf(msg, sizeof msg, fmt, ap);
+    char raw[LOG_MSG_SIZE], msg[LOG_MSG_SIZE];
+    vsnprintf(raw, sizeof raw, fmt, ap);
+    escape_controls(msg, sizeof msg, raw); /* the console reads as the log does */
     if (level == LOG_LEVEL_ERROR)
         log_error("%s", msg);
     else

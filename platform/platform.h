@@ -23,6 +23,7 @@ constexpr unsigned PLAT_ATTR_DIRECTORY = 0x10;
 constexpr unsigned PLAT_ATTR_ARCHIVE = 0x20;
 constexpr unsigned PLAT_ATTR_REPARSE = 0x400;       /* symbolic link: never followed */
 constexpr unsigned PLAT_ATTR_UNKNOWN = 0x80000000u; /* a raw entry whose kind the system did not say */
+constexpr unsigned PLAT_ATTR_UNNAMED = 0x40000000u; /* added: no installer path can name this entry */
 constexpr int PLAT_NAME_MAX = 260;                  /* entry name, terminator included */
 
 struct plat_find_entry {
@@ -32,8 +33,10 @@ struct plat_find_entry {
 struct plat_find; /* an open listing */
 
 /* Lists the directory of a pattern "dir\*".  Returns null (errno set) when
- * the directory cannot be listed; otherwise fills the first entry.  Entries
- * whose names hold a backslash, or do not fit, are skipped. */
+ * the directory cannot be listed; otherwise fills the first entry.  An
+ * entry whose name holds a backslash is listed with PLAT_ATTR_UNNAMED added
+ * to its bits, so that it can be reported; names that do not fit are
+ * skipped. */
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
 void plat_find_close(plat_find *find);
@@ -62,6 +65,8 @@ size_t plat_fwrite(const void *buf, size_t size, size_t count, FILE *f);
 char *plat_fgets(char *buf, int size, FILE *f);
 int plat_remove(const char *path);                 /* a file or link, never a folder; 0 or -1 */
 int plat_rename(const char *from, const char *to); /* replaces an existing target */
+/* plat_rename that never replaces: -1 with errno EEXIST when `to` is there. */
+int plat_rename_new(const char *from, const char *to);
 int plat_mkdir(const char *path);                  /* EEXIST when present */
 int plat_rmdir(const char *path);
 /* Size in bytes of the file behind an open stream (pending output not

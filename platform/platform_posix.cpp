@@ -27,8 +27,11 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
+
+constexpr unsigned RENAME_NOREPLACE_FLAG = 1; /* renameat2's RENAME_NOREPLACE, from linux/fs.h */
 
 /* open(2) flags for an fopen mode.  Nothing waits in open: a pipe without
  * a writer would block a read open for ever, one without a reader a write
@@ -93,6 +96,19 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
 int plat_sys_may_write(const char *native) { return access(native, W_OK); }
 int plat_sys_remove(const char *native) { return unlink(native); } /* a file or link, never a folder */
 int plat_sys_rename(const char *from, const char *to) { return rename(from, to); }
+
+/* Where the file system cannot link (EPERM on some), nor the kernel refuse
+ * in the rename itself: a look just before the rename is the best left. */
+static int rename_if_absent(const char *from, const char *to)
+{
+    struct stat st;
+    if (lstat(to, &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return errno == ENOENT ? rename(from, to) : -1;
+}
+
 int plat_sys_mkdir(const char *native) { return mkdir(native, 0777); }
 int plat_sys_rmdir(const char *native) { return rmdir(native); }
 
@@ -136,17 +152,20 @@ int plat_sys_link_unnamed(FILE *f, const char *to)
 
 int plat_sys_link(const char *from, const char *to) { return link(from, to); }
 
-/* One call where the kernel has it; else a link and the old name's
- * removal (a name left behind by a kill is a later run's leftover). */
+/* A rename that fails rather than replace: the kernel's own where it has
+ * one, else a new link (which never replaces) and the old name removed. */
 int plat_sys_move_new(const char *from, const char *to)
 {
-#ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
+#if defined(__linux__) && defined(SYS_renameat2)
+    if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE_FLAG) == 0) return 0;
+    if (errno != ENOSYS && errno != EINVAL) return -1; /* EINVAL: this file system cannot */
 #endif
-    if (link(from, to) != 0) return -1;
-    unlink(from);
-    return 0;
+    if (link(from, to) != 0) return errno == EEXIST || errno == ENOENT ? -1 : rename_if_absent(from, to);
+    if (unlink(from) == 0) return 0;
+    int err = errno;
+    unlink(to); /* both names stand for one file: keep the old one only */
+    errno = err;
+    return -1;
 }
 
 /* The process's umask, read once: it never changes during a run. */
@@ -496,7 +515,10 @@ int plat_remove(const char *path)
     return plat_remove_tracked(native);
 }
 
-int plat_rename(const char *from, const char *to)
+
+/* A rename through one of the tracked calls; a kept listing of the target's
+ * folder takes the change. */
+static int rename_by(const char *from, const char *to, int (*call)(const char *, const char *))
 {
     char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
     posix_map m;
@@ -506,12 +528,15 @@ int plat_rename(const char *from, const char *to)
     }
     if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_path(to, nto, sizeof nto, &m)) return -1;
     listing *l = rename_listing(&m, nfrom, nto);
-    int r = plat_rename_tracked(nfrom, nto);
+    int r = call(nfrom, nto);
     int err = errno;
     if (r == 0 && l) note_renamed(l, &m, nfrom, nto);
     errno = err;
     return r;
 }
+
+int plat_rename(const char *from, const char *to) { return rename_by(from, to, plat_rename_tracked); }
+int plat_rename_new(const char *from, const char *to) { return rename_by(from, to, plat_move_new_tracked); }
 
 int plat_mkdir(const char *path)
 {
@@ -583,9 +608,9 @@ int plat_find_next(plat_find *f, plat_find_entry *entry)
 {
     if (!f || !entry) return 0;
     while (plat_syscall_table()->dir_read(f->dir, entry)) {
-        /* a name with a backslash cannot be named by an installer path */
-        if (entry->name[0] == '\0' || strchr(entry->name, '\\')) continue;
+        if (entry->name[0] == '\0') continue;
         if (entry->attrib == PLAT_ATTR_UNKNOWN) entry->attrib = entry_attrib(f, entry->name);
+        if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
         return 1;
     }
     return 0;

@@ -328,6 +328,19 @@ int plat_keep_native(const char *native, const char *kept)
     return -1;
 }
 
+int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
+
+int plat_rename_new(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !plat_native_path(to, nto, sizeof nto)) return -1;
+    return plat_move_new_tracked(nfrom, nto);
+}
+
 /* ---- one name, looked up once ---- */
 
 int plat_look_up(const char *path, plat_name *n)

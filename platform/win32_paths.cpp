@@ -311,9 +311,10 @@ struct plat_find {
 int plat_find_next(plat_find *f, plat_find_entry *entry)
 {
     if (!f || !entry) return 0;
-    while (plat_syscall_table()->dir_read(f->dir, entry))
-        if (!strchr(entry->name, '\\')) return 1; /* such a name cannot be named by an installer path */
-    return 0;
+    if (!plat_syscall_table()->dir_read(f->dir, entry)) return 0;
+    entry->attrib &= ~PLAT_ATTR_UNNAMED;                               /* the bit is ours, never the system's */
+    if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
+    return 1;
 }
 
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)

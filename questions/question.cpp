@@ -306,6 +306,17 @@ int dir_exists(const char *path)
 
 /* ---- asking ---- */
 
+static_assert(QUESTION_RESOLVED_SIZE == PLAT_NATIVE_MAX, "a resolved folder holds a canonical native path");
+
+/* Notes the folder an accepted directory answer names now: the flows act
+ * in it only while the answer still resolves to it. */
+static void note_resolved(question_rec *r)
+{
+    r->resolved_of[0] = '\0';
+    if (r->mode != QMODE_DIRECTORY || !plat_canonical_path(r->default_answer, r->resolved, sizeof r->resolved)) return;
+    text_copy(r->resolved_of, r->default_answer, TEXT_PATH_SIZE);
+}
+
 /* Runs the validator of the record's mode: 1 accepted, 0 rejected, -1 for
  * a mode that has none. */
 static int validate(question_rec *r, question_table *t)
@@ -341,6 +352,7 @@ int question(int index, question_table *t)
         }
         int verdict = validate(r, t);
         if (verdict == 1) {
+            note_resolved(r);
             answers_note(index, r);
             return 1;
         }

@@ -48,12 +48,19 @@ enum question_index {
     Q_COUNT = 30
 };
 
+constexpr int QUESTION_RESOLVED_SIZE = 4096; /* a canonical native path: the platform's longest */
+
 struct question_rec {
     const char *prompt;
     char default_answer[TEXT_PATH_SIZE];
     char answer[TEXT_PATH_SIZE];
     int32_t mode;
     int32_t flag;
+    /* A directory answer and the folder it resolved to when it was
+     * accepted (canonical, native), so that the name keeps naming that
+     * folder; "" when none was noted. */
+    char resolved_of[TEXT_PATH_SIZE];
+    char resolved[QUESTION_RESOLVED_SIZE];
 };
 
 struct question_table {

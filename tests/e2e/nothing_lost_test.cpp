@@ -196,6 +196,14 @@ TEST(NothingLost, CleanUpNeverTakesWhatThisRunWroteIntoTheDistribution)
     EXPECT_EQ(read_file(u.in_dist("index.tpl")), "first custom");
     EXPECT_EQ(read_file(u.in_dist("quillor.exe")), "old exe");
     EXPECT_EQ(read_file(u.in_dist("quillor.exe.~1~")), read_file(kSample + "/quillor.exe"));
+
+    // scripts in a folder of the distribution that no pattern selects: nothing written is at risk
+    Sandbox v;
+    r = v.run(lines({"1", ".\\cgi\\", "", "", "", "", "", "", "n", "", "", "", "", "", "", "", "", "y", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(count(r.out, "errors occured during"), 0) << r.out;
+    EXPECT_FALSE(exists(v.in_dist("tpl")));
+    EXPECT_EQ(read_file(v.in_dist("cgi/quillor.exe")), read_file(kSample + "/quillor.exe"));
 }
 
 TEST(NothingLost, AFileThatStaysIsCountedAndNamed)
@@ -223,6 +231,21 @@ TEST(NothingLost, AnIncompleteDistributionIsAnError)
     EXPECT_TRUE(ends_with(r.out, errors(2, "copying") + kDone)) << r.out;
     EXPECT_NE(r.log.find("Error: copy_tree: quillor.exe not found in .\\"), std::string::npos) << r.log;
     EXPECT_NE(r.log.find("Error: copy_tree: source folder .\\manuals\\ does not exist"), std::string::npos);
+    EXPECT_EQ(read_file(s.at("quillor/index.tpl")), read_file(kSample + "/tpl/index.tpl"));  // the rest went
+}
+
+TEST(NothingLost, ANameNoInstallerPathSpellsIsNamedAndCounted)
+{
+    if (e2e::under_wine()) GTEST_SKIP() << "no Windows name holds a backslash";
+    Sandbox s;
+    write_file(s.in_dist("tpl/a\\b\nInfo: forged.tpl"), "odd");
+    e2e::Run r = s.run(lines({"1", "", "", "", "", "", "", "", "n", "", "", "", "", "", "", "", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(ends_with(r.out, errors(1, "copying") + kDone)) << r.out;
+    EXPECT_NE(r.log.find("Error: dir_walk: cannot handle \"a\\b\\nInfo: forged.tpl\" in .\\tpl\\: no installer"),
+              std::string::npos)
+        << r.log;
+    EXPECT_EQ(count(r.log, "\nInfo: forged"), 0);
     EXPECT_EQ(read_file(s.at("quillor/index.tpl")), read_file(kSample + "/tpl/index.tpl"));  // the rest went
 }
 

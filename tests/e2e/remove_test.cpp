@@ -115,6 +115,25 @@ TEST(RemoveFlow, AFolderGoneBeforeItsTurnCountsOneError)
     EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
 }
 
+TEST(RemoveFlow, ANameKeepsNamingTheFolderItNamedWhenAnswered)
+{
+    if (e2e::under_wine()) GTEST_SKIP() << "Windows holds no two names that differ only in case";
+    // after \quillor\ goes, \quillor\users\ would find Quillor\users case-blind
+    Sandbox s;
+    install_old(s);
+    e2e::make_dirs(s.at("quillor/users"));
+    e2e::make_dirs(s.at("Quillor/users"));
+    e2e::write_file(s.at("quillor/users/alice"), "alice");
+    e2e::write_file(s.at("Quillor/users/precious"), "not ours");
+    e2e::Run r = s.run(lines({"3", "", "", "\\quillor\\", "y", "\\quillor\\users\\", "y", "", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(e2e::exists(s.at("quillor")));
+    EXPECT_EQ(read_file(s.at("Quillor/users/precious")), "not ours");
+    EXPECT_EQ(list_files(s.at("backup/users")), Files{"alice"});
+    EXPECT_NE(r.log.find("remove_flow: \\quillor\\users\\ went with \\quillor\\"), std::string::npos) << r.log;
+    EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
+}
+
 TEST(RemoveFlow, NothingInstalledAndInstallChosenEndsWithoutRemoving)
 {
     Sandbox s;

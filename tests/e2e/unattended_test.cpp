@@ -116,7 +116,12 @@ TEST(Unattended, ExampleFilesDoWhatTheTypedSessionDoes)
         EXPECT_NE(a.out.find("Enter 1,2,3?" + (*typed_jobs[j])[0] + "\n\n\n"), std::string::npos) << a.out;
         EXPECT_NE(a.out.find(prompt(kScripts, "\\inetpub\\scripts\\") + "\\inetpub\\scripts\\\n"), std::string::npos);
         EXPECT_TRUE(ends_with(a.out, "\n\n\n") && count(a.out, "Please press enter") == 0) << a.out;
+        // the remove backs each file up once: 38 dots, no second copy in its empty backup folder
+        if (j == 2) {
+            EXPECT_NE(b.out.find("\n" + std::string(38, '.') + "\n"), std::string::npos) << b.out;
+        }
     }
+    for (const std::string &f : e2e::list_files(typed.at("backup/removed"))) EXPECT_EQ(count(f, ".~"), 0) << f;
 }
 
 TEST(Unattended, RecordedRunReplaysToTheSameTreesAndConfiguration)

@@ -130,6 +130,15 @@ TEST_F(LogTest, EchoPrintsPrefixAndMessage)
     EXPECT_EQ(out.text(), "Error: visible\n\nbare\n");
 }
 
+TEST_F(LogTest, ControlCharactersInNamesCannotForgeALine)
+{
+    tu::CapturedOutput out;
+    log_report("removed file %s", "x\nInfo: forged\r\t\x1b[2J");
+    std::string text = tu::read_text("install.log");
+    EXPECT_NE(text.find("Error: removed file x\\nInfo: forged\\r\\t\\x1b[2J\n"), std::string::npos) << text;
+    EXPECT_EQ(out.text(), "\nremoved file x\\nInfo: forged\\r\\t\\x1b[2J\n");
+}
+
 TEST(LogMisuse, UseBeforeInitEndsTheProcess)
 {
     log_record lg{};

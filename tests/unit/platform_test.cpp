@@ -87,6 +87,12 @@ TEST(FileOps, ExclusiveOpenAndReplacingRename)
     tu::write_file("new", "fresh");
     EXPECT_EQ(plat_rename(".\\new", ".\\kept"), 0);
     EXPECT_EQ(tu::read_file("kept"), "fresh");
+    tu::write_file("newer", "newer");
+    EXPECT_EQ(plat_rename_new(".\\newer", ".\\kept"), -1);  // never replaces
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(tu::read_file("kept"), "fresh");
+    EXPECT_EQ(plat_rename_new(".\\newer", ".\\other"), 0);
+    EXPECT_EQ(tu::read_file("other"), "newer");
     EXPECT_EQ(plat_mkdir("\\d"), 0);
     EXPECT_EQ(plat_mkdir("\\d"), -1);
     EXPECT_EQ(errno, EEXIST);
@@ -144,7 +150,7 @@ TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
     EXPECT_EQ(seen["sub"], PLAT_ATTR_DIRECTORY);
     EXPECT_EQ(seen["link"], PLAT_ATTR_REPARSE);
     EXPECT_EQ(seen["file.txt"], PLAT_ATTR_ARCHIVE);
-    EXPECT_EQ(seen.count("bad\\name"), 0u);
+    EXPECT_EQ(seen["bad\\name"], PLAT_ATTR_ARCHIVE | PLAT_ATTR_UNNAMED);  // listed, to be reported
     EXPECT_EQ(seen.count("."), 1u);
     EXPECT_EQ(plat_find_first(".\\missing\\*", &e), nullptr);
 }

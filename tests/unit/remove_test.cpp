@@ -139,6 +139,31 @@ TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
     EXPECT_TRUE(tu::exists(p("index.tpl")));
 }
 
+void *unlistable_inner(const char *native)
+{
+    if (std::string(native).find("inner") == std::string::npos) return tu::real_calls().dir_open(native);
+    errno = EIO;
+    return nullptr;
+}
+
+TEST_F(Rmfile, AFolderThatCannotBeListedOrANameNoPathSpellsFails)
+{
+    tu::CapturedOutput out;
+    {
+        tu::Fault f(&plat_syscalls::dir_open, unlistable_inner);
+        EXPECT_EQ(rmfile("\\tpl\\", "*"), 0);
+    }
+    EXPECT_TRUE(tu::exists(p("tpl/inner/b.txt")));
+    EXPECT_FALSE(tu::exists(p("tpl/a.htm")));
+    EXPECT_NE(log.text().find("Error: dir_walk: could not list \\tpl\\inner\\ {5="), std::string::npos) << log.text();
+#ifndef _WIN32  // no Windows name holds a backslash
+    file("other/a\\b.tpl");
+    EXPECT_EQ(rmfile("\\other\\", "*.tpl"), 0);
+    EXPECT_TRUE(tu::exists(p("other/a\\b.tpl")));
+    EXPECT_TRUE(logged("Error: dir_walk: cannot handle \"a\\b.tpl\" in \\other\\: no installer path can name it"));
+#endif
+}
+
 TEST_F(Rmfile, MissingDirectoryRemovesNothingAndSucceeds)
 {
     tu::CapturedOutput out;

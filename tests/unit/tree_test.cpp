@@ -734,7 +734,7 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
 
     file("src/index.tpl", "changed");
     {
-        tu::Fault f(&plat_syscalls::rename, tu::fail_rename);
+        tu::Fault f(&plat_syscalls::move_new, tu::fail_rename);
         EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 0);
     }
     EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "index");
@@ -744,6 +744,15 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
     EXPECT_EQ(copy_tree("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 1);
     EXPECT_EQ(tu::read_file(p("bak/index.tpl.~3~")), "index");
     EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "changed");
+
+    // numbers follow the highest one kept, so kept files sort by age
+    file("bak/t", "now");
+    file("bak/t.~2~");
+    file("bak/t.~9x~");
+    char kept[TEXT_LINE_SIZE];
+    ASSERT_EQ(copy_keep_numbered("\\bak\\t", kept, sizeof kept), 1);
+    EXPECT_STREQ(kept, "\\bak\\t.~3~");
+    EXPECT_EQ(tu::read_file(p("bak/t.~3~")), "now");
 }
 
 }  // namespace
@@ -765,7 +774,9 @@ TEST_F(CopyTree, AnUnreadableSourceListingFailsASingleFileStep)
     {
         tu::Fault f(&plat_syscalls::dir_open, unreadable_dir);
         EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 0);
+        EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "*", 0, nullptr), 0);  // a wildcard step too
     }
+    EXPECT_NE(log.text().find("Error: dir_walk: could not list \\src\\ {5="), std::string::npos) << log.text();
     EXPECT_NE(log.text().find("Error: copy_tree: index.tpl not found in \\src\\"), std::string::npos) << log.text();
     EXPECT_FALSE(tu::exists(p("dest/index.tpl")));
     EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);  // readable again
