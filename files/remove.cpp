@@ -99,8 +99,10 @@ int rmfile(const char *dir, const char *pattern)
     text_copy(mask, base_name(pattern, BASE_KEEP_EXT), TEXT_PATH_SIZE);
     static_list names;
     dir_walk(&names, base, mask, WALK_DIRS | WALK_NAMES, 0);
-    int all = for_each_name(&names, base, remove_subdir);
+    int all = dir_walk_unnameable() == 0; /* read before the subfolders' own walks */
+    all &= for_each_name(&names, base, remove_subdir);
     dir_walk(&names, base, mask, WALK_FILES | WALK_NAMES, 0);
+    all &= dir_walk_unnameable() == 0;
     all &= for_each_name(&names, base, remove_one_file);
     return all;
 }

@@ -145,6 +145,28 @@ static void walk_add_match(walk_state *w, const char *dir, const char *name, int
     if (len > 0 && len < (int)sizeof item) add_copy(w->result, item);
 }
 
+/* Entries the last walk refused because no installer path can spell them. */
+static int walk_unnameable_count;
+
+int dir_walk_unnameable() { return walk_unnameable_count; }
+
+/* 1 for an entry listed under a name no installer path can spell: it is
+ * never acted on.  Where the walk would have selected it or gone into it,
+ * it is logged by its readable name and counted. */
+static int walk_unnameable(walk_state *w, const char *dir, const plat_find_entry *entry)
+{
+    if (!(entry->attrib & PLAT_ATTR_UNNAMEABLE)) return 0;
+    int is_dir = (entry->attrib & ~PLAT_ATTR_UNNAMEABLE) == PLAT_ATTR_DIRECTORY;
+    char lower[PLAT_NAME_MAX], path[TEXT_LINE_SIZE];
+    text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
+    int selected = wild_match(w->mask, lower) && (w->flags & (is_dir ? WALK_DIRS : WALK_FILES));
+    if (!selected && !(is_dir && w->recurse)) return 1;
+    if (!path_join_raw(path, TEXT_LINE_SIZE, dir, entry->name)) text_copy(path, entry->name, TEXT_LINE_SIZE);
+    log_error("%s: the name cannot be written in this system's code page, left alone", path);
+    walk_unnameable_count++;
+    return 1;
+}
+
 static int is_dot_entry(const char *name)
 {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -152,7 +174,7 @@ static int is_dot_entry(const char *name)
 
 static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *entry)
 {
-    if (is_dot_entry(entry->name)) return;
+    if (is_dot_entry(entry->name) || walk_unnameable(w, dir, entry)) return;
     char lower[PLAT_NAME_MAX]; /* a listed name fits: no allocation per entry */
     text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
     int is_dir = entry->attrib == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
@@ -196,6 +218,7 @@ void dir_walk(static_list *result, const char *start, const char *pattern, int f
 {
     walk_state w;
     errno = 0;
+    walk_unnameable_count = 0;
     static_init(result, nullptr);
     static_init(&w.work, nullptr);
     char *mask = nullptr;
@@ -591,7 +614,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     static_list items;
     dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse);
     copy_step c = {backup, {nullptr, 0, 0}, "", "", ""};
-    int ok = 1, failed = 0, files = 0;
+    int ok = 1, failed = dir_walk_unnameable(), files = 0;
     static_rewind(&items);
     char *item;
     while (ok && (item = (char *)static_next(&items))) {

@@ -18,6 +18,9 @@ int mkdir_path(const char *path, int parents);
 /* Fills `result` (initialised here) with heap strings; the caller frees
  * them with static_free. */
 void dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
+/* How many entries the last dir_walk would have selected or gone into but
+ * left out, each logged, because no installer path can spell their names. */
+int dir_walk_unnameable();
 int copy_file(const char *source, const char *target);
 /* 1 when every selected file was copied; 0 for a null destination or
  * pattern, a subdirectory that could not be made, a file that could not be

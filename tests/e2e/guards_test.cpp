@@ -96,6 +96,7 @@ TEST(Guards, EverySpellingOfADriveRootIsRefused)
         roots.push_back("\\\\?\\" + e + "\\");
         roots.push_back("\\\\.\\" + e + "\\");
         roots.push_back("\\\\.\\" + e);
+        roots.push_back("\\??\\" + e + "\\");  // the system's own prefix, passed on unchanged
         std::string f = s.map_drive("");
         roots.push_back(f + "\\");
         roots.push_back(f);
@@ -126,6 +127,7 @@ TEST(Guards, TheDistributionFolderUnderAnotherNameIsRefused)
     if (s.mount_bind("dist", "bound")) names.push_back("\\bound\\");  // the same folder mounted twice
     std::string f = s.map_drive("");
     if (!f.empty()) names.push_back(f + "\\dist\\");  // another drive letter for the same place
+    if (!f.empty()) names.push_back("\\??\\" + s.drive + "\\dist\\");
     if (!f.empty() && have_z_drive()) names.push_back(z_path(s.dist) + "\\");
     if (names.empty()) GTEST_SKIP() << "no second mount and no second drive letter";
     for (const std::string &name : names) {
@@ -301,6 +303,30 @@ TEST(Guards, ReadOnlyFilesAreNeitherReplacedNorRemoved)
     EXPECT_EQ(read_file(u.at("site/tpl/locked.tpl")), "locked");
     EXPECT_FALSE(exists(u.at("site/tpl/index.tpl")));
     EXPECT_NE(r.log.find("rmfile: could not remove \\site\\tpl\\locked.tpl"), std::string::npos) << r.log;
+    EXPECT_NE(r.out.find(errors_line(1)), std::string::npos) << r.out;
+}
+
+// ---- names the code page cannot hold ----
+
+TEST(Guards, ANameTheCodePageCannotHoldNeverNamesAnotherFile)
+{
+    Sandbox s;
+    install_old(s);
+    const std::string solidus = "\xEF\xBC\x8F";  // U+FF0F, which a best fit would make "/"
+    const std::string odd = "site/tpl/.." + solidus + "precious" + solidus + "data.txt";
+    e2e::make_dirs(s.at("site/precious"));
+    write_file(s.at("site/precious/data.txt"), "precious");
+    write_file(s.at(odd), "odd name");
+    e2e::Run r = s.run(remove_answers("\\site\\tpl\\"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(s.at("site/precious/data.txt")), "precious");
+    EXPECT_FALSE(exists(s.at("site/tpl/index.tpl")));
+    if (!e2e::under_wine()) return;  // an ordinary name here, removed as such
+    EXPECT_EQ(read_file(s.at(odd)), "odd name");
+    EXPECT_NE(r.log.find("\\site\\tpl\\..<U+FF0F>precious<U+FF0F>data.txt: the name cannot be written in this "
+                         "system's code page, left alone"),
+              std::string::npos)
+        << r.log;
     EXPECT_NE(r.out.find(errors_line(1)), std::string::npos) << r.out;
 }
 

@@ -188,6 +188,7 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         {"CHANGE  yes\n", "a.txt:1: CHANGE given as yes would ask the questions again and again"},
         {"\xEF\xBB\xBFJOB install\nJOB update\n", "a.txt:2: JOB given twice (first on line 1)"},  // BOM
         {"JOB reinstall\n", "a.txt:1: unknown job \"reinstall\" (install, update or remove)"},
+        {"# a \x1a byte\nJOB install\nJOB update\n", "a.txt:3: JOB given twice (first on line 2)"},  // no end
         {"", "a.txt: cannot open: No such file or directory"},  // no file at all
     };
     for (const auto &[content, message] : faults) {
@@ -208,6 +209,21 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         EXPECT_TRUE(ends_with(r.err, "Try 'quillor-install --help' for more information.\n")) << r.err;
     }
     EXPECT_EQ(e2e::list_files(s.dist), before);
+}
+
+TEST(Unattended, AFileWithAUtf8MarkNamesItsFoldersAsWritten)
+{
+    Sandbox s;
+    const std::string folder = "mod\xC3\xA8les";  // "modèles" in UTF-8
+    e2e::write_file(s.in_dist("a.txt"), "\xEF\xBB\xBFJOB install\nTEMPLATES \\" + folder + "\\\nUSER n\n");
+    e2e::Run r = run(s, {"--answers", "a.txt", "--defaults"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(e2e::exists(s.at(folder + "/index.tpl")));
+    if (!e2e::under_wine()) return;  // names are bytes here, UTF-8 as they come
+    e2e::write_file(s.in_dist("a.txt"), "\xEF\xBB\xBFJOB install\nTEMPLATES \\\xE5\x88\x86\xE5\x8F\x91\\\n");
+    r = run(s, {"--answers", "a.txt"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quillor-install: a.txt:2: text that the system's code page cannot hold (the file is UTF-8)\n");
 }
 
 TEST(Unattended, RejectedAnswersAndStopsGiveStatusTwo)

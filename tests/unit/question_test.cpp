@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "table/table.h"
 #include "log/log.h"
@@ -195,6 +196,26 @@ TEST_F(DirectoryTest, DirectoryThatCannotBeCreatedIsRejectedWithTheReason)
     std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 0); });
     EXPECT_STREQ(r.default_answer, "\\file.txt\\sub\\");  // shown at the next prompt
     EXPECT_EQ(out, std::string("\nERROR: could not create directory \\file.txt\\sub\\: ") + strerror(ENOTDIR) + "\n");
+}
+
+TEST_F(DirectoryTest, DevicesAndFilesAreRefusedByName)
+{
+    write_file(dir / "notes.txt", "x");
+    std::vector<std::pair<std::string, std::string>> rows = {{"\\notes.txt", "\\notes.txt is a file"}};
+#ifdef _WIN32
+    const std::pair<const char *, const char *> devices[] = {
+        {"NUL", "NUL"},      {"aux", "AUX"},          {"COM1", "COM1"}, {"nul.txt", "NUL"}, {"\\quillor\\nul\\", "NUL"},
+        {"\\quillor\\com1\\", "COM1"}, {"con", "CON"}, {"LPT1.log", "LPT1"}};
+    for (const auto &[dev, name] : devices) rows.push_back({dev, "names the device " + std::string(name) + ", not"});
+#endif
+    for (const auto &[answer, why] : rows) {
+        question_rec r = record(QMODE_DIRECTORY, "\\old\\", answer.c_str());
+        std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 0) << answer; });
+        EXPECT_STREQ(r.default_answer, "\\old\\");
+        EXPECT_NE(out.find("directory_test: "), std::string::npos) << out;
+        EXPECT_NE(out.find(why), std::string::npos) << answer << ": " << out;
+    }
+    EXPECT_FALSE(fs::exists(dir / "quillor"));  // nothing made
 }
 
 TEST_F(DirectoryTest, NameWithNoRoomForTheProbeIsRefusedUnprobed)
