@@ -371,8 +371,8 @@ TEST(Permissions, TemplatesPathThatIsAFileIsRefusedAtItsQuestionAndLeftAlone)
     Sandbox s;
     write_file(s.at("quillor"), "a file, not a folder\n");
     // the offered \quillor\ is refused and asked again; cache and originals elsewhere
-    e2e::Run r = s.run(lines({"1", "", "", "", "", "\\site\\", "\\cache\\", "", "", "n", "",  //
-                              "", "", "", "", "", "", "", "n", ""}));
+    e2e::Run r = s.run(lines({"1", "", "", "", "", "\\site\\", "\\cache\\", "",  "", "n", "",  //
+                              "",  "", "", "", "", "",         "",          "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("\ndirectory_test: \\quillor is a file, not a folder\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("No errors occured"), std::string::npos) << r.out;

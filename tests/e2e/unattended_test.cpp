@@ -189,7 +189,7 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         {"\xEF\xBB\xBFJOB install\nJOB update\n", "a.txt:2: JOB given twice (first on line 1)"},  // BOM
         {"JOB reinstall\n", "a.txt:1: unknown job \"reinstall\" (install, update or remove)"},
         {"# a \x1a byte\nJOB install\nJOB update\n", "a.txt:3: JOB given twice (first on line 2)"},  // no end
-        {"", "a.txt: cannot open: No such file or directory"},  // no file at all
+        {"", "a.txt: cannot open: No such file or directory"},                                       // no file at all
     };
     for (const auto &[content, message] : faults) {
         fs::remove(s.in_dist("a.txt"));

@@ -81,7 +81,7 @@ TEST(WinPathIdentity, DriveRootsUnderEveryPrefixAndShareRoots)
                                             "\\\\.\\" + d,
                                             "\\??\\" + d + "\\",
                                             "\\??\\" + d,
-                                            "/?" "?/" + d + "/docs/..",  // "??" apart: no trigraph
+                                            "/\?\?/" + d + "/docs/..",
                                             "//?/" + d + "/",
                                             "\\\\srv\\share\\",
                                             "\\\\srv\\share",

@@ -203,9 +203,14 @@ TEST_F(DirectoryTest, DevicesAndFilesAreRefusedByName)
     write_file(dir / "notes.txt", "x");
     std::vector<std::pair<std::string, std::string>> rows = {{"\\notes.txt", "\\notes.txt is a file"}};
 #ifdef _WIN32
-    const std::pair<const char *, const char *> devices[] = {
-        {"NUL", "NUL"},      {"aux", "AUX"},          {"COM1", "COM1"}, {"nul.txt", "NUL"}, {"\\quillor\\nul\\", "NUL"},
-        {"\\quillor\\com1\\", "COM1"}, {"con", "CON"}, {"LPT1.log", "LPT1"}};
+    const std::pair<const char *, const char *> devices[] = {{"NUL", "NUL"},
+                                                             {"aux", "AUX"},
+                                                             {"COM1", "COM1"},
+                                                             {"nul.txt", "NUL"},
+                                                             {"\\quillor\\nul\\", "NUL"},
+                                                             {"\\quillor\\com1\\", "COM1"},
+                                                             {"con", "CON"},
+                                                             {"LPT1.log", "LPT1"}};
     for (const auto &[dev, name] : devices) rows.push_back({dev, "names the device " + std::string(name) + ", not"});
 #endif
     for (const auto &[answer, why] : rows) {
