@@ -306,30 +306,6 @@ TEST(Guards, ReadOnlyFilesAreNeitherReplacedNorRemoved)
     EXPECT_NE(r.out.find(errors_line(1)), std::string::npos) << r.out;
 }
 
-// ---- names the code page cannot hold ----
-
-TEST(Guards, ANameTheCodePageCannotHoldNeverNamesAnotherFile)
-{
-    Sandbox s;
-    install_old(s);
-    const std::string solidus = "\xEF\xBC\x8F";  // U+FF0F, which a best fit would make "/"
-    const std::string odd = "site/tpl/.." + solidus + "precious" + solidus + "data.txt";
-    e2e::make_dirs(s.at("site/precious"));
-    write_file(s.at("site/precious/data.txt"), "precious");
-    write_file(s.at(odd), "odd name");
-    e2e::Run r = s.run(remove_answers("\\site\\tpl\\"));
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(read_file(s.at("site/precious/data.txt")), "precious");
-    EXPECT_FALSE(exists(s.at("site/tpl/index.tpl")));
-    if (!e2e::under_wine()) return;  // an ordinary name here, removed as such
-    EXPECT_EQ(read_file(s.at(odd)), "odd name");
-    EXPECT_NE(r.log.find("\\site\\tpl\\..<U+FF0F>precious<U+FF0F>data.txt: the name cannot be written in this "
-                         "system's code page, left alone"),
-              std::string::npos)
-        << r.log;
-    EXPECT_NE(r.out.find(errors_line(1)), std::string::npos) << r.out;
-}
-
 // ---- a full backup drive ----
 
 TEST(Guards, ABackupOntoAFullDriveDeletesNothing)

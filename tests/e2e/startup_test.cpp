@@ -87,17 +87,13 @@ TEST(FolderCheck, StartedFromAnotherFolderShowsTheNoticeAndLeavesNoProbe)
 TEST(FolderCheck, AFolderNamedOutsideTheCodePagePasses)
 {
     Sandbox s;
-    std::string folder = s.at("\xE5\x88\x86\xE5\x8F\x91");  // no ANSI code page of the West holds it
-    e2e::make_dirs(folder);
-    std::string exe = folder + "/" + e2e::program_name();
-    e2e::write_file(exe, e2e::read_file(s.exe));
-    chmod(exe.c_str(), 0755);
     e2e::RunOptions opt;
-    opt.cwd = folder;
-    opt.command = {exe};
-    auto r = s.run("0\n", opt);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, std::string(kBanner) + kMenu + "\n\nGoodbye :-)\n");
+    opt.cwd = s.at("\xE5\x88\x86\xE5\x8F\x91");  // no ANSI code page of the West holds it
+    opt.command = {opt.cwd + "/" + e2e::program_name()};
+    e2e::make_dirs(opt.cwd);
+    e2e::write_file(opt.command[0], e2e::read_file(s.exe));
+    chmod(opt.command[0].c_str(), 0755);
+    EXPECT_EQ(s.run("0\n", opt).out, std::string(kBanner) + kMenu + "\n\nGoodbye :-)\n");
 }
 
 TEST(FolderCheck, UnwritableCurrentDirectoryIsReported)

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -126,28 +125,22 @@ TEST_F(Rmfile, LinkedDirectoryLosesOnlyTheLink)
 #endif
 
 // The listing marks a name no installer path can spell (on Windows, one the
-// ANSI code page cannot hold): here the folder "tpl", listed as "tpl/..".
+// ANSI code page cannot hold): here the folder "tpl".
 int unnameable_tpl(void *dir, plat_find_entry *e)
 {
     int got = tu::real_calls().dir_read(dir, e);
-    if (got && strcmp(e->name, "tpl") == 0) {
-        snprintf(e->name, sizeof e->name, "tpl<U+FF0F>..");
-        e->attrib |= PLAT_ATTR_UNNAMEABLE;
-    }
+    if (got && strcmp(e->name, "tpl") == 0) e->attrib |= PLAT_ATTR_UNNAMEABLE;
     return got;
 }
 
 TEST_F(Rmfile, NameThatCannotBeSpeltIsNeverActedOnAndStays)
 {
     tu::CapturedOutput out;
-    {
-        tu::Fault f(&plat_syscalls::dir_read, unnameable_tpl);
-        EXPECT_EQ(rmfile(nullptr, "*tpl*"), 0);  // counted by the caller
-    }
+    tu::Fault f(&plat_syscalls::dir_read, unnameable_tpl);
+    EXPECT_EQ(rmfile(nullptr, "*tpl*"), 0);  // counted by the caller
     EXPECT_TRUE(tu::exists(p("tpl/inner/b.txt")));
-    EXPECT_TRUE(tu::exists(p("other/x.tpl")));
     EXPECT_FALSE(tu::exists(p("index.tpl")));
-    EXPECT_TRUE(logged("Error: .\\tpl<U+FF0F>..: the name cannot be written in this system's code page, left alone"));
+    EXPECT_TRUE(logged("Error: .\\tpl: the name cannot be written in this system's code page, left alone"));
 }
 
 TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
