@@ -155,14 +155,13 @@ int dir_walk_unnameable() { return walk_unnameable_count; }
  * it is logged by its readable name and counted. */
 static int walk_unnameable(walk_state *w, const char *dir, const plat_find_entry *entry)
 {
-    if (!(entry->attrib & PLAT_ATTR_UNNAMEABLE)) return 0;
-    int is_dir = (entry->attrib & ~PLAT_ATTR_UNNAMEABLE) == PLAT_ATTR_DIRECTORY;
-    char lower[PLAT_NAME_MAX], path[TEXT_LINE_SIZE];
+    if (!(entry->attrib & PLAT_ATTR_UNNAMED)) return 0;
+    int is_dir = (entry->attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY;
+    char lower[PLAT_NAME_MAX];
     text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
     int selected = wild_match(w->mask, lower) && (w->flags & (is_dir ? WALK_DIRS : WALK_FILES));
     if (!selected && !(is_dir && w->recurse)) return 1;
-    if (!path_join_raw(path, TEXT_LINE_SIZE, dir, entry->name)) text_copy(path, entry->name, TEXT_LINE_SIZE);
-    log_error("%s: the name cannot be written in this system's code page, left alone", path);
+    log_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", entry->name, dir);
     walk_unnameable_count++;
     return 1;
 }

@@ -27,7 +27,7 @@ constexpr unsigned PLAT_ATTR_UNKNOWN = 0x80000000u; /* a raw entry whose kind th
  * not convert exactly to the ANSI code page).  Its name field then holds a
  * readable form for messages only, each such character written "<U+XXXX>",
  * which names no file: the entry must never be acted on. */
-constexpr unsigned PLAT_ATTR_UNNAMEABLE = 0x40000000u;
+constexpr unsigned PLAT_ATTR_UNNAMED = 0x40000000u;
 constexpr int PLAT_NAME_MAX = 260;                  /* entry name, terminator included */
 
 struct plat_find_entry {
@@ -39,7 +39,7 @@ struct plat_find; /* an open listing */
 /* Lists the directory of a pattern "dir\*".  Returns null (errno set) when
  * the directory cannot be listed; otherwise fills the first entry.  Entries
  * whose names hold a backslash, or do not fit, are skipped; an entry whose
- * name cannot be spelt is listed with PLAT_ATTR_UNNAMEABLE. */
+ * name cannot be spelt is listed with PLAT_ATTR_UNNAMED. */
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
 void plat_find_close(plat_find *find);

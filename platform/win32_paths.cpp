@@ -388,10 +388,10 @@ int plat_sys_dir_read(void *dir, plat_find_entry *entry)
         errno = errno_from_win32(GetLastError());
         return 0;
     }
-    entry->attrib = (unsigned)d.dwFileAttributes & ~PLAT_ATTR_UNNAMEABLE;
+    entry->attrib = (unsigned)d.dwFileAttributes & ~PLAT_ATTR_UNNAMED;
     if (!ansi_name(d.cFileName, entry->name, (int)sizeof entry->name)) {
         readable_name(d.cFileName, entry->name, sizeof entry->name);
-        entry->attrib |= PLAT_ATTR_UNNAMEABLE; /* never acted on under another name */
+        entry->attrib |= PLAT_ATTR_UNNAMED; /* never acted on under another name */
     }
     return 1;
 }

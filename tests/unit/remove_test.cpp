@@ -129,7 +129,7 @@ TEST_F(Rmfile, LinkedDirectoryLosesOnlyTheLink)
 int unnameable_tpl(void *dir, plat_find_entry *e)
 {
     int got = tu::real_calls().dir_read(dir, e);
-    if (got && strcmp(e->name, "tpl") == 0) e->attrib |= PLAT_ATTR_UNNAMEABLE;
+    if (got && strcmp(e->name, "tpl") == 0) e->attrib |= PLAT_ATTR_UNNAMED;
     return got;
 }
 
@@ -140,7 +140,7 @@ TEST_F(Rmfile, NameThatCannotBeSpeltIsNeverActedOnAndStays)
     EXPECT_EQ(rmfile(nullptr, "*tpl*"), 0);  // counted by the caller
     EXPECT_TRUE(tu::exists(p("tpl/inner/b.txt")));
     EXPECT_FALSE(tu::exists(p("index.tpl")));
-    EXPECT_TRUE(logged("Error: .\\tpl: the name cannot be written in this system's code page, left alone"));
+    EXPECT_TRUE(logged("Error: dir_walk: cannot handle \"tpl\" in .\\: no installer path can name it"));
 }
 
 TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
