@@ -117,7 +117,10 @@ static void print_help()
              "  empty value takes the offered default, as Enter does).  Tags are matched\n"
              "  case-blind and may each be given once.  \"JOB install\", \"JOB update\" or\n"
              "  \"JOB remove\" chooses the menu entry.  Lines starting with # and blank lines\n"
-             "  are ignored; \"?\" and \"Q\" are ordinary values.  CHANGE may not be yes.\n");
+             "  are ignored; \"?\" and \"Q\" are ordinary values.  CHANGE may not be yes.\n"
+             "  The file is read byte for byte in the encoding of file names (on Windows\n"
+             "  the ANSI code page); after a UTF-8 byte-order mark it is UTF-8, converted on\n"
+             "  Windows, where a line the code page cannot hold exactly is refused.\n");
     print_tags();
     print_statuses();
 }

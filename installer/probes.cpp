@@ -118,9 +118,10 @@ int del_cache(question_table *t)
     question(Q_END, t);
     if (!t->q[Q_END].flag) return 0;
     if (cache_refused(t) || !flow_check_named(t, Q_CACHE, "del_cache")) return DEL_CACHE_REFUSED;
+    int all = 1;
     for (const char *pattern : CACHE_PATTERNS)
-        rmfile(t->q[Q_CACHE].default_answer, pattern); /* rmfile logs what it removes */
-    return 1;
+        all &= rmfile(t->q[Q_CACHE].default_answer, pattern); /* rmfile logs what it removes, and what stays */
+    return all ? 1 : DEL_CACHE_REFUSED;
 }
 
 /* ---- images URL to directory ---- */

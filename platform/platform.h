@@ -23,7 +23,11 @@ constexpr unsigned PLAT_ATTR_DIRECTORY = 0x10;
 constexpr unsigned PLAT_ATTR_ARCHIVE = 0x20;
 constexpr unsigned PLAT_ATTR_REPARSE = 0x400;       /* symbolic link: never followed */
 constexpr unsigned PLAT_ATTR_UNKNOWN = 0x80000000u; /* a raw entry whose kind the system did not say */
-constexpr unsigned PLAT_ATTR_UNNAMED = 0x40000000u; /* added: no installer path can name this entry */
+/* An entry whose real name no installer path can spell (on Windows: it does
+ * not convert exactly to the ANSI code page).  Its name field then holds a
+ * readable form for messages only, each such character written "<U+XXXX>",
+ * which names no file: the entry must never be acted on. */
+constexpr unsigned PLAT_ATTR_UNNAMED = 0x40000000u;
 constexpr int PLAT_NAME_MAX = 260;                  /* entry name, terminator included */
 
 struct plat_find_entry {
@@ -34,9 +38,9 @@ struct plat_find; /* an open listing */
 
 /* Lists the directory of a pattern "dir\*".  Returns null (errno set) when
  * the directory cannot be listed; otherwise fills the first entry.  An
- * entry whose name holds a backslash is listed with PLAT_ATTR_UNNAMED added
- * to its bits, so that it can be reported; names that do not fit are
- * skipped. */
+ * entry whose name holds a backslash, or cannot be spelt in the system's
+ * code page, is listed with PLAT_ATTR_UNNAMED added to its bits, so that
+ * it can be reported; names that do not fit are skipped. */
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
 void plat_find_close(plat_find *find);
@@ -267,6 +271,19 @@ void plat_syscall_reset();           /* back to the real calls */
  * Returns 1, or 0 with errno set when it does not fit (ENAMETOOLONG) or a
  * name in it is ambiguous (ENOTUNIQ).  Exposed for tests and messages. */
 int plat_native_path(const char *path, char *buf, int size);
+
+/* The device that a name in path stands for on this system, whatever its
+ * extension ("NUL" for "\x\nul.txt\"), upper case, into device (size
+ * bytes): 1, or 0 when no name in path is a device.  Only Windows reserves
+ * such names; elsewhere 0. */
+int plat_device_name(const char *path, char *device, int size);
+
+/* Turns text read from a UTF-8 file (terminated, in a buffer of size bytes)
+ * into the encoding the system's names use, in place: on Windows the ANSI
+ * code page, exactly (never by best fit); elsewhere names are bytes and it
+ * stays as it is.  1, or 0 with text unchanged when some character has no
+ * exact form there. */
+int plat_from_utf8(char *text, int size);
 
 /* ---- what a path really is ----
  *

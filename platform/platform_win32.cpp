@@ -2,7 +2,7 @@
  *
  * Installer paths are native here: only "/" becomes "\" before any call,
  * and the file system is case-blind by itself.  The computer's name comes from the registry, the
- * listing from FindFirstFileA with the real attribute bits (a link or
+ * listing from FindFirstFileW with the real attribute bits (a link or
  * junction carries the reparse-point bit, so the walk never follows it),
  * and a replacing rename is MoveFileExA with MOVEFILE_REPLACE_EXISTING.
  * Windows error codes are turned into errno values in one place.  What a
@@ -644,15 +644,64 @@ const char *plat_setup_problem() { return nullptr; } /* paths are used as typed 
 
 int plat_mktemp(char *templ) { return templ && _mktemp(templ) ? 1 : 0; }
 
+/* The volume and file index of an existing folder named wide; 0 when the
+ * system gives none. */
+static int folder_information(const WCHAR *folder, BY_HANDLE_FILE_INFORMATION *info)
+{
+    HANDLE h = CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    BOOL ok = GetFileInformationByHandle(h, info);
+    CloseHandle(h);
+    return ok && (info->nFileIndexHigh != 0 || info->nFileIndexLow != 0);
+}
+
+/* 1 when the folder (wide, with its trailing backslash) is the current
+ * directory: by volume and file index, else by name.  Asked wide, so that
+ * a name the ANSI code page cannot hold is compared as it is. */
+static int is_current_folder(const WCHAR *folder)
+{
+    WCHAR cwd[WIN_PATH_MAX];
+    DWORD n = GetCurrentDirectoryW(WIN_PATH_MAX, cwd);
+    if (n == 0 || n >= WIN_PATH_MAX - 1) return 0;
+    if (cwd[n - 1] != L'\\') { /* fits: checked above */
+        cwd[n] = L'\\';
+        cwd[n + 1] = L'\0';
+    }
+    BY_HANDLE_FILE_INFORMATION a, b;
+    if (folder_information(folder, &a) && folder_information(cwd, &b))
+        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+               a.nFileIndexLow == b.nFileIndexLow;
+    return _wcsicmp(folder, cwd) == 0;
+}
+
+/* The ANSI form of a wide path; a character the code page lacks becomes
+ * "?", which names nothing, never a best fit (which could be a separator). */
+static int ansi_path(const WCHAR *w, char *out, int size)
+{
+    DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    return WideCharToMultiByte(CP_ACP, flags, w, -1, out, size, nullptr, nullptr) > 0;
+}
+
 /* Where the program really is, whatever its command line says: a relative
- * path with "/", or a bare name found on PATH, names some other folder. */
+ * path with "/", or a bare name found on PATH, names some other folder.
+ * From the current directory it is ".\name", as on POSIX, whatever the
+ * code page can spell of that directory's name. */
 int plat_program_path(const char *argv0, char *buf, int size)
 {
-    if (!buf || size < 2) return 0;
-    DWORD n = GetModuleFileNameA(nullptr, buf, (DWORD)size);
-    if (n > 0) return n < (DWORD)size; /* a cut path would name another folder */
-    /* the system could not tell: the path as started */
-    return argv0 && plat_native_path(argv0, buf, size);
+    WCHAR exe[WIN_PATH_MAX];
+    if (!buf || size < 4) return 0;
+    DWORD n = GetModuleFileNameW(nullptr, exe, WIN_PATH_MAX);
+    if (n == 0) return argv0 && plat_native_path(argv0, buf, size); /* the system could not tell */
+    WCHAR *cut = wcsrchr(exe, L'\\');
+    if (n >= WIN_PATH_MAX || !cut) return 0; /* a cut path would name another folder */
+    WCHAR name = cut[1];
+    cut[1] = L'\0';
+    int here = is_current_folder(exe);
+    cut[1] = name;
+    if (!here) return ansi_path(exe, buf, size);
+    memcpy(buf, ".\\", 3);
+    return ansi_path(cut + 1, buf + 2, size - 2);
 }
 
 #endif

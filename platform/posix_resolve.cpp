@@ -268,6 +268,16 @@ int plat_path_ambiguous(const char *path)
     return path && !plat_native_path(path, native, sizeof native) && errno == ENOTUNIQ;
 }
 
+/* No name is a device here: "nul" is a folder like any other. */
+int plat_device_name(const char *, char *device, int size)
+{
+    if (device && size > 0) device[0] = '\0';
+    return 0;
+}
+
+/* Names are bytes here, and UTF-8 is what they usually hold. */
+int plat_from_utf8(char *, int) { return 1; }
+
 /* ---- what a path really is ---- */
 
 /* Appends "/" and name to the absolute path buf (length *len). */

@@ -17,13 +17,25 @@
 
 /* ---- what a path really is ---- */
 
-/* "\\?\C:\x" and "\\.\C:\x" name "C:\x", "\\?\UNC\srv\x" names "\\srv\x";
- * the bare device "\\.\C:" is the whole volume.  Other device paths stay. */
+/* 1 when native starts with a prefix the system reads as a device path:
+ * "\\?\", "\\.\", or "\??\", which the calls pass on unchanged as the
+ * system's own name of the same place. */
+static int device_prefix(const char *native)
+{
+    if (native[0] != '\\') return 0;
+    int two = (native[1] == '\\' && (native[2] == '?' || native[2] == '.')) || (native[1] == '?' && native[2] == '?');
+    return two && native[3] == '\\';
+}
+
+/* "\\?\C:\x", "\\.\C:\x" and "\??\C:\x" name "C:\x", "\\?\UNC\srv\x" (or
+ * "\??\UNC\srv\x") names "\\srv\x"; the bare device "\\.\C:" is the whole
+ * volume.  Other device paths stay, "\??\" written "\\?\", which the path
+ * functions leave alone instead of taking it for a folder named "??". */
 static int strip_device_prefix(const char *native, char *out, size_t size)
 {
     const char *rest = native;
     char root[4];
-    if (native[0] == '\\' && native[1] == '\\' && (native[2] == '?' || native[2] == '.') && native[3] == '\\') {
+    if (device_prefix(native)) {
         rest = native + 4;
         if (isalpha((unsigned char)rest[0]) && rest[1] == ':' && rest[2] == '\0') {
             snprintf(root, sizeof root, "%c:\\", rest[0]);
@@ -31,6 +43,7 @@ static int strip_device_prefix(const char *native, char *out, size_t size)
         } else if (_strnicmp(rest, "UNC\\", 4) == 0) {
             return snprintf(out, size, "\\\\%s", rest + 4) < (int)size;
         } else if (!(isalpha((unsigned char)rest[0]) && rest[1] == ':')) {
+            if (native[1] == '?') return snprintf(out, size, "\\\\?\\%s", rest) < (int)size;
             rest = native;
         }
     }
@@ -237,6 +250,57 @@ int plat_canonical_child(const char *canonical_folder, const char *path, char *b
     return n > 0 && n < size;
 }
 
+/* ---- names the system reserves ---- */
+
+static const char *const DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+
+/* 1 when the name (len bytes) is a device's whatever its extension: "nul",
+ * "NUL.txt", "com1 .log"; "COM1" to "COM9" and "LPT1" to "LPT9" too. */
+static int is_device(const char *name, size_t len)
+{
+    size_t n = 0;
+    while (n < len && name[n] != '.' && name[n] != ':') n++;
+    while (n > 0 && name[n - 1] == ' ') n--; /* the system drops blanks before the extension */
+    for (const char *d : DEVICE_NAMES)
+        if (n == strlen(d) && _strnicmp(name, d, n) == 0) return 1;
+    int port = n == 4 && (_strnicmp(name, "COM", 3) == 0 || _strnicmp(name, "LPT", 3) == 0);
+    return port && name[3] >= '1' && name[3] <= '9';
+}
+
+int plat_device_name(const char *path, char *device, int size)
+{
+    if (device && size > 0) device[0] = '\0';
+    if (!path) return 0;
+    for (const char *p = path; *p;) {
+        size_t len = strcspn(p, "\\/");
+        if (len > 0 && is_device(p, len)) {
+            size_t n = strcspn(p, ".: ");
+            if (device && size > 0) snprintf(device, (size_t)size, "%.*s", (int)(n < len ? n : len), p);
+            if (device) _strupr(device);
+            return 1;
+        }
+        p += len + (p[len] != '\0');
+    }
+    return 0;
+}
+
+/* ---- text from UTF-8 files ---- */
+
+constexpr int UTF8_LINE_MAX = 4096; /* longest line converted: an answers file's */
+
+static int ansi_name(const WCHAR *w, char *out, int size); /* with the listing, below */
+
+int plat_from_utf8(char *text, int size)
+{
+    WCHAR wide[UTF8_LINE_MAX];
+    char ansi[UTF8_LINE_MAX]; /* never longer than the UTF-8 it comes from */
+    if (!text || size < 1) return 0;
+    if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, UTF8_LINE_MAX)) return 0;
+    if (!ansi_name(wide, ansi, (int)sizeof ansi) || strlen(ansi) >= (size_t)size) return 0;
+    memcpy(text, ansi, strlen(ansi) + 1);
+    return 1;
+}
+
 int plat_native_equal(const char *a, const char *b) { return a && b && _stricmp(a, b) == 0; }
 
 int plat_path_ambiguous(const char *) { return 0; } /* the file system is case-blind itself */
@@ -256,22 +320,28 @@ int plat_copy_link(const char *, const char *)
 
 /* ---- directory listing ---- */
 
-/* The bare listing calls: FindFirstFileA's first entry is kept for the
- * first read. */
+/* The bare listing calls, wide, so that the system never turns a name into
+ * another by best fit ("／" into "/"): FindFirstFileW's first entry is kept
+ * for the first read. */
 struct raw_listing {
     HANDLE handle;
-    WIN32_FIND_DATAA first;
+    WIN32_FIND_DATAW first;
     int first_unread;
 };
 
 void *plat_sys_dir_open(const char *native_pattern)
 {
+    WCHAR wide[WIN_PATH_MAX];
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, native_pattern, -1, wide, WIN_PATH_MAX)) {
+        errno = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ENAMETOOLONG : EINVAL;
+        return nullptr;
+    }
     raw_listing *l = (raw_listing *)calloc(1, sizeof *l);
     if (!l) {
         errno = ENOMEM;
         return nullptr;
     }
-    l->handle = FindFirstFileA(native_pattern, &l->first);
+    l->handle = FindFirstFileW(wide, &l->first);
     if (l->handle == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
         free(l);
@@ -281,19 +351,52 @@ void *plat_sys_dir_open(const char *native_pattern)
     return l;
 }
 
+/* The name in the ANSI code page, only when every character converts to
+ * itself: no best fit, no default character.  0 when it does not (or does
+ * not fit). */
+static int ansi_name(const WCHAR *w, char *out, int size)
+{
+    if (GetACP() == CP_UTF8) /* every name converts; the flags below are refused there */
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, w, -1, out, size, nullptr, nullptr) > 0;
+    BOOL lost = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w, -1, out, size, nullptr, &lost);
+    return n > 0 && !lost;
+}
+
+/* A name for messages: ASCII as it is, every other character (a pair of
+ * surrogates as one) as "<U+XXXX>", which no file name can hold. */
+static void readable_name(const WCHAR *w, char *out, size_t size)
+{
+    size_t n = 0;
+    for (size_t i = 0; w[i] && n + 1 < size; i++) {
+        unsigned c = w[i];
+        if (c >= 0xD800 && c < 0xDC00 && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (w[++i] - 0xDC00);
+        char one[16];
+        int len = c < 0x80 ? snprintf(one, sizeof one, "%c", (char)c) : snprintf(one, sizeof one, "<U+%04X>", c);
+        if (n + (size_t)len >= size) break; /* cut whole characters only */
+        memcpy(out + n, one, (size_t)len);
+        n += (size_t)len;
+    }
+    out[n] = '\0';
+}
+
 int plat_sys_dir_read(void *dir, plat_find_entry *entry)
 {
     raw_listing *l = (raw_listing *)dir;
-    WIN32_FIND_DATAA d;
+    WIN32_FIND_DATAW d;
     if (l->first_unread) {
         d = l->first;
         l->first_unread = 0;
-    } else if (!FindNextFileA(l->handle, &d)) {
+    } else if (!FindNextFileW(l->handle, &d)) {
         errno = errno_from_win32(GetLastError());
         return 0;
     }
-    snprintf(entry->name, sizeof entry->name, "%s", d.cFileName);
-    entry->attrib = (unsigned)d.dwFileAttributes;
+    entry->attrib = (unsigned)d.dwFileAttributes & ~PLAT_ATTR_UNNAMED;
+    if (!ansi_name(d.cFileName, entry->name, (int)sizeof entry->name)) {
+        readable_name(d.cFileName, entry->name, sizeof entry->name);
+        entry->attrib |= PLAT_ATTR_UNNAMED; /* never acted on under another name */
+    }
     return 1;
 }
 
@@ -312,7 +415,6 @@ int plat_find_next(plat_find *f, plat_find_entry *entry)
 {
     if (!f || !entry) return 0;
     if (!plat_syscall_table()->dir_read(f->dir, entry)) return 0;
-    entry->attrib &= ~PLAT_ATTR_UNNAMED;                               /* the bit is ours, never the system's */
     if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
     return 1;
 }

@@ -191,10 +191,20 @@ static int read_file_line(FILE *f, char *buf, int size, int *whole)
     return 1;
 }
 
+/* A file that starts with a UTF-8 byte-order mark is UTF-8 throughout:
+ * each answer line is turned into the encoding of the system's names.  0
+ * (the fault in why) when a line has no exact form there. */
+static int from_utf8(char *text, int utf8, int line, char *why, int size, const char *path)
+{
+    if (!utf8 || plat_from_utf8(text, (int)strlen(text) + 1)) return 1; /* never grows */
+    fault(why, size, path, line, "text that the system's code page cannot hold (the file is UTF-8)");
+    return 0;
+}
+
 static int check_lines(FILE *f, char *why, int size, const char *path)
 {
     static char buf[READ_SIZE];
-    int line = 0, whole = 1;
+    int line = 0, whole = 1, utf8 = 0;
     while (read_file_line(f, buf, sizeof buf, &whole)) {
         line++;
         if (line == 1 && utf16_mark(buf)) {
@@ -209,9 +219,10 @@ static int check_lines(FILE *f, char *why, int size, const char *path)
             fault(why, size, path, line, "line longer than %d characters", READ_SIZE - 2);
             return 0;
         }
+        if (line == 1) utf8 = skip_bom(buf) != buf;
         char *text = trim(line == 1 ? skip_bom(buf) : buf);
         if (text[0] == '\0' || text[0] == '#') continue;
-        if (!take_line(text, line, why, size, path)) return 0;
+        if (!from_utf8(text, utf8, line, why, size, path) || !take_line(text, line, why, size, path)) return 0;
     }
     if (ferror(f)) {
         fault(why, size, path, line + 1, "cannot read: %s", strerror(errno ? errno : EIO));
@@ -225,7 +236,7 @@ int answers_load(const char *path, char *why, int why_size)
     if (!path || !why || why_size < 1) return 0; /* before the log is opened: nothing to tell */
     memset(&reading, 0, sizeof reading);
     errno = 0;
-    FILE *f = plat_fopen_native(path, "r"); /* the administrator's own path, as given */
+    FILE *f = plat_fopen_native(path, "rb"); /* as given, and byte for byte: a Ctrl-Z ends nothing */
     if (!f) {
         fault(why, why_size, path, 0, "cannot open: %s", open_error(errno ? errno : ENOENT));
         return 0;

@@ -198,6 +198,23 @@ static void refuse_long_name(const char *who, const char *dir)
     log_report("%s: directory name too long: %s", who, dir);
 }
 
+/* 0 (reported) when the answer names what can never be a folder: a
+ * device ("NUL", "\x\com1.txt\" on Windows) or an existing file. */
+static int could_be_a_folder(const char *dir)
+{
+    char device[TEXT_PATH_SIZE], plain[TEXT_PATH_SIZE];
+    if (plat_device_name(dir, device, sizeof device)) {
+        log_report("directory_test: %s names the device %s, not a folder", dir, device);
+        return 0;
+    }
+    text_copy(plain, dir, sizeof plain);
+    size_t n = strlen(plain);
+    if (n > 1 && plain[n - 1] == '\\') plain[n - 1] = '\0';
+    if (plat_path_kind(plain) != PLAT_KIND_FILE) return 1;
+    log_report("directory_test: %s is a file, not a folder", plain);
+    return 0;
+}
+
 int directory_test(question_rec *r, question_table *t)
 {
     if (!r || !t) {
@@ -216,6 +233,7 @@ int directory_test(question_rec *r, question_table *t)
         log_report("directory_test: %s names more than one folder whose names differ only in case", value);
         return 0;
     }
+    if (!could_be_a_folder(value)) return 0;
     text_copy(r->default_answer, value, TEXT_PATH_SIZE);
 
     if (dir_exists(value) == 1) return 1;

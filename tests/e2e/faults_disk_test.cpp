@@ -393,17 +393,18 @@ TEST(Permissions, UnreadableSourceFileIsReportedAndNothingIsMadeForIt)
     EXPECT_EQ(list_files(s.at("quillor/manuals")).size(), 3u);
 }
 
-TEST(Permissions, TemplatesPathThatIsAFileIsLeftAloneAndEveryStepIntoItFails)
+TEST(Permissions, TemplatesPathThatIsAFileIsRefusedAtItsQuestionAndLeftAlone)
 {
     Sandbox s;
     write_file(s.at("quillor"), "a file, not a folder\n");
-    // cache and originals elsewhere: nothing can be made below a file
-    e2e::Run r = s.run(lines({"1", "", "", "", "", "\\cache\\", "", "", "n", "",  //
-                              "", "", "", "", "", "", "", "n", ""}));
+    // the offered \quillor\ is refused and asked again; cache and originals elsewhere
+    e2e::Run r = s.run(lines({"1", "", "", "", "", "\\site\\", "\\cache\\", "",  "", "n", "",  //
+                              "",  "", "", "", "", "",         "",          "n", ""}));
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find(copy_errors(3)), std::string::npos) << r.out;  // templates, images, manuals
-    EXPECT_NE(r.log.find("could not copy .\\tpl\\index.tpl to \\quillor\\index.tpl"), std::string::npos) << r.log;
+    EXPECT_NE(r.out.find("\ndirectory_test: \\quillor is a file, not a folder\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("No errors occured"), std::string::npos) << r.out;
     EXPECT_EQ(read_file(s.at("quillor")), "a file, not a folder\n");
+    EXPECT_EQ(read_file(s.at("site/index.tpl")), read_file(kSample + "/tpl/index.tpl"));
     EXPECT_EQ(list_files(s.at("inetpub/wwwroot/qlimg")).size(), 4u);
 }
 

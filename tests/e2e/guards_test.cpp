@@ -97,6 +97,7 @@ TEST(Guards, EverySpellingOfADriveRootIsRefused)
         roots.push_back("\\\\?\\" + e + "\\");
         roots.push_back("\\\\.\\" + e + "\\");
         roots.push_back("\\\\.\\" + e);
+        roots.push_back("\\??\\" + e + "\\");  // the system's own prefix, passed on unchanged
         std::string f = s.map_drive("");
         roots.push_back(f + "\\");
         roots.push_back(f);
@@ -142,6 +143,7 @@ TEST(Guards, TheDistributionFolderUnderAnotherNameIsRefused)
     if (s.mount_bind("dist", "bound")) names.push_back("\\bound\\");  // the same folder mounted twice
     std::string f = s.map_drive("");
     if (!f.empty()) names.push_back(f + "\\dist\\");  // another drive letter for the same place
+    if (!f.empty()) names.push_back("\\??\\" + s.drive + "\\dist\\");
     if (!f.empty() && have_z_drive()) names.push_back(z_path(s.dist) + "\\");
     if (names.empty()) GTEST_SKIP() << "no second mount and no second drive letter";
     for (const std::string &name : names) {

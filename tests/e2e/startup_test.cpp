@@ -84,6 +84,18 @@ TEST(FolderCheck, StartedFromAnotherFolderShowsTheNoticeAndLeavesNoProbe)
     EXPECT_FALSE(r.timed_out);
 }
 
+TEST(FolderCheck, AFolderNamedOutsideTheCodePagePasses)
+{
+    Sandbox s;
+    e2e::RunOptions opt;
+    opt.cwd = s.at("\xE5\x88\x86\xE5\x8F\x91");  // no ANSI code page of the West holds it
+    opt.command = {opt.cwd + "/" + e2e::program_name()};
+    e2e::make_dirs(opt.cwd);
+    e2e::write_file(opt.command[0], e2e::read_file(s.exe));
+    chmod(opt.command[0].c_str(), 0755);
+    EXPECT_EQ(s.run("0\n", opt).out, std::string(kBanner) + kMenu + "\n\nGoodbye :-)\n");
+}
+
 TEST(FolderCheck, UnwritableCurrentDirectoryIsReported)
 {
     Sandbox s;

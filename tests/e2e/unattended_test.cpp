@@ -203,6 +203,7 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         {std::string("JOB install\nNEWSHOST a\0b\n", 25), "a.txt:2: a NUL byte: this is not a text file"},
         {std::string("\xFF\xFEJ\0O\0B\0 \0", 10),
          "a.txt:1: UTF-16 text, not read: save the file as plain text (ANSI or UTF-8)"},
+        {"# a \x1a byte\nJOB install\nJOB update\n", "a.txt:3: JOB given twice (first on line 2)"},  // no end
     };
     for (const auto &[content, message] : faults) {
         fs::remove(s.in_dist("a.txt"));
@@ -229,6 +230,21 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         EXPECT_TRUE(ends_with(r.err, "Try 'quillor-install --help' for more information.\n")) << r.err;
     }
     EXPECT_EQ(e2e::list_files(s.dist), before);
+}
+
+TEST(Unattended, AFileWithAUtf8MarkNamesItsFoldersAsWritten)
+{
+    Sandbox s;
+    const std::string folder = "mod\xC3\xA8les";  // "modèles" in UTF-8
+    e2e::write_file(s.in_dist("a.txt"), "\xEF\xBB\xBFJOB install\nTEMPLATES \\" + folder + "\\\nUSER n\n");
+    e2e::Run r = run(s, {"--answers", "a.txt", "--defaults"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(e2e::exists(s.at(folder + "/index.tpl")));
+    if (!e2e::under_wine()) return;  // names are bytes here, UTF-8 as they come
+    e2e::write_file(s.in_dist("a.txt"), "\xEF\xBB\xBFJOB install\nTEMPLATES \\\xE5\x88\x86\xE5\x8F\x91\\\n");
+    r = run(s, {"--answers", "a.txt"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "quillor-install: a.txt:2: text that the system's code page cannot hold (the file is UTF-8)\n");
 }
 
 TEST(Unattended, RejectedAnswersAndStopsGiveStatusTwo)

@@ -178,4 +178,19 @@ TEST(UpdateFlow, NothingInstalledHandsOverToInstallOrGoesOn)
     EXPECT_EQ(count(r.out, kEnd), 1);
 }
 
+TEST(UpdateFlow, ACacheNameTheCodePageCannotHoldNeverNamesAnotherFolder)
+{
+    Sandbox s;
+    install_old(s);
+    const std::string solidus = "\xEF\xBC\x8F";  // U+FF0F: by best fit "x_/../..", the folder above the cache
+    e2e::make_dirs(s.at("site/cache/x_" + solidus + ".." + solidus + ".."));
+    e2e::Run r = s.run(lines({"2", "", "", "", "", "", "", "", "n", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(s.at("site/tpl/custom.tpl")), "mine");
+    EXPECT_FALSE(e2e::exists(s.at("site/cache/x_1")));
+    if (!e2e::under_wine()) return;  // an ordinary name here
+    EXPECT_TRUE(e2e::is_dir(s.at("site/cache/x_" + solidus + ".." + solidus + "..")));
+    EXPECT_NE(r.out.find("\n1 errors occured during copying"), std::string::npos) << r.out;
+}
+
 }  // namespace

@@ -79,16 +79,24 @@ TEST(WinPathIdentity, DriveRootsUnderEveryPrefixAndShareRoots)
                                             "\\\\?\\" + d + "\\",
                                             "\\\\.\\" + d + "\\",
                                             "\\\\.\\" + d,
+                                            "\\??\\" + d + "\\",
+                                            "\\??\\" + d,
+                                            "/\?\?/" + d + "/docs/..",
                                             "//?/" + d + "/",
                                             "\\\\srv\\share\\",
                                             "\\\\srv\\share",
                                             "\\\\?\\UNC\\srv\\share\\",
+                                            "\\??\\UNC\\srv\\share",
                                             "//srv/share/"};
     for (const std::string &root : roots) EXPECT_EQ(plat_is_root(root.c_str()), 1) << root;
-    const std::vector<std::string> below_roots = {d + "\\docs", "\\\\?\\" + d + "\\docs\\", "\\\\srv\\share\\dir\\"};
+    const std::vector<std::string> below_roots = {d + "\\docs", "\\\\?\\" + d + "\\docs\\", "\\??\\" + d + "\\docs\\",
+                                                  "\\\\srv\\share\\dir\\"};
     for (const std::string &below : below_roots) EXPECT_EQ(plat_is_root(below.c_str()), 0) << below;
     EXPECT_EQ(canonical("\\\\?\\" + d + "\\docs\\"), d + "\\docs");
     EXPECT_EQ(canonical("\\\\?\\UNC\\srv\\share\\x\\"), "\\\\srv\\share\\x");
+    EXPECT_EQ(canonical("\\??\\" + d + "\\docs\\"), d + "\\docs");  // the system's own spelling
+    EXPECT_EQ(plat_same_dir(("\\??\\" + d + "\\docs\\").c_str(), "\\docs\\"), 1);
+    EXPECT_EQ(plat_dir_contains(("\\??\\" + d + "\\").c_str(), "\\docs\\x\\"), 1);
 }
 
 TEST(WinPathIdentity, DriveRelativePathsUseThatDrivesCurrentFolder)

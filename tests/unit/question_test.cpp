@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "table/table.h"
 #include "log/log.h"
@@ -231,6 +232,28 @@ TEST_F(DirectoryTest, DirectoryThatCannotBeCreatedIsRejectedWithTheReason)
     std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 0); });
     EXPECT_STREQ(r.default_answer, "\\file.txt\\sub\\");  // shown at the next prompt
     EXPECT_EQ(out, std::string("\nERROR: could not create directory \\file.txt\\sub\\: ") + strerror(ENOTDIR) + "\n");
+}
+
+TEST_F(DirectoryTest, DevicesAndFilesAreRefusedByName)
+{
+    write_file(dir / "notes.txt", "x");
+    std::vector<std::pair<std::string, std::string>> rows = {{"\\notes.txt", "\\notes.txt is a file"}};
+#ifdef _WIN32
+    rows.insert(rows.end(), {{"NUL", "device NUL,"},
+                             {"aux", "device AUX,"},
+                             {"COM1", "device COM1,"},
+                             {"nul.txt", "device NUL,"},
+                             {"\\quillor\\nul\\", "device NUL,"},
+                             {"\\quillor\\com1\\", "device COM1,"},
+                             {"LPT1.log", "device LPT1,"}});
+#endif
+    for (const auto &[answer, why] : rows) {
+        question_rec r = record(QMODE_DIRECTORY, "\\old\\", answer.c_str());
+        std::string out = console_of([&] { EXPECT_EQ(directory_test(&r, &dummy_table), 0) << answer; });
+        EXPECT_STREQ(r.default_answer, "\\old\\");
+        EXPECT_NE(out.find(why), std::string::npos) << answer << ": " << out;
+    }
+    EXPECT_FALSE(fs::exists(dir / "quillor"));  // nothing made
 }
 
 TEST_F(DirectoryTest, NameWithNoRoomForTheProbeIsRefusedUnprobed)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -130,6 +131,25 @@ TEST_F(Rmfile, LinkedDirectoryLosesOnlyTheLink)
     EXPECT_TRUE(tu::exists(p("outside/precious.txt")));
 }
 #endif
+
+// The listing marks a name no installer path can spell (on Windows, one the
+// ANSI code page cannot hold): here the folder "tpl".
+int unnameable_tpl(void *dir, plat_find_entry *e)
+{
+    int got = tu::real_calls().dir_read(dir, e);
+    if (got && strcmp(e->name, "tpl") == 0) e->attrib |= PLAT_ATTR_UNNAMED;
+    return got;
+}
+
+TEST_F(Rmfile, NameThatCannotBeSpeltIsNeverActedOnAndStays)
+{
+    tu::CapturedOutput out;
+    tu::Fault f(&plat_syscalls::dir_read, unnameable_tpl);
+    EXPECT_EQ(rmfile(nullptr, "*tpl*"), 0);  // counted by the caller
+    EXPECT_TRUE(tu::exists(p("tpl/inner/b.txt")));
+    EXPECT_FALSE(tu::exists(p("index.tpl")));
+    EXPECT_TRUE(logged("Error: dir_walk: cannot handle \"tpl\" in .\\: no installer path can name it"));
+}
 
 TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
 {
