@@ -66,6 +66,7 @@ constexpr int PLAT_ENOTREG = EINVAL; /* errno: not a regular file, refused */
 int plat_fclose(FILE *f);
 size_t plat_fread(void *buf, size_t size, size_t count, FILE *f);
 size_t plat_fwrite(const void *buf, size_t size, size_t count, FILE *f);
+int plat_fflush(FILE *f); /* 0, or EOF with errno */
 char *plat_fgets(char *buf, int size, FILE *f);
 int plat_remove(const char *path);                 /* a file or link, never a folder; 0 or -1 */
 int plat_rename(const char *from, const char *to); /* replaces an existing target */

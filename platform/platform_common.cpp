@@ -192,6 +192,7 @@ FILE *plat_measured(FILE *f, long long *size)
 
 size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.fread(b, s, n, f); }
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
+int plat_fflush(FILE *f) { return live_calls.fflush(f); }
 char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, size, f); }
 
 /* The table's remove and rename of native paths; a temporary file in
