@@ -31,10 +31,10 @@ char *realpath_fails(const char *, char *)
     errno = EIO;
     return nullptr;
 }
-// Only the backup folder cannot be examined.
+// Only the backup folder, or the pristine copy's, cannot be examined.
 int stat_fails_in_bak(const char *native, struct stat *st)
 {
-    if (strstr(native, "/bak")) return stat_fails(native, st);
+    if (strstr(native, "/bak") || strstr(native, "/orig")) return stat_fails(native, st);
     return stat(native, st);
 }
 
@@ -75,6 +75,7 @@ void install_old(const tu::Scratch &s)
 }
 
 const char kRemoveInput[] = "\\inetpub\\scripts\\\n\n\\site\\tpl\\\nn\ny\n\\bak\\\n\ny\n\n";
+const char kUpdateInput[] = "\n\n\n\n\n\nn\ny\n\\orig\\\n\nn\n\n";
 const char kIo[] = " {5=Input/output error}";
 
 TEST(CannotTell, EachGuardRefusesAndSaysWhy)
@@ -94,6 +95,8 @@ TEST(CannotTell, EachGuardRefusesAndSaysWhy)
          "remove_flow: refusing to delete files in \\site\\tpl\\: cannot tell whether it holds the backup directory"},
         {"removal: backup among the executables", stat_fails_in_bak, realpath, kRemoveInput, remove_flow,
          "in \\inetpub\\scripts\\: cannot tell whether the backup would be made there"},
+        {"pristine copy", stat_fails_in_bak, realpath, kUpdateInput, update_flow,
+         "update_flow: cannot tell whether \\orig\\ is the templates directory"},
     };
     for (const GuardRow &row : rows) {
         tu::Scratch scratch;
