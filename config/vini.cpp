@@ -115,16 +115,9 @@ static void free_setting(vini_setting *rec)
 
 constexpr size_t INDEX_FIRST = 64; /* buckets at the first store */
 
-static size_t key_hash(const char *key)
-{
-    size_t h = 2166136261u; /* FNV-1a over the lower-cased bytes, as same_key compares */
-    for (; *key; key++) h = (h ^ (size_t)text_fold((unsigned char)*key)) * 16777619u;
-    return h;
-}
-
 static vini_setting **bucket_of(const vini_index *ix, const char *key)
 {
-    return &ix->buckets[key_hash(key) & (ix->nbuckets - 1)];
+    return &ix->buckets[text_fold_hash(key) & (ix->nbuckets - 1)];
 }
 
 static vini_setting *index_find(const vini_index *ix, const char *key)

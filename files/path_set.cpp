@@ -13,17 +13,10 @@
 
 constexpr size_t FIRST_SIZE = 64; /* slots at the first add */
 
-static size_t fold_hash(const char *s)
-{
-    size_t h = 2166136261u; /* FNV-1a over the lower-cased bytes */
-    for (; *s; s++) h = (h ^ (size_t)text_fold((unsigned char)*s)) * 16777619u;
-    return h;
-}
-
 /* The slot holding path, or the free slot where it would go. */
 static size_t slot_of(char **slots, size_t size, const char *path)
 {
-    size_t i = fold_hash(path) & (size - 1);
+    size_t i = text_fold_hash(path) & (size - 1);
     while (slots[i] && text_compare_nocase(slots[i], path) != 0) i = (i + 1) & (size - 1);
     return i;
 }

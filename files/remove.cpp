@@ -102,5 +102,6 @@ int rmfile(const char *dir, const char *pattern)
     all &= for_each_name(&names, base, remove_subdir);
     all &= dir_walk(&names, base, mask, WALK_FILES | WALK_NAMES, 0);
     all &= for_each_name(&names, base, remove_one_file);
+    log_flush(log_current()); /* the step's entries reach the disk, or the full disk is reported */
     return all;
 }

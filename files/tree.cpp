@@ -778,12 +778,19 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     return ok && whole && failed == 0; /* a step that lost a file failed, though the rest went on */
 }
 
+/* The step's entries reach the disk, or the full disk is reported. */
+static int step_done(int result)
+{
+    log_flush(log_current());
+    return result;
+}
+
 int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
 {
-    return copy_tree_as(dest, source, pattern, recurse, counter, 0);
+    return step_done(copy_tree_as(dest, source, pattern, recurse, counter, 0));
 }
 
 int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
 {
-    return copy_tree_as(dest, source, pattern, recurse, counter, 1);
+    return step_done(copy_tree_as(dest, source, pattern, recurse, counter, 1));
 }

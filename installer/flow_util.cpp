@@ -135,31 +135,47 @@ int flow_sync_copies()
     return 0;
 }
 
-/* 1 when folder lies in a top-level folder of the distribution that one
+const char *flow_guard(int answer, const char *why, char *buf)
+{
+    if (answer == PLAT_NO) return nullptr;
+    if (answer == PLAT_YES) return why;
+    int err = errno ? errno : EINVAL;
+    return snprintf(buf, TEXT_LINE_SIZE, "cannot tell whether %s {%d=%s}", why, err, strerror(err)) < 0 ? why : buf;
+}
+
+/* Whether folder lies in a top-level folder of the distribution that one
  * of the clean-up's patterns selects: that folder goes whole. */
 static int in_cleared_folder(const char *folder)
 {
-    int reached = 0;
+    int reached = PLAT_NO, err = 0;
     for (const char *pattern : TEMP_PATTERNS) {
         static_list dirs;
         dir_walk(&dirs, ".\\", pattern, WALK_DIRS, 0);
         static_rewind(&dirs);
-        for (char *dir; !reached && (dir = (char *)static_next(&dirs));) reached = plat_dir_contains(dir, folder);
+        for (char *dir; reached != PLAT_YES && (dir = (char *)static_next(&dirs));) {
+            int in = plat_dir_contains(dir, folder);
+            if (in != PLAT_NO) reached = in, err = errno; /* why it cannot tell, past the later look-ups */
+        }
         static_free(&dirs);
     }
+    errno = err;
     return reached;
 }
 
-/* The first written folder the clean-up would reach, or null.  The
- * patterns select top-level names only: the distribution folder itself
- * (the files written there) or a folder inside one that they select. */
-static const char *written_here(const char *const *written, int count)
+/* Whether the clean-up would reach a written folder (the first such one,
+ * or the one it cannot tell about, in *which).  The patterns select
+ * top-level names only: the distribution folder itself (the files written
+ * there) or a folder inside one that they select. */
+static int written_here(const char *const *written, int count, const char **which)
 {
     for (int i = 0; i < count; i++) {
-        if (!written[i] || !plat_dir_contains(".\\", written[i])) continue;
-        if (plat_same_dir(".\\", written[i]) || in_cleared_folder(written[i])) return written[i];
+        if (!written[i]) continue;
+        int in = plat_dir_contains(".\\", written[i]);
+        if (in == PLAT_YES && (in = plat_same_dir(".\\", written[i])) == PLAT_NO) in = in_cleared_folder(written[i]);
+        *which = written[i];
+        if (in != PLAT_NO) return in;
     }
-    return nullptr;
+    return PLAT_NO;
 }
 
 int flow_cleanup(question_table *t, const char *const *written, int count, const char *who)
@@ -167,9 +183,13 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
     plat_out("\n");
     question(Q_USER, t);
     if (!t->q[Q_USER].flag) return 0;
-    const char *here = written_here(written, count);
-    if (here) { /* the patterns would take what this run put there */
-        log_report("%s: %s lies in the distribution folder, temporary files not deleted", who, here);
+    const char *here = nullptr;
+    int in = written_here(written, count, &here), err = errno;
+    if (in != PLAT_NO) { /* the patterns would take what this run put there */
+        char what[TEXT_LINE_SIZE], buf[TEXT_LINE_SIZE];
+        snprintf(what, sizeof what, "%s lies in the distribution folder", here);
+        errno = err;
+        log_report("%s: %s, temporary files not deleted", who, flow_guard(in, what, buf));
         return 1;
     }
     for (const char *pattern : TEMP_PATTERNS) rmfile(nullptr, pattern);

@@ -42,6 +42,11 @@ int flow_check_named(question_table *t, int index, const char *who);
  * before anything the copies were to save is deleted. */
 int flow_sync_copies();
 
+/* The reason a guard gives for refusing: why when its answer (a
+ * plat_answer) is yes; when it cannot tell, "cannot tell whether " why and
+ * errno, written into buf (TEXT_LINE_SIZE bytes); null when it is no. */
+const char *flow_guard(int answer, const char *why, char *buf);
+
 /* Asks USER (28) and, on yes, clears the distribution's files from the
  * current directory, unless the clean-up would reach one of the `count`
  * folders this run wrote into (null entries are skipped): the current

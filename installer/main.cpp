@@ -40,6 +40,7 @@ static void wait_for_enter(question_table *t)
         plat_out("\n");
         return;
     }
+    log_flush(log_current());
     plat_read_line(t->line, TEXT_PATH_SIZE);
 }
 
@@ -51,6 +52,7 @@ static void start_log()
     log_set_level(&installer_log, LOG_LEVEL_DEBUG);
     log_make_current(&installer_log);
     log_info("\n\nQuillor installer log");
+    log_flush(&installer_log); /* a log that cannot be written is reported before the menu */
 }
 
 int main(int argc, char **argv)

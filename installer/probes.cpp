@@ -93,15 +93,14 @@ int test_update(const char *dir, question_table *t)
 static int cache_refused(question_table *t)
 {
     const char *cache = t->q[Q_CACHE].default_answer;
-    const char *why = nullptr;
-    if (plat_is_root(cache))
-        why = "it is a drive root";
-    else if (plat_dir_contains(cache, t->q[Q_TEMPLATES].default_answer))
-        why = "it holds the templates directory";
-    else if (plat_dir_contains(cache, t->q[Q_SCRIPTS].default_answer))
-        why = "it holds the scripts directory";
-    else if (plat_dir_contains(cache, ".\\"))
-        why = "it holds Quillor Install's own folder";
+    char buf[TEXT_LINE_SIZE];
+    const char *why = flow_guard(plat_is_root(cache), "it is a drive root", buf);
+    if (!why)
+        why = flow_guard(plat_dir_contains(cache, t->q[Q_TEMPLATES].default_answer), "it holds the templates directory",
+                         buf);
+    if (!why)
+        why = flow_guard(plat_dir_contains(cache, t->q[Q_SCRIPTS].default_answer), "it holds the scripts directory", buf);
+    if (!why) why = flow_guard(plat_dir_contains(cache, ".\\"), "it holds Quillor Install's own folder", buf);
     if (!why) return 0;
     log_report("del_cache: refusing to delete cache files in %s: %s", cache, why);
     return 1;

@@ -76,13 +76,11 @@ static int question_loop(question_table *t)
  * made inside dir could go with what it saves, so that is refused too. */
 static int refused(question_table *t, const char *dir)
 {
-    const char *why = nullptr;
-    if (plat_is_root(dir))
-        why = "it is a drive root";
-    else if (plat_dir_contains(dir, HERE))
-        why = "it holds Quillor Install's own folder";
-    else if (flag_of(t, Q_BACK_ALL) && plat_dir_contains(dir, answer_of(t, Q_BACKUP)))
-        why = "it holds the backup directory";
+    char buf[TEXT_LINE_SIZE];
+    const char *why = flow_guard(plat_is_root(dir), "it is a drive root", buf);
+    if (!why) why = flow_guard(plat_dir_contains(dir, HERE), "it holds Quillor Install's own folder", buf);
+    if (!why && flag_of(t, Q_BACK_ALL))
+        why = flow_guard(plat_dir_contains(dir, answer_of(t, Q_BACKUP)), "it holds the backup directory", buf);
     if (!why) return 0;
     log_report("%s: refusing to delete files in %s: %s", WHO, dir, why);
     return 1;
@@ -167,19 +165,17 @@ static int backup(question_table *t, const char *dir, const char *pattern)
  * top-level names the pattern selects are deleted there, so only a
  * matching folder that holds the installer's own folder or the backup is
  * in the way, or the backup itself when it is made in scripts. */
-static const char *scripts_in_the_way(question_table *t, const char *scripts, const char *pattern)
+static const char *scripts_in_the_way(question_table *t, const char *scripts, const char *pattern, char *buf)
 {
     const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
-    if (backup && plat_same_dir(backup, scripts)) return "the backup would be made there";
+    const char *why = backup ? flow_guard(plat_same_dir(backup, scripts), "the backup would be made there", buf) : nullptr;
     static_list dirs;
-    const char *why = nullptr;
     dir_walk(&dirs, scripts, pattern, WALK_DIRS, 0);
     static_rewind(&dirs);
     for (char *dir; !why && (dir = (char *)static_next(&dirs));) {
-        if (plat_dir_contains(dir, HERE))
-            why = "a folder it matches holds Quillor Install's own folder";
-        else if (backup && plat_dir_contains(dir, backup))
-            why = "a folder it matches holds the backup directory";
+        why = flow_guard(plat_dir_contains(dir, HERE), "a folder it matches holds Quillor Install's own folder", buf);
+        if (!why && backup)
+            why = flow_guard(plat_dir_contains(dir, backup), "a folder it matches holds the backup directory", buf);
     }
     static_free(&dirs);
     return why;
@@ -188,7 +184,9 @@ static const char *scripts_in_the_way(question_table *t, const char *scripts, co
 /* 1 (after reporting why) when the pattern may not be removed in scripts. */
 static int scripts_refused(question_table *t, const char *scripts, const char *pattern)
 {
-    const char *why = plat_is_root(scripts) ? "it is a drive root" : scripts_in_the_way(t, scripts, pattern);
+    char buf[TEXT_LINE_SIZE];
+    const char *why = flow_guard(plat_is_root(scripts), "it is a drive root", buf);
+    if (!why) why = scripts_in_the_way(t, scripts, pattern, buf);
     if (!why) return 0;
     log_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
     return 1;
@@ -224,7 +222,7 @@ static int removal_steps(question_table *t)
 {
     const char *templates = answer_of(t, Q_TEMPLATES), *work = answer_of(t, Q_WORKAREA);
     int work_inside =
-        flag_of(t, Q_WORKAREA_TRUE) && plat_dir_contains(templates, work); /* by name for a folder already gone */
+        flag_of(t, Q_WORKAREA_TRUE) && plat_dir_contains(templates, work) == PLAT_YES; /* by name for one gone */
     int errors = remove_scripts(t);
     errors += remove_dir(t, Q_TEMPLATES);
     if (!flag_of(t, Q_WORKAREA_TRUE)) return errors;

@@ -7,6 +7,8 @@
  * configuration file is neither rewritten nor replaced.  Finding nothing
  * installed, it offers the install instead and hands over to install_flow.
  */
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "config/defaults.h"
@@ -146,12 +148,16 @@ static void copy_originals(question_table *t, update_counts *c)
 {
     char tpl[TEXT_PATH_SIZE];
     const char *originals = answer_of(t, Q_ORIGINALS);
-    if (plat_same_dir(originals, answer_of(t, Q_TEMPLATES))) {
-        if (c->tpl_replaced) {
-            log_info("%s: %s is the templates directory, which holds the default templates already", WHO, originals);
-            return;
-        }
-        log_report("%s: %s is the templates directory, the default templates are not copied there", WHO, originals);
+    int same = plat_same_dir(originals, answer_of(t, Q_TEMPLATES)), err = errno;
+    if (same == PLAT_YES && c->tpl_replaced) {
+        log_info("%s: %s is the templates directory, which holds the default templates already", WHO, originals);
+        return;
+    }
+    if (same != PLAT_NO) { /* the templates, or it cannot tell */
+        char what[TEXT_LINE_SIZE], buf[TEXT_LINE_SIZE];
+        snprintf(what, sizeof what, "%s is the templates directory", originals);
+        errno = err;
+        log_report("%s: %s, the default templates are not copied there", WHO, flow_guard(same, what, buf));
         c->errors++;
         return;
     }

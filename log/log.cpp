@@ -1,8 +1,10 @@
 /* The installer's log ("New-Log").
  *
- * Entries are appended as "dd hh:mm:ss [pid] Level: message".  The file is
- * flushed after every entry so that the log tells the truth even when the
- * installer is stopped.  Above its size limit the file is rotated into
+ * Entries are appended as "dd hh:mm:ss [pid] Level: message".  They are
+ * kept in the record and written when the buffer is full and at each
+ * log_flush; every write and flush is checked, so a full disk is reported
+ * at the latest at the end of the step.  An interruption writes the kept
+ * entries before its own.  Above its size limit the file is rotated into
  * numbered generations.  A failure to open or write the file switches the
  * log off; it never stops the installer.
  */
@@ -60,6 +62,7 @@ int log_open(log_record *lg, const char *dir, const char *name)
     if (!lg) return 0;
     check_marker(lg);
     if (!name) return 0;
+    log_flush(lg);
     if (lg->file) plat_fclose(lg->file);
     lg->file = nullptr;
     free(lg->file_name);
@@ -107,6 +110,7 @@ int log_close(log_record *lg)
     if (!lg) return 0;
     check_marker(lg);
     if (lg == current_log) note_console_lost();
+    log_flush(lg);
     if (lg->file) plat_fclose(lg->file);
     free(lg->file_name);
     lg->file = nullptr;
@@ -134,8 +138,46 @@ static const struct tm *local_time(time_t now)
     return have ? &known : nullptr;
 }
 
-/* Writes the time stamp, process tag and level prefix.  Returns the bytes
- * written, or -1 when a write failed. */
+/* A write failed: close the file, say so once and switch the log off. */
+static int write_failed(log_record *lg)
+{
+    plat_fclose(lg->file);
+    lg->file = nullptr;
+    lg->pending_size = 0;
+    plat_out("Error printing to log file\n");
+    lg->level = -1;
+    return 0;
+}
+
+/* Writes n bytes to the file now: 1, or 0 (write_failed) when the write
+ * or the flush failed, where a full disk shows. */
+static int write_out(log_record *lg, const char *text, size_t n)
+{
+    if (plat_fwrite(text, 1, n, lg->file) == n && plat_fflush(lg->file) == 0) return 1;
+    return write_failed(lg);
+}
+
+int log_flush(log_record *lg)
+{
+    if (!lg || !lg->file || lg->pending_size == 0) return 1;
+    if (!write_out(lg, lg->pending, (size_t)lg->pending_size)) return 0;
+    lg->pending_size = 0; /* only now: an interruption meanwhile writes them again, never loses them */
+    return 1;
+}
+
+/* Keeps n bytes for the file, writing out what is kept first when they
+ * would not fit.  0 when a write failed. */
+static int keep(log_record *lg, const char *text, int n)
+{
+    if (lg->pending_size + n > LOG_BUFFER_SIZE && !log_flush(lg)) return 0;
+    if (n > LOG_BUFFER_SIZE) return write_out(lg, text, (size_t)n);
+    memcpy(lg->pending + lg->pending_size, text, (size_t)n);
+    lg->pending_size += n;
+    return 1;
+}
+
+/* Keeps the time stamp, process tag and level prefix.  Returns their
+ * length, or -1 when a write failed. */
 static int write_header(log_record *lg, int level, time_t now)
 {
     char head[HEADER_SIZE];
@@ -143,17 +185,7 @@ static int write_header(log_record *lg, int level, time_t now)
     int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0, t ? t->tm_hour : 0,
                      t ? t->tm_min : 0, t ? t->tm_sec : 0, plat_process_id(), level_prefix[level]);
     if (n < 0 || n >= (int)sizeof head) n = (int)strlen(head);
-    return plat_fwrite(head, 1, (size_t)n, lg->file) == (size_t)n ? n : -1;
-}
-
-/* A write failed: close the file, say so once and switch the log off. */
-static int write_failed(log_record *lg)
-{
-    plat_fclose(lg->file);
-    lg->file = nullptr;
-    plat_out("Error printing to log file\n");
-    lg->level = -1;
-    return 0;
+    return keep(lg, head, n) ? n : -1;
 }
 
 int log_write(log_record *lg, int level, const char *text, int length)
@@ -167,11 +199,10 @@ int log_write(log_record *lg, int level, const char *text, int length)
     if (text[0] == '\n') local_time(now); /* the clock an interrupt's entry moves on from */
     if (text[0] != '\n') {
         int head = write_header(lg, level, now);
-        if (head < 0) return write_failed(lg);
+        if (head < 0) return 0;
         lg->size += head;
     }
-    if (plat_fwrite(text, 1, (size_t)length, lg->file) != (size_t)length) return write_failed(lg);
-    if (fflush(lg->file) != 0) return write_failed(lg); /* a full disk shows here */
+    if (!keep(lg, text, length)) return 0;
     if (lg->echo) {
         if (text[0] == '\n')
             plat_printf("%.*s", length, text);
@@ -187,6 +218,7 @@ int log_rotate(log_record *lg)
     if (!lg) return 1;
     check_marker(lg);
     if (lg->generations <= 0) return 1;
+    log_flush(lg);
     if (lg->file) plat_fclose(lg->file);
     lg->file = nullptr;
     const char *name = lg->file_name ? lg->file_name : "init.log";
@@ -262,9 +294,11 @@ void log_interrupted()
 {
     log_record *lg = current_log;
     if (!lg || !lg->file || lg->level < LOG_LEVEL_INFO) return;
-    char line[HEADER_SIZE];
+    char line[LOG_BUFFER_SIZE + HEADER_SIZE]; /* the kept entries, then this one */
     struct tm t = time_since_known(time(nullptr));
-    char *p = put_number(line, have ? t.tm_mday : 0, 2);
+    int kept = lg->pending_size;
+    memcpy(line, lg->pending, (size_t)kept);
+    char *p = put_number(line + kept, have ? t.tm_mday : 0, 2);
     p = put_number(put_text(p, " "), have ? t.tm_hour : 0, 2);
     p = put_number(put_text(p, ":"), have ? t.tm_min : 0, 2);
     p = put_number(put_text(p, ":"), have ? t.tm_sec : 0, 2);
@@ -272,6 +306,7 @@ void log_interrupted()
     p = put_text(p, "] Info: interrupted\n");
     plat_write_close_raw(lg->file, line, (size_t)(p - line));
     lg->file = nullptr; /* closed: the process ends now */
+    lg->pending_size = 0;
 }
 
 /* A console that went away (a closed pipe) is logged once, before the

@@ -4,7 +4,8 @@
  * into numbered generations above a size limit and can echo entries to the
  * console.  One process-wide current log serves log_error, log_info and
  * log_debug.  It never stops the installer: a file that cannot be opened or
- * written switches logging off.
+ * written switches logging off.  Entries are kept in the record and written
+ * a buffer at a time, and at every log_flush.
  */
 #ifndef QUILLOR_LOG_H
 #define QUILLOR_LOG_H
@@ -15,7 +16,8 @@
 #include "text/text.h"
 
 constexpr int32_t LOG_MAGIC = 32000;
-constexpr int LOG_MSG_SIZE = 1024; /* formatted message buffer */
+constexpr int LOG_MSG_SIZE = 1024;     /* formatted message buffer */
+constexpr int LOG_BUFFER_SIZE = 8192;  /* entries kept before they are written: a few dozen */
 
 enum { LOG_LEVEL_ERROR = 0, LOG_LEVEL_INFO = 1, LOG_LEVEL_DEBUG = 2 };
 
@@ -28,6 +30,8 @@ struct log_record {
     int32_t size_limit;
     int32_t size;
     FILE *file;
+    char pending[LOG_BUFFER_SIZE]; /* entries not yet written to the file */
+    int32_t pending_size;
 };
 
 int log_init(log_record *lg);
@@ -38,6 +42,11 @@ int log_make_current(log_record *lg);
 log_record *log_current();
 int log_write(log_record *lg, int level, const char *text, int length);
 int log_rotate(log_record *lg);
+/* Writes the entries kept so far to the file.  1, or 0 when the write
+ * failed: then the log is switched off and the console says so once.  At
+ * the end of every copy and removal step, before a question waits for the
+ * console, and at log_close. */
+int log_flush(log_record *lg);
 int log_close(log_record *lg);
 /* Async-signal-safe: appends the entry "interrupted" to the current log and
  * closes its file; for an interrupt handler that ends the process. */

@@ -66,6 +66,7 @@ constexpr int PLAT_ENOTREG = EINVAL; /* errno: not a regular file, refused */
 int plat_fclose(FILE *f);
 size_t plat_fread(void *buf, size_t size, size_t count, FILE *f);
 size_t plat_fwrite(const void *buf, size_t size, size_t count, FILE *f);
+int plat_fflush(FILE *f); /* 0, or EOF with errno */
 char *plat_fgets(char *buf, int size, FILE *f);
 int plat_remove(const char *path);                 /* a file or link, never a folder; 0 or -1 */
 int plat_rename(const char *from, const char *to); /* replaces an existing target */
@@ -221,6 +222,10 @@ void plat_on_interrupt(void (*last_words)());
  * ends as the stream's mode wants them) and closes the file. */
 void plat_write_close_raw(FILE *f, const char *text, size_t len);
 
+#ifndef _WIN32
+struct stat;
+#endif
+
 /* The real system calls, reached through one table that tests may patch to
  * inject faults (disk full, failed rename, ...).  All take native paths. */
 struct plat_syscalls {
@@ -263,6 +268,10 @@ struct plat_syscalls {
     int (*mode_from)(FILE *out, FILE *source);         /* see plat_mode_from */
     int (*mode_like)(FILE *out, const char *native);   /* see plat_mode_like */
     int (*dir_mode_from)(const char *dir, const char *source);
+#ifndef _WIN32
+    int (*stat)(const char *native, struct stat *st);        /* links followed */
+    char *(*realpath)(const char *native, char *resolved); /* resolved holds PATH_MAX */
+#endif
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */
@@ -306,17 +315,22 @@ int plat_canonical_path(const char *path, char *buf, int size);
  * or 0 when it cannot be made or does not fit. */
 int plat_canonical_child(const char *canonical_folder, const char *path, char *buf, int size);
 
-/* 1 when path names the root of a drive or volume (on Windows "C:", a UNC
- * share root, the same folder under another letter; on POSIX the mapped
- * root or "/", or a folder that holds it); else 0. */
+/* The guards' answers.  A guard that protects a deletion or a clean-up
+ * refuses on PLAT_UNKNOWN: a path whose canonical form cannot be made, or
+ * a folder that exists but cannot be examined (errno says why). */
+enum plat_answer { PLAT_NO = 0, PLAT_YES = 1, PLAT_UNKNOWN = -1 };
+
+/* PLAT_YES when path names the root of a drive or volume (on Windows
+ * "C:", a UNC share root, the same folder under another letter; on POSIX
+ * the mapped root or "/", or a folder that holds it). */
 int plat_is_root(const char *path);
 
-/* 1 when both installer paths name the same folder; else 0. */
+/* PLAT_YES when both installer paths name the same folder. */
 int plat_same_dir(const char *a, const char *b);
 
-/* 1 when the folder `outer` is the folder `inner` or one of its ancestors
- * (both installer paths; by their canonical forms, and by identity for
- * the folders that exist); else 0. */
+/* PLAT_YES when the folder `outer` is the folder `inner` or one of its
+ * ancestors (both installer paths; by their canonical forms, and by
+ * identity for the folders that exist). */
 int plat_dir_contains(const char *outer, const char *inner);
 
 /* Whether a new file can be made at path (as an exclusive create would

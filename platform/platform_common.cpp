@@ -13,6 +13,9 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstring>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 /* Implemented per system: the real calls on native paths. */
 FILE *plat_sys_fopen(const char *native, const char *mode);
@@ -52,6 +55,10 @@ static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fw
 static size_t sys_fread(void *b, size_t s, size_t n, FILE *f) { return fread(b, s, n, f); }
 static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fwrite(b, s, n, f); }
 #endif
+#ifndef _WIN32
+static int sys_stat(const char *native, struct stat *st) { return stat(native, st); }
+static char *sys_realpath(const char *native, char *resolved) { return realpath(native, resolved); }
+#endif
 
 static const plat_syscalls real_calls = {
     plat_sys_fopen,     sys_fclose,        sys_fread,         sys_fwrite,         sys_fgets,
@@ -60,6 +67,9 @@ static const plat_syscalls real_calls = {
     plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close, plat_sys_may_write,
     plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
     plat_sys_mode_like, plat_sys_dir_mode_from,
+#ifndef _WIN32
+    sys_stat,           sys_realpath,
+#endif
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -182,6 +192,7 @@ FILE *plat_measured(FILE *f, long long *size)
 
 size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.fread(b, s, n, f); }
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
+int plat_fflush(FILE *f) { return live_calls.fflush(f); }
 char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, size, f); }
 
 /* The table's remove and rename of native paths; a temporary file in

@@ -300,12 +300,30 @@ static void drop_name(char *buf, size_t *len)
     buf[*len] = '\0';
 }
 
+/* Resolves the existing path out (length *len) in place by the file
+ * system; *existing turns 0 when it does not exist, so the rest goes by
+ * names.  0 with errno when it may exist but cannot be resolved. */
+static int real_name(char *out, size_t *len, size_t size, int *existing)
+{
+    char real[PATH_MAX];
+    if (!plat_syscall_table()->realpath(out, real)) {
+        *existing = 0;
+        return errno == ENOENT || errno == ENOTDIR;
+    }
+    *len = strlen(real);
+    if (*len + 1 > size) {
+        errno = ENAMETOOLONG;
+        return 0;
+    }
+    memcpy(out, real, *len + 1);
+    return 1;
+}
+
 /* The real form of a native path: from the current directory or "/", each
  * name that exists is resolved by the file system (links, ".." beyond a
  * link), the rest by its names alone. */
 static int real_form(const char *native, char *out, size_t size)
 {
-    char real[PATH_MAX];
     size_t len;
     if (native[0] == '/') {
         out[0] = '/';
@@ -320,14 +338,8 @@ static int real_form(const char *native, char *out, size_t size)
         if (n == 2 && p[0] == '.' && p[1] == '.') {
             drop_name(out, &len);
         } else if (n > 0 && !(n == 1 && p[0] == '.')) {
-            if (!append_name(out, &len, size, p, n)) return 0;
-            if (existing && realpath(out, real)) {
-                if (strlen(real) + 1 > size) return 0;
-                memcpy(out, real, strlen(real) + 1);
-                len = strlen(out);
-            } else {
-                existing = 0; /* the rest does not exist: names only */
-            }
+            if (!append_name(out, &len, size, p, n) || (existing && !real_name(out, &len, size, &existing)))
+                return 0;
         }
         p += n;
         if (*p) p++;
@@ -354,13 +366,22 @@ int plat_canonical_child(const char *canonical_folder, const char *path, char *b
     return n > 0 && n < size;
 }
 
-/* Device and inode of an existing path (links followed). */
-static int identity(const char *native, struct stat *st) { return stat(native, st) == 0; }
+/* Device and inode of a path (links followed): 1, 0 when nothing is
+ * there, -1 with errno when what is there cannot be told. */
+static int identity(const char *native, struct stat *st)
+{
+    if (plat_syscall_table()->stat(native, st) == 0) return 1;
+    return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+}
 
+/* Whether a and b are the same file by identity; one that is not there is
+ * no other's. */
 static int same_identity(const char *a, const char *b)
 {
     struct stat sa, sb;
-    return identity(a, &sa) && identity(b, &sb) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    int ka = identity(a, &sa), kb = ka < 0 ? ka : identity(b, &sb);
+    if (ka < 0 || kb < 0) return PLAT_UNKNOWN;
+    return ka && kb && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino ? PLAT_YES : PLAT_NO;
 }
 
 /* 1 when the real path outer is inner or one of its ancestors by name. */
@@ -371,33 +392,43 @@ static int holds_by_name(const char *outer, const char *inner)
     return strncmp(outer, inner, n) == 0 && (inner[n] == '\0' || inner[n] == '/');
 }
 
+/* Both canonical forms, or 0 with errno. */
+static int canonical_pair(const char *a, char *ca, const char *b, char *cb)
+{
+    errno = 0;
+    return plat_canonical_path(a, ca, PLAT_NATIVE_MAX) && plat_canonical_path(b, cb, PLAT_NATIVE_MAX);
+}
+
 int plat_is_root(const char *path)
 {
     char real[PLAT_NATIVE_MAX], root[PLAT_NATIVE_MAX];
-    if (!plat_canonical_path(path, real, sizeof real) || !plat_canonical_path("\\", root, sizeof root)) return 0;
-    if (strcmp(real, "/") == 0 || holds_by_name(real, root)) return 1; /* the drive, or all that holds it */
-    return same_identity(real, root) || same_identity(real, "/");
+    if (!canonical_pair(path, real, "\\", root)) return PLAT_UNKNOWN;
+    if (strcmp(real, "/") == 0 || holds_by_name(real, root)) return PLAT_YES; /* the drive, or all that holds it */
+    int r = same_identity(real, root);
+    return r == PLAT_NO ? same_identity(real, "/") : r;
 }
 
 int plat_same_dir(const char *a, const char *b)
 {
     char ra[PLAT_NATIVE_MAX], rb[PLAT_NATIVE_MAX];
-    if (!plat_canonical_path(a, ra, sizeof ra) || !plat_canonical_path(b, rb, sizeof rb)) return 0;
-    return strcmp(ra, rb) == 0 || same_identity(ra, rb);
+    if (!canonical_pair(a, ra, b, rb)) return PLAT_UNKNOWN;
+    return strcmp(ra, rb) == 0 ? PLAT_YES : same_identity(ra, rb);
 }
 
 int plat_dir_contains(const char *outer, const char *inner)
 {
     char ro[PLAT_NATIVE_MAX], ri[PLAT_NATIVE_MAX];
     struct stat so, si;
-    if (!plat_canonical_path(outer, ro, sizeof ro) || !plat_canonical_path(inner, ri, sizeof ri)) return 0;
-    if (holds_by_name(ro, ri)) return 1;
-    if (!identity(ro, &so)) return 0;
+    if (!canonical_pair(outer, ro, inner, ri)) return PLAT_UNKNOWN;
+    if (holds_by_name(ro, ri)) return PLAT_YES;
+    int k = identity(ro, &so);
+    if (k <= 0) return k < 0 ? PLAT_UNKNOWN : PLAT_NO; /* a folder not there holds nothing by identity */
     /* the same folder reached another way (a bind mount): inner or an
      * ancestor of it is outer itself */
     for (size_t len = strlen(ri);;) {
-        if (identity(ri, &si) && si.st_dev == so.st_dev && si.st_ino == so.st_ino) return 1;
-        if (len <= 1) return 0;
+        if ((k = identity(ri, &si)) < 0) return PLAT_UNKNOWN;
+        if (k && si.st_dev == so.st_dev && si.st_ino == so.st_ino) return PLAT_YES;
+        if (len <= 1) return PLAT_NO;
         drop_name(ri, &len);
     }
 }
@@ -412,7 +443,7 @@ int plat_same_native_files(const char *a, const char *b)
 {
     char ra[PLAT_NATIVE_MAX], rb[PLAT_NATIVE_MAX];
     if (!a || !b || !real_form(a, ra, sizeof ra) || !real_form(b, rb, sizeof rb)) return 0;
-    return strcmp(ra, rb) == 0 || same_identity(ra, rb);
+    return strcmp(ra, rb) == 0 || same_identity(ra, rb) == PLAT_YES;
 }
 
 int plat_names_native(const char *path, const char *native)

@@ -105,15 +105,22 @@ static HANDLE open_entry(const char *path)
                        FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
 }
 
-/* The volume serial number and file index of an existing file or folder. */
+/* The volume serial number and file index of a file or folder: 1, 0 when
+ * nothing is there, -1 with errno when what is there cannot be told. */
 static int identity(const char *path, file_identity *id)
 {
     HANDLE h = open_entry(path);
-    if (h == INVALID_HANDLE_VALUE) return 0;
     BY_HANDLE_FILE_INFORMATION info;
-    BOOL ok = GetFileInformationByHandle(h, &info);
-    CloseHandle(h);
-    if (!ok || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) return 0; /* no index: unknown */
+    BOOL ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    DWORD e = ok ? 0 : GetLastError();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME || e == ERROR_INVALID_DRIVE)
+        return 0;
+    if (!ok) {
+        errno = errno_from_win32(e);
+        return -1;
+    }
+    if (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0) return 0; /* no index: only names can tell */
     id->volume = info.dwVolumeSerialNumber;
     id->high = info.nFileIndexHigh;
     id->low = info.nFileIndexLow;
@@ -123,6 +130,13 @@ static int identity(const char *path, file_identity *id)
 static int same_identity(const file_identity *a, const file_identity *b)
 {
     return a->volume == b->volume && a->high == b->high && a->low == b->low;
+}
+
+/* Both canonical forms, or 0 with errno. */
+static int canonical_pair(const char *a, char *ca, const char *b, char *cb)
+{
+    errno = 0;
+    return plat_canonical_path(a, ca, WIN_PATH_MAX) && plat_canonical_path(b, cb, WIN_PATH_MAX);
 }
 
 /* The name the system itself gives an existing folder, without "\\?\":
@@ -155,7 +169,7 @@ static int is_some_drive_root(const file_identity *id)
         if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_NO_ROOT_DIR)
             continue; /* may ask for a disk */
         file_identity r;
-        if (identity(root, &r) && same_identity(id, &r)) return 1;
+        if (identity(root, &r) > 0 && same_identity(id, &r)) return 1;
     }
     return 0;
 }
@@ -165,18 +179,23 @@ int plat_is_root(const char *path)
     char c[WIN_PATH_MAX];
     file_identity id;
     char f[WIN_PATH_MAX];
-    if (!plat_canonical_path(path, c, sizeof c)) return 0;
-    if (names_a_root(c) || (final_path(c, f, sizeof f) && names_a_root(f))) return 1;
-    return identity(c, &id) && is_some_drive_root(&id);
+    errno = 0;
+    if (!plat_canonical_path(path, c, sizeof c)) return PLAT_UNKNOWN;
+    if (names_a_root(c) || (final_path(c, f, sizeof f) && names_a_root(f))) return PLAT_YES;
+    int k = identity(c, &id);
+    if (k <= 0) return k < 0 ? PLAT_UNKNOWN : PLAT_NO;
+    return is_some_drive_root(&id) ? PLAT_YES : PLAT_NO;
 }
 
 int plat_same_dir(const char *a, const char *b)
 {
     char ca[WIN_PATH_MAX], cb[WIN_PATH_MAX];
     file_identity ia, ib;
-    if (!plat_canonical_path(a, ca, sizeof ca) || !plat_canonical_path(b, cb, sizeof cb)) return 0;
-    if (_stricmp(ca, cb) == 0) return 1;
-    return identity(ca, &ia) && identity(cb, &ib) && same_identity(&ia, &ib);
+    if (!canonical_pair(a, ca, b, cb)) return PLAT_UNKNOWN;
+    if (_stricmp(ca, cb) == 0) return PLAT_YES;
+    int ka = identity(ca, &ia), kb = ka < 0 ? ka : identity(cb, &ib);
+    if (ka < 0 || kb < 0) return PLAT_UNKNOWN;
+    return ka && kb && same_identity(&ia, &ib) ? PLAT_YES : PLAT_NO;
 }
 
 /* Cuts the last name off a canonical path; 0 at a root. */
@@ -196,16 +215,18 @@ int plat_dir_contains(const char *outer, const char *inner)
 {
     char co[WIN_PATH_MAX], ci[WIN_PATH_MAX];
     file_identity io, ii;
-    if (!plat_canonical_path(outer, co, sizeof co) || !plat_canonical_path(inner, ci, sizeof ci)) return 0;
+    if (!canonical_pair(outer, co, inner, ci)) return PLAT_UNKNOWN;
     size_t lo = strlen(co);
-    if (_strnicmp(co, ci, lo) == 0 && (ci[lo] == '\0' || ci[lo] == '\\' || co[lo - 1] == '\\')) return 1;
-    if (!identity(co, &io)) return 0;
+    if (_strnicmp(co, ci, lo) == 0 && (ci[lo] == '\0' || ci[lo] == '\\' || co[lo - 1] == '\\')) return PLAT_YES;
+    int k = identity(co, &io);
+    if (k <= 0) return k < 0 ? PLAT_UNKNOWN : PLAT_NO; /* a folder not there holds nothing by identity */
     /* the same folder by another name (a short name left where the path
      * does not exist, another drive letter): inner or an ancestor is outer */
-    do
-        if (identity(ci, &ii) && same_identity(&io, &ii)) return 1;
-    while (parent_of(ci));
-    return 0;
+    do {
+        if ((k = identity(ci, &ii)) < 0) return PLAT_UNKNOWN;
+        if (k && same_identity(&io, &ii)) return PLAT_YES;
+    } while (parent_of(ci));
+    return PLAT_NO;
 }
 
 int plat_path_kind(const char *path)
@@ -215,8 +236,11 @@ int plat_path_kind(const char *path)
 }
 
 /* Canonical forms and identities work on files as on folders. */
-int plat_native_same_file(const char *native, const char *path) { return native && plat_same_dir(native, path); }
-int plat_same_native_files(const char *a, const char *b) { return a && b && plat_same_dir(a, b); }
+int plat_native_same_file(const char *native, const char *path)
+{
+    return native && plat_same_dir(native, path) == PLAT_YES;
+}
+int plat_same_native_files(const char *a, const char *b) { return a && b && plat_same_dir(a, b) == PLAT_YES; }
 
 int plat_names_native(const char *path, const char *native)
 {

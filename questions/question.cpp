@@ -38,6 +38,7 @@ void read_answer(char *buf, int size, const char *where)
         log_error("read_answer: unexpected NULL passed"); /* not an end of input */
         return;
     }
+    log_flush(log_current()); /* what the run did so far is on the disk while it waits */
     if (plat_read_line(buf, size)) return;
     log_error("end of input at %s, installer stopped", where ? where : "question");
     plat_out("\nEnd of input, Quillor Install stopped\n");
@@ -360,6 +361,7 @@ int question(int index, question_table *t)
     }
     question_rec *r = &t->q[index];
     for (;;) {
+        log_flush(log_current()); /* a full disk is reported before the question, not inside it */
         plat_printf("%s [%s]: ", r->prompt ? r->prompt : "", r->default_answer);
         int supplied = answers_supply(index, r); /* from the answers file or the default */
         if (!supplied) {

@@ -232,6 +232,13 @@ unsigned char text_fold(unsigned char c)
     return lower[c];
 }
 
+size_t text_fold_hash(const char *s)
+{
+    size_t h = 2166136261u;
+    for (; *s; s++) h = (h ^ (size_t)text_fold((unsigned char)*s)) * 16777619u;
+    return h;
+}
+
 int text_continuation_mark(const char *value, size_t n)
 {
     if (!value || n < 2) return TEXT_MARK_NONE;

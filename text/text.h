@@ -28,6 +28,9 @@ char *text_dup(const char *s);
 /* c lower-cased through a table made once: the one case fold of the
  * case-blind comparisons and hashes that run once per character. */
 unsigned char text_fold(unsigned char c);
+/* A hash of s that names differing only in case share (FNV-1a over the
+ * text_fold bytes): for tables keyed case-blind. */
+size_t text_fold_hash(const char *s);
 
 /* The continuation marker that ends a configuration value of n characters
  * (its trailing blanks already cut): " /" joins the next line on, "\n"

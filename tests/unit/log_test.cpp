@@ -1,6 +1,8 @@
 // The log file: entry format, levels, newline rules, rotation, switching off.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <regex>
 #include <string>
 
@@ -25,6 +27,11 @@ struct LogTest : ::testing::Test {
         log_make_current(nullptr);
         log_close(&lg);
     }
+    std::string logged()  // what the entries kept so far make of the file
+    {
+        log_flush(&lg);
+        return tu::read_text("install.log");
+    }
 };
 
 TEST_F(LogTest, EntriesCarryTimeProcessAndLevel)
@@ -32,7 +39,7 @@ TEST_F(LogTest, EntriesCarryTimeProcessAndLevel)
     EXPECT_GT(log_info("copied file %s", "x"), 0);
     log_error("bad");
     log_debug("detail\n");
-    std::string text = tu::read_text("install.log");
+    std::string text = logged();
     std::regex entry("\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Info: copied file x\n"
                      "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Error: bad\n"
                      "\\d\\d \\d\\d:\\d\\d:\\d\\d \\[\\d+\\] Debug: detail\n");
@@ -42,14 +49,14 @@ TEST_F(LogTest, EntriesCarryTimeProcessAndLevel)
 TEST_F(LogTest, LeadingNewlineWritesTheMessageBare)
 {
     log_info("\n\nQuillor installer log");
-    EXPECT_EQ(tu::read_text("install.log"), "\n\nQuillor installer log\n");
+    EXPECT_EQ(logged(), "\n\nQuillor installer log\n");
 }
 
 TEST_F(LogTest, LevelFiltersAndNoCurrentLogWritesNothing)
 {
     log_set_level(&lg, 1);
     EXPECT_EQ(log_debug("hidden"), 0);
-    EXPECT_EQ(tu::read_file("install.log"), "");
+    EXPECT_EQ(logged(), "");
     EXPECT_EQ(log_make_current(nullptr), 0);
     EXPECT_EQ(log_error("nowhere"), 0);
     EXPECT_EQ(log_error(nullptr), 0);
@@ -60,7 +67,7 @@ TEST_F(LogTest, OverlongMessageIsCutAndStillEndsItsLine)
     std::string big(3000, 'm');
     log_info("\n%s", big.c_str());
     log_info("\nnext");
-    std::string text = tu::read_text("install.log");
+    std::string text = logged();
     ASSERT_EQ(text.size(), 1023u + 6u);
     EXPECT_EQ(text[1022], '\n');
     EXPECT_EQ(text.substr(1023), "\nnext\n");
@@ -77,7 +84,7 @@ TEST_F(LogTest, OneGenerationRotatesPastTheLimit)
     EXPECT_EQ(tu::read_file("install1.log"), "oldest");
     log_info("\nfresh");  // size above the limit: rotate first
     EXPECT_EQ(tu::read_text("install1.log").size(), 150u);
-    EXPECT_EQ(tu::read_text("install.log"), "\nfresh\n");
+    EXPECT_EQ(logged(), "\nfresh\n");
 }
 
 TEST_F(LogTest, ThreeGenerationsShiftInOrder)
@@ -91,7 +98,7 @@ TEST_F(LogTest, ThreeGenerationsShiftInOrder)
     EXPECT_EQ(tu::read_file("install3.log"), "g2");
     EXPECT_EQ(tu::read_file("install2.log"), "g1");
     EXPECT_EQ(tu::read_text("install1.log"), "\ncurrent\n");
-    EXPECT_EQ(tu::read_text("install.log"), "\nnew\n");
+    EXPECT_EQ(logged(), "\nnew\n");
 }
 
 TEST_F(LogTest, NameWithoutDotGetsLogExtension)
@@ -109,16 +116,30 @@ TEST_F(LogTest, NameWithoutDotGetsLogExtension)
 
 static size_t fail_write(const void *, size_t, size_t, FILE *) { return 0; }
 
+static int fail_flush(FILE *) { errno = ENOSPC; return EOF; }
+
+// Entries are kept until the step ends; the write or the flush that fails
+// then (a full disk) is reported.
 TEST_F(LogTest, FailedWriteSwitchesTheLogOffAndSaysSoOnce)
 {
-    tu::CapturedOutput out;
-    plat_syscall_table()->fwrite = fail_write;
-    EXPECT_EQ(log_info("first"), 0);
-    plat_syscall_reset();
-    EXPECT_EQ(log_info("second"), 0);
-    EXPECT_EQ(out.text(), "Error printing to log file\n");
-    EXPECT_EQ(lg.level, -1);
-    EXPECT_EQ(tu::read_file("install.log"), "");
+    for (int flush_fails = 0; flush_fails < 2; flush_fails++) {
+        log_close(&lg);
+        std::remove("install.log");
+        SetUp();
+        tu::CapturedOutput out;
+        EXPECT_GT(log_info("first"), 0);
+        EXPECT_EQ(tu::read_file("install.log"), "");  // kept, not written yet
+        if (flush_fails)
+            plat_syscall_table()->fflush = fail_flush;
+        else
+            plat_syscall_table()->fwrite = fail_write;
+        EXPECT_EQ(log_flush(&lg), 0);
+        plat_syscall_reset();
+        EXPECT_EQ(log_info("second"), 0);
+        EXPECT_EQ(log_flush(&lg), 1);
+        EXPECT_EQ(out.text(), "Error printing to log file\n");
+        EXPECT_EQ(lg.level, -1);
+    }
 }
 
 TEST_F(LogTest, EchoPrintsPrefixAndMessage)
@@ -134,7 +155,7 @@ TEST_F(LogTest, ControlCharactersInNamesCannotForgeALine)
 {
     tu::CapturedOutput out;
     log_report("removed file %s", "x\nInfo: forged\r\t\x1b[2J");
-    std::string text = tu::read_text("install.log");
+    std::string text = logged();
     EXPECT_NE(text.find("Error: removed file x\\nInfo: forged\\r\\t\\x1b[2J\n"), std::string::npos) << text;
     EXPECT_EQ(out.text(), "\nremoved file x\\nInfo: forged\\r\\t\\x1b[2J\n");
 }

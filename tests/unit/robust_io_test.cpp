@@ -243,6 +243,7 @@ TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed)
     EXPECT_TRUE(last.size() > 12 && last[2] == ' ' && last[5] == ':' && last[8] == ':') << last;
     EXPECT_NE(last.find(" [" + std::to_string(plat_process_id()) + "] Info: interrupted\n"), std::string::npos) << last;
     EXPECT_EQ(text.substr(0, 2), last.substr(0, 2));  // the same day as the entry before
+    EXPECT_LT(text.find("Info: working\n"), at);  // the entry kept before it went first
 }
 
 TEST_F(Guards, InterruptedLogWithOnlyItsHeadingStillGetsTheTime)

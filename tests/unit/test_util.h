@@ -383,7 +383,11 @@ struct TestLog {
         log_make_current(nullptr);
         log_close(&rec);
     }
-    std::string text() const { return read_text(file); }
+    std::string text()
+    {
+        log_flush(&rec);
+        return read_text(file);
+    }
 };
 
 // Printf-like reporting callbacks for the configuration modules: each keeps

@@ -71,6 +71,8 @@ TEST(TextCompare, ExactAndCaseBlind)
     char s[] = "C:\\Inetpub";
     EXPECT_STREQ(text_lower(s), "c:\\inetpub");
     EXPECT_EQ(text_lower(nullptr), nullptr);
+    EXPECT_EQ(text_fold_hash("Quillor.INI"), text_fold_hash("quillor.ini")); /* case-blind tables */
+    EXPECT_NE(text_fold_hash("quillor.ini"), text_fold_hash("quillor.inj"));
 }
 
 TEST(PathOps, CleanNameKeepsSafeCharactersOnly)

@@ -1,0 +1,124 @@
+// The guards that protect a deletion or a clean-up refuse, and say why,
+// when they cannot tell what a path is: a folder that cannot be examined,
+// a path whose canonical form cannot be made.  The faults are injected into
+// the system-call table's stat and realpath.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "installer/flow_util.h"
+#include "installer/flows.h"
+#include "installer/outcome.h"
+#include "installer/probes.h"
+#include "table/table.h"
+#include "test_util.h"
+
+namespace {
+
+int stat_fails(const char *, struct stat *)
+{
+    errno = EIO;
+    return -1;
+}
+char *realpath_fails(const char *, char *)
+{
+    errno = EIO;
+    return nullptr;
+}
+// Only the backup folder, or the pristine copy's, cannot be examined.
+int stat_fails_in_bak(const char *native, struct stat *st)
+{
+    if (strstr(native, "/bak") || strstr(native, "/orig")) return stat_fails(native, st);
+    return stat(native, st);
+}
+
+TEST(CannotTell, EachGuardAnswersSoWhenAFolderCannotBeExamined)
+{
+    tu::Scratch scratch;
+    tu::make_dirs(scratch.path("a/b"));
+    for (int fault = 0; fault < 2; fault++) {
+        tu::Fault<int (*)(const char *, struct stat *)> s(&plat_syscalls::stat, fault ? stat : stat_fails);
+        tu::Fault<char *(*)(const char *, char *)> r(&plat_syscalls::realpath, fault ? realpath_fails : realpath);
+        errno = 0;
+        EXPECT_EQ(plat_is_root("\\a\\"), PLAT_UNKNOWN) << fault;
+        EXPECT_EQ(errno, EIO);
+        EXPECT_EQ(plat_same_dir("\\a\\", "\\a\\b\\"), PLAT_UNKNOWN) << fault;
+        EXPECT_EQ(plat_dir_contains("\\a\\b\\", "\\a\\"), PLAT_UNKNOWN) << fault;
+        EXPECT_EQ(plat_is_root("\\"), fault ? PLAT_UNKNOWN : PLAT_YES) << fault;  // the name alone tells
+    }
+}
+
+struct GuardRow {
+    const char *guard;
+    int (*stat_call)(const char *, struct stat *);
+    char *(*realpath_call)(const char *, char *);
+    const char *input;
+    std::function<void(question_table *)> run;
+    const char *logged;
+};
+
+void install_old(const tu::Scratch &s)
+{
+    tu::make_dirs(s.path("inetpub/scripts"));
+    tu::write_file(s.path("inetpub/scripts/quillor.exe"), "exe");
+    tu::write_file(s.path("inetpub/scripts/quillor.ini"), "templates \\site\\tpl\\\n");
+    tu::make_dirs(s.path("site/tpl"));
+    tu::write_file(s.path("site/tpl/index.tpl"), "tpl");
+    tu::make_dirs(s.path("cache"));
+    tu::write_file(s.path("cache/msg"), "cached");
+}
+
+const char kRemoveInput[] = "\\inetpub\\scripts\\\n\n\\site\\tpl\\\nn\ny\n\\bak\\\n\ny\n\n";
+const char kUpdateInput[] = "\n\n\n\n\n\nn\ny\n\\orig\\\n\nn\n\n";
+const char kIo[] = " {5=Input/output error}";
+
+TEST(CannotTell, EachGuardRefusesAndSaysWhy)
+{
+    const char *const written[] = {"\\site\\tpl\\"};
+    const GuardRow rows[] = {
+        {"cache clean-up", stat_fails, realpath, "\n", [](question_table *t) { del_cache(t); },
+         "del_cache: refusing to delete cache files in \\cache\\: cannot tell whether it is a drive root"},
+        {"distribution clean-up", stat, realpath_fails, "y\n",
+         [&](question_table *t) { flow_cleanup(t, written, 1, "install_flow"); },
+         "install_flow: cannot tell whether \\site\\tpl\\ lies in the distribution folder"},
+        {"removal: drive root", stat_fails, realpath, kRemoveInput, remove_flow,
+         "remove_flow: refusing to delete files in \\site\\tpl\\: cannot tell whether it is a drive root"},
+        {"removal: executable in a drive root", stat_fails, realpath, kRemoveInput, remove_flow,
+         "remove_flow: refusing to delete quillor.* in \\inetpub\\scripts\\: cannot tell whether it is a drive root"},
+        {"removal: backup inside", stat_fails_in_bak, realpath, kRemoveInput, remove_flow,
+         "remove_flow: refusing to delete files in \\site\\tpl\\: cannot tell whether it holds the backup directory"},
+        {"removal: backup among the executables", stat_fails_in_bak, realpath, kRemoveInput, remove_flow,
+         "in \\inetpub\\scripts\\: cannot tell whether the backup would be made there"},
+        {"pristine copy", stat_fails_in_bak, realpath, kUpdateInput, update_flow,
+         "update_flow: cannot tell whether \\orig\\ is the templates directory"},
+    };
+    for (const GuardRow &row : rows) {
+        tu::Scratch scratch;
+        tu::TestLog log;
+        install_old(scratch);
+        question_table t;
+        table_init(&t);
+        text_copy(t.q[Q_CACHE].default_answer, "\\cache\\", TEXT_PATH_SIZE);
+        {
+            tu::ScriptedInput in(row.input);
+            tu::CapturedOutput out;  // gtest's own reports wait until it is back
+            tu::Fault<int (*)(const char *, struct stat *)> s(&plat_syscalls::stat, row.stat_call);
+            tu::Fault<char *(*)(const char *, char *)> r(&plat_syscalls::realpath, row.realpath_call);
+            row.run(&t);
+        }
+        std::string text = log.text();
+        EXPECT_NE(text.find(std::string(row.logged) + kIo), std::string::npos) << row.guard << "\n" << text;
+        for (const char *kept : {"site/tpl/index.tpl", "cache/msg", "inetpub/scripts/quillor.exe"})
+            EXPECT_TRUE(tu::exists(scratch.path(kept))) << row.guard << ": " << kept;
+        outcome_clear();
+    }
+}
+
+}  // namespace
+#endif
