@@ -97,14 +97,14 @@ void flow_source(char *buf, const char *name)
 /* ---- copying and cleaning ---- */
 
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
-                             const char *who)
+                             const char *who, path_set *kept)
 {
     char source[TEXT_PATH_SIZE];
     char *folder = flow_folder(dir, name, who);
     if (!folder) return 0;
     mkdir_path(folder, MKDIR_WITH_PARENTS);
     flow_source(source, name);
-    int ok = copy_tree(folder, source, pattern, COPY_FLAT, counter);
+    int ok = copy_tree(folder, source, pattern, COPY_FLAT, counter, kept);
     if (keep)
         *keep = folder;
     else

@@ -8,6 +8,8 @@
 
 #include "table/table.h"
 
+struct path_set;
+
 /* Prints the six introduction lines every flow shares. */
 void flow_intro_common();
 
@@ -26,10 +28,11 @@ char *flow_folder(const char *dir, const char *name, const char *who);
 void flow_source(char *buf, const char *name);
 
 /* Copies the distribution folder `name` into dir\name\ (created first) with
- * the pattern; the counter grows by the files copied.  The folder text is
- * handed to *keep when asked for, else released.  1 on success. */
+ * the pattern; the counter grows by the files copied, and a file the run's
+ * backups wrote (kept, or null) is kept before it is replaced.  The folder
+ * text is handed to *keep when asked for, else released.  1 on success. */
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
-                             const char *who);
+                             const char *who, path_set *kept);
 
 /* 1 when the directory answer `index` still resolves to the folder it
  * named when it was accepted (or nothing was noted for it then). */
