@@ -180,10 +180,6 @@ static void print_summary(question_table *t, int errors, int copied, const char 
 flow_outcome install_flow(question_table *t)
 {
     flow_outcome out = {0, 0, 0, 0, MENU_EXIT};
-    if (!t) {
-        log_error("install_flow: unexpected NULL passed");
-        return out;
-    }
     print_intro();
     if (!location_loop(t)) {
         out.next = MENU_UPDATE; /* the update owns the rest of this run */

@@ -58,15 +58,9 @@ static void start_log()
  * an installation, the update finding none); returns how the last ended. */
 static flow_outcome run_job(int job, question_table *t)
 {
+    flow_outcome (*const flows[])(question_table *) = {nullptr, install_flow, update_flow, remove_flow};
     flow_outcome out = {0, 0, 0, 0, job};
-    while (out.next != MENU_EXIT) {
-        if (out.next == MENU_INSTALL)
-            out = install_flow(t);
-        else if (out.next == MENU_UPDATE)
-            out = update_flow(t);
-        else
-            out = remove_flow(t);
-    }
+    while (out.next != MENU_EXIT) out = flows[out.next](t); /* indexed by the menu's numbers */
     return out;
 }
 

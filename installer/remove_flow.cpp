@@ -240,10 +240,6 @@ static int removal_steps(question_table *t)
 flow_outcome remove_flow(question_table *t)
 {
     flow_outcome out = {0, 0, 0, 0, MENU_EXIT};
-    if (!t) {
-        log_error("remove_flow: unexpected NULL passed");
-        return out;
-    }
     print_intro();
     if (!question_loop(t)) return out;
     out.errors = removal_steps(t);

@@ -183,39 +183,29 @@ static void print_summary(question_table *t, const update_counts *c, const char 
     flow_success_tail(manuals, answer_of(t, Q_DOMAIN));
 }
 
-/* The copies, the clean-up and the summary, once every answer is in. */
-static void copy_and_clean(question_table *t, update_counts *c)
+flow_outcome update_flow(question_table *t)
 {
+    update_counts c = {{0, 0, 0, 0, MENU_EXIT}, 0, {nullptr, 0, 0}};
+    print_intro();
+    loop_end end = question_loop(t, &c.out.errors);     /* the cache clean-ups refused count */
+    if (end == LOOP_INSTALL) c.out.next = MENU_INSTALL; /* the install owns the rest of this run */
+    if (end != LOOP_DONE) return c.out;
     char *manuals = nullptr;
     int del = flag_of(t, Q_DEL_TEMPLATES);
     char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr; /* only replaced with the templates */
-    copy_steps(t, c, web, &manuals);
-    count_failed_step(c, flow_sync_copies());
+    copy_steps(t, &c, web, &manuals);
+    count_failed_step(&c, flow_sync_copies());
     const char *written[] = {answer_of(t, Q_SCRIPTS),
                              answer_of(t, Q_TEMPLATES),
                              answer_of(t, Q_CACHE),
                              web,
                              flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr,
                              del && flag_of(t, Q_BACK_TEMPLATES) ? answer_of(t, Q_BACKUP) : nullptr};
-    c->out.errors += flow_cleanup(t, written, 6, WHO);
+    c.out.errors += flow_cleanup(t, written, 6, WHO);
     free(web);
-    c->out.reached = 1;
-    print_summary(t, c, manuals);
-    free(manuals);
-}
-
-flow_outcome update_flow(question_table *t)
-{
-    update_counts c = {{0, 0, 0, 0, MENU_EXIT}, 0, {nullptr, 0, 0}};
-    if (!t) {
-        log_error("update_flow: unexpected NULL passed");
-        return c.out;
-    }
-    print_intro();
-    loop_end end = question_loop(t, &c.out.errors);     /* the cache clean-ups refused count */
-    if (end == LOOP_INSTALL) c.out.next = MENU_INSTALL; /* the install owns the rest of this run */
-    if (end != LOOP_DONE) return c.out;
-    copy_and_clean(t, &c);
     path_set_free(&c.kept);
+    c.out.reached = 1;
+    print_summary(t, &c, manuals);
+    free(manuals);
     return c.out;
 }
