@@ -82,12 +82,6 @@ static loop_end question_loop(question_table *t, int *refused)
 
 /* ---- copying ---- */
 
-/* A copy step that failed counts one error; the flow goes on. */
-static void count_failed_step(update_counts *c, int ok)
-{
-    if (!ok) c->out.errors++;
-}
-
 /* Backs up the folder `name` below the templates into the same name below
  * the backup; 1 when saved. */
 static int backup_beside(question_table *t, update_counts *c, const char *name)
@@ -132,11 +126,11 @@ static int replace_templates(question_table *t, update_counts *c, const char *we
         return 0;
     }
     flow_source(img, "img");
-    count_failed_step(c, copy_tree(web, img, "*", COPY_FLAT, &c->out.copied, &c->kept));
+    c->out.errors += !copy_tree(web, img, "*", COPY_FLAT, &c->out.copied, &c->kept);
     flow_source(tpl, "tpl");
     c->tpl_replaced = copy_tree(templates, tpl, "*.tpl", COPY_FLAT, &c->out.copied, &c->kept) != 0;
-    count_failed_step(c, c->tpl_replaced);
-    count_failed_step(c, copy_tree(templates, tpl, "*.dat", COPY_FLAT, &c->out.copied, &c->kept));
+    c->out.errors += !c->tpl_replaced;
+    c->out.errors += !copy_tree(templates, tpl, "*.dat", COPY_FLAT, &c->out.copied, &c->kept);
     return 1;
 }
 
@@ -156,20 +150,19 @@ static void copy_originals(question_table *t, update_counts *c)
         return;
     }
     flow_source(tpl, "tpl");
-    count_failed_step(c, copy_tree(originals, tpl, "*.tpl", COPY_FLAT, &c->out.copied, &c->kept));
+    c->out.errors += !copy_tree(originals, tpl, "*.tpl", COPY_FLAT, &c->out.copied, &c->kept);
 }
 
 static void copy_steps(question_table *t, update_counts *c, const char *web, char **manuals)
 {
     const char *templates = answer_of(t, Q_TEMPLATES);
-    count_failed_step(
-        c, copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->out.copied));
+    c->out.errors +=
+        !copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->out.copied);
     int saved = !flag_of(t, Q_DEL_TEMPLATES) || replace_templates(t, c, web);
     if (flag_of(t, Q_BACK_ORIGINALS)) copy_originals(t, c);
     if (!saved) return; /* the images and manuals beside the templates were not saved either */
-    count_failed_step(c, flow_copy_into_subfolder(templates, "img", "*", &c->out.copied, nullptr, WHO, &c->kept));
-    count_failed_step(c,
-                      flow_copy_into_subfolder(templates, "manuals", "*.htm*", &c->out.copied, manuals, WHO, &c->kept));
+    c->out.errors += !flow_copy_into_subfolder(templates, "img", "*", &c->out.copied, nullptr, WHO, &c->kept);
+    c->out.errors += !flow_copy_into_subfolder(templates, "manuals", "*.htm*", &c->out.copied, manuals, WHO, &c->kept);
 }
 
 static void print_summary(question_table *t, const update_counts *c, const char *manuals)
@@ -194,7 +187,7 @@ flow_outcome update_flow(question_table *t)
     int del = flag_of(t, Q_DEL_TEMPLATES);
     char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr; /* only replaced with the templates */
     copy_steps(t, &c, web, &manuals);
-    count_failed_step(&c, flow_sync_copies());
+    c.out.errors += !flow_sync_copies();
     const char *written[] = {answer_of(t, Q_SCRIPTS),
                              answer_of(t, Q_TEMPLATES),
                              answer_of(t, Q_CACHE),
