@@ -178,15 +178,19 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
 
 /* ---- summaries ---- */
 
-void flow_success_lines()
+void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain)
 {
+    out->reached = 1;
+    const char *doing = job == MENU_REMOVE ? "removing" : "copying";
+    if (out->errors) {
+        plat_printf("\n%d errors occured during %s, check install.log for details\n", out->errors, doing);
+        return;
+    }
+    if (job == MENU_UPDATE) plat_printf("\n%d files backed up\n", out->backed_up);
+    if (job != MENU_REMOVE) plat_printf("%s%d files copied\n", job == MENU_UPDATE ? "" : "\n", out->copied);
     plat_out("No errors occured\n");
     plat_out("Check install.log for details\n\n");
-}
-
-void flow_success_tail(const char *manuals, const char *domain)
-{
-    flow_success_lines();
+    if (job == MENU_REMOVE) return;
     plat_printf("Quillor' manuals have been copied too %s\n\n", manuals ? manuals : "");
     plat_printf("You should be able to use Quillor by entering the URL\n\t\thttp://%s/scripts/quillor.exe\n\n", domain);
 }

@@ -6,6 +6,7 @@
 #ifndef QUILLOR_FLOW_UTIL_H
 #define QUILLOR_FLOW_UTIL_H
 
+#include "installer/flows.h"
 #include "table/table.h"
 
 struct path_set;
@@ -52,9 +53,10 @@ int flow_sync_copies();
  * clean-up is refused and reported.  Returns the errors to count, 0 or 1. */
 int flow_cleanup(question_table *t, const char *const *written, int count, const char *who);
 
-/* "No errors occured" and the pointer to the log. */
-void flow_success_lines();
-/* The success lines, the manuals folder and the URL of the application. */
-void flow_success_tail(const char *manuals, const char *domain);
+/* Prints the summary of job (MENU_INSTALL, MENU_UPDATE or MENU_REMOVE)
+ * and notes in out that it was reached: the errors counted, or what was
+ * copied, the pointer to the log and, after a copy, the manuals folder and
+ * the URL of the application. */
+void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain);
 
 #endif

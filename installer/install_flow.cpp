@@ -167,16 +167,6 @@ static int copy_steps(question_table *t, int *copied, char **manuals, char **web
     return errors;
 }
 
-static void print_summary(question_table *t, int errors, int copied, const char *manuals)
-{
-    if (errors) {
-        plat_printf("\n%d errors occured during copying, check install.log for details\n", errors);
-        return;
-    }
-    plat_printf("\n%d files copied\n", copied);
-    flow_success_tail(manuals, answer_of(t, Q_DOMAIN));
-}
-
 flow_outcome install_flow(question_table *t)
 {
     flow_outcome out = {0, 0, 0, 0, MENU_EXIT};
@@ -195,8 +185,7 @@ flow_outcome install_flow(question_table *t)
     const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
                              flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr};
     out.errors += flow_cleanup(t, written, 5, WHO);
-    out.reached = 1;
-    print_summary(t, out.errors, out.copied, manuals);
+    flow_summary(&out, MENU_INSTALL, manuals, answer_of(t, Q_DOMAIN));
     free(web);
     free(manuals);
     return out;

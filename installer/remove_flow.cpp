@@ -245,10 +245,6 @@ flow_outcome remove_flow(question_table *t)
     out.errors = removal_steps(t);
     const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
     out.errors += flow_cleanup(t, &backup, 1, WHO);
-    out.reached = 1;
-    if (out.errors)
-        plat_printf("\n%d errors occured during removing, check install.log for details\n", out.errors);
-    else
-        flow_success_lines();
+    flow_summary(&out, MENU_REMOVE, nullptr, nullptr);
     return out;
 }

@@ -165,17 +165,6 @@ static void copy_steps(question_table *t, update_counts *c, const char *web, cha
     c->out.errors += !flow_copy_into_subfolder(templates, "manuals", "*.htm*", &c->out.copied, manuals, WHO, &c->kept);
 }
 
-static void print_summary(question_table *t, const update_counts *c, const char *manuals)
-{
-    if (c->out.errors) {
-        plat_printf("\n%d errors occured during copying, check install.log for details\n", c->out.errors);
-        return;
-    }
-    plat_printf("\n%d files backed up\n", c->out.backed_up);
-    plat_printf("%d files copied\n", c->out.copied);
-    flow_success_tail(manuals, answer_of(t, Q_DOMAIN));
-}
-
 flow_outcome update_flow(question_table *t)
 {
     update_counts c = {{0, 0, 0, 0, MENU_EXIT}, 0, {nullptr, 0, 0}};
@@ -197,8 +186,7 @@ flow_outcome update_flow(question_table *t)
     c.out.errors += flow_cleanup(t, written, 6, WHO);
     free(web);
     path_set_free(&c.kept);
-    c.out.reached = 1;
-    print_summary(t, &c, manuals);
+    flow_summary(&c.out, MENU_UPDATE, manuals, answer_of(t, Q_DOMAIN));
     free(manuals);
     return c.out;
 }
