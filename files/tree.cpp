@@ -414,13 +414,10 @@ int copy_file(const char *source, const char *target)
 
 /* ---- keeping what a copy would replace ---- */
 
-/* Canonical paths of the files this run's backups wrote: no later copy of the
- * run may replace one of them without keeping it first. */
-static path_set backup_written;
-
 /* How the files of one copy step are written. */
 struct copy_step {
     int backup;                    /* keep whatever a target held as "name.~N~" */
+    path_set *kept;                /* canonical paths the run's backups wrote, or null */
     path_set wrote;                /* targets this step wrote, as spelled */
     char folder[TEXT_LINE_SIZE];   /* the target folder last made sure of */
     char canon_of[TEXT_LINE_SIZE]; /* the target folder last resolved, as spelled */
@@ -556,8 +553,8 @@ int copy_keep_numbered_beside(const char *path, char *kept, int size)
 static int written_by_backup(copy_step *c, const char *target)
 {
     char canonical[PLAT_NATIVE_MAX];
-    if (backup_written.count == 0 || !canonical_target(c, target, canonical, sizeof canonical)) return 0;
-    const char *found = path_set_find(&backup_written, canonical);
+    if (!c->kept || c->kept->count == 0 || !canonical_target(c, target, canonical, sizeof canonical)) return 0;
+    const char *found = path_set_find(c->kept, canonical);
     return found && plat_native_equal(found, canonical);
 }
 
@@ -576,13 +573,14 @@ static int written_this_step(const copy_step *c, const char *target, const char 
  * on Windows). */
 static int same_file(const char *source, const char *tnative) { return tnative && plat_names_native(source, tnative); }
 
-/* Notes a target this step has written; a backup's files are noted for
- * the rest of the run. */
+/* Notes a target this step has written; a backup's files are noted in
+ * the run's set. */
 static int note_written(copy_step *c, const char *target)
 {
     char canonical[PLAT_NATIVE_MAX]; /* one name for every spelling: short names, other drive letters */
     path_set_add(&c->wrote, target);
-    if (c->backup && canonical_target(c, target, canonical, sizeof canonical)) path_set_add(&backup_written, canonical);
+    if (c->backup && c->kept && canonical_target(c, target, canonical, sizeof canonical))
+        path_set_add(c->kept, canonical);
     return 1;
 }
 
@@ -742,7 +740,7 @@ static int source_present(const char *s, const char *pattern, int backup)
 }
 
 static int copy_tree_as(const char *dest, const char *source, const char *pattern, int recurse, int *counter,
-                        int backup)
+                        int backup, path_set *kept)
 {
     char d[TEXT_PATH_SIZE], s[TEXT_PATH_SIZE];
     if (!dest || !pattern) return 0;
@@ -753,7 +751,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
     int present = source_present(s, pattern, backup);
     if (present <= 0) return present < 0; /* nothing to save is no failure */
-    copy_step c = {backup, {nullptr, 0, 0}, "", "", ""};
+    copy_step c = {backup, kept, {nullptr, 0, 0}, "", "", ""};
     backup_dir_made(&c, mkdir_path(d, MKDIR_WITH_PARENTS), d, s);
     remove_leftovers(d);
     size_t n = strlen(s);
@@ -785,12 +783,13 @@ static int step_done(int result)
     return result;
 }
 
-int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
+int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter, path_set *kept)
 {
-    return step_done(copy_tree_as(dest, source, pattern, recurse, counter, 0));
+    return step_done(copy_tree_as(dest, source, pattern, recurse, counter, 0, kept));
 }
 
-int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter)
+int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter,
+                     path_set *kept)
 {
-    return step_done(copy_tree_as(dest, source, pattern, recurse, counter, 1));
+    return step_done(copy_tree_as(dest, source, pattern, recurse, counter, 1, kept));
 }

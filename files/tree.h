@@ -10,6 +10,8 @@
 
 #include "config/static_list.h"
 
+struct path_set;
+
 enum { WALK_FILES = 1, WALK_DIRS = 2, WALK_NAMES = 4 };
 enum { MKDIR_ALONE = 0, MKDIR_WITH_PARENTS = 1 }; /* mkdir_path's parents switch */
 enum { COPY_FLAT = 0, COPY_RECURSE = 1 };         /* copy_tree's recurse switch */
@@ -24,14 +26,18 @@ int copy_file(const char *source, const char *target);
 /* 1 when every selected file was copied; 0 for a null destination or
  * pattern, a subdirectory that could not be made, a file that could not be
  * copied, a missing source folder, an incomplete walk (see dir_walk), or a
- * single file name (no wildcard) that matched nothing. */
-int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
+ * single file name (no wildcard) that matched nothing.  kept, when given,
+ * is the set of files the run's backups wrote: such a file is kept as a
+ * backup keeps one (below) before it is replaced. */
+int copy_tree(const char *dest, const char *source, const char *pattern, int recurse, int *counter,
+              path_set *kept = nullptr);
 /* copy_tree as a backup: a file already at a target is first renamed to
  * "name.~N~" above the highest N kept (an identical one simply stays), and the files
- * written are remembered, so that no later copy of this run replaces one
- * without keeping it the same way.  A missing source holds nothing to save
- * and is no failure. */
-int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter);
+ * written are added to kept (when given), the run's set, so that no later copy of
+ * the run replaces one without keeping it the same way.  A missing source
+ * holds nothing to save and is no failure. */
+int copy_tree_backup(const char *dest, const char *source, const char *pattern, int recurse, int *counter,
+                     path_set *kept);
 /* Renames the file at path to "path.~N~", N one above the highest number
  * already kept beside it (1 when none is), never over an existing name;
  * leaves that name in kept (size bytes) and logs it.  1, or 0 with errno

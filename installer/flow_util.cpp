@@ -97,14 +97,14 @@ void flow_source(char *buf, const char *name)
 /* ---- copying and cleaning ---- */
 
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
-                             const char *who)
+                             const char *who, path_set *kept)
 {
     char source[TEXT_PATH_SIZE];
     char *folder = flow_folder(dir, name, who);
     if (!folder) return 0;
     mkdir_path(folder, MKDIR_WITH_PARENTS);
     flow_source(source, name);
-    int ok = copy_tree(folder, source, pattern, COPY_FLAT, counter);
+    int ok = copy_tree(folder, source, pattern, COPY_FLAT, counter, kept);
     if (keep)
         *keep = folder;
     else
@@ -198,15 +198,19 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
 
 /* ---- summaries ---- */
 
-void flow_success_lines()
+void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain)
 {
+    out->reached = 1;
+    const char *doing = job == MENU_REMOVE ? "removing" : "copying";
+    if (out->errors) {
+        plat_printf("\n%d errors occured during %s, check install.log for details\n", out->errors, doing);
+        return;
+    }
+    if (job == MENU_UPDATE) plat_printf("\n%d files backed up\n", out->backed_up);
+    if (job != MENU_REMOVE) plat_printf("%s%d files copied\n", job == MENU_UPDATE ? "" : "\n", out->copied);
     plat_out("No errors occured\n");
     plat_out("Check install.log for details\n\n");
-}
-
-void flow_success_tail(const char *manuals, const char *domain)
-{
-    flow_success_lines();
+    if (job == MENU_REMOVE) return;
     plat_printf("Quillor' manuals have been copied too %s\n\n", manuals ? manuals : "");
     plat_printf("You should be able to use Quillor by entering the URL\n\t\thttp://%s/scripts/quillor.exe\n\n", domain);
 }

@@ -6,7 +6,10 @@
 #ifndef QUILLOR_FLOW_UTIL_H
 #define QUILLOR_FLOW_UTIL_H
 
+#include "installer/flows.h"
 #include "table/table.h"
+
+struct path_set;
 
 /* Prints the six introduction lines every flow shares. */
 void flow_intro_common();
@@ -26,10 +29,11 @@ char *flow_folder(const char *dir, const char *name, const char *who);
 void flow_source(char *buf, const char *name);
 
 /* Copies the distribution folder `name` into dir\name\ (created first) with
- * the pattern; the counter grows by the files copied.  The folder text is
- * handed to *keep when asked for, else released.  1 on success. */
+ * the pattern; the counter grows by the files copied, and a file the run's
+ * backups wrote (kept, or null) is kept before it is replaced.  The folder
+ * text is handed to *keep when asked for, else released.  1 on success. */
 int flow_copy_into_subfolder(const char *dir, const char *name, const char *pattern, int *counter, char **keep,
-                             const char *who);
+                             const char *who, path_set *kept);
 
 /* 1 when the directory answer `index` still resolves to the folder it
  * named when it was accepted (or nothing was noted for it then). */
@@ -54,9 +58,10 @@ const char *flow_guard(int answer, const char *why, char *buf);
  * clean-up is refused and reported.  Returns the errors to count, 0 or 1. */
 int flow_cleanup(question_table *t, const char *const *written, int count, const char *who);
 
-/* "No errors occured" and the pointer to the log. */
-void flow_success_lines();
-/* The success lines, the manuals folder and the URL of the application. */
-void flow_success_tail(const char *manuals, const char *domain);
+/* Prints the summary of job (MENU_INSTALL, MENU_UPDATE or MENU_REMOVE)
+ * and notes in out that it was reached: the errors counted, or what was
+ * copied, the pointer to the log and, after a copy, the manuals folder and
+ * the URL of the application. */
+void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain);
 
 #endif

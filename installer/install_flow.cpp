@@ -5,7 +5,7 @@
  * executable, the configuration, the templates, the images and the manuals
  * into place, offers to clear the temporary files and prints a summary.
  * Finding the application already installed, it offers the update instead
- * and hands the question table over to update_flow.
+ * and returns the update as the job to hand over to.
  */
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +15,6 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
-#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -162,47 +161,32 @@ static int copy_steps(question_table *t, int *copied, char **manuals, char **web
     errors += !copy_tree(templates, source, "*", COPY_FLAT, copied);
     if (flag_of(t, Q_BACK_ORIGINALS))
         errors += !copy_tree(answer_of(t, Q_ORIGINALS), source, "*.tpl", COPY_FLAT, copied);
-    errors += !flow_copy_into_subfolder(templates, "img", "*", copied, nullptr, WHO);
-    errors += !flow_copy_into_subfolder(templates, "manuals", "*.htm*", copied, manuals, WHO);
+    errors += !flow_copy_into_subfolder(templates, "img", "*", copied, nullptr, WHO, nullptr);
+    errors += !flow_copy_into_subfolder(templates, "manuals", "*.htm*", copied, manuals, WHO, nullptr);
     errors += !copy_web_images(t, copied, web);
     return errors;
 }
 
-static void print_summary(question_table *t, int errors, int copied, const char *manuals)
+flow_outcome install_flow(question_table *t)
 {
-    if (errors) {
-        plat_printf("\n%d errors occured during copying, check install.log for details\n", errors);
-        return;
-    }
-    plat_printf("\n%d files copied\n", copied);
-    flow_success_tail(manuals, answer_of(t, Q_DOMAIN));
-}
-
-void install_flow(question_table *t)
-{
-    if (!t) {
-        log_error("install_flow: unexpected NULL passed");
-        return;
-    }
+    flow_outcome out = {0, 0, 0, 0, MENU_EXIT};
     print_intro();
     if (!location_loop(t)) {
-        update_flow(t); /* the update owns the rest of this run */
-        return;
+        out.next = MENU_UPDATE; /* the update owns the rest of this run */
+        return out;
     }
     auth_loop(t);
-    int copied = 0;
-    char *manuals = nullptr;
+    char *manuals = nullptr, *web = nullptr;
     /* the copied configuration carries the answers; when it could not be
      * rewritten the shipped one is copied, and that is no success */
-    char *web = nullptr;
-    int errors = !set_ini(nullptr, t);
-    errors += copy_steps(t, &copied, &manuals, &web);
-    errors += !flow_sync_copies();
+    out.errors = !set_ini(nullptr, t);
+    out.errors += copy_steps(t, &out.copied, &manuals, &web);
+    out.errors += !flow_sync_copies();
     const char *written[] = {answer_of(t, Q_SCRIPTS), answer_of(t, Q_TEMPLATES), answer_of(t, Q_CACHE), web,
                              flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr};
-    errors += flow_cleanup(t, written, 5, WHO);
-    outcome_summary(errors);
-    print_summary(t, errors, copied, manuals);
+    out.errors += flow_cleanup(t, written, 5, WHO);
+    flow_summary(&out, MENU_INSTALL, manuals, answer_of(t, Q_DOMAIN));
     free(web);
     free(manuals);
+    return out;
 }

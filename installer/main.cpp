@@ -2,6 +2,7 @@
  * the log, checks the folder it runs from, shows the menu and runs the
  * chosen job. */
 #include <cstdlib>
+#include <initializer_list>
 
 #include "installer/flows.h"
 #include "installer/options.h"
@@ -55,6 +56,16 @@ static void start_log()
     log_flush(&installer_log); /* a log that cannot be written is reported before the menu */
 }
 
+/* Runs the chosen job and every job it hands over to (the install finding
+ * an installation, the update finding none); returns how the last ended. */
+static flow_outcome run_job(int job, question_table *t)
+{
+    flow_outcome (*const flows[])(question_table *) = {nullptr, install_flow, update_flow, remove_flow};
+    flow_outcome out = {0, 0, 0, 0, job};
+    while (out.next != MENU_EXIT) out = flows[out.next](t); /* indexed by the menu's numbers */
+    return out;
+}
+
 int main(int argc, char **argv)
 {
     static question_table table;
@@ -70,9 +81,8 @@ int main(int argc, char **argv)
     }
     if (!take_folder_lock()) return STATUS_LOCKED;
     table_init(&table);
-    text_copy(table.q[Q_POPHOST].default_answer, computer_name(), TEXT_PATH_SIZE);
-    text_copy(table.q[Q_NEWSHOST].default_answer, computer_name(), TEXT_PATH_SIZE);
-    text_copy(table.q[Q_DOMAIN].default_answer, computer_name(), TEXT_PATH_SIZE);
+    for (int q : {Q_POPHOST, Q_NEWSHOST, Q_DOMAIN})
+        text_copy(table.q[q].default_answer, computer_name(), TEXT_PATH_SIZE);
     start_log();
     if (!plat_program_path(argc > 0 ? argv[0] : "", program, sizeof program))
         text_copy(program, argc > 0 ? argv[0] : "", sizeof program);
@@ -81,22 +91,20 @@ int main(int argc, char **argv)
         plat_out("This folder must be the current directory");
         wait_for_enter(&table);
         log_close(&installer_log);
-        return options_status();
+        return options_status(nullptr);
     }
     int choice = main_menu();
     if (choice == MENU_EXIT) {
         log_close(&installer_log);
         plat_out("Goodbye :-)\n");
         plat_flush();
-        return options_status();
+        return options_status(nullptr);
     }
-    if (choice == MENU_INSTALL) install_flow(&table);
-    if (choice == MENU_UPDATE) update_flow(&table);
-    if (choice == MENU_REMOVE) remove_flow(&table);
-    options_finish(choice, &table); /* the record of this run, when asked for */
+    flow_outcome out = run_job(choice, &table);
+    options_finish(choice, &table, &out); /* the record of this run, when asked for */
     if (!answers_unattended()) plat_out("\nPlease press enter to exit");
     wait_for_enter(&table);
     plat_flush(); /* a console lost at this last write is still logged */
     log_close(&installer_log);
-    return options_status();
+    return options_status(&out);
 }

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "installer/outcome.h"
 #include "log/log.h"
 #include "table/table.h"
 #include "platform/platform.h"
@@ -232,9 +231,9 @@ int options_start(int argc, char **argv)
 
 /* ---- the end of a run ---- */
 
-void options_finish(int job, const question_table *t)
+void options_finish(int job, const question_table *t, const flow_outcome *out)
 {
-    if (!opts.record || !outcome_reached()) return;
+    if (!opts.record || !out->reached) return;
     const char *clash = record_clash(t); /* the run may have made one since it started */
     if (clash) {
         log_report("record: %s: the record may not replace %s", opts.record, clash);
@@ -244,11 +243,11 @@ void options_finish(int job, const question_table *t)
     if (!answers_write_record(opts.record, job, QUILLOR_INSTALL_VERSION)) record_failed = 1;
 }
 
-int options_status()
+int options_status(const flow_outcome *out)
 {
     if (!answers_unattended()) return 0;
-    if (!outcome_reached()) return EXIT_STOPPED;
-    return outcome_errors() > 0 || record_failed ? 1 : 0;
+    if (!out || !out->reached) return EXIT_STOPPED;
+    return out->errors > 0 || record_failed ? 1 : 0;
 }
 
 void options_clear()
@@ -256,5 +255,4 @@ void options_clear()
     opts = run_options{};
     record_failed = 0;
     answers_clear();
-    outcome_clear();
 }

@@ -4,6 +4,7 @@
 #ifndef QUILLOR_OPTIONS_H
 #define QUILLOR_OPTIONS_H
 
+#include "installer/flows.h"
 #include "table/table.h"
 
 /* The installer's version, as --version and the record name it. */
@@ -14,15 +15,16 @@ constexpr char QUILLOR_INSTALL_VERSION[] = "1.0";
  * here (0 after --help or --version, 2 after a fault, reported on standard
  * error), having written nothing. */
 int options_start(int argc, char **argv);
-/* At the end of a run that went through a flow: writes the record when
- * one was asked for and the run reached its summary, unless it would
- * replace a file of the run (the installed configuration in t's scripts
- * folder among them). */
-void options_finish(int job, const question_table *t);
-/* The exit status of a run that ends now: unchanged (0) without --answers
- * or --defaults; else 0 for a summary without errors, 1 for errors counted
- * (or a record that could not be written), 2 when no summary was reached. */
-int options_status();
+/* At the end of a run that went through a flow, whose last job ended as
+ * out says: writes the record when one was asked for and the run reached
+ * its summary, unless it would replace a file of the run (the installed
+ * configuration in t's scripts folder among them). */
+void options_finish(int job, const question_table *t, const flow_outcome *out);
+/* The exit status of a run that ends now (out null: before any job ran):
+ * unchanged (0) without --answers or --defaults; else 0 for a summary
+ * without errors, 1 for errors counted (or a record that could not be
+ * written), 2 when no summary was reached. */
+int options_status(const flow_outcome *out);
 /* Forgets every option (tests). */
 void options_clear();
 

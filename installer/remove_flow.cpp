@@ -19,7 +19,6 @@
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
-#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -137,7 +136,7 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
     for (char *name; ok && (name = (char *)static_next(&folders));) {
         char from[TEXT_LINE_SIZE], to[TEXT_LINE_SIZE];
         ok = path_join_raw(from, sizeof from, dir, name) && path_join_raw(to, sizeof to, backup, name) &&
-             copy_tree_backup(to, from, "*", COPY_RECURSE, nullptr);
+             copy_tree_backup(to, from, "*", COPY_RECURSE, nullptr, nullptr);
     }
     static_free(&folders);
     return ok;
@@ -149,12 +148,14 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
 static int saves_folders_whole(const char *pattern) { return strcmp(pattern, "*") == 0; }
 
 /* Backs up what the pattern selects in dir when asked to; 1 on success.
- * A failed backup is reported: what it was to save must then stay. */
+ * A failed backup is reported: what it was to save must then stay.  The
+ * removal copies nothing but backups, which keep whatever they meet, so
+ * it needs no set of the files they wrote. */
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
     if (!flag_of(t, Q_BACK_ALL)) return 1;
     const char *to = answer_of(t, Q_BACKUP);
-    if (flow_check_named(t, Q_BACKUP, WHO) && copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr) &&
+    if (flow_check_named(t, Q_BACKUP, WHO) && copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr, nullptr) &&
         (saves_folders_whole(pattern) || backup_matching_folders(to, dir, pattern)) && flow_sync_copies())
         return 1;
     log_report("%s: backup of %s failed, nothing removed there", WHO, dir);
@@ -234,20 +235,14 @@ static int removal_steps(question_table *t)
     return errors + remove_dir(t, Q_WORKAREA);
 }
 
-void remove_flow(question_table *t)
+flow_outcome remove_flow(question_table *t)
 {
-    if (!t) {
-        log_error("remove_flow: unexpected NULL passed");
-        return;
-    }
+    flow_outcome out = {0, 0, 0, 0, MENU_EXIT};
     print_intro();
-    if (!question_loop(t)) return;
-    int errors = removal_steps(t);
+    if (!question_loop(t)) return out;
+    out.errors = removal_steps(t);
     const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
-    errors += flow_cleanup(t, &backup, 1, WHO);
-    outcome_summary(errors);
-    if (errors)
-        plat_printf("\n%d errors occured during removing, check install.log for details\n", errors);
-    else
-        flow_success_lines();
+    out.errors += flow_cleanup(t, &backup, 1, WHO);
+    flow_summary(&out, MENU_REMOVE, nullptr, nullptr);
+    return out;
 }

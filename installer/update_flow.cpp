@@ -5,17 +5,18 @@
  * update there), optionally backs up and replaces the templates and images,
  * and copies the new executable, images and manuals.  The installed
  * configuration file is neither rewritten nor replaced.  Finding nothing
- * installed, it offers the install instead and hands over to install_flow.
+ * installed, it offers the install instead and returns the install as the
+ * job to hand over to.
  */
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "config/defaults.h"
+#include "files/path_set.h"
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
-#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -27,10 +28,9 @@ static const char *const INSTALLED_INI = "quillor.ini"; /* beside the installed 
 enum loop_end { LOOP_DONE, LOOP_INSTALL, LOOP_ABANDONED };
 
 struct update_counts {
-    int copied;
-    int backed_up;
-    int errors;
+    flow_outcome out; /* the counts */
     int tpl_replaced; /* the templates now hold the distribution's own */
+    path_set kept;    /* the files this run's backups wrote */
 };
 
 /* ---- dialogue ---- */
@@ -84,19 +84,13 @@ static loop_end question_loop(question_table *t, int *refused)
 
 /* ---- copying ---- */
 
-/* A copy step that failed counts one error; the flow goes on. */
-static void count_failed_step(update_counts *c, int ok)
-{
-    if (!ok) c->errors++;
-}
-
 /* Backs up the folder `name` below the templates into the same name below
  * the backup; 1 when saved. */
 static int backup_beside(question_table *t, update_counts *c, const char *name)
 {
     char *from = flow_folder(answer_of(t, Q_TEMPLATES), name, WHO);
     char *to = flow_folder(answer_of(t, Q_BACKUP), name, WHO);
-    int ok = from && to && copy_tree_backup(to, from, "*", COPY_FLAT, &c->backed_up);
+    int ok = from && to && copy_tree_backup(to, from, "*", COPY_FLAT, &c->out.backed_up, &c->kept);
     free(from);
     free(to);
     return ok;
@@ -110,12 +104,12 @@ static int backup_templates(question_table *t, update_counts *c, const char *web
     const char *templates = answer_of(t, Q_TEMPLATES), *backup = answer_of(t, Q_BACKUP);
     const char *failed = nullptr;
     if (!flow_check_named(t, Q_TEMPLATES, WHO) || !flow_check_named(t, Q_BACKUP, WHO) ||
-        !copy_tree_backup(backup, templates, "*", COPY_FLAT, &c->backed_up))
+        !copy_tree_backup(backup, templates, "*", COPY_FLAT, &c->out.backed_up, &c->kept))
         failed = templates;
     if (!failed && !backup_beside(t, c, "img")) failed = "img";
     if (!failed && !backup_beside(t, c, "manuals")) failed = "manuals";
     /* no web folder: never back up the current directory in its place */
-    if (!failed && !(web && copy_tree_backup(backup, web, "*", COPY_FLAT, &c->backed_up)))
+    if (!failed && !(web && copy_tree_backup(backup, web, "*", COPY_FLAT, &c->out.backed_up, &c->kept)))
         failed = web ? web : answer_of(t, Q_QLIMG);
     if (!failed) return 1;
     log_report("%s: backup of %s failed, templates not replaced", WHO, failed);
@@ -130,15 +124,15 @@ static int replace_templates(question_table *t, update_counts *c, const char *we
     char img[TEXT_PATH_SIZE], tpl[TEXT_PATH_SIZE];
     const char *templates = answer_of(t, Q_TEMPLATES);
     if (flag_of(t, Q_BACK_TEMPLATES) && !backup_templates(t, c, web)) {
-        c->errors++;
+        c->out.errors++;
         return 0;
     }
     flow_source(img, "img");
-    count_failed_step(c, copy_tree(web, img, "*", COPY_FLAT, &c->copied));
+    c->out.errors += !copy_tree(web, img, "*", COPY_FLAT, &c->out.copied, &c->kept);
     flow_source(tpl, "tpl");
-    c->tpl_replaced = copy_tree(templates, tpl, "*.tpl", COPY_FLAT, &c->copied) != 0;
-    count_failed_step(c, c->tpl_replaced);
-    count_failed_step(c, copy_tree(templates, tpl, "*.dat", COPY_FLAT, &c->copied));
+    c->tpl_replaced = copy_tree(templates, tpl, "*.tpl", COPY_FLAT, &c->out.copied, &c->kept) != 0;
+    c->out.errors += !c->tpl_replaced;
+    c->out.errors += !copy_tree(templates, tpl, "*.dat", COPY_FLAT, &c->out.copied, &c->kept);
     return 1;
 }
 
@@ -158,62 +152,47 @@ static void copy_originals(question_table *t, update_counts *c)
         snprintf(what, sizeof what, "%s is the templates directory", originals);
         errno = err;
         log_report("%s: %s, the default templates are not copied there", WHO, flow_guard(same, what, buf));
-        c->errors++;
+        c->out.errors++;
         return;
     }
     flow_source(tpl, "tpl");
-    count_failed_step(c, copy_tree(originals, tpl, "*.tpl", COPY_FLAT, &c->copied));
+    c->out.errors += !copy_tree(originals, tpl, "*.tpl", COPY_FLAT, &c->out.copied, &c->kept);
 }
 
 static void copy_steps(question_table *t, update_counts *c, const char *web, char **manuals)
 {
     const char *templates = answer_of(t, Q_TEMPLATES);
-    count_failed_step(c,
-                      copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->copied));
+    c->out.errors +=
+        !copy_tree(answer_of(t, Q_SCRIPTS), nullptr, answer_of(t, Q_QUILLOR_CGI), COPY_FLAT, &c->out.copied);
     int saved = !flag_of(t, Q_DEL_TEMPLATES) || replace_templates(t, c, web);
     if (flag_of(t, Q_BACK_ORIGINALS)) copy_originals(t, c);
     if (!saved) return; /* the images and manuals beside the templates were not saved either */
-    count_failed_step(c, flow_copy_into_subfolder(templates, "img", "*", &c->copied, nullptr, WHO));
-    count_failed_step(c, flow_copy_into_subfolder(templates, "manuals", "*.htm*", &c->copied, manuals, WHO));
+    c->out.errors += !flow_copy_into_subfolder(templates, "img", "*", &c->out.copied, nullptr, WHO, &c->kept);
+    c->out.errors += !flow_copy_into_subfolder(templates, "manuals", "*.htm*", &c->out.copied, manuals, WHO, &c->kept);
 }
 
-static void print_summary(question_table *t, const update_counts *c, const char *manuals)
+flow_outcome update_flow(question_table *t)
 {
-    if (c->errors) {
-        plat_printf("\n%d errors occured during copying, check install.log for details\n", c->errors);
-        return;
-    }
-    plat_printf("\n%d files backed up\n", c->backed_up);
-    plat_printf("%d files copied\n", c->copied);
-    flow_success_tail(manuals, answer_of(t, Q_DOMAIN));
-}
-
-void update_flow(question_table *t)
-{
-    if (!t) {
-        log_error("update_flow: unexpected NULL passed");
-        return;
-    }
+    update_counts c = {{0, 0, 0, 0, MENU_EXIT}, 0, {nullptr, 0, 0}};
     print_intro();
-    int refused = 0;
-    loop_end end = question_loop(t, &refused);
-    if (end == LOOP_INSTALL) install_flow(t); /* the install owns the rest of this run */
-    if (end != LOOP_DONE) return;
-    update_counts c = {0, 0, refused, 0};
+    loop_end end = question_loop(t, &c.out.errors);     /* the cache clean-ups refused count */
+    if (end == LOOP_INSTALL) c.out.next = MENU_INSTALL; /* the install owns the rest of this run */
+    if (end != LOOP_DONE) return c.out;
     char *manuals = nullptr;
     int del = flag_of(t, Q_DEL_TEMPLATES);
     char *web = del ? url_to_dir(text_dup(answer_of(t, Q_QLIMG)), t) : nullptr; /* only replaced with the templates */
     copy_steps(t, &c, web, &manuals);
-    count_failed_step(&c, flow_sync_copies());
+    c.out.errors += !flow_sync_copies();
     const char *written[] = {answer_of(t, Q_SCRIPTS),
                              answer_of(t, Q_TEMPLATES),
                              answer_of(t, Q_CACHE),
                              web,
                              flag_of(t, Q_BACK_ORIGINALS) ? answer_of(t, Q_ORIGINALS) : nullptr,
                              del && flag_of(t, Q_BACK_TEMPLATES) ? answer_of(t, Q_BACKUP) : nullptr};
-    c.errors += flow_cleanup(t, written, 6, WHO);
+    c.out.errors += flow_cleanup(t, written, 6, WHO);
     free(web);
-    outcome_summary(c.errors);
-    print_summary(t, &c, manuals);
+    path_set_free(&c.kept);
+    flow_summary(&c.out, MENU_UPDATE, manuals, answer_of(t, Q_DOMAIN));
     free(manuals);
+    return c.out;
 }

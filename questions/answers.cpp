@@ -22,6 +22,7 @@
 
 #include "log/log.h"
 #include "platform/platform.h"
+#include "questions/question.h"
 
 constexpr int READ_SIZE = 4 * TEXT_LINE_SIZE; /* one file line; longer is a fault */
 constexpr int TAG_SHOWN = 40;                 /* an unknown tag is quoted this far */
@@ -299,12 +300,12 @@ void answers_rejected(int index, const char *value)
         snprintf(from, sizeof from, "%s line %d", file_name, given.q[index].line);
     else
         text_copy(from, "the offered default", sizeof from);
-    log_error("answer \"%s\" to %s from %s rejected, installer stopped", value ? value : "", tag, from);
-    plat_printf("\nThe answer \"%s\" to %s from %s was not accepted, Quillor Install stopped\n", value ? value : "",
-                tag, from);
-    plat_flush();
-    log_close(log_current());
-    plat_exit(EXIT_STOPPED);
+    char why[2 * TEXT_LINE_SIZE], said[2 * TEXT_LINE_SIZE]; /* a value, a tag and a file name; the log cuts */
+    if (!value) value = "";
+    snprintf(why, sizeof why, "answer \"%s\" to %s from %s rejected, installer stopped", value, tag, from);
+    snprintf(said, sizeof said, "\nThe answer \"%s\" to %s from %s was not accepted, Quillor Install stopped\n",
+             value, tag, from);
+    stop_run(EXIT_STOPPED, why, said);
 }
 
 /* ---- the record ---- */

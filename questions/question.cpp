@@ -32,6 +32,15 @@ constexpr int DIR_NAME_MAX = TEXT_PATH_SIZE - 1 - PROBE_NAME_MAX;
 
 /* ---- console input and leaving ---- */
 
+void stop_run(int status, const char *why, const char *said)
+{
+    if (why) log_error("%s", why);
+    plat_out(said);
+    plat_flush();
+    log_close(log_current());
+    plat_exit(status);
+}
+
 void read_answer(char *buf, int size, const char *where)
 {
     if (!buf || size < 1) {
@@ -40,19 +49,9 @@ void read_answer(char *buf, int size, const char *where)
     }
     log_flush(log_current()); /* what the run did so far is on the disk while it waits */
     if (plat_read_line(buf, size)) return;
-    log_error("end of input at %s, installer stopped", where ? where : "question");
-    plat_out("\nEnd of input, Quillor Install stopped\n");
-    plat_flush();
-    log_close(log_current());
-    plat_exit(EXIT_END_OF_INPUT);
-}
-
-void quit_installer()
-{
-    plat_out("\nGoodbye :-)\n");
-    plat_flush();
-    log_close(log_current());
-    plat_exit(answers_unattended() ? EXIT_STOPPED : 0);
+    char why[LOG_MSG_SIZE];
+    snprintf(why, sizeof why, "end of input at %s, installer stopped", where ? where : "question");
+    stop_run(EXIT_END_OF_INPUT, why, "\nEnd of input, Quillor Install stopped\n");
 }
 
 /* ---- small text helpers ---- */
@@ -115,7 +114,7 @@ static void confirm_quit(int index)
     size_t n = strlen(line);
     if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
     if (line[0] == 'n' || line[0] == 'N') return; /* ask the question again */
-    quit_installer();
+    stop_run(answers_unattended() ? EXIT_STOPPED : 0, nullptr, "\nGoodbye :-)\n");
 }
 
 static void show_help(int index)

@@ -25,8 +25,10 @@ int dir_exists(const char *path);
  * discarded).  At the end of input it logs where it happened, closes the
  * log and ends the process with EXIT_END_OF_INPUT; it never returns then. */
 void read_answer(char *buf, int size, const char *where);
-/* Ends the run after a confirmed quit: "\nGoodbye :-)\n", log closed, status
- * 0 (EXIT_STOPPED in an unattended run). */
-[[noreturn]] void quit_installer();
+/* Ends the run before any summary (end of input, a confirmed quit, a
+ * rejected answer): why, when given, goes to the log as an error, said to
+ * the console, which is flushed; the log is closed and the process ends
+ * with status. */
+[[noreturn]] void stop_run(int status, const char *why, const char *said);
 
 #endif

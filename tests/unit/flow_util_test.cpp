@@ -43,7 +43,7 @@ TEST(FlowFolder, TooLongNamesAreRefusedReportedAndNeverCut)
     EXPECT_STREQ(field, "\\keep\\");
 
     int copied = 0;
-    EXPECT_EQ(flow_copy_into_subfolder(dir.c_str(), "manuals", "*.htm*", &copied, nullptr, "install_flow"), 0);
+    EXPECT_EQ(flow_copy_into_subfolder(dir.c_str(), "manuals", "*.htm*", &copied, nullptr, "install_flow", nullptr), 0);
     EXPECT_EQ(copied, 0);
 
     std::string msg = "install_flow: folder name too long: " + dir + "manuals\\";

@@ -14,7 +14,6 @@
 
 #include "installer/flow_util.h"
 #include "installer/flows.h"
-#include "installer/outcome.h"
 #include "installer/probes.h"
 #include "table/table.h"
 #include "test_util.h"
@@ -116,7 +115,6 @@ TEST(CannotTell, EachGuardRefusesAndSaysWhy)
         EXPECT_NE(text.find(std::string(row.logged) + kIo), std::string::npos) << row.guard << "\n" << text;
         for (const char *kept : {"site/tpl/index.tpl", "cache/msg", "inetpub/scripts/quillor.exe"})
             EXPECT_TRUE(tu::exists(scratch.path(kept))) << row.guard << ": " << kept;
-        outcome_clear();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "installer/flows.h"
 #include "installer/probes.h"
 #include "table/table.h"
 #include "test_util.h"
@@ -264,6 +265,33 @@ TEST_F(Probes, IniNameRefusesOtherNamesCaseSensitively)
     std::string text = log.text();
     EXPECT_NE(std::string::npos, text.find("Error: cgi_to_ini: \"QUILLOR.EXE\" does not contain .cgi or .exe\n"));
     EXPECT_NE(std::string::npos, text.find("Error: cgi_to_ini: unexpected NULL passed\n"));
+}
+
+// ---- the hand-over between the flows ----
+
+// A flow that gives way to another returns that job without a summary:
+// the install finding an installation, the update finding none.  The
+// removal finding none hands over to nothing.
+TEST_F(Probes, FlowsReturnTheJobTheyHandOverTo)
+{
+    tu::make_dirs(scratch.path("installed"));
+    tu::make_dirs(scratch.path("empty"));
+    tu::write_file(scratch.path("installed/quillor.ini"), "");
+    const struct {
+        flow_outcome (*flow)(question_table *);
+        const char *input;
+        int next;
+    } rows[] = {{install_flow, "\\installed\\\ny\n", MENU_UPDATE},
+                {update_flow, "\\empty\\\n\ny\n", MENU_INSTALL},
+                {remove_flow, "\\empty\\\n\ny\n", MENU_EXIT}};
+    for (const auto &row : rows) {
+        table_init(&t);
+        tu::ScriptedInput in(row.input);
+        tu::CapturedOutput out;
+        flow_outcome o = row.flow(&t);
+        EXPECT_EQ(o.next, row.next) << row.input << out.text();
+        EXPECT_EQ(o.reached, 0);
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/path_set.h"
 #include "platform/platform.h"
 #include "test_util.h"
 
@@ -356,7 +357,7 @@ TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
     file("work/sub/secret", "s");
     for (const char *f : {"work", "work/sub"}) chmod(p(f).c_str(), 0700);
     chmod(p("work/sub/secret").c_str(), 0600);
-    EXPECT_EQ(copy_tree_backup("\\backup\\work\\", "\\work\\", "*", COPY_RECURSE, nullptr), 1);
+    EXPECT_EQ(copy_tree_backup("\\backup\\work\\", "\\work\\", "*", COPY_RECURSE, nullptr, nullptr), 1);
     EXPECT_EQ(mode_of(p("backup/work")), 0700u);
     EXPECT_EQ(mode_of(p("backup/work/sub")), 0700u);
     EXPECT_EQ(mode_of(p("backup/work/sub/secret")), 0600u);
@@ -711,7 +712,7 @@ TEST_F(CopyTree, MissingSourceFailsButHoldsNothingForABackup)
 {
     int count = 0;
     EXPECT_EQ(copy_tree("\\dest\\", "\\nosuch\\", "*", 1, &count), 0);
-    EXPECT_EQ(copy_tree_backup("\\dest\\", "\\nosuch\\", "*", 1, &count), 1);
+    EXPECT_EQ(copy_tree_backup("\\dest\\", "\\nosuch\\", "*", 1, &count, nullptr), 1);
     EXPECT_EQ(count, 0);
 }
 
@@ -721,12 +722,17 @@ namespace {
 
 // A backup over an earlier one keeps it under the next free number; when
 // that rename fails the file's backup fails and the earlier one stays.
+// The files a run's backups wrote are kept from that run's later copies,
+// and from no other run's.
 TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
 {
+    path_set run, other;
+    path_set_init(&run);
+    path_set_init(&other);
     tu::make_dirs(p("bak"));
     file("bak/index.tpl", "first");
     file("bak/index.tpl.~1~", "older");
-    EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+    EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr, &run), 1);
     EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "index");
     EXPECT_EQ(tu::read_file(p("bak/index.tpl.~1~")), "older");
     EXPECT_EQ(tu::read_file(p("bak/index.tpl.~2~")), "first");
@@ -735,15 +741,22 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
     file("src/index.tpl", "changed");
     {
         tu::Fault f(&plat_syscalls::move_new, tu::fail_rename);
-        EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 0);
+        EXPECT_EQ(copy_tree_backup("\\bak\\", "\\src\\", "index.tpl", 0, nullptr, &run), 0);
     }
     EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "index");
     EXPECT_FALSE(tu::exists(p("bak/index.tpl.~3~")));
 
     // a later plain copy of this run onto a backed-up file keeps it too
-    EXPECT_EQ(copy_tree("\\bak\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+    EXPECT_EQ(copy_tree("\\bak\\", "\\src\\", "index.tpl", 0, nullptr, &run), 1);
     EXPECT_EQ(tu::read_file(p("bak/index.tpl.~3~")), "index");
     EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "changed");
+    path_set_free(&run);
+
+    // another run's copy replaces it as any copy does
+    file("src/index.tpl", "third");
+    EXPECT_EQ(copy_tree("\\bak\\", "\\src\\", "index.tpl", 0, nullptr, &other), 1);
+    EXPECT_EQ(tu::read_file(p("bak/index.tpl")), "third");
+    EXPECT_FALSE(tu::exists(p("bak/index.tpl.~4~")));
 
     // numbers follow the highest one kept, so kept files sort by age
     file("bak/t", "now");
