@@ -204,12 +204,12 @@ int plat_sync_now(); /* 1, or 0 with errno when some data may not be on disk */
 
 /* ---- one atomic replace ----
  *
- * The one way new content replaces a file.  It goes to a temporary file
- * created afresh beside the target (exclusively, never through a link),
- * which first gets the mode, owner and group of the file it replaces (see
- * plat_mode_like); every write is checked, and the file takes the target's
- * name in one rename.  On any failure the temporary file goes and the target
- * stays exactly as it was.
+ * New content replaces a file through a temporary file created afresh
+ * beside it (exclusively, never through a link), which first gets the
+ * mode, owner and group of the file it replaces (see plat_mode_like);
+ * every write is checked, and the file takes the target's name in one
+ * rename.  On any failure the temporary file goes and the target stays
+ * exactly as it was.  Every begin ends in a commit or an abort.
  *
  * Durability: the content is on the disk (fsync) before the rename, and
  * the folder's new name (a folder sync) after it, so that after a crash

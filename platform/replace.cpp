@@ -35,22 +35,14 @@ static int keep_mode(plat_replacing *r)
 
 int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, unsigned flags)
 {
-    r->out = nullptr;
-    r->err = 0;
-    r->flags = flags;
-    r->target = target;
-    r->temp = temp;
-    if (!target || !temp) {
-        errno = r->err = EINVAL;
-        return 0;
-    }
-    r->out = calls_of(r).open(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx"); /* afresh, never followed */
-    if (!r->out) {
-        r->err = errno;
-        return 0;
-    }
-    if (keep_mode(r) == 0) return 1; /* before any byte is written: nobody it keeps out opens it */
-    plat_replace_abort(r);
+    *r = plat_replacing{nullptr, 0, flags, target, temp};
+    if (!target || !temp)
+        errno = EINVAL;
+    else
+        r->out = calls_of(r).open(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx"); /* afresh, never followed */
+    if (r->out && keep_mode(r) == 0) return 1; /* before any byte is written: nobody it keeps out opens it */
+    r->err = errno;
+    if (r->out) plat_replace_abort(r);
     return 0;
 }
 
