@@ -221,7 +221,7 @@ int plat_sync_now(); /* 1, or 0 with errno when some data may not be on disk */
  * an empty file. */
 constexpr unsigned PLAT_REPLACE_NATIVE = 1;     /* target and temp are native paths */
 constexpr unsigned PLAT_REPLACE_TEXT = 2;       /* written in text mode (CRLF line ends on Windows) */
-constexpr unsigned PLAT_REPLACE_SYNC_LATER = 4; /* durable at plat_sync_now, not at the commit */
+constexpr unsigned PLAT_REPLACE_SYNC_LATER = 4; /* durable at plat_sync_now (installer paths only) */
 struct plat_replacing {
     FILE *out;          /* the temporary file; a writer that writes it itself sets err */
     int err;            /* errno of the first failure; 0 while all is well */
