@@ -314,14 +314,17 @@ static int build_path(char *buf, const char *dir, const char *name)
     return path_join_raw(buf, TEXT_PATH_SIZE, d[0] ? d : "\\", name); /* "" + "\\" + name */
 }
 
-/* Writes the new content and puts it in place; 1 when all of it is there. */
+/* Writes the new content and puts it in place; 1 when all of it is there.
+ * The old file is closed first: Windows renames nothing over an open file. */
 static int write_new(const question_table *t, FILE *in, plat_replacing *out)
 {
     rewrite r;
     memset(&r, 0, sizeof r);
     r.t = t;
     r.out = out;
-    if (!rewrite_lines(&r, in)) {
+    int read_ok = rewrite_lines(&r, in);
+    plat_fclose(in);
+    if (!read_ok) {
         log_error("error reading from %s", out->target);
         plat_replace_abort(out);
         return 0;
@@ -338,7 +341,7 @@ static int write_new(const question_table *t, FILE *in, plat_replacing *out)
 
 /* The temporary file beside path goes first when an interrupted run left
  * it (the name itself, never what a link there points to), then the new
- * content is written through a fresh one. */
+ * content is written through a fresh one.  Closes in. */
 static int replace_with_answers(const question_table *t, FILE *in, const char *path, const char *tmp)
 {
     if (plat_remove(tmp) == 0)
@@ -348,6 +351,7 @@ static int replace_with_answers(const question_table *t, FILE *in, const char *p
     plat_replacing out;
     if (!plat_replace_begin(&out, path, tmp, PLAT_REPLACE_TEXT)) {
         log_report("set_ini: could not open file %s to write", tmp);
+        plat_fclose(in);
         return -1;
     }
     return write_new(t, in, &out);
@@ -380,7 +384,6 @@ int set_ini(const char *dir, question_table *t)
         return 0;
     }
     int ok = replace_with_answers(t, in, path, tmp);
-    plat_fclose(in);
     if (ok > 0) return 1;
     if (ok == 0) log_report("set_ini: %s left unchanged", path);
     return 0;
