@@ -2,8 +2,8 @@
  * The existing file is copied line by line: the lines of the settings the
  * questions manage get the new values (or are dropped), every other line is
  * kept as it stands, and settings the file lacked are appended.  The new
- * content goes to a temporary file that replaces the old one in a single
- * rename, so the configuration is never lost or left half-written. */
+ * content replaces the old in one atomic replace (plat_replace_begin), so
+ * the configuration is never lost or left half-written. */
 #include "config/set_ini.h"
 
 #include <cctype>
@@ -72,8 +72,7 @@ static const appended_key TEXT_KEYS[] = {
 
 struct rewrite {
     const question_table *t;
-    FILE *out;
-    int ok; /* every write so far succeeded */
+    plat_replacing *out; /* keeps the first write error */
     int handled[MARKS];
     int user_pop_done;
     int admin_pop_done;
@@ -84,10 +83,7 @@ struct rewrite {
 
 /* ---- writing ---- */
 
-static void put_n(rewrite *r, const char *text, size_t len)
-{
-    if (r->ok && len > 0 && plat_fwrite(text, 1, len, r->out) != len) r->ok = 0;
-}
+static void put_n(rewrite *r, const char *text, size_t len) { plat_replace_write(r->out, text, len); }
 
 static void put(rewrite *r, const char *text) { put_n(r, text, strlen(text)); }
 
@@ -318,49 +314,47 @@ static int build_path(char *buf, const char *dir, const char *name)
     return path_join_raw(buf, TEXT_PATH_SIZE, d[0] ? d : "\\", name); /* "" + "\\" + name */
 }
 
-/* Writes the new content to out and closes it; 1 when all of it is there. */
-static int write_new(const question_table *t, FILE *in, FILE *out, const char *path, const char *tmp)
+/* Writes the new content and puts it in place; 1 when all of it is there.
+ * The old file is closed first: Windows renames nothing over an open file. */
+static int write_new(const question_table *t, FILE *in, plat_replacing *out)
 {
     rewrite r;
     memset(&r, 0, sizeof r);
     r.t = t;
     r.out = out;
-    r.ok = 1;
-
     int read_ok = rewrite_lines(&r, in);
-    if (read_ok)
-        append_missing(&r);
-    else
-        log_error("error reading from %s", path);
-    if (read_ok && r.ok && plat_fsync(out) != 0) r.ok = 0; /* on the disk before it takes the old file's place */
-    if (plat_fclose(out) != 0) r.ok = 0;
-    if (read_ok && !r.ok) log_report("set_ini: error writing to %s", tmp);
-    return read_ok && r.ok;
-}
-
-/* Creates the temporary file tmp afresh (never through a link) with the
- * mode, owner and group of the file at path, which it is to replace. */
-static FILE *open_like(const char *tmp, const char *path)
-{
-    plat_name old;
-    FILE *out = plat_fopen(tmp, "wx");
-    plat_look_up(path, &old);
-    if (!out || plat_mode_like(out, &old) == 0) return out;
-    plat_fclose(out);
-    plat_remove(tmp);
-    return nullptr;
-}
-
-/* Puts the new file in place in one replacing rename. */
-static int commit(const char *tmp, const char *path)
-{
-    if (plat_rename(tmp, path) == 0) {
-        if (plat_sync_dir(path) != 0) /* the new name on the disk too */
-            log_error("set_ini: could not sync the folder of %s: %s", path, strerror(errno));
-        return 1;
+    plat_fclose(in);
+    if (!read_ok) {
+        log_error("error reading from %s", out->target);
+        plat_replace_abort(out);
+        return 0;
     }
-    log_report("set_ini: could not rename %s to %s: %s", tmp, path, strerror(errno));
-    return 0;
+    append_missing(&r);
+    int step = plat_replace_commit(out);
+    if (step == PLAT_REPLACE_WRITE) log_report("set_ini: error writing to %s", out->temp);
+    if (step == PLAT_REPLACE_RENAME)
+        log_report("set_ini: could not rename %s to %s: %s", out->temp, out->target, strerror(errno));
+    if (step == PLAT_REPLACE_SYNC_DIR) /* replaced: only its new name may not be on the disk yet */
+        log_error("set_ini: could not sync the folder of %s: %s", out->target, strerror(errno));
+    return step == PLAT_REPLACE_DONE || step == PLAT_REPLACE_SYNC_DIR;
+}
+
+/* The temporary file beside path goes first when an interrupted run left
+ * it (the name itself, never what a link there points to), then the new
+ * content is written through a fresh one.  Closes in. */
+static int replace_with_answers(const question_table *t, FILE *in, const char *path, const char *tmp)
+{
+    if (plat_remove(tmp) == 0)
+        log_info("set_ini: removed %s, left over by an interrupted run", tmp);
+    else if (errno != ENOENT)
+        log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
+    plat_replacing out;
+    if (!plat_replace_begin(&out, path, tmp, PLAT_REPLACE_TEXT)) {
+        log_report("set_ini: could not open file %s to write", tmp);
+        plat_fclose(in);
+        return -1;
+    }
+    return write_new(t, in, &out);
 }
 
 int set_ini(const char *dir, question_table *t)
@@ -378,8 +372,9 @@ int set_ini(const char *dir, question_table *t)
         log_error("set_ini: no configuration file name for %s", name);
         return 0; /* never rewrite the executable itself */
     }
-    int n = snprintf(tmp, sizeof tmp, ".\\temp%s", name);
-    if (!build_path(path, dir, name) || n < 0 || n >= (int)sizeof tmp) {
+    char temp_name[TEXT_PATH_SIZE];
+    int n = snprintf(temp_name, sizeof temp_name, "temp%s", name);
+    if (!build_path(path, dir, name) || n < 0 || n >= (int)sizeof temp_name || !build_path(tmp, dir, temp_name)) {
         log_report("set_ini: path too long for %s", name);
         return 0;
     }
@@ -388,22 +383,8 @@ int set_ini(const char *dir, question_table *t)
         log_report("set_ini: could not open file %s to read", path);
         return 0;
     }
-    /* an earlier temporary file goes first (the name itself, never what a
-     * link there points to); the new one is made afresh, never followed */
-    if (plat_remove(tmp) == 0)
-        log_info("set_ini: removed %s, left over by an interrupted run", tmp);
-    else if (errno != ENOENT)
-        log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
-    FILE *out = open_like(tmp, path);
-    if (!out) {
-        log_report("set_ini: could not open file %s to write", tmp);
-        plat_fclose(in);
-        return 0;
-    }
-    int ok = write_new(t, in, out, path, tmp);
-    plat_fclose(in);
-    if (ok && commit(tmp, path)) return 1;
-    plat_remove(tmp); /* the existing file stays as it was */
-    log_report("set_ini: %s left unchanged", path);
+    int ok = replace_with_answers(t, in, path, tmp);
+    if (ok > 0) return 1;
+    if (ok == 0) log_report("set_ini: %s left unchanged", path);
     return 0;
 }

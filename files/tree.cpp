@@ -4,9 +4,12 @@
  * their parents, lists what a mask selects below a directory (breadth-first,
  * case-blind) and copies those entries into another directory, keeping the
  * relative layout.  Every file operation goes through the platform layer.
- * A copy is written to a temporary file beside the target and renamed over
- * it only once every byte is safely on disk, so a failed copy never leaves
- * a damaged or truncated target behind.  A tree copy goes on past a file
+ * A copy is written to a temporary file beside the target (a new target,
+ * where the system can, to an unnamed one) that takes the target's name
+ * only once every byte is written and the file closed without error, so a
+ * failed copy never leaves a damaged or truncated target behind.  Copies
+ * are not synced one by one: plat_sync_now makes them durable together
+ * before the job's summary (the rule is in platform.h).  A tree copy goes on past a file
  * it cannot copy, logs why, and then reports the whole copy as failed, so
  * that a step which lost a file is never counted as a success.  Removal
  * lives in remove.cpp.

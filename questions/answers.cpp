@@ -322,13 +322,9 @@ void answers_note(int index, const question_rec *r)
     text_copy(record.value[index], r->default_answer, TEXT_PATH_SIZE);
 }
 
-static void put(FILE *f, int *ok, const char *text)
-{
-    size_t n = strlen(text);
-    if (*ok && plat_fwrite(text, 1, n, f) != n) *ok = 0;
-}
+static void put(plat_replacing *out, const char *text) { plat_replace_write(out, text, strlen(text)); }
 
-static void put_record(FILE *f, int *ok, int job, const char *version)
+static void put_record(plat_replacing *f, int job, const char *version)
 {
     char date[32] = "";
     time_t now = time(nullptr);
@@ -336,16 +332,16 @@ static void put_record(FILE *f, int *ok, int job, const char *version)
     if (t) strftime(date, sizeof date, "%Y-%m-%d %H:%M", t);
     char line[TEXT_LINE_SIZE];
     snprintf(line, sizeof line, "%s%s on %s\n", RECORD_HEADING, version, date);
-    put(f, ok, line);
-    put(f, ok, "# Replay with: quillor-install --answers <this file>\n\n");
+    put(f, line);
+    put(f, "# Replay with: quillor-install --answers <this file>\n\n");
     if (job >= JOB_INSTALL && job <= JOB_REMOVE) {
         snprintf(line, sizeof line, "%s %s\n", JOB_TAG, JOB_NAMES[job]);
-        put(f, ok, line);
+        put(f, line);
     }
     for (int k = 0; k < record.count; k++) {
         int i = record.order[k];
         snprintf(line, sizeof line, "%s %s\n", question_tag(i), record.value[i]);
-        put(f, ok, line);
+        put(f, line);
     }
 }
 
@@ -380,56 +376,63 @@ static int keep_other_file(const char *path, char *kept, int size)
     return 0;
 }
 
-/* Opens a temporary file beside path that did not exist before. */
-static FILE *open_temp(const char *path, char *tmp)
+/* Starts the record's replace through a temporary file beside path that
+ * did not exist before (its name in tmp); 0 with errno when none can be made. */
+static int begin_temp(plat_replacing *out, const char *path, char *tmp)
 {
     for (int attempt = 0; attempt < TEMP_TRIES; attempt++) {
         int n = attempt == 0 ? snprintf(tmp, TEXT_PATH_SIZE, "%s.tmp", path)
                              : snprintf(tmp, TEXT_PATH_SIZE, "%s.%d.tmp", path, attempt);
         if (n < 0 || n >= TEXT_PATH_SIZE) {
             errno = ENAMETOOLONG;
-            return nullptr;
+            return 0;
         }
-        errno = 0;
-        FILE *f = plat_fopen_native(tmp, "wx"); /* never overwrites a file that is there */
-        if (f || errno != EEXIST) return f;
+        if (plat_replace_begin(out, path, tmp, PLAT_REPLACE_NATIVE | PLAT_REPLACE_TEXT)) return 1;
+        if (errno != EEXIST) return 0; /* a file that is there is never overwritten */
     }
-    return nullptr;
+    return 0;
+}
+
+/* Keeps another file at path and puts the record in its place; the step
+ * that failed, as plat_replace_commit tells it. */
+static int commit_record(plat_replacing *out, const char *path)
+{
+    char kept[TEXT_PATH_SIZE + 16] = "";
+    if (!out->err && !keep_other_file(path, kept, sizeof kept)) {
+        out->err = errno;
+        plat_replace_abort(out);
+        return PLAT_REPLACE_WRITE;
+    }
+    int step = plat_replace_commit(out);
+    int err = errno;
+    if (step == PLAT_REPLACE_WRITE || step == PLAT_REPLACE_RENAME) {
+        if (kept[0]) plat_remove_native(kept); /* the file is still where it was */
+    } else if (kept[0]) {
+        log_info("record: %s was not a record, kept as %s", path, kept);
+    }
+    if (step == PLAT_REPLACE_SYNC_DIR) log_error("record: could not sync the folder of %s: %s", path, strerror(err));
+    errno = err;
+    return step;
 }
 
 int answers_write_record(const char *path, int job, const char *version)
 {
     char tmp[TEXT_PATH_SIZE];
+    plat_replacing out;
     if (!path || !version) {
         log_error("answers_write_record: unexpected NULL passed");
         return 0;
     }
-    FILE *f = open_temp(path, tmp);
-    if (!f) {
+    if (!begin_temp(&out, path, tmp)) {
         log_report("record: could not create a temporary file for %s: %s", path, strerror(errno ? errno : EIO));
         return 0;
     }
-    int ok = 1;
-    errno = 0;
-    put_record(f, &ok, job, version);
-    int err = errno;
-    if (plat_fclose(f) != 0 && ok) {
-        ok = 0;
-        err = errno;
-    }
-    char kept[TEXT_PATH_SIZE + 16] = "";
-    if (ok && !keep_other_file(path, kept, sizeof kept)) {
-        ok = 0;
-        err = errno;
-    }
-    if (ok && plat_rename_native(tmp, path) == 0) {
-        if (kept[0]) log_info("record: %s was not a record, kept as %s", path, kept);
+    put_record(&out, job, version);
+    int step = commit_record(&out, path);
+    if (step == PLAT_REPLACE_DONE || step == PLAT_REPLACE_SYNC_DIR) {
         log_info("answers of this run recorded in %s", path);
         return 1;
     }
-    if (ok) err = errno;
-    if (ok && kept[0]) plat_remove_native(kept); /* the file is still where it was */
-    plat_remove_native(tmp); /* an older record stays as it was */
-    log_report("record: could not write %s: %s", path, strerror(err ? err : EIO));
+    log_report("record: could not write %s: %s", path, strerror(errno ? errno : EIO));
     return 0;
 }

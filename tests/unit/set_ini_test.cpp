@@ -266,9 +266,10 @@ TEST_F(SetIni, FileInAnotherDirectoryIsRewrittenInPlace)
 {
     tu::make_dirs(scratch.path("scripts"));
     tu::write_file(scratch.path("scripts/quillor.ini"), "domain x\n");
-    tu::write_file(scratch.path("tempquillor.ini"), "stale");
+    tu::write_file(scratch.path("scripts/tempquillor.ini"), "stale");  // the temporary file is made beside it
     EXPECT_EQ(1, set_ini("\\scripts", &t));
     EXPECT_EQ(0u, tu::read_text(scratch.path("scripts/quillor.ini")).find("domain example.org\n"));
+    EXPECT_FALSE(tu::exists(scratch.path("scripts/tempquillor.ini")));
     EXPECT_FALSE(tu::exists(scratch.path("tempquillor.ini")));
 }
 
