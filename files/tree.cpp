@@ -272,10 +272,9 @@ enum temp_kind { TEMP_NAMED, TEMP_HIDDEN };
 static FILE *open_temp(const plat_name *target, plat_name *temp, temp_kind kind)
 {
     static unsigned serial = 0;
-    static long pid = plat_process_id(); /* asked once: it does not change */
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
-        snprintf(name, sizeof name, "%s%ld_%u.tmp", TEMP_PREFIX, pid, serial++);
+        snprintf(name, sizeof name, "%s%ld_%u.tmp", TEMP_PREFIX, plat_process_id(), serial++);
         FILE *f = kind == TEMP_HIDDEN ? plat_create_hidden(target, name, temp) : plat_create_temp(target, name, temp);
         if (f || errno != EEXIST) return f;
     }

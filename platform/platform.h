@@ -22,7 +22,6 @@ constexpr unsigned PLAT_ATTR_READONLY = 0x01;
 constexpr unsigned PLAT_ATTR_DIRECTORY = 0x10;
 constexpr unsigned PLAT_ATTR_ARCHIVE = 0x20;
 constexpr unsigned PLAT_ATTR_REPARSE = 0x400;       /* symbolic link: never followed */
-constexpr unsigned PLAT_ATTR_UNKNOWN = 0x80000000u; /* a raw entry whose kind the system did not say */
 /* An entry whose real name no installer path can spell (on Windows: it does
  * not convert exactly to the ANSI code page).  Its name field then holds a
  * readable form for messages only, each such character written "<U+XXXX>",
@@ -247,9 +246,8 @@ struct plat_syscalls {
     /* A directory listing, entry by entry, as the system gives it: open
      * takes the folder (POSIX) or the pattern "folder\*" (Windows) and
      * returns null with errno when it cannot be listed; read fills the next
-     * entry's name and attribute bits (PLAT_ATTR_UNKNOWN where the system
-     * did not say) and returns 1, or 0 at the end (errno ENOENT) or on a
-     * failure (another errno). */
+     * entry's name and attribute bits and returns 1, or 0 at the end
+     * (errno ENOENT) or on a failure (another errno). */
     void *(*dir_open)(const char *native);
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);

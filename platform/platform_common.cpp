@@ -6,38 +6,13 @@
  * code paths; the installer itself never changes it.  The console is the
  * standard streams everywhere, so it lives here too.
  */
-#include "platform/platform.h"
+#include "platform/common_internal.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <csignal>
 #include <cstdarg>
 #include <cstring>
-
-/* Implemented per system: the real calls on native paths. */
-FILE *plat_sys_fopen(const char *native, const char *mode);
-int plat_sys_remove(const char *native);
-int plat_sys_rename(const char *from, const char *to);
-int plat_sys_mkdir(const char *native);
-int plat_sys_rmdir(const char *native);
-int plat_sys_fsync(FILE *f);
-int plat_sys_sync_dir(const char *native);
-int plat_sys_sync_fs(const char *native);
-void plat_sys_unlink_now(const char *native); /* async-signal-safe */
-long long plat_sys_fsize(FILE *f);
-void *plat_sys_dir_open(const char *native);
-int plat_sys_dir_read(void *dir, plat_find_entry *entry);
-void plat_sys_dir_close(void *dir);
-long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
-long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
-int plat_sys_may_write(const char *native);
-FILE *plat_sys_open_unnamed(const char *dir);
-int plat_sys_link_unnamed(FILE *f, const char *to);
-int plat_sys_link(const char *from, const char *to);
-int plat_sys_move_new(const char *from, const char *to);
-int plat_sys_mode_from(FILE *out, FILE *source);
-int plat_sys_mode_like(FILE *out, const char *native);
-int plat_sys_dir_mode_from(const char *dir, const char *source);
 
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
@@ -65,6 +40,51 @@ static plat_syscalls live_calls = real_calls;
 
 plat_syscalls *plat_syscall_table() { return &live_calls; }
 void plat_syscall_reset() { live_calls = real_calls; }
+
+/* ---- directory listing ---- */
+
+struct plat_find {
+    void *dir;
+};
+
+int plat_find_next(plat_find *f, plat_find_entry *entry)
+{
+    if (!f || !entry) return 0;
+    while (live_calls.dir_read(f->dir, entry)) {
+        if (entry->name[0] == '\0') continue; /* too long to hold */
+        if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
+        return 1;
+    }
+    return 0;
+}
+
+plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!pattern || !entry) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!plat_sys_find_native(pattern, native, sizeof native)) return nullptr;
+    plat_find *f = (plat_find *)calloc(1, sizeof *f);
+    if (!f) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    f->dir = live_calls.dir_open(native);
+    if (f->dir && plat_find_next(f, entry)) return f;
+    int err = errno; /* ENOENT for an empty listing, else why it failed */
+    plat_find_close(f);
+    errno = err;
+    return nullptr;
+}
+
+void plat_find_close(plat_find *f)
+{
+    if (!f) return;
+    if (f->dir) live_calls.dir_close(f->dir);
+    free(f);
+}
 
 /* ---- file operations on installer paths ---- */
 
@@ -99,8 +119,6 @@ static void temp_finished(const char *native)
 /* While a temporary file is being created and entered above, an interrupt
  * waits: the file would exist without being known. */
 static volatile sig_atomic_t creating, interrupt_waiting;
-
-void plat_sys_interrupted(); /* per system: clean up and end the process */
 
 /* Called first by an interrupt handler: 1 when the interrupt must wait. */
 int plat_interrupt_must_wait()

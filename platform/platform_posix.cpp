@@ -24,7 +24,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -216,10 +215,6 @@ int plat_sys_dir_mode_from(const char *dir, const char *source)
 
 /* ---- files and folders on installer paths: the policy around the calls ---- */
 
-FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
-int plat_remove_tracked(const char *native);
-int plat_rename_tracked(const char *from, const char *to);
-
 /* Checks what an open stream reached and settles it (see settle_fd);
  * closes it and returns null when it may not be used. */
 static FILE *settled(FILE *f, const char *mode)
@@ -263,8 +258,6 @@ FILE *plat_fopen(const char *path, const char *mode)
     if (f && mode[0] != 'r') note_created(&m, native);
     return f;
 }
-
-FILE *plat_measured(FILE *f, long long *size); /* platform_common.cpp */
 
 /* Whether a call on a path as written failed only because the name is not
  * there as written, so that a case-blind look-up may still find it. */
@@ -407,8 +400,6 @@ FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *t
     }
     return plat_create_temp(target, name, temp);
 }
-
-int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
 
 /* An unnamed file gets its name while still open; a named one once
  * closed.  A close that fails after the name was given takes it back. */
@@ -566,7 +557,7 @@ int plat_rmdir(const char *path)
 /* ---- directory listing ---- */
 
 /* The bare listing calls: the entry's kind from d_type, where the file
- * system gives one. */
+ * system gives one, else from fstatat in the open folder. */
 void *plat_sys_dir_open(const char *native) { return opendir(native); }
 void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }
 
@@ -581,80 +572,30 @@ int plat_sys_dir_read(void *dir, plat_find_entry *entry)
     snprintf(entry->name, sizeof entry->name, "%s", e->d_name);
     if (strlen(e->d_name) >= sizeof entry->name) entry->name[0] = '\0'; /* too long: the wrapper skips it */
     unsigned char type = e->d_type;
-    entry->attrib = type == DT_UNKNOWN ? PLAT_ATTR_UNKNOWN
-                    : type == DT_LNK   ? PLAT_ATTR_REPARSE
-                    : type == DT_DIR   ? PLAT_ATTR_DIRECTORY
-                                       : PLAT_ATTR_ARCHIVE;
+    struct stat st; /* an entry the system did not type is asked, without following a link */
+    if (type == DT_UNKNOWN && fstatat(dirfd((DIR *)dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+    entry->attrib = type == DT_LNK ? PLAT_ATTR_REPARSE : type == DT_DIR ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
     return 1;
 }
 
-struct plat_find {
-    void *dir;
-    char path[PLAT_NATIVE_MAX];
-};
-
-/* The kind of an entry the system did not type, from lstat. */
-static unsigned entry_attrib(plat_find *f, const char *name)
-{
-    char full[PLAT_NATIVE_MAX * 2];
-    struct stat st;
-    snprintf(full, sizeof full, "%s/%s", f->path, name);
-    if (lstat(full, &st) != 0) return PLAT_ATTR_ARCHIVE;
-    if (S_ISLNK(st.st_mode)) return PLAT_ATTR_REPARSE;
-    return S_ISDIR(st.st_mode) ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
-}
-
-int plat_find_next(plat_find *f, plat_find_entry *entry)
-{
-    if (!f || !entry) return 0;
-    while (plat_syscall_table()->dir_read(f->dir, entry)) {
-        if (entry->name[0] == '\0') continue;
-        if (entry->attrib == PLAT_ATTR_UNKNOWN) entry->attrib = entry_attrib(f, entry->name);
-        if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
-        return 1;
-    }
-    return 0;
-}
-
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
+/* The folder of a pattern "dir\*" (the mask is always "*"), as dir_open
+ * takes it. */
+int plat_sys_find_native(const char *pattern, char *native, int size)
 {
     char dir[PLAT_NATIVE_MAX];
-    if (!pattern || !entry) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    /* the directory part of "dir\*"; the mask is always "*" */
     const char *slash = strrchr(pattern, '\\');
     size_t n = slash ? (size_t)(slash - pattern) + 1 : 0;
     if (n >= sizeof dir) {
         errno = ENAMETOOLONG;
-        return nullptr;
+        return 0;
     }
     memcpy(dir, pattern, n);
     dir[n] = '\0';
-    plat_find *f = (plat_find *)calloc(1, sizeof *f);
-    if (!f) return nullptr;
-    if (!plat_native_path(n ? dir : ".", f->path, sizeof f->path) ||
-        !(f->dir = plat_syscall_table()->dir_open(f->path))) {
-        int e = errno;
-        free(f);
-        errno = e ? e : ENAMETOOLONG;
-        return nullptr;
-    }
-    if (!plat_find_next(f, entry)) {
-        int e = errno;
-        plat_find_close(f);
-        errno = e; /* ENOENT for an empty listing, else why it failed */
-        return nullptr;
-    }
-    return f;
-}
-
-void plat_find_close(plat_find *f)
-{
-    if (!f) return;
-    plat_syscall_table()->dir_close(f->dir);
-    free(f);
+    errno = 0;
+    if (plat_native_path(n ? dir : ".", native, size)) return 1;
+    if (!errno) errno = ENAMETOOLONG;
+    return 0;
 }
 
 /* ---- console ---- */
@@ -713,18 +654,7 @@ int plat_computer_name(char *buf, int size)
     return 1;
 }
 
-/* The process id, asked of the system once: every log entry carries it.
- * A child made by fork asks again. */
-static volatile long known_pid;
-static void forget_pid() { known_pid = 0; }
-static const int watching_forks = pthread_atfork(nullptr, nullptr, forget_pid); /* at start-up */
-
-long plat_process_id()
-{
-    (void)watching_forks;
-    if (known_pid == 0) known_pid = (long)getpid(); /* async-signal-safe either way */
-    return known_pid;
-}
+long plat_process_id() { return (long)getpid(); }
 
 const char *plat_setup_problem()
 {

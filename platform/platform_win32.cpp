@@ -225,10 +225,6 @@ static FILE *only_regular(FILE *f, const char *mode)
 
 /* ---- files and folders on installer paths ---- */
 
-FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
-int plat_remove_tracked(const char *native);
-int plat_rename_tracked(const char *from, const char *to);
-
 FILE *plat_fopen(const char *path, const char *mode)
 {
     char native[PLAT_NATIVE_MAX];
@@ -249,8 +245,6 @@ int plat_sys_may_write(const char *native)
     fclose(f);
     return 0;
 }
-
-FILE *plat_measured(FILE *f, long long *size); /* platform_common.cpp */
 
 FILE *plat_open_source(const char *path, long long *size) { return plat_measured(plat_fopen(path, "rb"), size); }
 
@@ -328,8 +322,6 @@ int plat_keep_native(const char *native, const char *kept)
     return -1;
 }
 
-int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
-
 int plat_rename_new(const char *from, const char *to)
 {
     char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
@@ -403,8 +395,6 @@ FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *t
     }
     return plat_create_temp(target, name, temp);
 }
-
-int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
 
 int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
 {
@@ -541,9 +531,6 @@ int plat_lock_folder(const char *name)
 }
 
 /* ---- interruption ---- */
-
-void plat_remove_temps_now(); /* platform_common.cpp */
-int plat_interrupt_must_wait();
 
 void plat_sys_unlink_now(const char *native) { DeleteFileA(native); }
 

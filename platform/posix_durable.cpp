@@ -208,9 +208,6 @@ int plat_lock_folder(const char *name)
 
 /* ---- interruption ---- */
 
-void plat_remove_temps_now(); /* platform_common.cpp */
-int plat_interrupt_must_wait();
-
 void plat_sys_unlink_now(const char *native) { unlink(native); }
 
 static void (*interrupt_words)();

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "platform/platform.h"
+#include "platform/common_internal.h"
 
 struct listing; /* the names of one directory, kept (posix_listing.cpp) */
 

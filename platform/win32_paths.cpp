@@ -407,47 +407,12 @@ void plat_sys_dir_close(void *dir)
     free(l);
 }
 
-struct plat_find {
-    void *dir;
-};
-
-int plat_find_next(plat_find *f, plat_find_entry *entry)
+/* dir_open takes the pattern "folder\*" itself. */
+int plat_sys_find_native(const char *pattern, char *native, int size)
 {
-    if (!f || !entry) return 0;
-    if (!plat_syscall_table()->dir_read(f->dir, entry)) return 0;
-    if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
-    return 1;
-}
-
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
-{
-    char native[WIN_PATH_MAX];
-    if (!pattern || !entry) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    if (!plat_native_path(pattern, native, sizeof native)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    plat_find *f = (plat_find *)calloc(1, sizeof *f);
-    if (!f) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    f->dir = plat_syscall_table()->dir_open(native);
-    if (f->dir && plat_find_next(f, entry)) return f;
-    int err = errno;
-    plat_find_close(f);
-    errno = err;
-    return nullptr;
-}
-
-void plat_find_close(plat_find *f)
-{
-    if (!f) return;
-    if (f->dir) plat_syscall_table()->dir_close(f->dir);
-    free(f);
+    if (plat_native_path(pattern, native, size < (int)WIN_PATH_MAX ? size : (int)WIN_PATH_MAX)) return 1;
+    errno = ENAMETOOLONG;
+    return 0;
 }
 
 #endif
