@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstddef>
 
+struct stat;
+
 /* ---- directory listing (find-first / find-next / find-close) ---- */
 
 constexpr unsigned PLAT_ATTR_READONLY = 0x01;
@@ -261,6 +263,16 @@ struct plat_syscalls {
     int (*mode_from)(FILE *out, FILE *source);         /* see plat_mode_from */
     int (*mode_like)(FILE *out, const char *native);   /* see plat_mode_like */
     int (*dir_mode_from)(const char *dir, const char *source);
+#ifndef _WIN32
+    /* The calls that map paths, decide on them and lock a folder. */
+    int (*stat)(const char *native, struct stat *st);  /* links followed */
+    int (*lstat)(const char *native, struct stat *st); /* a link itself */
+    char *(*getcwd)(char *buf, size_t size);
+    char *(*realpath)(const char *native, char *resolved); /* resolved: PATH_MAX bytes */
+    long (*readlink)(const char *native, char *buf, size_t size);
+    int (*symlink)(const char *target, const char *native);
+    int (*flock)(int fd); /* an exclusive lock, never waiting: EWOULDBLOCK when held */
+#endif
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */

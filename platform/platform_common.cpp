@@ -17,6 +17,20 @@
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
 static int sys_fflush(FILE *f) { return fflush(f); }
+#ifndef _WIN32
+#include <climits>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static int sys_stat(const char *native, struct stat *st) { return stat(native, st); }
+static int sys_lstat(const char *native, struct stat *st) { return lstat(native, st); }
+static char *sys_getcwd(char *buf, size_t size) { return getcwd(buf, size); }
+static char *sys_realpath(const char *native, char *resolved) { return realpath(native, resolved); }
+static long sys_readlink(const char *native, char *buf, size_t n) { return (long)readlink(native, buf, n); }
+static int sys_symlink(const char *target, const char *native) { return symlink(target, native); }
+static int sys_flock(int fd) { return flock(fd, LOCK_EX | LOCK_NB); }
+#endif
 #if defined(__GLIBC__)
 /* The installer has one thread: a file is copied in thousands of small
  * blocks per megabyte, and the stream lock taken around each one is
@@ -35,6 +49,9 @@ static const plat_syscalls real_calls = {
     plat_sys_send_file, plat_sys_dir_open, plat_sys_dir_read, plat_sys_dir_close, plat_sys_may_write,
     plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
     plat_sys_mode_like, plat_sys_dir_mode_from,
+#ifndef _WIN32
+    sys_stat, sys_lstat, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock,
+#endif
 };
 static plat_syscalls live_calls = real_calls;
 

@@ -677,7 +677,7 @@ int plat_mktemp(char *templ)
         }
         char native[PLAT_NATIVE_MAX];
         struct stat st;
-        if (plat_native_path(templ, native, sizeof native) && lstat(native, &st) != 0) return 1;
+        if (plat_native_path(templ, native, sizeof native) && sys().lstat(native, &st) != 0) return 1;
     }
     return 0;
 }
@@ -707,8 +707,8 @@ static int relative_installer_path(char *from, char *to, char *buf, int size)
 int plat_program_path(const char *argv0, char *buf, int size)
 {
     char exe[PATH_MAX], cwd[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0 && getcwd(cwd, sizeof cwd)) {
+    long n = sys().readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0 && sys().getcwd(cwd, sizeof cwd)) {
         exe[n] = '\0';
         return relative_installer_path(cwd, exe, buf, size);
     }

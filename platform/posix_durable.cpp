@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #ifdef __linux__
 #include <sys/sendfile.h>
 #endif
@@ -182,12 +181,12 @@ static int lock_once(int *fd_out)
         close(fd);
         return -1;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (sys().flock(fd) != 0) {
         int busy = errno == EWOULDBLOCK;
         close(fd);
         return busy ? 0 : -1;
     }
-    if (lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+    if (sys().lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
         close(fd);
         return 2; /* removed under us: try again */
     }

@@ -64,6 +64,50 @@ TEST(PathMapping, ExistingComponentsResolveCaseBlind)
     EXPECT_FALSE(tu::exists(s.path("Inetpub/twin")));
     EXPECT_EQ(plat_path_ambiguous("\\inetpub\\Twin\\x\\f"), 0);  // the exact name settles it
 }
+// The mapping, the guards and the folder lock reach the system only through
+// the table: a failing row shows in each of them.
+int fail_stat(const char *, struct stat *) { return errno = EIO, -1; }
+char *fail_getcwd(char *, size_t) { return errno = EACCES, nullptr; }
+char *fail_realpath(const char *, char *) { return errno = EIO, nullptr; }
+long fail_readlink(const char *, char *, size_t) { return errno = EIO, -1; }
+int held_elsewhere(int) { return errno = EWOULDBLOCK, -1; }
+void *fail_dir_open(const char *) { return errno = EACCES, nullptr; }
+
+TEST(PathMapping, EveryCallGoesThroughTheTable)
+{
+    tu::Scratch s;
+    tu::make_dirs(s.path("a/b"));
+    EXPECT_EQ(symlink("b", s.path("a/l").c_str()), 0);
+    char buf[4096];
+    {
+        tu::Fault f(&plat_syscalls::dir_open, fail_dir_open);
+        EXPECT_EQ(plat_path_kind("\\A\\B"), PLAT_KIND_NONE);  // no listing: no case-blind match
+    }
+    EXPECT_EQ(plat_path_kind("\\A\\B"), PLAT_KIND_DIR);
+    {
+        tu::Fault f(&plat_syscalls::lstat, fail_stat);
+        EXPECT_EQ(plat_path_kind("\\a\\b"), PLAT_KIND_NONE);
+        EXPECT_EQ(plat_is_link("\\a\\l"), 0);
+    }
+    {
+        tu::Fault f(&plat_syscalls::getcwd, fail_getcwd);
+        EXPECT_EQ(plat_canonical_path("x", buf, sizeof buf), 0);
+    }
+    {
+        tu::Fault f(&plat_syscalls::realpath, fail_realpath);
+        ASSERT_EQ(plat_canonical_path("\\a\\l", buf, sizeof buf), 1);
+        EXPECT_EQ(std::string(buf).substr(std::string(buf).size() - 4), "/a/l");  // the link not resolved
+        EXPECT_EQ(plat_same_dir("\\a\\b", "\\a\\l"), 1);  // the identities settle it
+        tu::Fault g(&plat_syscalls::stat, fail_stat);
+        EXPECT_EQ(plat_same_dir("\\a\\b", "\\a\\l"), 0);  // nothing does
+    }
+    {
+        tu::Fault f(&plat_syscalls::readlink, fail_readlink);
+        EXPECT_EQ(plat_copy_link("\\a\\l", "\\a\\m"), -1);
+    }
+    tu::Fault f(&plat_syscalls::flock, held_elsewhere);
+    EXPECT_EQ(plat_lock_folder("lock.tmp"), 0);
+}
 #endif  // !_WIN32
 
 TEST(PathMapping, DirectoryContainment)
