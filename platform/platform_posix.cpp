@@ -301,7 +301,7 @@ int plat_rename_native(const char *from, const char *to)
 /* A second name for the same file: link(2) fails when the name is taken. */
 int plat_keep_native(const char *native, const char *kept)
 {
-    if (native && kept) return link(native, kept);
+    if (native && kept) return sys().link(native, kept);
     errno = EINVAL;
     return -1;
 }
@@ -411,7 +411,7 @@ static int publish(FILE *out, const plat_name *temp, const plat_name *target)
     int err = errno ? errno : EIO;
     if (plat_fclose(out) != 0 && r == 0) {
         err = errno;
-        unlink(target->native);
+        sys().remove(target->native);
         r = -1;
     }
     errno = err;

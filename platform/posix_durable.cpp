@@ -117,7 +117,7 @@ static void note_device(const char *path)
 {
     char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     struct stat st;
-    if (!plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0 || !split_native(native, dir, name)) {
+    if (!plat_native_path(path, native, sizeof native) || sys().lstat(native, &st) != 0 || !split_native(native, dir, name)) {
         sync_overflow = 1; /* cannot tell where it lies: sync everything */
         return;
     }

@@ -1,7 +1,8 @@
 /* Path mapping for the POSIX platform layer: installer paths (Windows
- * style) to native ones, resolving case-blind where a name does not exist
- * with its exact case, and the canonical forms and identities that the
- * guards decide on.
+ * style) to native ones, resolving case-blind (through the kept listings of
+ * posix_listing.cpp) where a name does not exist with its exact case, and
+ * the canonical forms and identities that the guards decide on.  Every call
+ * to the system goes through the table.
  */
 #ifndef _WIN32
 
@@ -17,10 +18,9 @@
 
 /* ---- path mapping ---- */
 
-/* Finds `name` case-blind in directory `dir`; copies the real name into
- * out.  Returns 1 when found. */
-/* 1 and the real name in out, 0 when nothing matches, -1 when more than
- * one name does. */
+/* Looks `name` up case-blind in the kept listing of directory `dir`: 1 and
+ * the real name in out, 0 when nothing matches (or the directory cannot be
+ * read), -1 when more than one name does and none exactly. */
 static int find_case_blind(const char *dir, const char *name, char *out, size_t size)
 {
     struct stat st;
