@@ -203,7 +203,7 @@ static void walk_dir(walk_state *w, const char *dir)
     plat_find_entry entry;
     if (!path_join_raw(pattern, TEXT_LINE_SIZE, dir, "*")) return;
     errno = 0;
-    plat_find *find = plat_find_first(pattern, &entry);
+    plat_find *find = plat_find_first(pattern, &entry, w->flags & WALK_NOFOLLOW ? PLAT_FIND_NOFOLLOW : 0);
     if (!find) {
         walk_listing_ended(w, dir, errno);
         errno = 0;
@@ -489,7 +489,7 @@ static int highest_kept(const char *path)
     if (!folder_part(path, folder)) text_copy(folder, ".\\", sizeof folder);
     if (!path_join_raw(pattern, sizeof pattern, folder, "*")) return 0;
     plat_find_entry entry;
-    plat_find *find = plat_find_first(pattern, &entry);
+    plat_find *find = plat_find_first(pattern, &entry, 0);
     int high = 0;
     while (find) {
         int n = kept_number(entry.name, slash ? slash + 1 : path);
@@ -646,7 +646,7 @@ static void remove_leftovers(const char *dir)
 {
     char pattern[TEXT_LINE_SIZE], path[TEXT_LINE_SIZE];
     plat_find_entry entry;
-    plat_find *find = path_join_raw(pattern, sizeof pattern, dir, "*") ? plat_find_first(pattern, &entry) : nullptr;
+    plat_find *find = path_join_raw(pattern, sizeof pattern, dir, "*") ? plat_find_first(pattern, &entry, 0) : nullptr;
     for (int more = find != nullptr; more; more = plat_find_next(find, &entry)) {
         if (entry.attrib == PLAT_ATTR_DIRECTORY || !own_temp_name(entry.name)) continue;
         if (!path_join_raw(path, sizeof path, dir, entry.name)) continue;

@@ -21,7 +21,7 @@ void plat_sys_unlink_now(const char *native); /* async-signal-safe */
 long long plat_sys_fsize(FILE *f);
 /* What dir_open takes for a pattern "folder\*": 1, or 0 with errno. */
 int plat_sys_find_native(const char *pattern, char *native, int size);
-void *plat_sys_dir_open(const char *native);
+void *plat_sys_dir_open(const char *native, int nofollow);
 int plat_sys_dir_read(void *dir, plat_find_entry *entry);
 void plat_sys_dir_close(void *dir);
 long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);

@@ -38,11 +38,15 @@ struct plat_find_entry {
 struct plat_find; /* an open listing */
 
 /* Lists the directory of a pattern "dir\*".  Returns null (errno set) when
- * the directory cannot be listed; otherwise fills the first entry.  An
+ * the directory cannot be listed; otherwise fills the first entry.  With
+ * PLAT_FIND_NOFOLLOW a folder that is a link (a reparse point) is not
+ * listed (ELOOP, or ENOTDIR): a removal descends only into the folder it
+ * listed.  An
  * entry whose name holds a backslash, or cannot be spelt in the system's
  * code page, is listed with PLAT_ATTR_UNNAMED added to its bits, so that
  * it can be reported; names that do not fit are skipped. */
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry);
+constexpr int PLAT_FIND_NOFOLLOW = 1;
+plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
 void plat_find_close(plat_find *find);
 
@@ -247,10 +251,11 @@ struct plat_syscalls {
     long long (*send_file)(FILE *in, FILE *out, size_t len);
     /* A directory listing, entry by entry, as the system gives it: open
      * takes the folder (POSIX) or the pattern "folder\*" (Windows) and
-     * returns null with errno when it cannot be listed; read fills the next
+     * returns null with errno when it cannot be listed (ELOOP or ENOTDIR
+     * when nofollow and the folder is a link); read fills the next
      * entry's name and attribute bits and returns 1, or 0 at the end
      * (errno ENOENT) or on a failure (another errno). */
-    void *(*dir_open)(const char *native);
+    void *(*dir_open)(const char *native, int nofollow);
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */

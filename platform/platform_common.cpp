@@ -75,7 +75,7 @@ int plat_find_next(plat_find *f, plat_find_entry *entry)
     return 0;
 }
 
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
+plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags)
 {
     char native[PLAT_NATIVE_MAX];
     if (!pattern || !entry) {
@@ -88,7 +88,7 @@ plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
         errno = ENOMEM;
         return nullptr;
     }
-    f->dir = live_calls.dir_open(native);
+    f->dir = live_calls.dir_open(native, flags & PLAT_FIND_NOFOLLOW);
     if (f->dir && plat_find_next(f, entry)) return f;
     int err = errno; /* ENOENT for an empty listing, else why it failed */
     plat_find_close(f);

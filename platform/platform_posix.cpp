@@ -557,8 +557,23 @@ int plat_rmdir(const char *path)
 /* ---- directory listing ---- */
 
 /* The bare listing calls: the entry's kind from d_type, where the file
- * system gives one, else from fstatat in the open folder. */
-void *plat_sys_dir_open(const char *native) { return opendir(native); }
+ * system gives one, else from fstatat in the open folder.  Never following
+ * a link, the folder is opened by its name without a trailing "/" (which
+ * would follow it). */
+void *plat_sys_dir_open(const char *native, int nofollow)
+{
+    char dir[PLAT_NATIVE_MAX];
+    size_t n = strlen(native);
+    if (!nofollow) return opendir(native);
+    while (n > 1 && native[n - 1] == '/') n--;
+    if (n >= sizeof dir) return errno = ENAMETOOLONG, nullptr;
+    memcpy(dir, native, n);
+    dir[n] = '\0';
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (fd >= 0 && !d) close(fd);
+    return d;
+}
 void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }
 
 int plat_sys_dir_read(void *dir, plat_find_entry *entry)

@@ -162,7 +162,7 @@ static void listing_stamp(listing *l, const struct stat *st)
 static int listing_load(listing *l, const char *dir, const struct stat *st)
 {
     listing_clear(l);
-    void *d = sys().dir_open(dir[0] ? dir : ".");
+    void *d = sys().dir_open(dir[0] ? dir : ".", 0);
     if (!d) return 0;
     int ok = 1;
     plat_find_entry e;

@@ -329,11 +329,27 @@ struct raw_listing {
     int first_unread;
 };
 
-void *plat_sys_dir_open(const char *native_pattern)
+/* The folder of the wide pattern "folder\*" is a link or junction. */
+static int folder_is_link(WCHAR *pattern)
+{
+    WCHAR *star = wcsrchr(pattern, L'\\');
+    if (!star) return 0;
+    WCHAR kept = *star;
+    *star = L'\0';
+    DWORD attrib = GetFileAttributesW(pattern);
+    *star = kept;
+    return attrib != INVALID_FILE_ATTRIBUTES && (attrib & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void *plat_sys_dir_open(const char *native_pattern, int nofollow)
 {
     WCHAR wide[WIN_PATH_MAX];
     if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, native_pattern, -1, wide, WIN_PATH_MAX)) {
         errno = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ENAMETOOLONG : EINVAL;
+        return nullptr;
+    }
+    if (nofollow && folder_is_link(wide)) {
+        errno = ELOOP;
         return nullptr;
     }
     raw_listing *l = (raw_listing *)calloc(1, sizeof *l);

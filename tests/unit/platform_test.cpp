@@ -71,7 +71,7 @@ char *fail_getcwd(char *, size_t) { return errno = EACCES, nullptr; }
 char *fail_realpath(const char *, char *) { return errno = EIO, nullptr; }
 long fail_readlink(const char *, char *, size_t) { return errno = EIO, -1; }
 int held_elsewhere(int) { return errno = EWOULDBLOCK, -1; }
-void *fail_dir_open(const char *) { return errno = EACCES, nullptr; }
+void *fail_dir_open(const char *, int) { return errno = EACCES, nullptr; }
 
 TEST(PathMapping, EveryCallGoesThroughTheTable)
 {
@@ -177,7 +177,7 @@ TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
     ASSERT_EQ(symlink("sub", s.path("d/link").c_str()), 0);
     tu::write_file(s.path("d/bad\\name"), "x");
     plat_find_entry e;
-    plat_find *f = plat_find_first(".\\d\\*", &e);
+    plat_find *f = plat_find_first(".\\d\\*", &e, 0);
     ASSERT_NE(f, nullptr);
     std::map<std::string, unsigned> seen;
     do seen[e.name] = e.attrib;
@@ -188,7 +188,7 @@ TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
     EXPECT_EQ(seen["file.txt"], PLAT_ATTR_ARCHIVE);
     EXPECT_EQ(seen["bad\\name"], PLAT_ATTR_ARCHIVE | PLAT_ATTR_UNNAMED);  // listed, to be reported
     EXPECT_EQ(seen.count("."), 1u);
-    EXPECT_EQ(plat_find_first(".\\missing\\*", &e), nullptr);
+    EXPECT_EQ(plat_find_first(".\\missing\\*", &e, 0), nullptr);
 }
 #endif
 
@@ -291,7 +291,7 @@ TEST(WinPaths, SlashesSeparateFoldersInEveryCall)
     plat_fclose(f);
     EXPECT_TRUE(tu::exists("d/sub/f.txt"));
     plat_find_entry e;
-    plat_find *found = plat_find_first("./d/sub/*", &e);
+    plat_find *found = plat_find_first("./d/sub/*", &e, 0);
     ASSERT_NE(found, nullptr);
     plat_find_close(found);
     EXPECT_EQ(plat_rename("/d/sub/f.txt", "./d/g.txt"), 0);
@@ -310,7 +310,7 @@ TEST(WinListing, EntriesCarryTheRealAttributeBits)
     ASSERT_TRUE(SetFileAttributesA("d\\ro.txt", FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(SetFileAttributesA("d\\flagged", FILE_ATTRIBUTE_HIDDEN));
     plat_find_entry e;
-    plat_find *f = plat_find_first(".\\d\\*", &e);
+    plat_find *f = plat_find_first(".\\d\\*", &e, 0);
     ASSERT_NE(f, nullptr);
     std::map<std::string, unsigned> seen;
     do seen[e.name] = e.attrib;
@@ -324,12 +324,12 @@ TEST(WinListing, EntriesCarryTheRealAttributeBits)
     EXPECT_EQ(seen["ro.txt"] & PLAT_ATTR_READONLY, PLAT_ATTR_READONLY);
     EXPECT_EQ(seen["."], PLAT_ATTR_DIRECTORY);
 
-    f = plat_find_first(".\\d\\empty\\*", &e);  // "." and ".." only
+    f = plat_find_first(".\\d\\empty\\*", &e, 0);  // "." and ".." only
     ASSERT_NE(f, nullptr);
     EXPECT_STREQ(e.name, ".");
     plat_find_close(f);
     errno = 0;
-    EXPECT_EQ(plat_find_first(".\\missing\\*", &e), nullptr);
+    EXPECT_EQ(plat_find_first(".\\missing\\*", &e, 0), nullptr);
     EXPECT_EQ(errno, ENOENT);
 }
 

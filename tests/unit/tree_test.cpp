@@ -762,7 +762,7 @@ namespace {
 // The listing is reached through the system-call table too, so a folder
 // that cannot be read can be made in-process: a copy step naming one file
 // there then fails, and says so, instead of passing for done.
-void *unreadable_dir(const char *)
+void *unreadable_dir(const char *, int)
 {
     errno = EIO;
     return nullptr;
