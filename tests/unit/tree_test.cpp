@@ -648,6 +648,27 @@ TEST_F(CopyTree, RecursiveCopyReproducesTheLayoutAndCountsFiles)
     EXPECT_EQ(tu::read_file(p("dest/new/Logo.GIF")), "gif");
 }
 
+#ifndef _WIN32  // one folder holds names that differ only in case
+// Names in the target folder in any case: one another program made before
+// the step (after an earlier step had looked there) is the file replaced,
+// and one the step made itself is the file a later source would land on.
+TEST_F(CopyTree, ANameAddedBeforeTheStepIsFoundAndOneTheStepAddsIsSeen)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+    file("dest/LOGO.gif", "old");  // another program's
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "logo.gif", 0, nullptr), 1);
+    EXPECT_EQ(tu::read_file(p("dest/LOGO.gif")), "gif");
+    EXPECT_FALSE(tu::exists(p("dest/Logo.GIF")));
+    tu::make_dirs(p("twins"));
+    file("twins/a.txt", "1");
+    file("twins/A.TXT", "2");
+    EXPECT_EQ(copy_tree("\\dest\\", "\\twins\\", "*", 0, nullptr), 0);
+    EXPECT_NE(log.text().find("another file of this step was copied there"), std::string::npos) << log.text();
+    EXPECT_NE(tu::exists(p("dest/a.txt")), tu::exists(p("dest/A.TXT")));  // one file, never two
+}
+#endif
+
 TEST_F(CopyTree, WithoutRecurseSubdirectoriesAreNeitherCreatedNorCounted)
 {
     int count = 0;
