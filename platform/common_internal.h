@@ -35,6 +35,15 @@ int plat_sys_mode_from(FILE *out, FILE *source);
 int plat_sys_mode_like(FILE *out, const char *native);
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
+#ifdef _WIN32
+unsigned long plat_sys_attributes(const char *native);
+unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size);
+unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long size);
+unsigned long plat_sys_current_dir(unsigned long size, wchar_t *buf);
+#endif
+
+/* The live system-call table, for every call the layer makes. */
+inline plat_syscalls &sys() { return *plat_syscall_table(); }
 
 /* ---- platform_common.cpp: the temporary files in progress ---- */
 

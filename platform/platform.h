@@ -277,6 +277,12 @@ struct plat_syscalls {
     long (*readlink)(const char *native, char *buf, size_t size);
     int (*symlink)(const char *target, const char *native);
     int (*flock)(int fd); /* an exclusive lock, never waiting: EWOULDBLOCK when held */
+#else
+    /* The calls that map paths and decide on them, as the system names them. */
+    unsigned long (*attributes)(const char *native); /* GetFileAttributes: ~0 when none */
+    unsigned long (*full_path)(const char *native, char *buf, unsigned long size);
+    unsigned long (*long_path)(const char *native, char *buf, unsigned long size);
+    unsigned long (*current_dir)(unsigned long size, wchar_t *buf);
 #endif
 };
 plat_syscalls *plat_syscall_table(); /* the live table */

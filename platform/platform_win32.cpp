@@ -185,7 +185,7 @@ int plat_sys_rmdir(const char *native) { return _rmdir(native); }
  * account may do or the emulator would allow. */
 static int read_only_file(const char *native)
 {
-    DWORD attr = GetFileAttributesA(native);
+    DWORD attr = sys().attributes(native);
     if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY) || !(attr & FILE_ATTRIBUTE_READONLY))
         return 0;
     errno = EACCES;
@@ -202,7 +202,7 @@ static int parent_is_file(const char *path)
         if (path[i] != '\\' && path[i] != '/') continue;
         memcpy(part, path, i);
         part[i] = '\0';
-        DWORD attr = GetFileAttributesA(part);
+        DWORD attr = sys().attributes(part);
         if (attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY)) return 1;
     }
     return 0;
@@ -267,7 +267,7 @@ static int remove_checked(const char *native)
 {
     if (read_only_file(native)) return -1;
     if (plat_remove_tracked(native) != 0) return -1;
-    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0; /* gone, or going */
+    if (sys().attributes(native) == INVALID_FILE_ATTRIBUTES) return 0; /* gone, or going */
     errno = EACCES;
     return -1;
 }
@@ -379,7 +379,7 @@ constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 
 int plat_replace_named(const plat_name *from, const plat_name *to)
 {
-    DWORD attr = GetFileAttributesA(to->native);
+    DWORD attr = sys().attributes(to->native);
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & KEPT_ATTRIBUTES))
         SetFileAttributesA(from->native, (attr & KEPT_ATTRIBUTES) | FILE_ATTRIBUTE_ARCHIVE);
     return rename_onto(from->native, to->native);
@@ -649,7 +649,7 @@ static int folder_information(const WCHAR *folder, BY_HANDLE_FILE_INFORMATION *i
 static int is_current_folder(const WCHAR *folder)
 {
     WCHAR cwd[WIN_PATH_MAX];
-    DWORD n = GetCurrentDirectoryW(WIN_PATH_MAX, cwd);
+    DWORD n = sys().current_dir(WIN_PATH_MAX, cwd);
     if (n == 0 || n >= WIN_PATH_MAX - 1) return 0;
     if (cwd[n - 1] != L'\\') { /* fits: checked above */
         cwd[n] = L'\\';

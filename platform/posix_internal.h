@@ -13,9 +13,6 @@
 
 #include "platform/common_internal.h"
 
-/* The live system-call table, for every call the layer makes. */
-inline plat_syscalls &sys() { return *plat_syscall_table(); }
-
 struct listing; /* the names of one directory, kept (posix_listing.cpp) */
 
 /* The listing of dir (whose state, taken just before, is st), read again

@@ -61,7 +61,7 @@ static int long_form(char *full, DWORD size)
         size_t keep = (full[1] == ':' && cut <= 3) ? 3 : cut; /* "C:\" keeps its backslash */
         char saved = full[keep];
         full[keep] = '\0';
-        DWORD m = GetLongPathNameA(full, lng, sizeof lng);
+        DWORD m = sys().long_path(full, lng, sizeof lng);
         full[keep] = saved;
         if (m == 0 || m >= sizeof lng) continue;
         if (m + (n - keep) + 1 > size) return 0;
@@ -78,7 +78,7 @@ int plat_canonical_path(const char *path, char *buf, int size)
     if (!buf || size < 4 || !plat_native_path(path, native, sizeof native) ||
         !strip_device_prefix(native, plain, sizeof plain))
         return 0;
-    DWORD n = GetFullPathNameA(plain, (DWORD)size, buf, nullptr); /* "C:x": the drive's own current folder */
+    DWORD n = sys().full_path(plain, buf, (DWORD)size); /* "C:x": the drive's own current folder */
     if (n == 0 || n >= (DWORD)size || !long_form(buf, (DWORD)size)) return 0;
     n = (DWORD)strlen(buf);
     while (n > 3 && buf[n - 1] == '\\') buf[--n] = '\0'; /* "C:\" keeps its backslash */
@@ -230,7 +230,7 @@ int win32_kind_native(const char *path, char *native, int size)
         if (size > 0) native[0] = '\0';
         return PLAT_KIND_NONE;
     }
-    DWORD attr = GetFileAttributesA(native);
+    DWORD attr = sys().attributes(native);
     if (attr == INVALID_FILE_ATTRIBUTES) return PLAT_KIND_NONE;
     if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_KIND_OTHER; /* links and junctions */
     return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;
@@ -307,7 +307,7 @@ int plat_path_ambiguous(const char *) { return 0; } /* the file system is case-b
 
 int plat_is_link(const char *path)
 {
-    DWORD attr = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    DWORD attr = path ? sys().attributes(path) : INVALID_FILE_ATTRIBUTES;
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
@@ -422,6 +422,17 @@ void plat_sys_dir_close(void *dir)
     FindClose(l->handle);
     free(l);
 }
+
+unsigned long plat_sys_attributes(const char *native) { return GetFileAttributesA(native); }
+unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size)
+{
+    return GetFullPathNameA(native, size, buf, nullptr);
+}
+unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long size)
+{
+    return GetLongPathNameA(native, buf, size);
+}
+unsigned long plat_sys_current_dir(unsigned long size, wchar_t *buf) { return GetCurrentDirectoryW(size, buf); }
 
 /* dir_open takes the pattern "folder\*" itself. */
 int plat_sys_find_native(const char *pattern, char *native, int size)

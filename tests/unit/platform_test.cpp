@@ -504,6 +504,24 @@ TEST(WindowsTable, SwappedEntriesKeepThePolicyAroundThem)
     EXPECT_EQ(plat_fopen("NUL", "rb"), nullptr);  // a device is no regular file
     SetFileAttributesA(s.path("kept.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+// What a path is and its full form come through the table too.
+unsigned long no_attributes(const char *) { return INVALID_FILE_ATTRIBUTES; }
+unsigned long no_full_path(const char *, char *, unsigned long) { return 0; }
+
+TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
+{
+    tu::Scratch s;
+    tu::make_dirs(s.path("d"));
+    std::string d = s.drive() + "\\d";
+    char buf[4096];
+    EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_DIR);
+    ASSERT_EQ(plat_canonical_path(d.c_str(), buf, sizeof buf), 1);
+    tu::Fault f1(&plat_syscalls::attributes, no_attributes);
+    EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_NONE);
+    tu::Fault f2(&plat_syscalls::full_path, no_full_path);
+    EXPECT_EQ(plat_canonical_path(d.c_str(), buf, sizeof buf), 0);
+}
 #endif
 
 }  // namespace
