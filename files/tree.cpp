@@ -268,14 +268,17 @@ static int copy_failed(const char *source, const char *target)
 enum temp_kind { TEMP_NAMED, TEMP_HIDDEN };
 
 /* Creates a new temporary file beside the looked-up target and describes
- * it in temp.  Returns the stream, or null with errno set. */
+ * it in temp: for a new target an unnamed one where the system has it, else
+ * one named for this process.  Returns the stream, or null with errno set. */
 static FILE *open_temp(const plat_name *target, plat_name *temp, temp_kind kind)
 {
     static unsigned serial = 0;
+    FILE *hidden = kind == TEMP_HIDDEN ? plat_create_hidden(target, temp) : nullptr;
+    if (hidden || (kind == TEMP_HIDDEN && errno != ENOSYS)) return hidden;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
         snprintf(name, sizeof name, "%s%ld_%u.tmp", TEMP_PREFIX, plat_process_id(), serial++);
-        FILE *f = kind == TEMP_HIDDEN ? plat_create_hidden(target, name, temp) : plat_create_temp(target, name, temp);
+        FILE *f = plat_create_temp(target, name, temp);
         if (f || errno != EEXIST) return f;
     }
     return nullptr;

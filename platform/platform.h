@@ -146,11 +146,13 @@ int plat_same_native_files(const char *a, const char *b); /* the same for two na
 /* A new file for the looked-up missing target, invisible until
  * plat_publish_named gives it the target's name: on Linux an unnamed file
  * in the target's folder (O_TMPFILE), which vanishes with the process
- * however it ends, and elsewhere the temporary file `name` beside it, as
- * plat_create_temp makes it.  An unnamed file leaves temp->native empty;
- * plat_remove_named of it does nothing (closing it is enough). */
-FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp);
-/* Closes out, the complete file of plat_create_hidden, and gives it the
+ * however it ends.  Null with errno ENOSYS where the system or the file
+ * system has none: a temporary file of plat_create_temp stands in.  An
+ * unnamed file leaves temp->native empty; plat_remove_named of it does
+ * nothing (closing it is enough). */
+FILE *plat_create_hidden(const plat_name *target, plat_name *temp);
+/* Closes out, the complete file of plat_create_hidden (or its stand-in),
+ * and gives it the
  * target's name without ever replacing a file: EEXIST when the name
  * appeared meanwhile.  0, or -1 with errno; after a failure the caller
  * removes temp. */

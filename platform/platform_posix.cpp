@@ -381,24 +381,23 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
 
-FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp)
+FILE *plat_create_hidden(const plat_name *target, plat_name *temp)
 {
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
     if (!target->native[0]) {
         errno = target->error ? target->error : ENAMETOOLONG;
         return nullptr;
     }
-    if (split_native(target->native, dir, own)) {
-        FILE *f = plat_syscall_table()->open_unnamed(dir[0] ? dir : ".");
-        if (f) {
-            temp->native[0] = '\0'; /* unnamed: closing it is removing it */
-            temp->kind = PLAT_KIND_FILE;
-            temp->error = 0;
-            return f;
-        }
-        if (errno != ENOSYS) return nullptr;
+    if (!split_native(target->native, dir, own)) {
+        errno = ENOSYS; /* no folder to hold it: the stand-in says why */
+        return nullptr;
     }
-    return plat_create_temp(target, name, temp);
+    FILE *f = sys().open_unnamed(dir[0] ? dir : ".");
+    if (!f) return nullptr; /* ENOSYS: a stand-in may do */
+    temp->native[0] = '\0'; /* unnamed: closing it is removing it */
+    temp->kind = PLAT_KIND_FILE;
+    temp->error = 0;
+    return f;
 }
 
 /* An unnamed file gets its name while still open; a named one once

@@ -387,13 +387,11 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? remove_checked(n->native) : 0; }
 
-FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp)
+/* No unnamed files here: the caller's temporary file stands in. */
+FILE *plat_create_hidden(const plat_name *target, plat_name *)
 {
-    if (!target->native[0]) {
-        errno = target->error ? target->error : ENAMETOOLONG;
-        return nullptr;
-    }
-    return plat_create_temp(target, name, temp);
+    errno = target->native[0] ? ENOSYS : target->error ? target->error : ENAMETOOLONG;
+    return nullptr;
 }
 
 int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)

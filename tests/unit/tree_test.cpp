@@ -431,6 +431,22 @@ void use_block_copy()
     plat_syscall_table()->send_file = no_kernel_copy;
 }
 
+// Without unnamed files a temporary file named for the process stands in
+// for a new target, and is gone once the target has its name.
+FILE *no_unnamed_files(const char *)
+{
+    errno = ENOSYS;
+    return nullptr;
+}
+
+TEST_F(CopyFile, WithoutUnnamedFilesANamedOneStandsIn)
+{
+    tu::Fault f(&plat_syscalls::open_unnamed, no_unnamed_files);
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new.bin"), 1);
+    EXPECT_EQ(tu::read_file(p("dst/new.bin")), data);
+    EXPECT_EQ(std::distance(fs::directory_iterator(p("dst")), fs::directory_iterator()), 2);  // no temporary file
+}
+
 TEST_F(CopyFile, ShortWriteFailsAndKeepsTheOldTarget)
 {
     tu::fault_spared = log.rec.file;
