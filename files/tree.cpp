@@ -300,13 +300,14 @@ static int target_writable(const char *target, const plat_name *t)
 }
 
 /* Gives out its permissions before any byte is written, so that nobody
- * the result would keep out can open it meanwhile: the source's, and for
- * a replacement the replaced file's (t), then copies every byte.  1, or 0
- * with errno set by the first failure. */
+ * the result would keep out can open it meanwhile: for a replacement the
+ * replaced file's, else (or where that is no regular file) the source's;
+ * then copies every byte.  1, or 0 with errno set by the first failure. */
 static int fill(FILE *in, long long size, FILE *out, const plat_name *replaced)
 {
     errno = 0;
-    if (plat_mode_from(out, in) != 0 || (replaced && plat_mode_like(out, replaced) != 0)) return 0;
+    int like = replaced ? plat_mode_like(out, replaced) : 1;
+    if (like < 0 || (like > 0 && plat_mode_from(out, in) != 0)) return 0;
     return plat_copy_file(in, out, size) >= 0;
 }
 

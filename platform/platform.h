@@ -170,7 +170,9 @@ int plat_mode_from(FILE *out, FILE *source);
 /* A replacement gets the mode, owner and group of the file it replaces
  * (POSIX: an owner the process may not give stays the process's, and a
  * group it may not give gets no rights), or its attributes (Windows: taken
- * over at plat_replace_named).  0, or -1. */
+ * over at plat_replace_named).  0; 1 when what it replaces is no regular
+ * file and gives nothing, so the source's mode is for plat_mode_from to
+ * give; or -1. */
 int plat_mode_like(FILE *out, const plat_name *replaced);
 /* A folder a backup made is no more open than the folder it saves (POSIX:
  * its permission bits as far as the umask lets them).  0, or -1. */

@@ -193,7 +193,7 @@ int plat_sys_mode_like(FILE *out, const char *native)
 {
     struct stat st;
     if (lstat(native, &st) != 0) return -1;
-    if (!S_ISREG(st.st_mode)) return 0;
+    if (!S_ISREG(st.st_mode)) return 1;
     mode_t mode = st.st_mode & 07777;
     int fd = fileno(out);
     if (fchown(fd, st.st_uid, st.st_gid) != 0) {
@@ -431,7 +431,7 @@ int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target
 
 int plat_mode_like(FILE *out, const plat_name *replaced)
 {
-    return replaced->native[0] ? plat_syscall_table()->mode_like(out, replaced->native) : 0;
+    return replaced->native[0] ? plat_syscall_table()->mode_like(out, replaced->native) : 1;
 }
 
 int plat_link(const char *from, const char *to)
