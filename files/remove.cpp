@@ -25,8 +25,11 @@ static int stayed(const char *path, int err)
     return 0;
 }
 
+static int remove_in(const char *dir, const char *pattern, int nofollow);
+
 /* Empties and removes one listed subdirectory (name ends with a backslash).
- * 1 when it is gone. */
+ * 1 when it is gone.  Its listing never follows a link: a folder swapped
+ * for one since it was listed is not emptied, wherever the link leads. */
 static int remove_subdir(const char *dir, const char *name)
 {
     size_t size = strlen(dir) + strlen(name) + 2;
@@ -38,7 +41,7 @@ static int remove_subdir(const char *dir, const char *name)
     text_append(path, name, (int)size);
     len = strlen(path);
     if (path[len - 1] != '\\') text_append(path, "\\", (int)size);
-    int emptied = rmfile(path, "*");
+    int emptied = remove_in(path, "*", WALK_NOFOLLOW);
     errno = 0;
     int gone = plat_rmdir(path) == 0;
     if (!gone && emptied) stayed(path, errno ? errno : EIO); /* else what stayed inside is logged */
@@ -92,15 +95,20 @@ int rmfile(const char *dir, const char *pattern)
         log_report("rmfile: unexpected NULL passed");
         return 0;
     }
-    if (!dir) dir = ".\\";
+    return remove_in(dir ? dir : ".\\", pattern, 0);
+}
+
+/* rmfile in dir, listing it with the walk flags nofollow adds. */
+static int remove_in(const char *dir, const char *pattern, int nofollow)
+{
     char base[TEXT_PATH_SIZE], mask[TEXT_PATH_SIZE];
     if (!removal_base(base, dir, pattern)) /* nothing there can be listed */
         return stayed(dir, ENAMETOOLONG);
     text_copy(mask, base_name(pattern, BASE_KEEP_EXT), TEXT_PATH_SIZE);
     static_list names;
-    int all = dir_walk(&names, base, mask, WALK_DIRS | WALK_NAMES, 0); /* what it could not list stays */
+    int all = dir_walk(&names, base, mask, WALK_DIRS | WALK_NAMES | nofollow, 0); /* what it could not list stays */
     all &= for_each_name(&names, base, remove_subdir);
-    all &= dir_walk(&names, base, mask, WALK_FILES | WALK_NAMES, 0);
+    all &= dir_walk(&names, base, mask, WALK_FILES | WALK_NAMES | nofollow, 0);
     all &= for_each_name(&names, base, remove_one_file);
     log_flush(log_current()); /* the step's entries reach the disk, or the full disk is reported */
     return all;

@@ -206,7 +206,7 @@ static void walk_dir(walk_state *w, const char *dir)
     plat_find_entry entry;
     if (!path_join_raw(pattern, TEXT_LINE_SIZE, dir, "*")) return;
     errno = 0;
-    plat_find *find = plat_find_first(pattern, &entry);
+    plat_find *find = plat_find_first(pattern, &entry, w->flags & WALK_NOFOLLOW ? PLAT_FIND_NOFOLLOW : 0);
     if (!find) {
         walk_listing_ended(w, dir, errno);
         errno = 0;
@@ -271,15 +271,17 @@ static int copy_failed(const char *source, const char *target)
 enum temp_kind { TEMP_NAMED, TEMP_HIDDEN };
 
 /* Creates a new temporary file beside the looked-up target and describes
- * it in temp.  Returns the stream, or null with errno set. */
+ * it in temp: for a new target an unnamed one where the system has it, else
+ * one named for this process.  Returns the stream, or null with errno set. */
 static FILE *open_temp(const plat_name *target, plat_name *temp, temp_kind kind)
 {
     static unsigned serial = 0;
-    static long pid = plat_process_id(); /* asked once: it does not change */
+    FILE *hidden = kind == TEMP_HIDDEN ? plat_create_hidden(target, temp) : nullptr;
+    if (hidden || (kind == TEMP_HIDDEN && errno != ENOSYS)) return hidden;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
-        snprintf(name, sizeof name, "%s%ld_%u.tmp", TEMP_PREFIX, pid, serial++);
-        FILE *f = kind == TEMP_HIDDEN ? plat_create_hidden(target, name, temp) : plat_create_temp(target, name, temp);
+        snprintf(name, sizeof name, "%s%ld_%u.tmp", TEMP_PREFIX, plat_process_id(), serial++);
+        FILE *f = plat_create_temp(target, name, temp);
         if (f || errno != EEXIST) return f;
     }
     return nullptr;
@@ -301,13 +303,14 @@ static int target_writable(const char *target, const plat_name *t)
 }
 
 /* Gives out its permissions before any byte is written, so that nobody
- * the result would keep out can open it meanwhile: the source's, and for
- * a replacement the replaced file's (t), then copies every byte.  1, or 0
- * with errno set by the first failure. */
+ * the result would keep out can open it meanwhile: for a replacement the
+ * replaced file's, else (or where that is no regular file) the source's;
+ * then copies every byte.  1, or 0 with errno set by the first failure. */
 static int fill(FILE *in, long long size, FILE *out, const plat_name *replaced)
 {
     errno = 0;
-    if (plat_mode_from(out, in) != 0 || (replaced && plat_mode_like(out, replaced) != 0)) return 0;
+    int like = replaced ? plat_mode_like(out, replaced) : 1;
+    if (like < 0 || (like > 0 && plat_mode_from(out, in) != 0)) return 0;
     return plat_copy_file(in, out, size) >= 0;
 }
 
@@ -490,7 +493,7 @@ static int highest_kept(const char *path)
     if (!folder_part(path, folder)) text_copy(folder, ".\\", sizeof folder);
     if (!path_join_raw(pattern, sizeof pattern, folder, "*")) return 0;
     plat_find_entry entry;
-    plat_find *find = plat_find_first(pattern, &entry);
+    plat_find *find = plat_find_first(pattern, &entry, 0);
     int high = 0;
     while (find) {
         int n = kept_number(entry.name, slash ? slash + 1 : path);
@@ -648,7 +651,7 @@ static void remove_leftovers(const char *dir)
 {
     char pattern[TEXT_LINE_SIZE], path[TEXT_LINE_SIZE];
     plat_find_entry entry;
-    plat_find *find = path_join_raw(pattern, sizeof pattern, dir, "*") ? plat_find_first(pattern, &entry) : nullptr;
+    plat_find *find = path_join_raw(pattern, sizeof pattern, dir, "*") ? plat_find_first(pattern, &entry, 0) : nullptr;
     for (int more = find != nullptr; more; more = plat_find_next(find, &entry)) {
         if (entry.attrib == PLAT_ATTR_DIRECTORY || !own_temp_name(entry.name)) continue;
         if (!path_join_raw(path, sizeof path, dir, entry.name)) continue;

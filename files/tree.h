@@ -12,7 +12,7 @@
 
 struct path_set;
 
-enum { WALK_FILES = 1, WALK_DIRS = 2, WALK_NAMES = 4 };
+enum { WALK_FILES = 1, WALK_DIRS = 2, WALK_NAMES = 4, WALK_NOFOLLOW = 8 };
 enum { MKDIR_ALONE = 0, MKDIR_WITH_PARENTS = 1 }; /* mkdir_path's parents switch */
 enum { COPY_FLAT = 0, COPY_RECURSE = 1 };         /* copy_tree's recurse switch */
 

@@ -16,13 +16,14 @@
 #include <cstdio>
 #include <cstddef>
 
+struct stat;
+
 /* ---- directory listing (find-first / find-next / find-close) ---- */
 
 constexpr unsigned PLAT_ATTR_READONLY = 0x01;
 constexpr unsigned PLAT_ATTR_DIRECTORY = 0x10;
 constexpr unsigned PLAT_ATTR_ARCHIVE = 0x20;
 constexpr unsigned PLAT_ATTR_REPARSE = 0x400;       /* symbolic link: never followed */
-constexpr unsigned PLAT_ATTR_UNKNOWN = 0x80000000u; /* a raw entry whose kind the system did not say */
 /* An entry whose real name no installer path can spell (on Windows: it does
  * not convert exactly to the ANSI code page).  Its name field then holds a
  * readable form for messages only, each such character written "<U+XXXX>",
@@ -37,11 +38,15 @@ struct plat_find_entry {
 struct plat_find; /* an open listing */
 
 /* Lists the directory of a pattern "dir\*".  Returns null (errno set) when
- * the directory cannot be listed; otherwise fills the first entry.  An
+ * the directory cannot be listed; otherwise fills the first entry.  With
+ * PLAT_FIND_NOFOLLOW a folder that is a link (a reparse point) is not
+ * listed (ELOOP, or ENOTDIR): a removal descends only into the folder it
+ * listed.  An
  * entry whose name holds a backslash, or cannot be spelt in the system's
  * code page, is listed with PLAT_ATTR_UNNAMED added to its bits, so that
  * it can be reported; names that do not fit are skipped. */
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry);
+constexpr int PLAT_FIND_NOFOLLOW = 1;
+plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
 void plat_find_close(plat_find *find);
 
@@ -142,11 +147,13 @@ int plat_same_native_files(const char *a, const char *b); /* the same for two na
 /* A new file for the looked-up missing target, invisible until
  * plat_publish_named gives it the target's name: on Linux an unnamed file
  * in the target's folder (O_TMPFILE), which vanishes with the process
- * however it ends, and elsewhere the temporary file `name` beside it, as
- * plat_create_temp makes it.  An unnamed file leaves temp->native empty;
- * plat_remove_named of it does nothing (closing it is enough). */
-FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp);
-/* Closes out, the complete file of plat_create_hidden, and gives it the
+ * however it ends.  Null with errno ENOSYS where the system or the file
+ * system has none: a temporary file of plat_create_temp stands in.  An
+ * unnamed file leaves temp->native empty; plat_remove_named of it does
+ * nothing (closing it is enough). */
+FILE *plat_create_hidden(const plat_name *target, plat_name *temp);
+/* Closes out, the complete file of plat_create_hidden (or its stand-in),
+ * and gives it the
  * target's name without ever replacing a file: EEXIST when the name
  * appeared meanwhile.  0, or -1 with errno; after a failure the caller
  * removes temp. */
@@ -164,7 +171,9 @@ int plat_mode_from(FILE *out, FILE *source);
 /* A replacement gets the mode, owner and group of the file it replaces
  * (POSIX: an owner the process may not give stays the process's, and a
  * group it may not give gets no rights), or its attributes (Windows: taken
- * over at plat_replace_named).  0, or -1. */
+ * over at plat_replace_named).  0; 1 when what it replaces is no regular
+ * file and gives nothing, so the source's mode is for plat_mode_from to
+ * give; or -1. */
 int plat_mode_like(FILE *out, const plat_name *replaced);
 /* A folder a backup made is no more open than the folder it saves (POSIX:
  * its permission bits as far as the umask lets them).  0, or -1. */
@@ -294,11 +303,11 @@ struct plat_syscalls {
     long long (*send_file)(FILE *in, FILE *out, size_t len);
     /* A directory listing, entry by entry, as the system gives it: open
      * takes the folder (POSIX) or the pattern "folder\*" (Windows) and
-     * returns null with errno when it cannot be listed; read fills the next
-     * entry's name and attribute bits (PLAT_ATTR_UNKNOWN where the system
-     * did not say) and returns 1, or 0 at the end (errno ENOENT) or on a
-     * failure (another errno). */
-    void *(*dir_open)(const char *native);
+     * returns null with errno when it cannot be listed (ELOOP or ENOTDIR
+     * when nofollow and the folder is a link); read fills the next
+     * entry's name and attribute bits and returns 1, or 0 at the end
+     * (errno ENOENT) or on a failure (another errno). */
+    void *(*dir_open)(const char *native, int nofollow);
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
@@ -312,8 +321,20 @@ struct plat_syscalls {
     int (*mode_like)(FILE *out, const char *native);   /* see plat_mode_like */
     int (*dir_mode_from)(const char *dir, const char *source);
 #ifndef _WIN32
-    int (*stat)(const char *native, struct stat *st);        /* links followed */
-    char *(*realpath)(const char *native, char *resolved); /* resolved holds PATH_MAX */
+    /* The calls that map paths, decide on them and lock a folder. */
+    int (*stat)(const char *native, struct stat *st);  /* links followed */
+    int (*lstat)(const char *native, struct stat *st); /* a link itself */
+    char *(*getcwd)(char *buf, size_t size);
+    char *(*realpath)(const char *native, char *resolved); /* resolved: PATH_MAX bytes */
+    long (*readlink)(const char *native, char *buf, size_t size);
+    int (*symlink)(const char *target, const char *native);
+    int (*flock)(int fd); /* an exclusive lock, never waiting: EWOULDBLOCK when held */
+#else
+    /* The calls that map paths and decide on them, as the system names them. */
+    unsigned long (*attributes)(const char *native); /* GetFileAttributes: ~0 when none */
+    unsigned long (*full_path)(const char *native, char *buf, unsigned long size);
+    unsigned long (*long_path)(const char *native, char *buf, unsigned long size);
+    unsigned long (*current_dir)(unsigned long size, wchar_t *buf);
 #endif
 };
 plat_syscalls *plat_syscall_table(); /* the live table */

@@ -6,7 +6,7 @@
  * code paths; the installer itself never changes it.  The console is the
  * standard streams everywhere, so it lives here too.
  */
-#include "platform/platform.h"
+#include "platform/common_internal.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,34 +17,23 @@
 #include <sys/stat.h>
 #endif
 
-/* Implemented per system: the real calls on native paths. */
-FILE *plat_sys_fopen(const char *native, const char *mode);
-int plat_sys_remove(const char *native);
-int plat_sys_rename(const char *from, const char *to);
-int plat_sys_mkdir(const char *native);
-int plat_sys_rmdir(const char *native);
-int plat_sys_fsync(FILE *f);
-int plat_sys_sync_dir(const char *native);
-int plat_sys_sync_fs(const char *native);
-void plat_sys_unlink_now(const char *native); /* async-signal-safe */
-long long plat_sys_fsize(FILE *f);
-void *plat_sys_dir_open(const char *native);
-int plat_sys_dir_read(void *dir, plat_find_entry *entry);
-void plat_sys_dir_close(void *dir);
-long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
-long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
-int plat_sys_may_write(const char *native);
-FILE *plat_sys_open_unnamed(const char *dir);
-int plat_sys_link_unnamed(FILE *f, const char *to);
-int plat_sys_link(const char *from, const char *to);
-int plat_sys_move_new(const char *from, const char *to);
-int plat_sys_mode_from(FILE *out, FILE *source);
-int plat_sys_mode_like(FILE *out, const char *native);
-int plat_sys_dir_mode_from(const char *dir, const char *source);
-
 static char *sys_fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 static int sys_fclose(FILE *f) { return fclose(f); }
 static int sys_fflush(FILE *f) { return fflush(f); }
+#ifndef _WIN32
+#include <climits>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static int sys_stat(const char *native, struct stat *st) { return stat(native, st); }
+static int sys_lstat(const char *native, struct stat *st) { return lstat(native, st); }
+static char *sys_getcwd(char *buf, size_t size) { return getcwd(buf, size); }
+static char *sys_realpath(const char *native, char *resolved) { return realpath(native, resolved); }
+static long sys_readlink(const char *native, char *buf, size_t n) { return (long)readlink(native, buf, n); }
+static int sys_symlink(const char *target, const char *native) { return symlink(target, native); }
+static int sys_flock(int fd) { return flock(fd, LOCK_EX | LOCK_NB); }
+#endif
 #if defined(__GLIBC__)
 /* The installer has one thread: a file is copied in thousands of small
  * blocks per megabyte, and the stream lock taken around each one is
@@ -55,10 +44,6 @@ static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fw
 static size_t sys_fread(void *b, size_t s, size_t n, FILE *f) { return fread(b, s, n, f); }
 static size_t sys_fwrite(const void *b, size_t s, size_t n, FILE *f) { return fwrite(b, s, n, f); }
 #endif
-#ifndef _WIN32
-static int sys_stat(const char *native, struct stat *st) { return stat(native, st); }
-static char *sys_realpath(const char *native, char *resolved) { return realpath(native, resolved); }
-#endif
 
 static const plat_syscalls real_calls = {
     plat_sys_fopen,     sys_fclose,        sys_fread,         sys_fwrite,         sys_fgets,
@@ -68,13 +53,60 @@ static const plat_syscalls real_calls = {
     plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
     plat_sys_mode_like, plat_sys_dir_mode_from,
 #ifndef _WIN32
-    sys_stat,           sys_realpath,
+    sys_stat, sys_lstat, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock,
+#else
+    plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
 #endif
 };
 static plat_syscalls live_calls = real_calls;
 
 plat_syscalls *plat_syscall_table() { return &live_calls; }
 void plat_syscall_reset() { live_calls = real_calls; }
+
+/* ---- directory listing ---- */
+
+struct plat_find {
+    void *dir;
+};
+
+int plat_find_next(plat_find *f, plat_find_entry *entry)
+{
+    if (!f || !entry) return 0;
+    while (live_calls.dir_read(f->dir, entry)) {
+        if (entry->name[0] == '\0') continue; /* too long to hold */
+        if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
+        return 1;
+    }
+    return 0;
+}
+
+plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!pattern || !entry) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    if (!plat_sys_find_native(pattern, native, sizeof native)) return nullptr;
+    plat_find *f = (plat_find *)calloc(1, sizeof *f);
+    if (!f) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    f->dir = live_calls.dir_open(native, flags & PLAT_FIND_NOFOLLOW);
+    if (f->dir && plat_find_next(f, entry)) return f;
+    int err = errno; /* ENOENT for an empty listing, else why it failed */
+    plat_find_close(f);
+    errno = err;
+    return nullptr;
+}
+
+void plat_find_close(plat_find *f)
+{
+    if (!f) return;
+    if (f->dir) live_calls.dir_close(f->dir);
+    free(f);
+}
 
 /* ---- file operations on installer paths ---- */
 
@@ -109,8 +141,6 @@ static void temp_finished(const char *native)
 /* While a temporary file is being created and entered above, an interrupt
  * waits: the file would exist without being known. */
 static volatile sig_atomic_t creating, interrupt_waiting;
-
-void plat_sys_interrupted(); /* per system: clean up and end the process */
 
 /* Called first by an interrupt handler: 1 when the interrupt must wait. */
 int plat_interrupt_must_wait()

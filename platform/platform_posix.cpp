@@ -24,7 +24,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -194,7 +193,7 @@ int plat_sys_mode_like(FILE *out, const char *native)
 {
     struct stat st;
     if (lstat(native, &st) != 0) return -1;
-    if (!S_ISREG(st.st_mode)) return 0;
+    if (!S_ISREG(st.st_mode)) return 1;
     mode_t mode = st.st_mode & 07777;
     int fd = fileno(out);
     if (fchown(fd, st.st_uid, st.st_gid) != 0) {
@@ -215,10 +214,6 @@ int plat_sys_dir_mode_from(const char *dir, const char *source)
 }
 
 /* ---- files and folders on installer paths: the policy around the calls ---- */
-
-FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
-int plat_remove_tracked(const char *native);
-int plat_rename_tracked(const char *from, const char *to);
 
 /* Checks what an open stream reached and settles it (see settle_fd);
  * closes it and returns null when it may not be used. */
@@ -264,8 +259,6 @@ FILE *plat_fopen(const char *path, const char *mode)
     return f;
 }
 
-FILE *plat_measured(FILE *f, long long *size); /* platform_common.cpp */
-
 /* Whether a call on a path as written failed only because the name is not
  * there as written, so that a case-blind look-up may still find it. */
 static int missing_as_written(int err) { return err == ENOENT || err == ENOTDIR; }
@@ -308,7 +301,7 @@ int plat_rename_native(const char *from, const char *to)
 /* A second name for the same file: link(2) fails when the name is taken. */
 int plat_keep_native(const char *native, const char *kept)
 {
-    if (native && kept) return link(native, kept);
+    if (native && kept) return sys().link(native, kept);
     errno = EINVAL;
     return -1;
 }
@@ -388,27 +381,24 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
 
-FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp)
+FILE *plat_create_hidden(const plat_name *target, plat_name *temp)
 {
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
     if (!target->native[0]) {
         errno = target->error ? target->error : ENAMETOOLONG;
         return nullptr;
     }
-    if (split_native(target->native, dir, own)) {
-        FILE *f = plat_syscall_table()->open_unnamed(dir[0] ? dir : ".");
-        if (f) {
-            temp->native[0] = '\0'; /* unnamed: closing it is removing it */
-            temp->kind = PLAT_KIND_FILE;
-            temp->error = 0;
-            return f;
-        }
-        if (errno != ENOSYS) return nullptr;
+    if (!split_native(target->native, dir, own)) {
+        errno = ENOSYS; /* no folder to hold it: the stand-in says why */
+        return nullptr;
     }
-    return plat_create_temp(target, name, temp);
+    FILE *f = sys().open_unnamed(dir[0] ? dir : ".");
+    if (!f) return nullptr; /* ENOSYS: a stand-in may do */
+    temp->native[0] = '\0'; /* unnamed: closing it is removing it */
+    temp->kind = PLAT_KIND_FILE;
+    temp->error = 0;
+    return f;
 }
-
-int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
 
 /* An unnamed file gets its name while still open; a named one once
  * closed.  A close that fails after the name was given takes it back. */
@@ -420,7 +410,7 @@ static int publish(FILE *out, const plat_name *temp, const plat_name *target)
     int err = errno ? errno : EIO;
     if (plat_fclose(out) != 0 && r == 0) {
         err = errno;
-        unlink(target->native);
+        sys().remove(target->native);
         r = -1;
     }
     errno = err;
@@ -441,7 +431,7 @@ int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target
 
 int plat_mode_like(FILE *out, const plat_name *replaced)
 {
-    return replaced->native[0] ? plat_syscall_table()->mode_like(out, replaced->native) : 0;
+    return replaced->native[0] ? plat_syscall_table()->mode_like(out, replaced->native) : 1;
 }
 
 int plat_link(const char *from, const char *to)
@@ -566,8 +556,23 @@ int plat_rmdir(const char *path)
 /* ---- directory listing ---- */
 
 /* The bare listing calls: the entry's kind from d_type, where the file
- * system gives one. */
-void *plat_sys_dir_open(const char *native) { return opendir(native); }
+ * system gives one, else from fstatat in the open folder.  Never following
+ * a link, the folder is opened by its name without a trailing "/" (which
+ * would follow it). */
+void *plat_sys_dir_open(const char *native, int nofollow)
+{
+    char dir[PLAT_NATIVE_MAX];
+    size_t n = strlen(native);
+    if (!nofollow) return opendir(native);
+    while (n > 1 && native[n - 1] == '/') n--;
+    if (n >= sizeof dir) return errno = ENAMETOOLONG, nullptr;
+    memcpy(dir, native, n);
+    dir[n] = '\0';
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (fd >= 0 && !d) close(fd);
+    return d;
+}
 void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }
 
 int plat_sys_dir_read(void *dir, plat_find_entry *entry)
@@ -581,80 +586,30 @@ int plat_sys_dir_read(void *dir, plat_find_entry *entry)
     snprintf(entry->name, sizeof entry->name, "%s", e->d_name);
     if (strlen(e->d_name) >= sizeof entry->name) entry->name[0] = '\0'; /* too long: the wrapper skips it */
     unsigned char type = e->d_type;
-    entry->attrib = type == DT_UNKNOWN ? PLAT_ATTR_UNKNOWN
-                    : type == DT_LNK   ? PLAT_ATTR_REPARSE
-                    : type == DT_DIR   ? PLAT_ATTR_DIRECTORY
-                                       : PLAT_ATTR_ARCHIVE;
+    struct stat st; /* an entry the system did not type is asked, without following a link */
+    if (type == DT_UNKNOWN && fstatat(dirfd((DIR *)dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+    entry->attrib = type == DT_LNK ? PLAT_ATTR_REPARSE : type == DT_DIR ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
     return 1;
 }
 
-struct plat_find {
-    void *dir;
-    char path[PLAT_NATIVE_MAX];
-};
-
-/* The kind of an entry the system did not type, from lstat. */
-static unsigned entry_attrib(plat_find *f, const char *name)
-{
-    char full[PLAT_NATIVE_MAX * 2];
-    struct stat st;
-    snprintf(full, sizeof full, "%s/%s", f->path, name);
-    if (lstat(full, &st) != 0) return PLAT_ATTR_ARCHIVE;
-    if (S_ISLNK(st.st_mode)) return PLAT_ATTR_REPARSE;
-    return S_ISDIR(st.st_mode) ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
-}
-
-int plat_find_next(plat_find *f, plat_find_entry *entry)
-{
-    if (!f || !entry) return 0;
-    while (plat_syscall_table()->dir_read(f->dir, entry)) {
-        if (entry->name[0] == '\0') continue;
-        if (entry->attrib == PLAT_ATTR_UNKNOWN) entry->attrib = entry_attrib(f, entry->name);
-        if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
-        return 1;
-    }
-    return 0;
-}
-
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
+/* The folder of a pattern "dir\*" (the mask is always "*"), as dir_open
+ * takes it. */
+int plat_sys_find_native(const char *pattern, char *native, int size)
 {
     char dir[PLAT_NATIVE_MAX];
-    if (!pattern || !entry) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    /* the directory part of "dir\*"; the mask is always "*" */
     const char *slash = strrchr(pattern, '\\');
     size_t n = slash ? (size_t)(slash - pattern) + 1 : 0;
     if (n >= sizeof dir) {
         errno = ENAMETOOLONG;
-        return nullptr;
+        return 0;
     }
     memcpy(dir, pattern, n);
     dir[n] = '\0';
-    plat_find *f = (plat_find *)calloc(1, sizeof *f);
-    if (!f) return nullptr;
-    if (!plat_native_path(n ? dir : ".", f->path, sizeof f->path) ||
-        !(f->dir = plat_syscall_table()->dir_open(f->path))) {
-        int e = errno;
-        free(f);
-        errno = e ? e : ENAMETOOLONG;
-        return nullptr;
-    }
-    if (!plat_find_next(f, entry)) {
-        int e = errno;
-        plat_find_close(f);
-        errno = e; /* ENOENT for an empty listing, else why it failed */
-        return nullptr;
-    }
-    return f;
-}
-
-void plat_find_close(plat_find *f)
-{
-    if (!f) return;
-    plat_syscall_table()->dir_close(f->dir);
-    free(f);
+    errno = 0;
+    if (plat_native_path(n ? dir : ".", native, size)) return 1;
+    if (!errno) errno = ENAMETOOLONG;
+    return 0;
 }
 
 /* ---- console ---- */
@@ -713,18 +668,7 @@ int plat_computer_name(char *buf, int size)
     return 1;
 }
 
-/* The process id, asked of the system once: every log entry carries it.
- * A child made by fork asks again. */
-static volatile long known_pid;
-static void forget_pid() { known_pid = 0; }
-static const int watching_forks = pthread_atfork(nullptr, nullptr, forget_pid); /* at start-up */
-
-long plat_process_id()
-{
-    (void)watching_forks;
-    if (known_pid == 0) known_pid = (long)getpid(); /* async-signal-safe either way */
-    return known_pid;
-}
+long plat_process_id() { return (long)getpid(); }
 
 const char *plat_setup_problem()
 {
@@ -747,7 +691,7 @@ int plat_mktemp(char *templ)
         }
         char native[PLAT_NATIVE_MAX];
         struct stat st;
-        if (plat_native_path(templ, native, sizeof native) && lstat(native, &st) != 0) return 1;
+        if (plat_native_path(templ, native, sizeof native) && sys().lstat(native, &st) != 0) return 1;
     }
     return 0;
 }
@@ -777,8 +721,8 @@ static int relative_installer_path(char *from, char *to, char *buf, int size)
 int plat_program_path(const char *argv0, char *buf, int size)
 {
     char exe[PATH_MAX], cwd[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0 && getcwd(cwd, sizeof cwd)) {
+    long n = sys().readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0 && sys().getcwd(cwd, sizeof cwd)) {
         exe[n] = '\0';
         return relative_installer_path(cwd, exe, buf, size);
     }

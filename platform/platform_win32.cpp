@@ -185,7 +185,7 @@ int plat_sys_rmdir(const char *native) { return _rmdir(native); }
  * account may do or the emulator would allow. */
 static int read_only_file(const char *native)
 {
-    DWORD attr = GetFileAttributesA(native);
+    DWORD attr = sys().attributes(native);
     if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY) || !(attr & FILE_ATTRIBUTE_READONLY))
         return 0;
     errno = EACCES;
@@ -202,7 +202,7 @@ static int parent_is_file(const char *path)
         if (path[i] != '\\' && path[i] != '/') continue;
         memcpy(part, path, i);
         part[i] = '\0';
-        DWORD attr = GetFileAttributesA(part);
+        DWORD attr = sys().attributes(part);
         if (attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY)) return 1;
     }
     return 0;
@@ -225,10 +225,6 @@ static FILE *only_regular(FILE *f, const char *mode)
 
 /* ---- files and folders on installer paths ---- */
 
-FILE *plat_open_tracked(const char *native, const char *mode); /* platform_common.cpp */
-int plat_remove_tracked(const char *native);
-int plat_rename_tracked(const char *from, const char *to);
-
 FILE *plat_fopen(const char *path, const char *mode)
 {
     char native[PLAT_NATIVE_MAX];
@@ -249,8 +245,6 @@ int plat_sys_may_write(const char *native)
     fclose(f);
     return 0;
 }
-
-FILE *plat_measured(FILE *f, long long *size); /* platform_common.cpp */
 
 FILE *plat_open_source(const char *path, long long *size) { return plat_measured(plat_fopen(path, "rb"), size); }
 
@@ -273,7 +267,7 @@ static int remove_checked(const char *native)
 {
     if (read_only_file(native)) return -1;
     if (plat_remove_tracked(native) != 0) return -1;
-    if (GetFileAttributesA(native) == INVALID_FILE_ATTRIBUTES) return 0; /* gone, or going */
+    if (sys().attributes(native) == INVALID_FILE_ATTRIBUTES) return 0; /* gone, or going */
     errno = EACCES;
     return -1;
 }
@@ -327,8 +321,6 @@ int plat_keep_native(const char *native, const char *kept)
     errno = errno_from_win32(GetLastError());
     return -1;
 }
-
-int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
 
 int plat_rename_new(const char *from, const char *to)
 {
@@ -387,7 +379,7 @@ constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 
 int plat_replace_named(const plat_name *from, const plat_name *to)
 {
-    DWORD attr = GetFileAttributesA(to->native);
+    DWORD attr = sys().attributes(to->native);
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & KEPT_ATTRIBUTES))
         SetFileAttributesA(from->native, (attr & KEPT_ATTRIBUTES) | FILE_ATTRIBUTE_ARCHIVE);
     return rename_onto(from->native, to->native);
@@ -395,16 +387,12 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? remove_checked(n->native) : 0; }
 
-FILE *plat_create_hidden(const plat_name *target, const char *name, plat_name *temp)
+/* No unnamed files here: the caller's temporary file stands in. */
+FILE *plat_create_hidden(const plat_name *target, plat_name *)
 {
-    if (!target->native[0]) {
-        errno = target->error ? target->error : ENAMETOOLONG;
-        return nullptr;
-    }
-    return plat_create_temp(target, name, temp);
+    errno = target->native[0] ? ENOSYS : target->error ? target->error : ENAMETOOLONG;
+    return nullptr;
 }
-
-int plat_move_new_tracked(const char *from, const char *to); /* platform_common.cpp */
 
 int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
 {
@@ -542,9 +530,6 @@ int plat_lock_folder(const char *name)
 
 /* ---- interruption ---- */
 
-void plat_remove_temps_now(); /* platform_common.cpp */
-int plat_interrupt_must_wait();
-
 void plat_sys_unlink_now(const char *native) { DeleteFileA(native); }
 
 static void (*interrupt_words)();
@@ -662,7 +647,7 @@ static int folder_information(const WCHAR *folder, BY_HANDLE_FILE_INFORMATION *i
 static int is_current_folder(const WCHAR *folder)
 {
     WCHAR cwd[WIN_PATH_MAX];
-    DWORD n = GetCurrentDirectoryW(WIN_PATH_MAX, cwd);
+    DWORD n = sys().current_dir(WIN_PATH_MAX, cwd);
     if (n == 0 || n >= WIN_PATH_MAX - 1) return 0;
     if (cwd[n - 1] != L'\\') { /* fits: checked above */
         cwd[n] = L'\\';

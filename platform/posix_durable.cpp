@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #ifdef __linux__
 #include <sys/sendfile.h>
 #endif
@@ -118,7 +117,7 @@ static void note_device(const char *path)
 {
     char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     struct stat st;
-    if (!plat_native_path(path, native, sizeof native) || lstat(native, &st) != 0 || !split_native(native, dir, name)) {
+    if (!plat_native_path(path, native, sizeof native) || sys().lstat(native, &st) != 0 || !split_native(native, dir, name)) {
         sync_overflow = 1; /* cannot tell where it lies: sync everything */
         return;
     }
@@ -182,12 +181,12 @@ static int lock_once(int *fd_out)
         close(fd);
         return -1;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (sys().flock(fd) != 0) {
         int busy = errno == EWOULDBLOCK;
         close(fd);
         return busy ? 0 : -1;
     }
-    if (lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+    if (sys().lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
         close(fd);
         return 2; /* removed under us: try again */
     }
@@ -207,9 +206,6 @@ int plat_lock_folder(const char *name)
 }
 
 /* ---- interruption ---- */
-
-void plat_remove_temps_now(); /* platform_common.cpp */
-int plat_interrupt_must_wait();
 
 void plat_sys_unlink_now(const char *native) { unlink(native); }
 

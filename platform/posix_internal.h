@@ -1,7 +1,9 @@
 /* Shared inside the POSIX platform layer only: the kept directory listings
- * that make case-blind lookups cheap, and what the last path mapping found.
- * posix_listing.cpp keeps the listings, posix_resolve.cpp maps paths with
- * them, platform_posix.cpp and posix_durable.cpp make the calls.
+ * that make case-blind lookups cheap, and what a path mapping found, handed
+ * on to the call made with it.  posix_listing.cpp keeps the listings,
+ * posix_resolve.cpp maps paths with them, platform_posix.cpp and
+ * posix_durable.cpp hold the wrappers on installer paths; all of them reach
+ * the file system through the table (sys()), outside its own rows.
  */
 #ifndef QUILLOR_POSIX_INTERNAL_H
 #define QUILLOR_POSIX_INTERNAL_H
@@ -9,7 +11,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "platform/platform.h"
+#include "platform/common_internal.h"
 
 struct listing; /* the names of one directory, kept (posix_listing.cpp) */
 

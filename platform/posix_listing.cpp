@@ -21,7 +21,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <strings.h>
 
 #include "text/text.h"
@@ -163,11 +162,12 @@ static void listing_stamp(listing *l, const struct stat *st)
 static int listing_load(listing *l, const char *dir, const struct stat *st)
 {
     listing_clear(l);
-    DIR *d = opendir(dir[0] ? dir : ".");
+    void *d = sys().dir_open(dir[0] ? dir : ".", 0);
     if (!d) return 0;
     int ok = 1;
-    for (struct dirent *e; ok && (e = readdir(d)) != nullptr;) ok = listing_add(l, e->d_name);
-    closedir(d);
+    plat_find_entry e;
+    while (ok && sys().dir_read(d, &e)) ok = listing_add(l, e.name);
+    sys().dir_close(d);
     if (!ok) {
         listing_clear(l);
         return 0;
@@ -234,7 +234,7 @@ int split_native(const char *native, char *dir, char *name)
 static void restamp(listing *l, const char *dir, int sure)
 {
     struct stat st;
-    if (stat(dir[0] ? dir : ".", &st) != 0 ||
+    if (sys().stat(dir[0] ? dir : ".", &st) != 0 ||
         (!sure && same_times(&st.st_mtim, &l->mtime) && same_times(&st.st_ctim, &l->ctime)))
         listing_clear(l);
     else
@@ -303,7 +303,7 @@ listing *listing_current_now(const char *dir)
 {
     listing *l = listing_cached(dir);
     struct stat st;
-    if (!l || (stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st))) return l;
+    if (!l || (sys().stat(dir[0] ? dir : ".", &st) == 0 && listing_current(l, &st))) return l;
     listing_clear(l); /* changed behind it: read again when needed */
     return nullptr;
 }

@@ -1,7 +1,8 @@
 /* Path mapping for the POSIX platform layer: installer paths (Windows
- * style) to native ones, resolving case-blind where a name does not exist
- * with its exact case, and the canonical forms and identities that the
- * guards decide on.
+ * style) to native ones, resolving case-blind (through the kept listings of
+ * posix_listing.cpp) where a name does not exist with its exact case, and
+ * the canonical forms and identities that the guards decide on.  Every call
+ * to the system goes through the table.
  */
 #ifndef _WIN32
 
@@ -17,15 +18,14 @@
 
 /* ---- path mapping ---- */
 
-/* Finds `name` case-blind in directory `dir`; copies the real name into
- * out.  Returns 1 when found. */
-/* 1 and the real name in out, 0 when nothing matches, -1 when more than
- * one name does. */
+/* Looks `name` up case-blind in the kept listing of directory `dir`: 1 and
+ * the real name in out, 0 when nothing matches (or the directory cannot be
+ * read), -1 when more than one name does and none exactly. */
 static int find_case_blind(const char *dir, const char *name, char *out, size_t size)
 {
     struct stat st;
     int ambiguous = 0;
-    if (stat(dir[0] ? dir : ".", &st) != 0) return 0;
+    if (sys().stat(dir[0] ? dir : ".", &st) != 0) return 0;
     listing *l = listing_of(dir, &st);
     const char *real = l ? listing_find(l, name, &ambiguous) : nullptr;
     if (ambiguous) return -1;
@@ -49,7 +49,7 @@ static int add_component(char *buf, size_t *len, size_t size, const char *comp, 
     if (need_sep) buf[base++] = '/';
     memcpy(buf + base, comp, clen + 1);
     struct stat st;
-    if (*resolving && strcmp(comp, ".") != 0 && strcmp(comp, "..") != 0 && lstat(buf, &st) != 0) {
+    if (*resolving && strcmp(comp, ".") != 0 && strcmp(comp, "..") != 0 && sys().lstat(buf, &st) != 0) {
         char parent[PLAT_NATIVE_MAX];
         memcpy(parent, buf, base);
         parent[base] = '\0';
@@ -101,10 +101,10 @@ static int climbs_above_start(const char *p)
 static int start_at_cwd(char *buf, size_t size, size_t *len, size_t *floor)
 {
     char real_root[PATH_MAX];
-    if (!getcwd(buf, size)) return 0;
+    if (!sys().getcwd(buf, size)) return 0;
     *len = strlen(buf);
     *floor = 1;
-    if (realpath(drive_root(), real_root)) {
+    if (sys().realpath(drive_root(), real_root)) {
         size_t rl = strlen(real_root);
         if (rl > 1 && strncmp(buf, real_root, rl) == 0 && (buf[rl] == '\0' || buf[rl] == '/')) *floor = rl;
     }
@@ -199,7 +199,7 @@ static int resolve_last(char *buf, posix_map *m)
     memcpy(dir, buf, start);
     dir[start] = '\0';
     struct stat st;
-    if (stat(start ? dir : ".", &st) != 0) return 0;
+    if (sys().stat(start ? dir : ".", &st) != 0) return 0;
     listing *l = listing_of(dir, &st);
     int ambiguous = 0;
     const char *real = l ? listing_find(l, name, &ambiguous) : nullptr;
@@ -218,7 +218,7 @@ int posix_map_path(const char *path, char *buf, int size, posix_map *m)
     errno = ENAMETOOLONG; /* what a failed mapping means, unless a name was ambiguous */
     if (!map_path(path, buf, size, 0)) return 0;
     struct stat st;
-    if (lstat(buf, &st) == 0) {
+    if (sys().lstat(buf, &st) == 0) {
         remember_map(m, MAP_EXISTS, &st, nullptr, 0);
         return 1;
     }
@@ -328,7 +328,7 @@ static int real_form(const char *native, char *out, size_t size)
     if (native[0] == '/') {
         out[0] = '/';
         out[1] = '\0';
-    } else if (!getcwd(out, size)) {
+    } else if (!sys().getcwd(out, size)) {
         return 0;
     }
     len = strlen(out);
@@ -463,7 +463,7 @@ static int kind_of(const char *native, const posix_map *m)
     if (m->how == MAP_LOOKED_UP && !m->found) return PLAT_KIND_NONE; /* its folder lacks it */
     if (m->how == MAP_EXISTS)
         st.st_mode = m->mode; /* the mapping's lstat, just now */
-    else if (lstat(native, &st) != 0)
+    else if (sys().lstat(native, &st) != 0)
         return PLAT_KIND_NONE;
     if (S_ISREG(st.st_mode)) return PLAT_KIND_FILE;
     return S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
@@ -504,7 +504,7 @@ int plat_is_link(const char *path)
     if (!path || !posix_map_path(path, native, sizeof native, &m)) return 0;
     if (m.how == MAP_EXISTS) return S_ISLNK(m.mode); /* the mapping's lstat, just now */
     struct stat st;
-    return lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
+    return sys().lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 int plat_copy_link(const char *from, const char *to)
@@ -515,10 +515,10 @@ int plat_copy_link(const char *from, const char *to)
         errno = ENAMETOOLONG;
         return -1;
     }
-    ssize_t n = readlink(nf, target, sizeof target - 1);
+    ssize_t n = sys().readlink(nf, target, sizeof target - 1);
     if (n < 0) return -1;
     target[n] = '\0';
-    if (symlink(target, nt) != 0) return -1;
+    if (sys().symlink(target, nt) != 0) return -1;
     note_created(&m, nt); /* the case-blind lookups must see the new name */
     return 0;
 }

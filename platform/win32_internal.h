@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/common_internal.h"
+
 constexpr DWORD WIN_PATH_MAX = MAX_PATH * 4; /* longest path passed to the system, terminator included */
 
 /* The one translation of Windows error codes into errno values

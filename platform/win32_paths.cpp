@@ -61,7 +61,7 @@ static int long_form(char *full, DWORD size)
         size_t keep = (full[1] == ':' && cut <= 3) ? 3 : cut; /* "C:\" keeps its backslash */
         char saved = full[keep];
         full[keep] = '\0';
-        DWORD m = GetLongPathNameA(full, lng, sizeof lng);
+        DWORD m = sys().long_path(full, lng, sizeof lng);
         full[keep] = saved;
         if (m == 0 || m >= sizeof lng) continue;
         if (m + (n - keep) + 1 > size) return 0;
@@ -78,7 +78,7 @@ int plat_canonical_path(const char *path, char *buf, int size)
     if (!buf || size < 4 || !plat_native_path(path, native, sizeof native) ||
         !strip_device_prefix(native, plain, sizeof plain))
         return 0;
-    DWORD n = GetFullPathNameA(plain, (DWORD)size, buf, nullptr); /* "C:x": the drive's own current folder */
+    DWORD n = sys().full_path(plain, buf, (DWORD)size); /* "C:x": the drive's own current folder */
     if (n == 0 || n >= (DWORD)size || !long_form(buf, (DWORD)size)) return 0;
     n = (DWORD)strlen(buf);
     while (n > 3 && buf[n - 1] == '\\') buf[--n] = '\0'; /* "C:\" keeps its backslash */
@@ -254,7 +254,7 @@ int win32_kind_native(const char *path, char *native, int size)
         if (size > 0) native[0] = '\0';
         return PLAT_KIND_NONE;
     }
-    DWORD attr = GetFileAttributesA(native);
+    DWORD attr = sys().attributes(native);
     if (attr == INVALID_FILE_ATTRIBUTES) return PLAT_KIND_NONE;
     if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_KIND_OTHER; /* links and junctions */
     return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;
@@ -331,7 +331,7 @@ int plat_path_ambiguous(const char *) { return 0; } /* the file system is case-b
 
 int plat_is_link(const char *path)
 {
-    DWORD attr = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    DWORD attr = path ? sys().attributes(path) : INVALID_FILE_ATTRIBUTES;
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
@@ -353,11 +353,27 @@ struct raw_listing {
     int first_unread;
 };
 
-void *plat_sys_dir_open(const char *native_pattern)
+/* The folder of the wide pattern "folder\*" is a link or junction. */
+static int folder_is_link(WCHAR *pattern)
+{
+    WCHAR *star = wcsrchr(pattern, L'\\');
+    if (!star) return 0;
+    WCHAR kept = *star;
+    *star = L'\0';
+    DWORD attrib = GetFileAttributesW(pattern);
+    *star = kept;
+    return attrib != INVALID_FILE_ATTRIBUTES && (attrib & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+void *plat_sys_dir_open(const char *native_pattern, int nofollow)
 {
     WCHAR wide[WIN_PATH_MAX];
     if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, native_pattern, -1, wide, WIN_PATH_MAX)) {
         errno = GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ENAMETOOLONG : EINVAL;
+        return nullptr;
+    }
+    if (nofollow && folder_is_link(wide)) {
+        errno = ELOOP;
         return nullptr;
     }
     raw_listing *l = (raw_listing *)calloc(1, sizeof *l);
@@ -431,47 +447,23 @@ void plat_sys_dir_close(void *dir)
     free(l);
 }
 
-struct plat_find {
-    void *dir;
-};
-
-int plat_find_next(plat_find *f, plat_find_entry *entry)
+unsigned long plat_sys_attributes(const char *native) { return GetFileAttributesA(native); }
+unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size)
 {
-    if (!f || !entry) return 0;
-    if (!plat_syscall_table()->dir_read(f->dir, entry)) return 0;
-    if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
-    return 1;
+    return GetFullPathNameA(native, size, buf, nullptr);
 }
-
-plat_find *plat_find_first(const char *pattern, plat_find_entry *entry)
+unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long size)
 {
-    char native[WIN_PATH_MAX];
-    if (!pattern || !entry) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    if (!plat_native_path(pattern, native, sizeof native)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    plat_find *f = (plat_find *)calloc(1, sizeof *f);
-    if (!f) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    f->dir = plat_syscall_table()->dir_open(native);
-    if (f->dir && plat_find_next(f, entry)) return f;
-    int err = errno;
-    plat_find_close(f);
-    errno = err;
-    return nullptr;
+    return GetLongPathNameA(native, buf, size);
 }
+unsigned long plat_sys_current_dir(unsigned long size, wchar_t *buf) { return GetCurrentDirectoryW(size, buf); }
 
-void plat_find_close(plat_find *f)
+/* dir_open takes the pattern "folder\*" itself. */
+int plat_sys_find_native(const char *pattern, char *native, int size)
 {
-    if (!f) return;
-    if (f->dir) plat_syscall_table()->dir_close(f->dir);
-    free(f);
+    if (plat_native_path(pattern, native, size < (int)WIN_PATH_MAX ? size : (int)WIN_PATH_MAX)) return 1;
+    errno = ENAMETOOLONG;
+    return 0;
 }
 
 #endif

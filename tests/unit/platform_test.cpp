@@ -64,6 +64,47 @@ TEST(PathMapping, ExistingComponentsResolveCaseBlind)
     EXPECT_FALSE(tu::exists(s.path("Inetpub/twin")));
     EXPECT_EQ(plat_path_ambiguous("\\inetpub\\Twin\\x\\f"), 0);  // the exact name settles it
 }
+// The mapping, the guards and the folder lock reach the system only through
+// the table: a failing row shows in each of them.
+int fail_stat(const char *, struct stat *) { return errno = EIO, -1; }
+char *fail_getcwd(char *, size_t) { return errno = EACCES, nullptr; }
+char *fail_realpath(const char *, char *) { return errno = EIO, nullptr; }
+long fail_readlink(const char *, char *, size_t) { return errno = EIO, -1; }
+int held_elsewhere(int) { return errno = EWOULDBLOCK, -1; }
+void *fail_dir_open(const char *, int) { return errno = EACCES, nullptr; }
+
+TEST(PathMapping, EveryCallGoesThroughTheTable)
+{
+    tu::Scratch s;
+    tu::make_dirs(s.path("a/b"));
+    EXPECT_EQ(symlink("b", s.path("a/l").c_str()), 0);
+    char buf[4096];
+    {
+        tu::Fault f(&plat_syscalls::dir_open, fail_dir_open);
+        EXPECT_EQ(plat_path_kind("\\A\\B"), PLAT_KIND_NONE);  // no listing: no case-blind match
+    }
+    EXPECT_EQ(plat_path_kind("\\A\\B"), PLAT_KIND_DIR);
+    {
+        tu::Fault f(&plat_syscalls::lstat, fail_stat);
+        EXPECT_EQ(plat_path_kind("\\a\\b"), PLAT_KIND_NONE);
+        EXPECT_EQ(plat_is_link("\\a\\l"), 0);
+    }
+    {
+        tu::Fault f(&plat_syscalls::getcwd, fail_getcwd);
+        EXPECT_EQ(plat_canonical_path("x", buf, sizeof buf), 0);
+    }
+    {
+        tu::Fault f(&plat_syscalls::realpath, fail_realpath);
+        EXPECT_EQ(plat_canonical_path("\\a\\l", buf, sizeof buf), 0);  // what the link is cannot be told
+        EXPECT_EQ(plat_same_dir("\\a\\b", "\\a\\l"), PLAT_UNKNOWN);
+    }
+    {
+        tu::Fault f(&plat_syscalls::readlink, fail_readlink);
+        EXPECT_EQ(plat_copy_link("\\a\\l", "\\a\\m"), -1);
+    }
+    tu::Fault f(&plat_syscalls::flock, held_elsewhere);
+    EXPECT_EQ(plat_lock_folder("lock.tmp"), 0);
+}
 #endif  // !_WIN32
 
 TEST(PathMapping, DirectoryContainment)
@@ -122,16 +163,8 @@ TEST(FileOps, RemoveTakesTheNameAsWrittenOrFindsItCaseBlind)
     EXPECT_EQ(errno, ENOENT);
 }
 
-// The id is asked once, and again in a child made by fork.
-TEST(Process, ProcessIdIsTheCallersOwnAfterAFork)
-{
-    EXPECT_EQ(plat_process_id(), (long)getpid());
-    pid_t child = fork();
-    if (child == 0) _exit(plat_process_id() == (long)getpid() ? 0 : 1);
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child logged its parent's id";
-}
+// Every log entry and temporary name carries the caller's own id.
+TEST(Process, ProcessIdIsTheCallersOwn) { EXPECT_EQ(plat_process_id(), (long)getpid()); }
 
 TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
 {
@@ -141,7 +174,7 @@ TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
     ASSERT_EQ(symlink("sub", s.path("d/link").c_str()), 0);
     tu::write_file(s.path("d/bad\\name"), "x");
     plat_find_entry e;
-    plat_find *f = plat_find_first(".\\d\\*", &e);
+    plat_find *f = plat_find_first(".\\d\\*", &e, 0);
     ASSERT_NE(f, nullptr);
     std::map<std::string, unsigned> seen;
     do seen[e.name] = e.attrib;
@@ -152,7 +185,7 @@ TEST(Listing, AttributesMarkDirectoriesLinksAndFiles)
     EXPECT_EQ(seen["file.txt"], PLAT_ATTR_ARCHIVE);
     EXPECT_EQ(seen["bad\\name"], PLAT_ATTR_ARCHIVE | PLAT_ATTR_UNNAMED);  // listed, to be reported
     EXPECT_EQ(seen.count("."), 1u);
-    EXPECT_EQ(plat_find_first(".\\missing\\*", &e), nullptr);
+    EXPECT_EQ(plat_find_first(".\\missing\\*", &e, 0), nullptr);
 }
 #endif
 
@@ -255,7 +288,7 @@ TEST(WinPaths, SlashesSeparateFoldersInEveryCall)
     plat_fclose(f);
     EXPECT_TRUE(tu::exists("d/sub/f.txt"));
     plat_find_entry e;
-    plat_find *found = plat_find_first("./d/sub/*", &e);
+    plat_find *found = plat_find_first("./d/sub/*", &e, 0);
     ASSERT_NE(found, nullptr);
     plat_find_close(found);
     EXPECT_EQ(plat_rename("/d/sub/f.txt", "./d/g.txt"), 0);
@@ -274,7 +307,7 @@ TEST(WinListing, EntriesCarryTheRealAttributeBits)
     ASSERT_TRUE(SetFileAttributesA("d\\ro.txt", FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(SetFileAttributesA("d\\flagged", FILE_ATTRIBUTE_HIDDEN));
     plat_find_entry e;
-    plat_find *f = plat_find_first(".\\d\\*", &e);
+    plat_find *f = plat_find_first(".\\d\\*", &e, 0);
     ASSERT_NE(f, nullptr);
     std::map<std::string, unsigned> seen;
     do seen[e.name] = e.attrib;
@@ -288,12 +321,12 @@ TEST(WinListing, EntriesCarryTheRealAttributeBits)
     EXPECT_EQ(seen["ro.txt"] & PLAT_ATTR_READONLY, PLAT_ATTR_READONLY);
     EXPECT_EQ(seen["."], PLAT_ATTR_DIRECTORY);
 
-    f = plat_find_first(".\\d\\empty\\*", &e);  // "." and ".." only
+    f = plat_find_first(".\\d\\empty\\*", &e, 0);  // "." and ".." only
     ASSERT_NE(f, nullptr);
     EXPECT_STREQ(e.name, ".");
     plat_find_close(f);
     errno = 0;
-    EXPECT_EQ(plat_find_first(".\\missing\\*", &e), nullptr);
+    EXPECT_EQ(plat_find_first(".\\missing\\*", &e, 0), nullptr);
     EXPECT_EQ(errno, ENOENT);
 }
 
@@ -467,6 +500,24 @@ TEST(WindowsTable, SwappedEntriesKeepThePolicyAroundThem)
     EXPECT_EQ(tu::read_file(s.path("kept.txt")), "mine");
     EXPECT_EQ(plat_fopen("NUL", "rb"), nullptr);  // a device is no regular file
     SetFileAttributesA(s.path("kept.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// What a path is and its full form come through the table too.
+unsigned long no_attributes(const char *) { return INVALID_FILE_ATTRIBUTES; }
+unsigned long no_full_path(const char *, char *, unsigned long) { return 0; }
+
+TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
+{
+    tu::Scratch s;
+    tu::make_dirs(s.path("d"));
+    std::string d = s.drive() + "\\d";
+    char buf[4096];
+    EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_DIR);
+    ASSERT_EQ(plat_canonical_path(d.c_str(), buf, sizeof buf), 1);
+    tu::Fault f1(&plat_syscalls::attributes, no_attributes);
+    EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_NONE);
+    tu::Fault f2(&plat_syscalls::full_path, no_full_path);
+    EXPECT_EQ(plat_canonical_path(d.c_str(), buf, sizeof buf), 0);
 }
 #endif
 

@@ -159,12 +159,39 @@ TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
     EXPECT_TRUE(tu::exists(p("index.tpl")));
 }
 
-void *unlistable_inner(const char *native)
+void *unlistable_inner(const char *native, int nofollow)
 {
-    if (std::string(native).find("inner") == std::string::npos) return tu::real_calls().dir_open(native);
+    if (std::string(native).find("inner") == std::string::npos) return tu::real_calls().dir_open(native, nofollow);
     errno = EIO;
     return nullptr;
 }
+
+#ifndef _WIN32  // links made by any account
+// A listed folder swapped for a link to another folder just before the
+// removal descends into it.
+std::string swap_inner, swap_away, swap_target;
+void *swapped_for_link(const char *native, int nofollow)
+{
+    if (std::string(native).find("inner") != std::string::npos && !tu::exists(swap_away)) {
+        fs::rename(swap_inner, swap_away);
+        fs::create_directory_symlink(swap_target, swap_inner);
+    }
+    return tu::real_calls().dir_open(native, nofollow);
+}
+
+TEST_F(Rmfile, ARemovalNeverFollowsAFolderSwappedForALink)
+{
+    tu::CapturedOutput out;
+    swap_inner = p("tpl/inner"), swap_away = p("tpl/away"), swap_target = p("other");
+    {
+        tu::Fault f(&plat_syscalls::dir_open, swapped_for_link);
+        EXPECT_EQ(rmfile("\\tpl\\", "*"), 0);
+    }
+    EXPECT_TRUE(tu::exists(p("other/x.tpl")));  // where the link leads: untouched
+    EXPECT_TRUE(tu::exists(p("tpl/away/b.txt")));
+    EXPECT_NE(log.text().find("Error: rmfile: could not remove \\tpl\\inner\\ {"), std::string::npos) << log.text();
+}
+#endif
 
 TEST_F(Rmfile, AFolderThatCannotBeListedOrANameNoPathSpellsFails)
 {

@@ -432,6 +432,22 @@ void use_block_copy()
     plat_syscall_table()->send_file = no_kernel_copy;
 }
 
+// Without unnamed files a temporary file named for the process stands in
+// for a new target, and is gone once the target has its name.
+FILE *no_unnamed_files(const char *)
+{
+    errno = ENOSYS;
+    return nullptr;
+}
+
+TEST_F(CopyFile, WithoutUnnamedFilesANamedOneStandsIn)
+{
+    tu::Fault f(&plat_syscalls::open_unnamed, no_unnamed_files);
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new.bin"), 1);
+    EXPECT_EQ(tu::read_file(p("dst/new.bin")), data);
+    EXPECT_EQ(std::distance(fs::directory_iterator(p("dst")), fs::directory_iterator()), 2);  // no temporary file
+}
+
 TEST_F(CopyFile, ShortWriteFailsAndKeepsTheOldTarget)
 {
     tu::fault_spared = log.rec.file;
@@ -649,6 +665,27 @@ TEST_F(CopyTree, RecursiveCopyReproducesTheLayoutAndCountsFiles)
     EXPECT_EQ(tu::read_file(p("dest/new/Logo.GIF")), "gif");
 }
 
+#ifndef _WIN32  // one folder holds names that differ only in case
+// Names in the target folder in any case: one another program made before
+// the step (after an earlier step had looked there) is the file replaced,
+// and one the step made itself is the file a later source would land on.
+TEST_F(CopyTree, ANameAddedBeforeTheStepIsFoundAndOneTheStepAddsIsSeen)
+{
+    tu::CapturedOutput out;
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+    file("dest/LOGO.gif", "old");  // another program's
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "logo.gif", 0, nullptr), 1);
+    EXPECT_EQ(tu::read_file(p("dest/LOGO.gif")), "gif");
+    EXPECT_FALSE(tu::exists(p("dest/Logo.GIF")));
+    tu::make_dirs(p("twins"));
+    file("twins/a.txt", "1");
+    file("twins/A.TXT", "2");
+    EXPECT_EQ(copy_tree("\\dest\\", "\\twins\\", "*", 0, nullptr), 0);
+    EXPECT_NE(log.text().find("another file of this step was copied there"), std::string::npos) << log.text();
+    EXPECT_NE(tu::exists(p("dest/a.txt")), tu::exists(p("dest/A.TXT")));  // one file, never two
+}
+#endif
+
 TEST_F(CopyTree, WithoutRecurseSubdirectoriesAreNeitherCreatedNorCounted)
 {
     int count = 0;
@@ -775,7 +812,7 @@ namespace {
 // The listing is reached through the system-call table too, so a folder
 // that cannot be read can be made in-process: a copy step naming one file
 // there then fails, and says so, instead of passing for done.
-void *unreadable_dir(const char *)
+void *unreadable_dir(const char *, int)
 {
     errno = EIO;
     return nullptr;

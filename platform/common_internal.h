@@ -1,0 +1,64 @@
+/* Shared inside the platform layer only: what platform_common.cpp and each
+ * system's files call of one another.  posix_internal.h and
+ * win32_internal.h include it.
+ */
+#ifndef QUILLOR_COMMON_INTERNAL_H
+#define QUILLOR_COMMON_INTERNAL_H
+
+#include "platform/platform.h"
+
+/* ---- per system: the real calls on native paths, the table's rows ---- */
+
+FILE *plat_sys_fopen(const char *native, const char *mode);
+int plat_sys_remove(const char *native);
+int plat_sys_rename(const char *from, const char *to);
+int plat_sys_mkdir(const char *native);
+int plat_sys_rmdir(const char *native);
+int plat_sys_fsync(FILE *f);
+int plat_sys_sync_dir(const char *native);
+int plat_sys_sync_fs(const char *native);
+void plat_sys_unlink_now(const char *native); /* async-signal-safe */
+long long plat_sys_fsize(FILE *f);
+/* What dir_open takes for a pattern "folder\*": 1, or 0 with errno. */
+int plat_sys_find_native(const char *pattern, char *native, int size);
+void *plat_sys_dir_open(const char *native, int nofollow);
+int plat_sys_dir_read(void *dir, plat_find_entry *entry);
+void plat_sys_dir_close(void *dir);
+long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
+long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
+int plat_sys_may_write(const char *native);
+FILE *plat_sys_open_unnamed(const char *dir);
+int plat_sys_link_unnamed(FILE *f, const char *to);
+int plat_sys_link(const char *from, const char *to);
+int plat_sys_move_new(const char *from, const char *to);
+int plat_sys_mode_from(FILE *out, FILE *source);
+int plat_sys_mode_like(FILE *out, const char *native);
+int plat_sys_dir_mode_from(const char *dir, const char *source);
+void plat_sys_interrupted(); /* clean up and end the process */
+#ifdef _WIN32
+unsigned long plat_sys_attributes(const char *native);
+unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size);
+unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long size);
+unsigned long plat_sys_current_dir(unsigned long size, wchar_t *buf);
+#endif
+
+/* The live system-call table, for every call the layer makes. */
+inline plat_syscalls &sys() { return *plat_syscall_table(); }
+
+/* ---- platform_common.cpp: the temporary files in progress ---- */
+
+/* The table's open of a native path; a file created with "x" is entered as
+ * a temporary file in progress. */
+FILE *plat_open_tracked(const char *native, const char *mode);
+int plat_remove_tracked(const char *native);
+int plat_rename_tracked(const char *from, const char *to);
+int plat_move_new_tracked(const char *from, const char *to);
+/* f, just opened, with its size in *size; null (f closed) when it is not
+ * a regular file or its size cannot be read. */
+FILE *plat_measured(FILE *f, long long *size);
+/* Called from an interrupt: removes every temporary file in progress. */
+void plat_remove_temps_now();
+/* Called first by an interrupt handler: 1 when the interrupt must wait. */
+int plat_interrupt_must_wait();
+
+#endif
