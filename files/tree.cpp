@@ -266,25 +266,41 @@ static int copy_failed(const char *source, const char *target)
     return 0;
 }
 
-/* How a copy's temporary file is made: named, to be renamed over an
- * existing target, or hidden where the system can, for a new one. */
-enum temp_kind { TEMP_NAMED, TEMP_HIDDEN };
-
-/* Creates a new temporary file beside the looked-up target and describes
- * it in temp: for a new target an unnamed one where the system has it, else
- * one named for this process.  Returns the stream, or null with errno set. */
-static FILE *open_temp(const plat_name *target, plat_name *temp, temp_kind kind)
+/* Puts in name the next of this process's temporary file names. */
+static void temp_name(char *name, size_t size)
 {
     static unsigned serial = 0;
-    FILE *hidden = kind == TEMP_HIDDEN ? plat_create_hidden(target, temp) : nullptr;
-    if (hidden || (kind == TEMP_HIDDEN && errno != ENOSYS)) return hidden;
+    snprintf(name, size, "%s%ld_%u.tmp", TEMP_PREFIX, plat_process_id(), serial++);
+}
+
+/* Creates a new temporary file for the looked-up missing target and
+ * describes it in temp: an unnamed one where the system has it, else one
+ * named for this process beside it.  The stream, or null with errno set. */
+static FILE *open_temp(const plat_name *target, plat_name *temp)
+{
+    FILE *hidden = plat_create_hidden(target, temp);
+    if (hidden || errno != ENOSYS) return hidden;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
-        snprintf(name, sizeof name, "%s%ld_%u.tmp", TEMP_PREFIX, plat_process_id(), serial++);
+        temp_name(name, sizeof name);
         FILE *f = plat_create_temp(target, name, temp);
         if (f || errno != EEXIST) return f;
     }
     return nullptr;
+}
+
+/* Starts replacing the existing, looked-up target through a temporary file
+ * beside it, made durable with the step (plat_sync_now).  1, or 0 with
+ * errno set. */
+static int begin_replace(plat_replacing *r, const char *target, const plat_name *t)
+{
+    for (int tries = 0; tries < TEMP_TRIES; tries++) {
+        char name[TEMP_NAME_SIZE];
+        temp_name(name, sizeof name);
+        if (plat_replace_begin_named(r, target, t, name, PLAT_REPLACE_SYNC_LATER)) return 1;
+        if (errno != EEXIST) return 0;
+    }
+    return 0;
 }
 
 /* A target that exists but may not be written stays untouched, exactly as
@@ -302,15 +318,13 @@ static int target_writable(const char *target, const plat_name *t)
     return 1;
 }
 
-/* Gives out its permissions before any byte is written, so that nobody
- * the result would keep out can open it meanwhile: for a replacement the
- * replaced file's, else (or where that is no regular file) the source's;
- * then copies every byte.  1, or 0 with errno set by the first failure. */
-static int fill(FILE *in, long long size, FILE *out, const plat_name *replaced)
+/* Gives a new file the source's permissions before any byte is written, so
+ * that nobody the result would keep out can open it meanwhile, then copies
+ * every byte.  1, or 0 with errno set by the first failure. */
+static int fill(FILE *in, long long size, FILE *out)
 {
     errno = 0;
-    int like = replaced ? plat_mode_like(out, replaced) : 1;
-    if (like < 0 || (like > 0 && plat_mode_from(out, in) != 0)) return 0;
+    if (plat_mode_from(out, in) != 0) return 0;
     return plat_copy_file(in, out, size) >= 0;
 }
 
@@ -321,34 +335,6 @@ static int copy_undone(FILE *in, const char *source, const char *target, int err
     plat_fclose(in);
     errno = 0;
     return 0;
-}
-
-/* Copies an open source into a fresh temporary file and renames that over
- * the target.  On any failure the temporary file goes and the target stays
- * as it was. */
-static int copy_via_temp(FILE *in, long long size, const char *source, const char *target, const plat_name *t)
-{
-    plat_name temp;
-    FILE *out = open_temp(t, &temp, TEMP_NAMED);
-    if (!out) {
-        int err = errno;
-        plat_fclose(in);
-        errno = err;
-        return copy_failed(source, target);
-    }
-    int ok = fill(in, size, out, t);
-    int err = ok ? 0 : errno;
-    ok = plat_fclose(out) == 0 && ok; /* a full disk often shows only here */
-    if (ok && plat_replace_named(&temp, t) != 0) ok = 0;
-    if (!ok) {
-        err = err ? err : errno ? errno : EIO;
-        plat_remove_named(&temp);
-        return copy_undone(in, source, target, err);
-    }
-    plat_sync_later(target); /* made durable before the job's summary */
-    plat_fclose(in);
-    errno = 0;
-    return 1;
 }
 
 /* A target that does not exist is written where nobody sees it and gets
@@ -362,14 +348,14 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
     plat_name temp;
-    FILE *out = open_temp(t, &temp, TEMP_HIDDEN);
+    FILE *out = open_temp(t, &temp);
     if (!out) {
         int err = errno;
         plat_fclose(in);
         errno = err;
         return copy_failed(source, target);
     }
-    int filled = fill(in, size, out, nullptr);
+    int filled = fill(in, size, out);
     int err = errno;
     if (filled) err = plat_publish_named(out, &temp, t) == 0 ? 0 : errno ? errno : EIO;
     if (!filled) plat_fclose(out);
@@ -385,19 +371,25 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
     return 1;
 }
 
-/* Replaces the existing, looked-up target through a temporary file. */
+/* Replaces the existing, looked-up target in one atomic replace: on any
+ * failure the temporary file goes and the target stays as it was. */
 static int copy_over(const char *source, const char *target, const plat_name *t)
 {
     long long size;
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
-    if (!target_writable(target, t)) {
+    plat_replacing r;
+    if (!target_writable(target, t) || !begin_replace(&r, target, t)) {
         int err = errno;
         plat_fclose(in);
         errno = err;
         return copy_failed(source, target);
     }
-    return copy_via_temp(in, size, source, target, t);
+    if (plat_copy_file(in, r.out, size) < 0) r.err = errno ? errno : EIO;
+    if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(in, source, target, r.err);
+    plat_fclose(in);
+    errno = 0;
+    return 1;
 }
 
 /* copy_to_new on a target looked up as missing; when it appeared

@@ -238,11 +238,21 @@ struct plat_replacing {
     unsigned flags;     /* PLAT_REPLACE_* */
     const char *target; /* as the caller named them; the caller keeps them */
     const char *temp;
+    const plat_name *named; /* the looked-up target of plat_replace_begin_named */
+    plat_name named_temp;   /* and its temporary file */
 };
 /* Starts replacing target through the temporary file temp, a name in the
  * target's folder that the caller chose.  1, or 0 with errno (EEXIST when
  * temp is taken: the caller may try another name); nothing is left. */
 int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, unsigned flags);
+/* plat_replace_begin on the installer path target as t, its look-up, gave
+ * it, through the temporary file of the bare name temp in its folder: the
+ * file is made, renamed and removed by the native names the look-up found
+ * (plat_create_temp, plat_replace_named, plat_remove_named), so nothing is
+ * looked up again and, on Windows, the target's attributes are kept.  A
+ * target that is no regular file gives no mode: the new file keeps its own. */
+int plat_replace_begin_named(plat_replacing *r, const char *target, const plat_name *t, const char *temp,
+                             unsigned flags);
 /* Appends len bytes; 1, or 0 once any write failed. */
 int plat_replace_write(plat_replacing *r, const void *bytes, size_t len);
 /* What plat_replace_commit did: done, or the step that failed (errno). */

@@ -28,22 +28,39 @@ static const path_calls &calls_of(const plat_replacing *r)
 static int keep_mode(plat_replacing *r)
 {
     plat_name old;
+    if (r->named) return plat_mode_like(r->out, r->named) < 0 ? -1 : 0;
     if (!(r->flags & PLAT_REPLACE_NATIVE))
         return plat_look_up(r->target, &old) == PLAT_KIND_NONE ? 0 : plat_mode_like(r->out, &old);
     return plat_syscall_table()->mode_like(r->out, r->target) == 0 || errno == ENOENT ? 0 : -1;
 }
 
+/* The temporary file just made gets the target's mode before any byte is
+ * written, so nobody the result keeps out opens it meanwhile. */
+static int begun(plat_replacing *r)
+{
+    if (r->out && keep_mode(r) == 0) return 1;
+    r->err = errno;
+    if (r->out) plat_replace_abort(r);
+    return 0;
+}
+
 int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, unsigned flags)
 {
-    *r = plat_replacing{nullptr, 0, flags, target, temp};
+    *r = plat_replacing{nullptr, 0, flags, target, temp, nullptr, {}};
     if (!target || !temp)
         errno = EINVAL;
     else
         r->out = calls_of(r).open(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx"); /* afresh, never followed */
-    if (r->out && keep_mode(r) == 0) return 1; /* before any byte is written: nobody it keeps out opens it */
-    r->err = errno;
-    if (r->out) plat_replace_abort(r);
-    return 0;
+    return begun(r);
+}
+
+int plat_replace_begin_named(plat_replacing *r, const char *target, const plat_name *t, const char *temp,
+                             unsigned flags)
+{
+    *r = plat_replacing{nullptr, 0, flags & ~PLAT_REPLACE_NATIVE, target, nullptr, t, {}};
+    r->out = plat_create_temp(t, temp, &r->named_temp); /* afresh, never followed */
+    r->temp = r->named_temp.native;
+    return begun(r);
 }
 
 int plat_replace_write(plat_replacing *r, const void *bytes, size_t len)
@@ -60,7 +77,10 @@ void plat_replace_abort(plat_replacing *r)
     int err = r->err ? r->err : errno ? errno : EIO;
     if (r->out) plat_fclose(r->out);
     r->out = nullptr;
-    calls_of(r).remove(r->temp); /* the name itself, never what a link there points to */
+    if (r->named) /* the name itself, never what a link there points to */
+        plat_remove_named(&r->named_temp);
+    else
+        calls_of(r).remove(r->temp);
     errno = r->err = err;
 }
 
@@ -93,7 +113,8 @@ int plat_replace_commit(plat_replacing *r)
         plat_replace_abort(r);
         return PLAT_REPLACE_WRITE;
     }
-    if (calls_of(r).rename(r->temp, r->target) != 0) {
+    int renamed = r->named ? plat_replace_named(&r->named_temp, r->named) : calls_of(r).rename(r->temp, r->target);
+    if (renamed != 0) {
         r->err = errno;
         plat_replace_abort(r);
         return PLAT_REPLACE_RENAME;

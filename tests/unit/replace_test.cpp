@@ -1,5 +1,6 @@
 // The atomic replace: a failure at any call it makes leaves the target as
-// it was and no temporary file behind, for installer and native paths.
+// it was and no temporary file behind, for installer and native paths and
+// for a target already looked up.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@ FILE *no_open(const char *, const char *) { return errno = EIO, nullptr; }
 int close_fails(FILE *f) { return tu::real_calls().fclose(f), errno = EIO, EOF; }  // closed all the same
 
 constexpr int NOT_BEGUN = -1;
+constexpr unsigned LOOKED_UP = 1u << 16;  // plat_replace_begin_named, in this test only
 struct fault_row {
     const char *call;
     void (*inject)(plat_syscalls *);
@@ -49,7 +51,10 @@ std::pair<int, int> replace_under(const fault_row &row, const char *target, cons
     plat_replacing r;
     row.inject(plat_syscall_table());
     int step = NOT_BEGUN;
-    if (plat_replace_begin(&r, target, temp, form | row.flags)) {
+    plat_name t;
+    int begun = form == LOOKED_UP ? plat_look_up(target, &t), plat_replace_begin_named(&r, target, &t, temp, row.flags)
+                                  : plat_replace_begin(&r, target, temp, form | row.flags);
+    if (begun) {
         plat_replace_write(&r, "new", 3);
         step = plat_replace_commit(&r);
     }
@@ -61,13 +66,14 @@ std::pair<int, int> replace_under(const fault_row &row, const char *target, cons
 
 TEST(AtomicReplace, FailsCleanlyAtEachOfItsCalls)
 {
-    for (unsigned form : {0u, PLAT_REPLACE_NATIVE})
+    for (unsigned form : {0u, PLAT_REPLACE_NATIVE, LOOKED_UP})
         for (const fault_row &row : FAULTS) {
             tu::Scratch scratch;
             tu::write_file(scratch.path("target.txt"), "old");
-            auto [step, err] = form ? replace_under(row, "target.txt", "target.tmp", form)
-                                    : replace_under(row, ".\\target.txt", ".\\target.tmp", form);
-            SCOPED_TRACE(std::string(row.call) + (form ? " native" : " installer path"));
+            int native = form == PLAT_REPLACE_NATIVE;
+            auto [step, err] = replace_under(row, native ? "target.txt" : ".\\target.txt",
+                                             form ? "target.tmp" : ".\\target.tmp", form);
+            SCOPED_TRACE(std::string(row.call) + (native ? " native" : form ? " looked up" : " installer path"));
             EXPECT_EQ(step, row.step);
             if (step != PLAT_REPLACE_DONE) {
                 EXPECT_EQ(err, EIO);  // errno tells why
