@@ -318,23 +318,12 @@ static int target_writable(const char *target, const plat_name *t)
     return 1;
 }
 
-/* Gives a new file the source's permissions before any byte is written, so
- * that nobody the result would keep out can open it meanwhile, then copies
- * every byte.  1, or 0 with errno set by the first failure. */
-static int fill(FILE *in, long long size, FILE *out)
-{
-    errno = 0;
-    if (plat_mode_from(out, in) != 0) return 0;
-    return plat_copy_file(in, out, size) >= 0;
-}
-
-/* Logs the failure of a copy whose output was removed, closes in, 0. */
+/* Closes in and logs why source could not be copied (err); 0. */
 static int copy_undone(FILE *in, const char *source, const char *target, int err)
 {
-    log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
     plat_fclose(in);
-    errno = 0;
-    return 0;
+    errno = err;
+    return copy_failed(source, target);
 }
 
 /* A target that does not exist is written where nobody sees it and gets
@@ -349,19 +338,15 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
     if (!in) return copy_failed(source, target);
     plat_name temp;
     FILE *out = open_temp(t, &temp);
-    if (!out) {
-        int err = errno;
-        plat_fclose(in);
-        errno = err;
-        return copy_failed(source, target);
-    }
-    int filled = fill(in, size, out);
+    if (!out) return copy_undone(in, source, target, errno);
+    errno = 0; /* the source's permissions before any byte: nobody they keep out opens it meanwhile */
+    int filled = plat_mode_from(out, in) == 0 && plat_copy_file(in, out, size) >= 0;
     int err = errno;
     if (filled) err = plat_publish_named(out, &temp, t) == 0 ? 0 : errno ? errno : EIO;
     if (!filled) plat_fclose(out);
     if (!filled || err) {
         plat_remove_named(&temp);
-        if (!filled || err != EEXIST) return copy_undone(in, source, target, err ? err : EIO);
+        if (!filled || err != EEXIST) return copy_undone(in, source, target, err);
         plat_fclose(in);
         return -1;
     }
@@ -379,12 +364,7 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
     plat_replacing r;
-    if (!target_writable(target, t) || !begin_replace(&r, target, t)) {
-        int err = errno;
-        plat_fclose(in);
-        errno = err;
-        return copy_failed(source, target);
-    }
+    if (!target_writable(target, t) || !begin_replace(&r, target, t)) return copy_undone(in, source, target, errno);
     if (plat_copy_file(in, r.out, size) < 0) r.err = errno ? errno : EIO;
     if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(in, source, target, r.err);
     plat_fclose(in);

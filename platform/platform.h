@@ -168,13 +168,6 @@ int plat_link(const char *from, const char *to);
 /* A new copy gets the permission bits of its source, as far as the umask
  * lets them (POSIX; nothing to do on Windows).  0, or -1 with errno. */
 int plat_mode_from(FILE *out, FILE *source);
-/* A replacement gets the mode, owner and group of the file it replaces
- * (POSIX: an owner the process may not give stays the process's, and a
- * group it may not give gets no rights), or its attributes (Windows: taken
- * over at plat_replace_named).  0; 1 when what it replaces is no regular
- * file and gives nothing, so the source's mode is for plat_mode_from to
- * give; or -1. */
-int plat_mode_like(FILE *out, const plat_name *replaced);
 /* A folder a backup made is no more open than the folder it saves (POSIX:
  * its permission bits as far as the umask lets them).  0, or -1. */
 int plat_dir_mode_from(const char *dir, const char *source_dir);
@@ -216,9 +209,11 @@ int plat_sync_now(); /* 1, or 0 with errno when some data may not be on disk */
  *
  * New content replaces a file through a temporary file created afresh
  * beside it (exclusively, never through a link), which first gets the
- * mode, owner and group of the file it replaces (see plat_mode_like);
- * every write is checked, and the file takes the target's name in one
- * rename.  On any failure the temporary file goes and the target stays
+ * mode, owner and group of the file it replaces (POSIX: an owner the
+ * process may not give stays the process's, and a group it may not give
+ * gets no rights; on Windows a looked-up target's attributes are taken
+ * over at the rename instead); every write is checked, and the file takes
+ * the target's name in one rename.  On any failure the temporary file goes and the target stays
  * exactly as it was.  Every begin ends in a commit or an abort.
  *
  * Durability: the content is on the disk (fsync) before the rename, and
@@ -245,11 +240,10 @@ struct plat_replacing {
  * target's folder that the caller chose.  1, or 0 with errno (EEXIST when
  * temp is taken: the caller may try another name); nothing is left. */
 int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, unsigned flags);
-/* plat_replace_begin on the installer path target as t, its look-up, gave
- * it, through the temporary file of the bare name temp in its folder: the
- * file is made, renamed and removed by the native names the look-up found
- * (plat_create_temp, plat_replace_named, plat_remove_named), so nothing is
- * looked up again and, on Windows, the target's attributes are kept.  A
+/* plat_replace_begin on the installer path target as its look-up t found
+ * it, through the file of the bare name temp in its folder, made, renamed
+ * and removed by native names (plat_create_temp, plat_replace_named): no
+ * second look-up, and on Windows the target's attributes are kept.  A
  * target that is no regular file gives no mode: the new file keeps its own. */
 int plat_replace_begin_named(plat_replacing *r, const char *target, const plat_name *t, const char *temp,
                              unsigned flags);
@@ -328,7 +322,7 @@ struct plat_syscalls {
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
     int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
     int (*mode_from)(FILE *out, FILE *source);         /* see plat_mode_from */
-    int (*mode_like)(FILE *out, const char *native);   /* see plat_mode_like */
+    int (*mode_like)(FILE *out, const char *native);   /* see the atomic replace */
     int (*dir_mode_from)(const char *dir, const char *source);
 #ifndef _WIN32
     /* The calls that map paths, decide on them and lock a folder. */

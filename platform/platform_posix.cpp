@@ -429,11 +429,6 @@ int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target
     return r;
 }
 
-int plat_mode_like(FILE *out, const plat_name *replaced)
-{
-    return replaced->native[0] ? plat_syscall_table()->mode_like(out, replaced->native) : 1;
-}
-
 int plat_link(const char *from, const char *to)
 {
     char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];

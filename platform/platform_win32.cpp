@@ -400,8 +400,6 @@ int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target
     return plat_move_new_tracked(temp->native, target->native);
 }
 
-int plat_mode_like(FILE *, const plat_name *) { return 0; }
-
 int plat_link(const char *from, const char *to)
 {
     char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];

@@ -1,7 +1,8 @@
 /* One atomic replace, on both systems: new content for a file is written to
  * a temporary file beside it and takes its name in one rename, or the file
  * stays as it was.  The rule it keeps is stated once, in platform.h.  It is
- * built on the wrappers of the two path forms and on the system-call table,
+ * built on the wrappers of the path forms (installer paths, native paths
+ * and names already looked up) and on the system-call table,
  * so that every call it makes can be failed by a test; it is not the place
  * for naming policy (each caller names its temporary file) nor for messages.
  */
@@ -10,28 +11,27 @@
 
 #include "platform/platform.h"
 
-/* The wrappers of one path form. */
-struct path_calls {
-    FILE *(*open)(const char *path, const char *mode);
-    int (*rename)(const char *from, const char *to);
-    int (*remove)(const char *path);
-};
-static const path_calls INSTALLER_FORM = {plat_fopen, plat_rename, plat_remove};
-static const path_calls NATIVE_FORM = {plat_fopen_native, plat_rename_native, plat_remove_native};
-
-static const path_calls &calls_of(const plat_replacing *r)
+/* The installer path or native wrapper, as the form asks. */
+template <typename F> static F form_of(const plat_replacing *r, F installer, F native)
 {
-    return r->flags & PLAT_REPLACE_NATIVE ? NATIVE_FORM : INSTALLER_FORM;
+    return r->flags & PLAT_REPLACE_NATIVE ? native : installer;
 }
 
-/* The replaced file's mode, owner and group, when it is there. */
+/* The replaced file's mode, owner and group, when it is there: 0, else
+ * nonzero.  A looked-up target that is no regular file gives none and the
+ * new file keeps its own; for the other forms that is a failure. */
 static int keep_mode(plat_replacing *r)
 {
     plat_name old;
-    if (r->named) return plat_mode_like(r->out, r->named) < 0 ? -1 : 0;
-    if (!(r->flags & PLAT_REPLACE_NATIVE))
-        return plat_look_up(r->target, &old) == PLAT_KIND_NONE ? 0 : plat_mode_like(r->out, &old);
-    return plat_syscall_table()->mode_like(r->out, r->target) == 0 || errno == ENOENT ? 0 : -1;
+    const char *native = r->named ? r->named->native : r->target;
+    if (!r->named && !(r->flags & PLAT_REPLACE_NATIVE)) {
+        if (plat_look_up(r->target, &old) == PLAT_KIND_NONE) return 0;
+        native = old.native;
+    }
+    errno = 0;
+    int kept = native[0] ? plat_syscall_table()->mode_like(r->out, native) : 1;
+    if (r->named) return kept < 0;
+    return kept != 0 && !(kept < 0 && errno == ENOENT && (r->flags & PLAT_REPLACE_NATIVE));
 }
 
 /* The temporary file just made gets the target's mode before any byte is
@@ -50,7 +50,7 @@ int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, 
     if (!target || !temp)
         errno = EINVAL;
     else
-        r->out = calls_of(r).open(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx"); /* afresh, never followed */
+        r->out = form_of(r, plat_fopen, plat_fopen_native)(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx"); /* afresh */
     return begun(r);
 }
 
@@ -80,7 +80,7 @@ void plat_replace_abort(plat_replacing *r)
     if (r->named) /* the name itself, never what a link there points to */
         plat_remove_named(&r->named_temp);
     else
-        calls_of(r).remove(r->temp);
+        form_of(r, plat_remove, plat_remove_native)(r->temp);
     errno = r->err = err;
 }
 
@@ -113,7 +113,8 @@ int plat_replace_commit(plat_replacing *r)
         plat_replace_abort(r);
         return PLAT_REPLACE_WRITE;
     }
-    int renamed = r->named ? plat_replace_named(&r->named_temp, r->named) : calls_of(r).rename(r->temp, r->target);
+    int renamed = r->named ? plat_replace_named(&r->named_temp, r->named)
+                           : form_of(r, plat_rename, plat_rename_native)(r->temp, r->target);
     if (renamed != 0) {
         r->err = errno;
         plat_replace_abort(r);
