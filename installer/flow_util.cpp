@@ -198,6 +198,12 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
 
 /* ---- summaries ---- */
 
+flow_outcome flow_no_table(const char *who)
+{
+    log_error("%s: unexpected NULL passed", who);
+    return flow_outcome{0, 0, 0, 0, MENU_EXIT};
+}
+
 void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain)
 {
     out->reached = 1;

@@ -63,5 +63,8 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
  * copied, the pointer to the log and, after a copy, the manuals folder and
  * the URL of the application. */
 void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain);
+/* What a flow given no table did: nothing, after logging "who: unexpected
+ * NULL passed". */
+flow_outcome flow_no_table(const char *who);
 
 #endif

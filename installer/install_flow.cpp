@@ -169,6 +169,7 @@ static int copy_steps(question_table *t, int *copied, char **manuals, char **web
 
 flow_outcome install_flow(question_table *t)
 {
+    if (!t) return flow_no_table(WHO);
     flow_outcome out = {0, 0, 0, 0, MENU_EXIT};
     print_intro();
     if (!location_loop(t)) {

@@ -237,6 +237,7 @@ static int removal_steps(question_table *t)
 
 flow_outcome remove_flow(question_table *t)
 {
+    if (!t) return flow_no_table(WHO);
     flow_outcome out = {0, 0, 0, 0, MENU_EXIT};
     print_intro();
     if (!question_loop(t)) return out;

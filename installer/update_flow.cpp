@@ -173,6 +173,7 @@ static void copy_steps(question_table *t, update_counts *c, const char *web, cha
 
 flow_outcome update_flow(question_table *t)
 {
+    if (!t) return flow_no_table(WHO);
     update_counts c = {{0, 0, 0, 0, MENU_EXIT}, 0, {nullptr, 0, 0}};
     print_intro();
     loop_end end = question_loop(t, &c.out.errors);     /* the cache clean-ups refused count */

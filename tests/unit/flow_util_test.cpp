@@ -5,6 +5,7 @@
 #include <string>
 
 #include "installer/flow_util.h"
+#include "installer/flows.h"
 #include "test_util.h"
 
 namespace {
@@ -50,6 +51,17 @@ TEST(FlowFolder, TooLongNamesAreRefusedReportedAndNeverCut)
     EXPECT_NE(log.text().find(msg), std::string::npos);
     EXPECT_NE(out.text().find("\n" + msg + "\n"), std::string::npos);
     EXPECT_NE(log.text().find("update_flow: folder name too long: " + dir + "cache\\and\\more\\"), std::string::npos);
+}
+
+TEST(FlowFolder, AFlowGivenNoTableDoesNothingAndSaysSo)
+{
+    tu::Scratch scratch;
+    tu::TestLog log;
+    tu::CapturedOutput out;
+    for (auto flow : {install_flow, update_flow, remove_flow}) EXPECT_EQ(flow(nullptr).reached, 0);
+    for (const char *who : {"install_flow", "update_flow", "remove_flow"})
+        EXPECT_NE(log.text().find(std::string(who) + ": unexpected NULL passed"), std::string::npos) << who;
+    EXPECT_EQ(out.text(), "");
 }
 
 }  // namespace
