@@ -61,9 +61,6 @@ void plat_find_close(plat_find *find);
  * progress until plat_rename moves it or plat_remove removes it: an
  * interruption removes it (see plat_on_interrupt). */
 FILE *plat_fopen(const char *path, const char *mode);
-/* The file f, opened with "x", is complete where it stands: an interruption
- * no longer removes it. */
-void plat_keep_new(FILE *f);
 constexpr int PLAT_ENOTREG = EINVAL; /* errno: not a regular file, refused */
 /* Flushes the stream and checks its error flag before closing it, since a
  * C runtime may lose the error of its last write inside fclose.  0, or EOF

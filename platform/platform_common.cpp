@@ -176,12 +176,6 @@ FILE *plat_open_tracked(const char *native, const char *mode)
     return f;
 }
 
-void plat_keep_new(FILE *f)
-{
-    for (temp_slot &t : temps)
-        if (t.used && f && t.stream == f) t.used = 0;
-}
-
 int plat_fclose(FILE *f)
 {
     if (!f) return EOF;
