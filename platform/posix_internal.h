@@ -1,7 +1,7 @@
 /* Shared inside the POSIX platform layer only: the kept directory listings
  * that make case-blind lookups cheap, and what a path mapping found, handed
  * on to the call made with it.  posix_listing.cpp keeps the listings,
- * posix_resolve.cpp maps paths with them, platform_posix.cpp and
+ * posix_resolve.cpp maps paths with them, posix_files.cpp and
  * posix_durable.cpp hold the wrappers on installer paths; all of them reach
  * the file system through the table (sys()), outside its own rows.
  */
@@ -72,5 +72,10 @@ void note_missed(const posix_map *m, const char *native);
  * mapped as to_map); note_renamed enters a rename that succeeded into it. */
 listing *rename_listing(const posix_map *to_map, const char *from, const char *to);
 void note_renamed(listing *l, const posix_map *to_map, const char *from, const char *to);
+
+/* Checks what an open stream on a native name reached: a regular file,
+ * made blocking again and truncated for "w".  Closes it and returns null
+ * with errno when it may not be used (platform_posix.cpp). */
+FILE *settled(FILE *f, const char *mode);
 
 #endif

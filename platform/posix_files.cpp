@@ -1,0 +1,344 @@
+/* POSIX platform layer: the wrappers on installer paths and on native
+ * names.  Each maps its path (posix_resolve.cpp), makes its call through
+ * the system-call table and keeps the kept listings of posix_listing.cpp
+ * current with what the call did.
+ *
+ * Not here: the bare calls themselves and the console and process
+ * (platform_posix.cpp), durability, the folder lock and interruption
+ * (posix_durable.cpp).
+ */
+#ifndef _WIN32
+
+#include "platform/posix_internal.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sys/stat.h>
+
+/* ---- files and folders on installer paths: the policy around the calls ---- */
+
+FILE *plat_fopen(const char *path, const char *mode)
+{
+    char native[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!path || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    int create = strchr(mode, 'x') != nullptr;
+    int mapped =
+        create ? posix_map_create(path, native, sizeof native, &m) : posix_map_path(path, native, sizeof native, &m);
+    if (!mapped) return nullptr; /* errno says why */
+    if (mode[0] == 'r' && m.how == MAP_LOOKED_UP && !m.found) {
+        errno = ENOENT; /* its directory, checked just now, has no such name */
+        return nullptr;
+    }
+    if (create && (m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found))) {
+        errno = EEXIST; /* seen just now: an exclusive create fails as it would */
+        return nullptr;
+    }
+    /* A file the mapping saw as a regular file just now is read or appended
+     * to as one: the open does not wait (O_NONBLOCK, which a regular file
+     * ignores), never follows a link for writing (O_NOFOLLOW), and a copy
+     * reads its size with fstat, which refuses anything else.  A file an
+     * exclusive open created is a regular file. */
+    int known_file = create || (mode[0] != 'w' && m.how == MAP_EXISTS && S_ISREG(m.mode));
+    FILE *f = plat_open_tracked(native, mode);
+    if (!f && create && errno == EEXIST) note_missed(&m, native);
+    if (f && !known_file) f = settled(f, mode);
+    if (f && mode[0] != 'r') note_created(&m, native);
+    return f;
+}
+
+/* Whether a call on a path as written failed only because the name is not
+ * there as written, so that a case-blind look-up may still find it. */
+static int missing_as_written(int err) { return err == ENOENT || err == ENOTDIR; }
+
+/* Most sources exist as written: opening the path as written settles it
+ * without a look-up, and one fstat of the open file gives its kind and
+ * size.  Only a name that is not there as written is looked up
+ * case-blind. */
+FILE *plat_open_source(const char *path, long long *size)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!path || !size) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *f = posix_map_literal(path, native, sizeof native) ? plat_open_tracked(native, "rb") : nullptr;
+    if (!f && missing_as_written(errno)) f = plat_fopen(path, "rb");
+    return plat_measured(f, size);
+}
+
+/* ---- files named on the command line ---- */
+
+FILE *plat_fopen_native(const char *native, const char *mode)
+{
+    if (!native || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *f = plat_open_tracked(native, mode);
+    return f && !strchr(mode, 'x') ? settled(f, mode) : f; /* a new file is a regular one */
+}
+
+int plat_rename_native(const char *from, const char *to)
+{
+    if (from && to) return plat_rename_tracked(from, to);
+    errno = EINVAL;
+    return -1;
+}
+
+/* A second name for the same file: link(2) fails when the name is taken. */
+int plat_keep_native(const char *native, const char *kept)
+{
+    if (native && kept) return sys().link(native, kept);
+    errno = EINVAL;
+    return -1;
+}
+
+int plat_remove_native(const char *native)
+{
+    if (native) return plat_remove_tracked(native);
+    errno = EINVAL;
+    return -1;
+}
+
+/* ---- one name, looked up once ---- */
+
+static posix_map seen_of(const plat_name *n)
+{
+    posix_map m;
+    memcpy(&m, n->seen, sizeof m);
+    return m;
+}
+
+FILE *plat_create_named(const plat_name *n)
+{
+    posix_map m = seen_of(n);
+    if (!n->native[0]) {
+        errno = n->error ? n->error : ENAMETOOLONG;
+        return nullptr;
+    }
+    if (n->kind != PLAT_KIND_NONE || m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found)) {
+        errno = EEXIST; /* seen just now */
+        return nullptr;
+    }
+    FILE *f = plat_open_tracked(n->native, "wbx");
+    if (!f && errno == EEXIST) note_missed(&m, n->native);
+    if (f) note_created(&m, n->native);
+    return f;
+}
+
+/* A kept listing of the temporary file's folder takes the new name, as a
+ * look-up would have let it: checked before the create, stamped after.
+ * Where none is kept, nothing needs keeping current. */
+FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp)
+{
+    char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
+    posix_map m;
+    m.how = MAP_OTHER;
+    int len =
+        split_native(beside->native, dir, own) ? snprintf(temp->native, sizeof temp->native, "%s%s", dir, name) : -1;
+    if (len < 0 || len >= (int)sizeof temp->native) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    listing *l = listing_current_now(dir);
+    if (l) remember_map(&m, MAP_LOOKED_UP, nullptr, l, 0);
+    temp->kind = PLAT_KIND_NONE;
+    temp->error = 0;
+    memcpy(temp->seen, &m, sizeof m);
+    FILE *f = plat_create_named(temp);
+    if (f) temp->kind = PLAT_KIND_FILE;
+    return f;
+}
+
+/* The rename of a temporary file over an existing name leaves the names
+ * of the folder as they were before the temporary file: a kept listing,
+ * current just before, takes the change; otherwise it is dropped. */
+int plat_replace_named(const plat_name *from, const plat_name *to)
+{
+    char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    posix_map m = seen_of(to);
+    listing *l = split_native(to->native, dir, name) ? listing_current_now(dir) : nullptr;
+    if (m.how == MAP_LOOKED_UP && !m.found) m.how = MAP_OTHER; /* it existed when it was replaced */
+    int r = plat_rename_tracked(from->native, to->native);
+    int err = errno;
+    if (r == 0 && l) note_renamed(l, &m, from->native, to->native);
+    errno = err;
+    return r;
+}
+
+int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
+
+FILE *plat_create_hidden(const plat_name *target, plat_name *temp)
+{
+    char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
+    if (!target->native[0]) {
+        errno = target->error ? target->error : ENAMETOOLONG;
+        return nullptr;
+    }
+    if (!split_native(target->native, dir, own)) {
+        errno = ENOSYS; /* no folder to hold it: the stand-in says why */
+        return nullptr;
+    }
+    FILE *f = sys().open_unnamed(dir[0] ? dir : ".");
+    if (!f) return nullptr; /* ENOSYS: a stand-in may do */
+    temp->native[0] = '\0'; /* unnamed: closing it is removing it */
+    temp->kind = PLAT_KIND_FILE;
+    temp->error = 0;
+    return f;
+}
+
+/* An unnamed file gets its name while still open; a named one once
+ * closed.  A close that fails after the name was given takes it back. */
+static int publish(FILE *out, const plat_name *temp, const plat_name *target)
+{
+    if (temp->native[0]) return plat_fclose(out) == 0 ? plat_move_new_tracked(temp->native, target->native) : -1;
+    int r = plat_syscall_table()->fflush(out) == 0 && !ferror(out) ? 0 : -1;
+    if (r == 0) r = plat_syscall_table()->link_unnamed(out, target->native);
+    int err = errno ? errno : EIO;
+    if (plat_fclose(out) != 0 && r == 0) {
+        err = errno;
+        sys().remove(target->native);
+        r = -1;
+    }
+    errno = err;
+    return r;
+}
+
+int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
+{
+    posix_map m = seen_of(target);
+    errno = 0;
+    int r = publish(out, temp, target);
+    int err = errno;
+    if (r == 0) note_created(&m, target->native);
+    if (r != 0 && err == EEXIST) note_missed(&m, target->native);
+    errno = err;
+    return r;
+}
+
+int plat_link(const char *from, const char *to)
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_create(to, nto, sizeof nto, &m)) return -1;
+    if (m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found)) {
+        errno = EEXIST; /* seen just now */
+        return -1;
+    }
+    int r = plat_syscall_table()->link(nfrom, nto);
+    int err = errno;
+    if (r == 0) note_created(&m, nto);
+    if (r != 0 && err == EEXIST) note_missed(&m, nto);
+    errno = err;
+    return r;
+}
+
+int plat_dir_mode_from(const char *dir, const char *source_dir)
+{
+    char ndir[PLAT_NATIVE_MAX], nsource[PLAT_NATIVE_MAX];
+    if (!dir || !source_dir) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(dir, ndir, sizeof ndir) || !plat_native_path(source_dir, nsource, sizeof nsource)) return -1;
+    return plat_syscall_table()->dir_mode_from(ndir, nsource);
+}
+
+/* An unnamed file in the folder answers for the name; where there is none,
+ * the file made is removed at once. */
+int plat_probe_create(const char *path)
+{
+    char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
+    if (path && plat_native_path(path, native, sizeof native) && split_native(native, dir, name)) {
+        FILE *f = plat_syscall_table()->open_unnamed(dir[0] ? dir : ".");
+        if (f) return plat_syscall_table()->fclose(f) == 0;
+        if (errno != ENOSYS) return 0;
+    }
+    FILE *f = plat_fopen(path, "wx");
+    if (!f) return 0;
+    plat_remove(path);
+    plat_fclose(f);
+    return 1;
+}
+
+/* The native form of a path a wrapper was given; 0 with errno set. */
+static int native_of(const char *path, char *native)
+{
+    if (path) return plat_native_path(path, native, PLAT_NATIVE_MAX); /* errno says why */
+    errno = EINVAL;
+    return 0;
+}
+
+/* Most names removed were just listed: the name as written goes at once,
+ * and only one that is not there as written is looked up case-blind.  A
+ * kept listing notices the removal by its times. */
+int plat_remove(const char *path)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (path && posix_map_literal(path, native, sizeof native)) {
+        int r = plat_remove_tracked(native);
+        if (r == 0 || !missing_as_written(errno)) return r;
+    }
+    if (!native_of(path, native)) return -1;
+    return plat_remove_tracked(native);
+}
+
+
+/* A rename through one of the tracked calls; a kept listing of the target's
+ * folder takes the change. */
+static int rename_by(const char *from, const char *to, int (*call)(const char *, const char *))
+{
+    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!from || !to) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_path(to, nto, sizeof nto, &m)) return -1;
+    listing *l = rename_listing(&m, nfrom, nto);
+    int r = call(nfrom, nto);
+    int err = errno;
+    if (r == 0 && l) note_renamed(l, &m, nfrom, nto);
+    errno = err;
+    return r;
+}
+
+int plat_rename(const char *from, const char *to) { return rename_by(from, to, plat_rename_tracked); }
+int plat_rename_new(const char *from, const char *to) { return rename_by(from, to, plat_move_new_tracked); }
+
+int plat_mkdir(const char *path)
+{
+    char native[PLAT_NATIVE_MAX];
+    posix_map m;
+    if (!path) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!posix_map_path(path, native, sizeof native, &m)) return -1;
+    int r = plat_syscall_table()->mkdir(native);
+    int err = errno;
+    if (r == 0) note_created(&m, native);
+    errno = err;
+    return r;
+}
+
+int plat_rmdir(const char *path)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!native_of(path, native)) return -1;
+    int r = plat_syscall_table()->rmdir(native);
+    if (r == 0) listing_clear_all(); /* a new directory may get its inode */
+    return r;
+}
+
+
+#endif
