@@ -1,0 +1,279 @@
+/* Win32 platform layer: durability (flushing files and folders), the lock
+ * that lets one installer work in a folder, interruption by the console,
+ * the console itself, and the process and machine (computer name, the
+ * program's own path).
+ *
+ * Not here: the calls on files and folders (platform_win32.cpp), nor what
+ * a path really is (win32_paths.cpp).
+ */
+#ifdef _WIN32
+
+#include "platform/platform.h"
+#include "platform/win32_internal.h"
+
+#include <windows.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+/* ---- durability ---- */
+
+static HANDLE handle_of(FILE *f) { return (HANDLE)_get_osfhandle(_fileno(f)); }
+
+int plat_sys_fsync(FILE *f)
+{
+    if (fflush(f) != 0) return -1;
+    if (FlushFileBuffers(handle_of(f))) return 0;
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
+/* Flushes what was written to the file or folder at native. */
+static int flush_path(const char *native, DWORD flags)
+{
+    HANDLE h = CreateFileA(native, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) {
+        errno = errno_from_win32(GetLastError());
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return -1;
+    }
+    CloseHandle(h);
+    return 0;
+}
+
+int plat_sys_sync_dir(const char *native)
+{
+    char dir[MAX_PATH * 4];
+    size_t n = strlen(native);
+    if (n >= sizeof dir) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(dir, native, n + 1);
+    while (n > 0 && dir[n - 1] != '\\' && dir[n - 1] != '/' && dir[n - 1] != ':') dir[--n] = '\0';
+    if (n == 0) memcpy(dir, ".\\", 3);
+    return flush_path(dir, FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+/* A volume can be flushed only by an administrator: here "the file system
+ * holding native" is flushed file by file, native being the file. */
+int plat_sys_sync_fs(const char *native) { return flush_path(native, FILE_ATTRIBUTE_NORMAL); }
+
+long long plat_sys_fsize(FILE *f)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle_of(f), &size)) return -1;
+    return (long long)size.QuadPart;
+}
+
+/* No kernel copy between two open files here: the copy goes in large
+ * blocks. */
+long long plat_sys_copy_range(FILE *, FILE *, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+long long plat_sys_send_file(FILE *, FILE *, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+static int sync_failed, sync_errno;
+
+void plat_sync_later(const char *path)
+{
+    if (path && plat_syscall_table()->sync_fs(path) != 0) {
+        sync_failed = 1;
+        sync_errno = errno;
+    }
+}
+
+int plat_sync_now()
+{
+    int ok = !sync_failed;
+    errno = sync_errno;
+    sync_failed = sync_errno = 0;
+    return ok;
+}
+
+/* ---- one installer per folder ---- */
+
+int plat_lock_folder(const char *name)
+{
+    /* no sharing: a second open fails while this handle lives; the system
+     * closes it, and so removes the file, however the process ends */
+    HANDLE h = name ? CreateFileA(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                    : INVALID_HANDLE_VALUE;
+    if (h != INVALID_HANDLE_VALUE) return 1;
+    DWORD e = name ? GetLastError() : ERROR_INVALID_NAME;
+    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION ? 0 : -1; /* else: no file can be made */
+}
+
+/* ---- interruption ---- */
+
+void plat_sys_unlink_now(const char *native) { DeleteFileA(native); }
+
+static void (*interrupt_words)();
+static HANDLE main_thread;
+
+void plat_sys_interrupted()
+{
+    plat_remove_temps_now();
+    if (interrupt_words) interrupt_words();
+    TerminateProcess(GetCurrentProcess(), PLAT_INTERRUPTED_STATUS);
+}
+
+/* Runs on a thread of its own: the main thread is stopped first, so that
+ * nothing it does races the clean-up.  While it creates a temporary file it
+ * goes on, and ends the process itself once the file is known. */
+static BOOL WINAPI on_console_event(DWORD)
+{
+    if (main_thread) SuspendThread(main_thread);
+    if (plat_interrupt_must_wait()) {
+        if (main_thread) ResumeThread(main_thread);
+        return TRUE;
+    }
+    plat_sys_interrupted();
+    return TRUE;
+}
+
+void plat_on_interrupt(void (*last_words)())
+{
+    interrupt_words = last_words;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+void plat_std_streams_ready()
+{
+    FILE *streams[] = {stdin, stdout, stderr};
+    for (int fd = 0; fd <= 2; fd++)
+        if (_get_osfhandle(fd) == -1) /* closed: the null device keeps the number */
+            freopen("NUL", fd == 0 ? "r" : "w", streams[fd]);
+}
+
+/* Writes text with CRLF line ends, as the text-mode log has them. */
+void plat_write_close_raw(FILE *f, const char *text, size_t len)
+{
+    if (!f) return;
+    HANDLE h = handle_of(f);
+    char buf[2048];
+    size_t n = 0;
+    for (size_t i = 0; i < len && n + 2 < sizeof buf; i++) {
+        if (text[i] == '\n') buf[n++] = '\r';
+        buf[n++] = text[i];
+    }
+    DWORD done;
+    SetFilePointer(h, 0, nullptr, FILE_END);
+    WriteFile(h, buf, (DWORD)n, &done, nullptr);
+    CloseHandle(h);
+}
+
+/* ---- console ---- */
+
+void plat_progress()
+{
+    if (_isatty(_fileno(stdout))) plat_flush();
+}
+
+void plat_discard_typeahead()
+{
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode;
+    if (in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode)) FlushConsoleInputBuffer(in);
+}
+
+/* ---- process and machine ---- */
+
+int plat_computer_name(char *buf, int size)
+{
+    HKEY key;
+    DWORD type = 0, len = (DWORD)size;
+    if (!buf || size < 1) return 0;
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", &key) !=
+        ERROR_SUCCESS)
+        return 0;
+    LONG r = RegQueryValueExA(key, "ComputerName", nullptr, &type, (BYTE *)buf, &len);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS || type != REG_SZ || len == 0) return 0;
+    if (buf[len - 1] != '\0') {
+        if (len >= (DWORD)size) return 0; /* no room for the terminator */
+        buf[len] = '\0';
+    }
+    return buf[0] != '\0'; /* an empty name is no name */
+}
+
+long plat_process_id() { return (long)GetCurrentProcessId(); }
+
+const char *plat_setup_problem() { return nullptr; } /* paths are used as typed */
+
+int plat_mktemp(char *templ) { return templ && _mktemp(templ) ? 1 : 0; }
+
+/* The volume and file index of an existing folder named wide; 0 when the
+ * system gives none. */
+static int folder_information(const WCHAR *folder, BY_HANDLE_FILE_INFORMATION *info)
+{
+    HANDLE h = CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    BOOL ok = GetFileInformationByHandle(h, info);
+    CloseHandle(h);
+    return ok && (info->nFileIndexHigh != 0 || info->nFileIndexLow != 0);
+}
+
+/* 1 when the folder (wide, with its trailing backslash) is the current
+ * directory: by volume and file index, else by name.  Asked wide, so that
+ * a name the ANSI code page cannot hold is compared as it is. */
+static int is_current_folder(const WCHAR *folder)
+{
+    WCHAR cwd[WIN_PATH_MAX];
+    DWORD n = sys().current_dir(WIN_PATH_MAX, cwd);
+    if (n == 0 || n >= WIN_PATH_MAX - 1) return 0;
+    if (cwd[n - 1] != L'\\') { /* fits: checked above */
+        cwd[n] = L'\\';
+        cwd[n + 1] = L'\0';
+    }
+    BY_HANDLE_FILE_INFORMATION a, b;
+    if (folder_information(folder, &a) && folder_information(cwd, &b))
+        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+               a.nFileIndexLow == b.nFileIndexLow;
+    return _wcsicmp(folder, cwd) == 0;
+}
+
+/* The ANSI form of a wide path; a character the code page lacks becomes
+ * "?", which names nothing, never a best fit (which could be a separator). */
+static int ansi_path(const WCHAR *w, char *out, int size)
+{
+    DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    return WideCharToMultiByte(CP_ACP, flags, w, -1, out, size, nullptr, nullptr) > 0;
+}
+
+/* Where the program really is, whatever its command line says: a relative
+ * path with "/", or a bare name found on PATH, names some other folder.
+ * From the current directory it is ".\name", as on POSIX, whatever the
+ * code page can spell of that directory's name. */
+int plat_program_path(const char *argv0, char *buf, int size)
+{
+    WCHAR exe[WIN_PATH_MAX];
+    if (!buf || size < 4) return 0;
+    DWORD n = GetModuleFileNameW(nullptr, exe, WIN_PATH_MAX);
+    if (n == 0) return argv0 && plat_native_path(argv0, buf, size); /* the system could not tell */
+    WCHAR *cut = wcsrchr(exe, L'\\');
+    if (n >= WIN_PATH_MAX || !cut) return 0; /* a cut path would name another folder */
+    WCHAR name = cut[1];
+    cut[1] = L'\0';
+    int here = is_current_folder(exe);
+    cut[1] = name;
+    if (!here) return ansi_path(exe, buf, size);
+    memcpy(buf, ".\\", 3);
+    return ansi_path(cut + 1, buf + 2, size - 2);
+}
+
+#endif
