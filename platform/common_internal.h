@@ -7,6 +7,20 @@
 
 #include "platform/platform.h"
 
+/* ---- used by the atomic replace, made by each system ---- */
+
+/* plat_fopen(path, "wbx") on a name plat_look_up found missing. */
+FILE *plat_create_named(const plat_name *n);
+/* plat_rename of the temporary file from over the looked-up to. */
+int plat_replace_named(const plat_name *from, const plat_name *to);
+int plat_rename_native(const char *from, const char *to); /* replaces an existing target */
+/* Writes the stream's data through to the disk (fflush, then fsync or
+ * FlushFileBuffers).  0, or -1 with errno. */
+int plat_fsync(FILE *f);
+/* Makes the names in the folder that holds path durable (a rename in it).
+ * 0, or -1 with errno. */
+int plat_sync_dir(const char *path);
+
 /* ---- per system: the real calls on native paths, the table's rows ---- */
 
 FILE *plat_sys_fopen(const char *native, const char *mode);

@@ -110,15 +110,11 @@ struct plat_name {
 };
 /* Looks up an installer path into n; returns n->kind. */
 int plat_look_up(const char *path, plat_name *n);
-/* plat_fopen(path, "wbx") on a name plat_look_up found missing. */
-FILE *plat_create_named(const plat_name *n);
 /* Creates the temporary file `name` exclusively in the folder of the
  * looked-up beside and describes it in temp.  A temporary name is taken as
  * written: nothing looks it up case-blind.  An interruption removes the
  * file until plat_replace_named or plat_remove_named is done with it. */
 FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp);
-/* plat_rename of the temporary file from over the looked-up to. */
-int plat_replace_named(const plat_name *from, const plat_name *to);
 /* plat_remove of a looked-up name. */
 int plat_remove_named(const plat_name *n);
 
@@ -128,7 +124,6 @@ int plat_remove_named(const plat_name *n);
  * paths used as given: never placed under the drive root nor looked up
  * case-blind.  The same rules as for installer paths apply otherwise. */
 FILE *plat_fopen_native(const char *native, const char *mode); /* as plat_fopen */
-int plat_rename_native(const char *from, const char *to);      /* replaces an existing target */
 /* Makes the new name kept hold what the file native holds, leaving native
  * where it is, only when nothing is at kept: 0, or -1 with errno (EEXIST
  * when the name is taken).  A rename over native keeps it there. */
@@ -191,12 +186,6 @@ int plat_native_equal(const char *a, const char *b);
 
 /* ---- durability ---- */
 
-/* Writes the stream's data through to the disk (fflush, then fsync or
- * FlushFileBuffers).  0, or -1 with errno. */
-int plat_fsync(FILE *f);
-/* Makes the names in the folder that holds path durable (a rename in it).
- * 0, or -1 with errno. */
-int plat_sync_dir(const char *path);
 /* Notes a file just written in place; plat_sync_now makes every noted file
  * durable, once per file system where the system allows that. */
 void plat_sync_later(const char *path);

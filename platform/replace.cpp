@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/common_internal.h"
 
 /* The installer path or native wrapper, as the form asks. */
 template <typename F> static F form_of(const plat_replacing *r, F installer, F native)
