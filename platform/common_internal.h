@@ -7,6 +7,11 @@
 
 #include "platform/platform.h"
 
+/* Maps two installer paths to their native forms and calls call on them:
+ * its result, or -1 with errno (EINVAL for a null path) when they cannot
+ * be mapped. */
+int plat_on_natives(const char *a, const char *b, int (*call)(const char *, const char *));
+
 /* ---- used by the atomic replace, made by each system ---- */
 
 /* plat_fopen(path, "wbx") on a name plat_look_up found missing. */

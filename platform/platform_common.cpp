@@ -246,6 +246,17 @@ int plat_move_new_tracked(const char *from, const char *to)
 
 int plat_mode_from(FILE *out, FILE *source) { return live_calls.mode_from(out, source); }
 
+int plat_on_natives(const char *a, const char *b, int (*call)(const char *, const char *))
+{
+    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
+    if (!a || !b) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!plat_native_path(a, na, sizeof na) || !plat_native_path(b, nb, sizeof nb)) return -1;
+    return call(na, nb);
+}
+
 /* ---- whole-file copies ---- */
 
 constexpr size_t COPY_KERNEL_CHUNK = (size_t)1 << 30; /* bytes asked of one kernel call */
