@@ -12,6 +12,11 @@
  * be mapped. */
 int plat_on_natives(const char *a, const char *b, int (*call)(const char *, const char *));
 
+/* What the native path names now, as plat_look_up tells it (each system). */
+int plat_native_kind(const char *native);
+/* A file just made at the looked-up n enters the set of its folder handle. */
+void plat_folder_noted(const plat_name *n);
+
 /* ---- used by the atomic replace, made by each system ---- */
 
 /* plat_fopen(path, "wbx") on a name plat_look_up found missing. */

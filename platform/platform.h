@@ -102,14 +102,33 @@ constexpr int PLAT_NATIVE_MAX = 4096; /* longest native path handled */
  * A copy makes several calls on one target: what is there, whether it may
  * be written, creating it, or renaming a new version over it.  Looked up
  * once, the name is handed on to each of them. */
+struct plat_folder;
 struct plat_name {
-    int kind;                          /* PLAT_KIND_*, as the look-up found it */
-    int error;                         /* errno when it could not be mapped (ENAMETOOLONG, ENOTUNIQ) */
-    char native[PLAT_NATIVE_MAX];      /* its native form; "" when it cannot be mapped */
-    alignas(8) unsigned char seen[48]; /* what the look-up saw, for the system's own upkeep */
+    int kind;                     /* PLAT_KIND_*, as the look-up found it */
+    int error;                    /* errno when it could not be mapped (ENAMETOOLONG, ENOTUNIQ) */
+    char native[PLAT_NATIVE_MAX]; /* its native form; "" when it cannot be mapped */
+    plat_folder *in;              /* the folder handle it was looked up in, or null */
 };
 /* Looks up an installer path into n; returns n->kind. */
 int plat_look_up(const char *path, plat_name *n);
+
+/* ---- a folder handle: one folder, listed once ----
+ *
+ * A copy step works in one target folder at a time.  It opens the folder
+ * once, its case resolved and no link at its end followed, and its names
+ * are read into a case-blind set that the handle owns.  A name is then
+ * looked up in the set: one the folder lacks costs no call to the system.
+ * A file a step creates or renames through the handle enters the set.  A
+ * name another program adds while the step runs is not promised to be
+ * seen; an exclusive create that meets it (EEXIST) never overwrites it. */
+plat_folder *plat_folder_open(const char *path); /* null with errno */
+void plat_folder_close(plat_folder *f);
+/* plat_look_up of the bare name in f. */
+int plat_folder_look_up(plat_folder *f, const char *name, plat_name *n);
+/* The names of f, one per call from *at = 0 on; null at the end. */
+const char *plat_folder_next(const plat_folder *f, unsigned *at);
+/* plat_rename_new of two bare names in f (from as the set spells it). */
+int plat_folder_rename_new(plat_folder *f, const char *from, const char *to);
 /* Creates the temporary file `name` exclusively in the folder of the
  * looked-up beside and describes it in temp.  A temporary name is taken as
  * written: nothing looks it up case-blind.  An interruption removes the

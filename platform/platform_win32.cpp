@@ -324,6 +324,7 @@ int plat_rename_new(const char *from, const char *to) { return plat_on_natives(f
 int plat_look_up(const char *path, plat_name *n)
 {
     errno = 0;
+    n->in = nullptr;
     n->kind = win32_kind_native(path, n->native, sizeof n->native);
     n->error = n->native[0] ? 0 : errno ? errno : ENAMETOOLONG;
     return n->kind;
@@ -340,7 +341,9 @@ FILE *plat_create_named(const plat_name *n)
         return nullptr;
     }
     errno = 0;
-    return only_regular(plat_open_tracked(n->native, "wbx"), "wbx");
+    FILE *f = only_regular(plat_open_tracked(n->native, "wbx"), "wbx");
+    if (f) plat_folder_noted(n);
+    return f;
 }
 
 FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp)
@@ -354,6 +357,7 @@ FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *tem
     }
     temp->kind = PLAT_KIND_NONE;
     temp->error = 0;
+    temp->in = nullptr; /* a temporary name is taken as written */
     FILE *f = plat_create_named(temp);
     if (f) temp->kind = PLAT_KIND_FILE;
     return f;
@@ -382,8 +386,9 @@ FILE *plat_create_hidden(const plat_name *target, plat_name *)
 
 int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
 {
-    if (plat_fclose(out) != 0) return -1;
-    return plat_move_new_tracked(temp->native, target->native);
+    if (plat_fclose(out) != 0 || plat_move_new_tracked(temp->native, target->native) != 0) return -1;
+    plat_folder_noted(target);
+    return 0;
 }
 
 /* The table's row as it stands when called: tests swap it. */

@@ -195,17 +195,24 @@ int plat_names_native(const char *path, const char *native)
     return plat_native_path(path, mapped, sizeof mapped) && strcmp(mapped, native) == 0;
 }
 
+static int kind_of_mode(mode_t mode)
+{
+    if (S_ISREG(mode)) return PLAT_KIND_FILE;
+    return S_ISDIR(mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
+}
+
+int plat_native_kind(const char *native)
+{
+    struct stat st;
+    return sys().lstat(native, &st) == 0 ? kind_of_mode(st.st_mode) : PLAT_KIND_NONE;
+}
+
 /* The kind of what a mapping found at native. */
 static int kind_of(const char *native, const posix_map *m)
 {
-    struct stat st;
     if (m->how == MAP_LOOKED_UP && !m->found) return PLAT_KIND_NONE; /* its folder lacks it */
-    if (m->how == MAP_EXISTS)
-        st.st_mode = m->mode; /* the mapping's lstat, just now */
-    else if (sys().lstat(native, &st) != 0)
-        return PLAT_KIND_NONE;
-    if (S_ISREG(st.st_mode)) return PLAT_KIND_FILE;
-    return S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER; /* links, devices, pipes */
+    if (m->how == MAP_EXISTS) return kind_of_mode(m->mode);         /* the mapping's lstat, just now */
+    return plat_native_kind(native);
 }
 
 int plat_path_kind(const char *path)
@@ -216,21 +223,18 @@ int plat_path_kind(const char *path)
     return kind_of(native, &m);
 }
 
-static_assert(sizeof(posix_map) <= sizeof(((plat_name *)nullptr)->seen), "plat_name holds a mapping");
-
 int plat_look_up(const char *path, plat_name *n)
 {
     posix_map m;
     n->kind = PLAT_KIND_NONE;
     n->error = 0;
-    if (!path || !posix_map_create(path, n->native, sizeof n->native, &m)) {
+    n->in = nullptr;
+    if (!path || !posix_map_path(path, n->native, sizeof n->native, &m)) {
         n->error = path && errno ? errno : EINVAL;
         n->native[0] = '\0';
-        m.how = MAP_OTHER;
     } else {
         n->kind = kind_of(n->native, &m);
     }
-    memcpy(n->seen, &m, sizeof m);
     return n->kind;
 }
 
@@ -249,17 +253,14 @@ int plat_is_link(const char *path)
 int plat_copy_link(const char *from, const char *to)
 {
     char nf[PLAT_NATIVE_MAX], nt[PLAT_NATIVE_MAX], target[PLAT_NATIVE_MAX];
-    posix_map m;
-    if (!from || !to || !plat_native_path(from, nf, sizeof nf) || !posix_map_path(to, nt, sizeof nt, &m)) {
+    if (!from || !to || !plat_native_path(from, nf, sizeof nf) || !plat_native_path(to, nt, sizeof nt)) {
         errno = ENAMETOOLONG;
         return -1;
     }
     ssize_t n = sys().readlink(nf, target, sizeof target - 1);
     if (n < 0) return -1;
     target[n] = '\0';
-    if (sys().symlink(target, nt) != 0) return -1;
-    note_created(&m, nt); /* the case-blind lookups must see the new name */
-    return 0;
+    return sys().symlink(target, nt) == 0 ? 0 : -1;
 }
 
 #endif

@@ -1,7 +1,7 @@
 /* POSIX platform layer: the wrappers on installer paths and on native
  * names.  Each maps its path (posix_resolve.cpp), makes its call through
- * the system-call table and keeps the kept listings of posix_listing.cpp
- * current with what the call did.
+ * the system-call table; a name made in a folder handle's folder enters
+ * its set (folder.cpp).
  *
  * Not here: the bare calls themselves and the console and process
  * (platform_posix.cpp), durability, the folder lock and interruption
@@ -27,9 +27,7 @@ FILE *plat_fopen(const char *path, const char *mode)
         return nullptr;
     }
     int create = strchr(mode, 'x') != nullptr;
-    int mapped =
-        create ? posix_map_create(path, native, sizeof native, &m) : posix_map_path(path, native, sizeof native, &m);
-    if (!mapped) return nullptr; /* errno says why */
+    if (!posix_map_path(path, native, sizeof native, &m)) return nullptr; /* errno says why */
     if (mode[0] == 'r' && m.how == MAP_LOOKED_UP && !m.found) {
         errno = ENOENT; /* its directory, checked just now, has no such name */
         return nullptr;
@@ -45,10 +43,7 @@ FILE *plat_fopen(const char *path, const char *mode)
      * exclusive open created is a regular file. */
     int known_file = create || (mode[0] != 'w' && m.how == MAP_EXISTS && S_ISREG(m.mode));
     FILE *f = plat_open_tracked(native, mode);
-    if (!f && create && errno == EEXIST) note_missed(&m, native);
-    if (f && !known_file) f = settled(f, mode);
-    if (f && mode[0] != 'r') note_created(&m, native);
-    return f;
+    return f && !known_file ? settled(f, mode) : f;
 }
 
 /* Whether a call on a path as written failed only because the name is not
@@ -107,68 +102,42 @@ int plat_remove_native(const char *native)
 
 /* ---- one name, looked up once ---- */
 
-static posix_map seen_of(const plat_name *n)
-{
-    posix_map m;
-    memcpy(&m, n->seen, sizeof m);
-    return m;
-}
-
 FILE *plat_create_named(const plat_name *n)
 {
-    posix_map m = seen_of(n);
     if (!n->native[0]) {
         errno = n->error ? n->error : ENAMETOOLONG;
         return nullptr;
     }
-    if (n->kind != PLAT_KIND_NONE || m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found)) {
+    if (n->kind != PLAT_KIND_NONE) {
         errno = EEXIST; /* seen just now */
         return nullptr;
     }
     FILE *f = plat_open_tracked(n->native, "wbx");
-    if (!f && errno == EEXIST) note_missed(&m, n->native);
-    if (f) note_created(&m, n->native);
+    if (f) plat_folder_noted(n);
     return f;
 }
 
-/* A kept listing of the temporary file's folder takes the new name, as a
- * look-up would have let it: checked before the create, stamped after.
- * Where none is kept, nothing needs keeping current. */
+/* A temporary name is taken as written: nothing looks it up case-blind. */
 FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp)
 {
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
-    posix_map m;
-    m.how = MAP_OTHER;
     int len =
         split_native(beside->native, dir, own) ? snprintf(temp->native, sizeof temp->native, "%s%s", dir, name) : -1;
     if (len < 0 || len >= (int)sizeof temp->native) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    listing *l = listing_current_now(dir);
-    if (l) remember_map(&m, MAP_LOOKED_UP, nullptr, l, 0);
     temp->kind = PLAT_KIND_NONE;
     temp->error = 0;
-    memcpy(temp->seen, &m, sizeof m);
+    temp->in = nullptr;
     FILE *f = plat_create_named(temp);
     if (f) temp->kind = PLAT_KIND_FILE;
     return f;
 }
 
-/* The rename of a temporary file over an existing name leaves the names
- * of the folder as they were before the temporary file: a kept listing,
- * current just before, takes the change; otherwise it is dropped. */
 int plat_replace_named(const plat_name *from, const plat_name *to)
 {
-    char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
-    posix_map m = seen_of(to);
-    listing *l = split_native(to->native, dir, name) ? listing_current_now(dir) : nullptr;
-    if (m.how == MAP_LOOKED_UP && !m.found) m.how = MAP_OTHER; /* it existed when it was replaced */
-    int r = plat_rename_tracked(from->native, to->native);
-    int err = errno;
-    if (r == 0 && l) note_renamed(l, &m, from->native, to->native);
-    errno = err;
-    return r;
+    return plat_rename_tracked(from->native, to->native);
 }
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
@@ -189,6 +158,7 @@ FILE *plat_create_hidden(const plat_name *target, plat_name *temp)
     temp->native[0] = '\0'; /* unnamed: closing it is removing it */
     temp->kind = PLAT_KIND_FILE;
     temp->error = 0;
+    temp->in = nullptr;
     return f;
 }
 
@@ -211,13 +181,9 @@ static int publish(FILE *out, const plat_name *temp, const plat_name *target)
 
 int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
 {
-    posix_map m = seen_of(target);
     errno = 0;
     int r = publish(out, temp, target);
-    int err = errno;
-    if (r == 0) note_created(&m, target->native);
-    if (r != 0 && err == EEXIST) note_missed(&m, target->native);
-    errno = err;
+    if (r == 0) plat_folder_noted(target);
     return r;
 }
 
@@ -229,17 +195,12 @@ int plat_link(const char *from, const char *to)
         errno = EINVAL;
         return -1;
     }
-    if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_create(to, nto, sizeof nto, &m)) return -1;
+    if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_path(to, nto, sizeof nto, &m)) return -1;
     if (m.how == MAP_EXISTS || (m.how == MAP_LOOKED_UP && m.found)) {
         errno = EEXIST; /* seen just now */
         return -1;
     }
-    int r = plat_syscall_table()->link(nfrom, nto);
-    int err = errno;
-    if (r == 0) note_created(&m, nto);
-    if (r != 0 && err == EEXIST) note_missed(&m, nto);
-    errno = err;
-    return r;
+    return plat_syscall_table()->link(nfrom, nto);
 }
 
 /* The table's row as it stands when called: tests swap it. */
@@ -273,8 +234,7 @@ static int native_of(const char *path, char *native)
 }
 
 /* Most names removed were just listed: the name as written goes at once,
- * and only one that is not there as written is looked up case-blind.  A
- * kept listing notices the removal by its times. */
+ * and only one that is not there as written is looked up case-blind. */
 int plat_remove(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
@@ -287,51 +247,21 @@ int plat_remove(const char *path)
 }
 
 
-/* A rename through one of the tracked calls; a kept listing of the target's
- * folder takes the change. */
-static int rename_by(const char *from, const char *to, int (*call)(const char *, const char *))
-{
-    char nfrom[PLAT_NATIVE_MAX], nto[PLAT_NATIVE_MAX];
-    posix_map m;
-    if (!from || !to) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!plat_native_path(from, nfrom, sizeof nfrom) || !posix_map_path(to, nto, sizeof nto, &m)) return -1;
-    listing *l = rename_listing(&m, nfrom, nto);
-    int r = call(nfrom, nto);
-    int err = errno;
-    if (r == 0 && l) note_renamed(l, &m, nfrom, nto);
-    errno = err;
-    return r;
-}
-
-int plat_rename(const char *from, const char *to) { return rename_by(from, to, plat_rename_tracked); }
-int plat_rename_new(const char *from, const char *to) { return rename_by(from, to, plat_move_new_tracked); }
+int plat_rename(const char *from, const char *to) { return plat_on_natives(from, to, plat_rename_tracked); }
+int plat_rename_new(const char *from, const char *to) { return plat_on_natives(from, to, plat_move_new_tracked); }
 
 int plat_mkdir(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
-    posix_map m;
-    if (!path) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!posix_map_path(path, native, sizeof native, &m)) return -1;
-    int r = plat_syscall_table()->mkdir(native);
-    int err = errno;
-    if (r == 0) note_created(&m, native);
-    errno = err;
-    return r;
+    if (!native_of(path, native)) return -1;
+    return plat_syscall_table()->mkdir(native);
 }
 
 int plat_rmdir(const char *path)
 {
     char native[PLAT_NATIVE_MAX];
     if (!native_of(path, native)) return -1;
-    int r = plat_syscall_table()->rmdir(native);
-    if (r == 0) listing_clear_all(); /* a new directory may get its inode */
-    return r;
+    return plat_syscall_table()->rmdir(native);
 }
 
 

@@ -1,6 +1,8 @@
 /* Path mapping for the POSIX platform layer: installer paths (Windows
- * style) to native ones, resolving case-blind (through the kept listings of
- * posix_listing.cpp) where a name does not exist with its exact case.
+ * style) to native ones, resolving case-blind (by reading the folder)
+ * where a name does not exist with its exact case.  A copy step, which
+ * looks up many names in one folder, uses a folder handle instead
+ * (folder.cpp).
  * Every call to the system goes through the table.
  *
  * Not here: the canonical forms and identities that the guards decide on
@@ -20,20 +22,47 @@
 
 /* ---- path mapping ---- */
 
-/* Looks `name` up case-blind in the kept listing of directory `dir`: 1 and
- * the real name in out, 0 when nothing matches (or the directory cannot be
- * read), -1 when more than one name does and none exactly. */
+void remember_map(posix_map *m, map_result how, const struct stat *st, int found)
+{
+    m->how = how;
+    m->mode = st ? st->st_mode : 0;
+    m->found = found;
+}
+
+/* Splits a native path into its directory, as the lookups name it ("" or
+ * ending with "/"), and its last name.  0 when there is no name. */
+int split_native(const char *native, char *dir, char *name)
+{
+    size_t end = strlen(native);
+    if (end > 0 && native[end - 1] == '/') end--;
+    size_t start = end;
+    while (start > 0 && native[start - 1] != '/') start--;
+    if (end == start || end - start > NAME_MAX || start >= PLAT_NATIVE_MAX) return 0;
+    memcpy(dir, native, start);
+    dir[start] = '\0';
+    memcpy(name, native + start, end - start);
+    name[end - start] = '\0';
+    return 1;
+}
+
+/* Looks `name` up case-blind in directory `dir` ("" or ending with "/"),
+ * reading it whole: 1 and the real name in out, 0 when nothing matches (or
+ * the directory cannot be read), -1 when more than one name does and none
+ * exactly, since no choice between them could be right. */
 static int find_case_blind(const char *dir, const char *name, char *out, size_t size)
 {
-    struct stat st;
-    int ambiguous = 0;
-    if (sys().stat(dir[0] ? dir : ".", &st) != 0) return 0;
-    listing *l = listing_of(dir, &st);
-    const char *real = l ? listing_find(l, name, &ambiguous) : nullptr;
-    if (ambiguous) return -1;
-    if (!real || strlen(real) >= size) return 0;
-    memcpy(out, real, strlen(real) + 1);
-    return 1;
+    void *d = sys().dir_open(dir[0] ? dir : ".", 0);
+    if (!d) return 0;
+    plat_find_entry e;
+    int matches = 0, exact = 0;
+    while (!exact && sys().dir_read(d, &e)) {
+        size_t len = strlen(e.name);
+        if (len >= size || strcasecmp(e.name, name) != 0 || (e.attrib & PLAT_ATTR_UNNAMED)) continue;
+        exact = strcmp(e.name, name) == 0;
+        if (++matches == 1 || exact) memcpy(out, e.name, len + 1);
+    }
+    sys().dir_close(d);
+    return exact ? 1 : matches > 1 ? -1 : matches;
 }
 
 /* Appends component comp to the native path buf (length *len), resolving
@@ -189,25 +218,14 @@ static int map_path(const char *path, char *buf, int size, int resolve)
  * when the last name matches several entries case-blind. */
 static int resolve_last(char *buf, posix_map *m)
 {
-    size_t end = strlen(buf);
-    if (end > 0 && buf[end - 1] == '/') end--;
-    size_t start = end;
-    while (start > 0 && buf[start - 1] != '/') start--;
-    char name[NAME_MAX + 1], dir[PLAT_NATIVE_MAX];
-    if (end == start || end - start > NAME_MAX) return 0;
-    memcpy(name, buf + start, end - start);
-    name[end - start] = '\0';
-    if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return 0;
-    memcpy(dir, buf, start);
-    dir[start] = '\0';
+    char name[NAME_MAX + 1], dir[PLAT_NATIVE_MAX], real[NAME_MAX + 1];
+    if (!split_native(buf, dir, name) || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return 0;
     struct stat st;
-    if (sys().stat(start ? dir : ".", &st) != 0) return 0;
-    listing *l = listing_of(dir, &st);
-    int ambiguous = 0;
-    const char *real = l ? listing_find(l, name, &ambiguous) : nullptr;
-    if (ambiguous) return -1;
-    if (real) memcpy(buf + start, real, end - start); /* equal ignoring case: same length */
-    if (l) remember_map(m, MAP_LOOKED_UP, nullptr, l, real != nullptr);
+    if (sys().stat(dir[0] ? dir : ".", &st) != 0) return 0;
+    int found = find_case_blind(dir, name, real, sizeof real);
+    if (found < 0) return -1;
+    if (found) memcpy(buf + strlen(dir), real, strlen(real)); /* equal ignoring case: same length */
+    remember_map(m, MAP_LOOKED_UP, nullptr, found);
     return 1;
 }
 
@@ -221,7 +239,7 @@ int posix_map_path(const char *path, char *buf, int size, posix_map *m)
     if (!map_path(path, buf, size, 0)) return 0;
     struct stat st;
     if (sys().lstat(buf, &st) == 0) {
-        remember_map(m, MAP_EXISTS, &st, nullptr, 0);
+        remember_map(m, MAP_EXISTS, &st, 0);
         return 1;
     }
     int last = resolve_last(buf, m);
@@ -237,25 +255,6 @@ int posix_map_literal(const char *path, char *buf, int size)
 {
     errno = ENAMETOOLONG;
     return path && buf && size >= 2 && map_path(path, buf, size, 0);
-}
-
-/* Whether a listing is kept for the directory of the native path. */
-static int listing_kept_for(const char *native)
-{
-    char dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
-    return split_native(native, dir, name) && listing_cached(dir) != nullptr;
-}
-
-/* Where the folder does not exist as written, or no listing of it is kept,
- * the whole path is mapped as usual. */
-int posix_map_create(const char *path, char *buf, int size, posix_map *m)
-{
-    m->how = MAP_OTHER;
-    if (!posix_map_literal(path, buf, size)) return 0;
-    int last = listing_kept_for(buf) ? resolve_last(buf, m) : 0;
-    if (last < 0) errno = ENOTUNIQ;
-    if (last) return last > 0;
-    return posix_map_path(path, buf, size, m);
 }
 
 int plat_native_path(const char *path, char *buf, int size)

@@ -258,6 +258,11 @@ int win32_kind_native(const char *path, char *native, int size)
         if (size > 0) native[0] = '\0';
         return PLAT_KIND_NONE;
     }
+    return plat_native_kind(native);
+}
+
+int plat_native_kind(const char *native)
+{
     DWORD attr = sys().attributes(native);
     if (attr == INVALID_FILE_ATTRIBUTES) return PLAT_KIND_NONE;
     if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_KIND_OTHER; /* links and junctions */
