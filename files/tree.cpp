@@ -46,6 +46,22 @@ static void add_copy(static_list *list, const char *s)
     if (copy && static_add(list, copy) < 0) free(copy);
 }
 
+/* The bare name of an installer path. */
+static const char *leaf_of(const char *path)
+{
+    const char *slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+/* The folder part of an installer path, backslash kept, into folder
+ * (TEXT_LINE_SIZE bytes); 0 when the path names no folder. */
+static int folder_part(const char *path, char *folder)
+{
+    const char *slash = strrchr(path, '\\');
+    if (slash) text_copy_n(folder, path, (int)(slash - path) + 1);
+    return slash != nullptr;
+}
+
 /* ---- directory creation ---- */
 
 /* Logs why a directory could not be made and turns errno into the result. */
@@ -400,16 +416,27 @@ struct copy_step {
     char folder[TEXT_LINE_SIZE];   /* the target folder last made sure of */
     char canon_of[TEXT_LINE_SIZE]; /* the target folder last resolved, as spelled */
     char canon[PLAT_NATIVE_MAX];   /* its canonical form */
+    char dir_of[TEXT_LINE_SIZE];   /* the target folder whose handle is open, as spelled */
+    plat_folder *dir;              /* that handle, or null when it could not be listed */
 };
 
-/* The folder part of an installer path, backslash kept, into folder
- * (TEXT_LINE_SIZE bytes); 0 when the path names no folder. */
-static int folder_part(const char *path, char *folder)
+/* Looks a target up in the handle of its folder, opened once for each
+ * folder the step writes in; where none could be opened, by its path. */
+static int step_look_up(copy_step *c, const char *target, plat_name *t)
 {
-    const char *slash = strrchr(path, '\\');
-    if (slash) text_copy_n(folder, path, (int)(slash - path) + 1);
-    return slash != nullptr;
+    char folder[TEXT_LINE_SIZE];
+    if (!folder_part(target, folder)) text_copy(folder, ".\\", sizeof folder);
+    if (strcmp(folder, c->dir_of) != 0) {
+        plat_folder_close(c->dir);
+        c->dir = plat_folder_open(folder);
+        text_copy(c->dir_of, folder, sizeof c->dir_of);
+    }
+    const char *leaf = leaf_of(target);
+    if (!c->dir || !*leaf || strchr(leaf, '/') || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0)
+        return plat_look_up(target, t);
+    return plat_folder_look_up(c->dir, leaf, t);
 }
+
 
 /* The canonical form of a target: its folder is resolved once per folder
  * of the step, since resolving every name of a path costs a look-up per
@@ -456,40 +483,37 @@ static int kept_number(const char *entry, const char *name)
     return n <= KEEP_MAX && strcmp(p, "~") == 0 ? (int)n : 0;
 }
 
-/* The highest N of the names "name.~N~" beside path, from one listing of
- * its folder: 0 when there is none (or the folder cannot be listed). */
-static int highest_kept(const char *path)
+/* The highest N of the names "name.~N~" in the folder dir: 0 when there
+ * is none (or no folder). */
+static int highest_kept(const plat_folder *dir, const char *name)
 {
-    char folder[TEXT_LINE_SIZE], pattern[TEXT_LINE_SIZE];
-    const char *slash = strrchr(path, '\\');
-    if (!folder_part(path, folder)) text_copy(folder, ".\\", sizeof folder);
-    if (!path_join_raw(pattern, sizeof pattern, folder, "*")) return 0;
-    plat_find_entry entry;
-    plat_find *find = plat_find_first(pattern, &entry, 0);
+    unsigned at = 0;
     int high = 0;
-    while (find) {
-        int n = kept_number(entry.name, slash ? slash + 1 : path);
+    for (const char *entry; dir && (entry = plat_folder_next(dir, &at));) {
+        int n = kept_number(entry, name);
         if (n > high) high = n;
-        if (!plat_find_next(find, &entry)) break;
     }
-    plat_find_close(find);
-    errno = 0;
     return high;
 }
 
-/* Keeps path under the next numbered name by `keep`, which never
- * replaces and fails with EEXIST when that name was taken meanwhile; then
- * the next number is tried.  Numbers follow the highest one kept, so that
- * the kept files sort by age. */
-static int keep_numbered(const char *path, char *kept, int size, int (*keep)(const char *, const char *))
+/* How a file is kept under a numbered name: by a rename within its folder,
+ * or beside it.  Either never replaces, and fails with EEXIST when the
+ * name was taken meanwhile. */
+typedef int (*keep_call)(plat_folder *dir, const char *path, const char *kept);
+
+/* Keeps path, a name in the folder dir, under the next numbered name by
+ * keep; when that name was taken meanwhile, the next number is tried.
+ * Numbers follow the highest one kept, so that the kept files sort by
+ * age. */
+static int keep_numbered(plat_folder *dir, const char *path, char *kept, int size, keep_call keep)
 {
-    for (int n = highest_kept(path) + 1; n <= KEEP_MAX; n++) {
+    for (int n = highest_kept(dir, leaf_of(path)) + 1; n <= KEEP_MAX; n++) {
         int len = snprintf(kept, size, "%s.~%d~", path, n);
         if (len < 0 || len >= size) {
             errno = ENAMETOOLONG;
             return 0;
         }
-        if (keep(path, kept) != 0) {
+        if (keep(dir, path, kept) != 0) {
             if (errno == EEXIST) continue;
             return 0;
         }
@@ -500,14 +524,32 @@ static int keep_numbered(const char *path, char *kept, int size, int (*keep)(con
     return 0;
 }
 
+static int keep_renamed(plat_folder *dir, const char *path, const char *kept)
+{
+    return dir && !strchr(leaf_of(path), '/') ? plat_folder_rename_new(dir, leaf_of(path), leaf_of(kept)) : plat_rename_new(path, kept);
+}
+
+/* keep_numbered with a handle of path's folder opened for the purpose. */
+static int keep_in_own_folder(const char *path, char *kept, int size, keep_call keep)
+{
+    char folder[TEXT_LINE_SIZE];
+    if (!folder_part(path, folder)) text_copy(folder, ".\\", sizeof folder);
+    plat_folder *dir = plat_folder_open(folder);
+    int ok = keep_numbered(dir, path, kept, size, keep);
+    int err = errno;
+    plat_folder_close(dir);
+    errno = err;
+    return ok;
+}
+
 int copy_keep_numbered(const char *path, char *kept, int size)
 {
-    return keep_numbered(path, kept, size, plat_rename_new);
+    return keep_in_own_folder(path, kept, size, keep_renamed);
 }
 
 /* A second name for the file where the file system has links, else a
  * copy, made only where no file is (EEXIST otherwise). */
-static int keep_beside(const char *path, const char *kept)
+static int keep_beside(plat_folder *, const char *path, const char *kept)
 {
     if (plat_link(path, kept) == 0) return 0;
     if (errno == EEXIST) return -1;
@@ -523,7 +565,7 @@ static int keep_beside(const char *path, const char *kept)
 
 int copy_keep_numbered_beside(const char *path, char *kept, int size)
 {
-    return keep_numbered(path, kept, size, keep_beside);
+    return keep_in_own_folder(path, kept, size, keep_beside);
 }
 
 /* The checks below take the target's native path, mapped once per file
@@ -580,7 +622,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
 {
     int link = c->backup && plat_is_link(source);
     plat_name t;
-    int kind = plat_look_up(target, &t);
+    int kind = step_look_up(c, target, &t);
     if (kind == PLAT_KIND_NONE && !link) { /* a new target needs none of the checks below */
         int made = copy_if_new(source, target, &t);
         if (made >= 0) return made && note_written(c, target);
@@ -595,11 +637,12 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
     if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(c, target))) {
         if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
         char kept[TEXT_LINE_SIZE];
-        if (!copy_keep_numbered(target, kept, sizeof kept)) return copy_failed(source, target);
-        kind = PLAT_KIND_NONE; /* kept under its numbered name: the target is free */
+        if (!keep_numbered(c->dir, target, kept, sizeof kept, keep_renamed)) return copy_failed(source, target);
+        kind = step_look_up(c, target, &t); /* kept under its numbered name: the target is free */
     }
     if (link) return backup_link(c, source, target);
-    int copied = kind == PLAT_KIND_NONE ? copy_file(source, target) : copy_over(source, target, &t);
+    int copied = kind == PLAT_KIND_NONE ? copy_if_new(source, target, &t) : -1;
+    if (copied < 0) copied = copy_over(source, target, &t);
     return copied && note_written(c, target);
 }
 
@@ -729,7 +772,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
     int present = source_present(s, pattern, backup);
     if (present <= 0) return present < 0; /* nothing to save is no failure */
-    copy_step c = {backup, kept, {nullptr, 0, 0}, "", "", ""};
+    copy_step c = {backup, kept, {nullptr, 0, 0}, "", "", "", "", nullptr};
     backup_dir_made(&c, mkdir_path(d, MKDIR_WITH_PARENTS), d, s);
     remove_leftovers(d);
     size_t n = strlen(s);
@@ -746,6 +789,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     }
     static_free(&items);
     path_set_free(&c.wrote);
+    plat_folder_close(c.dir);
     const char *mask = base_name(pattern, BASE_KEEP_EXT);
     if (ok && files == 0 && !backup && single_name(mask)) {
         log_error("copy_tree: %s not found in %s", mask, s);

@@ -192,14 +192,16 @@ const char *plat_folder_next(const plat_folder *f, unsigned *at)
     return nullptr;
 }
 
+/* from is renamed as the folder spells it. */
 int plat_folder_rename_new(plat_folder *f, const char *from, const char *to)
 {
     plat_name a, b;
-    a.error = b.error = 0;
-    if (!folder_native(f, from, &a) || !folder_native(f, to, &b)) return errno = ENAMETOOLONG, -1;
-    if (plat_move_new_tracked(a.native, b.native) != 0) return -1;
     int ambiguous;
     folder_entry *e = set_find(f, from, &ambiguous);
+    if (ambiguous) return errno = ENOTUNIQ, -1;
+    a.error = b.error = 0;
+    if (!folder_native(f, e ? e->name : from, &a) || !folder_native(f, to, &b)) return errno = ENAMETOOLONG, -1;
+    if (plat_move_new_tracked(a.native, b.native) != 0) return -1;
     int kind = e ? e->kind : PLAT_KIND_FILE;
     if (e) free(e->name), e->name = nullptr;
     set_add(f, to, kind);

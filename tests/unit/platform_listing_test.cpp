@@ -1,7 +1,7 @@
-// Case-blind name lookups on POSIX keep directory listings between calls.
-// These tests change directories behind the platform layer's back, and
-// through it, and check that every lookup still sees the directory as it
-// is: a kept listing must never answer for a directory that has changed.
+// Case-blind name lookups on POSIX read the folder whenever a name is not
+// there as written.  These tests change directories behind the platform
+// layer's back, and through it, and check that every lookup sees the
+// directory as it is.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -35,7 +35,7 @@ void make_file_with_platform(const char *path, const char *text)
     plat_fclose(f);
 }
 
-TEST(KeptListings, NameAddedBehindTheLayersBackIsFound)
+TEST(CaseBlindLookUps, NameAddedBehindTheLayersBackIsFound)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
@@ -50,7 +50,7 @@ TEST(KeptListings, NameAddedBehindTheLayersBackIsFound)
 
 // A tool that adds a name and then sets the folder's modification time
 // back (as unpacking an archive does) cannot hide it: the change time moved.
-TEST(KeptListings, NameAddedUnderARestoredModificationTimeIsFound)
+TEST(CaseBlindLookUps, NameAddedUnderARestoredModificationTimeIsFound)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
@@ -64,7 +64,7 @@ TEST(KeptListings, NameAddedUnderARestoredModificationTimeIsFound)
     EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/INDEX.TPL");
 }
 
-TEST(KeptListings, NameRemovedBehindTheLayersBackIsNoLongerFound)
+TEST(CaseBlindLookUps, NameRemovedBehindTheLayersBackIsNoLongerFound)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
@@ -74,7 +74,7 @@ TEST(KeptListings, NameRemovedBehindTheLayersBackIsNoLongerFound)
     EXPECT_EQ(native("\\web\\index.tpl"), s.dir + "/web/index.tpl");
 }
 
-TEST(KeptListings, FilesTheLayerCreatesAreFoundInAnyCase)
+TEST(CaseBlindLookUps, FilesTheLayerCreatesAreFoundInAnyCase)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
@@ -89,7 +89,7 @@ TEST(KeptListings, FilesTheLayerCreatesAreFoundInAnyCase)
     EXPECT_EQ(native("\\web\\SUB\\"), s.dir + "/web/Sub/");
 }
 
-TEST(KeptListings, RenamesWithinADirectoryMoveTheName)
+TEST(CaseBlindLookUps, RenamesWithinADirectoryMoveTheName)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
@@ -103,7 +103,7 @@ TEST(KeptListings, RenamesWithinADirectoryMoveTheName)
     EXPECT_EQ(tu::read_file(s.path("web/Target.txt")), "2");
 }
 
-TEST(KeptListings, RenameOfAHardLinkOntoItsTwinKeepsBothNames)
+TEST(CaseBlindLookUps, RenameOfAHardLinkOntoItsTwinKeepsBothNames)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
@@ -115,7 +115,7 @@ TEST(KeptListings, RenameOfAHardLinkOntoItsTwinKeepsBothNames)
     EXPECT_EQ(native("\\web\\ONE"), s.dir + "/web/one");
 }
 
-TEST(KeptListings, ADirectoryMadeAgainAtTheSamePlaceIsReadAfresh)
+TEST(CaseBlindLookUps, ADirectoryMadeAgainAtTheSamePlaceIsReadAfresh)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));
@@ -127,7 +127,7 @@ TEST(KeptListings, ADirectoryMadeAgainAtTheSamePlaceIsReadAfresh)
     EXPECT_EQ(native("\\web\\gone.txt"), s.dir + "/web/gone.txt");
 }
 
-TEST(KeptListings, ReadingAPipeIsStillRefused)
+TEST(CaseBlindLookUps, ReadingAPipeIsStillRefused)
 {
     tu::Scratch s;
     ASSERT_EQ(mkfifo(s.path("pipe").c_str(), 0600), 0);
@@ -159,7 +159,7 @@ int passing_rename(const char *from, const char *to)
     return tu::real_calls().rename(from, to);
 }
 
-TEST(KeptListings, SwappedTableEntriesKeepThePolicyAroundThem)
+TEST(CaseBlindLookUps, SwappedTableEntriesKeepThePolicyAroundThem)
 {
     tu::Scratch s;
     tu::make_dirs(s.path("web"));

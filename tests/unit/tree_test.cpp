@@ -271,7 +271,7 @@ TEST_F(CopyFile, MissingSourceOrTargetDirectoryFailsAndTouchesNothing)
 }
 
 // A source is opened as spelt first and looked up case-blind only when that
-// fails; a new target's folder listing answers whether the name is taken,
+// fails; a new target's folder answers whether the name is taken,
 // in any case, so a second spelling replaces the first file, never lands
 // beside it; a folder as source is refused as a folder.
 TEST_F(CopyFile, NamesInAnotherCaseAreTheSameFilesAndAFolderIsNoSource)
@@ -279,7 +279,7 @@ TEST_F(CopyFile, NamesInAnotherCaseAreTheSameFilesAndAFolderIsNoSource)
     EXPECT_EQ(copy_file("\\SRC\\Data.Bin", "\\dst\\fresh.bin"), 1);
     EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), data);
     file("src/other.bin", "other");
-    EXPECT_EQ(copy_file("\\src\\other.bin", "\\dst\\extra.bin"), 1);  // the folder's listing is kept now
+    EXPECT_EQ(copy_file("\\src\\other.bin", "\\dst\\extra.bin"), 1);
     EXPECT_EQ(copy_file("\\src\\other.bin", "\\dst\\FRESH.BIN"), 1);
     EXPECT_EQ(tu::read_file(p("dst/fresh.bin")), "other");
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\DST\\Fresh.bin"), 1);
@@ -304,14 +304,14 @@ std::set<std::string> names_in(const std::string &dir)
 }
 
 // New and replaced files in one folder, as an update that adds templates
-// makes them: the folder's kept listing follows every create and rename,
-// and a file another program adds is seen too, so a name in another case
+// makes them: every create and rename is seen by the next look-up, and a
+// file another program adds is seen too, so a name in another case
 // always reaches the file that is there.
 TEST_F(CopyFile, NewAndReplacedFilesInOneFolderKeepItsNamesTrue)
 {
     file("dst/A.txt", "a");
     file("dst/b.txt", "b");
-    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new1"), 1);   // a listing of dst is kept now
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new1"), 1);
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\b.txt"), 1);  // replaced through a temporary file
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new2"), 1);
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\a.TXT"), 1);
@@ -831,5 +831,32 @@ TEST_F(CopyTree, AnUnreadableSourceListingFailsASingleFileStep)
     EXPECT_FALSE(tu::exists(p("dest/index.tpl")));
     EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);  // readable again
 }
+
+
+#ifndef _WIN32
+// A copy step lists its target folder once: a new file costs no look-up of
+// its name, however many the step copies.
+int lstat_calls = 0;
+int counted_lstat(const char *native, struct stat *st)
+{
+    lstat_calls++;
+    return tu::real_calls().lstat(native, st);
+}
+
+TEST_F(CopyTree, ANewFileCostsNoLookUpOfItsName)
+{
+    tu::CapturedOutput out;
+    int calls[2];
+    for (int round = 0; round < 2; round++) {
+        tu::make_dirs(p("many"));
+        for (int i = 0; i < 4 * (round + 1); i++) file("many/f" + std::to_string(i), "x");
+        tu::Fault f(&plat_syscalls::lstat, counted_lstat);
+        lstat_calls = 0;
+        EXPECT_EQ(copy_tree(round ? "\\two\\" : "\\one\\", "\\many\\", "*", 0, nullptr), 1);
+        calls[round] = lstat_calls;
+    }
+    EXPECT_EQ(calls[1], calls[0]) << "look-ups grew with the files";
+}
+#endif
 
 }  // namespace
