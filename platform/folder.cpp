@@ -15,6 +15,7 @@
 
 #ifdef _WIN32
 static const char FOLDER_SEP = '\\';
+#define ENOTUNIQ EINVAL /* names differ in case only where the folder is case-sensitive */
 #else
 static const char FOLDER_SEP = '/';
 #endif
