@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "files/tree.h"
+#include "files/wild.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "text/text.h"
@@ -25,40 +26,38 @@ static int stayed(const char *path, int err)
     return 0;
 }
 
-static int remove_in(const char *dir, const char *pattern, int nofollow);
-
-/* Empties and removes one listed subdirectory (name ends with a backslash).
- * 1 when it is gone.  Its listing never follows a link: a folder swapped
- * for one since it was listed is not emptied, wherever the link leads. */
-static int remove_subdir(const char *dir, const char *name)
+/* A folder that is not there (any more) holds nothing; one that is there
+ * but could not be listed whole keeps what it holds, and says so. */
+static int unlisted(const char *dir, int err)
 {
-    size_t size = strlen(dir) + strlen(name) + 2;
-    char *path = (char *)malloc(size);
-    if (!path) return stayed(name, ENOMEM);
-    text_copy(path, dir, (int)size);
-    size_t len = strlen(path);
-    if (len == 0 || path[len - 1] != '\\') text_append(path, "\\", (int)size);
-    text_append(path, name, (int)size);
-    len = strlen(path);
-    if (path[len - 1] != '\\') text_append(path, "\\", (int)size);
-    int emptied = remove_in(path, "*", WALK_NOFOLLOW);
+    if (err == ENOENT || err == ENOTDIR) return 1;
+    log_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
+    return 0;
+}
+
+static int remove_all_in(plat_folder *f, const char *dir, const char *mask);
+
+/* Empties and removes the subfolder name of f (at path, which ends with a
+ * backslash); 1 when it is gone.  It is opened in f without following a
+ * link, so a folder swapped for one since f was listed is never emptied,
+ * wherever the link leads. */
+static int remove_subdir(plat_folder *f, const char *path, const char *name)
+{
     errno = 0;
-    int gone = plat_rmdir(path) == 0;
+    plat_folder *sub = plat_folder_open_in(f, name, PLAT_FIND_NOFOLLOW);
+    int emptied = sub ? remove_all_in(sub, path, "*") : unlisted(path, errno);
+    plat_folder_close(sub);
+    errno = 0;
+    int gone = plat_folder_remove(f, name, 1) == 0;
     if (!gone && emptied) stayed(path, errno ? errno : EIO); /* else what stayed inside is logged */
-    free(path);
     return gone;
 }
 
 /* Deletes one listed file and logs what really happened; 1 when it is gone. */
-static int remove_one_file(const char *dir, const char *name)
+static int remove_one_file(plat_folder *f, const char *path, const char *name)
 {
-    char path[TEXT_LINE_SIZE];
-    if (!path_join_raw(path, TEXT_LINE_SIZE, dir, name)) {
-        log_error("rmfile: could not remove %s%s {%d=%s}", dir, name, ENAMETOOLONG, strerror(ENAMETOOLONG));
-        return 0;
-    }
     errno = 0;
-    int removed = plat_remove(path) == 0;
+    int removed = plat_folder_remove(f, name, 0) == 0;
     int err = errno;
     plat_out(".");
     plat_progress(); /* at once when a person is watching */
@@ -67,15 +66,39 @@ static int remove_one_file(const char *dir, const char *name)
     return 1;
 }
 
-/* Frees a name list after handing each name to action; 1 when every
- * action succeeded. */
-static int for_each_name(static_list *names, const char *dir, int (*action)(const char *, const char *))
+/* An entry no installer path can name is never acted on under another
+ * name: it is named in the log, and stays. */
+static int unnamed_stays(const char *dir, const char *name)
+{
+    log_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
+    return 0;
+}
+
+/* Removes what the mask (lower case) selects in f, folders first (dirs)
+ * or files; a folder's own link counts as a file. */
+static int remove_selected(plat_folder *f, const char *dir, const char *mask, int dirs)
 {
     int all = 1;
-    static_rewind(names);
-    for (char *name; (name = (char *)static_next(names));) all &= action(dir, name);
-    static_free(names);
+    unsigned at = 0, attrib;
+    char lower[PLAT_NAME_MAX], path[TEXT_LINE_SIZE];
+    for (const char *name; (name = plat_folder_next(f, &at, &attrib));) {
+        int is_dir = (attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY;
+        if (is_dir != dirs || !wild_match(mask, text_lower(text_copy(lower, name, sizeof lower)))) continue;
+        if (attrib & PLAT_ATTR_UNNAMED) {
+            all = unnamed_stays(dir, name);
+        } else if (snprintf(path, sizeof path, "%s%s%s", dir, name, dirs ? "\\" : "") >= (int)sizeof path) {
+            all = stayed(name, ENAMETOOLONG);
+        } else {
+            all &= dirs ? remove_subdir(f, path, name) : remove_one_file(f, path, name);
+        }
+    }
     return all;
+}
+
+static int remove_all_in(plat_folder *f, const char *dir, const char *mask)
+{
+    int all = remove_selected(f, dir, mask, 1);
+    return remove_selected(f, dir, mask, 0) && all;
 }
 
 /* The directory the files are listed and removed in: dir, or the
@@ -91,25 +114,18 @@ static int removal_base(char *base, const char *dir, const char *pattern)
 
 int rmfile(const char *dir, const char *pattern)
 {
+    char base[TEXT_PATH_SIZE], mask[TEXT_PATH_SIZE];
     if (!pattern) {
         log_report("rmfile: unexpected NULL passed");
         return 0;
     }
-    return remove_in(dir ? dir : ".\\", pattern, 0);
-}
-
-/* rmfile in dir, listing it with the walk flags nofollow adds. */
-static int remove_in(const char *dir, const char *pattern, int nofollow)
-{
-    char base[TEXT_PATH_SIZE], mask[TEXT_PATH_SIZE];
-    if (!removal_base(base, dir, pattern)) /* nothing there can be listed */
-        return stayed(dir, ENAMETOOLONG);
-    text_copy(mask, base_name(pattern, BASE_KEEP_EXT), TEXT_PATH_SIZE);
-    static_list names;
-    int all = dir_walk(&names, base, mask, WALK_DIRS | WALK_NAMES | nofollow, 0); /* what it could not list stays */
-    all &= for_each_name(&names, base, remove_subdir);
-    all &= dir_walk(&names, base, mask, WALK_FILES | WALK_NAMES | nofollow, 0);
-    all &= for_each_name(&names, base, remove_one_file);
+    if (!removal_base(base, dir ? dir : ".\\", pattern)) return stayed(dir ? dir : ".\\", ENAMETOOLONG);
+    text_lower(text_copy(mask, base_name(pattern, BASE_KEEP_EXT), TEXT_PATH_SIZE));
+    if (base[0] && !text_ends_with_backslash(base)) text_append(base, "\\", TEXT_PATH_SIZE);
+    errno = 0;
+    plat_folder *f = plat_folder_open(base, 0);
+    int all = f ? remove_all_in(f, base, mask) : unlisted(base, errno);
+    plat_folder_close(f);
     log_flush(log_current()); /* the step's entries reach the disk, or the full disk is reported */
     return all;
 }

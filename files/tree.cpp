@@ -428,7 +428,7 @@ static int step_look_up(copy_step *c, const char *target, plat_name *t)
     if (!folder_part(target, folder)) text_copy(folder, ".\\", sizeof folder);
     if (strcmp(folder, c->dir_of) != 0) {
         plat_folder_close(c->dir);
-        c->dir = plat_folder_open(folder);
+        c->dir = plat_folder_open(folder, 0);
         text_copy(c->dir_of, folder, sizeof c->dir_of);
     }
     const char *leaf = leaf_of(target);
@@ -489,7 +489,7 @@ static int highest_kept(const plat_folder *dir, const char *name)
 {
     unsigned at = 0;
     int high = 0;
-    for (const char *entry; dir && (entry = plat_folder_next(dir, &at));) {
+    for (const char *entry; dir && (entry = plat_folder_next(dir, &at, nullptr));) {
         int n = kept_number(entry, name);
         if (n > high) high = n;
     }
@@ -534,7 +534,7 @@ static int keep_in_own_folder(const char *path, char *kept, int size, keep_call 
 {
     char folder[TEXT_LINE_SIZE];
     if (!folder_part(path, folder)) text_copy(folder, ".\\", sizeof folder);
-    plat_folder *dir = plat_folder_open(folder);
+    plat_folder *dir = plat_folder_open(folder, 0);
     int ok = keep_numbered(dir, path, kept, size, keep);
     int err = errno;
     plat_folder_close(dir);

@@ -14,6 +14,9 @@ int plat_on_natives(const char *a, const char *b, int (*call)(const char *, cons
 
 /* What the native path names now, as plat_look_up tells it (each system). */
 int plat_native_kind(const char *native);
+/* The next entry of a listing the table's dir_open made, as plat_find_next
+ * gives it: 1, or 0 at the end (errno ENOENT) or on a failure. */
+int plat_find_read(void *dir, plat_find_entry *entry);
 /* A file just made at the looked-up n enters the set of its folder handle. */
 void plat_folder_noted(const plat_name *n);
 
@@ -59,7 +62,10 @@ int plat_sys_mode_from(FILE *out, FILE *source);
 int plat_sys_mode_like(FILE *out, const char *native);
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
-#ifdef _WIN32
+#ifndef _WIN32
+void *plat_sys_dir_open_at(int dir, const char *name, int nofollow, int *fd);
+int plat_sys_unlink_at(int dir, const char *name, int folder);
+#else
 unsigned long plat_sys_attributes(const char *native);
 unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size);
 unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long size);

@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
 
 #include "text/text.h"
 
@@ -23,11 +26,13 @@ static const char FOLDER_SEP = '/';
 struct folder_entry {
     char *name; /* null once removed */
     unsigned hash;
-    int kind;
-    int next; /* the next entry of its bucket, or -1 */
+    unsigned attrib; /* PLAT_ATTR_*, as listed */
+    int next;        /* the next entry of its bucket, or -1 */
 };
 
 struct plat_folder {
+    void *listing; /* POSIX: the open listing, whose descriptor fd the handle works in */
+    int fd;        /* -1 where calls are made on native paths */
     folder_entry *entries;
     unsigned count, cap;
     int *heads;
@@ -59,7 +64,7 @@ static int rehash(plat_folder *f, unsigned nheads)
     return 1;
 }
 
-static int set_add(plat_folder *f, const char *name, int kind)
+static int set_add(plat_folder *f, const char *name, unsigned attrib)
 {
     if (f->count == f->cap) {
         unsigned cap = f->cap ? f->cap * 2 : 64;
@@ -71,7 +76,7 @@ static int set_add(plat_folder *f, const char *name, int kind)
     folder_entry *e = &f->entries[f->count];
     if (!(e->name = text_dup(name))) return 0;
     e->hash = text_fold_hash(name);
-    e->kind = kind;
+    e->attrib = attrib;
     f->count++;
     if (f->count > f->nheads && !rehash(f, f->cap * 2)) {
         free(e->name);
@@ -96,7 +101,7 @@ static folder_entry *set_find(const plat_folder *f, const char *name, int *ambig
     int several = 0;
     for (int i = f->heads[h % f->nheads]; i >= 0; i = f->entries[i].next) {
         folder_entry *e = &f->entries[i];
-        if (!e->name || e->hash != h || !same_folded(e->name, name)) continue;
+        if (!e->name || e->hash != h || (e->attrib & PLAT_ATTR_UNNAMED) || !same_folded(e->name, name)) continue;
         if (strcmp(e->name, name) == 0) return e;
         several = found != nullptr;
         found = e;
@@ -105,53 +110,100 @@ static folder_entry *set_find(const plat_folder *f, const char *name, int *ambig
     return several ? nullptr : found;
 }
 
-/* A listed entry's kind, as a look-up would name it. */
-static int entry_kind(unsigned attrib)
+/* Opens the listing of f: the folder name in parent, or f->native.  On
+ * POSIX it stays open, and the handle works in its descriptor. */
+static void *listing_open(plat_folder *f, const plat_folder *parent, const char *name, int nofollow)
 {
-    if (attrib & (PLAT_ATTR_REPARSE | PLAT_ATTR_UNNAMED)) return PLAT_KIND_OTHER;
-    return attrib & PLAT_ATTR_DIRECTORY ? PLAT_KIND_DIR : PLAT_KIND_FILE;
+#ifdef _WIN32
+    (void)parent, (void)name;
+    char pattern[PLAT_NATIVE_MAX];
+    int fits = snprintf(pattern, sizeof pattern, "%s*", f->native);
+    if (fits < 0 || fits >= (int)sizeof pattern) return errno = ENAMETOOLONG, nullptr;
+    return sys().dir_open(pattern, nofollow);
+#else
+    if (parent && parent->fd >= 0) return sys().dir_open_at(parent->fd, name, nofollow, &f->fd);
+    return sys().dir_open_at(AT_FDCWD, f->native, nofollow, &f->fd);
+#endif
 }
 
 /* Reads the folder's names into f; 0 with errno when it cannot be listed
  * whole (a name left out could be overwritten). */
-static int folder_list(plat_folder *f, const char *path)
+static int folder_list(plat_folder *f, const plat_folder *parent, const char *name, int nofollow)
 {
-    char pattern[PLAT_NATIVE_MAX];
-    size_t n = strlen(path);
-    int fits = snprintf(pattern, sizeof pattern, "%s%s*", path, n && path[n - 1] != '\\' ? "\\" : "");
-    if (fits < 0 || fits >= (int)sizeof pattern) return errno = ENAMETOOLONG, 0;
+    void *dir = listing_open(f, parent, name, nofollow);
     plat_find_entry e;
-    plat_find *find = plat_find_first(pattern, &e, PLAT_FIND_NOFOLLOW);
-    int ok = find != nullptr;
-    for (int more = ok; ok && more; more = plat_find_next(find, &e)) {
-        if (strcmp(e.name, ".") == 0 || strcmp(e.name, "..") == 0 || (e.attrib & PLAT_ATTR_UNNAMED)) continue;
-        if (!set_add(f, e.name, entry_kind(e.attrib))) ok = (errno = ENOMEM, 0);
-    }
+    int ok = dir != nullptr;
+    while (ok && plat_find_read(dir, &e))
+        if (strcmp(e.name, ".") != 0 && strcmp(e.name, "..") != 0 && !set_add(f, e.name, e.attrib)) ok = (errno = ENOMEM, 0);
     if (ok && errno != ENOENT) ok = 0; /* the listing ended on a failure */
-    if (find) plat_find_close(find);
+#ifdef _WIN32
+    if (dir) sys().dir_close(dir);
+#else
+    f->listing = dir;
+#endif
     return ok;
 }
 
-plat_folder *plat_folder_open(const char *path)
+/* Ends f's native name with one separator; 0 when it does not fit. */
+static int folder_sep(plat_folder *f)
+{
+    f->len = strlen(f->native);
+    if (!f->len || f->native[f->len - 1] == FOLDER_SEP || f->native[f->len - 1] == '/') return 1;
+    if (f->len + 1 >= sizeof f->native) return errno = ENAMETOOLONG, 0;
+    f->native[f->len++] = FOLDER_SEP;
+    f->native[f->len] = '\0';
+    return 1;
+}
+
+/* A new handle whose native name is filled in by the caller. */
+static plat_folder *folder_new()
 {
     plat_folder *f = (plat_folder *)calloc(1, sizeof *f);
-    if (!path || !f) return free(f), errno = path ? ENOMEM : EINVAL, nullptr;
-    int ok = plat_native_path(path, f->native, sizeof f->native);
-    f->len = strlen(f->native);
-    if (ok && f->len && f->native[f->len - 1] != FOLDER_SEP && f->native[f->len - 1] != '/') {
-        ok = f->len + 1 < sizeof f->native;
-        if (ok) f->native[f->len++] = FOLDER_SEP, f->native[f->len] = '\0';
-    }
-    if (ok && rehash(f, 64) && folder_list(f, path)) return f;
+    if (!f) return errno = ENOMEM, nullptr;
+    f->fd = -1;
+    if (rehash(f, 64)) return f;
+    free(f);
+    return errno = ENOMEM, nullptr;
+}
+
+/* f listed, or closed with errno kept: null. */
+static plat_folder *folder_ready(plat_folder *f, const plat_folder *parent, const char *name, int nofollow)
+{
+    if (folder_sep(f) && folder_list(f, parent, name, nofollow)) return f;
     int err = errno ? errno : EIO;
     plat_folder_close(f);
     errno = err;
     return nullptr;
 }
 
+plat_folder *plat_folder_open(const char *path, int flags)
+{
+    if (!path) return errno = EINVAL, nullptr;
+    plat_folder *f = folder_new();
+    if (f && !plat_native_path(path, f->native, sizeof f->native)) {
+        plat_folder_close(f); /* errno says why */
+        return nullptr;
+    }
+    return f ? folder_ready(f, nullptr, nullptr, flags & PLAT_FIND_NOFOLLOW) : nullptr;
+}
+
+plat_folder *plat_folder_open_in(plat_folder *parent, const char *name, int flags)
+{
+    plat_folder *f = folder_new();
+    if (!f) return nullptr;
+    int fits = snprintf(f->native, sizeof f->native, "%s%s", parent->native, name);
+    if (fits < 0 || fits >= (int)sizeof f->native) return plat_folder_close(f), errno = ENAMETOOLONG, nullptr;
+    return folder_ready(f, parent, name, flags & PLAT_FIND_NOFOLLOW);
+}
+
 void plat_folder_close(plat_folder *f)
 {
     if (!f) return;
+    int err = errno;
+#ifndef _WIN32
+    if (f->listing) sys().dir_close(f->listing);
+#endif
+    errno = err;
     for (unsigned i = 0; i < f->count; i++) free(f->entries[i].name);
     free(f->entries);
     free(f->heads);
@@ -186,11 +238,40 @@ int plat_folder_look_up(plat_folder *f, const char *name, plat_name *n)
     return n->kind;
 }
 
-const char *plat_folder_next(const plat_folder *f, unsigned *at)
+const char *plat_folder_next(const plat_folder *f, unsigned *at, unsigned *attrib)
 {
-    while (*at < f->count)
-        if (f->entries[(*at)++].name) return f->entries[*at - 1].name;
+    while (*at < f->count) {
+        const folder_entry *e = &f->entries[(*at)++];
+        if (!e->name) continue;
+        if (attrib) *attrib = e->attrib;
+        return e->name;
+    }
     return nullptr;
+}
+
+/* Drops the exact name from the set. */
+static void set_drop(plat_folder *f, const char *name)
+{
+    int ambiguous;
+    folder_entry *e = set_find(f, name, &ambiguous);
+    if (e && strcmp(e->name, name) == 0) free(e->name), e->name = nullptr;
+}
+
+int plat_folder_remove(plat_folder *f, const char *name, int folder)
+{
+    plat_name n;
+    n.error = 0;
+    n.in = f;
+    if (!folder_native(f, name, &n)) return errno = ENAMETOOLONG, -1;
+    int r;
+#ifndef _WIN32
+    if (f->fd >= 0)
+        r = sys().unlink_at(f->fd, name, folder);
+    else
+#endif
+        r = folder ? sys().rmdir(n.native) : plat_remove_named(&n);
+    if (r == 0) set_drop(f, name);
+    return r;
 }
 
 /* from is renamed as the folder spells it. */
@@ -203,9 +284,9 @@ int plat_folder_rename_new(plat_folder *f, const char *from, const char *to)
     a.error = b.error = 0;
     if (!folder_native(f, e ? e->name : from, &a) || !folder_native(f, to, &b)) return errno = ENAMETOOLONG, -1;
     if (plat_move_new_tracked(a.native, b.native) != 0) return -1;
-    int kind = e ? e->kind : PLAT_KIND_FILE;
+    unsigned attrib = e ? e->attrib : 0;
     if (e) free(e->name), e->name = nullptr;
-    set_add(f, to, kind);
+    set_add(f, to, attrib);
     return 0;
 }
 
@@ -215,5 +296,5 @@ void plat_folder_noted(const plat_name *n)
     if (!n->in || !n->native[0]) return;
     const char *leaf = n->native + n->in->len;
     folder_entry *e = set_find(n->in, leaf, &ambiguous);
-    if (!e || strcmp(e->name, leaf) != 0) set_add(n->in, leaf, PLAT_KIND_FILE);
+    if (!e || strcmp(e->name, leaf) != 0) set_add(n->in, leaf, 0);
 }

@@ -121,14 +121,26 @@ int plat_look_up(const char *path, plat_name *n);
  * A file a step creates or renames through the handle enters the set.  A
  * name another program adds while the step runs is not promised to be
  * seen; an exclusive create that meets it (EEXIST) never overwrites it. */
-plat_folder *plat_folder_open(const char *path); /* null with errno */
+/* Opens the folder path (with PLAT_FIND_NOFOLLOW: not when it is a link),
+ * or the folder name in the open folder parent, never following a link
+ * at name (on POSIX in the parent's own descriptor, so that a folder
+ * swapped for a link since the parent was listed is never entered).  Null
+ * with errno: ENOENT or ENOTDIR when there is no such folder, ELOOP for a
+ * link, another errno when it could not be listed whole. */
+plat_folder *plat_folder_open(const char *path, int flags);
+plat_folder *plat_folder_open_in(plat_folder *parent, const char *name, int flags);
 void plat_folder_close(plat_folder *f);
 /* plat_look_up of the bare name in f. */
 int plat_folder_look_up(plat_folder *f, const char *name, plat_name *n);
-/* The names of f, one per call from *at = 0 on; null at the end. */
-const char *plat_folder_next(const plat_folder *f, unsigned *at);
+/* The names of f, one per call from *at = 0 on, each with its PLAT_ATTR_*
+ * bits as listed (attrib may be null); null at the end. */
+const char *plat_folder_next(const plat_folder *f, unsigned *at, unsigned *attrib);
 /* plat_rename_new of two bare names in f (from as the set spells it). */
 int plat_folder_rename_new(plat_folder *f, const char *from, const char *to);
+/* Removes the file, or the empty folder, of that exact name in f: 0, or
+ * -1 with errno. */
+int plat_folder_remove(plat_folder *f, const char *name, int folder);
+
 /* Creates the temporary file `name` exclusively in the folder of the
  * looked-up beside and describes it in temp.  A temporary name is taken as
  * written: nothing looks it up case-blind.  An interruption removes the
@@ -338,6 +350,13 @@ struct plat_syscalls {
     long (*readlink)(const char *native, char *buf, size_t size);
     int (*symlink)(const char *target, const char *native);
     int (*flock)(int fd); /* an exclusive lock, never waiting: EWOULDBLOCK when held */
+    /* A folder handle's calls.  dir_open_at lists the folder name in the
+     * open folder dir (a descriptor, or AT_FDCWD for a native path) as
+     * dir_open does, and puts the listing's own descriptor, valid until
+     * dir_close, in *fd; unlink_at removes a file, or an empty folder,
+     * by its name in dir. */
+    void *(*dir_open_at)(int dir, const char *name, int nofollow, int *fd);
+    int (*unlink_at)(int dir, const char *name, int folder);
 #else
     /* The calls that map paths and decide on them, as the system names them. */
     unsigned long (*attributes)(const char *native); /* GetFileAttributes: ~0 when none */

@@ -54,6 +54,7 @@ static const plat_syscalls real_calls = {
     plat_sys_mode_like, plat_sys_dir_mode_from,
 #ifndef _WIN32
     sys_stat, sys_lstat, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock,
+    plat_sys_dir_open_at, plat_sys_unlink_at,
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
 #endif
@@ -69,16 +70,17 @@ struct plat_find {
     void *dir;
 };
 
-int plat_find_next(plat_find *f, plat_find_entry *entry)
+int plat_find_read(void *dir, plat_find_entry *entry)
 {
-    if (!f || !entry) return 0;
-    while (live_calls.dir_read(f->dir, entry)) {
+    while (live_calls.dir_read(dir, entry)) {
         if (entry->name[0] == '\0') continue; /* too long to hold */
         if (strchr(entry->name, '\\')) entry->attrib |= PLAT_ATTR_UNNAMED; /* no installer path names it */
         return 1;
     }
     return 0;
 }
+
+int plat_find_next(plat_find *f, plat_find_entry *entry) { return f && entry && plat_find_read(f->dir, entry); }
 
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags)
 {

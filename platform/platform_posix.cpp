@@ -236,18 +236,26 @@ FILE *settled(FILE *f, const char *mode)
  * would follow it). */
 void *plat_sys_dir_open(const char *native, int nofollow)
 {
+    int fd;
+    return nofollow ? plat_sys_dir_open_at(AT_FDCWD, native, 1, &fd) : opendir(native);
+}
+
+void *plat_sys_dir_open_at(int at, const char *name, int nofollow, int *fd)
+{
     char dir[PLAT_NATIVE_MAX];
-    size_t n = strlen(native);
-    if (!nofollow) return opendir(native);
-    while (n > 1 && native[n - 1] == '/') n--;
+    size_t n = strlen(name);
+    while (nofollow && n > 1 && name[n - 1] == '/') n--;
     if (n >= sizeof dir) return errno = ENAMETOOLONG, nullptr;
-    memcpy(dir, native, n);
+    memcpy(dir, name, n);
     dir[n] = '\0';
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (fd >= 0 && !d) close(fd);
+    *fd = openat(at, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (nofollow ? O_NOFOLLOW : 0));
+    DIR *d = *fd >= 0 ? fdopendir(*fd) : nullptr;
+    if (*fd >= 0 && !d) close(*fd);
     return d;
 }
+
+int plat_sys_unlink_at(int dir, const char *name, int folder) { return unlinkat(dir, name, folder ? AT_REMOVEDIR : 0); }
+
 void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }
 
 int plat_sys_dir_read(void *dir, plat_find_entry *entry)

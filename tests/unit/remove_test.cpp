@@ -89,6 +89,15 @@ TEST_F(Rmfile, NamesWithBlanksAreRemovedLikeAnyOther)
     EXPECT_TRUE(logged("Info: removed file .\\my page.tpl"));
 }
 
+// Files are removed by name in their open folder on POSIX, by path on Windows.
+#ifndef _WIN32
+int refuse_keep_at(int dir, const char *name, int folder)
+{
+    if (!folder && std::string(name).find("keep") != std::string::npos) return errno = EACCES, -1;
+    return tu::real_calls().unlink_at(dir, name, folder);
+}
+void refuse_to_remove_keep() { plat_syscall_table()->unlink_at = refuse_keep_at; }
+#else
 int refuse_keep(const char *native)
 {
     if (std::string(native).find("keep") != std::string::npos) {
@@ -97,11 +106,13 @@ int refuse_keep(const char *native)
     }
     return remove(native);
 }
+void refuse_to_remove_keep() { plat_syscall_table()->remove = refuse_keep; }
+#endif
 
 TEST_F(Rmfile, FileThatStaysIsLoggedAsAnErrorNotAsRemoved)
 {
     file("keep.tpl");
-    plat_syscall_table()->remove = refuse_keep;
+    refuse_to_remove_keep();
     tu::CapturedOutput out;
     EXPECT_EQ(rmfile(nullptr, "*.tpl"), 0);  // something stayed: the caller counts it
     plat_syscall_reset();
@@ -111,7 +122,7 @@ TEST_F(Rmfile, FileThatStaysIsLoggedAsAnErrorNotAsRemoved)
     EXPECT_FALSE(logged("Info: removed file .\\keep.tpl"));
 
     file("tpl/inner/keep.txt");  // inside a matching folder: counted too, and the folders stay
-    plat_syscall_table()->remove = refuse_keep;
+    refuse_to_remove_keep();
     EXPECT_EQ(rmfile(nullptr, "tpl*"), 0);
     plat_syscall_reset();
     EXPECT_TRUE(tu::exists(p("tpl/inner/keep.txt")));
@@ -159,24 +170,36 @@ TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
     EXPECT_TRUE(tu::exists(p("index.tpl")));
 }
 
+// A subfolder is listed in its open parent on POSIX, by path on Windows.
+#ifndef _WIN32
+void *unlistable_inner(int dir, const char *name, int nofollow, int *fd)
+{
+    if (std::string(name).find("inner") == std::string::npos) return tu::real_calls().dir_open_at(dir, name, nofollow, fd);
+    errno = EIO;
+    return nullptr;
+}
+const auto listing_row = &plat_syscalls::dir_open_at;
+#else
 void *unlistable_inner(const char *native, int nofollow)
 {
     if (std::string(native).find("inner") == std::string::npos) return tu::real_calls().dir_open(native, nofollow);
     errno = EIO;
     return nullptr;
 }
+const auto listing_row = &plat_syscalls::dir_open;
+#endif
 
 #ifndef _WIN32  // links made by any account
 // A listed folder swapped for a link to another folder just before the
 // removal descends into it.
 std::string swap_inner, swap_away, swap_target;
-void *swapped_for_link(const char *native, int nofollow)
+void *swapped_for_link(int dir, const char *name, int nofollow, int *fd)
 {
-    if (std::string(native).find("inner") != std::string::npos && !tu::exists(swap_away)) {
+    if (std::string(name).find("inner") != std::string::npos && !tu::exists(swap_away)) {
         fs::rename(swap_inner, swap_away);
         fs::create_directory_symlink(swap_target, swap_inner);
     }
-    return tu::real_calls().dir_open(native, nofollow);
+    return tu::real_calls().dir_open_at(dir, name, nofollow, fd);
 }
 
 TEST_F(Rmfile, ARemovalNeverFollowsAFolderSwappedForALink)
@@ -184,7 +207,7 @@ TEST_F(Rmfile, ARemovalNeverFollowsAFolderSwappedForALink)
     tu::CapturedOutput out;
     swap_inner = p("tpl/inner"), swap_away = p("tpl/away"), swap_target = p("other");
     {
-        tu::Fault f(&plat_syscalls::dir_open, swapped_for_link);
+        tu::Fault f(&plat_syscalls::dir_open_at, swapped_for_link);
         EXPECT_EQ(rmfile("\\tpl\\", "*"), 0);
     }
     EXPECT_TRUE(tu::exists(p("other/x.tpl")));  // where the link leads: untouched
@@ -197,7 +220,7 @@ TEST_F(Rmfile, AFolderThatCannotBeListedOrANameNoPathSpellsFails)
 {
     tu::CapturedOutput out;
     {
-        tu::Fault f(&plat_syscalls::dir_open, unlistable_inner);
+        tu::Fault f(listing_row, unlistable_inner);
         EXPECT_EQ(rmfile("\\tpl\\", "*"), 0);
     }
     EXPECT_TRUE(tu::exists(p("tpl/inner/b.txt")));
