@@ -191,11 +191,12 @@ const auto listing_row = &plat_syscalls::dir_open;
 
 #ifndef _WIN32  // links made by any account
 // A listed folder swapped for a link to another folder just before the
-// removal descends into it.
-std::string swap_inner, swap_away, swap_target;
+// removal descends into it (swap_when: "inner"), or while it descends
+// further ("deep"): neither is followed.
+std::string swap_when, swap_inner, swap_away, swap_target;
 void *swapped_for_link(int dir, const char *name, int nofollow, int *fd)
 {
-    if (std::string(name).find("inner") != std::string::npos && !tu::exists(swap_away)) {
+    if (std::string(name) == swap_when && !tu::exists(swap_away)) {
         fs::rename(swap_inner, swap_away);
         fs::create_directory_symlink(swap_target, swap_inner);
     }
@@ -205,7 +206,7 @@ void *swapped_for_link(int dir, const char *name, int nofollow, int *fd)
 TEST_F(Rmfile, ARemovalNeverFollowsAFolderSwappedForALink)
 {
     tu::CapturedOutput out;
-    swap_inner = p("tpl/inner"), swap_away = p("tpl/away"), swap_target = p("other");
+    swap_when = "inner", swap_inner = p("tpl/inner"), swap_away = p("tpl/away"), swap_target = p("other");
     {
         tu::Fault f(&plat_syscalls::dir_open_at, swapped_for_link);
         EXPECT_EQ(rmfile("\\tpl\\", "*"), 0);
@@ -213,6 +214,18 @@ TEST_F(Rmfile, ARemovalNeverFollowsAFolderSwappedForALink)
     EXPECT_TRUE(tu::exists(p("other/x.tpl")));  // where the link leads: untouched
     EXPECT_TRUE(tu::exists(p("tpl/away/b.txt")));
     EXPECT_NE(log.text().find("Error: rmfile: could not remove \\tpl\\inner\\ {"), std::string::npos) << log.text();
+
+    tu::make_dirs(p("two/inner/deep"));
+    tu::make_dirs(p("other/deep"));
+    file("two/inner/deep/d.txt");
+    file("other/deep/precious.txt");
+    swap_when = "deep", swap_inner = p("two/inner"), swap_away = p("two/away");
+    {
+        tu::Fault f(&plat_syscalls::dir_open_at, swapped_for_link);
+        rmfile("\\two\\", "*");
+    }
+    EXPECT_TRUE(tu::exists(p("other/deep/precious.txt")));  // the link at a folder above: not followed
+    EXPECT_FALSE(tu::exists(p("two/away/deep/d.txt")));      // the folder listed is the one emptied
 }
 #endif
 
