@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "files/act.h"
 #include "installer/flows.h"
 #include "installer/options.h"
 #include "log/log.h"
@@ -25,12 +26,21 @@ constexpr int STATUS_LOCKED = 2;
  * either; the folder check reports that. */
 static int take_folder_lock()
 {
+    if (act_dry()) return 1; /* a dry run writes nothing, so it shares the folder */
     if (plat_lock_folder(LOCK_FILE) == 0) {
         plat_err("Another Quillor Install is running in this folder\n"); /* as the other start-up refusals */
         return 0;
     }
     plat_on_interrupt(log_interrupted);
     return 1;
+}
+
+/* A log that writes nowhere: its calls keep working. */
+static void start_log_nowhere()
+{
+    log_init(&installer_log);
+    log_set_level(&installer_log, -1);
+    log_make_current(&installer_log);
 }
 
 /* Reads and discards one line; the end of input ends the wait as well.
@@ -83,7 +93,10 @@ int main(int argc, char **argv)
     table_init(&table);
     for (int q : {Q_POPHOST, Q_NEWSHOST, Q_DOMAIN})
         text_copy(table.q[q].default_answer, computer_name(), TEXT_PATH_SIZE);
-    start_log();
+    if (act_dry())
+        start_log_nowhere();
+    else
+        start_log();
     if (!plat_program_path(argc > 0 ? argv[0] : "", program, sizeof program))
         text_copy(program, argc > 0 ? argv[0] : "", sizeof program);
     if (!check_install_folder(program)) {
