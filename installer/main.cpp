@@ -35,14 +35,6 @@ static int take_folder_lock()
     return 1;
 }
 
-/* A log that writes nowhere: its calls keep working. */
-static void start_log_nowhere()
-{
-    log_init(&installer_log);
-    log_set_level(&installer_log, -1);
-    log_make_current(&installer_log);
-}
-
 /* Reads and discards one line; the end of input ends the wait as well.
  * An unattended run does not wait: nobody is there to press Enter. */
 static void wait_for_enter(question_table *t)
@@ -58,6 +50,11 @@ static void wait_for_enter(question_table *t)
 static void start_log()
 {
     log_init(&installer_log);
+    if (act_dry()) { /* a log that writes nowhere: its calls keep working */
+        log_set_level(&installer_log, -1);
+        log_make_current(&installer_log);
+        return;
+    }
     log_open(&installer_log, "", "install.log");
     log_set_limits(&installer_log, LOG_SIZE_LIMIT, LOG_GENERATIONS, LOG_NO_ECHO);
     log_set_level(&installer_log, LOG_LEVEL_DEBUG);
@@ -93,10 +90,7 @@ int main(int argc, char **argv)
     table_init(&table);
     for (int q : {Q_POPHOST, Q_NEWSHOST, Q_DOMAIN})
         text_copy(table.q[q].default_answer, computer_name(), TEXT_PATH_SIZE);
-    if (act_dry())
-        start_log_nowhere();
-    else
-        start_log();
+    start_log();
     if (!plat_program_path(argc > 0 ? argv[0] : "", program, sizeof program))
         text_copy(program, argc > 0 ? argv[0] : "", sizeof program);
     if (!check_install_folder(program)) {
