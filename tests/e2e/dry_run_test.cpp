@@ -91,4 +91,16 @@ TEST(DryRun, ARunThatStopsExitsTwoHavingChangedNothing)
     EXPECT_EQ(everything(s), before);
 }
 
+TEST(DryRun, ATypedRunLeftAtTheMenuExitsZeroWithoutALogOrLock)
+{
+    Sandbox s;
+    const auto before = everything(s);
+    e2e::RunOptions o;
+    o.args = {"--dry-run"};
+    e2e::Run r = s.run("0\n", o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Goodbye :-)\n"), std::string::npos);
+    EXPECT_EQ(everything(s), before);
+}
+
 }  // namespace
