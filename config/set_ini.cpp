@@ -2,7 +2,7 @@
  * The existing file is copied line by line: the lines of the settings the
  * questions manage get the new values (or are dropped), every other line is
  * kept as it stands, and settings the file lacked are appended.  The new
- * content replaces the old in one atomic replace (plat_replace_begin), so
+ * content replaces the old in one atomic replace (act_rewrite_begin), so
  * the configuration is never lost or left half-written. */
 #include "config/set_ini.h"
 
@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "config/ini_name.h"
+#include "files/act.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "text/text.h"
@@ -72,7 +73,7 @@ static const appended_key TEXT_KEYS[] = {
 
 struct rewrite {
     const question_table *t;
-    plat_replacing *out; /* keeps the first write error */
+    act_rewrite *out; /* keeps the first write error */
     int handled[MARKS];
     int user_pop_done;
     int admin_pop_done;
@@ -83,7 +84,7 @@ struct rewrite {
 
 /* ---- writing ---- */
 
-static void put_n(rewrite *r, const char *text, size_t len) { plat_replace_write(r->out, text, len); }
+static void put_n(rewrite *r, const char *text, size_t len) { act_rewrite_write(r->out, text, len); }
 
 static void put(rewrite *r, const char *text) { put_n(r, text, strlen(text)); }
 
@@ -316,7 +317,7 @@ static int build_path(char *buf, const char *dir, const char *name)
 
 /* Writes the new content and puts it in place; 1 when all of it is there.
  * The old file is closed first: Windows renames nothing over an open file. */
-static int write_new(const question_table *t, FILE *in, plat_replacing *out)
+static int write_new(const question_table *t, FILE *in, act_rewrite *out)
 {
     rewrite r;
     memset(&r, 0, sizeof r);
@@ -325,17 +326,17 @@ static int write_new(const question_table *t, FILE *in, plat_replacing *out)
     int read_ok = rewrite_lines(&r, in);
     plat_fclose(in);
     if (!read_ok) {
-        log_error("error reading from %s", out->target);
-        plat_replace_abort(out);
+        log_error("error reading from %s", out->real.target);
+        act_rewrite_abort(out);
         return 0;
     }
     append_missing(&r);
-    int step = plat_replace_commit(out);
-    if (step == PLAT_REPLACE_WRITE) log_report("set_ini: error writing to %s", out->temp);
+    int step = act_rewrite_commit(out);
+    if (step == PLAT_REPLACE_WRITE) log_report("set_ini: error writing to %s", out->real.temp);
     if (step == PLAT_REPLACE_RENAME)
-        log_report("set_ini: could not rename %s to %s: %s", out->temp, out->target, strerror(errno));
+        log_report("set_ini: could not rename %s to %s: %s", out->real.temp, out->real.target, strerror(errno));
     if (step == PLAT_REPLACE_SYNC_DIR) /* replaced: only its new name may not be on the disk yet */
-        log_error("set_ini: could not sync the folder of %s: %s", out->target, strerror(errno));
+        log_error("set_ini: could not sync the folder of %s: %s", out->real.target, strerror(errno));
     return step == PLAT_REPLACE_DONE || step == PLAT_REPLACE_SYNC_DIR;
 }
 
@@ -344,12 +345,12 @@ static int write_new(const question_table *t, FILE *in, plat_replacing *out)
  * content is written through a fresh one.  Closes in. */
 static int replace_with_answers(const question_table *t, FILE *in, const char *path, const char *tmp)
 {
-    if (plat_remove(tmp) == 0)
+    if (act_remove(tmp) == 0)
         log_info("set_ini: removed %s, left over by an interrupted run", tmp);
     else if (errno != ENOENT)
         log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
-    plat_replacing out;
-    if (!plat_replace_begin(&out, path, tmp, PLAT_REPLACE_TEXT)) {
+    act_rewrite out;
+    if (!act_rewrite_begin(&out, path, tmp, PLAT_REPLACE_TEXT)) {
         log_report("set_ini: could not open file %s to write", tmp);
         plat_fclose(in);
         return -1;

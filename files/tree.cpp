@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/act.h"
 #include "files/path_set.h"
 #include "files/wild.h"
 #include "log/log.h"
@@ -87,7 +88,7 @@ static int mkdir_one(const char *dir)
     size_t len = strlen(name);
     if (len > 0 && is_separator(name[len - 1])) name[len - 1] = '\0';
     errno = 0;
-    if (plat_mkdir(name) != 0) return 0;
+    if (act_mkdir(name) != 0) return 0;
     log_debug("Created '%s' Directory", name);
     return 1;
 }
@@ -111,7 +112,7 @@ static int mkdir_parents(char *dir)
         char sep = dir[i];
         dir[i] = '\0';
         errno = 0;
-        made = plat_mkdir(dir) == 0;
+        made = act_mkdir(dir) == 0;
         int err = errno;
         if (made) log_debug("Created '%s' Directory", dir);
         errno = err;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/act.h"
 #include "files/remove.h"
 #include "files/tree.h"
 #include "log/log.h"
@@ -207,6 +208,7 @@ flow_outcome flow_no_table(const char *who)
 void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain)
 {
     out->reached = 1;
+    if (act_dry()) return act_closing(out->copied, out->backed_up, out->errors);
     const char *doing = job == MENU_REMOVE ? "removing" : "copying";
     if (out->errors) {
         plat_printf("\n%d errors occured during %s, check install.log for details\n", out->errors, doing);

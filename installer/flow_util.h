@@ -61,7 +61,7 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
 /* Prints the summary of job (MENU_INSTALL, MENU_UPDATE or MENU_REMOVE)
  * and notes in out that it was reached: the errors counted, or what was
  * copied, the pointer to the log and, after a copy, the manuals folder and
- * the URL of the application. */
+ * the URL of the application.  A dry run prints its closing block instead. */
 void flow_summary(flow_outcome *out, int job, const char *manuals, const char *domain);
 /* What a flow given no table did: nothing, after logging "who: unexpected
  * NULL passed". */

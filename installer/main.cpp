@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "files/act.h"
 #include "installer/flows.h"
 #include "installer/options.h"
 #include "log/log.h"
@@ -25,6 +26,7 @@ constexpr int STATUS_LOCKED = 2;
  * either; the folder check reports that. */
 static int take_folder_lock()
 {
+    if (act_dry()) return 1; /* a dry run writes nothing, so it shares the folder */
     if (plat_lock_folder(LOCK_FILE) == 0) {
         plat_err("Another Quillor Install is running in this folder\n"); /* as the other start-up refusals */
         return 0;
@@ -48,6 +50,11 @@ static void wait_for_enter(question_table *t)
 static void start_log()
 {
     log_init(&installer_log);
+    if (act_dry()) { /* a log that writes nowhere: its calls keep working */
+        log_set_level(&installer_log, -1);
+        log_make_current(&installer_log);
+        return;
+    }
     log_open(&installer_log, "", "install.log");
     log_set_limits(&installer_log, LOG_SIZE_LIMIT, LOG_GENERATIONS, LOG_NO_ECHO);
     log_set_level(&installer_log, LOG_LEVEL_DEBUG);

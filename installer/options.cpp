@@ -1,7 +1,8 @@
 /* The command line of the installer.
  *
  * Long options only, the same on every system: "--answers FILE" or
- * "--answers=FILE", "--record FILE", "--defaults", "--help", "--version".
+ * "--answers=FILE", "--record FILE", "--defaults", "--dry-run", "--help",
+ * "--version".
  * Everything is checked before the log is opened or the folder probed, so a
  * mistyped command line or a faulty answers file leaves no trace.  Not for
  * supplying answers: that is the answers module's work.
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/act.h"
 #include "log/log.h"
 #include "table/table.h"
 #include "platform/platform.h"
@@ -22,6 +24,7 @@ struct run_options {
     const char *answers; /* file, or null */
     const char *record;  /* file, or null */
     int defaults;
+    int dry_run;
     int help;
     int version;
 };
@@ -81,16 +84,30 @@ static void print_statuses()
              "  1  the summary counted errors (see install.log)\n"
              "  2  the run stopped: a bad command line or answers file, an answer not\n"
              "     accepted, the end of input, Q at a question, or no summary reached\n"
-             "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n\n"
+             "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n"
+             "A dry run gives 1 when its plan foresees errors, else as above.\n\n"
              "Environment:\n"
              "  QUILLOR_ROOT  on POSIX systems, the folder that stands for the drive's root:\n"
              "                \\inetpub\\scripts\\ is then $QUILLOR_ROOT/inetpub/scripts/.\n"
              "                The Windows program uses paths as typed.\n");
 }
 
+static void print_plan_forms()
+{
+    plat_out("Dry run: one line per action, in the order the job would take them:\n"
+             "  create folder \\quillor\\         copy new \\quillor\\index.tpl\n"
+             "  replace \\quillor\\index.tpl (identical)   or   (changed locally)\n"
+             "  keep \\quillor\\index.tpl as \\quillor\\index.tpl.~2~\n"
+             "  remove \\quillor\\index.tpl       remove folder \\quillor\\img\\\n"
+             "  clean up quillor.*               error: what the log would say\n"
+             "  rewrite quillor.ini, then \"- \" before each line removed, \"+ \" before each\n"
+             "  line added; then the counts the summary would show and \"Dry run: nothing\n"
+             "  was changed.\"  Only the console and a --record file are written.\n\n");
+}
+
 static void print_help()
 {
-    plat_printf("Usage: %s [--answers FILE] [--defaults] [--record FILE]\n", PROGRAM);
+    plat_printf("Usage: %s [--answers FILE] [--defaults] [--record FILE] [--dry-run]\n", PROGRAM);
     plat_printf("       %s --help | --version\n\n", PROGRAM);
     plat_out("Installs, updates or removes Quillor.  Start it from the unpacked distribution,\n"
              "which must be the current directory.  Without options every question is asked\n"
@@ -104,6 +121,8 @@ static void print_help()
              "                  to FILE as an answers file (each question's last answer);\n"
              "                  never over the answers file, the log or a file the run\n"
              "                  writes, and another file there is kept as FILE.~N~\n"
+             "  --dry-run       run the dialogue as usual, but change nothing: print the\n"
+             "                  plan of the job instead (below); no log, no lock file\n"
              "  --help          show this text\n"
              "  --version       show the version\n\n"
              "FILE is a path of this system, used as given.  Arguments that do not start\n"
@@ -121,6 +140,7 @@ static void print_help()
              "  the ANSI code page); after a UTF-8 byte-order mark it is UTF-8, converted on\n"
              "  Windows, where a line the code page cannot hold exactly is refused.\n");
     print_tags();
+    print_plan_forms();
     print_statuses();
 }
 
@@ -179,6 +199,8 @@ static int parse(int argc, char **argv)
             name = "--record";
         } else if (strcmp(arg, "--defaults") == 0) {
             opts.defaults = 1;
+        } else if (strcmp(arg, "--dry-run") == 0) {
+            opts.dry_run = 1;
         } else if (strcmp(arg, "--help") == 0) {
             opts.help = 1;
         } else if (strcmp(arg, "--version") == 0) {
@@ -226,6 +248,7 @@ int options_start(int argc, char **argv)
         plat_err(line);
         return EXIT_STOPPED;
     }
+    act_set_dry(opts.dry_run);
     return -1;
 }
 
@@ -240,13 +263,15 @@ void options_finish(int job, const question_table *t, const flow_outcome *out)
         record_failed = 1;
         return;
     }
+    act_unfence(); /* the one file a dry run writes */
     if (!answers_write_record(opts.record, job, QUILLOR_INSTALL_VERSION)) record_failed = 1;
 }
 
 int options_status(const flow_outcome *out)
 {
-    if (!answers_unattended()) return 0;
-    if (!out || !out->reached) return EXIT_STOPPED;
+    int reached = out && out->reached;
+    if (!answers_unattended()) return act_dry() && reached && out->errors > 0 ? 1 : 0;
+    if (!reached) return EXIT_STOPPED;
     return out->errors > 0 || record_failed ? 1 : 0;
 }
 
@@ -254,5 +279,6 @@ void options_clear()
 {
     opts = run_options{};
     record_failed = 0;
+    act_set_dry(0);
     answers_clear();
 }

@@ -1,5 +1,5 @@
-/* The command line: --answers FILE, --defaults, --record FILE, --help and
- * --version, and what they change at the end of a run (the record, the
+/* The command line: --answers FILE, --defaults, --record FILE, --dry-run,
+ * --help and --version, and what they change at the end of a run (the record, the
  * exit status).  Without options the installer behaves as it always has. */
 #ifndef QUILLOR_OPTIONS_H
 #define QUILLOR_OPTIONS_H
@@ -21,9 +21,10 @@ int options_start(int argc, char **argv);
  * configuration in t's scripts folder among them). */
 void options_finish(int job, const question_table *t, const flow_outcome *out);
 /* The exit status of a run that ends now (out null: before any job ran):
- * unchanged (0) without --answers or --defaults; else 0 for a summary
- * without errors, 1 for errors counted (or a record that could not be
- * written), 2 when no summary was reached. */
+ * unchanged (0) without --answers or --defaults, except 1 for a dry run
+ * whose summary foresaw errors; else 0 for a summary without errors, 1 for
+ * errors counted (or a record that could not be written), 2 when no
+ * summary was reached. */
 int options_status(const flow_outcome *out);
 /* Forgets every option (tests). */
 void options_clear();

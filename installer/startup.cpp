@@ -6,6 +6,7 @@
  */
 #include <cstring>
 
+#include "files/act.h"
 #include "installer/flows.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -14,8 +15,21 @@
 
 constexpr int PROBE_TEXT_SIZE = 2000; /* probe names and paths: room for any program path as started */
 
+/* A dry run writes no probe: the program's own folder must be the
+ * current directory itself. */
+static int runs_from_here(const char *program_path)
+{
+    char own[PROBE_TEXT_SIZE];
+    text_copy(own, program_path, PROBE_TEXT_SIZE);
+    char *slash = strrchr(own, '\\');
+    if (!slash) return 1; /* a bare name: found in the current directory */
+    slash[1] = '\0';
+    return plat_same_dir(own, ".\\") == PLAT_YES;
+}
+
 int check_install_folder(const char *program_path)
 {
+    if (act_dry()) return runs_from_here(program_path);
     char name[PROBE_TEXT_SIZE] = "XXXXXX", local[PROBE_TEXT_SIZE], own[PROBE_TEXT_SIZE];
     plat_mktemp(name);
     text_append(name, ".tmp", PROBE_TEXT_SIZE);

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/act.h"
 #include "files/tree.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -178,7 +179,7 @@ static int creation_error(const char *dir)
     size_t n = strlen(one);
     if (n > 1 && one[n - 1] == '\\') one[n - 1] = '\0';
     errno = 0;
-    if (plat_mkdir(one) == 0 || errno == EEXIST) return 0;
+    if (act_mkdir(one) == 0 || errno == EEXIST) return 0;
     return errno ? errno : EIO;
 }
 
@@ -316,7 +317,7 @@ int dir_exists(const char *path)
     for (int attempt = 0; attempt < PROBE_TRIES; attempt++) {
         probe_name(probe, dir, attempt);
         errno = 0;
-        if (plat_probe_create(probe)) return 1;
+        if (act_probe_create(probe)) return 1;
         if (errno != EEXIST) return 0;
     }
     return 0;

@@ -1,0 +1,313 @@
+/* The acting layer: real runs act, dry runs plan.
+ *
+ * A dry run keeps the overlay as a list of canonical paths with the kind
+ * each was last planned as (the latest entry wins), and a case-blind set of
+ * the same paths, so that a path the plan never touched is answered from
+ * the disk without a search.  Not for deciding what to do: the callers
+ * decide, exactly as in a real run.
+ */
+#include "files/act.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "files/path_set.h"
+#include "text/text.h"
+
+struct planned {
+    char *canon;
+    int kind;
+};
+
+struct plan_form {
+    const char *before, *between, *after;
+};
+/* Indexed by act_line: before the path, before the other name, at the end. */
+static const plan_form FORMS[] = {
+    {"create folder ", "", ""}, {"copy new ", "", ""}, {"replace ", "", " (identical)"},
+    {"replace ", "", " (changed locally)"}, {"keep ", " as ", ""}, {"remove ", "", ""},
+    {"remove folder ", "", ""}, {"clean up ", "", ""}, {"error: ", "", ""},
+    {"rewrite ", "", ""}, {"- ", "", ""}, {"+ ", "", ""},
+};
+
+static int dry;
+static planned *overlay;
+static int overlay_count, overlay_room;
+static path_set overlay_names;
+static int removed;
+static plat_syscalls saved;
+
+/* ---- the fence ---- */
+
+static FILE *refuse_fopen(const char *native, const char *mode)
+{
+    if (!strpbrk(mode, "wax+")) return saved.fopen(native, mode); /* reading changes nothing */
+    errno = EROFS;
+    return nullptr;
+}
+static int refuse_path(const char *) { return errno = EROFS, -1; }
+static int refuse_two(const char *, const char *) { return errno = EROFS, -1; }
+static int refuse_link_unnamed(FILE *, const char *) { return errno = EROFS, -1; }
+static FILE *refuse_unnamed(const char *) { return errno = EROFS, nullptr; }
+
+static void fence(int on)
+{
+    plat_syscalls *s = plat_syscall_table();
+    if (!on) {
+        *s = saved;
+        return;
+    }
+    saved = *s;
+    s->fopen = refuse_fopen;
+    s->remove = s->mkdir = s->rmdir = refuse_path;
+    s->rename = s->link = s->move_new = s->dir_mode_from = refuse_two;
+    s->open_unnamed = refuse_unnamed;
+    s->link_unnamed = refuse_link_unnamed;
+#ifndef _WIN32
+    s->symlink = refuse_two;
+#endif
+}
+
+void act_set_dry(int on)
+{
+    if (on == dry) return;
+    dry = on;
+    fence(on);
+}
+
+int act_dry() { return dry; }
+
+void act_unfence()
+{
+    if (dry) fence(0);
+}
+
+/* ---- the plan ---- */
+
+void act_plan(int form, const char *path, const char *other)
+{
+    if (!dry || form < 0 || form > ACT_NEW_LINE) return;
+    const plan_form &f = FORMS[form];
+    if (path[0] == '.' && path[1] == '\\') path += 2; /* the distribution's own files by their name */
+    plat_printf("%s%s%s%s%s\n", f.before, path, other ? f.between : "", other ? other : "", f.after);
+    if (form == ACT_REMOVE) removed++;
+}
+
+void act_closing(int copied, int backed_up, int errors)
+{
+    plat_printf("\n%d files would be copied\n%d files would be backed up\n", copied, backed_up);
+    plat_printf("%d files would be removed\n%d errors foreseen\n", removed, errors);
+    plat_out("Dry run: nothing was changed.\n\n");
+}
+
+/* ---- the overlay ---- */
+
+/* The overlay's key of path: its canonical form, or as spelt when it has none. */
+static const char *key_of(const char *path, char *buf)
+{
+    return plat_canonical_path(path, buf, PLAT_NATIVE_MAX) ? buf : path;
+}
+
+void act_note(const char *path, int kind)
+{
+    char buf[PLAT_NATIVE_MAX];
+    const char *key = key_of(path, buf);
+    if (overlay_count == overlay_room) {
+        int room = overlay_room ? overlay_room * 2 : 16;
+        planned *grown = (planned *)realloc(overlay, (size_t)room * sizeof *grown);
+        if (!grown) return;
+        overlay = grown;
+        overlay_room = room;
+    }
+    char *copy = text_dup(key);
+    if (!copy || !path_set_add(&overlay_names, key)) {
+        free(copy);
+        return;
+    }
+    overlay[overlay_count++] = planned{copy, kind};
+}
+
+int act_kind(const char *path)
+{
+    char buf[PLAT_NATIVE_MAX];
+    const char *key = key_of(path, buf);
+    if (overlay_count && path_set_find(&overlay_names, key))
+        for (int i = overlay_count - 1; i >= 0; i--)
+            if (text_compare_nocase(overlay[i].canon, key) == 0) return overlay[i].kind;
+    return plat_path_kind(path);
+}
+
+void act_clear()
+{
+    for (int i = 0; i < overlay_count; i++) free(overlay[i].canon);
+    free(overlay);
+    overlay = nullptr;
+    overlay_count = overlay_room = removed = 0;
+    path_set_free(&overlay_names);
+    act_set_dry(0);
+}
+
+/* ---- folders and files ---- */
+
+/* The kind of the folder holding path (a trailing separator ignored);
+ * PLAT_KIND_DIR for a path with no folder part, or one right below a root. */
+static int parent_kind(const char *path)
+{
+    char parent[TEXT_PATH_SIZE];
+    text_copy(parent, path, sizeof parent);
+    size_t n = strlen(parent);
+    while (n > 0 && (parent[n - 1] == '\\' || parent[n - 1] == '/')) parent[--n] = '\0';
+    while (n > 0 && parent[n - 1] != '\\' && parent[n - 1] != '/' && parent[n - 1] != ':') parent[--n] = '\0';
+    return n == 0 ? PLAT_KIND_DIR : act_kind(parent);
+}
+
+int act_mkdir(const char *path)
+{
+    if (!dry) return plat_mkdir(path);
+    if (act_kind(path) != PLAT_KIND_NONE) return errno = EEXIST, -1;
+    if (parent_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
+    char shown[TEXT_PATH_SIZE];
+    text_copy(shown, path, sizeof shown);
+    if (!text_ends_with_backslash(shown)) text_append(shown, "\\", sizeof shown);
+    act_plan(ACT_CREATE_FOLDER, shown);
+    act_note(path, PLAT_KIND_DIR);
+    return 0;
+}
+
+int act_remove(const char *path)
+{
+    if (!dry) return plat_remove(path);
+    if (act_kind(path) != PLAT_KIND_FILE) return errno = ENOENT, -1;
+    act_plan(ACT_REMOVE, path);
+    act_note(path, PLAT_KIND_NONE);
+    return 0;
+}
+
+int act_probe_create(const char *path)
+{
+    if (!dry) return plat_probe_create(path);
+    if (parent_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, 0;
+    if (act_kind(path) != PLAT_KIND_NONE) return errno = EEXIST, 0;
+    return 1;
+}
+
+/* ---- rewriting a text file ---- */
+
+int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsigned flags)
+{
+    memset(w, 0, sizeof *w);
+    if (!dry) return plat_replace_begin(&w->real, target, temp, flags);
+    w->real.target = target;
+    w->real.temp = temp;
+    w->real.flags = flags;
+    return 1;
+}
+
+int act_rewrite_write(act_rewrite *w, const void *bytes, size_t len)
+{
+    if (!dry) return plat_replace_write(&w->real, bytes, len);
+    if (w->failed) return 0;
+    if (w->len + len + 1 > w->cap) {
+        size_t cap = (w->len + len + 1) * 2;
+        char *grown = (char *)realloc(w->text, cap);
+        if (!grown) return w->failed = 1, 0;
+        w->text = grown;
+        w->cap = cap;
+    }
+    memcpy(w->text + w->len, bytes, len);
+    w->len += len;
+    w->text[w->len] = '\0';
+    return 1;
+}
+
+void act_rewrite_abort(act_rewrite *w)
+{
+    if (!dry) return plat_replace_abort(&w->real);
+    free(w->text);
+    w->text = nullptr;
+}
+
+/* Splits text in place into its lines (line ends and a CR before them
+ * dropped); a heap array of *count pointers, or null. */
+static char **split_lines(char *text, int *count)
+{
+    int n = 0;
+    for (char *p = text; *p; p++) n += *p == '\n';
+    char **lines = (char **)malloc(((size_t)n + 1) * sizeof *lines);
+    *count = 0;
+    if (!lines) return nullptr;
+    for (char *p = text; *p;) {
+        char *end = strchr(p, '\n');
+        if (end) *end = '\0';
+        size_t len = strlen(p);
+        if (len > 0 && p[len - 1] == '\r') p[len - 1] = '\0';
+        lines[(*count)++] = p;
+        p = end ? end + 1 : p + len;
+    }
+    return lines;
+}
+
+/* From a[i] and b[j], the fewest lines to skip in each (*da, *db) before
+ * both read the same line again; all that is left when they never do. */
+static void next_common(char **a, int na, int i, char **b, int nb, int j, int *da, int *db)
+{
+    for (int d = 1; d <= (na - i) + (nb - j); d++)
+        for (int x = 0; x <= d; x++)
+            if (i + x < na && j + d - x < nb && strcmp(a[i + x], b[j + d - x]) == 0) {
+                *da = x;
+                *db = d - x;
+                return;
+            }
+    *da = na - i;
+    *db = nb - j;
+}
+
+/* Plans the lines of a that b lacks and those b adds, in file order. */
+static void plan_diff(char **a, int na, char **b, int nb)
+{
+    int i = 0, j = 0, da, db;
+    while (i < na || j < nb) {
+        if (i < na && j < nb && strcmp(a[i], b[j]) == 0) {
+            i++, j++;
+            continue;
+        }
+        next_common(a, na, i, b, nb, j, &da, &db);
+        for (int k = 0; k < da; k++) act_plan(ACT_OLD_LINE, a[i + k]);
+        for (int k = 0; k < db; k++) act_plan(ACT_NEW_LINE, b[j + k]);
+        i += da, j += db;
+    }
+}
+
+/* The whole file at path as text, or null; read through a dry rewrite's
+ * buffer. */
+static char *read_all(const char *path)
+{
+    FILE *f = plat_fopen(path, "rb");
+    if (!f) return nullptr;
+    act_rewrite buf = {};
+    char block[4096];
+    size_t n;
+    while ((n = plat_fread(block, 1, sizeof block, f)) > 0) act_rewrite_write(&buf, block, n);
+    plat_fclose(f);
+    if (!buf.failed && !buf.text) return text_dup("");
+    if (buf.failed) free(buf.text);
+    return buf.failed ? nullptr : buf.text;
+}
+
+int act_rewrite_commit(act_rewrite *w)
+{
+    if (!dry) return plat_replace_commit(&w->real);
+    char *old = read_all(w->real.target);
+    if (!w->text) w->text = text_dup("");
+    int na = 0, nb = 0;
+    char **a = old ? split_lines(old, &na) : nullptr, **b = w->text ? split_lines(w->text, &nb) : nullptr;
+    int ok = !w->failed && a && b;
+    if (ok) {
+        act_plan(ACT_REWRITE, w->real.target);
+        plan_diff(a, na, b, nb);
+    }
+    free(a), free(b), free(old), free(w->text);
+    w->text = nullptr;
+    return ok ? PLAT_REPLACE_DONE : (errno = ENOMEM, PLAT_REPLACE_WRITE);
+}

@@ -1,0 +1,82 @@
+/* The acting layer: every change the installer makes to the disk.
+ *
+ * In a real run each act_ call is the platform call it stands for, nothing
+ * more.  In a dry run nothing on the disk is touched: each action prints
+ * one line of the plan at once, in the order of the actions, and is kept in
+ * an overlay of planned state, so that later look-ups (act_kind) see a
+ * folder "created" earlier as there and a file "removed" as gone.  Not for
+ * reading files: reads always go to the disk.
+ */
+#ifndef QUILLOR_ACT_H
+#define QUILLOR_ACT_H
+
+#include <cstddef>
+
+#include "platform/platform.h"
+
+/* The plan's line forms; act_plan writes each the same way. */
+enum act_line {
+    ACT_CREATE_FOLDER,   /* create folder \quillor\ */
+    ACT_COPY_NEW,        /* copy new \quillor\index.tpl */
+    ACT_REPLACE_SAME,    /* replace \quillor\index.tpl (identical) */
+    ACT_REPLACE_CHANGED, /* replace \quillor\index.tpl (changed locally) */
+    ACT_KEEP,            /* keep \quillor\index.tpl as \quillor\index.tpl.~2~ */
+    ACT_REMOVE,          /* remove \quillor\index.tpl */
+    ACT_REMOVE_FOLDER,   /* remove folder \quillor\img\ */
+    ACT_CLEAN_UP,        /* clean up quillor.* */
+    ACT_ERROR,           /* error: the message the real run logs */
+    ACT_REWRITE,         /* rewrite quillor.ini */
+    ACT_OLD_LINE,        /* - a line the rewrite removes */
+    ACT_NEW_LINE,        /* + a line the rewrite adds */
+};
+
+/* Starts (on 1) or ends a dry run.  While it lasts, the system calls that
+ * write are refused (EROFS) below the whole program, so that a step not
+ * planned through this layer fails rather than change anything. */
+void act_set_dry(int on);
+int act_dry();
+/* Lets the calls that write through again, the run staying dry: for the
+ * record file, the one file a dry run writes. */
+void act_unfence();
+
+/* Prints one plan line (dry run only): form, the path as the installer
+ * spells it (a leading ".\" dropped), and for ACT_KEEP the kept name.
+ * ACT_REMOVE counts a file that would be removed. */
+void act_plan(int form, const char *path, const char *other = nullptr);
+/* Notes in the overlay that path is now planned as kind (PLAT_KIND_NONE:
+ * removed).  Dry run only. */
+void act_note(const char *path, int kind);
+/* What path names: the overlay's planned state first, then plat_path_kind. */
+int act_kind(const char *path);
+
+/* plat_mkdir.  Dry: EEXIST when act_kind finds something there, ENOENT
+ * when the parent is no folder; else plans "create folder" and notes it. */
+int act_mkdir(const char *path);
+/* plat_remove.  Dry: ENOENT unless act_kind finds a file; else plans
+ * "remove" and notes the file gone. */
+int act_remove(const char *path);
+/* plat_probe_create.  Dry: 1 when the folder of path is there (as act_kind
+ * sees it) and path is not, else 0 with errno (EEXIST or ENOENT). */
+int act_probe_create(const char *path);
+
+/* One rewrite of a text file by its new content.  Real: the atomic replace
+ * of plat_replace_begin (real holds it).  Dry: the content is kept in
+ * memory, and the commit prints the lines removed and added. */
+struct act_rewrite {
+    plat_replacing real; /* target and temp are set in both runs */
+    char *text;          /* dry: the new content */
+    size_t len, cap;
+    int failed; /* dry: memory ran out */
+};
+int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsigned flags);
+int act_rewrite_write(act_rewrite *w, const void *bytes, size_t len);
+int act_rewrite_commit(act_rewrite *w); /* a plat_replace_step */
+void act_rewrite_abort(act_rewrite *w);
+
+/* The closing block of a dry run: the counts the real summary would show,
+ * the files removed as planned, and that nothing was changed. */
+void act_closing(int copied, int backed_up, int errors);
+/* Forgets the overlay and the counts (tests). */
+void act_clear();
+
+#endif

@@ -1,0 +1,106 @@
+// Dry runs of the real binary: the plan is printed, nothing on the disk changes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::read_file;
+using e2e::Sandbox;
+
+// Every entry below the root: kind, contents, mode and modification time.
+std::map<std::string, std::string> everything(const Sandbox &s)
+{
+    std::map<std::string, std::string> t;
+    for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat st;
+        if (lstat(it->path().c_str(), &st) != 0) continue;
+        std::ostringstream e;
+        e << st.st_mode << " " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec << " "
+          << (S_ISREG(st.st_mode) ? read_file(it->path().string()) : "");
+        t[fs::relative(it->path(), s.root).generic_string()] = e.str();
+    }
+    return t;
+}
+
+// A run from the answers file job.txt in the distribution folder.
+e2e::Run run_job(const Sandbox &s, bool dry)
+{
+    e2e::RunOptions o;
+    o.args = {"--answers", "job.txt"};
+    if (dry) o.args.push_back("--dry-run");
+    o.no_stdin = true;
+    return s.run("", o);
+}
+
+// Every line of text that starts with prefix, without it.
+std::vector<std::string> lines_after(const std::string &text, const std::string &prefix)
+{
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+    return found;
+}
+
+TEST(DryRun, AnInstallChangesNothingAndPlansWhatTheRealRunDoesToFoldersAndConfiguration)
+{
+    Sandbox s;
+    const std::string answers = read_file(std::string(QUILLOR_SAMPLE_DIR) + "/answers/install.txt");
+    e2e::write_file(s.in_dist("job.txt"), answers);
+    const auto before = everything(s);
+    const std::string old_ini = read_file(s.in_dist("quillor.ini"));
+    e2e::Run dry = run_job(s, true);
+    EXPECT_EQ(everything(s), before);  // no log, no lock, no folder, the same configuration
+    EXPECT_NE(dry.status, 2);
+    EXPECT_NE(dry.out.find("\nrewrite quillor.ini\n- authent_pop false\n"), std::string::npos);
+    EXPECT_NE(dry.out.find("\n- host_authent false\n+ host_authent true\n"), std::string::npos);
+    EXPECT_NE(dry.out.find("Dry run: nothing was changed.\n"), std::string::npos);
+    EXPECT_EQ(dry.out.find("Check install.log"), std::string::npos);
+
+    ASSERT_EQ(run_job(s, false).status, 0);  // the real run with the same answers
+    for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it) {
+        std::string rel = fs::relative(it->path(), s.root).generic_string();
+        if (rel == "dist") it.disable_recursion_pending();
+        if (rel == "dist" || !it->is_directory()) continue;
+        std::string named = "\\" + rel + "\\";
+        for (char &c : named) c = c == '/' ? '\\' : c;
+        EXPECT_NE(dry.out.find("create folder " + named + "\n"), std::string::npos) << named;
+    }
+    const std::string new_ini = read_file(s.in_dist("quillor.ini"));
+    EXPECT_NE(new_ini, old_ini);
+    for (const std::string &line : lines_after(dry.out, "- ")) EXPECT_NE(old_ini.find(line + "\n"), std::string::npos);
+    for (const std::string &line : lines_after(dry.out, "+ ")) EXPECT_NE(new_ini.find(line + "\n"), std::string::npos);
+}
+
+TEST(DryRun, ARunThatStopsExitsTwoHavingChangedNothing)
+{
+    Sandbox s;
+    e2e::write_file(s.in_dist("job.txt"), "JOB install\nSCRIPTS \\inetpub\\scripts\\\n");
+    const auto before = everything(s);
+    e2e::Run r = run_job(s, true);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("create folder \\inetpub\\scripts\\\n"), std::string::npos);
+    EXPECT_EQ(everything(s), before);
+}
+
+TEST(DryRun, ATypedRunLeftAtTheMenuExitsZeroWithoutALogOrLock)
+{
+    Sandbox s;
+    const auto before = everything(s);
+    e2e::RunOptions o;
+    o.args = {"--dry-run"};
+    e2e::Run r = s.run("0\n", o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Goodbye :-)\n"), std::string::npos);
+    EXPECT_EQ(everything(s), before);
+}
+
+}  // namespace
