@@ -9,8 +9,12 @@
 #include "files/act.h"
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "log/log.h"
 
 #include "files/path_set.h"
 #include "text/text.h"
@@ -49,6 +53,9 @@ static FILE *refuse_fopen(const char *native, const char *mode)
 static int refuse_path(const char *) { return errno = EROFS, -1; }
 static int refuse_two(const char *, const char *) { return errno = EROFS, -1; }
 static int refuse_link_unnamed(FILE *, const char *) { return errno = EROFS, -1; }
+#ifndef _WIN32
+static int refuse_unlink_at(int, const char *, int) { return errno = EROFS, -1; }
+#endif
 static FILE *refuse_unnamed(const char *) { return errno = EROFS, nullptr; }
 
 static void fence(int on)
@@ -66,6 +73,7 @@ static void fence(int on)
     s->link_unnamed = refuse_link_unnamed;
 #ifndef _WIN32
     s->symlink = refuse_two;
+    s->unlink_at = refuse_unlink_at;
 #endif
 }
 
@@ -89,8 +97,11 @@ void act_plan(int form, const char *path, const char *other)
 {
     if (!dry || form < 0 || form > ACT_NEW_LINE) return;
     const plan_form &f = FORMS[form];
+    char shown[TEXT_LINE_SIZE], kept[TEXT_LINE_SIZE]; /* no name drives the terminal */
     if (path[0] == '.' && path[1] == '\\') path += 2; /* the distribution's own files by their name */
-    plat_printf("%s%s%s%s%s\n", f.before, path, other ? f.between : "", other ? other : "", f.after);
+    log_escape(shown, sizeof shown, path);
+    log_escape(kept, sizeof kept, other ? other : "");
+    plat_printf("%s%s%s%s%s\n", f.before, shown, other ? f.between : "", kept, f.after);
     if (form == ACT_REMOVE) removed++;
 }
 
@@ -182,6 +193,50 @@ int act_remove(const char *path)
     act_plan(ACT_REMOVE, path);
     act_note(path, PLAT_KIND_NONE);
     return 0;
+}
+
+/* 1 when something in the folder path is not planned away. */
+static int holds_anything(const char *path)
+{
+    char item[TEXT_PATH_SIZE];
+    plat_folder *f = plat_folder_open(path, 0);
+    unsigned at = 0, attrib;
+    int held = 0;
+    for (const char *name; f && !held && (name = plat_folder_next(f, &at, &attrib));) {
+        int fits = snprintf(item, sizeof item, "%s%s%s", path, text_ends_with_backslash(path) ? "" : "\\", name);
+        held = (attrib & PLAT_ATTR_UNNAMED) || fits >= (int)sizeof item || act_kind(item) != PLAT_KIND_NONE;
+    }
+    plat_folder_close(f);
+    return held;
+}
+
+int act_rmdir(const char *path)
+{
+    if (!dry) return plat_rmdir(path);
+    if (act_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
+    if (holds_anything(path)) return errno = ENOTEMPTY, -1;
+    char shown[TEXT_PATH_SIZE];
+    text_copy(shown, path, sizeof shown);
+    if (!text_ends_with_backslash(shown)) text_append(shown, "\\", sizeof shown);
+    act_plan(ACT_REMOVE_FOLDER, shown);
+    act_note(path, PLAT_KIND_NONE);
+    return 0;
+}
+
+void act_error(const char *fmt, ...)
+{
+    char msg[TEXT_LINE_SIZE];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    log_error("%s", msg);
+    act_plan(ACT_ERROR, msg);
+}
+
+void act_dot()
+{
+    if (!dry) plat_out(".");
 }
 
 int act_probe_create(const char *path)

@@ -55,6 +55,19 @@ int act_mkdir(const char *path);
 /* plat_remove.  Dry: ENOENT unless act_kind finds a file; else plans
  * "remove" and notes the file gone. */
 int act_remove(const char *path);
+/* plat_rmdir.  Dry: ENOENT unless act_kind finds a folder, ENOTEMPTY
+ * while anything in it is not planned away; else plans "remove folder"
+ * and notes it gone. */
+int act_rmdir(const char *path);
+/* log_error, and in a dry run the same message as an error line of the
+ * plan: the errors a real run would meet, foreseen. */
+void act_error(const char *fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+/* A progress dot on the console, in a real run only. */
+void act_dot();
 /* plat_probe_create.  Dry: 1 when the folder of path is there (as act_kind
  * sees it) and path is not, else 0 with errno (EEXIST or ENOENT). */
 int act_probe_create(const char *path);

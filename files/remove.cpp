@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/act.h"
 #include "files/tree.h"
 #include "files/wild.h"
 #include "log/log.h"
@@ -22,7 +23,7 @@
 /* Logs why path stays and returns 0. */
 static int stayed(const char *path, int err)
 {
-    log_error("rmfile: could not remove %s {%d=%s}", path, err, strerror(err));
+    act_error("rmfile: could not remove %s {%d=%s}", path, err, strerror(err));
     return 0;
 }
 
@@ -31,7 +32,7 @@ static int stayed(const char *path, int err)
 static int unlisted(const char *dir, int err)
 {
     if (err == ENOENT || err == ENOTDIR) return 1;
-    log_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
+    act_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
     return 0;
 }
 
@@ -48,18 +49,26 @@ static int remove_subdir(plat_folder *f, const char *path, const char *name)
     int emptied = sub ? remove_all_in(sub, path, "*") : unlisted(path, errno);
     plat_folder_close(sub);
     errno = 0;
-    int gone = plat_folder_remove(f, name, 1) == 0;
+    int gone = act_dry() ? emptied && act_rmdir(path) == 0 : plat_folder_remove(f, name, 1) == 0;
     if (!gone && emptied) stayed(path, errno ? errno : EIO); /* else what stayed inside is logged */
     return gone;
+}
+
+/* In a dry run a file (or link) goes in the plan only. */
+static int plan_removal(const char *path)
+{
+    act_plan(ACT_REMOVE, path);
+    act_note(path, PLAT_KIND_NONE);
+    return 1;
 }
 
 /* Deletes one listed file and logs what really happened; 1 when it is gone. */
 static int remove_one_file(plat_folder *f, const char *path, const char *name)
 {
     errno = 0;
-    int removed = plat_folder_remove(f, name, 0) == 0;
+    int removed = act_dry() ? plan_removal(path) : plat_folder_remove(f, name, 0) == 0;
     int err = errno;
-    plat_out(".");
+    act_dot();
     plat_progress(); /* at once when a person is watching */
     if (!removed) return stayed(path, err);
     log_info("removed file %s", path);
@@ -70,7 +79,7 @@ static int remove_one_file(plat_folder *f, const char *path, const char *name)
  * name: it is named in the log, and stays. */
 static int unnamed_stays(const char *dir, const char *name)
 {
-    log_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
+    act_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
     return 0;
 }
 
@@ -84,9 +93,11 @@ static int remove_selected(plat_folder *f, const char *dir, const char *mask, in
     for (const char *name; (name = plat_folder_next(f, &at, &attrib));) {
         int is_dir = (attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY;
         if (is_dir != dirs || !wild_match(mask, text_lower(text_copy(lower, name, sizeof lower)))) continue;
+        int fits = snprintf(path, sizeof path, "%s%s%s", dir, name, dirs ? "\\" : "") < (int)sizeof path;
+        if (fits && act_dry() && act_kind(path) == PLAT_KIND_NONE) continue; /* planned away already */
         if (attrib & PLAT_ATTR_UNNAMED) {
             all = unnamed_stays(dir, name);
-        } else if (snprintf(path, sizeof path, "%s%s%s", dir, name, dirs ? "\\" : "") >= (int)sizeof path) {
+        } else if (!fits) {
             all = stayed(name, ENAMETOOLONG);
         } else {
             all &= dirs ? remove_subdir(f, path, name) : remove_one_file(f, path, name);

@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "files/act.h"
+#include "files/act.h"
 #include "files/path_set.h"
 #include "files/wild.h"
 #include "log/log.h"
@@ -183,7 +184,7 @@ static void walk_unnamed(walk_state *w, const char *dir, const char *name, int i
 {
     int wanted = matched && (w->flags & (is_dir ? WALK_DIRS : WALK_FILES));
     if (!wanted && !(is_dir && w->recurse)) return;
-    log_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
+    act_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
     w->whole = 0;
 }
 
@@ -213,7 +214,7 @@ static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *en
 static void walk_listing_ended(walk_state *w, const char *dir, int err)
 {
     if (err == ENOENT || err == ENOTDIR) return;
-    log_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
+    act_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
     w->whole = 0;
 }
 
@@ -278,7 +279,7 @@ int dir_walk(static_list *result, const char *start, const char *pattern, int fl
 static int copy_failed(const char *source, const char *target)
 {
     int err = errno ? errno : EIO;
-    log_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
+    act_error("copy_file: could not copy %s to %s {%d=%s}", source, target, err, strerror(err));
     errno = 0;
     return 0;
 }
@@ -343,6 +344,28 @@ static int copy_undone(FILE *in, const char *source, const char *target, int err
     return copy_failed(source, target);
 }
 
+/* ---- a dry run: what a copy would do ---- */
+
+/* Plans the copy of source to the looked-up target, as a real copy would
+ * go: it fails where the source cannot be opened or the target may not be
+ * written, and a file it replaces is told identical or changed. */
+static int plan_copy(const char *source, const char *target, const plat_name *t)
+{
+    long long size;
+    FILE *in = plat_open_source(source, &size);
+    if (!in) return copy_failed(source, target);
+    plat_fclose(in);
+    errno = t->kind == PLAT_KIND_DIR ? EISDIR : t->kind == PLAT_KIND_OTHER ? PLAT_ENOTREG : 0;
+    if (errno || (t->kind == PLAT_KIND_FILE && !target_writable(target, t))) return copy_failed(source, target);
+    if (t->kind == PLAT_KIND_NONE)
+        act_plan(ACT_COPY_NEW, target);
+    else
+        act_plan(copy_same_content(source, target) ? ACT_REPLACE_SAME : ACT_REPLACE_CHANGED, target);
+    act_note(target, PLAT_KIND_FILE);
+    errno = 0;
+    return 1;
+}
+
 /* A target that does not exist is written where nobody sees it and gets
  * its name only when complete, by a call that never replaces: nothing
  * older can be lost, and nothing half-written ever bears the name, not
@@ -377,6 +400,7 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
  * failure the temporary file goes and the target stays as it was. */
 static int copy_over(const char *source, const char *target, const plat_name *t)
 {
+    if (act_dry()) return plan_copy(source, target, t);
     long long size;
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
@@ -393,9 +417,17 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
  * meanwhile, t is looked up again and the result is -1. */
 static int copy_if_new(const char *source, const char *target, plat_name *t)
 {
+    if (act_dry()) return plan_copy(source, target, t);
     int made = copy_to_new(source, target, t);
     if (made < 0) plat_look_up(target, t); /* it appeared meanwhile */
     return made;
+}
+
+/* plat_look_up, or in a dry run what the plan has made of the path. */
+static int look_up(const char *path, plat_name *t)
+{
+    int kind = plat_look_up(path, t);
+    return act_dry() ? (t->kind = act_kind(path)) : kind;
 }
 
 int copy_file(const char *source, const char *target)
@@ -403,7 +435,7 @@ int copy_file(const char *source, const char *target)
     if (!source || !target) return 0;
     if (text_ends_with_backslash(source) || text_ends_with_backslash(target)) return 0; /* directories */
     plat_name t;
-    int made = plat_look_up(target, &t) == PLAT_KIND_NONE ? copy_if_new(source, target, &t) : -1;
+    int made = look_up(target, &t) == PLAT_KIND_NONE ? copy_if_new(source, target, &t) : -1;
     return made >= 0 ? made : copy_over(source, target, &t);
 }
 
@@ -433,8 +465,8 @@ static int step_look_up(copy_step *c, const char *target, plat_name *t)
         text_copy(c->dir_of, folder, sizeof c->dir_of);
     }
     const char *leaf = leaf_of(target);
-    if (!c->dir || !*leaf || strchr(leaf, '/') || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0)
-        return plat_look_up(target, t);
+    if (!c->dir || !*leaf || strchr(leaf, '/') || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0 || act_dry())
+        return look_up(target, t);
     return plat_folder_look_up(c->dir, leaf, t);
 }
 
@@ -525,8 +557,18 @@ static int keep_numbered(plat_folder *dir, const char *path, char *kept, int siz
     return 0;
 }
 
+/* In a dry run a file is kept in the plan only. */
+static int plan_keep(const char *path, const char *kept, int renamed)
+{
+    act_plan(ACT_KEEP, path, kept);
+    if (renamed) act_note(path, PLAT_KIND_NONE);
+    act_note(kept, PLAT_KIND_FILE);
+    return 0;
+}
+
 static int keep_renamed(plat_folder *dir, const char *path, const char *kept)
 {
+    if (act_dry()) return plan_keep(path, kept, 1);
     return dir && !strchr(leaf_of(path), '/') ? plat_folder_rename_new(dir, leaf_of(path), leaf_of(kept)) : plat_rename_new(path, kept);
 }
 
@@ -552,6 +594,7 @@ int copy_keep_numbered(const char *path, char *kept, int size)
  * copy, made only where no file is (EEXIST otherwise). */
 static int keep_beside(plat_folder *, const char *path, const char *kept)
 {
+    if (act_dry()) return plan_keep(path, kept, 0);
     if (plat_link(path, kept) == 0) return 0;
     if (errno == EEXIST) return -1;
     plat_name k;
@@ -610,6 +653,11 @@ static int note_written(copy_step *c, const char *target)
 static int backup_link(copy_step *c, const char *source, const char *target)
 {
     errno = 0;
+    if (act_dry()) {
+        act_plan(ACT_COPY_NEW, target);
+        act_note(target, PLAT_KIND_OTHER);
+        return note_written(c, target);
+    }
     if (plat_copy_link(source, target) == 0) return note_written(c, target);
     if (errno != ENOSYS) return copy_failed(source, target);
     log_info("copy_file: %s is a link, which cannot be saved in %s", source, target);
@@ -632,7 +680,7 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
     const char *tnative = kind != PLAT_KIND_NONE && t.native[0] ? t.native : nullptr;
     if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
-        log_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
+        act_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
         return 0;
     }
     if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(c, target))) {
@@ -671,10 +719,12 @@ static void remove_leftovers(const char *dir)
     for (int more = find != nullptr; more; more = plat_find_next(find, &entry)) {
         if (entry.attrib == PLAT_ATTR_DIRECTORY || !own_temp_name(entry.name)) continue;
         if (!path_join_raw(path, sizeof path, dir, entry.name)) continue;
-        if (plat_remove(path) == 0)
+        if (act_dry())
+            act_plan(ACT_CLEAN_UP, path);
+        else if (plat_remove(path) == 0)
             log_info("copy_file: removed %s, left over by an interrupted run", path);
         else
-            log_error("copy_file: could not remove %s, left over by an interrupted run {%d=%s}", path, errno,
+            act_error("copy_file: could not remove %s, left over by an interrupted run {%d=%s}", path, errno,
                       strerror(errno));
     }
     if (find) plat_find_close(find);
@@ -684,8 +734,8 @@ static void remove_leftovers(const char *dir)
 /* A folder a backup makes is no more open than the one it saves. */
 static void backup_dir_made(const copy_step *c, int made, const char *dir, const char *source_dir)
 {
-    if (c->backup && made == 1 && plat_dir_mode_from(dir, source_dir) != 0)
-        log_error("could not limit the permissions of %s to those of %s {%d=%s}", dir, source_dir, errno,
+    if (c->backup && made == 1 && !act_dry() && plat_dir_mode_from(dir, source_dir) != 0)
+        act_error("could not limit the permissions of %s to those of %s {%d=%s}", dir, source_dir, errno,
                   strerror(errno));
 }
 
@@ -696,7 +746,7 @@ static void make_folder_of(copy_step *c, const char *item, const char *target)
     char folder[TEXT_LINE_SIZE], source_folder[TEXT_LINE_SIZE];
     if (!folder_part(target, folder) || strcmp(folder, c->folder) == 0) return;
     text_copy(c->folder, folder, sizeof c->folder);
-    if (plat_path_kind(folder) == PLAT_KIND_DIR) return;
+    if (act_kind(folder) == PLAT_KIND_DIR) return;
     int made = mkdir_path(folder, MKDIR_WITH_PARENTS);
     if (folder_part(item, source_folder)) backup_dir_made(c, made, folder, source_folder);
 }
@@ -723,15 +773,15 @@ static int copy_item(copy_step *c, const char *item, const char *dest, size_t sr
     int fits = len >= 0 && len < (int)sizeof target;
     int is_dir = text_ends_with_backslash(item);
     if (is_dir && recurse && (!fits || !make_target_dir(c, item, target))) {
-        log_error("could not create directory %s", target);
+        act_error("could not create directory %s", target);
         return 0;
     }
-    if (!is_dir && !fits) log_error("copy_file: could not copy %s: target name too long", item);
+    if (!is_dir && !fits) act_error("copy_file: could not copy %s: target name too long", item);
     if (!is_dir && fits && recurse) make_folder_of(c, item, target);
     int copied = (fits && !is_dir) ? copy_step_file(c, item, target) : 0;
     if (!is_dir && !copied) (*failed)++;
     if (counter) *counter += copied;
-    plat_out(".");
+    act_dot();
     plat_discard_typeahead();
     return 1;
 }
@@ -755,9 +805,9 @@ static int source_present(const char *s, const char *pattern, int backup)
     char start[TEXT_PATH_SIZE];
     const char *dir = dir_part(path_join(s, pattern));
     text_copy(start, dir ? dir : s, sizeof start);
-    if (plat_path_kind(start) != PLAT_KIND_NONE) return 1; /* a linked or mounted folder is there too */
+    if (act_kind(start) != PLAT_KIND_NONE) return 1; /* a linked or mounted folder is there too */
     if (backup) return -1;
-    log_error("copy_tree: source folder %s does not exist", start);
+    act_error("copy_tree: source folder %s does not exist", start);
     return 0;
 }
 
@@ -767,7 +817,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     char d[TEXT_PATH_SIZE], s[TEXT_PATH_SIZE];
     if (!dest || !pattern) return 0;
     if (!dir_with_backslash(d, dest) || !dir_with_backslash(s, source)) {
-        log_error("could not create directory %s", dest);
+        act_error("could not create directory %s", dest);
         return 0; /* a cut path would copy elsewhere */
     }
     if (s[0] == '\0') text_copy(s, ".\\", TEXT_PATH_SIZE);
@@ -793,7 +843,7 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     plat_folder_close(c.dir);
     const char *mask = base_name(pattern, BASE_KEEP_EXT);
     if (ok && files == 0 && !backup && single_name(mask)) {
-        log_error("copy_tree: %s not found in %s", mask, s);
+        act_error("copy_tree: %s not found in %s", mask, s);
         return 0;
     }
     return ok && whole && failed == 0; /* a step that lost a file failed, though the rest went on */

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "config/defaults.h"
+#include "files/act.h"
 #include "files/remove.h"
 #include "files/tree.h"
 #include "installer/flow_util.h"
@@ -213,9 +214,9 @@ static int remove_dir(question_table *t, int index)
     if (!flow_check_named(t, index, WHO) || refused(t, dir) || !backup(t, dir, "*")) return 1;
     if (!rmfile(dir, "*")) return 1; /* what stayed is in the log; so stays dir */
     errno = 0;
-    if (plat_rmdir(dir) == 0) return 0;
+    if (act_rmdir(dir) == 0) return 0;
     int err = errno ? errno : EIO;
-    log_error("%s: could not remove directory %s {%d=%s}", WHO, dir, err, strerror(err));
+    act_error("%s: could not remove directory %s {%d=%s}", WHO, dir, err, strerror(err));
     return 1;
 }
 

@@ -352,6 +352,8 @@ static void escape_controls(char *out, int size, const char *text)
 
 /* Formats a message, ends it with one newline and writes it at `level`.
  * A message too long for the buffer is cut, keeping its newline. */
+void log_escape(char *out, int size, const char *text) { escape_controls(out, size, text); }
+
 static int log_formatted(int level, const char *fmt, va_list ap)
 {
     if (!current_log || !fmt) return 0;

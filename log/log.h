@@ -54,6 +54,9 @@ void log_interrupted();
 
 #define LOG_PRINTF TEXT_PRINTF(1, 2)
 
+/* text with its control characters written as escapes ("\\n", "\\x1b"), as
+ * the log writes them, into out (size bytes). */
+void log_escape(char *out, int size, const char *text);
 int log_error(const char *fmt, ...) LOG_PRINTF;
 int log_info(const char *fmt, ...) LOG_PRINTF;
 int log_debug(const char *fmt, ...) LOG_PRINTF;

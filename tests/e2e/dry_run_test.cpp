@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -59,7 +60,7 @@ TEST(DryRun, AnInstallChangesNothingAndPlansWhatTheRealRunDoesToFoldersAndConfig
     const std::string old_ini = read_file(s.in_dist("quillor.ini"));
     e2e::Run dry = run_job(s, true);
     EXPECT_EQ(everything(s), before);  // no log, no lock, no folder, the same configuration
-    EXPECT_NE(dry.status, 2);
+    EXPECT_EQ(dry.status, 0);
     EXPECT_NE(dry.out.find("\nrewrite quillor.ini\n- authent_pop false\n"), std::string::npos);
     EXPECT_NE(dry.out.find("\n- host_authent false\n+ host_authent true\n"), std::string::npos);
     EXPECT_NE(dry.out.find("Dry run: nothing was changed.\n"), std::string::npos);
@@ -101,6 +102,94 @@ TEST(DryRun, ATypedRunLeftAtTheMenuExitsZeroWithoutALogOrLock)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("Goodbye :-)\n"), std::string::npos);
     EXPECT_EQ(everything(s), before);
+}
+
+// What the real run changed below the root, the log and the answers aside:
+// every file added, removed or rewritten, every folder added or removed.
+std::vector<std::string> changed_by(const Sandbox &s, const std::function<void()> &run)
+{
+    auto state = [&s] {
+        std::map<std::string, std::string> t;
+        for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it)
+            t[fs::relative(it->path(), s.root).generic_string()] =
+                it->is_directory() ? "folder" : read_file(it->path().string());
+        t.erase("dist/install.log"), t.erase("dist/job.txt");
+        return t;
+    };
+    auto before = state();
+    run();
+    auto after = state();
+    std::vector<std::string> found;
+    for (const auto &[rel, what] : after)
+        if (!before.count(rel) || before[rel] != what) found.push_back(rel);
+    for (const auto &[rel, what] : before)
+        if (!after.count(rel)) found.push_back(rel);
+    return found;
+}
+
+// A path as the plan names it: the distribution's files by their name.
+std::string named(std::string rel)
+{
+    if (rel.rfind("dist/", 0) == 0) return rel.substr(5);
+    for (char &c : rel) c = c == '/' ? '\\' : c;
+    return "\\" + rel;
+}
+
+// The number on the line of text that ends with what.
+std::string count_of(const std::string &text, const std::string &what)
+{
+    size_t at = text.find(" " + what + "\n");
+    if (at == std::string::npos) return "none";
+    size_t start = text.rfind('\n', at);
+    return text.substr(start + 1, at - start - 1);
+}
+
+// An update with a template and the configuration changed locally, a second
+// update into the same backup, and a remove: each plan changes nothing,
+// names every entry the real run with the same answers then changes, and
+// counts what its summary counts.
+TEST(DryRun, EachJobPlansWhatTheRealRunThenDoes)
+{
+    Sandbox s;
+    const std::string answers = std::string(QUILLOR_SAMPLE_DIR) + "/answers/";
+    e2e::write_file(s.in_dist("job.txt"), read_file(answers + "install.txt"));
+    ASSERT_EQ(run_job(s, false).status, 0);
+    e2e::write_file(s.root + "/quillor/index.tpl", "changed here");
+    e2e::write_file(s.root + "/inetpub/scripts/quillor.ini", read_file(s.root + "/inetpub/scripts/quillor.ini") + "x 1\n");
+    for (const char *job : {"update.txt", "update.txt", "remove.txt"}) {
+        e2e::write_file(s.in_dist("job.txt"), read_file(answers + job));
+        const auto before = everything(s);
+        e2e::Run dry = run_job(s, true), real;
+        EXPECT_EQ(everything(s), before) << job;
+        EXPECT_EQ(dry.status, 0) << dry.out;
+        for (const std::string &rel : changed_by(s, [&] { real = run_job(s, false); }))
+            EXPECT_NE(dry.out.find(named(rel)), std::string::npos) << job << ": " << rel << "\n" << dry.out;
+        EXPECT_EQ(real.status, 0);
+        if (std::string(job) == "remove.txt") continue; /* its summary counts nothing */
+        EXPECT_EQ(count_of(dry.out, "files would be copied"), count_of(real.out, "files copied")) << job;
+        EXPECT_EQ(count_of(dry.out, "files would be backed up"), count_of(real.out, "files backed up")) << job;
+    }
+}
+
+// Errors a real run would meet are foreseen: a template whose target is a
+// folder, and a program file missing from the distribution.
+TEST(DryRun, ForeseenErrorsAreNamedAndExitOne)
+{
+    Sandbox s;
+    const std::string answers = std::string(QUILLOR_SAMPLE_DIR) + "/answers/";
+    e2e::write_file(s.in_dist("job.txt"), read_file(answers + "install.txt"));
+    ASSERT_EQ(run_job(s, false).status, 0);
+    fs::remove(s.root + "/quillor/login.tpl");
+    fs::create_directory(s.root + "/quillor/login.tpl");
+    fs::remove(s.in_dist("quillor.exe"));
+    e2e::write_file(s.in_dist("job.txt"), read_file(answers + "update.txt"));
+    const auto before = everything(s);
+    e2e::Run dry = run_job(s, true);
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(everything(s), before);
+    EXPECT_NE(dry.out.find("error: copy_file: could not copy .\\tpl\\login.tpl to \\quillor\\login.tpl {"),
+              std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("error: copy_tree: quillor.exe not found in"), std::string::npos) << dry.out;
 }
 
 }  // namespace
