@@ -173,9 +173,21 @@ static int parent_kind(const char *path)
     return n == 0 ? PLAT_KIND_DIR : act_kind(parent);
 }
 
+/* A folder made in a run that can be put back is noted first; one that is
+ * there already is no change. */
+static int mkdir_noted(const char *path)
+{
+    if (!plat_journal_active()) return plat_mkdir(path);
+    if (plat_path_kind(path) != PLAT_KIND_NONE) return errno = EEXIST, -1;
+    if (!act_journal(PLAT_JOURNAL_MADE_DIR, path, nullptr)) return -1;
+    int r = plat_mkdir(path);
+    if (r == 0) act_made();
+    return r;
+}
+
 int act_mkdir(const char *path)
 {
-    if (!dry) return plat_mkdir(path);
+    if (!dry) return mkdir_noted(path);
     if (act_kind(path) != PLAT_KIND_NONE) return errno = EEXIST, -1;
     if (parent_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
     char shown[TEXT_PATH_SIZE];
@@ -195,6 +207,112 @@ int act_remove(const char *path)
     return 0;
 }
 
+/* ---- all or nothing ---- */
+
+static const char JOURNAL[] = "install.jnl"; /* in the distribution folder; no clean-up pattern takes it */
+static char **later_order; /* folders removed when the run is kept */
+static int later_count, later_room;
+
+/* A folder that holds files kept aside goes only once they are gone. */
+static int remove_later(const char *path)
+{
+    if (later_count == later_room) {
+        int room = later_room ? later_room * 2 : 16;
+        char **grown = (char **)realloc(later_order, (size_t)room * sizeof *grown);
+        if (!grown) return errno = ENOMEM, -1;
+        later_order = grown, later_room = room;
+    }
+    char *copy = text_dup(path);
+    if (!copy) return errno = ENOMEM, -1;
+    later_order[later_count++] = copy;
+    return 0;
+}
+
+static void journal_report(const char *what, const char *native, int err)
+{
+    log_error("rollback: could not %s %s {%d=%s}", what, native, err, strerror(err));
+}
+
+int act_rollback_on() { return !dry && plat_journal_active(); }
+
+int act_journal(int op, const char *a, const char *b)
+{
+    return act_rollback_on() ? plat_journal_note(op, a, b) : 1;
+}
+
+void act_made()
+{
+    if (act_rollback_on()) plat_journal_made();
+}
+
+int act_aside(const char *path, int keep_name)
+{
+    char aside[TEXT_PATH_SIZE];
+    if (!act_rollback_on()) return 1;
+    if (!plat_journal_aside_name(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside))
+        return 0;
+    if (keep_name && plat_link(path, aside) == 0) return 1;
+    return plat_rename_new(path, aside) == 0; /* no second names here: the name is free until replaced */
+}
+
+int act_remove_in(plat_folder *f, const char *path, const char *name)
+{
+    char aside[TEXT_PATH_SIZE];
+    if (!act_rollback_on()) return plat_folder_remove(f, name, 0);
+    if (!plat_journal_aside_name(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside))
+        return -1;
+    const char *leaf = strrchr(aside, '\\');
+    return plat_folder_rename_new(f, name, leaf ? leaf + 1 : aside);
+}
+
+void act_recover()
+{
+    int failed = 0;
+    int back = plat_journal_recover(JOURNAL, &failed, journal_report);
+    if (back < 0) return;
+    log_report("An earlier run was ended before it was done: %d of its changes were put back", back);
+    if (failed)
+        log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
+                   JOURNAL);
+}
+
+int act_rollback_start()
+{
+    if (plat_journal_start(JOURNAL)) return 1;
+    log_report("rollback: cannot start the journal %s: %s", JOURNAL, strerror(errno));
+    return 0;
+}
+
+/* The folders whose removal waited for the run to be kept, deepest first
+ * (the order they were emptied in). */
+static void remove_folders_now()
+{
+    for (int i = 0; i < later_count; i++) {
+        if (plat_rmdir(later_order[i]) != 0)
+            log_error("rmfile: could not remove %s {%d=%s}", later_order[i], errno, strerror(errno));
+        free(later_order[i]);
+    }
+    later_count = 0;
+}
+
+void act_run_ends(int ok)
+{
+    if (!act_rollback_on()) return;
+    if (ok) {
+        if (!plat_journal_commit(journal_report)) log_report("rollback: the run is kept, but not all it set aside went");
+        remove_folders_now();
+        return;
+    }
+    int failed = 0;
+    int back = plat_journal_rollback(&failed, journal_report);
+    for (int i = 0; i < later_count; i++) free(later_order[i]);
+    later_count = 0;
+    log_report("Rollback: %d changes of this run were put back, nothing it did is kept", back);
+    if (failed)
+        log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
+                   JOURNAL);
+}
+
 /* 1 when something in the folder path is not planned away. */
 static int holds_anything(const char *path)
 {
@@ -212,6 +330,7 @@ static int holds_anything(const char *path)
 
 int act_rmdir(const char *path)
 {
+    if (!dry && act_rollback_on()) return remove_later(path);
     if (!dry) return plat_rmdir(path);
     if (act_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
     if (holds_anything(path)) return errno = ENOTEMPTY, -1;
@@ -350,9 +469,27 @@ static char *read_all(const char *path)
     return buf.failed ? nullptr : buf.text;
 }
 
+/* In a run that can be put back, the file replaced keeps a second name
+ * aside until the run ends. */
+static int commit_kept(act_rewrite *w)
+{
+    int there = plat_path_kind(w->real.target) == PLAT_KIND_FILE;
+    if (!there && !act_journal(PLAT_JOURNAL_MADE_FILE, w->real.target, nullptr)) {
+        plat_replace_abort(&w->real);
+        return PLAT_REPLACE_RENAME;
+    }
+    if (there && !act_aside(w->real.target, 1)) {
+        plat_replace_abort(&w->real);
+        return PLAT_REPLACE_RENAME;
+    }
+    int step = plat_replace_commit(&w->real);
+    if (step == PLAT_REPLACE_DONE) act_made();
+    return step;
+}
+
 int act_rewrite_commit(act_rewrite *w)
 {
-    if (!dry) return plat_replace_commit(&w->real);
+    if (!dry) return act_rollback_on() ? commit_kept(w) : plat_replace_commit(&w->real);
     char *old = read_all(w->real.target);
     if (!w->text) w->text = text_dup("");
     int na = 0, nb = 0;

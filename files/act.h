@@ -86,6 +86,34 @@ int act_rewrite_write(act_rewrite *w, const void *bytes, size_t len);
 int act_rewrite_commit(act_rewrite *w); /* a plat_replace_step */
 void act_rewrite_abort(act_rewrite *w);
 
+/* ---- all or nothing ----
+ *
+ * With --rollback every change below is noted in the journal before it is
+ * made (platform.h), a file replaced or removed is kept aside in its folder
+ * until the run ends, and a folder removed goes only then; a run that ends
+ * with errors, stops or is interrupted is put back. */
+
+/* At start: a journal a killed run left is put back, and that is said. */
+void act_recover();
+/* Starts the journal of this run: 1, or 0 when it cannot be (said why). */
+int act_rollback_start();
+int act_rollback_on(); /* the journal of this run is active */
+/* Notes a change about to be made (no journal: nothing): 1 when it may go
+ * ahead, else 0 with errno.  act_made after it was made. */
+int act_journal(int op, const char *a, const char *b);
+void act_made();
+/* Keeps the file path aside before it is replaced (keep_name: a second
+ * name, so that path stays until replaced) or removed; noted first.  1, or
+ * 0 with errno. */
+int act_aside(const char *path, int keep_name);
+/* Removes the file name of the open folder f, whose path is path: in a
+ * run that can be put back it is moved aside in its folder instead.  0, or
+ * -1 with errno. */
+int act_remove_in(plat_folder *f, const char *path, const char *name);
+/* The end of the run: kept when ok, else put back, and said so.  The
+ * journal is done with either way. */
+void act_run_ends(int ok);
+
 /* The closing block of a dry run: the counts the real summary would show,
  * the files removed as planned, and that nothing was changed. */
 void act_closing(int copied, int backed_up, int errors);

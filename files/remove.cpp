@@ -49,7 +49,7 @@ static int remove_subdir(plat_folder *f, const char *path, const char *name)
     int emptied = sub ? remove_all_in(sub, path, "*") : unlisted(path, errno);
     plat_folder_close(sub);
     errno = 0;
-    int gone = act_dry() ? emptied && act_rmdir(path) == 0 : plat_folder_remove(f, name, 1) == 0;
+    int gone = act_dry() || act_rollback_on() ? emptied && act_rmdir(path) == 0 : plat_folder_remove(f, name, 1) == 0;
     if (!gone && emptied) stayed(path, errno ? errno : EIO); /* else what stayed inside is logged */
     return gone;
 }
@@ -66,7 +66,7 @@ static int plan_removal(const char *path)
 static int remove_one_file(plat_folder *f, const char *path, const char *name)
 {
     errno = 0;
-    int removed = act_dry() ? plan_removal(path) : plat_folder_remove(f, name, 0) == 0;
+    int removed = act_dry() ? plan_removal(path) : act_remove_in(f, path, name) == 0;
     int err = errno;
     act_dot();
     plat_progress(); /* at once when a person is watching */

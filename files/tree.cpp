@@ -401,6 +401,7 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
 static int copy_over(const char *source, const char *target, const plat_name *t)
 {
     if (act_dry()) return plan_copy(source, target, t);
+    if (!act_aside(target, 1)) return copy_failed(source, target); /* kept until the run ends */
     long long size;
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
@@ -408,6 +409,7 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
     if (!target_writable(target, t) || !begin_replace(&r, target, t)) return copy_undone(in, source, target, errno);
     if (plat_copy_file(in, r.out, size) < 0) r.err = errno ? errno : EIO;
     if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(in, source, target, r.err);
+    act_made();
     plat_fclose(in);
     errno = 0;
     return 1;
@@ -418,7 +420,9 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
 static int copy_if_new(const char *source, const char *target, plat_name *t)
 {
     if (act_dry()) return plan_copy(source, target, t);
+    if (!act_journal(PLAT_JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
     int made = copy_to_new(source, target, t);
+    if (made == 1) act_made();
     if (made < 0) plat_look_up(target, t); /* it appeared meanwhile */
     return made;
 }
@@ -569,6 +573,7 @@ static int plan_keep(const char *path, const char *kept, int renamed)
 static int keep_renamed(plat_folder *dir, const char *path, const char *kept)
 {
     if (act_dry()) return plan_keep(path, kept, 1);
+    if (!act_journal(PLAT_JOURNAL_RENAMED, path, kept)) return -1;
     return dir && !strchr(leaf_of(path), '/') ? plat_folder_rename_new(dir, leaf_of(path), leaf_of(kept)) : plat_rename_new(path, kept);
 }
 
@@ -595,6 +600,7 @@ int copy_keep_numbered(const char *path, char *kept, int size)
 static int keep_beside(plat_folder *, const char *path, const char *kept)
 {
     if (act_dry()) return plan_keep(path, kept, 0);
+    if (!act_journal(PLAT_JOURNAL_MADE_FILE, kept, nullptr)) return -1;
     if (plat_link(path, kept) == 0) return 0;
     if (errno == EEXIST) return -1;
     plat_name k;
@@ -658,6 +664,7 @@ static int backup_link(copy_step *c, const char *source, const char *target)
         act_note(target, PLAT_KIND_OTHER);
         return note_written(c, target);
     }
+    if (!act_journal(PLAT_JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
     if (plat_copy_link(source, target) == 0) return note_written(c, target);
     if (errno != ENOSYS) return copy_failed(source, target);
     log_info("copy_file: %s is a link, which cannot be saved in %s", source, target);

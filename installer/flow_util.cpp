@@ -209,6 +209,7 @@ void flow_summary(flow_outcome *out, int job, const char *manuals, const char *d
 {
     out->reached = 1;
     if (act_dry()) return act_closing(out->copied, out->backed_up, out->errors);
+    if (out->errors) act_run_ends(0); /* all or nothing: put back before the summary */
     const char *doing = job == MENU_REMOVE ? "removing" : "copying";
     if (out->errors) {
         plat_printf("\n%d errors occured during %s, check install.log for details\n", out->errors, doing);

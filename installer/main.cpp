@@ -73,6 +73,35 @@ static flow_outcome run_job(int job, question_table *t)
     return out;
 }
 
+/* The menu, the job chosen there and the end of the run; its exit status. */
+static int run_chosen(question_table *t)
+{
+    int choice = main_menu();
+    if (choice == MENU_EXIT) {
+        act_run_ends(1);
+        log_close(&installer_log);
+        plat_out("Goodbye :-)\n");
+        plat_flush();
+        return options_status(nullptr);
+    }
+    flow_outcome out = run_job(choice, t);
+    act_run_ends(out.reached && out.errors == 0); /* with errors it was put back before the summary */
+    options_finish(choice, t, &out);              /* the record of this run, when asked for */
+    if (!answers_unattended()) plat_out("\nPlease press enter to exit");
+    wait_for_enter(t);
+    plat_flush(); /* a console lost at this last write is still logged */
+    log_close(&installer_log);
+    return options_status(&out);
+}
+
+/* A run that cannot start as asked ends before the menu. */
+static int end_early(question_table *t)
+{
+    wait_for_enter(t);
+    log_close(&installer_log);
+    return 2;
+}
+
 int main(int argc, char **argv)
 {
     static question_table table;
@@ -100,18 +129,7 @@ int main(int argc, char **argv)
         log_close(&installer_log);
         return options_status(nullptr);
     }
-    int choice = main_menu();
-    if (choice == MENU_EXIT) {
-        log_close(&installer_log);
-        plat_out("Goodbye :-)\n");
-        plat_flush();
-        return options_status(nullptr);
-    }
-    flow_outcome out = run_job(choice, &table);
-    options_finish(choice, &table, &out); /* the record of this run, when asked for */
-    if (!answers_unattended()) plat_out("\nPlease press enter to exit");
-    wait_for_enter(&table);
-    plat_flush(); /* a console lost at this last write is still logged */
-    log_close(&installer_log);
-    return options_status(&out);
+    if (!act_dry()) act_recover(); /* a killed run's changes go first, with or without --rollback */
+    if (options_rollback() && !act_rollback_start()) return end_early(&table);
+    return run_chosen(&table);
 }

@@ -25,6 +25,7 @@ struct run_options {
     const char *record;  /* file, or null */
     int defaults;
     int dry_run;
+    int rollback;
     int help;
     int version;
 };
@@ -102,12 +103,17 @@ static void print_plan_forms()
              "  clean up quillor.*               error: what the log would say\n"
              "  rewrite quillor.ini, then \"- \" before each line removed, \"+ \" before each\n"
              "  line added; then the counts the summary would show and \"Dry run: nothing\n"
-             "  was changed.\"  Only the console and a --record file are written.\n\n");
+             "  was changed.\"  Only the console and a --record file are written.\n\n"
+             "With --rollback each change is noted in install.jnl in this folder before it\n"
+             "is made; a file replaced or removed is kept aside in its folder (renamed, so\n"
+             "it costs no space) until the run ends.  Errors, a stop or Ctrl-C put all of\n"
+             "it back before the summary; a clean end deletes what was kept aside.  A run\n"
+             "killed outright leaves install.jnl, and the next start puts it back first.\n\n");
 }
 
 static void print_help()
 {
-    plat_printf("Usage: %s [--answers FILE] [--defaults] [--record FILE] [--dry-run]\n", PROGRAM);
+    plat_printf("Usage: %s [--answers FILE] [--defaults] [--record FILE] [--dry-run] [--rollback]\n", PROGRAM);
     plat_printf("       %s --help | --version\n\n", PROGRAM);
     plat_out("Installs, updates or removes Quillor.  Start it from the unpacked distribution,\n"
              "which must be the current directory.  Without options every question is asked\n"
@@ -123,6 +129,8 @@ static void print_help()
              "                  writes, and another file there is kept as FILE.~N~\n"
              "  --dry-run       run the dialogue as usual, but change nothing: print the\n"
              "                  plan of the job instead (below); no log, no lock file\n"
+             "  --rollback      all or nothing: a run that ends with errors, stops or is\n"
+             "                  interrupted puts back everything it changed (below)\n"
              "  --help          show this text\n"
              "  --version       show the version\n\n"
              "FILE is a path of this system, used as given.  Arguments that do not start\n"
@@ -201,6 +209,8 @@ static int parse(int argc, char **argv)
             opts.defaults = 1;
         } else if (strcmp(arg, "--dry-run") == 0) {
             opts.dry_run = 1;
+        } else if (strcmp(arg, "--rollback") == 0) {
+            opts.rollback = 1;
         } else if (strcmp(arg, "--help") == 0) {
             opts.help = 1;
         } else if (strcmp(arg, "--version") == 0) {
@@ -266,6 +276,8 @@ void options_finish(int job, const question_table *t, const flow_outcome *out)
     act_unfence(); /* the one file a dry run writes */
     if (!answers_write_record(opts.record, job, QUILLOR_INSTALL_VERSION)) record_failed = 1;
 }
+
+int options_rollback() { return opts.rollback && !opts.dry_run; }
 
 int options_status(const flow_outcome *out)
 {

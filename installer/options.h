@@ -26,6 +26,8 @@ void options_finish(int job, const question_table *t, const flow_outcome *out);
  * errors counted (or a record that could not be written), 2 when no
  * summary was reached. */
 int options_status(const flow_outcome *out);
+/* 1 when the run must be all or nothing (--rollback, and no dry run). */
+int options_rollback();
 /* Forgets every option (tests). */
 void options_clear();
 

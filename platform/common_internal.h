@@ -65,6 +65,7 @@ void plat_sys_interrupted(); /* clean up and end the process */
 #ifndef _WIN32
 void *plat_sys_dir_open_at(int dir, const char *name, int nofollow, int *fd);
 int plat_sys_unlink_at(int dir, const char *name, int folder);
+int plat_sys_rename_at(int dir, const char *from, const char *to);
 #else
 unsigned long plat_sys_attributes(const char *native);
 unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size);

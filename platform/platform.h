@@ -407,6 +407,7 @@ struct plat_syscalls {
      * by its name in dir. */
     void *(*dir_open_at)(int dir, const char *name, int nofollow, int *fd);
     int (*unlink_at)(int dir, const char *name, int folder);
+    int (*rename_at)(int dir, const char *from, const char *to); /* in dir, never replacing: EEXIST */
 #else
     /* The calls that map paths and decide on them, as the system names them. */
     unsigned long (*attributes)(const char *native); /* GetFileAttributes: ~0 when none */

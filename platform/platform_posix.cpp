@@ -256,6 +256,21 @@ void *plat_sys_dir_open_at(int at, const char *name, int nofollow, int *fd)
 
 int plat_sys_unlink_at(int dir, const char *name, int folder) { return unlinkat(dir, name, folder ? AT_REMOVEDIR : 0); }
 
+/* As plat_sys_move_new, by names in the open folder dir. */
+int plat_sys_rename_at(int dir, const char *from, const char *to)
+{
+#if defined(__linux__) && defined(SYS_renameat2)
+    if (syscall(SYS_renameat2, dir, from, dir, to, RENAME_NOREPLACE_FLAG) == 0) return 0;
+    if (errno != ENOSYS && errno != EINVAL) return -1;
+#endif
+    if (linkat(dir, from, dir, to, 0) != 0) return -1;
+    if (unlinkat(dir, from, 0) == 0) return 0;
+    int err = errno;
+    unlinkat(dir, to, 0); /* both names stand for one file: keep the old one only */
+    errno = err;
+    return -1;
+}
+
 void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }
 
 int plat_sys_dir_read(void *dir, plat_find_entry *entry)

@@ -36,6 +36,7 @@ constexpr int DIR_NAME_MAX = TEXT_PATH_SIZE - 1 - PROBE_NAME_MAX;
 void stop_run(int status, const char *why, const char *said)
 {
     if (why) log_error("%s", why);
+    act_run_ends(0); /* a run stopped half-way is put back when it must be all or nothing */
     plat_out(said);
     plat_flush();
     log_close(log_current());
