@@ -4,7 +4,7 @@ SANBUILD ?= build-sanitize
 WINBUILD ?= build-win
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build demo test test-plain test-sanitize test-windows fuzz bench bench-sync clean
+.PHONY: all deps build demo test test-plain test-sanitize test-windows fuzz bench bench-sync crash-sweep clean
 
 all: build
 
@@ -45,6 +45,11 @@ bench: deps
 # standard output; docs/performance.md quotes it).
 bench-sync: build
 	bench/sync_cost.sh
+
+# Kill an update and a remove with --rollback at every system call that changes
+# the disk, start again, and check nothing is left half-done (STEP=n: every n-th).
+crash-sweep: deps
+	scripts/crash-sweep.sh $(STEP)
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(WINBUILD) build-bench build-fuzz scratch

@@ -100,8 +100,8 @@ printf '3\n\n\n\n\nn\n\nn\n\n' >"$S/answers/remove"
 # ---- the jobs, both ways ----
 
 R=$S/root        # the scratch root every timed run writes into
-installer() { # DIST JOB ROOT: the installer, scripted
-  printf "cd '%s' && QUILLOR_ROOT='%s' ./quillor-install < '%s/answers/%s' > /dev/null" "$1" "$3" "$S" "$2"
+installer() { # DIST JOB ROOT [OPTION]: the installer, scripted
+  printf "cd '%s' && QUILLOR_ROOT='%s' ./quillor-install %s < '%s/answers/%s' > /dev/null" "$1" "$3" "${4:-}" "$S" "$2"
 }
 equiv() { # DIST JOB ROOT: the same work with cp / rm
   printf "bash '%s/bench/equiv.sh' %s '%s' '%s'" "$top" "$2" "$1" "$3"
@@ -175,6 +175,7 @@ secs() { awk -v t="$1" 'BEGIN { printf "%.3f s", t }'; }
 pair install 1 "$fresh" "$(installer "$S/dist" install "$R")" "$fresh" "$(equiv "$S/dist" install "$R")"
 pair update 1 "$installed" "$(installer "$S/dist" update "$R")" "$installed" "$(equiv "$S/dist" update "$R")"
 pair remove 1 "$installed" "$(installer "$S/dist" remove "$R")" "$installed" "$(equiv "$S/dist" remove "$R")"
+pair rollback 1 "$installed" "$(installer "$S/dist" update "$R" --rollback)" "$installed" "$(installer "$S/dist" update "$R")"
 pair walk 5 "true" "cd '$S' && '$tools/walk_driver' '.\\walk\\' '*.tpl' > /dev/null 2>&1" \
   "true" "cd '$S' && find walk -iname '*.tpl' > /dev/null"
 rm -rf "$S/installed" "$R"   # room for the double distribution
@@ -225,19 +226,20 @@ mkdir -p "$(dirname "$out")"
   echo
   echo "| job | installer | system tools | ratio | target |"
   echo "|---|---|---|---|---|"
-  row "install (exe, ini, tpl/\\*, tpl/\\*.tpl, img/\\* twice, manuals/\\*.htm\\*) vs cp" install "<= 1.10"
-  row "update, DEL_TEMPLATES and backups, vs cp" update "<= 1.15"
-  row "remove, BACK_ALL no, vs rm -rf" remove "<= 1.2"
-  row "walk of $walk_entries entries ($walk_found match *.tpl), dir_walk vs find -iname" walk "<= 1.0"
+  row "install (exe, ini, tpl/\\*, tpl/\\*.tpl, img/\\* twice, manuals/\\*.htm\\*) vs cp" install "<= 0.8"
+  row "update, DEL_TEMPLATES and backups, vs cp" update "<= 0.95"
+  row "remove, BACK_ALL no, vs rm -rf" remove "<= 1.0"
+  row "walk of $walk_entries entries ($walk_found match *.tpl), dir_walk vs find -iname" walk "<= 0.8"
+  row "update --rollback vs update" rollback "<= 1.10"
   echo
   echo "| growth: install of 2 x the files | N | 2 N | ratio | target |"
   echo "|---|---|---|---|---|"
-  row "installer" growth "<= 2.2" growth
+  row "installer" growth "<= cp's" growth
   row "cp (for reference)" growth_cp "-" growth
   echo
   echo "System calls per copied file (strace -c, all of the job's calls over the files it wrote):"
-  echo "install $calls_install ($calls_install_all calls, $files_install files; target <= 9),"
-  echo "update $calls_update ($calls_update_all calls, $files_update files; target <= 11)."
+  echo "install $calls_install per new file ($calls_install_all calls, $files_install files; target <= 8),"
+  echo "update $calls_update per file replaced or backed up ($calls_update_all calls, $files_update files; target <= 11)."
   echo
   echo "Peak memory (maximum resident set size): install $(kib_to_mib "$S/rss.install") (target <= 32 MiB),"
   echo "update $(kib_to_mib "$S/rss.update"), remove $(kib_to_mib "$S/rss.remove")."

@@ -358,7 +358,7 @@ Run Sandbox::run(const std::string &input, const RunOptions &opt) const
     return r;
 }
 
-Sandbox::Started Sandbox::start(const std::string &cwd) const
+Sandbox::Started Sandbox::start(const std::string &cwd, const std::vector<std::string> &args) const
 {
     Started p;
     int fds[2];
@@ -369,7 +369,9 @@ Sandbox::Started Sandbox::start(const std::string &cwd) const
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[1]);
-        child(*this, RunOptions(), p.cwd, fds[0], out, err);
+        RunOptions o;
+        o.args = args;
+        child(*this, o, p.cwd, fds[0], out, err);
     }
     close(fds[0]);
     close(out);

@@ -87,7 +87,7 @@ struct Sandbox {
         int in = -1;
         std::string out_path, err_path, cwd;
     };
-    Started start(const std::string &cwd = "") const;
+    Started start(const std::string &cwd = "", const std::vector<std::string> &args = {}) const;
     Run finish(Started &p, int timeout_s = 30) const;
 
     // A small tmpfs of `size` ("256k") mounted at at(rel), made first when

@@ -1,0 +1,124 @@
+// All or nothing: with --rollback a job that fails, is interrupted or is
+// killed leaves every file as it was before it started (the log aside).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Sandbox;
+
+// Every entry below the root but the log: kind, mode and contents.
+std::map<std::string, std::string> state(const Sandbox &s)
+{
+    std::map<std::string, std::string> t;
+    for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat st;
+        if (lstat(it->path().c_str(), &st) != 0) continue;
+        std::string rel = fs::relative(it->path(), s.root).generic_string();
+        if (rel != "dist/install.log")
+            t[rel] = std::to_string(st.st_mode) + (S_ISREG(st.st_mode) ? e2e::read_file(it->path().string()) : "");
+    }
+    return t;
+}
+
+e2e::Run run_job(const Sandbox &s, const std::string &job, bool rollback)
+{
+    e2e::write_file(s.in_dist("job.txt"), e2e::read_file(std::string(QUILLOR_SAMPLE_DIR) + "/answers/" + job));
+    e2e::RunOptions o;
+    o.args = {"--answers", "job.txt"};
+    if (rollback) o.args.push_back("--rollback");
+    o.no_stdin = true;
+    return s.run("", o);
+}
+
+// A file that cannot be moved: a file mounted over it (root only).
+bool pinned(const Sandbox &s, const std::string &rel)
+{
+    std::string cmd = "mount --bind '" + s.in_dist("quillor.ini") + "' '" + s.at(rel) + "' 2>/dev/null";
+    return system(cmd.c_str()) == 0;
+}
+
+struct failure_point {
+    const char *name, *job;
+    bool installed;       // an install without --rollback runs first
+    const char *blocker;  // made a folder, in the way of a file the job writes; or pinned (remove)
+};
+
+const failure_point kPoints[] = {
+    {"the program", "update.txt", true, "inetpub/scripts/quillor.exe/x"},
+    {"mid-templates, after the backup", "update.txt", true, "quillor/login.tpl/x"},
+    {"after the templates", "update.txt", true, "quillor/manuals/install.htm/x"},
+    {"an install, at the configuration rewrite", "install.txt", false, "dist/tempquillor.ini/x"},
+    {"a remove, one file that cannot be removed", "remove.txt", true, "quillor/originals/login.tpl"},
+};
+
+TEST(Rollback, AJobThatFailsPartWayPutsBackEverythingItChanged)
+{
+    for (const failure_point &f : kPoints) {
+        Sandbox s;
+        if (f.installed) ASSERT_EQ(run_job(s, "install.txt", false).status, 0) << f.name;
+        if (std::string(f.job) == "remove.txt") {
+            if (e2e::under_wine() || !pinned(s, f.blocker)) continue;  // needs a mount
+        } else {
+            e2e::make_dirs(s.at(f.blocker));
+        }
+        const auto before = state(s);
+        e2e::Run r = run_job(s, f.job, true);
+        EXPECT_EQ(r.status, 1) << f.name << "\n" << r.out;
+        EXPECT_EQ(state(s), before) << f.name;
+        EXPECT_NE(r.out.find("changes of this run were put back"), std::string::npos) << f.name << r.out;
+        EXPECT_NE(r.log.find("changes of this run were put back"), std::string::npos) << f.name;
+        if (std::string(f.job) == "remove.txt") system(("umount '" + s.at(f.blocker) + "'").c_str());
+        if (&f != &kPoints[1]) continue;
+        EXPECT_EQ(run_job(s, f.job, false).status, 1);  // without it the job goes on past the error
+        EXPECT_NE(state(s), before) << f.name;
+    }
+}
+
+// Waits until the sparse source file is opened by the copy.
+bool copy_started(const std::string &big)
+{
+    int fd = inotify_init1(IN_CLOEXEC);
+    bool seen = fd >= 0 && inotify_add_watch(fd, big.c_str(), IN_OPEN) >= 0;
+    char buf[4096];
+    seen = seen && read(fd, buf, sizeof buf) > 0;
+    if (fd >= 0) close(fd);
+    return seen;
+}
+
+// An update stopped by a signal or killed outright while it copies a large
+// template: SIGTERM puts everything back before the process ends; after
+// SIGKILL the next start does, and says so, before its menu.
+TEST(Rollback, AnInterruptedOrKilledUpdateIsPutBack)
+{
+    for (int sig : {SIGTERM, SIGKILL}) {
+        if (e2e::under_wine() && sig == SIGTERM) continue;  // no console event reaches it under Wine
+        Sandbox s;
+        ASSERT_EQ(run_job(s, "install.txt", false).status, 0);
+        const std::string big = s.in_dist("tpl/big.tpl");
+        e2e::write_file(big, "x");
+        ASSERT_EQ(truncate(big.c_str(), 256LL << 20), 0);  // sparse: quick to make, slow to copy
+        const auto before = state(s);
+        e2e::write_file(s.in_dist("job.txt"), e2e::read_file(std::string(QUILLOR_SAMPLE_DIR) + "/answers/update.txt"));
+        Sandbox::Started p = s.start("", {"--answers", "job.txt", "--rollback"});
+        ASSERT_TRUE(copy_started(big));
+        kill(p.pid, sig);
+        e2e::Run r = s.finish(p);
+        if (sig == SIGTERM) EXPECT_EQ(r.status, 130);
+        e2e::Run next = s.run("0\n");
+        if (sig == SIGKILL) EXPECT_NE(next.out.find("of its changes were put back"), std::string::npos) << next.out;
+        EXPECT_EQ(state(s), before) << sig;
+    }
+}
+
+}  // namespace
