@@ -62,6 +62,8 @@ int plat_sys_mode_from(FILE *out, FILE *source);
 int plat_sys_mode_like(FILE *out, const char *native);
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
+int plat_sys_identity(const char *native, plat_identity *id);
+long long plat_sys_clock(); /* the wall clock, in the units of the file times */
 #ifndef _WIN32
 void *plat_sys_dir_open_at(int dir, const char *name, int nofollow, int *fd);
 int plat_sys_unlink_at(int dir, const char *name, int folder);
@@ -91,5 +93,14 @@ FILE *plat_measured(FILE *f, long long *size);
 void plat_remove_temps_now();
 /* Called first by an interrupt handler: 1 when the interrupt must wait. */
 int plat_interrupt_must_wait();
+
+/* ---- journal.cpp ---- */
+
+/* Called from an interrupt, after the temporary files went: puts back every
+ * change noted (raw calls only) and removes the journal when all were. */
+void plat_journal_now();
+/* For tests: forgets the active journal as a killed run would, leaving its
+ * file as it is. */
+void plat_journal_forget();
 
 #endif

@@ -349,6 +349,15 @@ void plat_write_close_raw(FILE *f, const char *text, size_t len);
 struct stat;
 #endif
 
+/* What is at a name, to tell the file a run left there from one put there
+ * since: its kind (PLAT_KIND_*), size, times in the system's own units (the
+ * clock the journal stamps its notes with), and device and file number
+ * where the system gives them. */
+struct plat_identity {
+    int kind;
+    long long size, modified, changed, device, index;
+};
+
 /* The real system calls, reached through one table that tests may patch to
  * inject faults (disk full, failed rename, ...).  All take native paths. */
 struct plat_syscalls {
@@ -415,6 +424,9 @@ struct plat_syscalls {
     unsigned long (*long_path)(const char *native, char *buf, unsigned long size);
     unsigned long (*current_dir)(unsigned long size, wchar_t *buf);
 #endif
+    /* The journal's look at what a name holds, a link not followed: 0, or
+     * -1 with errno (ENOENT when nothing is there). */
+    int (*identity)(const char *native, plat_identity *id);
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */

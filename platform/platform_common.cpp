@@ -58,6 +58,7 @@ static const plat_syscalls real_calls = {
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
 #endif
+    plat_sys_identity,
 };
 static plat_syscalls live_calls = real_calls;
 

@@ -16,6 +16,7 @@
 #ifdef __linux__
 #include <sys/sendfile.h>
 #endif
+#include <ctime>
 #include <unistd.h>
 
 /* ---- durability ---- */
@@ -158,6 +159,34 @@ int plat_sync_now()
     return ok;
 }
 
+/* ---- what a name holds, for the journal ---- */
+
+static long long nanoseconds(const struct timespec &t) { return (long long)t.tv_sec * 1000000000LL + t.tv_nsec; }
+
+int plat_sys_identity(const char *native, plat_identity *id)
+{
+    struct stat st;
+    if (lstat(native, &st) != 0) return -1;
+    id->kind = S_ISREG(st.st_mode) ? PLAT_KIND_FILE : S_ISDIR(st.st_mode) ? PLAT_KIND_DIR : PLAT_KIND_OTHER;
+    id->size = (long long)st.st_size;
+    id->modified = nanoseconds(st.st_mtim);
+    id->changed = nanoseconds(st.st_ctim);
+    id->device = (long long)st.st_dev;
+    id->index = (long long)st.st_ino;
+    return 0;
+}
+
+/* The coarse clock where there is one: the file times are stamped from it,
+ * so a file changed after a note never looks older than the note. */
+long long plat_sys_clock()
+{
+    struct timespec t;
+#ifdef CLOCK_REALTIME_COARSE
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &t) == 0) return nanoseconds(t);
+#endif
+    return clock_gettime(CLOCK_REALTIME, &t) == 0 ? nanoseconds(t) : 0;
+}
+
 /* ---- one installer per folder ---- */
 
 static char lock_native[PLAT_NATIVE_MAX];
@@ -214,6 +243,7 @@ static void (*interrupt_words)();
 void plat_sys_interrupted()
 {
     plat_remove_temps_now();
+    plat_journal_now();
     if (interrupt_words) interrupt_words();
     if (lock_held) unlink(lock_native);
     _exit(PLAT_INTERRUPTED_STATUS);

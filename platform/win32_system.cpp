@@ -101,6 +101,42 @@ int plat_sync_now()
     return ok;
 }
 
+/* ---- what a name holds, for the journal ---- */
+
+static long long file_time(FILETIME t) { return (long long)t.dwHighDateTime << 32 | t.dwLowDateTime; }
+
+int plat_sys_identity(const char *native, plat_identity *id)
+{
+    HANDLE h = CreateFileA(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    DWORD e = GetLastError();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (!ok) {
+        errno = errno_from_win32(e);
+        return -1;
+    }
+    DWORD attr = info.dwFileAttributes;
+    id->kind = (attr & FILE_ATTRIBUTE_REPARSE_POINT) ? PLAT_KIND_OTHER
+               : (attr & FILE_ATTRIBUTE_DIRECTORY)   ? PLAT_KIND_DIR
+                                                     : PLAT_KIND_FILE;
+    id->size = (long long)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    id->modified = file_time(info.ftLastWriteTime);
+    long long made = file_time(info.ftCreationTime); /* a file made anew, from a copy, has no newer write */
+    id->changed = made > id->modified ? made : id->modified;
+    id->device = (long long)info.dwVolumeSerialNumber;
+    id->index = (long long)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+    return 0;
+}
+
+long long plat_sys_clock()
+{
+    FILETIME t;
+    GetSystemTimeAsFileTime(&t);
+    return file_time(t);
+}
+
 /* ---- one installer per folder ---- */
 
 int plat_lock_folder(const char *name)
@@ -125,6 +161,7 @@ static HANDLE main_thread;
 void plat_sys_interrupted()
 {
     plat_remove_temps_now();
+    plat_journal_now();
     if (interrupt_words) interrupt_words();
     TerminateProcess(GetCurrentProcess(), PLAT_INTERRUPTED_STATUS);
 }

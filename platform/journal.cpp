@@ -1,0 +1,404 @@
+/* The journal of a run that can be put back, shared by every system: the
+ * notes file (one line per change, synced before the change is made), the
+ * same notes in memory for an interrupt handler, and the walks that put the
+ * changes back, in-process, from an interrupt, or from a killed run's file.
+ *
+ * Not here: which changes a run makes and when it notes them (the caller's).
+ *
+ * The file: a header line, then per change "<op>\t<time>\t<a>\t<b>" (native
+ * paths, the time in the units of plat_sys_clock), after a change made an
+ * "m" line with what it left at a, and "C" once the run is committed.
+ */
+#include "platform/common_internal.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+static const char OP_LETTERS[] = "DFARX"; /* by plat_journal_op */
+static const char HEADER[] = "# quillor journal 1\n";
+constexpr int LINE_SIZE = 2 * PLAT_NATIVE_MAX + 64; /* a note: two paths, a time */
+constexpr int INDEX_BLOCK = 1024;                   /* records per index block */
+constexpr int INDEX_BLOCKS = 4096;                  /* four million changes at most */
+
+/* ---- the records, in memory ---- */
+
+/* One change noted; a and b point into the same allocation. */
+struct jrec {
+    int op;
+    long long when;
+    int made; /* 1 when ident is what the change left at a */
+    plat_identity ident;
+    char *a, *b;
+};
+
+/* Index blocks never move once made, and a record is complete before the
+ * published count takes it in: an interrupt reads only those. */
+static jrec **index_blocks[INDEX_BLOCKS];
+static int held;
+static volatile sig_atomic_t published, live;
+static FILE *journal_file;
+static char journal_native[PLAT_NATIVE_MAX];
+
+static jrec *record_at(int i) { return index_blocks[i / INDEX_BLOCK][i % INDEX_BLOCK]; }
+
+/* Holds one more record: 1, or 0 with errno ENOMEM. */
+static int hold(int op, long long when, const char *a, const char *b)
+{
+    int blk = held / INDEX_BLOCK;
+    if (blk < INDEX_BLOCKS && !index_blocks[blk]) index_blocks[blk] = (jrec **)calloc(INDEX_BLOCK, sizeof(jrec *));
+    size_t la = strlen(a), lb = strlen(b);
+    jrec *r = blk < INDEX_BLOCKS && index_blocks[blk] ? (jrec *)malloc(sizeof(jrec) + la + lb + 2) : nullptr;
+    if (!r) {
+        errno = ENOMEM;
+        return 0;
+    }
+    r->op = op;
+    r->when = when;
+    r->made = 0;
+    r->a = (char *)(r + 1);
+    r->b = r->a + la + 1;
+    memcpy(r->a, a, la + 1);
+    memcpy(r->b, b, lb + 1);
+    index_blocks[blk][held % INDEX_BLOCK] = r;
+    held++;
+    return 1;
+}
+
+/* Drops every record and closes the file, which stays where it is. */
+static void drop_all()
+{
+    live = 0;
+    published = 0;
+    for (int i = 0; i < held; i++) free(record_at(i));
+    for (jrec **&blk : index_blocks) {
+        free(blk);
+        blk = nullptr;
+    }
+    held = 0;
+    if (journal_file) plat_fclose(journal_file);
+    journal_file = nullptr;
+}
+
+void plat_journal_forget() { drop_all(); }
+
+int plat_journal_active() { return journal_file != nullptr; }
+
+/* ---- writing the file ---- */
+
+/* Appends the line, synced when asked: 1, or 0 with errno. */
+static int append(const char *line, int len, int synced)
+{
+    if (len <= 0 || len >= LINE_SIZE) {
+        errno = ENAMETOOLONG;
+        return 0;
+    }
+    if (sys().fwrite(line, 1, (size_t)len, journal_file) != (size_t)len) return 0;
+    return !synced || plat_fsync(journal_file) == 0;
+}
+
+int plat_journal_start(const char *name)
+{
+    if (journal_file) {
+        errno = EBUSY;
+        return 0;
+    }
+    if (!name || !plat_native_path(name, journal_native, sizeof journal_native)) {
+        if (!name) errno = EINVAL;
+        return 0;
+    }
+    journal_file = sys().fopen(journal_native, "wbx"); /* never a file in progress: an interrupt keeps it */
+    if (!journal_file) return 0;
+    if (append(HEADER, (int)strlen(HEADER), 1) && sys().sync_dir(journal_native) == 0) {
+        live = 1;
+        return 1;
+    }
+    int err = errno;
+    drop_all();
+    sys().remove(journal_native);
+    errno = err;
+    return 0;
+}
+
+/* The native form of an installer path a note may name: 1, or 0 with errno
+ * (EINVAL for a name with a tab or a line end, which a line cannot hold). */
+static int note_native(const char *path, char *native)
+{
+    if (!path) {
+        native[0] = '\0';
+        return 1;
+    }
+    if (!plat_native_path(path, native, PLAT_NATIVE_MAX)) return 0;
+    if (!strpbrk(native, "\t\r\n")) return 1;
+    errno = EINVAL;
+    return 0;
+}
+
+int plat_journal_note(int op, const char *a, const char *b)
+{
+    if (!journal_file) return 1;
+    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX], line[LINE_SIZE];
+    if (op < PLAT_JOURNAL_MADE_DIR || op > PLAT_JOURNAL_REMOVED_DIR || !a) {
+        errno = EINVAL;
+        return 0;
+    }
+    if (!note_native(a, na) || !note_native(b, nb)) return 0;
+    long long when = plat_sys_clock();
+    int n = snprintf(line, sizeof line, "%c\t%lld\t%s\t%s\n", OP_LETTERS[op], when, na, nb);
+    if (!hold(op, when, na, nb)) return 0;
+    if (!append(line, n, 1)) {
+        int err = errno;
+        free(record_at(--held)); /* never published */
+        errno = err;
+        return 0;
+    }
+    published = held;
+    return 1;
+}
+
+void plat_journal_made()
+{
+    if (!journal_file || held == 0) return;
+    jrec *r = record_at(held - 1);
+    if (sys().identity(r->a, &r->ident) != 0) return; /* nothing there: nothing to tell apart */
+    r->made = 1;
+    char line[LINE_SIZE];
+    const plat_identity &id = r->ident;
+    int n = snprintf(line, sizeof line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld\n", id.kind, id.size, id.modified,
+                     id.changed, id.device, id.index);
+    append(line, n, 0);
+}
+
+int plat_journal_aside_name(const char *path, char *buf, int size)
+{
+    static int counter; /* names this process gave */
+    if (!path || !buf || size <= 0) {
+        errno = EINVAL;
+        return 0;
+    }
+    const char *cut = strrchr(path, '\\'), *other = strrchr(path, '/');
+    if (other && (!cut || other > cut)) cut = other;
+    int folder = cut ? (int)(cut - path) + 1 : path[0] && path[1] == ':' ? 2 : 0;
+    for (int tries = 0; tries < 100; tries++) {
+        int n = snprintf(buf, (size_t)size, "%.*s~qrb%ld_%d.old", folder, path, plat_process_id(), ++counter);
+        if (n < 0 || n >= size) {
+            errno = ENAMETOOLONG;
+            return 0;
+        }
+        if (plat_path_kind(buf) == PLAT_KIND_NONE) return 1;
+    }
+    errno = EEXIST;
+    return 0;
+}
+
+/* ---- putting back ---- */
+
+/* The calls a walk makes: the table's in-process, the raw ones from an
+ * interrupt (each async-signal-safe on POSIX). */
+struct undo_calls {
+    int (*rename)(const char *from, const char *to); /* replaces */
+    int (*move_new)(const char *from, const char *to);
+    int (*remove)(const char *native);
+    int (*rmdir)(const char *native);
+    int (*mkdir)(const char *native);
+};
+static const undo_calls raw_calls = {plat_sys_rename, plat_sys_move_new, plat_sys_remove, plat_sys_rmdir,
+                                     plat_sys_mkdir};
+static int table_rename(const char *from, const char *to) { return sys().rename(from, to); }
+static int table_move_new(const char *from, const char *to) { return sys().move_new(from, to); }
+static int table_remove(const char *native) { return sys().remove(native); }
+static int table_rmdir(const char *native) { return sys().rmdir(native); }
+static int table_mkdir(const char *native) { return sys().mkdir(native); }
+static const undo_calls table_calls = {table_rename, table_move_new, table_remove, table_rmdir, table_mkdir};
+
+/* Puts back one change: 1, or 0 with errno.  A change never made (its
+ * file or its aside missing) needs nothing. */
+static int undo_one(const jrec *r, const undo_calls &c)
+{
+    int rc;
+    switch (r->op) {
+    case PLAT_JOURNAL_MADE_FILE: rc = c.remove(r->a); break;
+    case PLAT_JOURNAL_MADE_DIR: rc = c.rmdir(r->a); break;
+    case PLAT_JOURNAL_ASIDE: rc = c.rename(r->b, r->a); break;
+    case PLAT_JOURNAL_RENAMED: rc = c.move_new(r->b, r->a); break;
+    default: return c.mkdir(r->a) == 0 || errno == EEXIST;
+    }
+    return rc == 0 || errno == ENOENT;
+}
+
+static const char *const UNDO_FAILED[] = {"could not remove the folder made", "could not remove the file made",
+                                          "could not put back the file moved aside", "could not rename back",
+                                          "could not make again the folder removed"};
+static const char CHANGED_SINCE[] = "changed since the run, left as it is";
+
+void plat_journal_now()
+{
+    if (!live) return;
+    live = 0;
+    int bad = 0;
+    for (int i = published - 1; i >= 0; i--)
+        if (!undo_one(record_at(i), raw_calls)) bad = 1;
+    plat_write_close_raw(journal_file, "", 0);
+    if (!bad) plat_sys_unlink_now(journal_native);
+}
+
+/* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is
+ * never applied twice.  1, or 0 when that failed (reported). */
+static int finish(int failed, plat_journal_report report)
+{
+    drop_all();
+    char kept[PLAT_NATIVE_MAX + 8];
+    int ok = failed ? snprintf(kept, sizeof kept, "%s.failed", journal_native) < (int)sizeof kept &&
+                          sys().rename(journal_native, kept) == 0
+                    : sys().remove(journal_native) == 0;
+    if (!ok && report)
+        report(failed ? "could not keep the journal" : "could not remove the journal", journal_native, errno);
+    return ok;
+}
+
+/* Walks the records newest first with undo (1 put back, 0 failed with
+ * errno, -1 left as changed since): the number put back. */
+static int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report report)
+{
+    int done = 0, bad = 0;
+    for (int i = held - 1; i >= 0; i--) {
+        const jrec *r = record_at(i);
+        int rc = undo(r);
+        published = i;
+        if (rc == 1) {
+            done++;
+            continue;
+        }
+        bad++;
+        if (report) report(rc < 0 ? CHANGED_SINCE : UNDO_FAILED[r->op], r->a, rc < 0 ? 0 : errno);
+    }
+    if (failed) *failed = bad;
+    finish(bad, report);
+    return done;
+}
+
+static int undo_in_process(const jrec *r) { return undo_one(r, table_calls); }
+
+int plat_journal_rollback(int *failed, plat_journal_report report)
+{
+    if (failed) *failed = 0;
+    if (!journal_file) return 0;
+    return walk_back(undo_in_process, failed, report);
+}
+
+/* Removes the files moved aside, a committed journal's last duty: 1, or 0
+ * when some could not be (each reported). */
+static int remove_asides(plat_journal_report report)
+{
+    int ok = 1;
+    for (int i = 0; i < held; i++) {
+        const jrec *r = record_at(i);
+        if (r->op != PLAT_JOURNAL_ASIDE || sys().remove(r->b) == 0 || errno == ENOENT) continue;
+        ok = 0;
+        if (report) report("could not remove the file moved aside", r->b, errno);
+    }
+    return ok;
+}
+
+int plat_journal_commit(plat_journal_report report)
+{
+    if (!journal_file) return 1;
+    if (!append("C\n", 2, 1)) { /* not on the disk: a later start puts the run back, asides and all */
+        if (report) report("could not mark the journal committed", journal_native, errno);
+        drop_all();
+        return 0;
+    }
+    published = 0; /* committed: an interrupt puts nothing back */
+    int ok = remove_asides(report);
+    return finish(0, report) && ok;
+}
+
+/* ---- a killed run's journal ---- */
+
+/* Reads one line of the file into the records: a note, a made-line for the
+ * note before it, or the commit mark (1). */
+static int read_line(char *line)
+{
+    const char *op = line[0] ? strchr(OP_LETTERS, line[0]) : nullptr;
+    if (strcmp(line, "C") == 0) return 1;
+    if (line[0] == 'm' && held > 0) {
+        plat_identity &id = record_at(held - 1)->ident;
+        record_at(held - 1)->made = sscanf(line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld", &id.kind, &id.size,
+                                           &id.modified, &id.changed, &id.device, &id.index) == 6;
+        return 0;
+    }
+    char *end = nullptr, *tab;
+    long long when = op && line[1] == '\t' ? strtoll(line + 2, &end, 10) : 0;
+    if (!op || line[1] != '\t' || *end != '\t' || !(tab = strchr(end + 1, '\t'))) return 0; /* the header */
+    *tab = '\0';
+    hold((int)(op - OP_LETTERS), when, end + 1, tab + 1);
+    return 0;
+}
+
+/* Reads the journal file into the records, up to a torn last line: 1 when
+ * it was committed, else 0. */
+static int load(FILE *f)
+{
+    static char line[LINE_SIZE];
+    int committed = 0;
+    while (sys().fgets(line, sizeof line, f)) {
+        size_t n = strlen(line);
+        if (n == 0 || line[n - 1] != '\n') break; /* the run ended while writing it */
+        line[n - 1] = '\0';
+        committed |= read_line(line);
+    }
+    return committed;
+}
+
+/* 1 when what is at a now is what the run left there: the made-line's
+ * file, or without one a file changed at or after the note. */
+static int run_left(const jrec *r, const plat_identity &now)
+{
+    const plat_identity &was = r->ident;
+    if (!r->made) return now.changed >= r->when || now.modified >= r->when;
+    return now.kind == was.kind && now.size == was.size && now.modified == was.modified && now.device == was.device &&
+           now.index == was.index;
+}
+
+static int same_file(const plat_identity &x, const plat_identity &y)
+{
+    return x.device == y.device && x.index == y.index && x.index != 0;
+}
+
+/* undo_one, only where nothing but the run changed the names since. */
+static int undo_checked(const jrec *r)
+{
+    plat_identity at, aside;
+    int here = sys().identity(r->a, &at) == 0;
+    switch (r->op) {
+    case PLAT_JOURNAL_MADE_FILE: return !here ? 1 : run_left(r, at) ? undo_in_process(r) : -1;
+    case PLAT_JOURNAL_ASIDE:
+        if (sys().identity(r->b, &aside) != 0) return 1;                                     /* never moved aside */
+        if (here && same_file(at, aside)) return sys().remove(r->b) == 0 || errno == ENOENT; /* a second name */
+        return !here || run_left(r, at) ? undo_in_process(r) : -1;
+    case PLAT_JOURNAL_RENAMED:
+        if (!here) return undo_in_process(r);
+        return sys().identity(r->b, &aside) != 0 ? 1 : -1; /* never renamed, or the name taken since */
+    default: return undo_in_process(r);
+    }
+}
+
+int plat_journal_recover(const char *name, int *failed, plat_journal_report report)
+{
+    if (failed) *failed = 0;
+    if (journal_file || !name || !plat_native_path(name, journal_native, sizeof journal_native)) return -1;
+    FILE *f = sys().fopen(journal_native, "rb");
+    if (!f) {
+        if (errno == ENOENT) return -1;
+        if (report) report("could not read the journal", journal_native, errno);
+        if (failed) *failed = 1;
+        return 0;
+    }
+    int committed = load(f);
+    journal_file = f; /* closed with the records */
+    if (!committed) return walk_back(undo_checked, failed, report);
+    int ok = remove_asides(report) & finish(0, report);
+    if (failed) *failed = !ok;
+    return 0;
+}

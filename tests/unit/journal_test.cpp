@@ -1,0 +1,219 @@
+// The journal of a run that can be put back: each row of changes, noted and
+// made in a small tree, is put back byte for byte in-process and from the
+// file of a killed run; a file changed since is left alone; a committed
+// journal only removes what was moved aside.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/common_internal.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Tree = std::map<std::string, std::string>;  // relative name -> content, "<dir>" for a folder
+
+const char JOURNAL[] = "quillor.jnl";
+
+enum act { MKDIR, MKFILE, REPLACE, REMOVE, RENAME, RMDIR };
+struct change {
+    act what;
+    const char *a, *b;  // installer paths; b only for RENAME
+};
+struct row {
+    const char *name;
+    std::vector<change> changes;
+};
+const row ROWS[] = {
+    {"replace and add",
+     {{REPLACE, "\\t\\a.txt", nullptr},
+      {MKDIR, "\\t\\new", nullptr},
+      {MKFILE, "\\t\\new\\n.txt", nullptr},
+      {REPLACE, "\\t\\sub\\c.txt", nullptr}}},
+    {"remove and rename",
+     {{REMOVE, "\\t\\b.txt", nullptr}, {RENAME, "\\t\\sub\\c.txt", "\\t\\sub\\d.txt"}, {RMDIR, "\\t\\empty", nullptr}}},
+    {"one file twice",
+     {{REPLACE, "\\t\\a.txt", nullptr},
+      {REPLACE, "\\t\\a.txt", nullptr},
+      {REMOVE, "\\t\\a.txt", nullptr},
+      {MKFILE, "\\t\\a.txt", nullptr}}},
+};
+
+Tree snapshot(const fs::path &top)
+{
+    Tree t;
+    for (const auto &e : fs::recursive_directory_iterator(top))
+        t[fs::relative(e.path(), top).generic_string()] = e.is_directory() ? "<dir>" : tu::read_file(e.path());
+    return t;
+}
+
+void write(const char *path, const std::string &content)
+{
+    FILE *f = plat_fopen(path, "wb");
+    ASSERT_NE(f, nullptr) << path;
+    plat_fwrite(content.data(), 1, content.size(), f);
+    ASSERT_EQ(plat_fclose(f), 0);
+}
+
+// Notes one change and makes it, as a run does.
+void make_one(const change &c)
+{
+    static const int ops[] = {PLAT_JOURNAL_MADE_DIR, PLAT_JOURNAL_MADE_FILE, PLAT_JOURNAL_ASIDE,
+                              PLAT_JOURNAL_ASIDE,    PLAT_JOURNAL_RENAMED,   PLAT_JOURNAL_REMOVED_DIR};
+    char aside[512];
+    const char *b = c.b;
+    if (c.what == REPLACE || c.what == REMOVE) {
+        ASSERT_TRUE(plat_journal_aside_name(c.a, aside, sizeof aside));
+        EXPECT_NE(strstr(aside, "~qrb"), nullptr) << aside;
+        b = aside;
+    }
+    ASSERT_TRUE(plat_journal_note(ops[c.what], c.a, b)) << c.a;
+    switch (c.what) {
+    case MKDIR: ASSERT_EQ(plat_mkdir(c.a), 0); break;
+    case MKFILE: write(c.a, "made"); break;
+    case RMDIR: ASSERT_EQ(plat_rmdir(c.a), 0); break;
+    default:
+        ASSERT_EQ((c.what == RENAME ? plat_rename_new : plat_rename)(c.a, b), 0);
+        if (c.what == REPLACE) write(c.a, std::string("new content of ") + c.a);
+    }
+    plat_journal_made();
+}
+
+void make_changes(const row &r)
+{
+    for (const change &c : r.changes) make_one(c);
+}
+
+std::vector<std::string> reports;
+void collect(const char *what, const char *native, int) { reports.push_back(std::string(what) + ": " + native); }
+
+struct Journal : ::testing::Test {
+    tu::Scratch scratch;
+    fs::path top = fs::path(scratch.dir) / "t";
+    Tree before;
+    void SetUp() override
+    {
+        tu::make_dirs((top / "sub").string());
+        tu::make_dirs((top / "empty").string());
+        tu::write_file((top / "a.txt").string(), "A");
+        tu::write_file((top / "b.txt").string(), "BB");
+        tu::write_file((top / "sub" / "c.txt").string(), "CCC");
+        before = snapshot(top);
+        reports.clear();
+    }
+    void TearDown() override { plat_syscall_reset(); }
+    bool journal_there(const char *suffix = "") { return tu::exists(std::string(JOURNAL) + suffix); }
+};
+
+TEST_F(Journal, RollbackInProcessPutsTheTreeBack)
+{
+    for (const row &r : ROWS) {
+        ASSERT_TRUE(plat_journal_start(JOURNAL)) << r.name;
+        make_changes(r);
+        ASSERT_NE(snapshot(top), before) << r.name;
+        int failed = -1;
+        EXPECT_EQ(plat_journal_rollback(&failed, collect), (int)r.changes.size()) << r.name;
+        EXPECT_EQ(failed, 0) << r.name;
+        EXPECT_EQ(snapshot(top), before) << r.name;
+        EXPECT_FALSE(journal_there()) << r.name;
+        EXPECT_FALSE(plat_journal_active());
+    }
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
+{
+    for (const row &r : ROWS) {
+        ASSERT_TRUE(plat_journal_start(JOURNAL)) << r.name;
+        make_changes(r);
+        plat_journal_forget();
+        ASSERT_TRUE(journal_there()) << r.name;
+        int failed = -1;
+        EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), (int)r.changes.size()) << r.name;
+        EXPECT_EQ(failed, 0) << r.name;
+        EXPECT_EQ(snapshot(top), before) << r.name;
+        EXPECT_FALSE(journal_there()) << r.name;
+    }
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(plat_journal_recover(JOURNAL, nullptr, collect), -1);  // none left
+}
+
+TEST_F(Journal, AFileChangedSinceIsLeftAndTheJournalKeptAside)
+{
+    ASSERT_TRUE(plat_journal_start(JOURNAL));
+    make_changes(ROWS[0]);
+    plat_journal_forget();
+    ASSERT_EQ(plat_remove("\\t\\a.txt"), 0);
+    write("\\t\\a.txt", "the administrator's own");
+    int failed = 0;
+    EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), 3);
+    EXPECT_EQ(failed, 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("a.txt"), std::string::npos) << reports[0];
+    EXPECT_EQ(tu::read_file((top / "a.txt").string()), "the administrator's own");
+    EXPECT_EQ(tu::read_file((top / "sub" / "c.txt").string()), "CCC");
+    EXPECT_FALSE(fs::exists(top / "new"));
+    EXPECT_FALSE(journal_there());
+    EXPECT_TRUE(journal_there(".failed"));
+}
+
+// What a committed run leaves: its changes, without the names aside.
+Tree committed(const Tree &t)
+{
+    Tree out;
+    for (const auto &e : t)
+        if (e.first.find("~qrb") == std::string::npos) out.insert(e);
+    return out;
+}
+
+int remove_fails(const char *) { return errno = EACCES, -1; }
+
+TEST_F(Journal, ACommittedJournalOnlyRemovesTheAsides)
+{
+    for (const row &r : ROWS) {
+        ASSERT_TRUE(plat_journal_start(JOURNAL)) << r.name;
+        make_changes(r);
+        Tree after = committed(snapshot(top));
+        EXPECT_TRUE(plat_journal_commit(collect)) << r.name;
+        EXPECT_EQ(snapshot(top), after) << r.name;
+        EXPECT_FALSE(journal_there()) << r.name;
+    }
+    EXPECT_TRUE(reports.empty());
+    // committed, but killed before the asides went: the next start finishes
+    ASSERT_TRUE(plat_journal_start(JOURNAL));
+    make_changes(ROWS[2]);  // the tree as the rows above left it
+    Tree after = committed(snapshot(top));
+    plat_syscall_table()->remove = remove_fails;
+    EXPECT_FALSE(plat_journal_commit(collect));
+    plat_syscall_reset();
+    EXPECT_NE(snapshot(top), after);
+    EXPECT_EQ(plat_journal_recover(JOURNAL, nullptr, collect), 0);
+    EXPECT_EQ(snapshot(top), after);
+    EXPECT_FALSE(journal_there());
+}
+
+int fsync_fails(FILE *) { return errno = EIO, -1; }
+
+TEST_F(Journal, ANoteNotOnTheDiskRefusesTheChange)
+{
+    EXPECT_EQ(plat_journal_note(PLAT_JOURNAL_MADE_FILE, "\\t\\x", nullptr), 1);  // no journal: nothing to do
+    ASSERT_TRUE(plat_journal_start(JOURNAL));
+    EXPECT_FALSE(plat_journal_start(JOURNAL));
+    errno = 0;
+    EXPECT_EQ(plat_journal_note(PLAT_JOURNAL_MADE_FILE, "\\t\\tab\there", nullptr), 0);
+    EXPECT_EQ(errno, EINVAL);
+    plat_syscall_table()->fsync = fsync_fails;
+    EXPECT_EQ(plat_journal_note(PLAT_JOURNAL_MADE_FILE, "\\t\\x", nullptr), 0);
+    EXPECT_EQ(errno, EIO);
+    plat_syscall_reset();
+    int failed = -1;
+    EXPECT_EQ(plat_journal_rollback(&failed, collect), 0);  // the refused note is not held
+    EXPECT_EQ(failed, 0);
+    EXPECT_FALSE(journal_there());
+}
+
+}  // namespace
