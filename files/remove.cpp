@@ -88,9 +88,9 @@ static int unnamed_stays(const char *dir, const char *name)
 static int remove_selected(plat_folder *f, const char *dir, const char *mask, int dirs)
 {
     int all = 1;
-    unsigned at = 0, attrib;
+    unsigned at = 0, attrib, end = plat_folder_end(f); /* not the names set aside meanwhile */
     char lower[PLAT_NAME_MAX], path[TEXT_LINE_SIZE];
-    for (const char *name; (name = plat_folder_next(f, &at, &attrib));) {
+    for (const char *name; at < end && (name = plat_folder_next(f, &at, &attrib));) {
         int is_dir = (attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY;
         if (is_dir != dirs || !wild_match(mask, text_lower(text_copy(lower, name, sizeof lower)))) continue;
         int fits = snprintf(path, sizeof path, "%s%s%s", dir, name, dirs ? "\\" : "") < (int)sizeof path;

@@ -401,7 +401,7 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
 static int copy_over(const char *source, const char *target, const plat_name *t)
 {
     if (act_dry()) return plan_copy(source, target, t);
-    if (!act_aside(target, 1)) return copy_failed(source, target); /* kept until the run ends */
+    if (t->kind == PLAT_KIND_FILE && !act_aside(target, 1)) return copy_failed(source, target); /* kept until the end */
     long long size;
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);

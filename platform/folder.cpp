@@ -249,6 +249,8 @@ const char *plat_folder_next(const plat_folder *f, unsigned *at, unsigned *attri
     return nullptr;
 }
 
+unsigned plat_folder_end(const plat_folder *f) { return f->count; }
+
 /* Drops the exact name from the set. */
 static void set_drop(plat_folder *f, const char *name)
 {

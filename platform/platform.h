@@ -133,8 +133,10 @@ void plat_folder_close(plat_folder *f);
 /* plat_look_up of the bare name in f. */
 int plat_folder_look_up(plat_folder *f, const char *name, plat_name *n);
 /* The names of f, one per call from *at = 0 on, each with its PLAT_ATTR_*
- * bits as listed (attrib may be null); null at the end. */
+ * bits as listed (attrib may be null); null at the end.  Names entered
+ * later come after *at = plat_folder_end(f) as it was before. */
 const char *plat_folder_next(const plat_folder *f, unsigned *at, unsigned *attrib);
+unsigned plat_folder_end(const plat_folder *f);
 /* plat_rename_new of two bare names in f (from as the set spells it). */
 int plat_folder_rename_new(plat_folder *f, const char *from, const char *to);
 /* Removes the file, or the empty folder, of that exact name in f: 0, or

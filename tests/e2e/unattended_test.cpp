@@ -374,7 +374,7 @@ TEST(Options, HelpAndVersionTouchNothing)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     for (const char *part :
-         {"Usage: quillor-install [--answers FILE] [--defaults] [--record FILE] [--dry-run]\n", "\"JOB install\"",
+         {"Usage: quillor-install [--answers FILE] [--defaults] [--record FILE] [--dry-run] [--rollback]\n", "\"JOB install\"",
           " SCRIPTS NEWSHOST ", " USER END\n", "  1  the summary counted errors", "QUILLOR_ROOT"})
         EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(e2e::list_files(s.dist), before);
