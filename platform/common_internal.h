@@ -60,6 +60,18 @@ unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long si
 unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long size);
 unsigned long plat_sys_current_dir(unsigned long size, wchar_t *buf);
 #endif
+int plat_sys_settle(FILE *f, const char *mode);
+#ifndef _WIN32
+int plat_sys_open_lock(const char *native, struct stat *held);
+int plat_sys_close(int fd);
+int plat_sys_open_std(int fd);
+#else
+int plat_sys_identity(const wchar_t *native, unsigned long id[3]);
+int plat_sys_open_lock(const char *name);
+int plat_sys_copy_file(const char *from, const char *to);
+int plat_sys_set_attributes(const char *native, unsigned long attributes);
+unsigned long plat_sys_module_path(wchar_t *buf, unsigned long size);
+#endif
 
 /* The live system-call table, for every call the layer makes. */
 inline plat_syscalls &sys() { return *plat_syscall_table(); }

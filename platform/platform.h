@@ -41,10 +41,9 @@ struct plat_find; /* an open listing */
  * the directory cannot be listed; otherwise fills the first entry.  With
  * PLAT_FIND_NOFOLLOW a folder that is a link (a reparse point) is not
  * listed (ELOOP, or ENOTDIR): a removal descends only into the folder it
- * listed.  An
- * entry whose name holds a backslash, or cannot be spelt in the system's
- * code page, is listed with PLAT_ATTR_UNNAMED added to its bits, so that
- * it can be reported; names that do not fit are skipped. */
+ * listed.  An entry whose name holds a backslash, or cannot be spelt in the
+ * system's code page, is listed with PLAT_ATTR_UNNAMED added to its bits,
+ * so that it can be reported; names that do not fit are skipped. */
 constexpr int PLAT_FIND_NOFOLLOW = 1;
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
@@ -145,10 +144,9 @@ int plat_same_native_files(const char *a, const char *b); /* the same for two na
  * nothing (closing it is enough). */
 FILE *plat_create_hidden(const plat_name *target, plat_name *temp);
 /* Closes out, the complete file of plat_create_hidden (or its stand-in),
- * and gives it the
- * target's name without ever replacing a file: EEXIST when the name
- * appeared meanwhile.  0, or -1 with errno; after a failure the caller
- * removes temp. */
+ * and gives it the target's name without ever replacing a file: EEXIST
+ * when the name appeared meanwhile.  0, or -1 with errno; after a failure
+ * the caller removes temp. */
 int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target);
 /* Makes `to` a second name of the file `from` (a hard link), never
  * replacing: EEXIST when `to` is there; another errno (EPERM, EXDEV,
@@ -264,12 +262,8 @@ void plat_on_interrupt(void (*last_words)());
  * ends as the stream's mode wants them) and closes the file. */
 void plat_write_close_raw(FILE *f, const char *text, size_t len);
 
-#ifndef _WIN32
-struct stat;
-#endif
-
-/* The real system calls, reached through one table that tests may patch to
- * inject faults (disk full, failed rename, ...).  All take native paths. */
+/* The real system calls, in one table that tests patch to inject faults (a full disk, a failed
+ * rename, ...).  Paths are native ones. */
 struct plat_syscalls {
     FILE *(*fopen)(const char *native, const char *mode);
     int (*fclose)(FILE *f);
@@ -285,24 +279,20 @@ struct plat_syscalls {
     int (*sync_fs)(const char *native);  /* the file system holding a folder (Windows: that file) */
     int (*fflush)(FILE *f);
     long long (*fsize)(FILE *f); /* fstat's size of an open stream */
-    /* Kernel copies of up to len bytes from in to out at their file
-     * offsets: bytes moved, 0 at the source's end, or -1 with errno;
-     * ENOSYS when the system cannot do it for these files (then nothing
-     * moved). */
+    /* Kernel copies of up to len bytes from in to out at their file offsets: bytes moved, 0 at
+     * the source's end, or -1 with errno; ENOSYS when the system cannot (then nothing moved). */
     long long (*copy_range)(FILE *in, FILE *out, size_t len);
     long long (*send_file)(FILE *in, FILE *out, size_t len);
-    /* A directory listing, entry by entry, as the system gives it: open
-     * takes the folder (POSIX) or the pattern "folder\*" (Windows) and
-     * returns null with errno when it cannot be listed (ELOOP or ENOTDIR
-     * when nofollow and the folder is a link); read fills the next
-     * entry's name and attribute bits and returns 1, or 0 at the end
-     * (errno ENOENT) or on a failure (another errno). */
+    /* A directory listing, entry by entry, as the system gives it: open takes the folder (POSIX)
+     * or the pattern "folder\*" (Windows) and returns null with errno when it cannot be listed
+     * (ELOOP or ENOTDIR when nofollow and the folder is a link); read fills the next entry's name
+     * and attribute bits and returns 1, or 0 at the end (errno ENOENT) or on a failure. */
     void *(*dir_open)(const char *native, int nofollow);
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
-    /* An unnamed new file in the folder dir (O_TMPFILE), opened "wb", or
-     * null with errno (ENOSYS where the system or file system has none). */
+    /* An unnamed new file in the folder dir (O_TMPFILE), opened "wb", or null with errno (ENOSYS
+     * where the system or file system has none). */
     FILE *(*open_unnamed)(const char *dir);
     int (*link_unnamed)(FILE *f, const char *to);      /* its first name; EEXIST when taken */
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
@@ -325,6 +315,19 @@ struct plat_syscalls {
     unsigned long (*full_path)(const char *native, char *buf, unsigned long size);
     unsigned long (*long_path)(const char *native, char *buf, unsigned long size);
     unsigned long (*current_dir)(unsigned long size, wchar_t *buf);
+#endif
+    /* ---- what an open reached, the folder lock, file identities and whole-file copies ---- */
+    int (*settle)(FILE *f, const char *mode); /* a regular file, truncated for "w": 0, or -1 with errno */
+#ifndef _WIN32
+    int (*open_lock)(const char *native, struct stat *held); /* an fd on a regular file, or -1 with errno */
+    int (*close)(int fd);
+    int (*open_std)(int fd); /* the null device as standard descriptor fd, when fd is closed */
+#else
+    int (*identity)(const wchar_t *native, unsigned long id[3]); /* volume, index: 1, 0 when none, -1 */
+    int (*open_lock)(const char *name);                          /* 1 held to the end, 0 held elsewhere, -1 */
+    int (*copy_file)(const char *from, const char *to);          /* never over a file: 0, or -1 with errno */
+    int (*set_attributes)(const char *native, unsigned long attributes);
+    unsigned long (*module_path)(wchar_t *buf, unsigned long size); /* the program's own path */
 #endif
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
@@ -378,7 +381,6 @@ enum plat_answer { PLAT_NO = 0, PLAT_YES = 1, PLAT_UNKNOWN = -1 };
  * "C:", a UNC share root, the same folder under another letter; on POSIX
  * the mapped root or "/", or a folder that holds it). */
 int plat_is_root(const char *path);
-
 /* PLAT_YES when both installer paths name the same folder. */
 int plat_same_dir(const char *a, const char *b);
 
@@ -395,10 +397,9 @@ int plat_probe_create(const char *path);
 
 /* ---- console ---- */
 
-/* Gives each closed standard descriptor the null device, so that no file
- * opened later takes its place, and makes writes to a console that is gone
- * (a pipe nobody reads) fail instead of ending the process.  First thing
- * at start-up. */
+/* Gives each closed standard descriptor the null device, so that no file opened later takes its
+ * place, and makes writes to a console that is gone (a pipe nobody reads) fail instead of ending
+ * the process.  First thing at start-up. */
 void plat_std_streams_ready();
 /* 1 the first time it is asked after console output was lost (the write's
  * errno in *err); from then on the console is not written. */
@@ -438,8 +439,7 @@ const char *plat_setup_problem();
  * Returns 1, or 0 when it cannot be read. */
 int plat_computer_name(char *buf, int size);
 long plat_process_id();
-/* Turns the trailing "XXXXXX" of templ into a name not in use in the
- * current directory.  Returns 1, or 0 when no name could be made. */
+/* Turns the trailing "XXXXXX" of templ into a name not in use in the current directory: 1, or 0. */
 int plat_mktemp(char *templ);
 /* The running program's path in installer form, such that its folder part
  * names the folder that holds the program: taken from the system, and from

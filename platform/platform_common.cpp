@@ -57,6 +57,12 @@ static const plat_syscalls real_calls = {
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
 #endif
+    plat_sys_settle,
+#ifndef _WIN32
+    plat_sys_open_lock, plat_sys_close, plat_sys_open_std,
+#else
+    plat_sys_identity, plat_sys_open_lock, plat_sys_copy_file, plat_sys_set_attributes, plat_sys_module_path,
+#endif
 };
 static plat_syscalls live_calls = real_calls;
 

@@ -165,29 +165,37 @@ static volatile sig_atomic_t lock_held;
 
 static void unlock_at_exit()
 {
-    if (lock_held) unlink(lock_native); /* still locked: nobody else can own that name */
+    if (lock_held) sys().remove(lock_native); /* still locked: nobody else can own that name */
     lock_held = 0;
 }
+
+/* The lock file, opened without following a link and without waiting, and
+ * only when it is a regular file: its descriptor, or -1. */
+int plat_sys_open_lock(const char *native, struct stat *held)
+{
+    int fd = open(native, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    if (fstat(fd, held) == 0 && S_ISREG(held->st_mode)) return fd;
+    close(fd);
+    return -1;
+}
+int plat_sys_close(int fd) { return close(fd); }
 
 /* Locks the file at lock_native; 1, 0 (held elsewhere) or -1.  The name
  * must still name the locked file afterwards: an earlier holder may have
  * removed it between our open and our lock. */
 static int lock_once(int *fd_out)
 {
-    int fd = open(lock_native, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
     struct stat held, named;
-    if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
-        close(fd);
-        return -1;
-    }
+    int fd = sys().open_lock(lock_native, &held);
+    if (fd < 0) return -1;
     if (sys().flock(fd) != 0) {
         int busy = errno == EWOULDBLOCK;
-        close(fd);
+        sys().close(fd);
         return busy ? 0 : -1;
     }
     if (sys().lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-        close(fd);
+        sys().close(fd);
         return 2; /* removed under us: try again */
     }
     *fd_out = fd;

@@ -99,7 +99,7 @@ static int names_a_root(const char *c)
 }
 
 struct file_identity {
-    DWORD volume, high, low;
+    unsigned long v[3]; /* volume serial number, file index high and low */
 };
 
 /* An existing file or folder opened for its attributes only. */
@@ -110,10 +110,12 @@ static HANDLE open_entry(const char *path)
 }
 
 /* The volume serial number and file index of a file or folder: 1, 0 when
- * nothing is there, -1 with errno when what is there cannot be told. */
-static int identity(const char *path, file_identity *id)
+ * nothing is there, -1 with errno when what is there cannot be told.  Asked
+ * wide, so that a name the ANSI code page cannot hold is asked as it is. */
+int plat_sys_identity(const wchar_t *native, unsigned long id[3])
 {
-    HANDLE h = open_entry(path);
+    HANDLE h = CreateFileW(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
     BY_HANDLE_FILE_INFORMATION info;
     BOOL ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
     DWORD e = ok ? 0 : GetLastError();
@@ -125,15 +127,26 @@ static int identity(const char *path, file_identity *id)
         return -1;
     }
     if (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0) return 0; /* no index: only names can tell */
-    id->volume = info.dwVolumeSerialNumber;
-    id->high = info.nFileIndexHigh;
-    id->low = info.nFileIndexLow;
+    id[0] = info.dwVolumeSerialNumber;
+    id[1] = info.nFileIndexHigh;
+    id[2] = info.nFileIndexLow;
     return 1;
+}
+
+/* The table's identity of an ANSI path, read as the ANSI calls read it. */
+static int identity(const char *path, file_identity *id)
+{
+    WCHAR wide[WIN_PATH_MAX];
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, WIN_PATH_MAX) == 0) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return sys().identity(wide, id->v);
 }
 
 static int same_identity(const file_identity *a, const file_identity *b)
 {
-    return a->volume == b->volume && a->high == b->high && a->low == b->low;
+    return a->v[0] == b->v[0] && a->v[1] == b->v[1] && a->v[2] == b->v[2];
 }
 
 /* Both canonical forms, or 0 with errno. */

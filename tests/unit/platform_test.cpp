@@ -71,6 +71,11 @@ char *fail_getcwd(char *, size_t) { return errno = EACCES, nullptr; }
 char *fail_realpath(const char *, char *) { return errno = EIO, nullptr; }
 long fail_readlink(const char *, char *, size_t) { return errno = EIO, -1; }
 int held_elsewhere(int) { return errno = EWOULDBLOCK, -1; }
+int fail_open_lock(const char *, struct stat *) { return errno = EACCES, -1; }
+int closed, std_asked;
+int counting_close(int fd) { return closed++, close(fd); }
+int counting_open_std(int) { return std_asked++, 0; }
+int unsettled(FILE *, const char *) { return errno = EIO, -1; }
 void *fail_dir_open(const char *, int) { return errno = EACCES, nullptr; }
 
 TEST(PathMapping, EveryCallGoesThroughTheTable)
@@ -102,8 +107,21 @@ TEST(PathMapping, EveryCallGoesThroughTheTable)
         tu::Fault f(&plat_syscalls::readlink, fail_readlink);
         EXPECT_EQ(plat_copy_link("\\a\\l", "\\a\\m"), -1);
     }
+    {
+        tu::Fault f(&plat_syscalls::open_lock, fail_open_lock);
+        EXPECT_EQ(plat_lock_folder("lock.tmp"), -1);
+        tu::write_file(s.path("a/f"), "x");
+        tu::Fault u(&plat_syscalls::settle, unsettled);
+        EXPECT_EQ(plat_fopen("\\a\\f", "wb"), nullptr);
+        EXPECT_EQ(tu::read_file(s.path("a/f")), "x");  // not truncated either
+    }
     tu::Fault f(&plat_syscalls::flock, held_elsewhere);
+    tu::Fault c(&plat_syscalls::close, counting_close);
     EXPECT_EQ(plat_lock_folder("lock.tmp"), 0);
+    EXPECT_EQ(closed, 1);  // the lock held elsewhere is let go
+    tu::Fault o(&plat_syscalls::open_std, counting_open_std);
+    plat_std_streams_ready();
+    EXPECT_EQ(std_asked, 3);
 }
 #endif  // !_WIN32
 
@@ -502,9 +520,15 @@ TEST(WindowsTable, SwappedEntriesKeepThePolicyAroundThem)
     SetFileAttributesA(s.path("kept.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-// What a path is and its full form come through the table too.
+// What a path is, its full form and identity, the lock, a kept copy and the
+// program's own path come through the table too.
 unsigned long no_attributes(const char *) { return INVALID_FILE_ATTRIBUTES; }
 unsigned long no_full_path(const char *, char *, unsigned long) { return 0; }
+int no_identity(const wchar_t *, unsigned long *) { return errno = EIO, -1; }
+int lock_held_elsewhere(const char *) { return 0; }
+int no_copy(const char *, const char *) { return errno = EACCES, -1; }
+unsigned long no_module_path(wchar_t *, unsigned long) { return 0; }
+int not_settled(FILE *, const char *) { return errno = EIO, -1; }
 
 TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
 {
@@ -514,6 +538,22 @@ TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
     char buf[4096];
     EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_DIR);
     ASSERT_EQ(plat_canonical_path(d.c_str(), buf, sizeof buf), 1);
+    {
+        tu::Fault i(&plat_syscalls::identity, no_identity);
+        EXPECT_EQ(plat_same_dir(d.c_str(), (s.drive() + "\\").c_str()), PLAT_UNKNOWN);
+        tu::Fault l(&plat_syscalls::open_lock, lock_held_elsewhere);
+        EXPECT_EQ(plat_lock_folder("x.lck"), 0);
+        tu::Fault c(&plat_syscalls::copy_file, no_copy);
+        EXPECT_EQ(plat_keep_native("a", "b"), -1);
+        EXPECT_EQ(errno, EACCES);
+        tu::Fault m(&plat_syscalls::module_path, no_module_path);
+        ASSERT_EQ(plat_program_path("x\\y.exe", buf, sizeof buf), 1);
+        EXPECT_STREQ(buf, "x\\y.exe");  // the path as started
+        tu::write_file(s.path("d/f"), "x");
+        tu::Fault u(&plat_syscalls::settle, not_settled);
+        EXPECT_EQ(plat_fopen((d + "\\f").c_str(), "wb"), nullptr);
+        EXPECT_EQ(tu::read_file(s.path("d/f")), "x");  // not truncated either
+    }
     tu::Fault f1(&plat_syscalls::attributes, no_attributes);
     EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_NONE);
     tu::Fault f2(&plat_syscalls::full_path, no_full_path);
