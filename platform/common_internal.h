@@ -65,12 +65,15 @@ int plat_sys_settle(FILE *f, const char *mode);
 int plat_sys_open_lock(const char *native, struct stat *held);
 int plat_sys_close(int fd);
 int plat_sys_open_std(int fd);
+void plat_sys_sync();
 #else
 int plat_sys_identity(const wchar_t *native, unsigned long id[3]);
 int plat_sys_open_lock(const char *name);
 int plat_sys_copy_file(const char *from, const char *to);
 int plat_sys_set_attributes(const char *native, unsigned long attributes);
 unsigned long plat_sys_module_path(wchar_t *buf, unsigned long size);
+unsigned long plat_sys_final_path(const char *native, char *buf, unsigned long size);
+int plat_sys_probe_create(const char *native);
 #endif
 
 /* The live system-call table, for every call the layer makes. */

@@ -322,12 +322,15 @@ struct plat_syscalls {
     int (*open_lock)(const char *native, struct stat *held); /* an fd on a regular file, or -1 with errno */
     int (*close)(int fd);
     int (*open_std)(int fd); /* the null device as standard descriptor fd, when fd is closed */
+    void (*sync)();          /* every file system */
 #else
     int (*identity)(const wchar_t *native, unsigned long id[3]); /* volume, index: 1, 0 when none, -1 */
     int (*open_lock)(const char *name);                          /* 1 held to the end, 0 held elsewhere, -1 */
     int (*copy_file)(const char *from, const char *to);          /* never over a file: 0, or -1 with errno */
     int (*set_attributes)(const char *native, unsigned long attributes);
     unsigned long (*module_path)(wchar_t *buf, unsigned long size); /* the program's own path */
+    unsigned long (*final_path)(const char *native, char *buf, unsigned long size);
+    int (*probe_create)(const char *native); /* a new file, gone when closed: 0, or -1 with errno */
 #endif
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
@@ -361,8 +364,7 @@ int plat_from_utf8(char *text, int size);
  * and file number, or device and inode) settles what the spelling cannot:
  * other drive letters, network names and bind mounts for the same folder. */
 
-/* The canonical form of an installer path, in native form, into buf.
- * Returns 1, or 0 when it cannot be made or does not fit. */
+/* The canonical form of an installer path, in native form, into buf: 1, or 0 when it cannot be made or does not fit. */
 int plat_canonical_path(const char *path, char *buf, int size);
 
 /* The canonical form of the file path, from its folder's canonical form
@@ -377,9 +379,8 @@ int plat_canonical_child(const char *canonical_folder, const char *path, char *b
  * a folder that exists but cannot be examined (errno says why). */
 enum plat_answer { PLAT_NO = 0, PLAT_YES = 1, PLAT_UNKNOWN = -1 };
 
-/* PLAT_YES when path names the root of a drive or volume (on Windows
- * "C:", a UNC share root, the same folder under another letter; on POSIX
- * the mapped root or "/", or a folder that holds it). */
+/* PLAT_YES when path names the root of a drive or volume (on Windows "C:", a UNC share root, the same
+ * folder under another letter; on POSIX the mapped root or "/", or a folder that holds it). */
 int plat_is_root(const char *path);
 /* PLAT_YES when both installer paths name the same folder. */
 int plat_same_dir(const char *a, const char *b);
@@ -389,10 +390,9 @@ int plat_same_dir(const char *a, const char *b);
  * identity for the folders that exist). */
 int plat_dir_contains(const char *outer, const char *inner);
 
-/* Whether a new file can be made at path (as an exclusive create would
- * find), leaving nothing behind whatever ends the process: on Linux an
- * unnamed file in its folder stands in for it; elsewhere the file made is
- * removed at once.  1, or 0 with errno (EEXIST when the name is taken). */
+/* Whether a new file can be made at path (as an exclusive create would find), leaving nothing behind
+ * whatever ends the process: on Linux an unnamed file in its folder stands in for it; elsewhere the file
+ * made is removed at once.  1, or 0 with errno (EEXIST when the name is taken). */
 int plat_probe_create(const char *path);
 
 /* ---- console ---- */

@@ -59,9 +59,10 @@ static const plat_syscalls real_calls = {
 #endif
     plat_sys_settle,
 #ifndef _WIN32
-    plat_sys_open_lock, plat_sys_close, plat_sys_open_std,
+    plat_sys_open_lock, plat_sys_close, plat_sys_open_std, plat_sys_sync,
 #else
     plat_sys_identity, plat_sys_open_lock, plat_sys_copy_file, plat_sys_set_attributes, plat_sys_module_path,
+    plat_sys_final_path, plat_sys_probe_create,
 #endif
 };
 static plat_syscalls live_calls = real_calls;

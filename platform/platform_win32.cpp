@@ -415,18 +415,23 @@ int plat_dir_mode_from(const char *, const char *) { return 0; }
 
 /* Made to be deleted when closed: the system removes it however the
  * process ends. */
-int plat_probe_create(const char *path)
+int plat_sys_probe_create(const char *native)
 {
-    char native[PLAT_NATIVE_MAX];
-    if (!path || !plat_native_path(path, native, sizeof native)) return 0;
     HANDLE h = CreateFileA(native, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
-        return 0;
+        return -1;
     }
     CloseHandle(h);
-    return 1;
+    return 0;
+}
+
+int plat_probe_create(const char *path)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!path || !plat_native_path(path, native, sizeof native)) return 0;
+    return sys().probe_create(native) == 0;
 }
 
 #endif

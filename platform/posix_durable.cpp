@@ -50,6 +50,8 @@ static int on_fd(int fd, int (*call)(int))
 
 int plat_sys_sync_dir(const char *native) { return on_fd(open_parent(native), fsync); }
 
+void plat_sys_sync() { sync(); }
+
 int plat_sys_sync_fs(const char *native) { return on_fd(open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC), syncfs); }
 
 long long plat_sys_fsize(FILE *f)
@@ -152,7 +154,7 @@ int plat_sync_now()
             ok = 0;
             err = errno;
         }
-    if (sync_overflow) sync();
+    if (sync_overflow) sys().sync();
     sync_count = sync_overflow = sync_last_set = 0;
     errno = err;
     return ok;

@@ -102,13 +102,6 @@ struct file_identity {
     unsigned long v[3]; /* volume serial number, file index high and low */
 };
 
-/* An existing file or folder opened for its attributes only. */
-static HANDLE open_entry(const char *path)
-{
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
-}
-
 /* The volume serial number and file index of a file or folder: 1, 0 when
  * nothing is there, -1 with errno when what is there cannot be told.  Asked
  * wide, so that a name the ANSI code page cannot hold is asked as it is. */
@@ -156,21 +149,30 @@ static int canonical_pair(const char *a, char *ca, const char *b, char *cb)
     return plat_canonical_path(a, ca, WIN_PATH_MAX) && plat_canonical_path(b, cb, WIN_PATH_MAX);
 }
 
-/* The name the system itself gives an existing folder, without "\\?\":
- * subst and network letters resolved, and under the emulator one letter for
- * a place whatever letter opened it, even one it does not list as a drive.
- * Looked up at run time: older systems lack the call. */
-static int final_path(const char *path, char *out, size_t size)
+/* The name the system itself gives an existing entry, normalized, with its
+ * drive letter: its length, or 0.  Looked up at run time: older systems
+ * lack the call. */
+unsigned long plat_sys_final_path(const char *native, char *buf, unsigned long size)
 {
     typedef DWORD(WINAPI * final_path_fn)(HANDLE, LPSTR, DWORD, DWORD);
     static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
     if (!proc) return 0;
     final_path_fn fn = reinterpret_cast<final_path_fn>(reinterpret_cast<void (*)()>(proc));
-    char buf[WIN_PATH_MAX];
-    HANDLE h = open_entry(path);
+    HANDLE h = CreateFileA(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
     if (h == INVALID_HANDLE_VALUE) return 0;
-    DWORD n = fn(h, buf, sizeof buf, 0); /* normalized, with its drive letter */
+    DWORD n = fn(h, buf, size, 0);
     CloseHandle(h);
+    return n;
+}
+
+/* The name the system itself gives an existing folder, without "\\?\":
+ * subst and network letters resolved, and under the emulator one letter for
+ * a place whatever letter opened it, even one it does not list as a drive. */
+static int final_path(const char *path, char *out, size_t size)
+{
+    char buf[WIN_PATH_MAX];
+    DWORD n = sys().final_path(path, buf, sizeof buf);
     return n > 0 && n < sizeof buf && strip_device_prefix(buf, out, size);
 }
 

@@ -520,8 +520,9 @@ TEST(WindowsTable, SwappedEntriesKeepThePolicyAroundThem)
     SetFileAttributesA(s.path("kept.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-// What a path is, its full form and identity, the lock, a kept copy and the
-// program's own path come through the table too.
+// What a path is, its full form, identity and the system's own name for it,
+// the lock, a kept copy, a probe and the program's own path come through the
+// table too.
 unsigned long no_attributes(const char *) { return INVALID_FILE_ATTRIBUTES; }
 unsigned long no_full_path(const char *, char *, unsigned long) { return 0; }
 int no_identity(const wchar_t *, unsigned long *) { return errno = EIO, -1; }
@@ -529,6 +530,8 @@ int lock_held_elsewhere(const char *) { return 0; }
 int no_copy(const char *, const char *) { return errno = EACCES, -1; }
 unsigned long no_module_path(wchar_t *, unsigned long) { return 0; }
 int not_settled(FILE *, const char *) { return errno = EIO, -1; }
+int no_probe(const char *) { return errno = EROFS, -1; }
+unsigned long named_a_root(const char *, char *buf, unsigned long size) { return snprintf(buf, size, "C:\\"); }
 
 TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
 {
@@ -553,6 +556,11 @@ TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
         tu::Fault u(&plat_syscalls::settle, not_settled);
         EXPECT_EQ(plat_fopen((d + "\\f").c_str(), "wb"), nullptr);
         EXPECT_EQ(tu::read_file(s.path("d/f")), "x");  // not truncated either
+        tu::Fault pc(&plat_syscalls::probe_create, no_probe);
+        EXPECT_EQ(plat_probe_create((d + "\\p").c_str()), 0);
+        EXPECT_EQ(errno, EROFS);
+        tu::Fault fp(&plat_syscalls::final_path, named_a_root);
+        EXPECT_EQ(plat_is_root(d.c_str()), PLAT_YES);  // the system's own name for it is a root
     }
     tu::Fault f1(&plat_syscalls::attributes, no_attributes);
     EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_NONE);
