@@ -64,8 +64,9 @@ TEST(PathMapping, ExistingComponentsResolveCaseBlind)
     EXPECT_FALSE(tu::exists(s.path("Inetpub/twin")));
     EXPECT_EQ(plat_path_ambiguous("\\inetpub\\Twin\\x\\f"), 0);  // the exact name settles it
 }
-// The mapping, the guards and the folder lock reach the system only through
-// the table: a failing row shows in each of them.
+// The mapping, the guards, the folder lock, the standard descriptors and the
+// check of what an open reached go to the system only through the table: a
+// failing row shows in each of them.
 int fail_stat(const char *, struct stat *) { return errno = EIO, -1; }
 char *fail_getcwd(char *, size_t) { return errno = EACCES, nullptr; }
 char *fail_realpath(const char *, char *) { return errno = EIO, nullptr; }
