@@ -61,6 +61,7 @@ unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long si
 unsigned long plat_sys_current_dir(unsigned long size, wchar_t *buf);
 #endif
 int plat_sys_settle(FILE *f, const char *mode);
+void plat_sys_write_close(FILE *f, const char *text, size_t len); /* async-signal-safe */
 #ifndef _WIN32
 int plat_sys_open_lock(const char *native, struct stat *held);
 int plat_sys_close(int fd);

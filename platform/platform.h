@@ -318,6 +318,7 @@ struct plat_syscalls {
 #endif
     /* ---- what an open reached, the folder lock, file identities and whole-file copies ---- */
     int (*settle)(FILE *f, const char *mode); /* a regular file, truncated for "w": 0, or -1 with errno */
+    void (*write_close)(FILE *f, const char *text, size_t len); /* see plat_write_close_raw */
 #ifndef _WIN32
     int (*open_lock)(const char *native, struct stat *held); /* an fd on a regular file, or -1 with errno */
     int (*close)(int fd);
@@ -435,8 +436,7 @@ plat_exit_hook plat_set_exit_hook(plat_exit_hook hook); /* returns the previous 
  * or null.  Checked before anything is written. */
 const char *plat_setup_problem();
 
-/* The computer's name, at most 63 characters, into buf (64 bytes).
- * Returns 1, or 0 when it cannot be read. */
+/* The computer's name, at most 63 characters, into buf (64 bytes): 1, or 0 when it cannot be read. */
 int plat_computer_name(char *buf, int size);
 long plat_process_id();
 /* Turns the trailing "XXXXXX" of templ into a name not in use in the current directory: 1, or 0. */

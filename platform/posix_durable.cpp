@@ -245,9 +245,8 @@ void plat_on_interrupt(void (*last_words)())
     for (int sig : signals) sigaction(sig, &sa, nullptr);
 }
 
-void plat_write_close_raw(FILE *f, const char *text, size_t len)
+void plat_sys_write_close(FILE *f, const char *text, size_t len)
 {
-    if (!f) return;
     int fd = fileno(f);
     while (len > 0) {
         ssize_t n = write(fd, text, len);

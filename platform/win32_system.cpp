@@ -163,9 +163,8 @@ void plat_std_streams_ready()
 }
 
 /* Writes text with CRLF line ends, as the text-mode log has them. */
-void plat_write_close_raw(FILE *f, const char *text, size_t len)
+void plat_sys_write_close(FILE *f, const char *text, size_t len)
 {
-    if (!f) return;
     HANDLE h = handle_of(f);
     char buf[2048];
     size_t n = 0;
