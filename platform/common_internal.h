@@ -62,7 +62,7 @@ int plat_sys_mode_from(FILE *out, FILE *source);
 int plat_sys_mode_like(FILE *out, const char *native);
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
-int plat_sys_identity(const char *native, plat_identity *id);
+int plat_sys_name_identity(const char *native, plat_identity *id);
 long long plat_sys_clock(); /* the wall clock, in the units of the file times */
 #ifndef _WIN32
 void *plat_sys_dir_open_at(int dir, const char *name, int nofollow, int *fd);
@@ -73,6 +73,22 @@ unsigned long plat_sys_attributes(const char *native);
 unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size);
 unsigned long plat_sys_long_path(const char *native, char *buf, unsigned long size);
 unsigned long plat_sys_current_dir(unsigned long size, wchar_t *buf);
+#endif
+int plat_sys_settle(FILE *f, const char *mode);
+void plat_sys_write_close(FILE *f, const char *text, size_t len); /* async-signal-safe */
+#ifndef _WIN32
+int plat_sys_open_lock(const char *native, struct stat *held);
+int plat_sys_close(int fd);
+int plat_sys_open_std(int fd);
+void plat_sys_sync();
+#else
+int plat_sys_identity(const wchar_t *native, unsigned long id[3]);
+int plat_sys_open_lock(const char *name);
+int plat_sys_copy_file(const char *from, const char *to);
+int plat_sys_set_attributes(const char *native, unsigned long attributes);
+unsigned long plat_sys_module_path(wchar_t *buf, unsigned long size);
+unsigned long plat_sys_final_path(const char *native, char *buf, unsigned long size);
+int plat_sys_probe_create(const char *native);
 #endif
 
 /* The live system-call table, for every call the layer makes. */

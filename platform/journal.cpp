@@ -161,7 +161,7 @@ void plat_journal_made()
 {
     if (!journal_file || held == 0) return;
     jrec *r = record_at(held - 1);
-    if (sys().identity(r->a, &r->ident) != 0) return; /* nothing there: nothing to tell apart */
+    if (sys().name_identity(r->a, &r->ident) != 0) return; /* nothing there: nothing to tell apart */
     r->made = 1;
     char line[LINE_SIZE];
     const plat_identity &id = r->ident;
@@ -370,16 +370,16 @@ static int same_file(const plat_identity &x, const plat_identity &y)
 static int undo_checked(const jrec *r)
 {
     plat_identity at, aside;
-    int here = sys().identity(r->a, &at) == 0;
+    int here = sys().name_identity(r->a, &at) == 0;
     switch (r->op) {
     case PLAT_JOURNAL_MADE_FILE: return !here ? 1 : run_left(r, at) ? undo_in_process(r) : -1;
     case PLAT_JOURNAL_ASIDE:
-        if (sys().identity(r->b, &aside) != 0) return 1;                                     /* never moved aside */
+        if (sys().name_identity(r->b, &aside) != 0) return 1;                                     /* never moved aside */
         if (here && same_file(at, aside)) return sys().remove(r->b) == 0 || errno == ENOENT; /* a second name */
         return !here || run_left(r, at) ? undo_in_process(r) : -1;
     case PLAT_JOURNAL_RENAMED:
         if (!here) return undo_in_process(r);
-        return sys().identity(r->b, &aside) != 0 ? 1 : -1; /* never renamed, or the name taken since */
+        return sys().name_identity(r->b, &aside) != 0 ? 1 : -1; /* never renamed, or the name taken since */
     default: return undo_in_process(r);
     }
 }

@@ -41,10 +41,9 @@ struct plat_find; /* an open listing */
  * the directory cannot be listed; otherwise fills the first entry.  With
  * PLAT_FIND_NOFOLLOW a folder that is a link (a reparse point) is not
  * listed (ELOOP, or ENOTDIR): a removal descends only into the folder it
- * listed.  An
- * entry whose name holds a backslash, or cannot be spelt in the system's
- * code page, is listed with PLAT_ATTR_UNNAMED added to its bits, so that
- * it can be reported; names that do not fit are skipped. */
+ * listed.  An entry whose name holds a backslash, or cannot be spelt in the
+ * system's code page, is listed with PLAT_ATTR_UNNAMED added to its bits,
+ * so that it can be reported; names that do not fit are skipped. */
 constexpr int PLAT_FIND_NOFOLLOW = 1;
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
@@ -178,10 +177,9 @@ int plat_same_native_files(const char *a, const char *b); /* the same for two na
  * nothing (closing it is enough). */
 FILE *plat_create_hidden(const plat_name *target, plat_name *temp);
 /* Closes out, the complete file of plat_create_hidden (or its stand-in),
- * and gives it the
- * target's name without ever replacing a file: EEXIST when the name
- * appeared meanwhile.  0, or -1 with errno; after a failure the caller
- * removes temp. */
+ * and gives it the target's name without ever replacing a file: EEXIST
+ * when the name appeared meanwhile.  0, or -1 with errno; after a failure
+ * the caller removes temp. */
 int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target);
 /* Makes `to` a second name of the file `from` (a hard link), never
  * replacing: EEXIST when `to` is there; another errno (EPERM, EXDEV,
@@ -360,8 +358,8 @@ struct plat_identity {
     long long size, modified, changed, device, index;
 };
 
-/* The real system calls, reached through one table that tests may patch to
- * inject faults (disk full, failed rename, ...).  All take native paths. */
+/* The real system calls, in one table that tests patch to inject faults (a full disk, a failed
+ * rename, ...).  Paths are native ones. */
 struct plat_syscalls {
     FILE *(*fopen)(const char *native, const char *mode);
     int (*fclose)(FILE *f);
@@ -377,24 +375,20 @@ struct plat_syscalls {
     int (*sync_fs)(const char *native);  /* the file system holding a folder (Windows: that file) */
     int (*fflush)(FILE *f);
     long long (*fsize)(FILE *f); /* fstat's size of an open stream */
-    /* Kernel copies of up to len bytes from in to out at their file
-     * offsets: bytes moved, 0 at the source's end, or -1 with errno;
-     * ENOSYS when the system cannot do it for these files (then nothing
-     * moved). */
+    /* Kernel copies of up to len bytes from in to out at their file offsets: bytes moved, 0 at
+     * the source's end, or -1 with errno; ENOSYS when the system cannot (then nothing moved). */
     long long (*copy_range)(FILE *in, FILE *out, size_t len);
     long long (*send_file)(FILE *in, FILE *out, size_t len);
-    /* A directory listing, entry by entry, as the system gives it: open
-     * takes the folder (POSIX) or the pattern "folder\*" (Windows) and
-     * returns null with errno when it cannot be listed (ELOOP or ENOTDIR
-     * when nofollow and the folder is a link); read fills the next
-     * entry's name and attribute bits and returns 1, or 0 at the end
-     * (errno ENOENT) or on a failure (another errno). */
+    /* A directory listing, entry by entry, as the system gives it: open takes the folder (POSIX)
+     * or the pattern "folder\*" (Windows) and returns null with errno when it cannot be listed
+     * (ELOOP or ENOTDIR when nofollow and the folder is a link); read fills the next entry's name
+     * and attribute bits and returns 1, or 0 at the end (errno ENOENT) or on a failure. */
     void *(*dir_open)(const char *native, int nofollow);
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
-    /* An unnamed new file in the folder dir (O_TMPFILE), opened "wb", or
-     * null with errno (ENOSYS where the system or file system has none). */
+    /* An unnamed new file in the folder dir (O_TMPFILE), opened "wb", or null with errno (ENOSYS
+     * where the system or file system has none). */
     FILE *(*open_unnamed)(const char *dir);
     int (*link_unnamed)(FILE *f, const char *to);      /* its first name; EEXIST when taken */
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
@@ -426,9 +420,26 @@ struct plat_syscalls {
     unsigned long (*long_path)(const char *native, char *buf, unsigned long size);
     unsigned long (*current_dir)(unsigned long size, wchar_t *buf);
 #endif
+    /* ---- what an open reached, the folder lock, file identities and whole-file copies ---- */
+    int (*settle)(FILE *f, const char *mode); /* a regular file, truncated for "w": 0, or -1 with errno */
+    void (*write_close)(FILE *f, const char *text, size_t len); /* see plat_write_close_raw */
+#ifndef _WIN32
+    int (*open_lock)(const char *native, struct stat *held); /* an fd on a regular file, or -1 with errno */
+    int (*close)(int fd);
+    int (*open_std)(int fd); /* the null device as standard descriptor fd, when fd is closed */
+    void (*sync)();          /* every file system */
+#else
+    int (*identity)(const wchar_t *native, unsigned long id[3]); /* volume, index: 1, 0 when none, -1 */
+    int (*open_lock)(const char *name);                          /* 1 held to the end, 0 held elsewhere, -1 */
+    int (*copy_file)(const char *from, const char *to);          /* never over a file: 0, or -1 with errno */
+    int (*set_attributes)(const char *native, unsigned long attributes);
+    unsigned long (*module_path)(wchar_t *buf, unsigned long size); /* the program's own path */
+    unsigned long (*final_path)(const char *native, char *buf, unsigned long size);
+    int (*probe_create)(const char *native); /* a new file, gone when closed: 0, or -1 with errno */
+#endif
     /* The journal's look at what a name holds, a link not followed: 0, or
      * -1 with errno (ENOENT when nothing is there). */
-    int (*identity)(const char *native, plat_identity *id);
+    int (*name_identity)(const char *native, plat_identity *id);
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
 void plat_syscall_reset();           /* back to the real calls */
@@ -461,8 +472,7 @@ int plat_from_utf8(char *text, int size);
  * and file number, or device and inode) settles what the spelling cannot:
  * other drive letters, network names and bind mounts for the same folder. */
 
-/* The canonical form of an installer path, in native form, into buf.
- * Returns 1, or 0 when it cannot be made or does not fit. */
+/* The canonical form of an installer path, in native form, into buf: 1, or 0 when it cannot be made or does not fit. */
 int plat_canonical_path(const char *path, char *buf, int size);
 
 /* The canonical form of the file path, from its folder's canonical form
@@ -477,11 +487,9 @@ int plat_canonical_child(const char *canonical_folder, const char *path, char *b
  * a folder that exists but cannot be examined (errno says why). */
 enum plat_answer { PLAT_NO = 0, PLAT_YES = 1, PLAT_UNKNOWN = -1 };
 
-/* PLAT_YES when path names the root of a drive or volume (on Windows
- * "C:", a UNC share root, the same folder under another letter; on POSIX
- * the mapped root or "/", or a folder that holds it). */
+/* PLAT_YES when path names the root of a drive or volume (on Windows "C:", a UNC share root, the same
+ * folder under another letter; on POSIX the mapped root or "/", or a folder that holds it). */
 int plat_is_root(const char *path);
-
 /* PLAT_YES when both installer paths name the same folder. */
 int plat_same_dir(const char *a, const char *b);
 
@@ -490,18 +498,16 @@ int plat_same_dir(const char *a, const char *b);
  * identity for the folders that exist). */
 int plat_dir_contains(const char *outer, const char *inner);
 
-/* Whether a new file can be made at path (as an exclusive create would
- * find), leaving nothing behind whatever ends the process: on Linux an
- * unnamed file in its folder stands in for it; elsewhere the file made is
- * removed at once.  1, or 0 with errno (EEXIST when the name is taken). */
+/* Whether a new file can be made at path (as an exclusive create would find), leaving nothing behind
+ * whatever ends the process: on Linux an unnamed file in its folder stands in for it; elsewhere the file
+ * made is removed at once.  1, or 0 with errno (EEXIST when the name is taken). */
 int plat_probe_create(const char *path);
 
 /* ---- console ---- */
 
-/* Gives each closed standard descriptor the null device, so that no file
- * opened later takes its place, and makes writes to a console that is gone
- * (a pipe nobody reads) fail instead of ending the process.  First thing
- * at start-up. */
+/* Gives each closed standard descriptor the null device, so that no file opened later takes its
+ * place, and makes writes to a console that is gone (a pipe nobody reads) fail instead of ending
+ * the process.  First thing at start-up. */
 void plat_std_streams_ready();
 /* 1 the first time it is asked after console output was lost (the write's
  * errno in *err); from then on the console is not written. */
@@ -537,12 +543,10 @@ plat_exit_hook plat_set_exit_hook(plat_exit_hook hook); /* returns the previous 
  * or null.  Checked before anything is written. */
 const char *plat_setup_problem();
 
-/* The computer's name, at most 63 characters, into buf (64 bytes).
- * Returns 1, or 0 when it cannot be read. */
+/* The computer's name, at most 63 characters, into buf (64 bytes): 1, or 0 when it cannot be read. */
 int plat_computer_name(char *buf, int size);
 long plat_process_id();
-/* Turns the trailing "XXXXXX" of templ into a name not in use in the
- * current directory.  Returns 1, or 0 when no name could be made. */
+/* Turns the trailing "XXXXXX" of templ into a name not in use in the current directory: 1, or 0. */
 int plat_mktemp(char *templ);
 /* The running program's path in installer form, such that its folder part
  * names the folder that holds the program: taken from the system, and from

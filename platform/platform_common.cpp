@@ -58,7 +58,14 @@ static const plat_syscalls real_calls = {
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
 #endif
-    plat_sys_identity,
+    plat_sys_settle, plat_sys_write_close,
+#ifndef _WIN32
+    plat_sys_open_lock, plat_sys_close, plat_sys_open_std, plat_sys_sync,
+#else
+    plat_sys_identity, plat_sys_open_lock, plat_sys_copy_file, plat_sys_set_attributes, plat_sys_module_path,
+    plat_sys_final_path, plat_sys_probe_create,
+#endif
+    plat_sys_name_identity,
 };
 static plat_syscalls live_calls = real_calls;
 
@@ -385,13 +392,13 @@ void plat_printf(const char *fmt, ...)
 
 void plat_flush()
 {
-    if (!console_gone) console_wrote(fflush(stdout) == EOF);
+    if (!console_gone) console_wrote(live_calls.fflush(stdout) == EOF);
 }
 
 void plat_err(const char *text)
 {
     fputs(text ? text : "", stderr);
-    fflush(stderr);
+    live_calls.fflush(stderr);
 }
 
 int plat_read_line(char *buf, int size)
@@ -407,6 +414,11 @@ int plat_read_line(char *buf, int size)
     if (!got) return 0;
     buf[n] = '\0';
     return 1;
+}
+
+void plat_write_close_raw(FILE *f, const char *text, size_t len)
+{
+    if (f) live_calls.write_close(f, text, len);
 }
 
 /* ---- leaving the process ---- */

@@ -217,11 +217,13 @@ int plat_sys_dir_mode_from(const char *dir, const char *source)
 
 /* ---- the check of what an open reached ---- */
 
+int plat_sys_settle(FILE *f, const char *mode) { return settle_fd(fileno(f), mode, open_flags(mode)); }
+
 /* Checks what an open stream reached and settles it (see settle_fd);
  * closes it and returns null when it may not be used. */
 FILE *settled(FILE *f, const char *mode)
 {
-    if (settle_fd(fileno(f), mode, open_flags(mode)) == 0) return f;
+    if (sys().settle(f, mode) == 0) return f;
     int e = errno;
     plat_syscall_table()->fclose(f);
     errno = e;
@@ -327,16 +329,21 @@ void plat_progress()
     if (is_terminal(STDOUT_FILENO)) plat_flush(); /* a pipe gets it with the next flush */
 }
 
+/* The null device as the standard descriptor fd when fd is closed. */
+int plat_sys_open_std(int fd)
+{
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) return 0;
+    int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY); /* the lowest free number: fd */
+    if (null >= 0 && null != fd) {
+        dup2(null, fd);
+        close(null);
+    }
+    return null >= 0 ? 0 : -1;
+}
+
 void plat_std_streams_ready()
 {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
-        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-        int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY); /* the lowest free number: fd */
-        if (null >= 0 && null != fd) {
-            dup2(null, fd);
-            close(null);
-        }
-    }
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) sys().open_std(fd);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = SIG_IGN; /* a write to a pipe nobody reads fails with EPIPE instead */

@@ -212,16 +212,24 @@ static int parent_is_file(const char *path)
     return 0;
 }
 
-/* Keeps an opened stream only when it is a regular file on disk; a file
- * opened to be written ("w") is truncated only then.  Null (errno set)
- * otherwise, the stream closed. */
+/* Whether an opened stream is a regular file on disk; a file opened to be
+ * written ("w") is truncated only then.  0, or -1 with errno. */
+int plat_sys_settle(FILE *f, const char *mode)
+{
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+    int truncate = mode[0] == 'w' && !strchr(mode, 'x');
+    if (regular_handle(h) && (!truncate || SetEndOfFile(h))) return 0;
+    errno = errno ? errno : errno_from_win32(GetLastError());
+    return -1;
+}
+
+/* Keeps an opened stream only when the table's settle takes it; null
+ * (errno set) otherwise, the stream closed. */
 static FILE *only_regular(FILE *f, const char *mode)
 {
     if (!f) return nullptr;
-    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
-    int truncate = mode[0] == 'w' && !strchr(mode, 'x');
-    if (regular_handle(h) && (!truncate || SetEndOfFile(h))) return f;
-    int err = errno ? errno : errno_from_win32(GetLastError());
+    if (sys().settle(f, mode) == 0) return f;
+    int err = errno;
     fclose(f);
     errno = err;
     return nullptr;
@@ -312,7 +320,19 @@ int plat_keep_native(const char *native, const char *kept)
         errno = EINVAL;
         return -1;
     }
-    if (CopyFileA(native, kept, TRUE)) return 0; /* TRUE: a taken name fails */
+    return sys().copy_file(native, kept);
+}
+
+int plat_sys_copy_file(const char *from, const char *to)
+{
+    if (CopyFileA(from, to, TRUE)) return 0; /* TRUE: a taken name fails */
+    errno = errno_from_win32(GetLastError());
+    return -1;
+}
+
+int plat_sys_set_attributes(const char *native, unsigned long attributes)
+{
+    if (SetFileAttributesA(native, attributes)) return 0;
     errno = errno_from_win32(GetLastError());
     return -1;
 }
@@ -371,7 +391,7 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 {
     DWORD attr = sys().attributes(to->native);
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & KEPT_ATTRIBUTES))
-        SetFileAttributesA(from->native, (attr & KEPT_ATTRIBUTES) | FILE_ATTRIBUTE_ARCHIVE);
+        sys().set_attributes(from->native, (attr & KEPT_ATTRIBUTES) | FILE_ATTRIBUTE_ARCHIVE);
     return rename_onto(from->native, to->native);
 }
 
@@ -400,18 +420,23 @@ int plat_dir_mode_from(const char *, const char *) { return 0; }
 
 /* Made to be deleted when closed: the system removes it however the
  * process ends. */
-int plat_probe_create(const char *path)
+int plat_sys_probe_create(const char *native)
 {
-    char native[PLAT_NATIVE_MAX];
-    if (!path || !plat_native_path(path, native, sizeof native)) return 0;
     HANDLE h = CreateFileA(native, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
-        return 0;
+        return -1;
     }
     CloseHandle(h);
-    return 1;
+    return 0;
+}
+
+int plat_probe_create(const char *path)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!path || !plat_native_path(path, native, sizeof native)) return 0;
+    return sys().probe_create(native) == 0;
 }
 
 #endif

@@ -51,6 +51,8 @@ static int on_fd(int fd, int (*call)(int))
 
 int plat_sys_sync_dir(const char *native) { return on_fd(open_parent(native), fsync); }
 
+void plat_sys_sync() { sync(); }
+
 int plat_sys_sync_fs(const char *native) { return on_fd(open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC), syncfs); }
 
 long long plat_sys_fsize(FILE *f)
@@ -153,7 +155,7 @@ int plat_sync_now()
             ok = 0;
             err = errno;
         }
-    if (sync_overflow) sync();
+    if (sync_overflow) sys().sync();
     sync_count = sync_overflow = sync_last_set = 0;
     errno = err;
     return ok;
@@ -163,7 +165,7 @@ int plat_sync_now()
 
 static long long nanoseconds(const struct timespec &t) { return (long long)t.tv_sec * 1000000000LL + t.tv_nsec; }
 
-int plat_sys_identity(const char *native, plat_identity *id)
+int plat_sys_name_identity(const char *native, plat_identity *id)
 {
     struct stat st;
     if (lstat(native, &st) != 0) return -1;
@@ -194,29 +196,37 @@ static volatile sig_atomic_t lock_held;
 
 static void unlock_at_exit()
 {
-    if (lock_held) unlink(lock_native); /* still locked: nobody else can own that name */
+    if (lock_held) sys().remove(lock_native); /* still locked: nobody else can own that name */
     lock_held = 0;
 }
+
+/* The lock file, opened without following a link and without waiting, and
+ * only when it is a regular file: its descriptor, or -1. */
+int plat_sys_open_lock(const char *native, struct stat *held)
+{
+    int fd = open(native, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    if (fstat(fd, held) == 0 && S_ISREG(held->st_mode)) return fd;
+    close(fd);
+    return -1;
+}
+int plat_sys_close(int fd) { return close(fd); }
 
 /* Locks the file at lock_native; 1, 0 (held elsewhere) or -1.  The name
  * must still name the locked file afterwards: an earlier holder may have
  * removed it between our open and our lock. */
 static int lock_once(int *fd_out)
 {
-    int fd = open(lock_native, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
     struct stat held, named;
-    if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
-        close(fd);
-        return -1;
-    }
+    int fd = sys().open_lock(lock_native, &held);
+    if (fd < 0) return -1;
     if (sys().flock(fd) != 0) {
         int busy = errno == EWOULDBLOCK;
-        close(fd);
+        sys().close(fd);
         return busy ? 0 : -1;
     }
     if (sys().lstat(lock_native, &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-        close(fd);
+        sys().close(fd);
         return 2; /* removed under us: try again */
     }
     *fd_out = fd;
@@ -265,9 +275,8 @@ void plat_on_interrupt(void (*last_words)())
     for (int sig : signals) sigaction(sig, &sa, nullptr);
 }
 
-void plat_write_close_raw(FILE *f, const char *text, size_t len)
+void plat_sys_write_close(FILE *f, const char *text, size_t len)
 {
-    if (!f) return;
     int fd = fileno(f);
     while (len > 0) {
         ssize_t n = write(fd, text, len);

@@ -98,22 +98,13 @@ static int names_a_root(const char *c)
     return !share || !strchr(share + 1, '\\') || share[strcspn(share + 1, "\\") + 2] == '\0';
 }
 
-struct file_identity {
-    DWORD volume, high, low;
-};
-
-/* An existing file or folder opened for its attributes only. */
-static HANDLE open_entry(const char *path)
-{
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
-}
-
 /* The volume serial number and file index of a file or folder: 1, 0 when
- * nothing is there, -1 with errno when what is there cannot be told. */
-static int identity(const char *path, file_identity *id)
+ * nothing is there, -1 with errno when what is there cannot be told.  Asked
+ * wide, so that a name the ANSI code page cannot hold is asked as it is. */
+int plat_sys_identity(const wchar_t *native, unsigned long id[3])
 {
-    HANDLE h = open_entry(path);
+    HANDLE h = CreateFileW(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
     BY_HANDLE_FILE_INFORMATION info;
     BOOL ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
     DWORD e = ok ? 0 : GetLastError();
@@ -125,16 +116,25 @@ static int identity(const char *path, file_identity *id)
         return -1;
     }
     if (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0) return 0; /* no index: only names can tell */
-    id->volume = info.dwVolumeSerialNumber;
-    id->high = info.nFileIndexHigh;
-    id->low = info.nFileIndexLow;
+    id[0] = info.dwVolumeSerialNumber;
+    id[1] = info.nFileIndexHigh;
+    id[2] = info.nFileIndexLow;
     return 1;
 }
 
-static int same_identity(const file_identity *a, const file_identity *b)
+/* The table's identity (volume serial number, file index) of an ANSI path,
+ * read as the ANSI calls read it. */
+static int identity(const char *path, unsigned long id[3])
 {
-    return a->volume == b->volume && a->high == b->high && a->low == b->low;
+    WCHAR wide[WIN_PATH_MAX];
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, WIN_PATH_MAX) == 0) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return sys().identity(wide, id);
 }
+
+static int same_identity(const unsigned long *a, const unsigned long *b) { return memcmp(a, b, 3 * sizeof *a) == 0; }
 
 /* Both canonical forms, or 0 with errno. */
 static int canonical_pair(const char *a, char *ca, const char *b, char *cb)
@@ -143,27 +143,36 @@ static int canonical_pair(const char *a, char *ca, const char *b, char *cb)
     return plat_canonical_path(a, ca, WIN_PATH_MAX) && plat_canonical_path(b, cb, WIN_PATH_MAX);
 }
 
-/* The name the system itself gives an existing folder, without "\\?\":
- * subst and network letters resolved, and under the emulator one letter for
- * a place whatever letter opened it, even one it does not list as a drive.
- * Looked up at run time: older systems lack the call. */
-static int final_path(const char *path, char *out, size_t size)
+/* The name the system itself gives an existing entry, normalized, with its
+ * drive letter: its length, or 0.  Looked up at run time: older systems
+ * lack the call. */
+unsigned long plat_sys_final_path(const char *native, char *buf, unsigned long size)
 {
     typedef DWORD(WINAPI * final_path_fn)(HANDLE, LPSTR, DWORD, DWORD);
     static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
     if (!proc) return 0;
     final_path_fn fn = reinterpret_cast<final_path_fn>(reinterpret_cast<void (*)()>(proc));
-    char buf[WIN_PATH_MAX];
-    HANDLE h = open_entry(path);
+    HANDLE h = CreateFileA(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
     if (h == INVALID_HANDLE_VALUE) return 0;
-    DWORD n = fn(h, buf, sizeof buf, 0); /* normalized, with its drive letter */
+    DWORD n = fn(h, buf, size, 0);
     CloseHandle(h);
+    return n;
+}
+
+/* The name the system itself gives an existing folder, without "\\?\":
+ * subst and network letters resolved, and under the emulator one letter for
+ * a place whatever letter opened it, even one it does not list as a drive. */
+static int final_path(const char *path, char *out, size_t size)
+{
+    char buf[WIN_PATH_MAX];
+    DWORD n = sys().final_path(path, buf, sizeof buf);
     return n > 0 && n < sizeof buf && strip_device_prefix(buf, out, size);
 }
 
 /* 1 when the folder is the root of some drive under another letter (subst,
  * a network drive, a link in the emulator's drive table). */
-static int is_some_drive_root(const file_identity *id)
+static int is_some_drive_root(const unsigned long id[3])
 {
     DWORD drives = GetLogicalDrives();
     for (int d = 0; d < 26; d++) {
@@ -172,8 +181,8 @@ static int is_some_drive_root(const file_identity *id)
         UINT type = GetDriveTypeA(root);
         if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM || type == DRIVE_NO_ROOT_DIR)
             continue; /* may ask for a disk */
-        file_identity r;
-        if (identity(root, &r) > 0 && same_identity(id, &r)) return 1;
+        unsigned long r[3];
+        if (identity(root, r) > 0 && same_identity(id, r)) return 1;
     }
     return 0;
 }
@@ -181,25 +190,25 @@ static int is_some_drive_root(const file_identity *id)
 int plat_is_root(const char *path)
 {
     char c[WIN_PATH_MAX];
-    file_identity id;
+    unsigned long id[3];
     char f[WIN_PATH_MAX];
     errno = 0;
     if (!plat_canonical_path(path, c, sizeof c)) return PLAT_UNKNOWN;
     if (names_a_root(c) || (final_path(c, f, sizeof f) && names_a_root(f))) return PLAT_YES;
-    int k = identity(c, &id);
+    int k = identity(c, id);
     if (k <= 0) return k < 0 ? PLAT_UNKNOWN : PLAT_NO;
-    return is_some_drive_root(&id) ? PLAT_YES : PLAT_NO;
+    return is_some_drive_root(id) ? PLAT_YES : PLAT_NO;
 }
 
 int plat_same_dir(const char *a, const char *b)
 {
     char ca[WIN_PATH_MAX], cb[WIN_PATH_MAX];
-    file_identity ia, ib;
+    unsigned long ia[3], ib[3];
     if (!canonical_pair(a, ca, b, cb)) return PLAT_UNKNOWN;
     if (_stricmp(ca, cb) == 0) return PLAT_YES;
-    int ka = identity(ca, &ia), kb = ka < 0 ? ka : identity(cb, &ib);
+    int ka = identity(ca, ia), kb = ka < 0 ? ka : identity(cb, ib);
     if (ka < 0 || kb < 0) return PLAT_UNKNOWN;
-    return ka && kb && same_identity(&ia, &ib) ? PLAT_YES : PLAT_NO;
+    return ka && kb && same_identity(ia, ib) ? PLAT_YES : PLAT_NO;
 }
 
 /* Cuts the last name off a canonical path; 0 at a root. */
@@ -218,17 +227,17 @@ static int parent_of(char *c)
 int plat_dir_contains(const char *outer, const char *inner)
 {
     char co[WIN_PATH_MAX], ci[WIN_PATH_MAX];
-    file_identity io, ii;
+    unsigned long io[3], ii[3];
     if (!canonical_pair(outer, co, inner, ci)) return PLAT_UNKNOWN;
     size_t lo = strlen(co);
     if (_strnicmp(co, ci, lo) == 0 && (ci[lo] == '\0' || ci[lo] == '\\' || co[lo - 1] == '\\')) return PLAT_YES;
-    int k = identity(co, &io);
+    int k = identity(co, io);
     if (k <= 0) return k < 0 ? PLAT_UNKNOWN : PLAT_NO; /* a folder not there holds nothing by identity */
     /* the same folder by another name (a short name left where the path
      * does not exist, another drive letter): inner or an ancestor is outer */
     do {
-        if ((k = identity(ci, &ii)) < 0) return PLAT_UNKNOWN;
-        if (k && same_identity(&io, &ii)) return PLAT_YES;
+        if ((k = identity(ci, ii)) < 0) return PLAT_UNKNOWN;
+        if (k && same_identity(io, ii)) return PLAT_YES;
     } while (parent_of(ci));
     return PLAT_NO;
 }

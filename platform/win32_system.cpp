@@ -105,7 +105,7 @@ int plat_sync_now()
 
 static long long file_time(FILETIME t) { return (long long)t.dwHighDateTime << 32 | t.dwLowDateTime; }
 
-int plat_sys_identity(const char *native, plat_identity *id)
+int plat_sys_name_identity(const char *native, plat_identity *id)
 {
     HANDLE h = CreateFileA(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -139,17 +139,20 @@ long long plat_sys_clock()
 
 /* ---- one installer per folder ---- */
 
-int plat_lock_folder(const char *name)
+/* No sharing: a second open fails while this handle lives; the system
+ * closes it, and so removes the file, however the process ends. */
+int plat_sys_open_lock(const char *name)
 {
-    /* no sharing: a second open fails while this handle lives; the system
-     * closes it, and so removes the file, however the process ends */
-    HANDLE h = name ? CreateFileA(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr)
-                    : INVALID_HANDLE_VALUE;
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) return 1;
-    DWORD e = name ? GetLastError() : ERROR_INVALID_NAME;
+    DWORD e = GetLastError();
     return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION ? 0 : -1; /* else: no file can be made */
 }
+
+int plat_lock_folder(const char *name) { return name ? sys().open_lock(name) : -1; }
+
+unsigned long plat_sys_module_path(wchar_t *buf, unsigned long size) { return GetModuleFileNameW(nullptr, buf, size); }
 
 /* ---- interruption ---- */
 
@@ -197,9 +200,8 @@ void plat_std_streams_ready()
 }
 
 /* Writes text with CRLF line ends, as the text-mode log has them. */
-void plat_write_close_raw(FILE *f, const char *text, size_t len)
+void plat_sys_write_close(FILE *f, const char *text, size_t len)
 {
-    if (!f) return;
     HANDLE h = handle_of(f);
     char buf[2048];
     size_t n = 0;
@@ -253,18 +255,6 @@ const char *plat_setup_problem() { return nullptr; } /* paths are used as typed 
 
 int plat_mktemp(char *templ) { return templ && _mktemp(templ) ? 1 : 0; }
 
-/* The volume and file index of an existing folder named wide; 0 when the
- * system gives none. */
-static int folder_information(const WCHAR *folder, BY_HANDLE_FILE_INFORMATION *info)
-{
-    HANDLE h = CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    BOOL ok = GetFileInformationByHandle(h, info);
-    CloseHandle(h);
-    return ok && (info->nFileIndexHigh != 0 || info->nFileIndexLow != 0);
-}
-
 /* 1 when the folder (wide, with its trailing backslash) is the current
  * directory: by volume and file index, else by name.  Asked wide, so that
  * a name the ANSI code page cannot hold is compared as it is. */
@@ -277,10 +267,8 @@ static int is_current_folder(const WCHAR *folder)
         cwd[n] = L'\\';
         cwd[n + 1] = L'\0';
     }
-    BY_HANDLE_FILE_INFORMATION a, b;
-    if (folder_information(folder, &a) && folder_information(cwd, &b))
-        return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-               a.nFileIndexLow == b.nFileIndexLow;
+    unsigned long a[3], b[3];
+    if (sys().identity(folder, a) > 0 && sys().identity(cwd, b) > 0) return memcmp(a, b, sizeof a) == 0;
     return _wcsicmp(folder, cwd) == 0;
 }
 
@@ -300,7 +288,7 @@ int plat_program_path(const char *argv0, char *buf, int size)
 {
     WCHAR exe[WIN_PATH_MAX];
     if (!buf || size < 4) return 0;
-    DWORD n = GetModuleFileNameW(nullptr, exe, WIN_PATH_MAX);
+    DWORD n = sys().module_path(exe, WIN_PATH_MAX);
     if (n == 0) return argv0 && plat_native_path(argv0, buf, size); /* the system could not tell */
     WCHAR *cut = wcsrchr(exe, L'\\');
     if (n >= WIN_PATH_MAX || !cut) return 0; /* a cut path would name another folder */

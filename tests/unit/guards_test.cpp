@@ -1,14 +1,15 @@
 // The guards that protect a deletion or a clean-up refuse, and say why,
 // when they cannot tell what a path is: a folder that cannot be examined,
 // a path whose canonical form cannot be made.  The faults are injected into
-// the system-call table's stat and realpath.
-#ifndef _WIN32
+// the system-call table: stat and realpath on POSIX, the identity and the
+// full path on Windows.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <string>
 
@@ -20,30 +21,53 @@
 
 namespace {
 
-int stat_fails(const char *, struct stat *)
-{
-    errno = EIO;
-    return -1;
-}
-char *realpath_fails(const char *, char *)
-{
-    errno = EIO;
-    return nullptr;
-}
-// Only the backup folder, or the pristine copy's, cannot be examined.
+// What cannot be told: no folder can be examined, no canonical form can be
+// made, or only the backup folder (or the pristine copy's) can be examined.
+enum Unknown { EXAMINE, CANONICAL, EXAMINE_BAK };
+
+#ifndef _WIN32
+int stat_fails(const char *, struct stat *) { return errno = EIO, -1; }
+char *realpath_fails(const char *, char *) { return errno = EIO, nullptr; }
 int stat_fails_in_bak(const char *native, struct stat *st)
 {
-    if (strstr(native, "/bak") || strstr(native, "/orig")) return stat_fails(native, st);
-    return stat(native, st);
+    return strstr(native, "/bak") || strstr(native, "/orig") ? stat_fails(native, st) : stat(native, st);
 }
+struct Faults {
+    tu::Fault<int (*)(const char *, struct stat *)> s;
+    tu::Fault<char *(*)(const char *, char *)> r;
+    explicit Faults(Unknown u)
+        : s(&plat_syscalls::stat, u == EXAMINE       ? stat_fails
+                                  : u == EXAMINE_BAK ? stat_fails_in_bak
+                                                     : stat),
+          r(&plat_syscalls::realpath, u == CANONICAL ? realpath_fails : realpath)
+    {}
+};
+#else
+int identity_fails(const wchar_t *, unsigned long *) { return errno = EIO, -1; }
+unsigned long full_path_fails(const char *, char *, unsigned long) { return errno = EIO, 0; }
+int identity_fails_in_bak(const wchar_t *native, unsigned long *id)
+{
+    if (wcsstr(native, L"\\bak") || wcsstr(native, L"\\orig")) return identity_fails(native, id);
+    return tu::real_calls().identity(native, id);
+}
+struct Faults {
+    tu::Fault<int (*)(const wchar_t *, unsigned long *)> i;
+    tu::Fault<unsigned long (*)(const char *, char *, unsigned long)> p;
+    explicit Faults(Unknown u)
+        : i(&plat_syscalls::identity, u == EXAMINE       ? identity_fails
+                                      : u == EXAMINE_BAK ? identity_fails_in_bak
+                                                         : tu::real_calls().identity),
+          p(&plat_syscalls::full_path, u == CANONICAL ? full_path_fails : tu::real_calls().full_path)
+    {}
+};
+#endif
 
 TEST(CannotTell, EachGuardAnswersSoWhenAFolderCannotBeExamined)
 {
     tu::Scratch scratch;
     tu::make_dirs(scratch.path("a/b"));
     for (int fault = 0; fault < 2; fault++) {
-        tu::Fault<int (*)(const char *, struct stat *)> s(&plat_syscalls::stat, fault ? stat : stat_fails);
-        tu::Fault<char *(*)(const char *, char *)> r(&plat_syscalls::realpath, fault ? realpath_fails : realpath);
+        Faults f(fault ? CANONICAL : EXAMINE);
         errno = 0;
         EXPECT_EQ(plat_is_root("\\a\\"), PLAT_UNKNOWN) << fault;
         EXPECT_EQ(errno, EIO);
@@ -55,8 +79,7 @@ TEST(CannotTell, EachGuardAnswersSoWhenAFolderCannotBeExamined)
 
 struct GuardRow {
     const char *guard;
-    int (*stat_call)(const char *, struct stat *);
-    char *(*realpath_call)(const char *, char *);
+    Unknown unknown;
     const char *input;
     std::function<void(question_table *)> run;
     const char *logged;
@@ -81,20 +104,20 @@ TEST(CannotTell, EachGuardRefusesAndSaysWhy)
 {
     const char *const written[] = {"\\site\\tpl\\"};
     const GuardRow rows[] = {
-        {"cache clean-up", stat_fails, realpath, "\n", [](question_table *t) { del_cache(t); },
+        {"cache clean-up", EXAMINE, "\n", [](question_table *t) { del_cache(t); },
          "del_cache: refusing to delete cache files in \\cache\\: cannot tell whether it is a drive root"},
-        {"distribution clean-up", stat, realpath_fails, "y\n",
+        {"distribution clean-up", CANONICAL, "y\n",
          [&](question_table *t) { flow_cleanup(t, written, 1, "install_flow"); },
          "install_flow: cannot tell whether \\site\\tpl\\ lies in the distribution folder"},
-        {"removal: drive root", stat_fails, realpath, kRemoveInput, remove_flow,
+        {"removal: drive root", EXAMINE, kRemoveInput, remove_flow,
          "remove_flow: refusing to delete files in \\site\\tpl\\: cannot tell whether it is a drive root"},
-        {"removal: executable in a drive root", stat_fails, realpath, kRemoveInput, remove_flow,
+        {"removal: executable in a drive root", EXAMINE, kRemoveInput, remove_flow,
          "remove_flow: refusing to delete quillor.* in \\inetpub\\scripts\\: cannot tell whether it is a drive root"},
-        {"removal: backup inside", stat_fails_in_bak, realpath, kRemoveInput, remove_flow,
+        {"removal: backup inside", EXAMINE_BAK, kRemoveInput, remove_flow,
          "remove_flow: refusing to delete files in \\site\\tpl\\: cannot tell whether it holds the backup directory"},
-        {"removal: backup among the executables", stat_fails_in_bak, realpath, kRemoveInput, remove_flow,
+        {"removal: backup among the executables", EXAMINE_BAK, kRemoveInput, remove_flow,
          "in \\inetpub\\scripts\\: cannot tell whether the backup would be made there"},
-        {"pristine copy", stat_fails_in_bak, realpath, kUpdateInput, update_flow,
+        {"pristine copy", EXAMINE_BAK, kUpdateInput, update_flow,
          "update_flow: cannot tell whether \\orig\\ is the templates directory"},
     };
     for (const GuardRow &row : rows) {
@@ -107,8 +130,7 @@ TEST(CannotTell, EachGuardRefusesAndSaysWhy)
         {
             tu::ScriptedInput in(row.input);
             tu::CapturedOutput out;  // gtest's own reports wait until it is back
-            tu::Fault<int (*)(const char *, struct stat *)> s(&plat_syscalls::stat, row.stat_call);
-            tu::Fault<char *(*)(const char *, char *)> r(&plat_syscalls::realpath, row.realpath_call);
+            Faults f(row.unknown);
             row.run(&t);
         }
         std::string text = log.text();
@@ -119,4 +141,3 @@ TEST(CannotTell, EachGuardRefusesAndSaysWhy)
 }
 
 }  // namespace
-#endif

@@ -64,13 +64,19 @@ TEST(PathMapping, ExistingComponentsResolveCaseBlind)
     EXPECT_FALSE(tu::exists(s.path("Inetpub/twin")));
     EXPECT_EQ(plat_path_ambiguous("\\inetpub\\Twin\\x\\f"), 0);  // the exact name settles it
 }
-// The mapping, the guards and the folder lock reach the system only through
-// the table: a failing row shows in each of them.
+// The mapping, the guards, the folder lock, the standard descriptors and the
+// check of what an open reached go to the system only through the table: a
+// failing row shows in each of them.
 int fail_stat(const char *, struct stat *) { return errno = EIO, -1; }
 char *fail_getcwd(char *, size_t) { return errno = EACCES, nullptr; }
 char *fail_realpath(const char *, char *) { return errno = EIO, nullptr; }
 long fail_readlink(const char *, char *, size_t) { return errno = EIO, -1; }
 int held_elsewhere(int) { return errno = EWOULDBLOCK, -1; }
+int fail_open_lock(const char *, struct stat *) { return errno = EACCES, -1; }
+int closed, std_asked;
+int counting_close(int fd) { return closed++, close(fd); }
+int counting_open_std(int) { return std_asked++, 0; }
+int unsettled(FILE *, const char *) { return errno = EIO, -1; }
 void *fail_dir_open(const char *, int) { return errno = EACCES, nullptr; }
 
 TEST(PathMapping, EveryCallGoesThroughTheTable)
@@ -102,8 +108,21 @@ TEST(PathMapping, EveryCallGoesThroughTheTable)
         tu::Fault f(&plat_syscalls::readlink, fail_readlink);
         EXPECT_EQ(plat_copy_link("\\a\\l", "\\a\\m"), -1);
     }
+    {
+        tu::Fault f(&plat_syscalls::open_lock, fail_open_lock);
+        EXPECT_EQ(plat_lock_folder("lock.tmp"), -1);
+        tu::write_file(s.path("a/f"), "x");
+        tu::Fault u(&plat_syscalls::settle, unsettled);
+        EXPECT_EQ(plat_fopen("\\a\\f", "wb"), nullptr);
+        EXPECT_EQ(tu::read_file(s.path("a/f")), "x");  // not truncated either
+    }
     tu::Fault f(&plat_syscalls::flock, held_elsewhere);
+    tu::Fault c(&plat_syscalls::close, counting_close);
     EXPECT_EQ(plat_lock_folder("lock.tmp"), 0);
+    EXPECT_EQ(closed, 1);  // the lock held elsewhere is let go
+    tu::Fault o(&plat_syscalls::open_std, counting_open_std);
+    plat_std_streams_ready();
+    EXPECT_EQ(std_asked, 3);
 }
 #endif  // !_WIN32
 
@@ -502,9 +521,18 @@ TEST(WindowsTable, SwappedEntriesKeepThePolicyAroundThem)
     SetFileAttributesA(s.path("kept.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-// What a path is and its full form come through the table too.
+// What a path is, its full form, identity and the system's own name for it,
+// the lock, a kept copy, a probe and the program's own path come through the
+// table too.
 unsigned long no_attributes(const char *) { return INVALID_FILE_ATTRIBUTES; }
 unsigned long no_full_path(const char *, char *, unsigned long) { return 0; }
+int no_identity(const wchar_t *, unsigned long *) { return errno = EIO, -1; }
+int lock_held_elsewhere(const char *) { return 0; }
+int no_copy(const char *, const char *) { return errno = EACCES, -1; }
+unsigned long no_module_path(wchar_t *, unsigned long) { return 0; }
+int not_settled(FILE *, const char *) { return errno = EIO, -1; }
+int no_probe(const char *) { return errno = EROFS, -1; }
+unsigned long named_a_root(const char *, char *buf, unsigned long size) { return snprintf(buf, size, "C:\\"); }
 
 TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
 {
@@ -514,6 +542,27 @@ TEST(WindowsTable, AttributesAndFullPathsComeThroughTheTable)
     char buf[4096];
     EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_DIR);
     ASSERT_EQ(plat_canonical_path(d.c_str(), buf, sizeof buf), 1);
+    {
+        tu::Fault i(&plat_syscalls::identity, no_identity);
+        EXPECT_EQ(plat_same_dir(d.c_str(), (s.drive() + "\\").c_str()), PLAT_UNKNOWN);
+        tu::Fault l(&plat_syscalls::open_lock, lock_held_elsewhere);
+        EXPECT_EQ(plat_lock_folder("x.lck"), 0);
+        tu::Fault c(&plat_syscalls::copy_file, no_copy);
+        EXPECT_EQ(plat_keep_native("a", "b"), -1);
+        EXPECT_EQ(errno, EACCES);
+        tu::Fault m(&plat_syscalls::module_path, no_module_path);
+        ASSERT_EQ(plat_program_path("x\\y.exe", buf, sizeof buf), 1);
+        EXPECT_STREQ(buf, "x\\y.exe");  // the path as started
+        tu::write_file(s.path("d/f"), "x");
+        tu::Fault u(&plat_syscalls::settle, not_settled);
+        EXPECT_EQ(plat_fopen((d + "\\f").c_str(), "wb"), nullptr);
+        EXPECT_EQ(tu::read_file(s.path("d/f")), "x");  // not truncated either
+        tu::Fault pc(&plat_syscalls::probe_create, no_probe);
+        EXPECT_EQ(plat_probe_create((d + "\\p").c_str()), 0);
+        EXPECT_EQ(errno, EROFS);
+        tu::Fault fp(&plat_syscalls::final_path, named_a_root);
+        EXPECT_EQ(plat_is_root(d.c_str()), PLAT_YES);  // the system's own name for it is a root
+    }
     tu::Fault f1(&plat_syscalls::attributes, no_attributes);
     EXPECT_EQ(plat_path_kind(d.c_str()), PLAT_KIND_NONE);
     tu::Fault f2(&plat_syscalls::full_path, no_full_path);

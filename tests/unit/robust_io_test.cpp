@@ -178,6 +178,9 @@ int counting_sync_fs(const char *)
     calls.push_back("sync_fs");
     return 0;
 }
+#ifndef _WIN32
+void counting_sync() { calls.push_back("sync"); }
+#endif
 int failing_sync_fs(const char *)
 {
     errno = EIO;
@@ -227,6 +230,13 @@ TEST_F(Guards, CopiesAreMadeDurableOncePerFileSystem)
     plat_sync_later(".\\a");
     EXPECT_EQ(plat_sync_now(), 0);
     EXPECT_EQ(errno, EIO);
+#ifndef _WIN32
+    tu::Fault s(&plat_syscalls::sync, counting_sync);
+    calls.clear();
+    plat_sync_later(".\\missing");  // where it lies cannot be told: every file system is synced
+    EXPECT_EQ(plat_sync_now(), 1);
+    EXPECT_EQ(calls, std::vector<std::string>{"sync"});
+#endif
 }
 
 // ---- interruption ----
@@ -246,11 +256,22 @@ TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed)
     EXPECT_LT(text.find("Info: working\n"), at);  // the entry kept before it went first
 }
 
+int raw_writes;
+void counting_write_close(FILE *f, const char *text, size_t len)
+{
+    raw_writes++;
+    tu::real_calls().write_close(f, text, len);
+}
+
 TEST_F(Guards, InterruptedLogWithOnlyItsHeadingStillGetsTheTime)
 {
     tu::TestLog log;
     log_info("\n\nheading");  // no time stamp of its own, as at the menu
-    log_interrupted();
+    {
+        tu::Fault w(&plat_syscalls::write_close, counting_write_close);
+        log_interrupted();
+    }
+    EXPECT_EQ(raw_writes, 1);  // through the system-call table
     std::string text = log.text();
     std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
     EXPECT_NE(last.substr(0, 3), "00 ") << last;  // no month has a day 0

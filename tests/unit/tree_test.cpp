@@ -366,16 +366,25 @@ TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
 #endif
 
 #ifdef _WIN32
-// A replaced file keeps its hidden and system attributes.
+// A replaced file keeps its hidden and system attributes, given through the
+// system-call table.
+int attribute_sets;
+int counting_set_attributes(const char *native, unsigned long a)
+{
+    return attribute_sets++, tu::real_calls().set_attributes(native, a);
+}
+
 TEST_F(CopyFile, ReplacementKeepsTheReplacedFilesAttributes)
 {
     const std::string target = p("dst/data.bin");
     const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (!SetFileAttributesA(target.c_str(), kept) || (GetFileAttributesA(target.c_str()) & kept) != kept)
         GTEST_SKIP() << "the file system keeps no such attributes";
+    tu::Fault f(&plat_syscalls::set_attributes, counting_set_attributes);
     EXPECT_EQ(copy(), 1);
     EXPECT_EQ(tu::read_file(target), data);
     EXPECT_EQ(GetFileAttributesA(target.c_str()) & kept, kept);
+    EXPECT_EQ(attribute_sets, 1);
 }
 #endif
 
