@@ -16,6 +16,7 @@
 #include "files/act.h"
 #include "log/log.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 #include "text/text.h"
 
 constexpr int READ_CHARS = TEXT_PATH_SIZE - 1; /* a longer line is split */

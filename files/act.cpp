@@ -17,6 +17,8 @@
 #include "log/log.h"
 
 #include "files/path_set.h"
+#include "platform/folder.h"
+#include "platform/journal.h"
 #include "text/text.h"
 
 struct planned {

@@ -12,7 +12,9 @@
 
 #include <cstddef>
 
+#include "platform/journal.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 
 /* The plan's line forms; act_plan writes each the same way. */
 enum act_line {

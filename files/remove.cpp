@@ -17,6 +17,7 @@
 #include "files/tree.h"
 #include "files/wild.h"
 #include "log/log.h"
+#include "platform/folder.h"
 #include "platform/platform.h"
 #include "text/text.h"
 

@@ -22,11 +22,13 @@
 #include <cstring>
 
 #include "files/act.h"
-#include "files/act.h"
 #include "files/path_set.h"
 #include "files/wild.h"
 #include "log/log.h"
+#include "platform/folder.h"
+#include "platform/journal.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 #include "text/text.h"
 
 constexpr int MKDIR_NAME_SIZE = 1024;               /* directory made without parents */

@@ -5,7 +5,10 @@
 #ifndef QUILLOR_COMMON_INTERNAL_H
 #define QUILLOR_COMMON_INTERNAL_H
 
+#include "platform/folder.h"
+#include "platform/journal.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 
 /* Maps two installer paths to their native forms and calls call on them:
  * its result, or -1 with errno (EINVAL for a null path) when they cannot

@@ -22,6 +22,7 @@
 
 #include "log/log.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 #include "questions/question.h"
 
 constexpr int READ_SIZE = 4 * TEXT_LINE_SIZE; /* one file line; longer is a fault */

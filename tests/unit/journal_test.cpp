@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/common_internal.h"
+#include "platform/folder.h"
+#include "platform/journal.h"
 #include "test_util.h"
 
 namespace {

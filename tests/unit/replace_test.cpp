@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/replace.h"
 #include "test_util.h"
 
 namespace {

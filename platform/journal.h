@@ -1,0 +1,57 @@
+/* The journal of a run that can be put back (journal.cpp, both systems). */
+#ifndef QUILLOR_JOURNAL_H
+#define QUILLOR_JOURNAL_H
+
+#include "platform/platform.h"
+
+/* ---- the journal of a run that can be put back ----
+ *
+ * A run that must be all or nothing notes each change to the disk in a
+ * journal file before it makes it; the note is on the disk (synced) before
+ * the call returns.  Notes name native paths, so that a later start puts
+ * them back whatever its environment.  Putting back goes newest first: a
+ * file or folder the run made is removed, a file moved aside is renamed
+ * back over its name, a rename is reversed, a folder removed is made again.
+ * An interruption (plat_on_interrupt) puts back everything noted before
+ * the process ends, and a killed run's journal is put back at the next
+ * start (plat_journal_recover). */
+enum plat_journal_op {
+    PLAT_JOURNAL_MADE_DIR,    /* a: a folder made where none was */
+    PLAT_JOURNAL_MADE_FILE,   /* a: a file made where none was */
+    PLAT_JOURNAL_ASIDE,       /* a: a file about to be replaced or removed, kept as b (a name aside in its folder) */
+    PLAT_JOURNAL_RENAMED,     /* a about to be renamed to b, which is free */
+    PLAT_JOURNAL_REMOVED_DIR, /* a: an empty folder about to be removed */
+};
+/* Starts the journal file `name` (in the current directory) afresh: 1, or
+ * 0 with errno (EEXIST when one is there: recover it first). */
+int plat_journal_start(const char *name);
+int plat_journal_active(); /* 1 between start and commit or rollback */
+/* Notes a change about to be made (a and b installer paths, b null where
+ * unused), synced before it returns: 1, or 0 with errno, and then the
+ * change must not be made.  Does nothing (1) while no journal is active. */
+int plat_journal_note(int op, const char *a, const char *b);
+/* The change last noted was made: what it left at a is noted (not synced),
+ * so that a later start can tell it from a change made since. */
+void plat_journal_made();
+/* A name aside for the file path (installer form): in its folder, one of
+ * the journal's reserved names, not in use.  1, or 0 with errno. */
+int plat_journal_aside_name(const char *path, char *buf, int size);
+/* Reports a change that could not be put back, or a file moved aside that
+ * could not be removed: what (a short phrase), the native path, errno. */
+typedef void (*plat_journal_report)(const char *what, const char *native, int err);
+/* The run succeeded: the journal is marked committed, the files moved
+ * aside are removed and the journal goes.  1, or 0 when some of it failed
+ * (each reported; a committed journal is never put back). */
+int plat_journal_commit(plat_journal_report report);
+/* Puts back every change noted, newest first.  The journal goes when all
+ * were put back; else it is renamed "<name>.failed" and kept for a look.
+ * Returns the number of changes put back; *failed the number that could
+ * not be (each reported). */
+int plat_journal_rollback(int *failed, plat_journal_report report);
+/* The journal `name` left by a killed run: put back the same way, each
+ * change only where what is there is what the run left, else reported and
+ * left as it is, never overwritten (a committed one only finishes its
+ * commit).  -1 when there is no such journal; else as plat_journal_rollback. */
+int plat_journal_recover(const char *name, int *failed, plat_journal_report report);
+
+#endif
