@@ -212,27 +212,15 @@ int act_remove(const char *path)
 /* ---- all or nothing ---- */
 
 static const char JOURNAL[] = "install.jnl"; /* in the distribution folder; no clean-up pattern takes it */
-static char **later_order; /* folders removed when the run is kept */
-static int later_count, later_room;
-
 /* A folder that holds files kept aside goes only once they are gone. */
 static int remove_later(const char *path)
 {
-    if (later_count == later_room) {
-        int room = later_room ? later_room * 2 : 16;
-        char **grown = (char **)realloc(later_order, (size_t)room * sizeof *grown);
-        if (!grown) return errno = ENOMEM, -1;
-        later_order = grown, later_room = room;
-    }
-    char *copy = text_dup(path);
-    if (!copy) return errno = ENOMEM, -1;
-    later_order[later_count++] = copy;
-    return 0;
+    return act_journal(PLAT_JOURNAL_LATER, path, nullptr) ? 0 : -1;
 }
 
 static void journal_report(const char *what, const char *native, int err)
 {
-    log_error("rollback: could not %s %s {%d=%s}", what, native, err, strerror(err));
+    log_error("rollback: %s: %s {%d=%s}", what, native, err, strerror(err));
 }
 
 int act_rollback_on() { return !dry && plat_journal_active(); }
@@ -245,6 +233,13 @@ int act_journal(int op, const char *a, const char *b)
 void act_made()
 {
     if (act_rollback_on()) plat_journal_made();
+}
+
+void act_not_made()
+{
+    int err = errno;
+    if (act_rollback_on()) plat_journal_not_made();
+    errno = err;
 }
 
 int act_aside(const char *path, int keep_name)
@@ -272,7 +267,7 @@ void act_recover()
     int failed = 0;
     int back = plat_journal_recover(JOURNAL, &failed, journal_report);
     if (back < 0) return;
-    log_report("An earlier run was ended before it was done: %d of its changes were put back", back);
+    log_report_info("An earlier run was ended before it was done: %d of its changes were put back", back);
     if (failed)
         log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
                    JOURNAL);
@@ -285,31 +280,16 @@ int act_rollback_start()
     return 0;
 }
 
-/* The folders whose removal waited for the run to be kept, deepest first
- * (the order they were emptied in). */
-static void remove_folders_now()
-{
-    for (int i = 0; i < later_count; i++) {
-        if (plat_rmdir(later_order[i]) != 0)
-            log_error("rmfile: could not remove %s {%d=%s}", later_order[i], errno, strerror(errno));
-        free(later_order[i]);
-    }
-    later_count = 0;
-}
-
 void act_run_ends(int ok)
 {
     if (!act_rollback_on()) return;
     if (ok) {
         if (!plat_journal_commit(journal_report)) log_report("rollback: the run is kept, but not all it set aside went");
-        remove_folders_now();
         return;
     }
     int failed = 0;
     int back = plat_journal_rollback(&failed, journal_report);
-    for (int i = 0; i < later_count; i++) free(later_order[i]);
-    later_count = 0;
-    log_report("Rollback: %d changes of this run were put back, nothing it did is kept", back);
+    log_report_info("Rollback: %d changes of this run were put back, nothing it did is kept", back);
     if (failed)
         log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
                    JOURNAL);
@@ -373,7 +353,12 @@ int act_probe_create(const char *path)
 int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsigned flags)
 {
     memset(w, 0, sizeof *w);
-    if (!dry) return plat_replace_begin(&w->real, target, temp, flags);
+    if (!dry && !act_journal(PLAT_JOURNAL_TEMP, temp, nullptr)) return 0;
+    if (!dry && plat_replace_begin(&w->real, target, temp, flags)) return 1;
+    if (!dry) {
+        act_not_made(); /* no temporary file was made */
+        return 0;
+    }
     w->real.target = target;
     w->real.temp = temp;
     w->real.flags = flags;

@@ -293,17 +293,30 @@ static void temp_name(char *name, size_t size)
     snprintf(name, size, "%s%ld_%u.tmp", TEMP_PREFIX, plat_process_id(), serial++);
 }
 
+/* In a run that can be put back, the temporary file name beside target is
+ * noted before it is made, so that a killed run leaves none. */
+static int temp_noted(const char *target, const char *name)
+{
+    char folder[TEXT_LINE_SIZE], temp[TEXT_LINE_SIZE];
+    if (!act_rollback_on()) return 1;
+    if (!folder_part(target, folder)) folder[0] = '\0';
+    int len = snprintf(temp, sizeof temp, "%s%s", folder, name);
+    return len >= 0 && len < (int)sizeof temp && act_journal(PLAT_JOURNAL_TEMP, temp, nullptr);
+}
+
 /* Creates a new temporary file for the looked-up missing target and
  * describes it in temp: an unnamed one where the system has it, else one
  * named for this process beside it.  The stream, or null with errno set. */
-static FILE *open_temp(const plat_name *target, plat_name *temp)
+static FILE *open_temp(const char *path, const plat_name *target, plat_name *temp)
 {
     FILE *hidden = plat_create_hidden(target, temp);
     if (hidden || errno != ENOSYS) return hidden;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
         temp_name(name, sizeof name);
+        if (!temp_noted(path, name)) return nullptr;
         FILE *f = plat_create_temp(target, name, temp);
+        if (!f) act_not_made();
         if (f || errno != EEXIST) return f;
     }
     return nullptr;
@@ -317,7 +330,9 @@ static int begin_replace(plat_replacing *r, const char *target, const plat_name 
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
         temp_name(name, sizeof name);
+        if (!temp_noted(target, name)) return 0;
         if (plat_replace_begin_named(r, target, t, name, PLAT_REPLACE_SYNC_LATER)) return 1;
+        act_not_made();
         if (errno != EEXIST) return 0;
     }
     return 0;
@@ -379,7 +394,7 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
     FILE *in = plat_open_source(source, &size);
     if (!in) return copy_failed(source, target);
     plat_name temp;
-    FILE *out = open_temp(t, &temp);
+    FILE *out = open_temp(target, t, &temp);
     if (!out) return copy_undone(in, source, target, errno);
     errno = 0; /* the source's permissions before any byte: nobody they keep out opens it meanwhile */
     int filled = plat_mode_from(out, in) == 0 && plat_copy_file(in, out, size) >= 0;
@@ -425,6 +440,7 @@ static int copy_if_new(const char *source, const char *target, plat_name *t)
     if (!act_journal(PLAT_JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
     int made = copy_to_new(source, target, t);
     if (made == 1) act_made();
+    if (made < 0) act_not_made(); /* another's file took the name: never ours to remove */
     if (made < 0) plat_look_up(target, t); /* it appeared meanwhile */
     return made;
 }

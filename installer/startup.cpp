@@ -15,8 +15,8 @@
 
 constexpr int PROBE_TEXT_SIZE = 2000; /* probe names and paths: room for any program path as started */
 
-/* A dry run writes no probe: the program's own folder must be the
- * current directory itself. */
+/* The program's own folder must be the current directory itself, by what
+ * the two names are (their identity), not by how they are spelt. */
 static int runs_from_here(const char *program_path)
 {
     char own[PROBE_TEXT_SIZE];
@@ -27,33 +27,20 @@ static int runs_from_here(const char *program_path)
     return plat_same_dir(own, ".\\") == PLAT_YES;
 }
 
+/* Write access is probed with a file that leaves nothing behind, however
+ * the process ends; a dry run writes no probe at all. */
 int check_install_folder(const char *program_path)
 {
+    char name[PROBE_TEXT_SIZE] = "XXXXXX", local[PROBE_TEXT_SIZE];
     if (act_dry()) return runs_from_here(program_path);
-    char name[PROBE_TEXT_SIZE] = "XXXXXX", local[PROBE_TEXT_SIZE], own[PROBE_TEXT_SIZE];
     plat_mktemp(name);
-    text_append(name, ".tmp", PROBE_TEXT_SIZE);
-    text_copy(local, ".", PROBE_TEXT_SIZE);
-    text_append(local, "\\", PROBE_TEXT_SIZE);
-    text_append(local, name, PROBE_TEXT_SIZE);
-    FILE *f = plat_fopen(local, "wx"); /* exclusive: never truncates a file that is there */
-    if (!f) {
+    snprintf(local, sizeof local, ".\\%s.tmp", name);
+    if (!plat_probe_create(local)) {
         plat_out("\nERROR: no write access to current directory\n");
         log_error("no write access to current directory %s", local);
         return 0;
     }
-    plat_fclose(f);
-    text_copy(own, program_path, PROBE_TEXT_SIZE);
-    char *slash = strrchr(own, '\\');
-    if (slash)
-        slash[1] = '\0';
-    else
-        own[0] = '\0';
-    text_append(own, name, PROBE_TEXT_SIZE);
-    FILE *g = plat_fopen(own, "r");
-    if (g) plat_fclose(g);
-    plat_remove(local);
-    return g != nullptr;
+    return runs_from_here(program_path);
 }
 
 int main_menu()

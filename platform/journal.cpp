@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-static const char OP_LETTERS[] = "DFARX"; /* by plat_journal_op */
+static const char OP_LETTERS[] = "DFARXTL"; /* by plat_journal_op */
 static const char HEADER[] = "# quillor journal 1\n";
 constexpr int LINE_SIZE = 2 * PLAT_NATIVE_MAX + 64; /* a note: two paths, a time */
 constexpr int INDEX_BLOCK = 1024;                   /* records per index block */
@@ -28,7 +28,7 @@ constexpr int INDEX_BLOCKS = 4096;                  /* four million changes at m
 struct jrec {
     int op;
     long long when;
-    int made; /* 1 when ident is what the change left at a */
+    int made; /* 1 when ident is what the change left at a; -1 never made */
     plat_identity ident;
     char *a, *b;
 };
@@ -95,7 +95,8 @@ static int append(const char *line, int len, int synced)
         return 0;
     }
     if (sys().fwrite(line, 1, (size_t)len, journal_file) != (size_t)len) return 0;
-    return !synced || plat_fsync(journal_file) == 0;
+    if (synced) return plat_fsync(journal_file) == 0;
+    return sys().fflush(journal_file) == 0; /* in the system's hands: a killed process loses nothing */
 }
 
 int plat_journal_start(const char *name)
@@ -139,7 +140,7 @@ int plat_journal_note(int op, const char *a, const char *b)
 {
     if (!journal_file) return 1;
     char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX], line[LINE_SIZE];
-    if (op < PLAT_JOURNAL_MADE_DIR || op > PLAT_JOURNAL_REMOVED_DIR || !a) {
+    if (op < PLAT_JOURNAL_MADE_DIR || op > PLAT_JOURNAL_LATER || !a) {
         errno = EINVAL;
         return 0;
     }
@@ -147,7 +148,7 @@ int plat_journal_note(int op, const char *a, const char *b)
     long long when = plat_sys_clock();
     int n = snprintf(line, sizeof line, "%c\t%lld\t%s\t%s\n", OP_LETTERS[op], when, na, nb);
     if (!hold(op, when, na, nb)) return 0;
-    if (!append(line, n, 1)) {
+    if (!append(line, n, op < PLAT_JOURNAL_TEMP)) { /* these two change nothing before the commit */
         int err = errno;
         free(record_at(--held)); /* never published */
         errno = err;
@@ -168,6 +169,13 @@ void plat_journal_made()
     int n = snprintf(line, sizeof line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld\n", id.kind, id.size, id.modified,
                      id.changed, id.device, id.index);
     append(line, n, 0);
+}
+
+void plat_journal_not_made()
+{
+    if (!journal_file || held == 0) return;
+    record_at(held - 1)->made = -1;
+    append("n\n", 2, 0);
 }
 
 int plat_journal_aside_name(const char *path, char *buf, int size)
@@ -218,8 +226,10 @@ static int undo_one(const jrec *r, const undo_calls &c)
 {
     int rc;
     switch (r->op) {
-    case PLAT_JOURNAL_MADE_FILE: rc = c.remove(r->a); break;
+    case PLAT_JOURNAL_MADE_FILE:
+    case PLAT_JOURNAL_TEMP: rc = c.remove(r->a); break;
     case PLAT_JOURNAL_MADE_DIR: rc = c.rmdir(r->a); break;
+    case PLAT_JOURNAL_LATER: return 1;
     case PLAT_JOURNAL_ASIDE: rc = c.rename(r->b, r->a); break;
     case PLAT_JOURNAL_RENAMED: rc = c.move_new(r->b, r->a); break;
     default: return c.mkdir(r->a) == 0 || errno == EEXIST;
@@ -229,7 +239,8 @@ static int undo_one(const jrec *r, const undo_calls &c)
 
 static const char *const UNDO_FAILED[] = {"could not remove the folder made", "could not remove the file made",
                                           "could not put back the file moved aside", "could not rename back",
-                                          "could not make again the folder removed"};
+                                          "could not make again the folder removed",
+                                          "could not remove the temporary file", ""};
 static const char CHANGED_SINCE[] = "changed since the run, left as it is";
 
 void plat_journal_now()
@@ -238,7 +249,7 @@ void plat_journal_now()
     live = 0;
     int bad = 0;
     for (int i = published - 1; i >= 0; i--)
-        if (!undo_one(record_at(i), raw_calls)) bad = 1;
+        if (record_at(i)->made >= 0 && !undo_one(record_at(i), raw_calls)) bad = 1; /* LATER: nothing */
     plat_write_close_raw(journal_file, "", 0);
     if (!bad) plat_sys_unlink_now(journal_native);
 }
@@ -264,8 +275,9 @@ static int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report
     int done = 0, bad = 0;
     for (int i = held - 1; i >= 0; i--) {
         const jrec *r = record_at(i);
-        int rc = undo(r);
+        int rc = r->made < 0 || r->op == PLAT_JOURNAL_LATER ? 2 : undo(r); /* nothing to put back */
         published = i;
+        if (rc == 2) continue;
         if (rc == 1) {
             done++;
             continue;
@@ -298,6 +310,12 @@ static int remove_asides(plat_journal_report report)
         ok = 0;
         if (report) report("could not remove the file moved aside", r->b, errno);
     }
+    for (int i = 0; i < held; i++) { /* deepest first, as they were emptied */
+        const jrec *r = record_at(i);
+        if (r->op != PLAT_JOURNAL_LATER || sys().rmdir(r->a) == 0 || errno == ENOENT) continue;
+        ok = 0;
+        if (report) report("could not remove the folder", r->a, errno);
+    }
     return ok;
 }
 
@@ -322,6 +340,7 @@ static int read_line(char *line)
 {
     const char *op = line[0] ? strchr(OP_LETTERS, line[0]) : nullptr;
     if (strcmp(line, "C") == 0) return 1;
+    if (line[0] == 'n' && held > 0) record_at(held - 1)->made = -1;
     if (line[0] == 'm' && held > 0) {
         plat_identity &id = record_at(held - 1)->ident;
         record_at(held - 1)->made = sscanf(line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld", &id.kind, &id.size,

@@ -21,6 +21,8 @@ enum plat_journal_op {
     PLAT_JOURNAL_ASIDE,       /* a: a file about to be replaced or removed, kept as b (a name aside in its folder) */
     PLAT_JOURNAL_RENAMED,     /* a about to be renamed to b, which is free */
     PLAT_JOURNAL_REMOVED_DIR, /* a: an empty folder about to be removed */
+    PLAT_JOURNAL_TEMP,        /* a: a temporary file of a reserved name, noted without a sync */
+    PLAT_JOURNAL_LATER,       /* a: a folder emptied, removed only when the run is kept (its asides gone) */
 };
 /* Starts the journal file `name` (in the current directory) afresh: 1, or
  * 0 with errno (EEXIST when one is there: recover it first). */
@@ -33,6 +35,9 @@ int plat_journal_note(int op, const char *a, const char *b);
 /* The change last noted was made: what it left at a is noted (not synced),
  * so that a later start can tell it from a change made since. */
 void plat_journal_made();
+/* The change last noted was not made after all (a name that appeared
+ * meanwhile): it is never put back. */
+void plat_journal_not_made();
 /* A name aside for the file path (installer form): in its folder, one of
  * the journal's reserved names, not in use.  1, or 0 with errno. */
 int plat_journal_aside_name(const char *path, char *buf, int size);
@@ -40,7 +45,7 @@ int plat_journal_aside_name(const char *path, char *buf, int size);
  * could not be removed: what (a short phrase), the native path, errno. */
 typedef void (*plat_journal_report)(const char *what, const char *native, int err);
 /* The run succeeded: the journal is marked committed, the files moved
- * aside are removed and the journal goes.  1, or 0 when some of it failed
+ * aside are removed, then the folders noted for later, and the journal goes.  1, or 0 when some of it failed
  * (each reported; a committed journal is never put back). */
 int plat_journal_commit(plat_journal_report report);
 /* Puts back every change noted, newest first.  The journal goes when all

@@ -58,7 +58,7 @@ for job in update remove; do
     count=$(grep -c "^[0-9]* *$call(" "$S/trace" || true)
     for ((n = 1; n <= count; n += step)); do
       rm -rf "$S/r" && cp -a "$S/base" "$S/r"
-      run "$S/r" "$job" strace -f -o /dev/null -e trace=none -e inject="$call:signal=SIGKILL:when=$n"
+      run "$S/r" "$job" strace -f -o /dev/null -e inject="$call:signal=SIGKILL:when=$n"
       (cd "$S/r/dist" && printf '0\n' | QUILLOR_ROOT="$S/r" ./quillor-install >/dev/null 2>&1) || true
       now=$(snapshot "$S/r")
       points=$((points + 1))
