@@ -8,6 +8,7 @@
 #include "installer/flows.h"
 #include "installer/options.h"
 #include "log/log.h"
+#include "platform/journal.h"
 #include "platform/platform.h"
 #include "questions/answers.h"
 #include "questions/question.h"
@@ -21,6 +22,10 @@ static log_record installer_log;
 constexpr const char LOCK_FILE[] = ".\\install.lck"; /* matches no clean-up pattern */
 constexpr int STATUS_LOCKED = 2;
 
+/* An interrupted run's last words: what it put back, then that it ended
+ * (async-signal-safe). */
+static void last_words() { log_interrupted(plat_journal_undone()); }
+
 /* One installer per distribution folder, settled before anything is
  * written.  A folder where no lock file can be made cannot be written to
  * either; the folder check reports that. */
@@ -31,7 +36,7 @@ static int take_folder_lock()
         plat_err("Another Quillor Install is running in this folder\n"); /* as the other start-up refusals */
         return 0;
     }
-    plat_on_interrupt(log_interrupted);
+    plat_on_interrupt(last_words);
     return 1;
 }
 

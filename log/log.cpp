@@ -290,20 +290,39 @@ static char *put_text(char *p, const char *s)
     return p;
 }
 
-void log_interrupted()
+/* One entry's heading, "dd hh:mm:ss [pid] ", at p. */
+static char *put_heading(char *p, const struct tm &t)
 {
-    log_record *lg = current_log;
-    if (!lg || !lg->file || lg->level < LOG_LEVEL_INFO) return;
-    char line[LOG_BUFFER_SIZE + HEADER_SIZE]; /* the kept entries, then this one */
-    struct tm t = time_since_known(time(nullptr));
-    int kept = lg->pending_size;
-    memcpy(line, lg->pending, (size_t)kept);
-    char *p = put_number(line + kept, have ? t.tm_mday : 0, 2);
+    p = put_number(p, have ? t.tm_mday : 0, 2);
     p = put_number(put_text(p, " "), have ? t.tm_hour : 0, 2);
     p = put_number(put_text(p, ":"), have ? t.tm_min : 0, 2);
     p = put_number(put_text(p, ":"), have ? t.tm_sec : 0, 2);
-    p = put_number(put_text(p, " ["), plat_process_id(), 1);
-    p = put_text(p, "] Info: interrupted\n");
+    return put_text(put_number(put_text(p, " ["), plat_process_id(), 1), "] ");
+}
+
+/* What an interruption put back, on the console. */
+static void say_put_back(int put_back)
+{
+    char line[64];
+    char *p = put_text(line, "\nRollback: ");
+    p = put_text(put_number(p, put_back, 1), " changes of this run were put back\n");
+    if (put_back > 0) plat_write_close_raw(stdout, line, (size_t)(p - line));
+}
+
+void log_interrupted(int put_back)
+{
+    say_put_back(put_back);
+    log_record *lg = current_log;
+    if (!lg || !lg->file || lg->level < LOG_LEVEL_INFO) return;
+    char line[LOG_BUFFER_SIZE + 2 * HEADER_SIZE]; /* the kept entries, then these */
+    struct tm t = time_since_known(time(nullptr));
+    int kept = lg->pending_size;
+    memcpy(line, lg->pending, (size_t)kept);
+    char *p = line + kept;
+    if (put_back > 0)
+        p = put_text(put_number(put_text(put_heading(p, t), "Info: Rollback: "), put_back, 1),
+                     " changes of this run were put back\n");
+    p = put_text(put_heading(p, t), "Info: interrupted\n");
     plat_write_close_raw(lg->file, line, (size_t)(p - line));
     lg->file = nullptr; /* closed: the process ends now */
     lg->pending_size = 0;

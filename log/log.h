@@ -50,7 +50,7 @@ int log_flush(log_record *lg);
 int log_close(log_record *lg);
 /* Async-signal-safe: appends the entry "interrupted" to the current log and
  * closes its file; for an interrupt handler that ends the process. */
-void log_interrupted();
+void log_interrupted(int put_back); /* put_back > 0: that many changes were put back first */
 
 #define LOG_PRINTF TEXT_PRINTF(1, 2)
 

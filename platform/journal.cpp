@@ -243,13 +243,23 @@ static const char *const UNDO_FAILED[] = {"could not remove the folder made", "c
                                           "could not remove the temporary file", ""};
 static const char CHANGED_SINCE[] = "changed since the run, left as it is";
 
+static volatile sig_atomic_t undone_now; /* what the interrupt put back */
+
+int plat_journal_undone() { return undone_now; }
+
 void plat_journal_now()
 {
     if (!live) return;
     live = 0;
     int bad = 0;
-    for (int i = published - 1; i >= 0; i--)
-        if (record_at(i)->made >= 0 && !undo_one(record_at(i), raw_calls)) bad = 1; /* LATER: nothing */
+    for (int i = published - 1; i >= 0; i--) {
+        const jrec *r = record_at(i);
+        if (r->made < 0 || r->op == PLAT_JOURNAL_LATER) continue;
+        if (undo_one(r, raw_calls))
+            undone_now = undone_now + 1;
+        else
+            bad = 1;
+    }
     plat_write_close_raw(journal_file, "", 0);
     if (!bad) plat_sys_unlink_now(journal_native);
 }

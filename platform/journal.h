@@ -53,6 +53,8 @@ int plat_journal_commit(plat_journal_report report);
  * Returns the number of changes put back; *failed the number that could
  * not be (each reported). */
 int plat_journal_rollback(int *failed, plat_journal_report report);
+/* How many changes an interruption put back (async-signal-safe). */
+int plat_journal_undone();
 /* The journal `name` left by a killed run: put back the same way, each
  * change only where what is there is what the run left, else reported and
  * left as it is, never overwritten (a committed one only finishes its

@@ -131,6 +131,7 @@ TEST(Rollback, AnInterruptedOrKilledUpdateIsPutBack)
         kill(p.pid, sig);
         e2e::Run r = s.finish(p);
         EXPECT_EQ(r.status, sig == SIGTERM ? 130 : r.status);
+        EXPECT_TRUE(sig != SIGTERM || r.out.find("changes of this run were put back") != std::string::npos) << r.out;
         e2e::Run next = s.run("0\n");
         EXPECT_TRUE(sig != SIGKILL || next.out.find("of its changes were put back") != std::string::npos) << next.out;
         EXPECT_EQ(differences(before, state(s)), "") << sig;

@@ -245,7 +245,7 @@ TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed)
 {
     tu::TestLog log;
     log_info("working");
-    log_interrupted();
+    log_interrupted(0);
     EXPECT_EQ(log.rec.file, nullptr);
     std::string text = log.text();
     size_t at = text.rfind('\n', text.size() - 2);
@@ -269,7 +269,7 @@ TEST_F(Guards, InterruptedLogWithOnlyItsHeadingStillGetsTheTime)
     log_info("\n\nheading");  // no time stamp of its own, as at the menu
     {
         tu::Fault w(&plat_syscalls::write_close, counting_write_close);
-        log_interrupted();
+        log_interrupted(0);
     }
     EXPECT_EQ(raw_writes, 1);  // through the system-call table
     std::string text = log.text();
