@@ -309,7 +309,7 @@ int plat_journal_commit(plat_journal_report report)
         drop_all();
         return 0;
     }
-    published = 0; /* committed: an interrupt puts nothing back */
+    live = 0; /* committed: an interrupt leaves the journal for the next start to finish */
     int ok = remove_asides(report);
     return finish(0, report) && ok;
 }

@@ -4,6 +4,7 @@
 // journal only removes what was moved aside.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -11,6 +12,10 @@
 
 #include "platform/common_internal.h"
 #include "test_util.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 namespace {
 
@@ -195,6 +200,28 @@ TEST_F(Journal, ACommittedJournalOnlyRemovesTheAsides)
     EXPECT_EQ(snapshot(top), after);
     EXPECT_FALSE(journal_there());
 }
+
+#ifndef _WIN32  // the signal, in a forked child
+TEST_F(Journal, AnInterruptPutsBackEverythingNoted)
+{
+    for (const row &r : ROWS) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            plat_on_interrupt(nullptr);
+            if (plat_journal_start(JOURNAL)) make_changes(r);
+            raise(SIGTERM);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << r.name;
+        EXPECT_EQ(WEXITSTATUS(status), PLAT_INTERRUPTED_STATUS) << r.name;
+        EXPECT_EQ(snapshot(top), before) << r.name;
+        EXPECT_FALSE(journal_there()) << r.name;
+    }
+}
+#endif
 
 int fsync_fails(FILE *) { return errno = EIO, -1; }
 
