@@ -137,6 +137,11 @@ TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
         make_changes(r);
         plat_journal_forget();
         ASSERT_TRUE(journal_there()) << r.name;
+        char native[PLAT_NATIVE_MAX];
+        ASSERT_TRUE(plat_native_path("\\t\\b.txt", native, sizeof native));
+        FILE *torn = fopen(JOURNAL, "ab");  // killed while writing a note: its line has no end
+        fprintf(torn, "F\t1\t%s\t", native);
+        fclose(torn);
         int failed = -1;
         EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), (int)r.changes.size()) << r.name;
         EXPECT_EQ(failed, 0) << r.name;
