@@ -232,15 +232,25 @@ static const char *const UNDO_FAILED[] = {"could not remove the folder made", "c
                                           "could not make again the folder removed"};
 static const char CHANGED_SINCE[] = "changed since the run, left as it is";
 
+static volatile sig_atomic_t now_done, now_failed; /* what the interrupt put back */
+
 void plat_journal_now()
 {
     if (!live) return;
     live = 0;
-    int bad = 0;
     for (int i = published - 1; i >= 0; i--)
-        if (!undo_one(record_at(i), raw_calls)) bad = 1;
+        if (undo_one(record_at(i), raw_calls))
+            now_done = now_done + 1;
+        else
+            now_failed = now_failed + 1;
     plat_write_close_raw(journal_file, "", 0);
-    if (!bad) plat_sys_unlink_now(journal_native);
+    if (!now_failed) plat_sys_unlink_now(journal_native);
+}
+
+int plat_journal_interrupted(int *failed)
+{
+    if (failed) *failed = now_failed;
+    return now_done;
 }
 
 /* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is

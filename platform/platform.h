@@ -325,6 +325,10 @@ int plat_journal_rollback(int *failed, plat_journal_report report);
  * left as it is, never overwritten (a committed one only finishes its
  * commit).  -1 when there is no such journal; else as plat_journal_rollback. */
 int plat_journal_recover(const char *name, int *failed, plat_journal_report report);
+/* For the last words of an interruption (async-signal-safe): the number of
+ * changes it put back, and in *failed the number it could not (its journal
+ * is then left for the next start). */
+int plat_journal_interrupted(int *failed);
 
 /* ---- one installer per folder ---- */
 

@@ -207,13 +207,22 @@ TEST_F(Journal, ACommittedJournalOnlyRemovesTheAsides)
 }
 
 #ifndef _WIN32  // the signal, in a forked child
+FILE *said;     // where the child's last words go
+void last_words()
+{
+    int failed = 0;
+    char text[] = {char('0' + plat_journal_interrupted(&failed)), char('0' + failed)};
+    plat_write_close_raw(said, text, sizeof text);
+}
+
 TEST_F(Journal, AnInterruptPutsBackEverythingNoted)
 {
     for (const row &r : ROWS) {
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            plat_on_interrupt(nullptr);
+            said = fopen("said", "wb");
+            plat_on_interrupt(last_words);
             if (plat_journal_start(JOURNAL)) make_changes(r);
             raise(SIGTERM);
             _exit(0);
@@ -224,6 +233,7 @@ TEST_F(Journal, AnInterruptPutsBackEverythingNoted)
         EXPECT_EQ(WEXITSTATUS(status), PLAT_INTERRUPTED_STATUS) << r.name;
         EXPECT_EQ(snapshot(top), before) << r.name;
         EXPECT_FALSE(journal_there()) << r.name;
+        EXPECT_EQ(tu::read_file("said"), std::to_string(r.changes.size()) + "0") << r.name;  // all, none failed
     }
 }
 #endif
