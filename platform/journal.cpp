@@ -243,25 +243,28 @@ static const char *const UNDO_FAILED[] = {"could not remove the folder made", "c
                                           "could not remove the temporary file", ""};
 static const char CHANGED_SINCE[] = "changed since the run, left as it is";
 
-static volatile sig_atomic_t undone_now; /* what the interrupt put back */
-
-int plat_journal_undone() { return undone_now; }
+static volatile sig_atomic_t now_done, now_failed; /* what the interrupt put back */
 
 void plat_journal_now()
 {
     if (!live) return;
     live = 0;
-    int bad = 0;
     for (int i = published - 1; i >= 0; i--) {
         const jrec *r = record_at(i);
-        if (r->made < 0 || r->op == PLAT_JOURNAL_LATER) continue;
+        if (r->made < 0 || r->op == PLAT_JOURNAL_LATER) continue; /* nothing to put back */
         if (undo_one(r, raw_calls))
-            undone_now = undone_now + 1;
+            now_done = now_done + 1;
         else
-            bad = 1;
+            now_failed = now_failed + 1;
     }
     plat_write_close_raw(journal_file, "", 0);
-    if (!bad) plat_sys_unlink_now(journal_native);
+    if (!now_failed) plat_sys_unlink_now(journal_native);
+}
+
+int plat_journal_interrupted(int *failed)
+{
+    if (failed) *failed = now_failed;
+    return now_done;
 }
 
 /* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is
@@ -337,7 +340,7 @@ int plat_journal_commit(plat_journal_report report)
         drop_all();
         return 0;
     }
-    published = 0; /* committed: an interrupt puts nothing back */
+    live = 0; /* committed: an interrupt leaves the journal for the next start to finish */
     int ok = remove_asides(report);
     return finish(0, report) && ok;
 }

@@ -53,8 +53,10 @@ int plat_journal_commit(plat_journal_report report);
  * Returns the number of changes put back; *failed the number that could
  * not be (each reported). */
 int plat_journal_rollback(int *failed, plat_journal_report report);
-/* How many changes an interruption put back (async-signal-safe). */
-int plat_journal_undone();
+/* For the last words of an interruption (async-signal-safe): the number of
+ * changes it put back, and in *failed the number it could not (its journal
+ * is then left for the next start). */
+int plat_journal_interrupted(int *failed);
 /* The journal `name` left by a killed run: put back the same way, each
  * change only where what is there is what the run left, else reported and
  * left as it is, never overwritten (a committed one only finishes its

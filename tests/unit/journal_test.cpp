@@ -4,6 +4,7 @@
 // journal only removes what was moved aside.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,6 +14,10 @@
 #include "platform/folder.h"
 #include "platform/journal.h"
 #include "test_util.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 namespace {
 
@@ -134,6 +139,11 @@ TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
         make_changes(r);
         plat_journal_forget();
         ASSERT_TRUE(journal_there()) << r.name;
+        char native[PLAT_NATIVE_MAX];
+        ASSERT_TRUE(plat_native_path("\\t\\b.txt", native, sizeof native));
+        FILE *torn = fopen(JOURNAL, "ab");  // killed while writing a note: its line has no end
+        fprintf(torn, "F\t1\t%s\t", native);
+        fclose(torn);
         int failed = -1;
         EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), (int)r.changes.size()) << r.name;
         EXPECT_EQ(failed, 0) << r.name;
@@ -197,6 +207,38 @@ TEST_F(Journal, ACommittedJournalOnlyRemovesTheAsides)
     EXPECT_EQ(snapshot(top), after);
     EXPECT_FALSE(journal_there());
 }
+
+#ifndef _WIN32  // the signal, in a forked child
+FILE *said;     // where the child's last words go
+void last_words()
+{
+    int failed = 0;
+    char text[] = {char('0' + plat_journal_interrupted(&failed)), char('0' + failed)};
+    plat_write_close_raw(said, text, sizeof text);
+}
+
+TEST_F(Journal, AnInterruptPutsBackEverythingNoted)
+{
+    for (const row &r : ROWS) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            said = fopen("said", "wb");
+            plat_on_interrupt(last_words);
+            if (plat_journal_start(JOURNAL)) make_changes(r);
+            raise(SIGTERM);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << r.name;
+        EXPECT_EQ(WEXITSTATUS(status), PLAT_INTERRUPTED_STATUS) << r.name;
+        EXPECT_EQ(snapshot(top), before) << r.name;
+        EXPECT_FALSE(journal_there()) << r.name;
+        EXPECT_EQ(tu::read_file("said"), std::to_string(r.changes.size()) + "0") << r.name;  // all, none failed
+    }
+}
+#endif
 
 int fsync_fails(FILE *) { return errno = EIO, -1; }
 
