@@ -235,21 +235,16 @@ void act_made()
     if (act_rollback_on()) plat_journal_made();
 }
 
-void act_not_made()
+void act_not_made(int op)
 {
     int err = errno;
-    if (act_rollback_on()) plat_journal_not_made();
+    if (act_rollback_on()) plat_journal_not_made(op);
     errno = err;
 }
 
 int act_aside(const char *path, int keep_name)
 {
-    char aside[TEXT_PATH_SIZE];
-    if (!act_rollback_on()) return 1;
-    if (!plat_journal_aside_name(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside))
-        return 0;
-    if (keep_name && plat_link(path, aside) == 0) return 1;
-    return plat_rename_new(path, aside) == 0; /* no second names here: the name is free until replaced */
+    return act_rollback_on() ? plat_journal_set_aside(path, keep_name) : 1;
 }
 
 int act_remove_in(plat_folder *f, const char *path, const char *name)
@@ -356,7 +351,7 @@ int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsi
     if (!dry && !act_journal(PLAT_JOURNAL_TEMP, temp, nullptr)) return 0;
     if (!dry && plat_replace_begin(&w->real, target, temp, flags)) return 1;
     if (!dry) {
-        act_not_made(); /* no temporary file was made */
+        act_not_made(PLAT_JOURNAL_TEMP); /* no temporary file was made */
         return 0;
     }
     w->real.target = target;

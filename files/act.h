@@ -104,7 +104,7 @@ int act_rollback_on(); /* the journal of this run is active */
  * ahead, else 0 with errno.  act_made after it was made. */
 int act_journal(int op, const char *a, const char *b);
 void act_made();
-void act_not_made(); /* the change noted last was not made after all */
+void act_not_made(int op); /* the change of op noted last was not made after all */
 /* Keeps the file path aside before it is replaced (keep_name: a second
  * name, so that path stays until replaced) or removed; noted first.  1, or
  * 0 with errno. */

@@ -316,7 +316,7 @@ static FILE *open_temp(const char *path, const plat_name *target, plat_name *tem
         temp_name(name, sizeof name);
         if (!temp_noted(path, name)) return nullptr;
         FILE *f = plat_create_temp(target, name, temp);
-        if (!f) act_not_made();
+        if (!f) act_not_made(PLAT_JOURNAL_TEMP);
         if (f || errno != EEXIST) return f;
     }
     return nullptr;
@@ -332,7 +332,7 @@ static int begin_replace(plat_replacing *r, const char *target, const plat_name 
         temp_name(name, sizeof name);
         if (!temp_noted(target, name)) return 0;
         if (plat_replace_begin_named(r, target, t, name, PLAT_REPLACE_SYNC_LATER)) return 1;
-        act_not_made();
+        act_not_made(PLAT_JOURNAL_TEMP);
         if (errno != EEXIST) return 0;
     }
     return 0;
@@ -440,7 +440,7 @@ static int copy_if_new(const char *source, const char *target, plat_name *t)
     if (!act_journal(PLAT_JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
     int made = copy_to_new(source, target, t);
     if (made == 1) act_made();
-    if (made < 0) act_not_made(); /* another's file took the name: never ours to remove */
+    if (made < 0) act_not_made(PLAT_JOURNAL_MADE_FILE); /* another's file took the name: never ours to remove */
     if (made < 0) plat_look_up(target, t); /* it appeared meanwhile */
     return made;
 }

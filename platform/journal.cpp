@@ -16,6 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+static const char NATIVE_SEP[] = "\\";
+#else
+static const char NATIVE_SEP[] = "/";
+#endif
 static const char OP_LETTERS[] = "DFARXTL"; /* by plat_journal_op */
 static const char HEADER[] = "# quillor journal 1\n";
 constexpr int LINE_SIZE = 2 * PLAT_NATIVE_MAX + 64; /* a note: two paths, a time */
@@ -124,13 +129,55 @@ int plat_journal_start(const char *name)
 
 /* The native form of an installer path a note may name: 1, or 0 with errno
  * (EINVAL for a name with a tab or a line end, which a line cannot hold). */
-static int note_native(const char *path, char *native)
+/* Where the last name of path starts (after its folder part). */
+static size_t leaf_at(const char *path, size_t len)
+{
+    while (len > 0 && path[len - 1] != '\\' && path[len - 1] != '/' && path[len - 1] != ':') len--;
+    return len;
+}
+
+/* The native form of folder (installer form), the last one mapped kept:
+ * a copy step notes many names in one folder. */
+static int folder_native(const char *folder, char *native)
+{
+    static char last[PLAT_NATIVE_MAX], last_native[PLAT_NATIVE_MAX];
+    if (last[0] && strcmp(folder, last) == 0) {
+        memcpy(native, last_native, strlen(last_native) + 1);
+        return 1;
+    }
+    last[0] = '\0';
+    if (!plat_native_path(folder, native, PLAT_NATIVE_MAX)) return 0;
+    memcpy(last_native, native, strlen(native) + 1);
+    memcpy(last, folder, strlen(folder) + 1);
+    return 1;
+}
+
+/* The native form of a name about to be made: its spelling below its
+ * mapped folder, with no case-blind look-up in a folder being filled. */
+static int native_of_new(const char *path, char *native)
+{
+    char folder[PLAT_NATIVE_MAX];
+    size_t len = strlen(path);
+    while (len > 1 && (path[len - 1] == '\\' || path[len - 1] == '/')) len--; /* a folder's own name */
+    size_t leaf = leaf_at(path, len);
+    if (leaf == 0 || leaf >= sizeof folder) return plat_native_path(path, native, PLAT_NATIVE_MAX);
+    memcpy(folder, path, leaf);
+    folder[leaf] = '\0';
+    if (!folder_native(folder, native)) return 0;
+    size_t n = strlen(native);
+    const char *sep = n && (native[n - 1] == '/' || native[n - 1] == '\\') ? "" : NATIVE_SEP;
+    int fits = snprintf(native + n, PLAT_NATIVE_MAX - n, "%s%.*s", sep, (int)(len - leaf), path + leaf);
+    return fits >= 0 && (size_t)fits < PLAT_NATIVE_MAX - n ? 1 : (errno = ENAMETOOLONG, 0);
+}
+
+/* The native form of path for a note (is_new: a name about to be made). */
+static int note_native(const char *path, char *native, int is_new)
 {
     if (!path) {
         native[0] = '\0';
         return 1;
     }
-    if (!plat_native_path(path, native, PLAT_NATIVE_MAX)) return 0;
+    if (!(is_new ? native_of_new(path, native) : plat_native_path(path, native, PLAT_NATIVE_MAX))) return 0;
     if (!strpbrk(native, "\t\r\n")) return 1;
     errno = EINVAL;
     return 0;
@@ -144,7 +191,8 @@ int plat_journal_note(int op, const char *a, const char *b)
         errno = EINVAL;
         return 0;
     }
-    if (!note_native(a, na) || !note_native(b, nb)) return 0;
+    int a_new = op == PLAT_JOURNAL_MADE_DIR || op == PLAT_JOURNAL_MADE_FILE || op == PLAT_JOURNAL_TEMP;
+    if (!note_native(a, na, a_new) || !note_native(b, nb, 1)) return 0;
     long long when = plat_sys_clock();
     int n = snprintf(line, sizeof line, "%c\t%lld\t%s\t%s\n", OP_LETTERS[op], when, na, nb);
     if (!hold(op, when, na, nb)) return 0;
@@ -160,8 +208,10 @@ int plat_journal_note(int op, const char *a, const char *b)
 
 void plat_journal_made()
 {
-    if (!journal_file || held == 0) return;
-    jrec *r = record_at(held - 1);
+    int i = held - 1;
+    while (i >= 0 && record_at(i)->op == PLAT_JOURNAL_TEMP) i--; /* a temporary file is not the change */
+    if (!journal_file || i < 0) return;
+    jrec *r = record_at(i);
     if (sys().name_identity(r->a, &r->ident) != 0) return; /* nothing there: nothing to tell apart */
     r->made = 1;
     char line[LINE_SIZE];
@@ -171,11 +221,21 @@ void plat_journal_made()
     append(line, n, 0);
 }
 
-void plat_journal_not_made()
+/* The newest record of op, or -1. */
+static int last_of(int op)
 {
-    if (!journal_file || held == 0) return;
-    record_at(held - 1)->made = -1;
-    append("n\n", 2, 0);
+    int i = held - 1;
+    while (i >= 0 && record_at(i)->op != op) i--;
+    return i;
+}
+
+void plat_journal_not_made(int op)
+{
+    int i = journal_file ? last_of(op) : -1;
+    if (i < 0) return;
+    record_at(i)->made = -1;
+    char line[4] = {'n', OP_LETTERS[op], '\n', '\0'};
+    append(line, 3, 0);
 }
 
 int plat_journal_aside_name(const char *path, char *buf, int size)
@@ -194,10 +254,24 @@ int plat_journal_aside_name(const char *path, char *buf, int size)
             errno = ENAMETOOLONG;
             return 0;
         }
-        if (plat_path_kind(buf) == PLAT_KIND_NONE) return 1;
+        plat_identity there;
+        char native[PLAT_NATIVE_MAX];
+        if (!native_of_new(buf, native)) return 0;
+        if (sys().name_identity(native, &there) != 0 && errno == ENOENT) return 1;
     }
     errno = EEXIST;
     return 0;
+}
+
+int plat_journal_set_aside(const char *path, int keep_name)
+{
+    char aside[PLAT_NATIVE_MAX], na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
+    if (!journal_file) return 1;
+    if (!plat_journal_aside_name(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside))
+        return 0;
+    if (!plat_native_path(path, na, sizeof na) || !native_of_new(aside, nb)) return 0;
+    if (keep_name && sys().link(na, nb) == 0) return 1;
+    return plat_move_new_tracked(na, nb) == 0; /* no second names here: the name is free until replaced */
 }
 
 /* ---- putting back ---- */
@@ -353,10 +427,14 @@ static int read_line(char *line)
 {
     const char *op = line[0] ? strchr(OP_LETTERS, line[0]) : nullptr;
     if (strcmp(line, "C") == 0) return 1;
-    if (line[0] == 'n' && held > 0) record_at(held - 1)->made = -1;
-    if (line[0] == 'm' && held > 0) {
-        plat_identity &id = record_at(held - 1)->ident;
-        record_at(held - 1)->made = sscanf(line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld", &id.kind, &id.size,
+    const char *not_made = line[0] == 'n' && line[1] ? strchr(OP_LETTERS, line[1]) : nullptr;
+    int i = not_made ? last_of((int)(not_made - OP_LETTERS)) : -1;
+    if (i >= 0) record_at(i)->made = -1;
+    int changed = held - 1; /* a made-line is the newest change's, temporary files aside */
+    while (changed >= 0 && record_at(changed)->op == PLAT_JOURNAL_TEMP) changed--;
+    if (line[0] == 'm' && changed >= 0) {
+        plat_identity &id = record_at(changed)->ident;
+        record_at(changed)->made = sscanf(line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld", &id.kind, &id.size,
                                            &id.modified, &id.changed, &id.device, &id.index) == 6;
         return 0;
     }

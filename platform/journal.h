@@ -35,12 +35,16 @@ int plat_journal_note(int op, const char *a, const char *b);
 /* The change last noted was made: what it left at a is noted (not synced),
  * so that a later start can tell it from a change made since. */
 void plat_journal_made();
-/* The change last noted was not made after all (a name that appeared
- * meanwhile): it is never put back. */
-void plat_journal_not_made();
+/* The change of op noted last was not made after all (a name that
+ * appeared meanwhile): it is never put back. */
+void plat_journal_not_made(int op);
 /* A name aside for the file path (installer form): in its folder, one of
  * the journal's reserved names, not in use.  1, or 0 with errno. */
 int plat_journal_aside_name(const char *path, char *buf, int size);
+/* Keeps the file path aside before it is replaced (keep_name: by a second
+ * name, so that path stays until replaced) or removed, noted first, by
+ * native names.  1 (also while no journal is active), or 0 with errno. */
+int plat_journal_set_aside(const char *path, int keep_name);
 /* Reports a change that could not be put back, or a file moved aside that
  * could not be removed: what (a short phrase), the native path, errno. */
 typedef void (*plat_journal_report)(const char *what, const char *native, int err);
