@@ -9,7 +9,7 @@
  * paths, the time in the units of plat_sys_clock), after a change made an
  * "m" line with what it left at a, and "C" once the run is committed.
  */
-#include "platform/common_internal.h"
+#include "platform/journal_internal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -21,35 +21,25 @@ static const char NATIVE_SEP[] = "\\";
 #else
 static const char NATIVE_SEP[] = "/";
 #endif
-static const char OP_LETTERS[] = "DFARXTL"; /* by plat_journal_op */
+const char OP_LETTERS[] = "DFARXTL"; /* by plat_journal_op */
 static const char HEADER[] = "# quillor journal 1\n";
-constexpr int LINE_SIZE = 2 * PLAT_NATIVE_MAX + 64; /* a note: two paths, a time */
 constexpr int INDEX_BLOCK = 1024;                   /* records per index block */
 constexpr int INDEX_BLOCKS = 4096;                  /* four million changes at most */
 
 /* ---- the records, in memory ---- */
 
-/* One change noted; a and b point into the same allocation. */
-struct jrec {
-    int op;
-    long long when;
-    int made; /* 1 when ident is what the change left at a; -1 never made */
-    plat_identity ident;
-    char *a, *b;
-};
-
 /* Index blocks never move once made, and a record is complete before the
  * published count takes it in: an interrupt reads only those. */
 static jrec **index_blocks[INDEX_BLOCKS];
-static int held;
+int held;
 static volatile sig_atomic_t published, live;
-static FILE *journal_file;
-static char journal_native[PLAT_NATIVE_MAX];
+FILE *journal_file;
+char journal_native[PLAT_NATIVE_MAX];
 
-static jrec *record_at(int i) { return index_blocks[i / INDEX_BLOCK][i % INDEX_BLOCK]; }
+jrec *record_at(int i) { return index_blocks[i / INDEX_BLOCK][i % INDEX_BLOCK]; }
 
 /* Holds one more record: 1, or 0 with errno ENOMEM. */
-static int hold(int op, long long when, const char *a, const char *b)
+int hold(int op, long long when, const char *a, const char *b)
 {
     int blk = held / INDEX_BLOCK;
     if (blk < INDEX_BLOCKS && !index_blocks[blk]) index_blocks[blk] = (jrec **)calloc(INDEX_BLOCK, sizeof(jrec *));
@@ -222,7 +212,7 @@ void plat_journal_made()
 }
 
 /* The newest record of op, or -1. */
-static int last_of(int op)
+int last_of(int op)
 {
     int i = held - 1;
     while (i >= 0 && record_at(i)->op != op) i--;
@@ -343,7 +333,7 @@ int plat_journal_interrupted(int *failed)
 
 /* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is
  * never applied twice.  1, or 0 when that failed (reported). */
-static int finish(int failed, plat_journal_report report)
+int finish(int failed, plat_journal_report report)
 {
     drop_all();
     char kept[PLAT_NATIVE_MAX + 8];
@@ -357,7 +347,7 @@ static int finish(int failed, plat_journal_report report)
 
 /* Walks the records newest first with undo (1 put back, 0 failed with
  * errno, -1 left as changed since): the number put back. */
-static int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report report)
+int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report report)
 {
     int done = 0, bad = 0;
     for (int i = held - 1; i >= 0; i--) {
@@ -377,7 +367,7 @@ static int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report
     return done;
 }
 
-static int undo_in_process(const jrec *r) { return undo_one(r, table_calls); }
+int undo_in_process(const jrec *r) { return undo_one(r, table_calls); }
 
 int plat_journal_rollback(int *failed, plat_journal_report report)
 {
@@ -388,7 +378,7 @@ int plat_journal_rollback(int *failed, plat_journal_report report)
 
 /* Removes the files moved aside, a committed journal's last duty: 1, or 0
  * when some could not be (each reported). */
-static int remove_asides(plat_journal_report report)
+int remove_asides(plat_journal_report report)
 {
     int ok = 1;
     for (int i = 0; i < held; i++) {
@@ -417,98 +407,4 @@ int plat_journal_commit(plat_journal_report report)
     live = 0; /* committed: an interrupt leaves the journal for the next start to finish */
     int ok = remove_asides(report);
     return finish(0, report) && ok;
-}
-
-/* ---- a killed run's journal ---- */
-
-/* Reads one line of the file into the records: a note, a made-line for the
- * note before it, or the commit mark (1). */
-static int read_line(char *line)
-{
-    const char *op = line[0] ? strchr(OP_LETTERS, line[0]) : nullptr;
-    if (strcmp(line, "C") == 0) return 1;
-    const char *not_made = line[0] == 'n' && line[1] ? strchr(OP_LETTERS, line[1]) : nullptr;
-    int i = not_made ? last_of((int)(not_made - OP_LETTERS)) : -1;
-    if (i >= 0) record_at(i)->made = -1;
-    int changed = held - 1; /* a made-line is the newest change's, temporary files aside */
-    while (changed >= 0 && record_at(changed)->op == PLAT_JOURNAL_TEMP) changed--;
-    if (line[0] == 'm' && changed >= 0) {
-        plat_identity &id = record_at(changed)->ident;
-        record_at(changed)->made = sscanf(line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld", &id.kind, &id.size,
-                                           &id.modified, &id.changed, &id.device, &id.index) == 6;
-        return 0;
-    }
-    char *end = nullptr, *tab;
-    long long when = op && line[1] == '\t' ? strtoll(line + 2, &end, 10) : 0;
-    if (!op || line[1] != '\t' || *end != '\t' || !(tab = strchr(end + 1, '\t'))) return 0; /* the header */
-    *tab = '\0';
-    hold((int)(op - OP_LETTERS), when, end + 1, tab + 1);
-    return 0;
-}
-
-/* Reads the journal file into the records, up to a torn last line: 1 when
- * it was committed, else 0. */
-static int load(FILE *f)
-{
-    static char line[LINE_SIZE];
-    int committed = 0;
-    while (sys().fgets(line, sizeof line, f)) {
-        size_t n = strlen(line);
-        if (n == 0 || line[n - 1] != '\n') break; /* the run ended while writing it */
-        line[n - 1] = '\0';
-        committed |= read_line(line);
-    }
-    return committed;
-}
-
-/* 1 when what is at a now is what the run left there: the made-line's
- * file, or without one a file changed at or after the note. */
-static int run_left(const jrec *r, const plat_identity &now)
-{
-    const plat_identity &was = r->ident;
-    if (!r->made) return now.changed >= r->when || now.modified >= r->when;
-    return now.kind == was.kind && now.size == was.size && now.modified == was.modified && now.device == was.device &&
-           now.index == was.index;
-}
-
-static int same_file(const plat_identity &x, const plat_identity &y)
-{
-    return x.device == y.device && x.index == y.index && x.index != 0;
-}
-
-/* undo_one, only where nothing but the run changed the names since. */
-static int undo_checked(const jrec *r)
-{
-    plat_identity at, aside;
-    int here = sys().name_identity(r->a, &at) == 0;
-    switch (r->op) {
-    case PLAT_JOURNAL_MADE_FILE: return !here ? 1 : run_left(r, at) ? undo_in_process(r) : -1;
-    case PLAT_JOURNAL_ASIDE:
-        if (sys().name_identity(r->b, &aside) != 0) return 1;                                     /* never moved aside */
-        if (here && same_file(at, aside)) return sys().remove(r->b) == 0 || errno == ENOENT; /* a second name */
-        return !here || run_left(r, at) ? undo_in_process(r) : -1;
-    case PLAT_JOURNAL_RENAMED:
-        if (!here) return undo_in_process(r);
-        return sys().name_identity(r->b, &aside) != 0 ? 1 : -1; /* never renamed, or the name taken since */
-    default: return undo_in_process(r);
-    }
-}
-
-int plat_journal_recover(const char *name, int *failed, plat_journal_report report)
-{
-    if (failed) *failed = 0;
-    if (journal_file || !name || !plat_native_path(name, journal_native, sizeof journal_native)) return -1;
-    FILE *f = sys().fopen(journal_native, "rb");
-    if (!f) {
-        if (errno == ENOENT) return -1;
-        if (report) report("could not read the journal", journal_native, errno);
-        if (failed) *failed = 1;
-        return 0;
-    }
-    int committed = load(f);
-    journal_file = f; /* closed with the records */
-    if (!committed) return walk_back(undo_checked, failed, report);
-    int ok = remove_asides(report) & finish(0, report);
-    if (failed) *failed = !ok;
-    return 0;
 }
