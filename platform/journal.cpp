@@ -23,6 +23,7 @@ static const char NATIVE_SEP[] = "/";
 #endif
 const char OP_LETTERS[] = "DFARXTL"; /* by plat_journal_op */
 static const char HEADER[] = "# quillor journal 1\n";
+constexpr int ASIDE_TRIES = 100;                    /* names aside tried for one file */
 constexpr int INDEX_BLOCK = 1024;                   /* records per index block */
 constexpr int INDEX_BLOCKS = 4096;                  /* four million changes at most */
 
@@ -228,40 +229,58 @@ void plat_journal_not_made(int op)
     append(line, 3, 0);
 }
 
-int plat_journal_aside_name(const char *path, char *buf, int size)
+/* The next of this process's names aside for path, whether or not it is
+ * free: 1, or 0 with errno. */
+static int aside_candidate(const char *path, char *buf, int size)
 {
     static int counter; /* names this process gave */
-    if (!path || !buf || size <= 0) {
-        errno = EINVAL;
-        return 0;
-    }
+    if (!path || !buf || size <= 0) return errno = EINVAL, 0;
     const char *cut = strrchr(path, '\\'), *other = strrchr(path, '/');
     if (other && (!cut || other > cut)) cut = other;
     int folder = cut ? (int)(cut - path) + 1 : path[0] && path[1] == ':' ? 2 : 0;
-    for (int tries = 0; tries < 100; tries++) {
-        int n = snprintf(buf, (size_t)size, "%.*s~qrb%ld_%d.old", folder, path, plat_process_id(), ++counter);
-        if (n < 0 || n >= size) {
-            errno = ENAMETOOLONG;
-            return 0;
-        }
+    int n = snprintf(buf, (size_t)size, "%.*s~qrb%ld_%d.old", folder, path, plat_process_id(), ++counter);
+    return n >= 0 && n < size ? 1 : (errno = ENAMETOOLONG, 0);
+}
+
+int plat_journal_aside_name(const char *path, char *buf, int size)
+{
+    for (int tries = 0; tries < ASIDE_TRIES; tries++) {
         plat_identity there;
         char native[PLAT_NATIVE_MAX];
-        if (!native_of_new(buf, native)) return 0;
+        if (!aside_candidate(path, buf, size) || !native_of_new(buf, native)) return 0;
         if (sys().name_identity(native, &there) != 0 && errno == ENOENT) return 1;
     }
     errno = EEXIST;
     return 0;
 }
 
-int plat_journal_set_aside(const char *path, int keep_name)
+/* One try at setting path aside under the next name: 1 done, 0 failed,
+ * -1 the name was taken (the note then marked not made). */
+static int set_aside_once(const char *path, int keep_name)
 {
     char aside[PLAT_NATIVE_MAX], na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
+    if (!aside_candidate(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside)) return 0;
+    int done = plat_native_path(path, na, sizeof na) && native_of_new(aside, nb);
+    if (done && keep_name) done = sys().link(na, nb) == 0 ? 2 : errno == EEXIST ? 0 : 1;
+    if (done == 1) done = plat_move_new_tracked(na, nb) == 0 ? 2 : 0; /* no second names here */
+    if (done == 2) return 1;
+    int err = errno;
+    plat_journal_not_made(PLAT_JOURNAL_ASIDE); /* never someone else's file put back over path */
+    errno = err;
+    return err == EEXIST ? -1 : 0;
+}
+
+/* The name aside is not looked at first: one that is taken fails the
+ * link or rename (EEXIST), and the next is tried. */
+int plat_journal_set_aside(const char *path, int keep_name)
+{
     if (!journal_file) return 1;
-    if (!plat_journal_aside_name(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside))
-        return 0;
-    if (!plat_native_path(path, na, sizeof na) || !native_of_new(aside, nb)) return 0;
-    if (keep_name && sys().link(na, nb) == 0) return 1;
-    return plat_move_new_tracked(na, nb) == 0; /* no second names here: the name is free until replaced */
+    for (int tries = 0; tries < ASIDE_TRIES; tries++) {
+        int r = set_aside_once(path, keep_name);
+        if (r >= 0) return r;
+    }
+    errno = EEXIST;
+    return 0;
 }
 
 /* ---- putting back ---- */
