@@ -54,6 +54,7 @@ int log_init(log_record *lg)
     if (!lg) return 0;
     memset(lg, 0, sizeof *lg);
     lg->marker = LOG_MAGIC;
+    lg->pid = plat_process_id();
     return 1;
 }
 
@@ -183,7 +184,7 @@ static int write_header(log_record *lg, int level, time_t now)
     char head[HEADER_SIZE];
     const struct tm *t = local_time(now);
     int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0, t ? t->tm_hour : 0,
-                     t ? t->tm_min : 0, t ? t->tm_sec : 0, plat_process_id(), level_prefix[level]);
+                     t ? t->tm_min : 0, t ? t->tm_sec : 0, lg->pid, level_prefix[level]);
     if (n < 0 || n >= (int)sizeof head) n = (int)strlen(head);
     return keep(lg, head, n) ? n : -1;
 }
@@ -291,13 +292,13 @@ static char *put_text(char *p, const char *s)
 }
 
 /* One entry's heading, "dd hh:mm:ss [pid] ", at p. */
-static char *put_heading(char *p, const struct tm &t)
+static char *put_heading(char *p, const struct tm &t, long pid)
 {
     p = put_number(p, have ? t.tm_mday : 0, 2);
     p = put_number(put_text(p, " "), have ? t.tm_hour : 0, 2);
     p = put_number(put_text(p, ":"), have ? t.tm_min : 0, 2);
     p = put_number(put_text(p, ":"), have ? t.tm_sec : 0, 2);
-    return put_text(put_number(put_text(p, " ["), plat_process_id(), 1), "] ");
+    return put_text(put_number(put_text(p, " ["), pid, 1), "] ");
 }
 
 /* What an interruption put back, on the console. */
@@ -320,9 +321,9 @@ void log_interrupted(int put_back)
     memcpy(line, lg->pending, (size_t)kept);
     char *p = line + kept;
     if (put_back > 0)
-        p = put_text(put_number(put_text(put_heading(p, t), "Info: Rollback: "), put_back, 1),
+        p = put_text(put_number(put_text(put_heading(p, t, lg->pid), "Info: Rollback: "), put_back, 1),
                      " changes of this run were put back\n");
-    p = put_text(put_heading(p, t), "Info: interrupted\n");
+    p = put_text(put_heading(p, t, lg->pid), "Info: interrupted\n");
     plat_write_close_raw(lg->file, line, (size_t)(p - line));
     lg->file = nullptr; /* closed: the process ends now */
     lg->pending_size = 0;

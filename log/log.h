@@ -32,6 +32,7 @@ struct log_record {
     FILE *file;
     char pending[LOG_BUFFER_SIZE]; /* entries not yet written to the file */
     int32_t pending_size;
+    long pid; /* the process that keeps this log, named in each entry (it never forks) */
 };
 
 int log_init(log_record *lg);
