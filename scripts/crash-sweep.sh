@@ -29,8 +29,8 @@ trap 'rm -rf "$S"' EXIT
 run() {
   local root=$1 job=$2
   shift 2
-  (cd "$root/dist" && QUILLOR_ROOT="$root" "$@" ./quillor-install --answers "answers/$job.txt" --rollback \
-    </dev/null >/dev/null 2>&1) || true
+  ( (cd "$root/dist" && QUILLOR_ROOT="$root" "$@" ./quillor-install --answers "answers/$job.txt" --rollback \
+    </dev/null >/dev/null 2>&1) ) 2>/dev/null || true # no "Killed" notice for each kill
 }
 
 # snapshot ROOT: every entry's kind, mode and contents (the log aside)
