@@ -84,6 +84,8 @@ int plat_journal_active() { return journal_file != nullptr; }
 /* ---- writing the file ---- */
 
 /* Appends the line, synced when asked: 1, or 0 with errno. */
+enum { KEPT_IN_STREAM, TO_SYSTEM, TO_DISK }; /* how far append takes a line */
+
 static int append(const char *line, int len, int synced)
 {
     if (len <= 0 || len >= LINE_SIZE) {
@@ -91,7 +93,8 @@ static int append(const char *line, int len, int synced)
         return 0;
     }
     if (sys().fwrite(line, 1, (size_t)len, journal_file) != (size_t)len) return 0;
-    if (synced) return plat_fsync(journal_file) == 0;
+    if (synced == TO_DISK) return plat_fsync(journal_file) == 0;
+    if (synced == KEPT_IN_STREAM) return 1; /* goes with the next line that must not be lost */
     return sys().fflush(journal_file) == 0; /* in the system's hands: a killed process loses nothing */
 }
 
@@ -107,7 +110,7 @@ int plat_journal_start(const char *name)
     }
     journal_file = sys().fopen(journal_native, "wbx"); /* never a file in progress: an interrupt keeps it */
     if (!journal_file) return 0;
-    if (append(HEADER, (int)strlen(HEADER), 1) && sys().sync_dir(journal_native) == 0) {
+    if (append(HEADER, (int)strlen(HEADER), TO_DISK) && sys().sync_dir(journal_native) == 0) {
         live = 1;
         return 1;
     }
@@ -174,20 +177,15 @@ static int note_native(const char *path, char *native, int is_new)
     return 0;
 }
 
-int plat_journal_note(int op, const char *a, const char *b)
+/* Notes op on the native names na and nb ("" where unused). */
+static int note_natives(int op, const char *na, const char *nb)
 {
-    if (!journal_file) return 1;
-    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX], line[LINE_SIZE];
-    if (op < PLAT_JOURNAL_MADE_DIR || op > PLAT_JOURNAL_LATER || !a) {
-        errno = EINVAL;
-        return 0;
-    }
-    int a_new = op == PLAT_JOURNAL_MADE_DIR || op == PLAT_JOURNAL_MADE_FILE || op == PLAT_JOURNAL_TEMP;
-    if (!note_native(a, na, a_new) || !note_native(b, nb, 1)) return 0;
+    char line[LINE_SIZE];
+    if (strpbrk(na, "\t\r\n") || strpbrk(nb, "\t\r\n")) return errno = EINVAL, 0;
     long long when = plat_sys_clock();
     int n = snprintf(line, sizeof line, "%c\t%lld\t%s\t%s\n", OP_LETTERS[op], when, na, nb);
     if (!hold(op, when, na, nb)) return 0;
-    if (!append(line, n, op < PLAT_JOURNAL_TEMP)) { /* these two change nothing before the commit */
+    if (!append(line, n, op < PLAT_JOURNAL_TEMP ? TO_DISK : TO_SYSTEM)) { /* the last two change nothing yet */
         int err = errno;
         free(record_at(--held)); /* never published */
         errno = err;
@@ -195,6 +193,15 @@ int plat_journal_note(int op, const char *a, const char *b)
     }
     published = held;
     return 1;
+}
+
+int plat_journal_note(int op, const char *a, const char *b)
+{
+    if (!journal_file) return 1;
+    char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
+    if (op < PLAT_JOURNAL_MADE_DIR || op > PLAT_JOURNAL_LATER || !a) return errno = EINVAL, 0;
+    int a_new = op == PLAT_JOURNAL_MADE_DIR || op == PLAT_JOURNAL_MADE_FILE || op == PLAT_JOURNAL_TEMP;
+    return note_native(a, na, a_new) && note_native(b, nb, 1) && note_natives(op, na, nb);
 }
 
 void plat_journal_made()
@@ -209,7 +216,7 @@ void plat_journal_made()
     const plat_identity &id = r->ident;
     int n = snprintf(line, sizeof line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld\n", id.kind, id.size, id.modified,
                      id.changed, id.device, id.index);
-    append(line, n, 0);
+    append(line, n, KEPT_IN_STREAM); /* lost with a kill, the note's time stands in */
 }
 
 /* The newest record of op, or -1. */
@@ -226,7 +233,7 @@ void plat_journal_not_made(int op)
     if (i < 0) return;
     record_at(i)->made = -1;
     char line[4] = {'n', OP_LETTERS[op], '\n', '\0'};
-    append(line, 3, 0);
+    append(line, 3, TO_SYSTEM);
 }
 
 /* The next of this process's names aside for path, whether or not it is
@@ -259,8 +266,10 @@ int plat_journal_aside_name(const char *path, char *buf, int size)
 static int set_aside_once(const char *path, int keep_name)
 {
     char aside[PLAT_NATIVE_MAX], na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
-    if (!aside_candidate(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside)) return 0;
-    int done = plat_native_path(path, na, sizeof na) && native_of_new(aside, nb);
+    if (!aside_candidate(path, aside, sizeof aside) || !note_native(path, na, 0) || !note_native(aside, nb, 1) ||
+        !note_natives(PLAT_JOURNAL_ASIDE, na, nb))
+        return 0;
+    int done = 1;
     if (done && keep_name) done = sys().link(na, nb) == 0 ? 2 : errno == EEXIST ? 0 : 1;
     if (done == 1) done = plat_move_new_tracked(na, nb) == 0 ? 2 : 0; /* no second names here */
     if (done == 2) return 1;
@@ -418,7 +427,7 @@ int remove_asides(plat_journal_report report)
 int plat_journal_commit(plat_journal_report report)
 {
     if (!journal_file) return 1;
-    if (!append("C\n", 2, 1)) { /* not on the disk: a later start puts the run back, asides and all */
+    if (!append("C\n", 2, TO_DISK)) { /* not on the disk: a later start puts the run back, asides and all */
         if (report) report("could not mark the journal committed", journal_native, errno);
         drop_all();
         return 0;
