@@ -34,6 +34,7 @@ constexpr int INDEX_BLOCKS = 4096;                  /* four million changes at m
 static jrec **index_blocks[INDEX_BLOCKS];
 int held;
 static volatile sig_atomic_t published, live;
+static long journal_pid; /* the process that keeps the journal, in its names aside */
 FILE *journal_file;
 char journal_native[PLAT_NATIVE_MAX];
 
@@ -109,6 +110,7 @@ int plat_journal_start(const char *name)
         return 0;
     }
     journal_file = sys().fopen(journal_native, "wbx"); /* never a file in progress: an interrupt keeps it */
+    journal_pid = plat_process_id();
     if (!journal_file) return 0;
     if (append(HEADER, (int)strlen(HEADER), TO_DISK) && sys().sync_dir(journal_native) == 0) {
         live = 1;
@@ -245,7 +247,7 @@ static int aside_candidate(const char *path, char *buf, int size)
     const char *cut = strrchr(path, '\\'), *other = strrchr(path, '/');
     if (other && (!cut || other > cut)) cut = other;
     int folder = cut ? (int)(cut - path) + 1 : path[0] && path[1] == ':' ? 2 : 0;
-    int n = snprintf(buf, (size_t)size, "%.*s~qrb%ld_%d.old", folder, path, plat_process_id(), ++counter);
+    int n = snprintf(buf, (size_t)size, "%.*s~qrb%ld_%d.old", folder, path, journal_pid, ++counter);
     return n >= 0 && n < size ? 1 : (errno = ENAMETOOLONG, 0);
 }
 
