@@ -175,6 +175,18 @@ static int parent_kind(const char *path)
     return n == 0 ? PLAT_KIND_DIR : act_kind(parent);
 }
 
+/* Plans form on the folder path, shown with its one backslash, and notes
+ * what the plan makes of it.  0, as the call it stands for. */
+static int plan_folder(int form, const char *path, int kind)
+{
+    char shown[TEXT_PATH_SIZE];
+    text_copy(shown, path, sizeof shown);
+    if (!text_ends_with_backslash(shown)) text_append(shown, "\\", sizeof shown);
+    act_plan(form, shown);
+    act_note(path, kind);
+    return 0;
+}
+
 /* A folder made in a run that can be put back is noted first; one that is
  * there already is no change. */
 static int mkdir_noted(const char *path)
@@ -192,12 +204,7 @@ int act_mkdir(const char *path)
     if (!dry) return mkdir_noted(path);
     if (act_kind(path) != PLAT_KIND_NONE) return errno = EEXIST, -1;
     if (parent_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
-    char shown[TEXT_PATH_SIZE];
-    text_copy(shown, path, sizeof shown);
-    if (!text_ends_with_backslash(shown)) text_append(shown, "\\", sizeof shown);
-    act_plan(ACT_CREATE_FOLDER, shown);
-    act_note(path, PLAT_KIND_DIR);
-    return 0;
+    return plan_folder(ACT_CREATE_FOLDER, path, PLAT_KIND_DIR);
 }
 
 int act_remove(const char *path)
@@ -212,12 +219,6 @@ int act_remove(const char *path)
 /* ---- all or nothing ---- */
 
 static const char JOURNAL[] = "install.jnl"; /* in the distribution folder; no clean-up pattern takes it */
-/* A folder that holds files kept aside goes only once they are gone. */
-static int remove_later(const char *path)
-{
-    return act_journal(PLAT_JOURNAL_LATER, path, nullptr) ? 0 : -1;
-}
-
 static void journal_report(const char *what, const char *native, int err)
 {
     log_error("rollback: %s: %s {%d=%s}", what, native, err, strerror(err));
@@ -307,16 +308,12 @@ static int holds_anything(const char *path)
 
 int act_rmdir(const char *path)
 {
-    if (!dry && act_rollback_on()) return remove_later(path);
+    if (!dry && act_rollback_on()) /* it holds files kept aside: it goes once they are gone */
+        return act_journal(PLAT_JOURNAL_LATER, path, nullptr) ? 0 : -1;
     if (!dry) return plat_rmdir(path);
     if (act_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
     if (holds_anything(path)) return errno = ENOTEMPTY, -1;
-    char shown[TEXT_PATH_SIZE];
-    text_copy(shown, path, sizeof shown);
-    if (!text_ends_with_backslash(shown)) text_append(shown, "\\", sizeof shown);
-    act_plan(ACT_REMOVE_FOLDER, shown);
-    act_note(path, PLAT_KIND_NONE);
-    return 0;
+    return plan_folder(ACT_REMOVE_FOLDER, path, PLAT_KIND_NONE);
 }
 
 void act_error(const char *fmt, ...)
