@@ -263,9 +263,12 @@ int plat_on_natives(const char *a, const char *b, int (*call)(const char *, cons
         errno = EINVAL;
         return -1;
     }
+
     if (!plat_native_path(a, na, sizeof na) || !plat_native_path(b, nb, sizeof nb)) return -1;
     return call(na, nb);
 }
+
+int plat_rename_new(const char *from, const char *to) { return plat_on_natives(from, to, plat_move_new_tracked); }
 
 /* ---- whole-file copies ---- */
 

@@ -337,7 +337,6 @@ int plat_sys_set_attributes(const char *native, unsigned long attributes)
     return -1;
 }
 
-int plat_rename_new(const char *from, const char *to) { return plat_on_natives(from, to, plat_move_new_tracked); }
 
 /* ---- one name, looked up once ---- */
 

@@ -248,7 +248,6 @@ int plat_remove(const char *path)
 
 
 int plat_rename(const char *from, const char *to) { return plat_on_natives(from, to, plat_rename_tracked); }
-int plat_rename_new(const char *from, const char *to) { return plat_on_natives(from, to, plat_move_new_tracked); }
 
 int plat_mkdir(const char *path)
 {
