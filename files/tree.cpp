@@ -304,22 +304,23 @@ static int temp_noted(const char *target, const char *name)
     return len >= 0 && len < (int)sizeof temp && act_journal(PLAT_JOURNAL_TEMP, temp, nullptr);
 }
 
-/* Creates a new temporary file for the looked-up missing target and
+/* Creates a new temporary file out for the looked-up missing target and
  * describes it in temp: an unnamed one where the system has it, else one
- * named for this process beside it.  The stream, or null with errno set. */
-static FILE *open_temp(const char *path, const plat_name *target, plat_name *temp)
+ * named for this process beside it.  1, or 0 with errno set. */
+static int open_temp(const char *path, const plat_name *target, plat_name *temp, plat_file *out)
 {
-    FILE *hidden = plat_create_hidden(target, temp);
-    if (hidden || errno != ENOSYS) return hidden;
+    if (plat_create_hidden(target, temp, out)) return 1;
+    if (errno != ENOSYS) return 0;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
         temp_name(name, sizeof name);
-        if (!temp_noted(path, name)) return nullptr;
+        if (!temp_noted(path, name)) return 0;
         FILE *f = plat_create_temp(target, name, temp);
         if (!f) act_not_made(PLAT_JOURNAL_TEMP);
-        if (f || errno != EEXIST) return f;
+        *out = plat_file_of(f);
+        if (f || errno != EEXIST) return f != nullptr;
     }
-    return nullptr;
+    return 0;
 }
 
 /* Starts replacing the existing, looked-up target through a temporary file
@@ -354,9 +355,9 @@ static int target_writable(const char *target, const plat_name *t)
 }
 
 /* Closes in and logs why source could not be copied (err); 0. */
-static int copy_undone(FILE *in, const char *source, const char *target, int err)
+static int copy_undone(plat_file *in, const char *source, const char *target, int err)
 {
-    plat_fclose(in);
+    plat_file_close(in);
     errno = err;
     return copy_failed(source, target);
 }
@@ -368,10 +369,9 @@ static int copy_undone(FILE *in, const char *source, const char *target, int err
  * written, and a file it replaces is told identical or changed. */
 static int plan_copy(const char *source, const char *target, const plat_name *t)
 {
-    long long size;
-    FILE *in = plat_open_source(source, &size);
-    if (!in) return copy_failed(source, target);
-    plat_fclose(in);
+    plat_file in;
+    if (!plat_open_source(source, &in)) return copy_failed(source, target);
+    plat_file_close(&in);
     errno = t->kind == PLAT_KIND_DIR ? EISDIR : t->kind == PLAT_KIND_OTHER ? PLAT_ENOTREG : 0;
     if (errno || (t->kind == PLAT_KIND_FILE && !target_writable(target, t))) return copy_failed(source, target);
     if (t->kind == PLAT_KIND_NONE)
@@ -390,25 +390,23 @@ static int plan_copy(const char *source, const char *target, const plat_name *t)
  * (errno EEXIST) and nothing was done. */
 static int copy_to_new(const char *source, const char *target, const plat_name *t)
 {
-    long long size;
-    FILE *in = plat_open_source(source, &size);
-    if (!in) return copy_failed(source, target);
+    plat_file in, out;
+    if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_name temp;
-    FILE *out = open_temp(target, t, &temp);
-    if (!out) return copy_undone(in, source, target, errno);
+    if (!open_temp(target, t, &temp, &out)) return copy_undone(&in, source, target, errno);
     errno = 0; /* the source's permissions before any byte: nobody they keep out opens it meanwhile */
-    int filled = plat_mode_from(out, in) == 0 && plat_copy_file(in, out, size) >= 0;
+    int filled = plat_mode_from(&out, &in) == 0 && plat_copy_file(&in, &out) >= 0;
     int err = errno;
-    if (filled) err = plat_publish_named(out, &temp, t) == 0 ? 0 : errno ? errno : EIO;
-    if (!filled) plat_fclose(out);
+    if (filled) err = plat_publish_named(&out, &temp, t) == 0 ? 0 : errno ? errno : EIO;
+    if (!filled) plat_file_close(&out);
     if (!filled || err) {
         plat_remove_named(&temp);
-        if (!filled || err != EEXIST) return copy_undone(in, source, target, err);
-        plat_fclose(in);
+        if (!filled || err != EEXIST) return copy_undone(&in, source, target, err);
+        plat_file_close(&in);
         return -1;
     }
     plat_sync_later(target);
-    plat_fclose(in);
+    plat_file_close(&in);
     errno = 0;
     return 1;
 }
@@ -419,15 +417,15 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
 {
     if (act_dry()) return plan_copy(source, target, t);
     if (t->kind == PLAT_KIND_FILE && !act_aside(target, 1)) return copy_failed(source, target); /* kept until the end */
-    long long size;
-    FILE *in = plat_open_source(source, &size);
-    if (!in) return copy_failed(source, target);
+    plat_file in;
+    if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_replacing r;
-    if (!target_writable(target, t) || !begin_replace(&r, target, t)) return copy_undone(in, source, target, errno);
-    if (plat_copy_file(in, r.out, size) < 0) r.err = errno ? errno : EIO;
-    if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(in, source, target, r.err);
+    if (!target_writable(target, t) || !begin_replace(&r, target, t)) return copy_undone(&in, source, target, errno);
+    plat_file out = plat_file_of(r.out);
+    if (plat_copy_file(&in, &out) < 0) r.err = errno ? errno : EIO;
+    if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(&in, source, target, r.err);
     act_made();
-    plat_fclose(in);
+    plat_file_close(&in);
     errno = 0;
     return 1;
 }

@@ -48,20 +48,20 @@ int plat_sys_fsync(FILE *f);
 int plat_sys_sync_dir(const char *native);
 int plat_sys_sync_fs(const char *native);
 void plat_sys_unlink_now(const char *native); /* async-signal-safe */
-long long plat_sys_fsize(FILE *f);
+long long plat_sys_fsize(plat_file *f);
 /* What dir_open takes for a pattern "folder\*": 1, or 0 with errno. */
 int plat_sys_find_native(const char *pattern, char *native, int size);
 void *plat_sys_dir_open(const char *native, int nofollow);
 int plat_sys_dir_read(void *dir, plat_find_entry *entry);
 void plat_sys_dir_close(void *dir);
-long long plat_sys_copy_range(FILE *in, FILE *out, size_t len);
-long long plat_sys_send_file(FILE *in, FILE *out, size_t len);
+long long plat_sys_copy_range(plat_file *in, plat_file *out, size_t len);
+long long plat_sys_send_file(plat_file *in, plat_file *out, size_t len);
 int plat_sys_may_write(const char *native);
-FILE *plat_sys_open_unnamed(const char *dir);
-int plat_sys_link_unnamed(FILE *f, const char *to);
+int plat_sys_open_unnamed(const char *dir, plat_file *out);
+int plat_sys_link_unnamed(plat_file *f, const char *to);
 int plat_sys_link(const char *from, const char *to);
 int plat_sys_move_new(const char *from, const char *to);
-int plat_sys_mode_from(FILE *out, FILE *source);
+int plat_sys_mode_from(plat_file *out, unsigned mode);
 int plat_sys_mode_like(FILE *out, const char *native);
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
@@ -105,9 +105,12 @@ FILE *plat_open_tracked(const char *native, const char *mode);
 int plat_remove_tracked(const char *native);
 int plat_rename_tracked(const char *from, const char *to);
 int plat_move_new_tracked(const char *from, const char *to);
-/* f, just opened, with its size in *size; null (f closed) when it is not
- * a regular file or its size cannot be read. */
-FILE *plat_measured(FILE *f, long long *size);
+/* in, just opened, measured (size and mode): 1, or 0 with in closed when
+ * it is not a regular file or cannot be measured. */
+int plat_measured(plat_file *in);
+/* The stream of a copy's file, made from its descriptor when it has none
+ * yet (POSIX), for a copy that goes through the C library; null with errno. */
+FILE *plat_file_stream(plat_file *f, const char *mode);
 /* Called from an interrupt: removes every temporary file in progress. */
 void plat_remove_temps_now();
 /* Called first by an interrupt handler: 1 when the interrupt must wait. */

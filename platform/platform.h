@@ -78,18 +78,29 @@ int plat_rmdir(const char *path);
 /* Size in bytes of the file behind an open stream (pending output not
  * counted: flush first), or -1. */
 long long plat_file_size(FILE *f);
+/* A file a copy reads or writes.  POSIX copies between bare descriptors
+ * (a stream costs a call to make and buys a kernel copy nothing), and a
+ * stream is made only when the bytes go through the C library; on Windows
+ * it is a stream from the start.  size and mode are a source's, read from
+ * the open file, so they are those of what was opened. */
+struct plat_file {
+    FILE *f;        /* the stream, or null while none was needed */
+    int fd;         /* the descriptor, or -1 where f stands alone */
+    long long size; /* a source's size in bytes */
+    unsigned mode;  /* a source's permission bits (POSIX) */
+};
+plat_file plat_file_of(FILE *f); /* an open stream, as a copy's file */
+int plat_file_close(plat_file *f); /* as plat_fclose: 0, or EOF with errno */
 /* Opens the source of a whole-file copy for reading, as plat_fopen(path,
- * "rb") does, and puts its size in *size, read from the open file, so the
- * size is that of what was opened.  Only a regular file is opened.  The
- * stream, or null with errno set. */
-FILE *plat_open_source(const char *path, long long *size);
-/* Copies the whole of the just-opened stream in (of size bytes, as
- * plat_open_source gave it) to the just-opened stream out, in the kernel
- * where the system can (copy_file_range, then sendfile) and else in large
- * blocks.  Returns the bytes copied, which are exactly size, with out
- * flushed; or -1 with errno set (EIO when the source ended before size
- * bytes, or grew while read in blocks). */
-long long plat_copy_file(FILE *in, FILE *out, long long size);
+ * "rb") does, into *in.  Only a regular file is opened.  1, or 0 with
+ * errno set. */
+int plat_open_source(const char *path, plat_file *in);
+/* Copies the whole of the just-opened source in (in->size bytes) to the
+ * just-opened out, in the kernel where the system can (copy_file_range,
+ * then sendfile) and else in large blocks.  Returns the bytes copied,
+ * which are exactly in->size, with out flushed; or -1 with errno set (EIO
+ * when the source ended early, or grew while read in blocks). */
+long long plat_copy_file(plat_file *in, plat_file *out);
 
 /* What an installer path names, without following a link at its end. */
 enum plat_kind { PLAT_KIND_NONE, PLAT_KIND_FILE, PLAT_KIND_DIR, PLAT_KIND_OTHER };
@@ -140,16 +151,16 @@ int plat_same_native_files(const char *a, const char *b); /* the same for two na
 /* A new file for the looked-up missing target, invisible until
  * plat_publish_named gives it the target's name: on Linux an unnamed file
  * in the target's folder (O_TMPFILE), which vanishes with the process
- * however it ends.  Null with errno ENOSYS where the system or the file
+ * however it ends.  0 with errno ENOSYS where the system or the file
  * system has none: a temporary file of plat_create_temp stands in.  An
  * unnamed file leaves temp->native empty; plat_remove_named of it does
  * nothing (closing it is enough). */
-FILE *plat_create_hidden(const plat_name *target, plat_name *temp);
+int plat_create_hidden(const plat_name *target, plat_name *temp, plat_file *out); /* 1 made */
 /* Closes out, the complete file of plat_create_hidden (or its stand-in),
  * and gives it the target's name without ever replacing a file: EEXIST
  * when the name appeared meanwhile.  0, or -1 with errno; after a failure
  * the caller removes temp. */
-int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target);
+int plat_publish_named(plat_file *out, const plat_name *temp, const plat_name *target);
 /* Makes `to` a second name of the file `from` (a hard link), never
  * replacing: EEXIST when `to` is there; another errno (EPERM, EXDEV,
  * ENOSYS, ...) where the file system cannot link. */
@@ -159,7 +170,7 @@ int plat_link(const char *from, const char *to);
 
 /* A new copy gets the permission bits of its source, as far as the umask
  * lets them (POSIX; nothing to do on Windows).  0, or -1 with errno. */
-int plat_mode_from(FILE *out, FILE *source);
+int plat_mode_from(plat_file *out, const plat_file *source);
 /* A folder a backup made is no more open than the folder it saves (POSIX:
  * its permission bits as far as the umask lets them).  0, or -1. */
 int plat_dir_mode_from(const char *dir, const char *source_dir);
@@ -239,11 +250,11 @@ struct plat_syscalls {
     int (*sync_dir)(const char *native); /* a folder's names to the disk */
     int (*sync_fs)(const char *native);  /* the file system holding a folder (Windows: that file) */
     int (*fflush)(FILE *f);
-    long long (*fsize)(FILE *f); /* fstat's size of an open stream */
+    long long (*fsize)(plat_file *f); /* fstat's size of an open file; its mode put in f->mode */
     /* Kernel copies of up to len bytes from in to out at their file offsets: bytes moved, 0 at
      * the source's end, or -1 with errno; ENOSYS when the system cannot (then nothing moved). */
-    long long (*copy_range)(FILE *in, FILE *out, size_t len);
-    long long (*send_file)(FILE *in, FILE *out, size_t len);
+    long long (*copy_range)(plat_file *in, plat_file *out, size_t len);
+    long long (*send_file)(plat_file *in, plat_file *out, size_t len);
     /* A directory listing, entry by entry, as the system gives it: open takes the folder (POSIX)
      * or the pattern "folder\*" (Windows) and returns null with errno when it cannot be listed
      * (ELOOP or ENOTDIR when nofollow and the folder is a link); read fills the next entry's name
@@ -252,13 +263,13 @@ struct plat_syscalls {
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
-    /* An unnamed new file in the folder dir (O_TMPFILE), opened "wb", or null with errno (ENOSYS
-     * where the system or file system has none). */
-    FILE *(*open_unnamed)(const char *dir);
-    int (*link_unnamed)(FILE *f, const char *to);      /* its first name; EEXIST when taken */
+    /* An unnamed new file in the folder dir (O_TMPFILE), opened for writing into *out: 0, or -1
+     * with errno (ENOSYS where the system or file system has none). */
+    int (*open_unnamed)(const char *dir, plat_file *out);
+    int (*link_unnamed)(plat_file *f, const char *to); /* its first name; EEXIST when taken */
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
     int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
-    int (*mode_from)(FILE *out, FILE *source);         /* see plat_mode_from */
+    int (*mode_from)(plat_file *out, unsigned mode);   /* see plat_mode_from */
     int (*mode_like)(FILE *out, const char *native);   /* see the atomic replace */
     int (*dir_mode_from)(const char *dir, const char *source);
 #ifndef _WIN32
@@ -270,6 +281,7 @@ struct plat_syscalls {
     long (*readlink)(const char *native, char *buf, size_t size);
     int (*symlink)(const char *target, const char *native);
     int (*flock)(int fd); /* an exclusive lock, never waiting: EWOULDBLOCK when held */
+    int (*open_source)(const char *native); /* to read, never waiting on a pipe: a descriptor, or -1 */
     /* A folder handle's calls.  dir_open_at lists the folder name in the
      * open folder dir (a descriptor, or AT_FDCWD for a native path) as
      * dir_open does, and puts the listing's own descriptor, valid until

@@ -22,6 +22,7 @@ static int sys_fclose(FILE *f) { return fclose(f); }
 static int sys_fflush(FILE *f) { return fflush(f); }
 #ifndef _WIN32
 #include <climits>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@ static char *sys_realpath(const char *native, char *resolved) { return realpath(
 static long sys_readlink(const char *native, char *buf, size_t n) { return (long)readlink(native, buf, n); }
 static int sys_symlink(const char *target, const char *native) { return symlink(target, native); }
 static int sys_flock(int fd) { return flock(fd, LOCK_EX | LOCK_NB); }
+static int sys_open_source(const char *native) { return open(native, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
 #endif
 #if defined(__GLIBC__)
 /* The installer has one thread: a file is copied in thousands of small
@@ -53,7 +55,7 @@ static const plat_syscalls real_calls = {
     plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
     plat_sys_mode_like, plat_sys_dir_mode_from,
 #ifndef _WIN32
-    sys_stat, sys_lstat, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock,
+    sys_stat, sys_lstat, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock, sys_open_source,
     plat_sys_dir_open_at, plat_sys_unlink_at, plat_sys_rename_at,
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
@@ -211,18 +213,18 @@ int plat_may_write(const char *native)
 }
 
 /* A copy source just opened, measured from the open file (fsize refuses
- * anything but a regular file); closed, null and errno set when it cannot
- * be.  Each system's plat_open_source ends here. */
-FILE *plat_measured(FILE *f, long long *size)
+ * anything but a regular file).  Each system's plat_open_source ends here. */
+int plat_measured(plat_file *in)
 {
-    if (!f) return nullptr;
-    *size = live_calls.fsize(f);
-    if (*size >= 0) return f;
+    in->size = live_calls.fsize(in);
+    if (in->size >= 0) return 1;
     int err = errno;
-    plat_fclose(f);
+    plat_file_close(in);
     errno = err;
-    return nullptr;
+    return 0;
 }
+
+plat_file plat_file_of(FILE *f) { return plat_file{f, -1, 0, 0}; }
 
 size_t plat_fread(void *b, size_t s, size_t n, FILE *f) { return live_calls.fread(b, s, n, f); }
 size_t plat_fwrite(const void *b, size_t s, size_t n, FILE *f) { return live_calls.fwrite(b, s, n, f); }
@@ -254,7 +256,7 @@ int plat_move_new_tracked(const char *from, const char *to)
     return r;
 }
 
-int plat_mode_from(FILE *out, FILE *source) { return live_calls.mode_from(out, source); }
+int plat_mode_from(plat_file *out, const plat_file *source) { return live_calls.mode_from(out, source->mode); }
 
 int plat_on_natives(const char *a, const char *b, int (*call)(const char *, const char *))
 {
@@ -275,12 +277,17 @@ int plat_rename_new(const char *from, const char *to) { return plat_on_natives(f
 constexpr size_t COPY_KERNEL_CHUNK = (size_t)1 << 30; /* bytes asked of one kernel call */
 constexpr size_t COPY_BLOCK_SIZE = 256 * 1024;        /* the block of the read/write loop */
 
-long long plat_file_size(FILE *f) { return f ? live_calls.fsize(f) : -1; }
+long long plat_file_size(FILE *f)
+{
+    plat_file file = plat_file_of(f);
+    return f ? live_calls.fsize(&file) : -1;
+}
 
 /* Moves bytes with one kind of kernel copy until size are moved or the
  * source ends.  1 when it ran, 0 when the system cannot do it here (and
  * nothing moved), -1 on failure. */
-static int kernel_copy(long long (*call)(FILE *, FILE *, size_t), FILE *in, FILE *out, long long size, long long *moved)
+static int kernel_copy(long long (*call)(plat_file *, plat_file *, size_t), plat_file *in, plat_file *out,
+                       long long size, long long *moved)
 {
     while (*moved < size) {
         size_t ask = (size_t)(size - *moved) < COPY_KERNEL_CHUNK ? (size_t)(size - *moved) : COPY_KERNEL_CHUNK;
@@ -294,9 +301,11 @@ static int kernel_copy(long long (*call)(FILE *, FILE *, size_t), FILE *in, FILE
 
 /* The rest of the source in large blocks through the streams; every write
  * checked.  0, or -1 with errno. */
-static int block_copy(FILE *in, FILE *out, long long *moved)
+static int block_copy(plat_file *from, plat_file *to, long long *moved)
 {
     static char block[COPY_BLOCK_SIZE];
+    FILE *in = plat_file_stream(from, "rb"), *out = plat_file_stream(to, "wb");
+    if (!in || !out) return -1;
     for (;;) {
         errno = 0;
         size_t got = live_calls.fread(block, 1, sizeof block, in);
@@ -310,9 +319,10 @@ static int block_copy(FILE *in, FILE *out, long long *moved)
     }
 }
 
-long long plat_copy_file(FILE *in, FILE *out, long long size)
+long long plat_copy_file(plat_file *in, plat_file *out)
 {
-    if (!in || !out || size < 0) {
+    long long size = in && out ? in->size : -1;
+    if (size < 0) {
         errno = EINVAL;
         return -1;
     }
@@ -321,7 +331,7 @@ long long plat_copy_file(FILE *in, FILE *out, long long size)
     if (r == 0) r = kernel_copy(live_calls.send_file, in, out, size, &moved);
     if (r == 0 && block_copy(in, out, &moved) != 0) return -1;
     if (r < 0) return -1;
-    if (r == 0 && (live_calls.fflush(out) != 0 || ferror(out))) {
+    if (r == 0 && (live_calls.fflush(out->f) != 0 || ferror(out->f))) {
         if (errno == 0) errno = EIO;
         return -1;
     }

@@ -115,32 +115,40 @@ int plat_sys_rmdir(const char *native) { return rmdir(native); }
 
 /* ---- new files, links and modes: the bare calls ---- */
 
-FILE *plat_sys_open_unnamed(const char *dir)
+int posix_fd(const plat_file *f) { return f->fd >= 0 ? f->fd : fileno(f->f); }
+
+FILE *plat_file_stream(plat_file *f, const char *mode)
+{
+    if (!f->f && f->fd >= 0 && (f->f = fdopen(f->fd, mode))) f->fd = -1; /* the stream owns it now */
+    return f->f;
+}
+
+int plat_sys_open_unnamed(const char *dir, plat_file *out)
 {
 #ifdef O_TMPFILE
     int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    FILE *f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    int err = errno;
-    if (fd >= 0 && !f) close(fd);
-    if (!f && (err == EISDIR || err == EOPNOTSUPP || err == EINVAL)) err = ENOSYS; /* none on this file system */
-    errno = err;
-    return f;
+    if (fd >= 0) {
+        *out = plat_file{nullptr, fd, 0, 0};
+        return 0;
+    }
+    if (errno == EISDIR || errno == EOPNOTSUPP || errno == EINVAL) errno = ENOSYS; /* none on this file system */
 #else
     (void)dir;
+    (void)out;
     errno = ENOSYS;
-    return nullptr;
 #endif
+    return -1;
 }
 
 /* Through /proc, which needs no privilege; without it, by the descriptor. */
-int plat_sys_link_unnamed(FILE *f, const char *to)
+int plat_sys_link_unnamed(plat_file *f, const char *to)
 {
 #ifdef O_TMPFILE
     char proc[64];
-    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fileno(f));
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", posix_fd(f));
     if (linkat(AT_FDCWD, proc, AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0) return 0;
     int err = errno;
-    if (err == ENOENT && linkat(fileno(f), "", AT_FDCWD, to, AT_EMPTY_PATH) == 0) return 0;
+    if (err == ENOENT && linkat(posix_fd(f), "", AT_FDCWD, to, AT_EMPTY_PATH) == 0) return 0;
     errno = err;
     return -1;
 #else
@@ -180,12 +188,7 @@ static mode_t current_umask()
     return mask;
 }
 
-int plat_sys_mode_from(FILE *out, FILE *source)
-{
-    struct stat st;
-    if (fstat(fileno(source), &st) != 0) return -1;
-    return fchmod(fileno(out), st.st_mode & 0777 & ~current_umask());
-}
+int plat_sys_mode_from(plat_file *out, unsigned mode) { return fchmod(posix_fd(out), mode & 0777 & ~current_umask()); }
 
 /* An owner only root may give stays the process's (EPERM), and then the
  * group alone is kept where it may be; a group that cannot be kept gets

@@ -149,12 +149,12 @@ int plat_sys_rename(const char *from, const char *to)
 }
 
 /* No unnamed files here: a new file is written under a temporary name. */
-FILE *plat_sys_open_unnamed(const char *)
+int plat_sys_open_unnamed(const char *, plat_file *)
 {
     errno = ENOSYS;
-    return nullptr;
+    return -1;
 }
-int plat_sys_link_unnamed(FILE *, const char *)
+int plat_sys_link_unnamed(plat_file *, const char *)
 {
     errno = ENOSYS;
     return -1;
@@ -176,7 +176,7 @@ int plat_sys_move_new(const char *from, const char *to)
 
 /* Permission bits are POSIX's: a replacement's attributes are taken over
  * by plat_replace_named instead. */
-int plat_sys_mode_from(FILE *, FILE *) { return 0; }
+int plat_sys_mode_from(plat_file *, unsigned) { return 0; }
 int plat_sys_mode_like(FILE *, const char *) { return 0; }
 int plat_sys_dir_mode_from(const char *, const char *) { return 0; }
 
@@ -258,7 +258,14 @@ int plat_sys_may_write(const char *native)
     return 0;
 }
 
-FILE *plat_open_source(const char *path, long long *size) { return plat_measured(plat_fopen(path, "rb"), size); }
+/* A copy's files are streams from the start here. */
+int plat_open_source(const char *path, plat_file *in)
+{
+    *in = plat_file_of(plat_fopen(path, "rb"));
+    return in->f && plat_measured(in);
+}
+int plat_file_close(plat_file *f) { return plat_fclose(f->f); }
+FILE *plat_file_stream(plat_file *f, const char *) { return f->f; }
 
 /* Runs one path-taking call on the native form of path. */
 static int on_native(const char *path, int (*call)(const char *))
@@ -397,15 +404,15 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 int plat_remove_named(const plat_name *n) { return n->native[0] ? remove_checked(n->native) : 0; }
 
 /* No unnamed files here: the caller's temporary file stands in. */
-FILE *plat_create_hidden(const plat_name *target, plat_name *)
+int plat_create_hidden(const plat_name *target, plat_name *, plat_file *)
 {
     errno = target->native[0] ? ENOSYS : target->error ? target->error : ENAMETOOLONG;
-    return nullptr;
+    return 0;
 }
 
-int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
+int plat_publish_named(plat_file *out, const plat_name *temp, const plat_name *target)
 {
-    if (plat_fclose(out) != 0 || plat_move_new_tracked(temp->native, target->native) != 0) return -1;
+    if (plat_file_close(out) != 0 || plat_move_new_tracked(temp->native, target->native) != 0) return -1;
     plat_folder_noted(target);
     return 0;
 }

@@ -55,14 +55,15 @@ void plat_sys_sync() { sync(); }
 
 int plat_sys_sync_fs(const char *native) { return on_fd(open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC), syncfs); }
 
-long long plat_sys_fsize(FILE *f)
+long long plat_sys_fsize(plat_file *f)
 {
     struct stat st;
-    if (fstat(fileno(f), &st) != 0) return -1;
+    if (fstat(posix_fd(f), &st) != 0) return -1;
     if (!S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : PLAT_ENOTREG; /* no size to copy or check */
         return -1;
     }
+    f->mode = st.st_mode & 07777;
     return (long long)st.st_size;
 }
 
@@ -74,20 +75,20 @@ static long long kernel_result(ssize_t n)
     return (long long)n;
 }
 
-long long plat_sys_copy_range(FILE *in, FILE *out, size_t len)
+long long plat_sys_copy_range(plat_file *in, plat_file *out, size_t len)
 {
 #ifdef __linux__
-    return kernel_result(copy_file_range(fileno(in), nullptr, fileno(out), nullptr, len, 0));
+    return kernel_result(copy_file_range(posix_fd(in), nullptr, posix_fd(out), nullptr, len, 0));
 #else
     errno = ENOSYS;
     return -1;
 #endif
 }
 
-long long plat_sys_send_file(FILE *in, FILE *out, size_t len)
+long long plat_sys_send_file(plat_file *in, plat_file *out, size_t len)
 {
 #ifdef __linux__
-    return kernel_result(sendfile(fileno(out), fileno(in), nullptr, len));
+    return kernel_result(sendfile(posix_fd(out), posix_fd(in), nullptr, len));
 #else
     errno = ENOSYS;
     return -1;

@@ -51,19 +51,27 @@ FILE *plat_fopen(const char *path, const char *mode)
 static int missing_as_written(int err) { return err == ENOENT || err == ENOTDIR; }
 
 /* Most sources exist as written: opening the path as written settles it
- * without a look-up, and one fstat of the open file gives its kind and
- * size.  Only a name that is not there as written is looked up
+ * without a look-up, and one fstat of the open file gives its kind, size
+ * and mode.  Only a name that is not there as written is looked up
  * case-blind. */
-FILE *plat_open_source(const char *path, long long *size)
+int plat_open_source(const char *path, plat_file *in)
 {
     char native[PLAT_NATIVE_MAX];
-    if (!path || !size) {
+    if (!path || !in) {
         errno = EINVAL;
-        return nullptr;
+        return 0;
     }
-    FILE *f = posix_map_literal(path, native, sizeof native) ? plat_open_tracked(native, "rb") : nullptr;
-    if (!f && missing_as_written(errno)) f = plat_fopen(path, "rb");
-    return plat_measured(f, size);
+    int fd = posix_map_literal(path, native, sizeof native) ? sys().open_source(native) : -1;
+    if (fd < 0 && missing_as_written(errno) && plat_native_path(path, native, sizeof native))
+        fd = sys().open_source(native);
+    *in = plat_file{nullptr, fd, 0, 0};
+    return fd >= 0 && plat_measured(in);
+}
+
+int plat_file_close(plat_file *f)
+{
+    if (f->f) return plat_fclose(f->f);
+    return f->fd < 0 || sys().close(f->fd) == 0 ? 0 : EOF;
 }
 
 /* ---- files named on the command line ---- */
@@ -142,35 +150,34 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
 
-FILE *plat_create_hidden(const plat_name *target, plat_name *temp)
+int plat_create_hidden(const plat_name *target, plat_name *temp, plat_file *out)
 {
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
     if (!target->native[0]) {
         errno = target->error ? target->error : ENAMETOOLONG;
-        return nullptr;
+        return 0;
     }
     if (!split_native(target->native, dir, own)) {
         errno = ENOSYS; /* no folder to hold it: the stand-in says why */
-        return nullptr;
+        return 0;
     }
-    FILE *f = sys().open_unnamed(dir[0] ? dir : ".");
-    if (!f) return nullptr; /* ENOSYS: a stand-in may do */
+    if (sys().open_unnamed(dir[0] ? dir : ".", out) != 0) return 0; /* ENOSYS: a stand-in may do */
     temp->native[0] = '\0'; /* unnamed: closing it is removing it */
     temp->kind = PLAT_KIND_FILE;
     temp->error = 0;
     temp->in = nullptr;
-    return f;
+    return 1;
 }
 
 /* An unnamed file gets its name while still open; a named one once
  * closed.  A close that fails after the name was given takes it back. */
-static int publish(FILE *out, const plat_name *temp, const plat_name *target)
+static int publish(plat_file *out, const plat_name *temp, const plat_name *target)
 {
-    if (temp->native[0]) return plat_fclose(out) == 0 ? plat_move_new_tracked(temp->native, target->native) : -1;
-    int r = plat_syscall_table()->fflush(out) == 0 && !ferror(out) ? 0 : -1;
+    if (temp->native[0]) return plat_file_close(out) == 0 ? plat_move_new_tracked(temp->native, target->native) : -1;
+    int r = !out->f || (plat_syscall_table()->fflush(out->f) == 0 && !ferror(out->f)) ? 0 : -1;
     if (r == 0) r = plat_syscall_table()->link_unnamed(out, target->native);
     int err = errno ? errno : EIO;
-    if (plat_fclose(out) != 0 && r == 0) {
+    if (plat_file_close(out) != 0 && r == 0) {
         err = errno;
         sys().remove(target->native);
         r = -1;
@@ -179,7 +186,7 @@ static int publish(FILE *out, const plat_name *temp, const plat_name *target)
     return r;
 }
 
-int plat_publish_named(FILE *out, const plat_name *temp, const plat_name *target)
+int plat_publish_named(plat_file *out, const plat_name *temp, const plat_name *target)
 {
     errno = 0;
     int r = publish(out, temp, target);
@@ -214,8 +221,8 @@ int plat_probe_create(const char *path)
 {
     char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     if (path && plat_native_path(path, native, sizeof native) && split_native(native, dir, name)) {
-        FILE *f = plat_syscall_table()->open_unnamed(dir[0] ? dir : ".");
-        if (f) return plat_syscall_table()->fclose(f) == 0;
+        plat_file f;
+        if (plat_syscall_table()->open_unnamed(dir[0] ? dir : ".", &f) == 0) return plat_file_close(&f) == 0;
         if (errno != ENOSYS) return 0;
     }
     FILE *f = plat_fopen(path, "wx");

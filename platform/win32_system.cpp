@@ -62,22 +62,22 @@ int plat_sys_sync_dir(const char *native)
  * holding native" is flushed file by file, native being the file. */
 int plat_sys_sync_fs(const char *native) { return flush_path(native, FILE_ATTRIBUTE_NORMAL); }
 
-long long plat_sys_fsize(FILE *f)
+long long plat_sys_fsize(plat_file *f)
 {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle_of(f), &size)) return -1;
+    if (!GetFileSizeEx(handle_of(f->f), &size)) return -1;
     return (long long)size.QuadPart;
 }
 
 /* No kernel copy between two open files here: the copy goes in large
  * blocks. */
-long long plat_sys_copy_range(FILE *, FILE *, size_t)
+long long plat_sys_copy_range(plat_file *, plat_file *, size_t)
 {
     errno = ENOSYS;
     return -1;
 }
 
-long long plat_sys_send_file(FILE *, FILE *, size_t)
+long long plat_sys_send_file(plat_file *, plat_file *, size_t)
 {
     errno = ENOSYS;
     return -1;

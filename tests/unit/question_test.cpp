@@ -172,9 +172,10 @@ FILE *no_named_create(const char *native, const char *mode)
 TEST_F(DirExists, ProbeLeavesNoNameAKillCouldStrand)
 {
     fs::create_directory(dir / "web");
-    FILE *unnamed = tu::real_calls().open_unnamed((dir / "web").string().c_str());
-    if (!unnamed) GTEST_SKIP() << "no unnamed files on this file system";
-    fclose(unnamed);
+    plat_file unnamed;
+    if (tu::real_calls().open_unnamed((dir / "web").string().c_str(), &unnamed) != 0)
+        GTEST_SKIP() << "no unnamed files on this file system";
+    plat_file_close(&unnamed);
     tu::Fault f(&plat_syscalls::fopen, no_named_create);
     EXPECT_EQ(dir_exists("\\web\\"), 1);
 }

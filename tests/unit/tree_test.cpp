@@ -429,7 +429,7 @@ TEST_F(CopyFile, AFileAndItsOwnPrefixAreNeverTheSameContent)
 
 // The kernel copies refused, as on a system or file system without them:
 // the copy goes through the streams in blocks.
-long long no_kernel_copy(FILE *, FILE *, size_t)
+long long no_kernel_copy(plat_file *, plat_file *, size_t)
 {
     errno = ENOSYS;
     return -1;
@@ -443,10 +443,10 @@ void use_block_copy()
 
 // Without unnamed files a temporary file named for the process stands in
 // for a new target, and is gone once the target has its name.
-FILE *no_unnamed_files(const char *)
+int no_unnamed_files(const char *, plat_file *)
 {
     errno = ENOSYS;
-    return nullptr;
+    return -1;
 }
 
 TEST_F(CopyFile, WithoutUnnamedFilesANamedOneStandsIn)
@@ -524,12 +524,12 @@ TEST_F(CopyFile, TargetThatMayNotBeWrittenStaysUntouched)
 // Which copy moved the data, and what the copy opened and renamed.
 int range_calls, sendfile_calls, renames;
 std::vector<std::string> write_opens;
-long long counting_range(FILE *in, FILE *out, size_t len)
+long long counting_range(plat_file *in, plat_file *out, size_t len)
 {
     range_calls++;
     return no_kernel_copy(in, out, len);
 }
-long long counting_sendfile(FILE *in, FILE *out, size_t len)
+long long counting_sendfile(plat_file *in, plat_file *out, size_t len)
 {
     sendfile_calls++;
     return tu::real_calls().send_file(in, out, len);
@@ -563,7 +563,7 @@ TEST_F(CopyFile, KernelCopyFallsBackToSendfileAndThenToBlocks)
 }
 
 // A kernel copy that stops part way with a full disk.
-long long full_after_some(FILE *in, FILE *out, size_t len)
+long long full_after_some(plat_file *in, plat_file *out, size_t len)
 {
     static int calls;
     if (calls++ % 2 == 0) return tu::real_calls().copy_range(in, out, std::min(len, (size_t)1000)) < 0 ? -1 : 1000;
@@ -571,7 +571,7 @@ long long full_after_some(FILE *in, FILE *out, size_t len)
     return -1;
 }
 // A source that ends before its size said.
-long long ends_early(FILE *, FILE *, size_t) { return 0; }
+long long ends_early(plat_file *, plat_file *, size_t) { return 0; }
 
 TEST_F(CopyFile, FullDiskOrShortSourceInTheKernelCopyFailsAndLeavesNothingBehind)
 {
@@ -615,11 +615,23 @@ TEST_F(CopyFile, NewFileAppearsOnlyCompleteAndAnExistingOneIsReplacedByRename)
     EXPECT_EQ(temp_files_in(p("dst")), 0);
 }
 
+#ifndef _WIN32
+int fail_close(int fd)  // a new file is closed by its descriptor here
+{
+    close(fd);
+    errno = ENOSPC;
+    return -1;
+}
+#endif
+
 TEST_F(CopyFile, NewFileWhoseCloseFailsIsRemoved)
 {
     tu::fault_spared = log.rec.file;
     {
         tu::Fault f(&plat_syscalls::fclose, tu::fail_fclose);
+#ifndef _WIN32
+        tu::Fault g(&plat_syscalls::close, fail_close);
+#endif
         EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new.bin"), 0);
     }
     EXPECT_FALSE(tu::exists(p("dst/new.bin")));
