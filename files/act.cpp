@@ -58,7 +58,7 @@ static int refuse_link_unnamed(plat_file *, const char *) { return errno = EROFS
 #ifndef _WIN32
 static int refuse_unlink_at(int, const char *, int) { return errno = EROFS, -1; }
 #endif
-static int refuse_unnamed(const char *, plat_file *) { return errno = EROFS, -1; }
+static int refuse_unnamed(const char *, unsigned, plat_file *) { return errno = EROFS, -1; }
 
 static void fence(int on)
 {

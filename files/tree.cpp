@@ -286,11 +286,13 @@ static int copy_failed(const char *source, const char *target)
     return 0;
 }
 
-/* Puts in name the next of this process's temporary file names. */
+/* Puts in name the next of this process's temporary file names, which
+ * carry the pid taken with the first (the program never forks). */
 static void temp_name(char *name, size_t size)
 {
     static unsigned serial = 0;
-    snprintf(name, size, "%s%ld_%u.tmp", TEMP_PREFIX, plat_process_id(), serial++);
+    static const long pid = plat_process_id();
+    snprintf(name, size, "%s%ld_%u.tmp", TEMP_PREFIX, pid, serial++);
 }
 
 /* In a run that can be put back, the temporary file name beside target is
@@ -305,11 +307,12 @@ static int temp_noted(const char *target, const char *name)
 }
 
 /* Creates a new temporary file out for the looked-up missing target and
- * describes it in temp: an unnamed one where the system has it, else one
- * named for this process beside it.  1, or 0 with errno set. */
-static int open_temp(const char *path, const plat_name *target, plat_name *temp, plat_file *out)
+ * describes it in temp: an unnamed one, made with the permissions of the
+ * source in, where the system has it, else one named for this process
+ * beside it.  1, or 0 with errno set. */
+static int open_temp(const char *path, const plat_name *target, const plat_file *in, plat_name *temp, plat_file *out)
 {
-    if (plat_create_hidden(target, temp, out)) return 1;
+    if (plat_create_hidden(target, in, temp, out)) return 1;
     if (errno != ENOSYS) return 0;
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
@@ -393,9 +396,9 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
     plat_file in, out;
     if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_name temp;
-    if (!open_temp(target, t, &temp, &out)) return copy_undone(&in, source, target, errno);
+    if (!open_temp(target, t, &in, &temp, &out)) return copy_undone(&in, source, target, errno);
     errno = 0; /* the source's permissions before any byte: nobody they keep out opens it meanwhile */
-    int filled = plat_mode_from(&out, &in) == 0 && plat_copy_file(&in, &out) >= 0;
+    int filled = (!temp.native[0] || plat_mode_from(&out, &in) == 0) && plat_copy_file(&in, &out) >= 0;
     int err = errno;
     if (filled) err = plat_publish_named(&out, &temp, t) == 0 ? 0 : errno ? errno : EIO;
     if (!filled) plat_file_close(&out);
@@ -494,7 +497,7 @@ static int step_look_up(copy_step *c, const char *target, plat_name *t)
 /* The canonical form of a target: its folder is resolved once per folder
  * of the step, since resolving every name of a path costs a look-up per
  * name for each file. */
-static int canonical_target(copy_step *c, const char *target, char *out, int size)
+static int canonical_target(copy_step *c, const char *target, const char *tnative, char *out, int size)
 {
     char folder[TEXT_LINE_SIZE];
     if (!folder_part(target, folder)) text_copy(folder, ".\\", sizeof folder);
@@ -503,7 +506,7 @@ static int canonical_target(copy_step *c, const char *target, char *out, int siz
         if (!plat_canonical_path(folder, c->canon, sizeof c->canon)) return 0;
         text_copy(c->canon_of, folder, sizeof c->canon_of);
     }
-    return plat_canonical_child(c->canon, target, out, size);
+    return plat_canonical_child(c->canon, target, tnative, out, size);
 }
 
 int copy_same_content(const char *a, const char *b)
@@ -636,10 +639,10 @@ int copy_keep_numbered_beside(const char *path, char *kept, int size)
 
 /* The checks below take the target's native path, mapped once per file
  * (tnative, or null when it could not be mapped: then none of them holds). */
-static int written_by_backup(copy_step *c, const char *target)
+static int written_by_backup(copy_step *c, const char *target, const char *tnative)
 {
     char canonical[PLAT_NATIVE_MAX];
-    if (!c->kept || c->kept->count == 0 || !canonical_target(c, target, canonical, sizeof canonical)) return 0;
+    if (!c->kept || c->kept->count == 0 || !canonical_target(c, target, tnative, canonical, sizeof canonical)) return 0;
     const char *found = path_set_find(c->kept, canonical);
     return found && plat_native_equal(found, canonical);
 }
@@ -661,27 +664,27 @@ static int same_file(const char *source, const char *tnative) { return tnative &
 
 /* Notes a target this step has written; a backup's files are noted in
  * the run's set. */
-static int note_written(copy_step *c, const char *target)
+static int note_written(copy_step *c, const char *target, const char *tnative)
 {
     char canonical[PLAT_NATIVE_MAX]; /* one name for every spelling: short names, other drive letters */
     path_set_add(&c->wrote, target);
-    if (c->backup && c->kept && canonical_target(c, target, canonical, sizeof canonical))
+    if (c->backup && c->kept && canonical_target(c, target, tnative, canonical, sizeof canonical))
         path_set_add(c->kept, canonical);
     return 1;
 }
 
 /* A backup saves a link as a link to the same place, never what it points
  * to; where the system cannot make one, the log records it instead. */
-static int backup_link(copy_step *c, const char *source, const char *target)
+static int backup_link(copy_step *c, const char *source, const char *target, const char *tnative)
 {
     errno = 0;
     if (act_dry()) {
         act_plan(ACT_COPY_NEW, target);
         act_note(target, PLAT_KIND_OTHER);
-        return note_written(c, target);
+        return note_written(c, target, tnative);
     }
     if (!act_journal(PLAT_JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
-    if (plat_copy_link(source, target) == 0) return note_written(c, target);
+    if (plat_copy_link(source, target) == 0) return note_written(c, target, tnative);
     if (errno != ENOSYS) return copy_failed(source, target);
     log_info("copy_file: %s is a link, which cannot be saved in %s", source, target);
     return 1;
@@ -697,25 +700,25 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
     int kind = step_look_up(c, target, &t);
     if (kind == PLAT_KIND_NONE && !link) { /* a new target needs none of the checks below */
         int made = copy_if_new(source, target, &t);
-        if (made >= 0) return made && note_written(c, target);
+        if (made >= 0) return made && note_written(c, target, t.native);
         kind = t.kind;
     }
     const char *tnative = kind != PLAT_KIND_NONE && t.native[0] ? t.native : nullptr;
-    if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target); /* already there */
+    if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target, tnative); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
         act_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
         return 0;
     }
-    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(c, target))) {
-        if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target);
+    if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(c, target, tnative))) {
+        if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target, tnative);
         char kept[TEXT_LINE_SIZE];
         if (!keep_numbered(c->dir, target, kept, sizeof kept, keep_renamed)) return copy_failed(source, target);
         kind = step_look_up(c, target, &t); /* kept under its numbered name: the target is free */
     }
-    if (link) return backup_link(c, source, target);
+    if (link) return backup_link(c, source, target, t.native);
     int copied = kind == PLAT_KIND_NONE ? copy_if_new(source, target, &t) : -1;
     if (copied < 0) copied = copy_over(source, target, &t);
-    return copied && note_written(c, target);
+    return copied && note_written(c, target, t.native);
 }
 
 /* ---- copying a tree ---- */

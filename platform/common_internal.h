@@ -57,7 +57,7 @@ void plat_sys_dir_close(void *dir);
 long long plat_sys_copy_range(plat_file *in, plat_file *out, size_t len);
 long long plat_sys_send_file(plat_file *in, plat_file *out, size_t len);
 int plat_sys_may_write(const char *native);
-int plat_sys_open_unnamed(const char *dir, plat_file *out);
+int plat_sys_open_unnamed(const char *dir, unsigned mode, plat_file *out);
 int plat_sys_link_unnamed(plat_file *f, const char *to);
 int plat_sys_link(const char *from, const char *to);
 int plat_sys_move_new(const char *from, const char *to);

@@ -150,12 +150,13 @@ int plat_same_native_files(const char *a, const char *b); /* the same for two na
 
 /* A new file for the looked-up missing target, invisible until
  * plat_publish_named gives it the target's name: on Linux an unnamed file
- * in the target's folder (O_TMPFILE), which vanishes with the process
+ * in the target's folder (O_TMPFILE), made with the permission bits of
+ * like (as plat_mode_from gives them), which vanishes with the process
  * however it ends.  0 with errno ENOSYS where the system or the file
  * system has none: a temporary file of plat_create_temp stands in.  An
  * unnamed file leaves temp->native empty; plat_remove_named of it does
  * nothing (closing it is enough). */
-int plat_create_hidden(const plat_name *target, plat_name *temp, plat_file *out); /* 1 made */
+int plat_create_hidden(const plat_name *target, const plat_file *like, plat_name *temp, plat_file *out); /* 1 made */
 /* Closes out, the complete file of plat_create_hidden (or its stand-in),
  * and gives it the target's name without ever replacing a file: EEXIST
  * when the name appeared meanwhile.  0, or -1 with errno; after a failure
@@ -263,9 +264,10 @@ struct plat_syscalls {
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
-    /* An unnamed new file in the folder dir (O_TMPFILE), opened for writing into *out: 0, or -1
-     * with errno (ENOSYS where the system or file system has none). */
-    int (*open_unnamed)(const char *dir, plat_file *out);
+    /* An unnamed new file in the folder dir (O_TMPFILE) with the permission bits mode (as far as
+     * the umask lets them), opened for writing into *out: 0, or -1 with errno (ENOSYS where the
+     * system or file system has none). */
+    int (*open_unnamed)(const char *dir, unsigned mode, plat_file *out);
     int (*link_unnamed)(plat_file *f, const char *to); /* its first name; EEXIST when taken */
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
     int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
@@ -354,10 +356,11 @@ int plat_canonical_path(const char *path, char *buf, int size);
 
 /* The canonical form of the file path, from its folder's canonical form
  * (canonical_folder, as plat_canonical_path gave it) and the file's own
- * name as the system spells it; a link at its end is not followed.  For
+ * name as the system spells it (from native, a look-up's native form of
+ * path, when the caller has one); a link at its end is not followed.  For
  * the many files of one folder: the folder is resolved once.  Returns 1,
  * or 0 when it cannot be made or does not fit. */
-int plat_canonical_child(const char *canonical_folder, const char *path, char *buf, int size);
+int plat_canonical_child(const char *canonical_folder, const char *path, const char *native, char *buf, int size);
 
 /* The guards' answers.  A guard that protects a deletion or a clean-up
  * refuses on PLAT_UNKNOWN: a path whose canonical form cannot be made, or

@@ -123,10 +123,10 @@ FILE *plat_file_stream(plat_file *f, const char *mode)
     return f->f;
 }
 
-int plat_sys_open_unnamed(const char *dir, plat_file *out)
+int plat_sys_open_unnamed(const char *dir, unsigned mode, plat_file *out)
 {
 #ifdef O_TMPFILE
-    int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, (mode_t)(mode & 0777));
     if (fd >= 0) {
         *out = plat_file{nullptr, fd, 0, 0};
         return 0;
@@ -134,6 +134,7 @@ int plat_sys_open_unnamed(const char *dir, plat_file *out)
     if (errno == EISDIR || errno == EOPNOTSUPP || errno == EINVAL) errno = ENOSYS; /* none on this file system */
 #else
     (void)dir;
+    (void)mode;
     (void)out;
     errno = ENOSYS;
 #endif

@@ -149,7 +149,7 @@ int plat_sys_rename(const char *from, const char *to)
 }
 
 /* No unnamed files here: a new file is written under a temporary name. */
-int plat_sys_open_unnamed(const char *, plat_file *)
+int plat_sys_open_unnamed(const char *, unsigned, plat_file *)
 {
     errno = ENOSYS;
     return -1;
@@ -404,7 +404,7 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 int plat_remove_named(const plat_name *n) { return n->native[0] ? remove_checked(n->native) : 0; }
 
 /* No unnamed files here: the caller's temporary file stands in. */
-int plat_create_hidden(const plat_name *target, plat_name *, plat_file *)
+int plat_create_hidden(const plat_name *target, const plat_file *, plat_name *, plat_file *)
 {
     errno = target->native[0] ? ENOSYS : target->error ? target->error : ENAMETOOLONG;
     return 0;

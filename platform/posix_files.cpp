@@ -150,7 +150,7 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
 
-int plat_create_hidden(const plat_name *target, plat_name *temp, plat_file *out)
+int plat_create_hidden(const plat_name *target, const plat_file *like, plat_name *temp, plat_file *out)
 {
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
     if (!target->native[0]) {
@@ -161,7 +161,7 @@ int plat_create_hidden(const plat_name *target, plat_name *temp, plat_file *out)
         errno = ENOSYS; /* no folder to hold it: the stand-in says why */
         return 0;
     }
-    if (sys().open_unnamed(dir[0] ? dir : ".", out) != 0) return 0; /* ENOSYS: a stand-in may do */
+    if (sys().open_unnamed(dir[0] ? dir : ".", like->mode, out) != 0) return 0; /* ENOSYS: a stand-in may do */
     temp->native[0] = '\0'; /* unnamed: closing it is removing it */
     temp->kind = PLAT_KIND_FILE;
     temp->error = 0;
@@ -222,7 +222,7 @@ int plat_probe_create(const char *path)
     char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     if (path && plat_native_path(path, native, sizeof native) && split_native(native, dir, name)) {
         plat_file f;
-        if (plat_syscall_table()->open_unnamed(dir[0] ? dir : ".", &f) == 0) return plat_file_close(&f) == 0;
+        if (plat_syscall_table()->open_unnamed(dir[0] ? dir : ".", 0600, &f) == 0) return plat_file_close(&f) == 0;
         if (errno != ENOSYS) return 0;
     }
     FILE *f = plat_fopen(path, "wx");

@@ -278,10 +278,12 @@ int plat_native_kind(const char *native)
     return (attr & FILE_ATTRIBUTE_DIRECTORY) ? PLAT_KIND_DIR : PLAT_KIND_FILE;
 }
 
-int plat_canonical_child(const char *canonical_folder, const char *path, char *buf, int size)
+int plat_canonical_child(const char *canonical_folder, const char *path, const char *known, char *buf, int size)
 {
     char native[WIN_PATH_MAX];
-    if (!canonical_folder || !buf || size < 4 || !plat_native_path(path, native, sizeof native)) return 0;
+    if (!canonical_folder || !buf || size < 4) return 0;
+    if (known && known[0]) snprintf(native, sizeof native, "%s", known);
+    else if (!plat_native_path(path, native, sizeof native)) return 0;
     const char *cut = strrchr(native, '\\');
     const char *name = cut ? cut + 1 : native;
     if (!*name || strchr(name, ':') || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)

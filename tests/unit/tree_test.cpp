@@ -443,7 +443,7 @@ void use_block_copy()
 
 // Without unnamed files a temporary file named for the process stands in
 // for a new target, and is gone once the target has its name.
-int no_unnamed_files(const char *, plat_file *)
+int no_unnamed_files(const char *, unsigned, plat_file *)
 {
     errno = ENOSYS;
     return -1;
