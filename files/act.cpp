@@ -243,9 +243,9 @@ void act_not_made(int op)
     errno = err;
 }
 
-int act_aside(const char *path, int keep_name)
+int act_aside(const char *path, const char *native)
 {
-    return act_rollback_on() ? plat_journal_set_aside(path, keep_name) : 1;
+    return act_rollback_on() ? plat_journal_set_aside(path, native) : 1;
 }
 
 int act_remove_in(plat_folder *f, const char *path, const char *name)
@@ -457,7 +457,7 @@ static int commit_kept(act_rewrite *w)
         plat_replace_abort(&w->real);
         return PLAT_REPLACE_RENAME;
     }
-    if (there && !act_aside(w->real.target, 1)) {
+    if (there && !act_aside(w->real.target, nullptr)) {
         plat_replace_abort(&w->real);
         return PLAT_REPLACE_RENAME;
     }

@@ -105,10 +105,10 @@ int act_rollback_on(); /* the journal of this run is active */
 int act_journal(int op, const char *a, const char *b);
 void act_made();
 void act_not_made(int op); /* the change of op noted last was not made after all */
-/* Keeps the file path aside before it is replaced (keep_name: a second
- * name, so that path stays until replaced) or removed; noted first.  1, or
- * 0 with errno. */
-int act_aside(const char *path, int keep_name);
+/* Keeps the file path (native: its looked-up native form, or null) aside
+ * before it is replaced, by a second name so that path stays until
+ * replaced; noted first.  1, or 0 with errno. */
+int act_aside(const char *path, const char *native);
 /* Removes the file name of the open folder f, whose path is path: in a
  * run that can be put back it is moved aside in its folder instead.  0, or
  * -1 with errno. */

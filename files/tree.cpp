@@ -419,7 +419,7 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
 static int copy_over(const char *source, const char *target, const plat_name *t)
 {
     if (act_dry()) return plan_copy(source, target, t);
-    if (t->kind == PLAT_KIND_FILE && !act_aside(target, 1)) return copy_failed(source, target); /* kept until the end */
+    if (t->kind == PLAT_KIND_FILE && !act_aside(target, t->native)) return copy_failed(source, target); /* kept until the end */
     plat_file in;
     if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_replacing r;

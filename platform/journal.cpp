@@ -265,14 +265,15 @@ int plat_journal_aside_name(const char *path, char *buf, int size)
 
 /* One try at setting path aside under the next name: 1 done, 0 failed,
  * -1 the name was taken (the note then marked not made). */
-static int set_aside_once(const char *path, int keep_name)
+static int set_aside_once(const char *path, const char *native)
 {
     char aside[PLAT_NATIVE_MAX], na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
-    if (!aside_candidate(path, aside, sizeof aside) || !note_native(path, na, 0) || !note_native(aside, nb, 1) ||
+    if (native && native[0] && strlen(native) < sizeof na) memcpy(na, native, strlen(native) + 1);
+    else if (!note_native(path, na, 0)) return 0;
+    if (!aside_candidate(path, aside, sizeof aside) || !note_native(aside, nb, 1) ||
         !note_natives(PLAT_JOURNAL_ASIDE, na, nb))
         return 0;
-    int done = 1;
-    if (done && keep_name) done = sys().link(na, nb) == 0 ? 2 : errno == EEXIST ? 0 : 1;
+    int done = sys().link(na, nb) == 0 ? 2 : errno == EEXIST ? 0 : 1;
     if (done == 1) done = plat_move_new_tracked(na, nb) == 0 ? 2 : 0; /* no second names here */
     if (done == 2) return 1;
     int err = errno;
@@ -283,11 +284,11 @@ static int set_aside_once(const char *path, int keep_name)
 
 /* The name aside is not looked at first: one that is taken fails the
  * link or rename (EEXIST), and the next is tried. */
-int plat_journal_set_aside(const char *path, int keep_name)
+int plat_journal_set_aside(const char *path, const char *native)
 {
     if (!journal_file) return 1;
     for (int tries = 0; tries < ASIDE_TRIES; tries++) {
-        int r = set_aside_once(path, keep_name);
+        int r = set_aside_once(path, native);
         if (r >= 0) return r;
     }
     errno = EEXIST;

@@ -41,10 +41,11 @@ void plat_journal_not_made(int op);
 /* A name aside for the file path (installer form): in its folder, one of
  * the journal's reserved names, not in use.  1, or 0 with errno. */
 int plat_journal_aside_name(const char *path, char *buf, int size);
-/* Keeps the file path aside before it is replaced (keep_name: by a second
- * name, so that path stays until replaced) or removed, noted first, by
- * native names.  1 (also while no journal is active), or 0 with errno. */
-int plat_journal_set_aside(const char *path, int keep_name);
+/* Keeps the file path aside before it is replaced or removed, by a second
+ * name where the file system has them (so that path stays until replaced),
+ * else by a rename; noted first, by native names (native: path's, from a
+ * look-up, or null).  1 (also while no journal is active), or 0 with errno. */
+int plat_journal_set_aside(const char *path, const char *native);
 /* Reports a change that could not be put back, or a file moved aside that
  * could not be removed: what (a short phrase), the native path, errno. */
 typedef void (*plat_journal_report)(const char *what, const char *native, int err);
