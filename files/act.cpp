@@ -54,11 +54,11 @@ static FILE *refuse_fopen(const char *native, const char *mode)
 }
 static int refuse_path(const char *) { return errno = EROFS, -1; }
 static int refuse_two(const char *, const char *) { return errno = EROFS, -1; }
-static int refuse_link_unnamed(plat_file *, const char *) { return errno = EROFS, -1; }
+static int refuse_link_unnamed(plat_file *, int, const char *) { return errno = EROFS, -1; }
 #ifndef _WIN32
 static int refuse_unlink_at(int, const char *, int) { return errno = EROFS, -1; }
 #endif
-static int refuse_unnamed(const char *, unsigned, plat_file *) { return errno = EROFS, -1; }
+static int refuse_unnamed(int, const char *, unsigned, plat_file *) { return errno = EROFS, -1; }
 
 static void fence(int on)
 {

@@ -22,6 +22,10 @@ int plat_native_kind(const char *native);
 int plat_find_read(void *dir, plat_find_entry *entry);
 /* A file just made at the looked-up n enters the set of its folder handle. */
 void plat_folder_noted(const plat_name *n);
+/* The open folder a looked-up name is in, for calls made relative to it:
+ * its descriptor and in *leaf the name there; or -1 and the whole native
+ * path, where there is no such folder (POSIX). */
+int plat_name_at(const plat_name *n, const char **leaf);
 
 /* ---- used by the atomic replace, made by each system ---- */
 
@@ -57,8 +61,8 @@ void plat_sys_dir_close(void *dir);
 long long plat_sys_copy_range(plat_file *in, plat_file *out, size_t len);
 long long plat_sys_send_file(plat_file *in, plat_file *out, size_t len);
 int plat_sys_may_write(const char *native);
-int plat_sys_open_unnamed(const char *dir, unsigned mode, plat_file *out);
-int plat_sys_link_unnamed(plat_file *f, const char *to);
+int plat_sys_open_unnamed(int at, const char *dir, unsigned mode, plat_file *out);
+int plat_sys_link_unnamed(plat_file *f, int at, const char *to);
 int plat_sys_link(const char *from, const char *to);
 int plat_sys_move_new(const char *from, const char *to);
 int plat_sys_mode_from(plat_file *out, unsigned mode);

@@ -297,6 +297,13 @@ int plat_folder_rename_new(plat_folder *f, const char *from, const char *to)
     return 0;
 }
 
+int plat_name_at(const plat_name *n, const char **leaf)
+{
+    int in_folder = n->in && n->in->fd >= 0 && n->native[0];
+    *leaf = in_folder ? n->native + n->in->len : n->native;
+    return in_folder ? n->in->fd : -1;
+}
+
 void plat_folder_noted(const plat_name *n)
 {
     int ambiguous;

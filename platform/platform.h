@@ -264,11 +264,11 @@ struct plat_syscalls {
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
     int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
-    /* An unnamed new file in the folder dir (O_TMPFILE) with the permission bits mode (as far as
-     * the umask lets them), opened for writing into *out: 0, or -1 with errno (ENOSYS where the
-     * system or file system has none). */
-    int (*open_unnamed)(const char *dir, unsigned mode, plat_file *out);
-    int (*link_unnamed)(plat_file *f, const char *to); /* its first name; EEXIST when taken */
+    /* An unnamed new file in the folder dir (O_TMPFILE; dir taken in the open folder at, or -1)
+     * with the permission bits mode (as far as the umask lets them), opened for writing into
+     * *out: 0, or -1 with errno (ENOSYS where the system or file system has none). */
+    int (*open_unnamed)(int at, const char *dir, unsigned mode, plat_file *out);
+    int (*link_unnamed)(plat_file *f, int at, const char *to); /* its first name; EEXIST when taken */
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
     int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
     int (*mode_from)(plat_file *out, unsigned mode);   /* see plat_mode_from */

@@ -123,16 +123,17 @@ FILE *plat_file_stream(plat_file *f, const char *mode)
     return f->f;
 }
 
-int plat_sys_open_unnamed(const char *dir, unsigned mode, plat_file *out)
+int plat_sys_open_unnamed(int at, const char *dir, unsigned mode, plat_file *out)
 {
 #ifdef O_TMPFILE
-    int fd = open(dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, (mode_t)(mode & 0777));
+    int fd = openat(at < 0 ? AT_FDCWD : at, dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, (mode_t)(mode & 0777));
     if (fd >= 0) {
         *out = plat_file{nullptr, fd, 0, 0};
         return 0;
     }
     if (errno == EISDIR || errno == EOPNOTSUPP || errno == EINVAL) errno = ENOSYS; /* none on this file system */
 #else
+    (void)at;
     (void)dir;
     (void)mode;
     (void)out;
@@ -142,18 +143,20 @@ int plat_sys_open_unnamed(const char *dir, unsigned mode, plat_file *out)
 }
 
 /* Through /proc, which needs no privilege; without it, by the descriptor. */
-int plat_sys_link_unnamed(plat_file *f, const char *to)
+int plat_sys_link_unnamed(plat_file *f, int at, const char *to)
 {
 #ifdef O_TMPFILE
     char proc[64];
+    if (at < 0) at = AT_FDCWD;
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", posix_fd(f));
-    if (linkat(AT_FDCWD, proc, AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (linkat(AT_FDCWD, proc, at, to, AT_SYMLINK_FOLLOW) == 0) return 0;
     int err = errno;
-    if (err == ENOENT && linkat(posix_fd(f), "", AT_FDCWD, to, AT_EMPTY_PATH) == 0) return 0;
+    if (err == ENOENT && linkat(posix_fd(f), "", at, to, AT_EMPTY_PATH) == 0) return 0;
     errno = err;
     return -1;
 #else
     (void)f;
+    (void)at;
     (void)to;
     errno = ENOSYS;
     return -1;

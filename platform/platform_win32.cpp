@@ -149,12 +149,12 @@ int plat_sys_rename(const char *from, const char *to)
 }
 
 /* No unnamed files here: a new file is written under a temporary name. */
-int plat_sys_open_unnamed(const char *, unsigned, plat_file *)
+int plat_sys_open_unnamed(int, const char *, unsigned, plat_file *)
 {
     errno = ENOSYS;
     return -1;
 }
-int plat_sys_link_unnamed(plat_file *, const char *)
+int plat_sys_link_unnamed(plat_file *, int, const char *)
 {
     errno = ENOSYS;
     return -1;

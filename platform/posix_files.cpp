@@ -150,18 +150,24 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
 
+/* In the folder handle the target was looked up in, the file is made and
+ * named relative to its descriptor: a folder swapped for a link since it
+ * was listed is never written through. */
 int plat_create_hidden(const plat_name *target, const plat_file *like, plat_name *temp, plat_file *out)
 {
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
+    const char *leaf;
+    int at = plat_name_at(target, &leaf);
     if (!target->native[0]) {
         errno = target->error ? target->error : ENAMETOOLONG;
         return 0;
     }
-    if (!split_native(target->native, dir, own)) {
+    if (at < 0 && !split_native(target->native, dir, own)) {
         errno = ENOSYS; /* no folder to hold it: the stand-in says why */
         return 0;
     }
-    if (sys().open_unnamed(dir[0] ? dir : ".", like->mode, out) != 0) return 0; /* ENOSYS: a stand-in may do */
+    const char *in = at >= 0 || !dir[0] ? "." : dir;
+    if (sys().open_unnamed(at, in, like->mode, out) != 0) return 0; /* ENOSYS: a stand-in may do */
     temp->native[0] = '\0'; /* unnamed: closing it is removing it */
     temp->kind = PLAT_KIND_FILE;
     temp->error = 0;
@@ -175,7 +181,9 @@ static int publish(plat_file *out, const plat_name *temp, const plat_name *targe
 {
     if (temp->native[0]) return plat_file_close(out) == 0 ? plat_move_new_tracked(temp->native, target->native) : -1;
     int r = !out->f || (plat_syscall_table()->fflush(out->f) == 0 && !ferror(out->f)) ? 0 : -1;
-    if (r == 0) r = plat_syscall_table()->link_unnamed(out, target->native);
+    const char *leaf;
+    int at = plat_name_at(target, &leaf);
+    if (r == 0) r = plat_syscall_table()->link_unnamed(out, at, leaf);
     int err = errno ? errno : EIO;
     if (plat_file_close(out) != 0 && r == 0) {
         err = errno;
@@ -222,7 +230,7 @@ int plat_probe_create(const char *path)
     char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     if (path && plat_native_path(path, native, sizeof native) && split_native(native, dir, name)) {
         plat_file f;
-        if (plat_syscall_table()->open_unnamed(dir[0] ? dir : ".", 0600, &f) == 0) return plat_file_close(&f) == 0;
+        if (plat_syscall_table()->open_unnamed(-1, dir[0] ? dir : ".", 0600, &f) == 0) return plat_file_close(&f) == 0;
         if (errno != ENOSYS) return 0;
     }
     FILE *f = plat_fopen(path, "wx");

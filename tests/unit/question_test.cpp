@@ -173,7 +173,7 @@ TEST_F(DirExists, ProbeLeavesNoNameAKillCouldStrand)
 {
     fs::create_directory(dir / "web");
     plat_file unnamed;
-    if (tu::real_calls().open_unnamed((dir / "web").string().c_str(), 0600, &unnamed) != 0)
+    if (tu::real_calls().open_unnamed(-1, (dir / "web").string().c_str(), 0600, &unnamed) != 0)
         GTEST_SKIP() << "no unnamed files on this file system";
     plat_file_close(&unnamed);
     tu::Fault f(&plat_syscalls::fopen, no_named_create);

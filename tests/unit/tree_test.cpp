@@ -443,7 +443,7 @@ void use_block_copy()
 
 // Without unnamed files a temporary file named for the process stands in
 // for a new target, and is gone once the target has its name.
-int no_unnamed_files(const char *, unsigned, plat_file *)
+int no_unnamed_files(int, const char *, unsigned, plat_file *)
 {
     errno = ENOSYS;
     return -1;
@@ -685,6 +685,35 @@ TEST_F(CopyTree, RecursiveCopyReproducesTheLayoutAndCountsFiles)
     EXPECT_EQ(tu::read_file(p("dest/new/tpl/inner/b.htm")), "b");
     EXPECT_EQ(tu::read_file(p("dest/new/Logo.GIF")), "gif");
 }
+
+#ifndef _WIN32  // links to folders
+// A target folder swapped for a link after its step listed it is never
+// written through: the new file lands in the folder that was listed.
+std::string swap_dir, swap_to;
+int swapping_unnamed(int at, const char *dir, unsigned mode, plat_file *out)
+{
+    if (!swap_dir.empty() && !fs::is_symlink(swap_dir)) {
+        fs::rename(swap_dir, swap_dir + ".listed");
+        fs::create_directory_symlink(swap_to, swap_dir);
+    }
+    return tu::real_calls().open_unnamed(at, dir, mode, out);
+}
+
+TEST_F(CopyTree, AFolderSwappedForALinkDuringTheStepIsNeverWrittenThrough)
+{
+    tu::CapturedOutput out;
+    tu::make_dirs(p("dest"));
+    tu::make_dirs(p("elsewhere"));
+    swap_dir = p("dest"), swap_to = p("elsewhere");
+    plat_file probe;
+    if (tu::real_calls().open_unnamed(-1, p("dest").c_str(), 0600, &probe) != 0) GTEST_SKIP() << "no unnamed files";
+    plat_file_close(&probe);
+    tu::Fault f(&plat_syscalls::open_unnamed, swapping_unnamed);
+    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+    EXPECT_EQ(tu::read_file(p("dest.listed/index.tpl")), "index");
+    EXPECT_TRUE(fs::is_empty(p("elsewhere")));
+}
+#endif
 
 #ifndef _WIN32  // one folder holds names that differ only in case
 // Names in the target folder in any case: one another program made before
