@@ -347,6 +347,10 @@ TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
     chmod(p("src/data.bin").c_str(), 0755);
     EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\run.exe"), 1);
     EXPECT_EQ(mode_of(p("dst/run.exe")), 0755u);
+    chmod(p("src/data.bin").c_str(), 0444);  // made read-only, and still written whole
+    EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\frozen.bin"), 1);
+    EXPECT_EQ(mode_of(p("dst/frozen.bin")), 0444u);
+    EXPECT_EQ(tu::read_file(p("dst/frozen.bin")), data);
     chmod(p("dst/data.bin").c_str(), 0640);
     int owned = geteuid() == 0 && chown(p("dst/data.bin").c_str(), 65534, 65534) == 0;
     EXPECT_EQ(copy(), 1);
