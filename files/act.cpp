@@ -57,6 +57,8 @@ static int refuse_two(const char *, const char *) { return errno = EROFS, -1; }
 static int refuse_link_unnamed(plat_file *, int, const char *) { return errno = EROFS, -1; }
 #ifndef _WIN32
 static int refuse_unlink_at(int, const char *, int) { return errno = EROFS, -1; }
+static int refuse_rename_at(int, const char *, const char *, int) { return errno = EROFS, -1; }
+static int refuse_open_new_at(int, const char *) { return errno = EROFS, -1; }
 #endif
 static int refuse_unnamed(int, const char *, unsigned, plat_file *) { return errno = EROFS, -1; }
 
@@ -76,6 +78,8 @@ static void fence(int on)
 #ifndef _WIN32
     s->symlink = refuse_two;
     s->unlink_at = refuse_unlink_at;
+    s->rename_at = refuse_rename_at;
+    s->open_new_at = refuse_open_new_at;
 #endif
 }
 

@@ -318,10 +318,9 @@ static int open_temp(const char *path, const plat_name *target, const plat_file 
         char name[TEMP_NAME_SIZE];
         temp_name(name, sizeof name);
         if (!temp_noted(path, name)) return 0;
-        FILE *f = plat_create_temp(target, name, temp);
-        if (!f) act_not_made(PLAT_JOURNAL_TEMP);
-        *out = plat_file_of(f);
-        if (f || errno != EEXIST) return f != nullptr;
+        if (plat_create_temp(target, name, temp, out)) return 1;
+        act_not_made(PLAT_JOURNAL_TEMP);
+        if (errno != EEXIST) return 0;
     }
     return 0;
 }
@@ -424,8 +423,7 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
     if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_replacing r;
     if (!target_writable(target, t) || !begin_replace(&r, target, t)) return copy_undone(&in, source, target, errno);
-    plat_file out = plat_file_of(r.out);
-    if (plat_copy_file(&in, &out) < 0) r.err = errno ? errno : EIO;
+    if (plat_copy_file(&in, &r.file) < 0) r.err = errno ? errno : EIO;
     if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(&in, source, target, r.err);
     act_made();
     plat_file_close(&in);

@@ -66,7 +66,7 @@ int plat_sys_link_unnamed(plat_file *f, int at, const char *to);
 int plat_sys_link(const char *from, const char *to);
 int plat_sys_move_new(const char *from, const char *to);
 int plat_sys_mode_from(plat_file *out, unsigned mode);
-int plat_sys_mode_like(FILE *out, const char *native);
+int plat_sys_mode_like(plat_file *out, int at, const char *name);
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
 int plat_sys_name_identity(const char *native, plat_identity *id);
@@ -74,7 +74,8 @@ long long plat_sys_clock(); /* the wall clock, in the units of the file times */
 #ifndef _WIN32
 void *plat_sys_dir_open_at(int dir, const char *name, int nofollow, int *fd);
 int plat_sys_unlink_at(int dir, const char *name, int folder);
-int plat_sys_rename_at(int dir, const char *from, const char *to);
+int plat_sys_rename_at(int dir, const char *from, const char *to, int replace);
+int plat_sys_open_new_at(int dir, const char *name);
 #else
 unsigned long plat_sys_attributes(const char *native);
 unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size);
@@ -109,6 +110,13 @@ FILE *plat_open_tracked(const char *native, const char *mode);
 int plat_remove_tracked(const char *native);
 int plat_rename_tracked(const char *from, const char *to);
 int plat_move_new_tracked(const char *from, const char *to);
+#ifndef _WIN32
+/* The same in an open folder at, the file's native path given for an
+ * interrupt: a new file's descriptor, or -1; 0, or -1. */
+int plat_open_new_tracked_at(int at, const char *name, const char *native);
+int plat_remove_tracked_at(int at, const char *name, const char *native);
+int plat_rename_tracked_at(int at, const char *from, const char *to, int replace, const char *native);
+#endif
 /* in, just opened, measured (size and mode): 1, or 0 with in closed when
  * it is not a regular file or cannot be measured. */
 int plat_measured(plat_file *in);

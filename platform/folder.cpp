@@ -286,7 +286,7 @@ int plat_folder_rename_new(plat_folder *f, const char *from, const char *to)
     a.error = b.error = 0;
     if (!folder_native(f, e ? e->name : from, &a) || !folder_native(f, to, &b)) return errno = ENAMETOOLONG, -1;
 #ifndef _WIN32
-    if (f->fd >= 0 && sys().rename_at(f->fd, e ? e->name : from, to) != 0) return -1;
+    if (f->fd >= 0 && sys().rename_at(f->fd, e ? e->name : from, to, 0) != 0) return -1;
     if (f->fd < 0 && plat_move_new_tracked(a.native, b.native) != 0) return -1;
 #else
     if (plat_move_new_tracked(a.native, b.native) != 0) return -1;

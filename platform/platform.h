@@ -123,10 +123,12 @@ struct plat_name {
 int plat_look_up(const char *path, plat_name *n);
 
 /* Creates the temporary file `name` exclusively in the folder of the
- * looked-up beside and describes it in temp.  A temporary name is taken as
- * written: nothing looks it up case-blind.  An interruption removes the
- * file until plat_replace_named or plat_remove_named is done with it. */
-FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp);
+ * looked-up beside (in its folder handle's descriptor where it has one),
+ * opens it into *out and describes it in temp.  A temporary name is taken
+ * as written: nothing looks it up case-blind.  An interruption removes the
+ * file until plat_replace_named or plat_remove_named is done with it.  1,
+ * or 0 with errno. */
+int plat_create_temp(const plat_name *beside, const char *name, plat_name *temp, plat_file *out);
 /* plat_remove of a looked-up name. */
 int plat_remove_named(const plat_name *n);
 
@@ -272,7 +274,7 @@ struct plat_syscalls {
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
     int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
     int (*mode_from)(plat_file *out, unsigned mode);   /* see plat_mode_from */
-    int (*mode_like)(FILE *out, const char *native);   /* see the atomic replace */
+    int (*mode_like)(plat_file *out, int at, const char *name); /* see the atomic replace; name in at, or -1 */
     int (*dir_mode_from)(const char *dir, const char *source);
 #ifndef _WIN32
     /* The calls that map paths, decide on them and lock a folder. */
@@ -291,7 +293,8 @@ struct plat_syscalls {
      * by its name in dir. */
     void *(*dir_open_at)(int dir, const char *name, int nofollow, int *fd);
     int (*unlink_at)(int dir, const char *name, int folder);
-    int (*rename_at)(int dir, const char *from, const char *to); /* in dir, never replacing: EEXIST */
+    int (*rename_at)(int dir, const char *from, const char *to, int replace); /* in dir; EEXIST unless replace */
+    int (*open_new_at)(int dir, const char *name); /* a new file, never a link: a descriptor, or -1 */
 #else
     /* The calls that map paths and decide on them, as the system names them. */
     unsigned long (*attributes)(const char *native); /* GetFileAttributes: ~0 when none */

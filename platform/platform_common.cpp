@@ -56,7 +56,7 @@ static const plat_syscalls real_calls = {
     plat_sys_mode_like, plat_sys_dir_mode_from,
 #ifndef _WIN32
     sys_stat, sys_lstat, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock, sys_open_source,
-    plat_sys_dir_open_at, plat_sys_unlink_at, plat_sys_rename_at,
+    plat_sys_dir_open_at, plat_sys_unlink_at, plat_sys_rename_at, plat_sys_open_new_at,
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
 #endif
@@ -187,6 +187,34 @@ FILE *plat_open_tracked(const char *native, const char *mode)
     errno = err;
     return f;
 }
+
+#ifndef _WIN32
+int plat_open_new_tracked_at(int at, const char *name, const char *native)
+{
+    creating = 1;
+    int fd = live_calls.open_new_at(at, name);
+    int err = errno;
+    if (fd >= 0) temp_started(native, nullptr);
+    creating = 0;
+    if (interrupt_waiting) plat_sys_interrupted();
+    errno = err;
+    return fd;
+}
+
+int plat_remove_tracked_at(int at, const char *name, const char *native)
+{
+    int r = live_calls.unlink_at(at, name, 0);
+    if (r == 0) temp_finished(native);
+    return r;
+}
+
+int plat_rename_tracked_at(int at, const char *from, const char *to, int replace, const char *native)
+{
+    int r = live_calls.rename_at(at, from, to, replace);
+    if (r == 0) temp_finished(native);
+    return r;
+}
+#endif
 
 int plat_fclose(FILE *f)
 {

@@ -198,13 +198,13 @@ int plat_sys_mode_from(plat_file *out, unsigned mode) { return fchmod(posix_fd(o
  * group alone is kept where it may be; a group that cannot be kept gets
  * no rights, so that nobody gains any.  A replaced link or other non-file
  * gives nothing. */
-int plat_sys_mode_like(FILE *out, const char *native)
+int plat_sys_mode_like(plat_file *out, int at, const char *name)
 {
     struct stat st;
-    if (lstat(native, &st) != 0) return -1;
+    if (fstatat(at < 0 ? AT_FDCWD : at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
     if (!S_ISREG(st.st_mode)) return 1;
     mode_t mode = st.st_mode & 07777;
-    int fd = fileno(out);
+    int fd = posix_fd(out);
     if (fchown(fd, st.st_uid, st.st_gid) != 0) {
         if (errno != EPERM) return -1;
         if (fchown(fd, (uid_t)-1, st.st_gid) != 0 && errno != EPERM) return -1;
@@ -266,8 +266,14 @@ void *plat_sys_dir_open_at(int at, const char *name, int nofollow, int *fd)
 int plat_sys_unlink_at(int dir, const char *name, int folder) { return unlinkat(dir, name, folder ? AT_REMOVEDIR : 0); }
 
 /* As plat_sys_move_new, by names in the open folder dir. */
-int plat_sys_rename_at(int dir, const char *from, const char *to)
+int plat_sys_open_new_at(int dir, const char *name)
 {
+    return openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+int plat_sys_rename_at(int dir, const char *from, const char *to, int replace)
+{
+    if (replace) return renameat(dir, from, dir, to);
 #if defined(__linux__) && defined(SYS_renameat2)
     if (syscall(SYS_renameat2, dir, from, dir, to, RENAME_NOREPLACE_FLAG) == 0) return 0;
     if (errno != ENOSYS && errno != EINVAL) return -1;

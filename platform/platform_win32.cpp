@@ -177,7 +177,7 @@ int plat_sys_move_new(const char *from, const char *to)
 /* Permission bits are POSIX's: a replacement's attributes are taken over
  * by plat_replace_named instead. */
 int plat_sys_mode_from(plat_file *, unsigned) { return 0; }
-int plat_sys_mode_like(FILE *, const char *) { return 0; }
+int plat_sys_mode_like(plat_file *, int, const char *) { return 0; }
 int plat_sys_dir_mode_from(const char *, const char *) { return 0; }
 
 int plat_sys_mkdir(const char *native) { return _mkdir(native); }
@@ -372,21 +372,21 @@ FILE *plat_create_named(const plat_name *n)
     return f;
 }
 
-FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp)
+int plat_create_temp(const plat_name *beside, const char *name, plat_name *temp, plat_file *out)
 {
     const char *cut = strrchr(beside->native, '\\');
     size_t dir = cut ? (size_t)(cut - beside->native) + 1 : 0;
     int len = snprintf(temp->native, sizeof temp->native, "%.*s%s", (int)dir, beside->native, name);
     if (!beside->native[0] || len < 0 || len >= (int)sizeof temp->native) {
         errno = ENAMETOOLONG;
-        return nullptr;
+        return 0;
     }
     temp->kind = PLAT_KIND_NONE;
     temp->error = 0;
     temp->in = nullptr; /* a temporary name is taken as written */
-    FILE *f = plat_create_named(temp);
-    if (f) temp->kind = PLAT_KIND_FILE;
-    return f;
+    *out = plat_file_of(plat_create_named(temp));
+    if (out->f) temp->kind = PLAT_KIND_FILE;
+    return out->f != nullptr;
 }
 
 /* The attributes a replacement keeps: hidden, system, not indexed; it is

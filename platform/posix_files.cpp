@@ -125,30 +125,53 @@ FILE *plat_create_named(const plat_name *n)
     return f;
 }
 
-/* A temporary name is taken as written: nothing looks it up case-blind. */
-FILE *plat_create_temp(const plat_name *beside, const char *name, plat_name *temp)
+/* A temporary name is taken as written: nothing looks it up case-blind.
+ * In a folder handle it is made, renamed and removed in the handle's
+ * descriptor, as the handle's own names are (it never enters the set). */
+int plat_create_temp(const plat_name *beside, const char *name, plat_name *temp, plat_file *out)
 {
     char dir[PLAT_NATIVE_MAX], own[NAME_MAX + 1];
     int len =
         split_native(beside->native, dir, own) ? snprintf(temp->native, sizeof temp->native, "%s%s", dir, name) : -1;
     if (len < 0 || len >= (int)sizeof temp->native) {
         errno = ENAMETOOLONG;
-        return nullptr;
+        return 0;
     }
     temp->kind = PLAT_KIND_NONE;
     temp->error = 0;
-    temp->in = nullptr;
-    FILE *f = plat_create_named(temp);
-    if (f) temp->kind = PLAT_KIND_FILE;
-    return f;
+    temp->in = beside->in;
+    const char *leaf;
+    int at = plat_name_at(temp, &leaf);
+    *out = plat_file{nullptr, -1, 0, 0};
+    if (at >= 0) {
+        out->fd = plat_open_new_tracked_at(at, leaf, temp->native);
+    } else {
+        temp->in = nullptr;
+        out->f = plat_create_named(temp);
+    }
+    if (out->f || out->fd >= 0) temp->kind = PLAT_KIND_FILE;
+    return temp->kind == PLAT_KIND_FILE;
 }
 
-int plat_replace_named(const plat_name *from, const plat_name *to)
+/* The temporary file from gets the name of to: in their folder handle
+ * when they share one, else by native paths. */
+static int rename_named(const plat_name *from, const plat_name *to, int replace)
 {
-    return plat_rename_tracked(from->native, to->native);
+    const char *a, *b;
+    int at = plat_name_at(from, &a);
+    if (at >= 0 && at == plat_name_at(to, &b)) return plat_rename_tracked_at(at, a, b, replace, from->native);
+    return replace ? plat_rename_tracked(from->native, to->native) : plat_move_new_tracked(from->native, to->native);
 }
 
-int plat_remove_named(const plat_name *n) { return n->native[0] ? plat_remove_tracked(n->native) : 0; }
+int plat_replace_named(const plat_name *from, const plat_name *to) { return rename_named(from, to, 1); }
+
+int plat_remove_named(const plat_name *n)
+{
+    const char *leaf;
+    int at = plat_name_at(n, &leaf);
+    if (at >= 0) return plat_remove_tracked_at(at, leaf, n->native);
+    return n->native[0] ? plat_remove_tracked(n->native) : 0;
+}
 
 /* In the folder handle the target was looked up in, the file is made and
  * named relative to its descriptor: a folder swapped for a link since it
@@ -179,7 +202,7 @@ int plat_create_hidden(const plat_name *target, const plat_file *like, plat_name
  * closed.  A close that fails after the name was given takes it back. */
 static int publish(plat_file *out, const plat_name *temp, const plat_name *target)
 {
-    if (temp->native[0]) return plat_file_close(out) == 0 ? plat_move_new_tracked(temp->native, target->native) : -1;
+    if (temp->native[0]) return plat_file_close(out) == 0 ? rename_named(temp, target, 0) : -1;
     int r = !out->f || (plat_syscall_table()->fflush(out->f) == 0 && !ferror(out->f)) ? 0 : -1;
     const char *leaf;
     int at = plat_name_at(target, &leaf);

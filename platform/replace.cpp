@@ -23,13 +23,14 @@ template <typename F> static F form_of(const plat_replacing *r, F installer, F n
 static int keep_mode(plat_replacing *r)
 {
     plat_name old;
-    const char *native = r->named ? r->named->native : r->target;
+    const char *native = r->target;
+    int at = r->named ? plat_name_at(r->named, &native) : -1;
     if (!r->named && !(r->flags & PLAT_REPLACE_NATIVE)) {
         if (plat_look_up(r->target, &old) == PLAT_KIND_NONE) return 0;
         native = old.native;
     }
     errno = 0;
-    int kept = native[0] ? plat_syscall_table()->mode_like(r->out, native) : 1;
+    int kept = native[0] ? plat_syscall_table()->mode_like(&r->file, at, native) : 1;
     if (r->named) return kept < 0;
     return kept != 0 && !(kept < 0 && errno == ENOENT && (r->flags & PLAT_REPLACE_NATIVE));
 }
@@ -38,27 +39,30 @@ static int keep_mode(plat_replacing *r)
  * written, so nobody the result keeps out opens it meanwhile. */
 static int begun(plat_replacing *r)
 {
-    if (r->out && keep_mode(r) == 0) return 1;
+    int open = r->file.f || r->file.fd >= 0;
+    if (open && keep_mode(r) == 0) return 1;
     r->err = errno;
-    if (r->out) plat_replace_abort(r);
+    if (open) plat_replace_abort(r);
     return 0;
 }
 
 int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, unsigned flags)
 {
-    *r = plat_replacing{nullptr, 0, flags, target, temp, nullptr, {}};
+    *r = plat_replacing{nullptr, plat_file_of(nullptr), 0, flags, target, temp, nullptr, {}};
     if (!target || !temp)
         errno = EINVAL;
     else
         r->out = form_of(r, plat_fopen, plat_fopen_native)(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx"); /* afresh */
+    r->file = plat_file_of(r->out);
     return begun(r);
 }
 
 int plat_replace_begin_named(plat_replacing *r, const char *target, const plat_name *t, const char *temp,
                              unsigned flags)
 {
-    *r = plat_replacing{nullptr, 0, flags & ~PLAT_REPLACE_NATIVE, target, nullptr, t, {}};
-    r->out = plat_create_temp(t, temp, &r->named_temp); /* afresh, never followed */
+    *r = plat_replacing{nullptr, plat_file_of(nullptr), 0, flags & ~PLAT_REPLACE_NATIVE, target, nullptr, t, {}};
+    plat_create_temp(t, temp, &r->named_temp, &r->file); /* afresh, never followed */
+    r->out = r->file.f;
     r->temp = r->named_temp.native;
     return begun(r);
 }
@@ -67,7 +71,8 @@ int plat_replace_write(plat_replacing *r, const void *bytes, size_t len)
 {
     if (r->err) return 0;
     errno = 0;
-    if (len == 0 || plat_fwrite(bytes, 1, len, r->out) == len) return 1;
+    if (!r->out) r->out = plat_file_stream(&r->file, "wb");
+    if (len == 0 || (r->out && plat_fwrite(bytes, 1, len, r->out) == len)) return 1;
     r->err = errno ? errno : EIO;
     return 0;
 }
@@ -75,8 +80,8 @@ int plat_replace_write(plat_replacing *r, const void *bytes, size_t len)
 void plat_replace_abort(plat_replacing *r)
 {
     int err = r->err ? r->err : errno ? errno : EIO;
-    if (r->out) plat_fclose(r->out);
-    r->out = nullptr;
+    if (r->file.f || r->file.fd >= 0) plat_file_close(&r->file);
+    r->file = plat_file_of(r->out = nullptr);
     if (r->named) /* the name itself, never what a link there points to */
         plat_remove_named(&r->named_temp);
     else
@@ -87,10 +92,11 @@ void plat_replace_abort(plat_replacing *r)
 /* The content on the disk (unless it waits for plat_sync_now) and closed. */
 static int finish_content(plat_replacing *r)
 {
-    int synced = (r->flags & PLAT_REPLACE_SYNC_LATER) || plat_fsync(r->out) == 0;
+    FILE *stream = r->flags & PLAT_REPLACE_SYNC_LATER ? nullptr : plat_file_stream(&r->file, "wb");
+    int synced = (r->flags & PLAT_REPLACE_SYNC_LATER) || (stream && plat_fsync(stream) == 0);
     if (!synced) r->err = errno;
-    int closed = plat_fclose(r->out) == 0;
-    r->out = nullptr;
+    int closed = plat_file_close(&r->file) == 0;
+    r->file = plat_file_of(r->out = nullptr);
     if (!closed && !r->err) r->err = errno;
     return synced && closed;
 }

@@ -27,7 +27,8 @@ constexpr unsigned PLAT_REPLACE_NATIVE = 1;     /* target and temp are native pa
 constexpr unsigned PLAT_REPLACE_TEXT = 2;       /* written in text mode (CRLF line ends on Windows) */
 constexpr unsigned PLAT_REPLACE_SYNC_LATER = 4; /* durable at plat_sync_now (installer paths only) */
 struct plat_replacing {
-    FILE *out;          /* the temporary file; a writer that writes it itself sets err */
+    FILE *out;          /* the temporary file's stream; a writer that writes it itself sets err */
+    plat_file file;     /* the temporary file as a copy writes it (of a looked-up target: no stream) */
     int err;            /* errno of the first failure; 0 while all is well */
     unsigned flags;     /* PLAT_REPLACE_* */
     const char *target; /* as the caller named them; the caller keeps them */
@@ -41,8 +42,10 @@ struct plat_replacing {
 int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, unsigned flags);
 /* plat_replace_begin on the installer path target as its look-up t found
  * it, through the file of the bare name temp in its folder, made, renamed
- * and removed by native names (plat_create_temp, plat_replace_named): no
- * second look-up, and on Windows the target's attributes are kept.  A
+ * and removed by native names, in the folder handle's descriptor where
+ * the look-up had one (plat_create_temp, plat_replace_named): no second
+ * look-up, and on Windows the target's attributes are kept.  Its file is
+ * for plat_copy_file: out is null until plat_replace_write needs it.  A
  * target that is no regular file gives no mode: the new file keeps its own. */
 int plat_replace_begin_named(plat_replacing *r, const char *target, const plat_name *t, const char *temp,
                              unsigned flags);

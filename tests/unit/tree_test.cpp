@@ -692,30 +692,43 @@ TEST_F(CopyTree, RecursiveCopyReproducesTheLayoutAndCountsFiles)
 
 #ifndef _WIN32  // links to folders
 // A target folder swapped for a link after its step listed it is never
-// written through: the new file lands in the folder that was listed.
+// written through: a new file (unnamed, or under a temporary name where
+// there are no unnamed files) and a replaced one land in the folder that
+// was listed.
 std::string swap_dir, swap_to;
+int unnamed_refused;
+void swap_now()
+{
+    if (fs::is_symlink(swap_dir)) return;
+    fs::rename(swap_dir, swap_dir + ".listed");
+    fs::create_directory_symlink(swap_to, swap_dir);
+}
 int swapping_unnamed(int at, const char *dir, unsigned mode, plat_file *out)
 {
-    if (!swap_dir.empty() && !fs::is_symlink(swap_dir)) {
-        fs::rename(swap_dir, swap_dir + ".listed");
-        fs::create_directory_symlink(swap_to, swap_dir);
-    }
+    if (unnamed_refused) return errno = ENOSYS, -1;
+    swap_now();
     return tu::real_calls().open_unnamed(at, dir, mode, out);
 }
+int swapping_open_new(int at, const char *name) { return swap_now(), tu::real_calls().open_new_at(at, name); }
 
 TEST_F(CopyTree, AFolderSwappedForALinkDuringTheStepIsNeverWrittenThrough)
 {
     tu::CapturedOutput out;
-    tu::make_dirs(p("dest"));
-    tu::make_dirs(p("elsewhere"));
-    swap_dir = p("dest"), swap_to = p("elsewhere");
-    plat_file probe;
-    if (tu::real_calls().open_unnamed(-1, p("dest").c_str(), 0600, &probe) != 0) GTEST_SKIP() << "no unnamed files";
-    plat_file_close(&probe);
-    tu::Fault f(&plat_syscalls::open_unnamed, swapping_unnamed);
-    EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);
-    EXPECT_EQ(tu::read_file(p("dest.listed/index.tpl")), "index");
-    EXPECT_TRUE(fs::is_empty(p("elsewhere")));
+    for (const char *old : {"", "-", "old"}) {  // a new file, a new one under a temporary name, a replaced one
+        unnamed_refused = std::string(old) == "-";
+        fs::remove_all(p("dest.listed"));
+        fs::remove_all(p("dest"));
+        tu::make_dirs(p("dest"));
+        tu::make_dirs(p("elsewhere"));
+        if (*old && !unnamed_refused) file("dest/index.tpl", old);
+        swap_dir = p("dest"), swap_to = p("elsewhere");
+        tu::Fault f(&plat_syscalls::open_unnamed, swapping_unnamed);
+        tu::Fault g(&plat_syscalls::open_new_at, swapping_open_new);
+        EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);
+        EXPECT_EQ(tu::read_file(p("dest.listed/index.tpl")), "index") << old;
+        EXPECT_TRUE(fs::is_empty(p("elsewhere"))) << old;
+    }
+    unnamed_refused = 0;
 }
 #endif
 
@@ -832,7 +845,7 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
     file("src/index.tpl", "changed");
     {
 #ifndef _WIN32  // a name is kept by a rename in the open folder
-        tu::Fault f(&plat_syscalls::rename_at, +[](int, const char *, const char *) { return errno = EIO, -1; });
+        tu::Fault f(&plat_syscalls::rename_at, +[](int, const char *, const char *, int) { return errno = EIO, -1; });
 #else
         tu::Fault f(&plat_syscalls::move_new, tu::fail_rename);
 #endif
