@@ -115,14 +115,6 @@ int plat_sys_rmdir(const char *native) { return rmdir(native); }
 
 /* ---- new files, links and modes: the bare calls ---- */
 
-int posix_fd(const plat_file *f) { return f->fd >= 0 ? f->fd : fileno(f->f); }
-
-FILE *plat_file_stream(plat_file *f, const char *mode)
-{
-    if (!f->f && f->fd >= 0 && (f->f = fdopen(f->fd, mode))) f->fd = -1; /* the stream owns it now */
-    return f->f;
-}
-
 int plat_sys_open_unnamed(int at, const char *dir, unsigned mode, plat_file *out)
 {
 #ifdef O_TMPFILE

@@ -1,6 +1,7 @@
 /* Durability, the folder lock and interruption in the POSIX platform
  * layer: fsync and syncfs through the system-call table, whole-file kernel
- * copies, the lock that keeps one installer per folder, and the signals
+ * copies (a copy's files are bare descriptors), the lock that keeps one
+ * installer per folder, and the signals
  * that end the process cleanly.
  */
 #ifndef _WIN32
@@ -54,6 +55,14 @@ int plat_sys_sync_dir(const char *native) { return on_fd(open_parent(native), fs
 void plat_sys_sync() { sync(); }
 
 int plat_sys_sync_fs(const char *native) { return on_fd(open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC), syncfs); }
+
+int posix_fd(const plat_file *f) { return f->fd >= 0 ? f->fd : fileno(f->f); }
+
+FILE *plat_file_stream(plat_file *f, const char *mode)
+{
+    if (!f->f && f->fd >= 0 && (f->f = fdopen(f->fd, mode))) f->fd = -1; /* the stream owns it now */
+    return f->f;
+}
 
 long long plat_sys_fsize(plat_file *f)
 {

@@ -41,7 +41,7 @@ int split_native(const char *native, char *dir, char *name);
  * made blocking again and truncated for "w".  Closes it and returns null
  * with errno when it may not be used (platform_posix.cpp). */
 FILE *settled(FILE *f, const char *mode);
-/* The descriptor of a copy's file (platform_posix.cpp). */
+/* The descriptor of a copy's file (posix_durable.cpp). */
 int posix_fd(const plat_file *f);
 
 #endif
