@@ -1,8 +1,7 @@
 /* Durability, the folder lock and interruption in the POSIX platform
  * layer: fsync and syncfs through the system-call table, whole-file kernel
  * copies (a copy's files are bare descriptors), the lock that keeps one
- * installer per folder, and the signals
- * that end the process cleanly.
+ * installer per folder, and the signals that end the process cleanly.
  */
 #ifndef _WIN32
 
