@@ -296,14 +296,16 @@ static void temp_name(char *name, size_t size)
 }
 
 /* In a run that can be put back, the temporary file name beside target is
- * noted before it is made, so that a killed run leaves none. */
-static int temp_noted(const char *target, const char *name)
+ * noted before it is made, so that a killed run leaves none (ahead: with
+ * the synced note that comes next). */
+static int temp_noted(const char *target, const char *name, int ahead)
 {
     char folder[TEXT_LINE_SIZE], temp[TEXT_LINE_SIZE];
     if (!act_rollback_on()) return 1;
     if (!folder_part(target, folder)) folder[0] = '\0';
     int len = snprintf(temp, sizeof temp, "%s%s", folder, name);
-    return len >= 0 && len < (int)sizeof temp && act_journal(PLAT_JOURNAL_TEMP, temp, nullptr);
+    int op = PLAT_JOURNAL_TEMP | (ahead ? PLAT_JOURNAL_AHEAD : 0);
+    return len >= 0 && len < (int)sizeof temp && act_journal(op, temp, nullptr);
 }
 
 /* Creates a new temporary file out for the looked-up missing target and
@@ -317,7 +319,7 @@ static int open_temp(const char *path, const plat_name *target, const plat_file 
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
         temp_name(name, sizeof name);
-        if (!temp_noted(path, name)) return 0;
+        if (!temp_noted(path, name, 0)) return 0;
         if (plat_create_temp(target, name, temp, out)) return 1;
         act_not_made(PLAT_JOURNAL_TEMP);
         if (errno != EEXIST) return 0;
@@ -326,14 +328,18 @@ static int open_temp(const char *path, const plat_name *target, const plat_file 
 }
 
 /* Starts replacing the existing, looked-up target through a temporary file
- * beside it, made durable with the step (plat_sync_now).  1, or 0 with
- * errno set. */
-static int begin_replace(plat_replacing *r, const char *target, const plat_name *t)
+ * beside it (first, already noted: the name of the first try), made
+ * durable with the step (plat_sync_now).  1, or 0 with errno set. */
+static int begin_replace(plat_replacing *r, const char *target, const plat_name *t, const char *first)
 {
     for (int tries = 0; tries < TEMP_TRIES; tries++) {
         char name[TEMP_NAME_SIZE];
-        temp_name(name, sizeof name);
-        if (!temp_noted(target, name)) return 0;
+        if (tries == 0) {
+            text_copy(name, first, sizeof name);
+        } else {
+            temp_name(name, sizeof name);
+            if (!temp_noted(target, name, 0)) return 0;
+        }
         if (plat_replace_begin_named(r, target, t, name, PLAT_REPLACE_SYNC_LATER)) return 1;
         act_not_made(PLAT_JOURNAL_TEMP);
         if (errno != EEXIST) return 0;
@@ -418,11 +424,14 @@ static int copy_to_new(const char *source, const char *target, const plat_name *
 static int copy_over(const char *source, const char *target, const plat_name *t)
 {
     if (act_dry()) return plan_copy(source, target, t);
+    char temp[TEMP_NAME_SIZE]; /* noted with the synced note of the file set aside */
+    temp_name(temp, sizeof temp);
+    if (!temp_noted(target, temp, t->kind == PLAT_KIND_FILE)) return copy_failed(source, target);
     if (t->kind == PLAT_KIND_FILE && !act_aside(target, t->native)) return copy_failed(source, target); /* kept until the end */
     plat_file in;
     if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_replacing r;
-    if (!target_writable(target, t) || !begin_replace(&r, target, t)) return copy_undone(&in, source, target, errno);
+    if (!target_writable(target, t) || !begin_replace(&r, target, t, temp)) return copy_undone(&in, source, target, errno);
     if (plat_copy_file(&in, &r.file) < 0) r.err = errno ? errno : EIO;
     if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(&in, source, target, r.err);
     act_made();

@@ -183,11 +183,14 @@ static int note_native(const char *path, char *native, int is_new)
 static int note_natives(int op, const char *na, const char *nb)
 {
     char line[LINE_SIZE];
+    int ahead = (op & PLAT_JOURNAL_AHEAD) && (op & ~PLAT_JOURNAL_AHEAD) >= PLAT_JOURNAL_TEMP;
+    op &= ~PLAT_JOURNAL_AHEAD;
     if (strpbrk(na, "\t\r\n") || strpbrk(nb, "\t\r\n")) return errno = EINVAL, 0;
     long long when = plat_sys_clock();
     int n = snprintf(line, sizeof line, "%c\t%lld\t%s\t%s\n", OP_LETTERS[op], when, na, nb);
     if (!hold(op, when, na, nb)) return 0;
-    if (!append(line, n, op < PLAT_JOURNAL_TEMP ? TO_DISK : TO_SYSTEM)) { /* the last two change nothing yet */
+    int how = ahead ? KEPT_IN_STREAM : op < PLAT_JOURNAL_TEMP ? TO_DISK : TO_SYSTEM; /* the last two change nothing yet */
+    if (!append(line, n, how)) {
         int err = errno;
         free(record_at(--held)); /* never published */
         errno = err;
@@ -201,8 +204,9 @@ int plat_journal_note(int op, const char *a, const char *b)
 {
     if (!journal_file) return 1;
     char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
-    if (op < PLAT_JOURNAL_MADE_DIR || op > PLAT_JOURNAL_LATER || !a) return errno = EINVAL, 0;
-    int a_new = op == PLAT_JOURNAL_MADE_DIR || op == PLAT_JOURNAL_MADE_FILE || op == PLAT_JOURNAL_TEMP;
+    int bare = op & ~PLAT_JOURNAL_AHEAD;
+    if (bare < PLAT_JOURNAL_MADE_DIR || bare > PLAT_JOURNAL_LATER || !a) return errno = EINVAL, 0;
+    int a_new = bare == PLAT_JOURNAL_MADE_DIR || bare == PLAT_JOURNAL_MADE_FILE || bare == PLAT_JOURNAL_TEMP;
     return note_native(a, na, a_new) && note_native(b, nb, 1) && note_natives(op, na, nb);
 }
 

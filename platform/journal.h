@@ -24,6 +24,9 @@ enum plat_journal_op {
     PLAT_JOURNAL_TEMP,        /* a: a temporary file of a reserved name, noted without a sync */
     PLAT_JOURNAL_LATER,       /* a: a folder emptied, removed only when the run is kept (its asides gone) */
 };
+/* Or'ed into a TEMP note: its line waits for the next note, which the
+ * caller makes, synced, before the temporary file is made (one write). */
+constexpr int PLAT_JOURNAL_AHEAD = 0x100;
 /* Starts the journal file `name` (in the current directory) afresh: 1, or
  * 0 with errno (EEXIST when one is there: recover it first). */
 int plat_journal_start(const char *name);
