@@ -37,6 +37,7 @@ static volatile sig_atomic_t published, live;
 static long journal_pid; /* the process that keeps the journal, in its names aside */
 FILE *journal_file;
 char journal_native[PLAT_NATIVE_MAX];
+static char last[PLAT_NATIVE_MAX], last_native[PLAT_NATIVE_MAX]; /* the folder a note mapped last */
 
 jrec *record_at(int i) { return index_blocks[i / INDEX_BLOCK][i % INDEX_BLOCK]; }
 
@@ -110,6 +111,7 @@ int plat_journal_start(const char *name)
         return 0;
     }
     journal_file = sys().fopen(journal_native, "wbx"); /* never a file in progress: an interrupt keeps it */
+    last[0] = '\0';
     journal_pid = plat_process_id();
     if (!journal_file) return 0;
     if (append(HEADER, (int)strlen(HEADER), TO_DISK) && sys().sync_dir(journal_native) == 0) {
@@ -132,11 +134,9 @@ static size_t leaf_at(const char *path, size_t len)
     return len;
 }
 
-/* The native form of folder (installer form), the last one mapped kept:
- * a copy step notes many names in one folder. */
+/* The native form of folder (installer form), the last one mapped kept. */
 static int folder_native(const char *folder, char *native)
 {
-    static char last[PLAT_NATIVE_MAX], last_native[PLAT_NATIVE_MAX];
     if (last[0] && strcmp(folder, last) == 0) {
         memcpy(native, last_native, strlen(last_native) + 1);
         return 1;

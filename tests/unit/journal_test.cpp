@@ -154,6 +154,21 @@ TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
     EXPECT_EQ(plat_journal_recover(JOURNAL, nullptr, collect), -1);  // none left
 }
 
+// A temporary name noted ahead reaches the file with the next, synced note,
+// so a run killed once its temporary file exists leaves none.
+TEST_F(Journal, ATemporaryNameNotedAheadGoesWithTheNextNote)
+{
+    ASSERT_TRUE(plat_journal_start(JOURNAL));
+    ASSERT_TRUE(plat_journal_note(PLAT_JOURNAL_TEMP | PLAT_JOURNAL_AHEAD, "\\t\\~qcp1_1.tmp", nullptr));
+    make_one({REPLACE, "\\t\\a.txt", nullptr});
+    write("\\t\\~qcp1_1.tmp", "half");  // made after both notes
+    plat_journal_forget();                    // killed here
+    int failed = -1;
+    EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), 2);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(snapshot(top), before);
+}
+
 TEST_F(Journal, AFileChangedSinceIsLeftAndTheJournalKeptAside)
 {
     ASSERT_TRUE(plat_journal_start(JOURNAL));
