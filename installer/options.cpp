@@ -105,10 +105,11 @@ static void print_plan_forms()
              "  line added; then the counts the summary would show and \"Dry run: nothing\n"
              "  was changed.\"  Only the console and a --record file are written.\n\n"
              "With --rollback each change is noted in install.jnl in this folder before it\n"
-             "is made; a file replaced or removed is kept aside in its folder (renamed, so\n"
-             "it costs no space) until the run ends.  Errors, a stop or Ctrl-C put all of\n"
-             "it back before the summary; a clean end deletes what was kept aside.  A run\n"
-             "killed outright leaves install.jnl, and the next start puts it back first.\n\n");
+             "is made; a file replaced or removed is kept aside in its folder (renamed, not\n"
+             "copied: its space is freed only when the run ends).  Errors, a stop or Ctrl-C\n"
+             "put all of it back before the summary; a clean end deletes what was kept\n"
+             "aside.  A run killed outright leaves install.jnl, and the next start puts it\n"
+             "back first.\n\n");
 }
 
 static void print_help()
