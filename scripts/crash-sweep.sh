@@ -16,7 +16,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 step=${1:-1}
 build=${BUILD:-$top/build}
 calls="mkdir rmdir unlink unlinkat rename renameat renameat2 link linkat symlink fchmod fchown fsync fdatasync \
-copy_file_range write ftruncate"
+copy_file_range write ftruncate openat"
 
 command -v strace >/dev/null || { DEBIAN_FRONTEND=noninteractive apt-get install -y -qq strace >/dev/null; }
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
