@@ -18,7 +18,7 @@
 
 #include "files/path_set.h"
 #include "platform/folder.h"
-#include "platform/journal.h"
+#include "files/journal.h"
 #include "text/text.h"
 
 struct planned {
@@ -195,9 +195,9 @@ static int plan_folder(int form, const char *path, int kind)
  * there already is no change. */
 static int mkdir_noted(const char *path)
 {
-    if (!plat_journal_active()) return plat_mkdir(path);
+    if (!journal_active()) return plat_mkdir(path);
     if (plat_path_kind(path) != PLAT_KIND_NONE) return errno = EEXIST, -1;
-    if (!act_journal(PLAT_JOURNAL_MADE_DIR, path, nullptr)) return -1;
+    if (!act_journal(JOURNAL_MADE_DIR, path, nullptr)) return -1;
     int r = plat_mkdir(path);
     if (r == 0) act_made();
     return r;
@@ -228,35 +228,35 @@ static void journal_report(const char *what, const char *native, int err)
     log_error("rollback: %s: %s {%d=%s}", what, native, err, strerror(err));
 }
 
-int act_rollback_on() { return !dry && plat_journal_active(); }
+int act_rollback_on() { return !dry && journal_active(); }
 
 int act_journal(int op, const char *a, const char *b)
 {
-    return act_rollback_on() ? plat_journal_note(op, a, b) : 1;
+    return act_rollback_on() ? journal_note(op, a, b) : 1;
 }
 
 void act_made()
 {
-    if (act_rollback_on()) plat_journal_made();
+    if (act_rollback_on()) journal_made();
 }
 
 void act_not_made(int op)
 {
     int err = errno;
-    if (act_rollback_on()) plat_journal_not_made(op);
+    if (act_rollback_on()) journal_not_made(op);
     errno = err;
 }
 
 int act_aside(const char *path, const char *native)
 {
-    return act_rollback_on() ? plat_journal_set_aside(path, native) : 1;
+    return act_rollback_on() ? journal_set_aside(path, native) : 1;
 }
 
 int act_remove_in(plat_folder *f, const char *path, const char *name)
 {
     char aside[TEXT_PATH_SIZE];
     if (!act_rollback_on()) return plat_folder_remove(f, name, 0);
-    if (!plat_journal_aside_name(path, aside, sizeof aside) || !plat_journal_note(PLAT_JOURNAL_ASIDE, path, aside))
+    if (!journal_aside_name(path, aside, sizeof aside) || !journal_note(JOURNAL_ASIDE, path, aside))
         return -1;
     const char *leaf = strrchr(aside, '\\');
     return plat_folder_rename_new(f, name, leaf ? leaf + 1 : aside);
@@ -265,7 +265,7 @@ int act_remove_in(plat_folder *f, const char *path, const char *name)
 void act_recover()
 {
     int failed = 0;
-    int back = plat_journal_recover(JOURNAL, &failed, journal_report);
+    int back = journal_recover(JOURNAL, &failed, journal_report);
     if (back < 0) return;
     log_report_info("An earlier run was ended before it was done: %d of its changes were put back", back);
     if (failed)
@@ -275,7 +275,7 @@ void act_recover()
 
 int act_rollback_start()
 {
-    if (plat_journal_start(JOURNAL)) return 1;
+    if (journal_start(JOURNAL)) return 1;
     log_report("rollback: cannot start the journal %s: %s", JOURNAL, strerror(errno));
     return 0;
 }
@@ -284,11 +284,11 @@ void act_run_ends(int ok)
 {
     if (!act_rollback_on()) return;
     if (ok) {
-        if (!plat_journal_commit(journal_report)) log_report("rollback: the run is kept, but not all it set aside went");
+        if (!journal_commit(journal_report)) log_report("rollback: the run is kept, but not all it set aside went");
         return;
     }
     int failed = 0;
-    int back = plat_journal_rollback(&failed, journal_report);
+    int back = journal_rollback(&failed, journal_report);
     log_report_info("Rollback: %d changes of this run were put back, nothing it did is kept", back);
     if (failed)
         log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
@@ -313,7 +313,7 @@ static int holds_anything(const char *path)
 int act_rmdir(const char *path)
 {
     if (!dry && act_rollback_on()) /* it holds files kept aside: it goes once they are gone */
-        return act_journal(PLAT_JOURNAL_LATER, path, nullptr) ? 0 : -1;
+        return act_journal(JOURNAL_LATER, path, nullptr) ? 0 : -1;
     if (!dry) return plat_rmdir(path);
     if (act_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
     if (holds_anything(path)) return errno = ENOTEMPTY, -1;
@@ -349,10 +349,10 @@ int act_probe_create(const char *path)
 int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsigned flags)
 {
     memset(w, 0, sizeof *w);
-    if (!dry && !act_journal(PLAT_JOURNAL_TEMP, temp, nullptr)) return 0;
+    if (!dry && !act_journal(JOURNAL_TEMP, temp, nullptr)) return 0;
     if (!dry && plat_replace_begin(&w->real, target, temp, flags)) return 1;
     if (!dry) {
-        act_not_made(PLAT_JOURNAL_TEMP); /* no temporary file was made */
+        act_not_made(JOURNAL_TEMP); /* no temporary file was made */
         return 0;
     }
     w->real.target = target;
@@ -457,7 +457,7 @@ static char *read_all(const char *path)
 static int commit_kept(act_rewrite *w)
 {
     int there = plat_path_kind(w->real.target) == PLAT_KIND_FILE;
-    if (!there && !act_journal(PLAT_JOURNAL_MADE_FILE, w->real.target, nullptr)) {
+    if (!there && !act_journal(JOURNAL_MADE_FILE, w->real.target, nullptr)) {
         plat_replace_abort(&w->real);
         return PLAT_REPLACE_RENAME;
     }

@@ -12,7 +12,7 @@
 
 #include <cstddef>
 
-#include "platform/journal.h"
+#include "files/journal.h"
 #include "platform/platform.h"
 #include "platform/replace.h"
 

@@ -26,7 +26,7 @@
 #include "files/wild.h"
 #include "log/log.h"
 #include "platform/folder.h"
-#include "platform/journal.h"
+#include "files/journal.h"
 #include "platform/platform.h"
 #include "platform/replace.h"
 #include "text/text.h"
@@ -304,7 +304,7 @@ static int temp_noted(const char *target, const char *name, int ahead)
     if (!act_rollback_on()) return 1;
     if (!folder_part(target, folder)) folder[0] = '\0';
     int len = snprintf(temp, sizeof temp, "%s%s", folder, name);
-    int op = PLAT_JOURNAL_TEMP | (ahead ? PLAT_JOURNAL_AHEAD : 0);
+    int op = JOURNAL_TEMP | (ahead ? JOURNAL_AHEAD : 0);
     return len >= 0 && len < (int)sizeof temp && act_journal(op, temp, nullptr);
 }
 
@@ -321,7 +321,7 @@ static int open_temp(const char *path, const plat_name *target, const plat_file 
         temp_name(name, sizeof name);
         if (!temp_noted(path, name, 0)) return 0;
         if (plat_create_temp(target, name, temp, out)) return 1;
-        act_not_made(PLAT_JOURNAL_TEMP);
+        act_not_made(JOURNAL_TEMP);
         if (errno != EEXIST) return 0;
     }
     return 0;
@@ -341,7 +341,7 @@ static int begin_replace(plat_replacing *r, const char *target, const plat_name 
             if (!temp_noted(target, name, 0)) return 0;
         }
         if (plat_replace_begin_named(r, target, t, name, PLAT_REPLACE_SYNC_LATER)) return 1;
-        act_not_made(PLAT_JOURNAL_TEMP);
+        act_not_made(JOURNAL_TEMP);
         if (errno != EEXIST) return 0;
     }
     return 0;
@@ -445,10 +445,10 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
 static int copy_if_new(const char *source, const char *target, plat_name *t)
 {
     if (act_dry()) return plan_copy(source, target, t);
-    if (!act_journal(PLAT_JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
+    if (!act_journal(JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
     int made = copy_to_new(source, target, t);
     if (made == 1) act_made();
-    if (made < 0) act_not_made(PLAT_JOURNAL_MADE_FILE); /* another's file took the name: never ours to remove */
+    if (made < 0) act_not_made(JOURNAL_MADE_FILE); /* another's file took the name: never ours to remove */
     if (made < 0) plat_look_up(target, t); /* it appeared meanwhile */
     return made;
 }
@@ -599,7 +599,7 @@ static int plan_keep(const char *path, const char *kept, int renamed)
 static int keep_renamed(plat_folder *dir, const char *path, const char *kept)
 {
     if (act_dry()) return plan_keep(path, kept, 1);
-    if (!act_journal(PLAT_JOURNAL_RENAMED, path, kept)) return -1;
+    if (!act_journal(JOURNAL_RENAMED, path, kept)) return -1;
     return dir && !strchr(leaf_of(path), '/') ? plat_folder_rename_new(dir, leaf_of(path), leaf_of(kept)) : plat_rename_new(path, kept);
 }
 
@@ -626,7 +626,7 @@ int copy_keep_numbered(const char *path, char *kept, int size)
 static int keep_beside(plat_folder *, const char *path, const char *kept)
 {
     if (act_dry()) return plan_keep(path, kept, 0);
-    if (!act_journal(PLAT_JOURNAL_MADE_FILE, kept, nullptr)) return -1;
+    if (!act_journal(JOURNAL_MADE_FILE, kept, nullptr)) return -1;
     if (plat_link(path, kept) == 0) return 0;
     if (errno == EEXIST) return -1;
     plat_name k;
@@ -690,7 +690,7 @@ static int backup_link(copy_step *c, const char *source, const char *target, con
         act_note(target, PLAT_KIND_OTHER);
         return note_written(c, target, tnative);
     }
-    if (!act_journal(PLAT_JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
+    if (!act_journal(JOURNAL_MADE_FILE, target, nullptr)) return copy_failed(source, target);
     if (plat_copy_link(source, target) == 0) return note_written(c, target, tnative);
     if (errno != ENOSYS) return copy_failed(source, target);
     log_info("copy_file: %s is a link, which cannot be saved in %s", source, target);

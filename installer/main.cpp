@@ -8,7 +8,7 @@
 #include "installer/flows.h"
 #include "installer/options.h"
 #include "log/log.h"
-#include "platform/journal.h"
+#include "files/journal.h"
 #include "platform/platform.h"
 #include "questions/answers.h"
 #include "questions/question.h"
@@ -24,7 +24,7 @@ constexpr int STATUS_LOCKED = 2;
 
 /* An interrupted run's last words: what it put back, then that it ended
  * (async-signal-safe). */
-static void last_words() { log_interrupted(plat_journal_interrupted(nullptr)); }
+static void last_words() { log_interrupted(journal_interrupted(nullptr)); }
 
 /* One installer per distribution folder, settled before anything is
  * written.  A folder where no lock file can be made cannot be written to

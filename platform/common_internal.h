@@ -6,7 +6,6 @@
 #define QUILLOR_COMMON_INTERNAL_H
 
 #include "platform/folder.h"
-#include "platform/journal.h"
 #include "platform/platform.h"
 #include "platform/replace.h"
 
@@ -127,14 +126,5 @@ FILE *plat_file_stream(plat_file *f, const char *mode);
 void plat_remove_temps_now();
 /* Called first by an interrupt handler: 1 when the interrupt must wait. */
 int plat_interrupt_must_wait();
-
-/* ---- journal.cpp ---- */
-
-/* Called from an interrupt, after the temporary files went: puts back every
- * change noted (raw calls only) and removes the journal when all were. */
-void plat_journal_now();
-/* For tests: forgets the active journal as a killed run would, leaving its
- * file as it is. */
-void plat_journal_forget();
 
 #endif

@@ -216,8 +216,9 @@ int plat_lock_folder(const char *name);
 
 /* From now on Ctrl-C, SIGINT, SIGTERM and SIGHUP (the console control
  * events on Windows) remove the temporary files in progress, call
- * last_words (which must be async-signal-safe) and end the process with
- * PLAT_INTERRUPTED_STATUS.  The lock of plat_lock_folder goes with it. */
+ * last_words (which must be async-signal-safe, and may make the calls of
+ * plat_real_calls) and end the process with PLAT_INTERRUPTED_STATUS.  The
+ * lock of plat_lock_folder goes with it. */
 constexpr int PLAT_INTERRUPTED_STATUS = 130; /* 128 + SIGINT, as shells report it */
 void plat_on_interrupt(void (*last_words)());
 /* Async-signal-safe: writes text to the stream's file directly (its line
@@ -324,6 +325,10 @@ struct plat_syscalls {
     int (*name_identity)(const char *native, plat_identity *id);
 };
 plat_syscalls *plat_syscall_table(); /* the live table */
+/* The real calls, which tests never swap: an interruption's last words use
+ * them (each async-signal-safe on POSIX). */
+const plat_syscalls *plat_real_calls();
+long long plat_clock(); /* the wall clock, in the units of plat_identity's times */
 void plat_syscall_reset();           /* back to the real calls */
 
 /* Maps an installer path to the native path used by the OS, into buf.

@@ -73,6 +73,8 @@ static const plat_syscalls real_calls = {
 static plat_syscalls live_calls = real_calls;
 
 plat_syscalls *plat_syscall_table() { return &live_calls; }
+const plat_syscalls *plat_real_calls() { return &real_calls; }
+long long plat_clock() { return plat_sys_clock(); }
 void plat_syscall_reset() { live_calls = real_calls; }
 
 /* ---- directory listing ---- */

@@ -170,7 +170,7 @@ int plat_sync_now()
     return ok;
 }
 
-/* ---- what a name holds, for the journal ---- */
+/* ---- what a name holds, for a journal of changes ---- */
 
 static long long nanoseconds(const struct timespec &t) { return (long long)t.tv_sec * 1000000000LL + t.tv_nsec; }
 
@@ -262,7 +262,6 @@ static void (*interrupt_words)();
 void plat_sys_interrupted()
 {
     plat_remove_temps_now();
-    plat_journal_now();
     if (interrupt_words) interrupt_words();
     if (lock_held) unlink(lock_native);
     _exit(PLAT_INTERRUPTED_STATUS);

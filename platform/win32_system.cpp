@@ -101,7 +101,7 @@ int plat_sync_now()
     return ok;
 }
 
-/* ---- what a name holds, for the journal ---- */
+/* ---- what a name holds, for a journal of changes ---- */
 
 static long long file_time(FILETIME t) { return (long long)t.dwHighDateTime << 32 | t.dwLowDateTime; }
 
@@ -167,7 +167,6 @@ static HANDLE main_thread;
 void plat_sys_interrupted()
 {
     plat_remove_temps_now();
-    plat_journal_now();
     if (interrupt_words) interrupt_words();
     TerminateProcess(GetCurrentProcess(), PLAT_INTERRUPTED_STATUS);
 }

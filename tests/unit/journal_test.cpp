@@ -12,7 +12,7 @@
 
 #include "platform/common_internal.h"
 #include "platform/folder.h"
-#include "platform/journal.h"
+#include "files/journal.h"
 #include "test_util.h"
 
 #ifndef _WIN32
@@ -69,16 +69,16 @@ void write(const char *path, const std::string &content)
 // Notes one change and makes it, as a run does.
 void make_one(const change &c)
 {
-    static const int ops[] = {PLAT_JOURNAL_MADE_DIR, PLAT_JOURNAL_MADE_FILE, PLAT_JOURNAL_ASIDE,
-                              PLAT_JOURNAL_ASIDE,    PLAT_JOURNAL_RENAMED,   PLAT_JOURNAL_REMOVED_DIR};
+    static const int ops[] = {JOURNAL_MADE_DIR, JOURNAL_MADE_FILE, JOURNAL_ASIDE,
+                              JOURNAL_ASIDE,    JOURNAL_RENAMED,   JOURNAL_REMOVED_DIR};
     char aside[512];
     const char *b = c.b;
     if (c.what == REPLACE || c.what == REMOVE) {
-        ASSERT_TRUE(plat_journal_aside_name(c.a, aside, sizeof aside));
+        ASSERT_TRUE(journal_aside_name(c.a, aside, sizeof aside));
         EXPECT_NE(strstr(aside, "~qrb"), nullptr) << aside;
         b = aside;
     }
-    ASSERT_TRUE(plat_journal_note(ops[c.what], c.a, b)) << c.a;
+    ASSERT_TRUE(journal_note(ops[c.what], c.a, b)) << c.a;
     switch (c.what) {
     case MKDIR: ASSERT_EQ(plat_mkdir(c.a), 0); break;
     case MKFILE: write(c.a, "made"); break;
@@ -87,7 +87,7 @@ void make_one(const change &c)
         ASSERT_EQ((c.what == RENAME ? plat_rename_new : plat_rename)(c.a, b), 0);
         if (c.what == REPLACE) write(c.a, std::string("new content of ") + c.a);
     }
-    plat_journal_made();
+    journal_made();
 }
 
 void make_changes(const row &r)
@@ -119,15 +119,15 @@ struct Journal : ::testing::Test {
 TEST_F(Journal, RollbackInProcessPutsTheTreeBack)
 {
     for (const row &r : ROWS) {
-        ASSERT_TRUE(plat_journal_start(JOURNAL)) << r.name;
+        ASSERT_TRUE(journal_start(JOURNAL)) << r.name;
         make_changes(r);
         ASSERT_NE(snapshot(top), before) << r.name;
         int failed = -1;
-        EXPECT_EQ(plat_journal_rollback(&failed, collect), (int)r.changes.size()) << r.name;
+        EXPECT_EQ(journal_rollback(&failed, collect), (int)r.changes.size()) << r.name;
         EXPECT_EQ(failed, 0) << r.name;
         EXPECT_EQ(snapshot(top), before) << r.name;
         EXPECT_FALSE(journal_there()) << r.name;
-        EXPECT_FALSE(plat_journal_active());
+        EXPECT_FALSE(journal_active());
     }
     EXPECT_TRUE(reports.empty());
 }
@@ -135,9 +135,9 @@ TEST_F(Journal, RollbackInProcessPutsTheTreeBack)
 TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
 {
     for (const row &r : ROWS) {
-        ASSERT_TRUE(plat_journal_start(JOURNAL)) << r.name;
+        ASSERT_TRUE(journal_start(JOURNAL)) << r.name;
         make_changes(r);
-        plat_journal_forget();
+        journal_forget();
         ASSERT_TRUE(journal_there()) << r.name;
         char native[PLAT_NATIVE_MAX];
         ASSERT_TRUE(plat_native_path("\\t\\b.txt", native, sizeof native));
@@ -145,39 +145,39 @@ TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
         fprintf(torn, "F\t1\t%s\t", native);
         fclose(torn);
         int failed = -1;
-        EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), (int)r.changes.size()) << r.name;
+        EXPECT_EQ(journal_recover(JOURNAL, &failed, collect), (int)r.changes.size()) << r.name;
         EXPECT_EQ(failed, 0) << r.name;
         EXPECT_EQ(snapshot(top), before) << r.name;
         EXPECT_FALSE(journal_there()) << r.name;
     }
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(plat_journal_recover(JOURNAL, nullptr, collect), -1);  // none left
+    EXPECT_EQ(journal_recover(JOURNAL, nullptr, collect), -1);  // none left
 }
 
 // A temporary name noted ahead reaches the file with the next, synced note,
 // so a run killed once its temporary file exists leaves none.
 TEST_F(Journal, ATemporaryNameNotedAheadGoesWithTheNextNote)
 {
-    ASSERT_TRUE(plat_journal_start(JOURNAL));
-    ASSERT_TRUE(plat_journal_note(PLAT_JOURNAL_TEMP | PLAT_JOURNAL_AHEAD, "\\t\\~qcp1_1.tmp", nullptr));
+    ASSERT_TRUE(journal_start(JOURNAL));
+    ASSERT_TRUE(journal_note(JOURNAL_TEMP | JOURNAL_AHEAD, "\\t\\~qcp1_1.tmp", nullptr));
     make_one({REPLACE, "\\t\\a.txt", nullptr});
     write("\\t\\~qcp1_1.tmp", "half");  // made after both notes
-    plat_journal_forget();                    // killed here
+    journal_forget();                    // killed here
     int failed = -1;
-    EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), 2);
+    EXPECT_EQ(journal_recover(JOURNAL, &failed, collect), 2);
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(snapshot(top), before);
 }
 
 TEST_F(Journal, AFileChangedSinceIsLeftAndTheJournalKeptAside)
 {
-    ASSERT_TRUE(plat_journal_start(JOURNAL));
+    ASSERT_TRUE(journal_start(JOURNAL));
     make_changes(ROWS[0]);
-    plat_journal_forget();
+    journal_forget();
     ASSERT_EQ(plat_remove("\\t\\a.txt"), 0);
     write("\\t\\a.txt", "the administrator's own");
     int failed = 0;
-    EXPECT_EQ(plat_journal_recover(JOURNAL, &failed, collect), 3);
+    EXPECT_EQ(journal_recover(JOURNAL, &failed, collect), 3);
     EXPECT_EQ(failed, 1);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("a.txt"), std::string::npos) << reports[0];
@@ -202,23 +202,23 @@ int remove_fails(const char *) { return errno = EACCES, -1; }
 TEST_F(Journal, ACommittedJournalOnlyRemovesTheAsides)
 {
     for (const row &r : ROWS) {
-        ASSERT_TRUE(plat_journal_start(JOURNAL)) << r.name;
+        ASSERT_TRUE(journal_start(JOURNAL)) << r.name;
         make_changes(r);
         Tree after = committed(snapshot(top));
-        EXPECT_TRUE(plat_journal_commit(collect)) << r.name;
+        EXPECT_TRUE(journal_commit(collect)) << r.name;
         EXPECT_EQ(snapshot(top), after) << r.name;
         EXPECT_FALSE(journal_there()) << r.name;
     }
     EXPECT_TRUE(reports.empty());
     // committed, but killed before the asides went: the next start finishes
-    ASSERT_TRUE(plat_journal_start(JOURNAL));
+    ASSERT_TRUE(journal_start(JOURNAL));
     make_changes(ROWS[2]);  // the tree as the rows above left it
     Tree after = committed(snapshot(top));
     plat_syscall_table()->remove = remove_fails;
-    EXPECT_FALSE(plat_journal_commit(collect));
+    EXPECT_FALSE(journal_commit(collect));
     plat_syscall_reset();
     EXPECT_NE(snapshot(top), after);
-    EXPECT_EQ(plat_journal_recover(JOURNAL, nullptr, collect), 0);
+    EXPECT_EQ(journal_recover(JOURNAL, nullptr, collect), 0);
     EXPECT_EQ(snapshot(top), after);
     EXPECT_FALSE(journal_there());
 }
@@ -228,7 +228,7 @@ FILE *said;     // where the child's last words go
 void last_words()
 {
     int failed = 0;
-    char text[] = {char('0' + plat_journal_interrupted(&failed)), char('0' + failed)};
+    char text[] = {char('0' + journal_interrupted(&failed)), char('0' + failed)};
     plat_write_close_raw(said, text, sizeof text);
 }
 
@@ -240,7 +240,7 @@ TEST_F(Journal, AnInterruptPutsBackEverythingNoted)
         if (pid == 0) {
             said = fopen("said", "wb");
             plat_on_interrupt(last_words);
-            if (plat_journal_start(JOURNAL)) make_changes(r);
+            if (journal_start(JOURNAL)) make_changes(r);
             raise(SIGTERM);
             _exit(0);
         }
@@ -259,18 +259,18 @@ int fsync_fails(FILE *) { return errno = EIO, -1; }
 
 TEST_F(Journal, ANoteNotOnTheDiskRefusesTheChange)
 {
-    EXPECT_EQ(plat_journal_note(PLAT_JOURNAL_MADE_FILE, "\\t\\x", nullptr), 1);  // no journal: nothing to do
-    ASSERT_TRUE(plat_journal_start(JOURNAL));
-    EXPECT_FALSE(plat_journal_start(JOURNAL));
+    EXPECT_EQ(journal_note(JOURNAL_MADE_FILE, "\\t\\x", nullptr), 1);  // no journal: nothing to do
+    ASSERT_TRUE(journal_start(JOURNAL));
+    EXPECT_FALSE(journal_start(JOURNAL));
     errno = 0;
-    EXPECT_EQ(plat_journal_note(PLAT_JOURNAL_MADE_FILE, "\\t\\tab\there", nullptr), 0);
+    EXPECT_EQ(journal_note(JOURNAL_MADE_FILE, "\\t\\tab\there", nullptr), 0);
     EXPECT_EQ(errno, EINVAL);
     plat_syscall_table()->fsync = fsync_fails;
-    EXPECT_EQ(plat_journal_note(PLAT_JOURNAL_MADE_FILE, "\\t\\x", nullptr), 0);
+    EXPECT_EQ(journal_note(JOURNAL_MADE_FILE, "\\t\\x", nullptr), 0);
     EXPECT_EQ(errno, EIO);
     plat_syscall_reset();
     int failed = -1;
-    EXPECT_EQ(plat_journal_rollback(&failed, collect), 0);  // the refused note is not held
+    EXPECT_EQ(journal_rollback(&failed, collect), 0);  // the refused note is not held
     EXPECT_EQ(failed, 0);
     EXPECT_FALSE(journal_there());
 }

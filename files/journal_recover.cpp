@@ -2,7 +2,7 @@
  * put back newest first, each change only where what is there is what the
  * run left; a committed one only finishes its commit.
  */
-#include "platform/journal_internal.h"
+#include "files/journal_internal.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,7 +21,7 @@ static int read_line(char *line)
     int i = not_made ? last_of((int)(not_made - OP_LETTERS)) : -1;
     if (i >= 0) record_at(i)->made = -1;
     int changed = held - 1; /* a made-line is the newest change's, temporary files aside */
-    while (changed >= 0 && record_at(changed)->op == PLAT_JOURNAL_TEMP) changed--;
+    while (changed >= 0 && record_at(changed)->op == JOURNAL_TEMP) changed--;
     if (line[0] == 'm' && changed >= 0) {
         plat_identity &id = record_at(changed)->ident;
         record_at(changed)->made = sscanf(line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld", &id.kind, &id.size,
@@ -72,19 +72,19 @@ static int undo_checked(const jrec *r)
     plat_identity at, aside;
     int here = sys().name_identity(r->a, &at) == 0;
     switch (r->op) {
-    case PLAT_JOURNAL_MADE_FILE: return !here ? 1 : run_left(r, at) ? undo_in_process(r) : -1;
-    case PLAT_JOURNAL_ASIDE:
+    case JOURNAL_MADE_FILE: return !here ? 1 : run_left(r, at) ? undo_in_process(r) : -1;
+    case JOURNAL_ASIDE:
         if (sys().name_identity(r->b, &aside) != 0) return 1;                                     /* never moved aside */
         if (here && same_file(at, aside)) return sys().remove(r->b) == 0 || errno == ENOENT; /* a second name */
         return !here || run_left(r, at) ? undo_in_process(r) : -1;
-    case PLAT_JOURNAL_RENAMED:
+    case JOURNAL_RENAMED:
         if (!here) return undo_in_process(r);
         return sys().name_identity(r->b, &aside) != 0 ? 1 : -1; /* never renamed, or the name taken since */
     default: return undo_in_process(r);
     }
 }
 
-int plat_journal_recover(const char *name, int *failed, plat_journal_report report)
+int journal_recover(const char *name, int *failed, journal_reporter report)
 {
     if (failed) *failed = 0;
     if (journal_file || !name || !plat_native_path(name, journal_native, sizeof journal_native)) return -1;

@@ -6,10 +6,10 @@
  * Not here: which changes a run makes and when it notes them (the caller's).
  *
  * The file: a header line, then per change "<op>\t<time>\t<a>\t<b>" (native
- * paths, the time in the units of plat_sys_clock), after a change made an
+ * paths, the time in the units of plat_clock), after a change made an
  * "m" line with what it left at a, and "C" once the run is committed.
  */
-#include "platform/journal_internal.h"
+#include "files/journal_internal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -21,7 +21,7 @@ static const char NATIVE_SEP[] = "\\";
 #else
 static const char NATIVE_SEP[] = "/";
 #endif
-const char OP_LETTERS[] = "DFARXTL"; /* by plat_journal_op */
+const char OP_LETTERS[] = "DFARXTL"; /* by journal_op */
 static const char HEADER[] = "# quillor journal 1\n";
 constexpr int ASIDE_TRIES = 100;                    /* names aside tried for one file */
 constexpr int INDEX_BLOCK = 1024;                   /* records per index block */
@@ -79,9 +79,9 @@ static void drop_all()
     journal_file = nullptr;
 }
 
-void plat_journal_forget() { drop_all(); }
+void journal_forget() { drop_all(); }
 
-int plat_journal_active() { return journal_file != nullptr; }
+int journal_active() { return journal_file != nullptr; }
 
 /* ---- writing the file ---- */
 
@@ -95,12 +95,12 @@ static int append(const char *line, int len, int synced)
         return 0;
     }
     if (sys().fwrite(line, 1, (size_t)len, journal_file) != (size_t)len) return 0;
-    if (synced == TO_DISK) return plat_fsync(journal_file) == 0;
+    if (synced == TO_DISK) return sys().fsync(journal_file) == 0;
     if (synced == KEPT_IN_STREAM) return 1; /* goes with the next line that must not be lost */
     return sys().fflush(journal_file) == 0; /* in the system's hands: a killed process loses nothing */
 }
 
-int plat_journal_start(const char *name)
+int journal_start(const char *name)
 {
     if (journal_file) {
         errno = EBUSY;
@@ -183,13 +183,13 @@ static int note_native(const char *path, char *native, int is_new)
 static int note_natives(int op, const char *na, const char *nb)
 {
     char line[LINE_SIZE];
-    int ahead = (op & PLAT_JOURNAL_AHEAD) && (op & ~PLAT_JOURNAL_AHEAD) >= PLAT_JOURNAL_TEMP;
-    op &= ~PLAT_JOURNAL_AHEAD;
+    int ahead = (op & JOURNAL_AHEAD) && (op & ~JOURNAL_AHEAD) >= JOURNAL_TEMP;
+    op &= ~JOURNAL_AHEAD;
     if (strpbrk(na, "\t\r\n") || strpbrk(nb, "\t\r\n")) return errno = EINVAL, 0;
-    long long when = plat_sys_clock();
+    long long when = plat_clock();
     int n = snprintf(line, sizeof line, "%c\t%lld\t%s\t%s\n", OP_LETTERS[op], when, na, nb);
     if (!hold(op, when, na, nb)) return 0;
-    int how = ahead ? KEPT_IN_STREAM : op < PLAT_JOURNAL_TEMP ? TO_DISK : TO_SYSTEM; /* the last two change nothing yet */
+    int how = ahead ? KEPT_IN_STREAM : op < JOURNAL_TEMP ? TO_DISK : TO_SYSTEM; /* the last two change nothing yet */
     if (!append(line, n, how)) {
         int err = errno;
         free(record_at(--held)); /* never published */
@@ -200,20 +200,20 @@ static int note_natives(int op, const char *na, const char *nb)
     return 1;
 }
 
-int plat_journal_note(int op, const char *a, const char *b)
+int journal_note(int op, const char *a, const char *b)
 {
     if (!journal_file) return 1;
     char na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
-    int bare = op & ~PLAT_JOURNAL_AHEAD;
-    if (bare < PLAT_JOURNAL_MADE_DIR || bare > PLAT_JOURNAL_LATER || !a) return errno = EINVAL, 0;
-    int a_new = bare == PLAT_JOURNAL_MADE_DIR || bare == PLAT_JOURNAL_MADE_FILE || bare == PLAT_JOURNAL_TEMP;
+    int bare = op & ~JOURNAL_AHEAD;
+    if (bare < JOURNAL_MADE_DIR || bare > JOURNAL_LATER || !a) return errno = EINVAL, 0;
+    int a_new = bare == JOURNAL_MADE_DIR || bare == JOURNAL_MADE_FILE || bare == JOURNAL_TEMP;
     return note_native(a, na, a_new) && note_native(b, nb, 1) && note_natives(op, na, nb);
 }
 
-void plat_journal_made()
+void journal_made()
 {
     int i = held - 1;
-    while (i >= 0 && record_at(i)->op == PLAT_JOURNAL_TEMP) i--; /* a temporary file is not the change */
+    while (i >= 0 && record_at(i)->op == JOURNAL_TEMP) i--; /* a temporary file is not the change */
     if (!journal_file || i < 0) return;
     jrec *r = record_at(i);
     if (sys().name_identity(r->a, &r->ident) != 0) return; /* nothing there: nothing to tell apart */
@@ -233,7 +233,7 @@ int last_of(int op)
     return i;
 }
 
-void plat_journal_not_made(int op)
+void journal_not_made(int op)
 {
     int i = journal_file ? last_of(op) : -1;
     if (i < 0) return;
@@ -255,7 +255,7 @@ static int aside_candidate(const char *path, char *buf, int size)
     return n >= 0 && n < size ? 1 : (errno = ENAMETOOLONG, 0);
 }
 
-int plat_journal_aside_name(const char *path, char *buf, int size)
+int journal_aside_name(const char *path, char *buf, int size)
 {
     for (int tries = 0; tries < ASIDE_TRIES; tries++) {
         plat_identity there;
@@ -275,20 +275,20 @@ static int set_aside_once(const char *path, const char *native)
     if (native && native[0] && strlen(native) < sizeof na) memcpy(na, native, strlen(native) + 1);
     else if (!note_native(path, na, 0)) return 0;
     if (!aside_candidate(path, aside, sizeof aside) || !note_native(aside, nb, 1) ||
-        !note_natives(PLAT_JOURNAL_ASIDE, na, nb))
+        !note_natives(JOURNAL_ASIDE, na, nb))
         return 0;
     int done = sys().link(na, nb) == 0 ? 2 : errno == EEXIST ? 0 : 1;
-    if (done == 1) done = plat_move_new_tracked(na, nb) == 0 ? 2 : 0; /* no second names here */
+    if (done == 1) done = sys().move_new(na, nb) == 0 ? 2 : 0; /* no second names here */
     if (done == 2) return 1;
     int err = errno;
-    plat_journal_not_made(PLAT_JOURNAL_ASIDE); /* never someone else's file put back over path */
+    journal_not_made(JOURNAL_ASIDE); /* never someone else's file put back over path */
     errno = err;
     return err == EEXIST ? -1 : 0;
 }
 
 /* The name aside is not looked at first: one that is taken fails the
  * link or rename (EEXIST), and the next is tried. */
-int plat_journal_set_aside(const char *path, const char *native)
+int journal_set_aside(const char *path, const char *native)
 {
     if (!journal_file) return 1;
     for (int tries = 0; tries < ASIDE_TRIES; tries++) {
@@ -301,36 +301,19 @@ int plat_journal_set_aside(const char *path, const char *native)
 
 /* ---- putting back ---- */
 
-/* The calls a walk makes: the table's in-process, the raw ones from an
- * interrupt (each async-signal-safe on POSIX). */
-struct undo_calls {
-    int (*rename)(const char *from, const char *to); /* replaces */
-    int (*move_new)(const char *from, const char *to);
-    int (*remove)(const char *native);
-    int (*rmdir)(const char *native);
-    int (*mkdir)(const char *native);
-};
-static const undo_calls raw_calls = {plat_sys_rename, plat_sys_move_new, plat_sys_remove, plat_sys_rmdir,
-                                     plat_sys_mkdir};
-static int table_rename(const char *from, const char *to) { return sys().rename(from, to); }
-static int table_move_new(const char *from, const char *to) { return sys().move_new(from, to); }
-static int table_remove(const char *native) { return sys().remove(native); }
-static int table_rmdir(const char *native) { return sys().rmdir(native); }
-static int table_mkdir(const char *native) { return sys().mkdir(native); }
-static const undo_calls table_calls = {table_rename, table_move_new, table_remove, table_rmdir, table_mkdir};
-
-/* Puts back one change: 1, or 0 with errno.  A change never made (its
- * file or its aside missing) needs nothing. */
-static int undo_one(const jrec *r, const undo_calls &c)
+/* Puts back one change with the calls c (the live table in-process, the
+ * real calls from an interrupt): 1, or 0 with errno.  A change never made
+ * (its file or its aside missing) needs nothing. */
+static int undo_one(const jrec *r, const plat_syscalls &c)
 {
     int rc;
     switch (r->op) {
-    case PLAT_JOURNAL_MADE_FILE:
-    case PLAT_JOURNAL_TEMP: rc = c.remove(r->a); break;
-    case PLAT_JOURNAL_MADE_DIR: rc = c.rmdir(r->a); break;
-    case PLAT_JOURNAL_LATER: return 1;
-    case PLAT_JOURNAL_ASIDE: rc = c.rename(r->b, r->a); break;
-    case PLAT_JOURNAL_RENAMED: rc = c.move_new(r->b, r->a); break;
+    case JOURNAL_MADE_FILE:
+    case JOURNAL_TEMP: rc = c.remove(r->a); break;
+    case JOURNAL_MADE_DIR: rc = c.rmdir(r->a); break;
+    case JOURNAL_LATER: return 1;
+    case JOURNAL_ASIDE: rc = c.rename(r->b, r->a); break;
+    case JOURNAL_RENAMED: rc = c.move_new(r->b, r->a); break;
     default: return c.mkdir(r->a) == 0 || errno == EEXIST;
     }
     return rc == 0 || errno == ENOENT;
@@ -344,31 +327,34 @@ static const char CHANGED_SINCE[] = "changed since the run, left as it is";
 
 static volatile sig_atomic_t now_done, now_failed; /* what the interrupt put back */
 
-void plat_journal_now()
+/* Puts back every change noted with the real calls, once, and removes the
+ * journal when all were. */
+static void put_back_now()
 {
     if (!live) return;
     live = 0;
     for (int i = published - 1; i >= 0; i--) {
         const jrec *r = record_at(i);
-        if (r->made < 0 || r->op == PLAT_JOURNAL_LATER) continue; /* nothing to put back */
-        if (undo_one(r, raw_calls))
+        if (r->made < 0 || r->op == JOURNAL_LATER) continue; /* nothing to put back */
+        if (undo_one(r, *plat_real_calls()))
             now_done = now_done + 1;
         else
             now_failed = now_failed + 1;
     }
     plat_write_close_raw(journal_file, "", 0);
-    if (!now_failed) plat_sys_unlink_now(journal_native);
+    if (!now_failed) plat_real_calls()->remove(journal_native);
 }
 
-int plat_journal_interrupted(int *failed)
+int journal_interrupted(int *failed)
 {
+    put_back_now();
     if (failed) *failed = now_failed;
     return now_done;
 }
 
 /* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is
  * never applied twice.  1, or 0 when that failed (reported). */
-int finish(int failed, plat_journal_report report)
+int finish(int failed, journal_reporter report)
 {
     drop_all();
     char kept[PLAT_NATIVE_MAX + 8];
@@ -382,12 +368,12 @@ int finish(int failed, plat_journal_report report)
 
 /* Walks the records newest first with undo (1 put back, 0 failed with
  * errno, -1 left as changed since): the number put back. */
-int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report report)
+int walk_back(int (*undo)(const jrec *), int *failed, journal_reporter report)
 {
     int done = 0, bad = 0;
     for (int i = held - 1; i >= 0; i--) {
         const jrec *r = record_at(i);
-        int rc = r->made < 0 || r->op == PLAT_JOURNAL_LATER ? 2 : undo(r); /* nothing to put back */
+        int rc = r->made < 0 || r->op == JOURNAL_LATER ? 2 : undo(r); /* nothing to put back */
         published = i;
         if (rc == 2) continue;
         if (rc == 1) {
@@ -402,9 +388,9 @@ int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report report
     return done;
 }
 
-int undo_in_process(const jrec *r) { return undo_one(r, table_calls); }
+int undo_in_process(const jrec *r) { return undo_one(r, sys()); }
 
-int plat_journal_rollback(int *failed, plat_journal_report report)
+int journal_rollback(int *failed, journal_reporter report)
 {
     if (failed) *failed = 0;
     if (!journal_file) return 0;
@@ -413,25 +399,25 @@ int plat_journal_rollback(int *failed, plat_journal_report report)
 
 /* Removes the files moved aside, a committed journal's last duty: 1, or 0
  * when some could not be (each reported). */
-int remove_asides(plat_journal_report report)
+int remove_asides(journal_reporter report)
 {
     int ok = 1;
     for (int i = 0; i < held; i++) {
         const jrec *r = record_at(i);
-        if (r->op != PLAT_JOURNAL_ASIDE || sys().remove(r->b) == 0 || errno == ENOENT) continue;
+        if (r->op != JOURNAL_ASIDE || sys().remove(r->b) == 0 || errno == ENOENT) continue;
         ok = 0;
         if (report) report("could not remove the file moved aside", r->b, errno);
     }
     for (int i = 0; i < held; i++) { /* deepest first, as they were emptied */
         const jrec *r = record_at(i);
-        if (r->op != PLAT_JOURNAL_LATER || sys().rmdir(r->a) == 0 || errno == ENOENT) continue;
+        if (r->op != JOURNAL_LATER || sys().rmdir(r->a) == 0 || errno == ENOENT) continue;
         ok = 0;
         if (report) report("could not remove the folder", r->a, errno);
     }
     return ok;
 }
 
-int plat_journal_commit(plat_journal_report report)
+int journal_commit(journal_reporter report)
 {
     if (!journal_file) return 1;
     if (!append("C\n", 2, TO_DISK)) { /* not on the disk: a later start puts the run back, asides and all */

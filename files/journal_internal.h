@@ -7,7 +7,9 @@
 
 #include <cstdio>
 
-#include "platform/common_internal.h"
+#include "files/journal.h"
+
+inline plat_syscalls &sys() { return *plat_syscall_table(); }
 
 constexpr int LINE_SIZE = 2 * PLAT_NATIVE_MAX + 64; /* a note: two paths, a time */
 
@@ -20,7 +22,7 @@ struct jrec {
     char *a, *b;
 };
 
-extern const char OP_LETTERS[]; /* a note's letter, by plat_journal_op */
+extern const char OP_LETTERS[]; /* a note's letter, by journal_op */
 extern int held;                 /* records held, oldest first */
 extern FILE *journal_file;       /* the open journal, or null */
 extern char journal_native[PLAT_NATIVE_MAX];
@@ -31,11 +33,11 @@ int hold(int op, long long when, const char *a, const char *b);
 int last_of(int op); /* the newest record of op, or -1 */
 /* Walks the records newest first with undo (1 put back, 0 failed with
  * errno, -1 left as it is), reports and counts, then ends the journal. */
-int walk_back(int (*undo)(const jrec *), int *failed, plat_journal_report report);
+int walk_back(int (*undo)(const jrec *), int *failed, journal_reporter report);
 int undo_in_process(const jrec *r); /* one change put back, no questions asked */
 /* Ends a walk: the journal goes, or is kept as "<name>.failed". */
-int finish(int failed, plat_journal_report report);
+int finish(int failed, journal_reporter report);
 /* The files moved aside and the folders noted for later, removed. */
-int remove_asides(plat_journal_report report);
+int remove_asides(journal_reporter report);
 
 #endif
