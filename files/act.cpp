@@ -16,9 +16,9 @@
 
 #include "log/log.h"
 
+#include "files/journal.h"
 #include "files/path_set.h"
 #include "platform/folder.h"
-#include "files/journal.h"
 #include "text/text.h"
 
 struct planned {

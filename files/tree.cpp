@@ -22,11 +22,11 @@
 #include <cstring>
 
 #include "files/act.h"
+#include "files/journal.h"
 #include "files/path_set.h"
 #include "files/wild.h"
 #include "log/log.h"
 #include "platform/folder.h"
-#include "files/journal.h"
 #include "platform/platform.h"
 #include "platform/replace.h"
 #include "text/text.h"

@@ -5,10 +5,10 @@
 #include <initializer_list>
 
 #include "files/act.h"
+#include "files/journal.h"
 #include "installer/flows.h"
 #include "installer/options.h"
 #include "log/log.h"
-#include "files/journal.h"
 #include "platform/platform.h"
 #include "questions/answers.h"
 #include "questions/question.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "files/journal.h"
 #include "platform/common_internal.h"
 #include "platform/folder.h"
-#include "files/journal.h"
 #include "test_util.h"
 
 #ifndef _WIN32
