@@ -355,7 +355,7 @@ static int begin_replace(plat_replacing *r, const char *target, const plat_name 
 static int target_writable(const char *target, const plat_name *t)
 {
     if (t->kind == PLAT_KIND_NONE) return 1;
-    if (t->kind == PLAT_KIND_FILE && t->native[0]) return plat_may_write(t->native) == 0;
+    if (t->kind == PLAT_KIND_FILE && t->native[0]) return plat_may_write(t) == 0;
     FILE *f = plat_fopen(target, "ab");
     if (!f) return 0;
     plat_fclose(f);

@@ -14,8 +14,10 @@
  * be mapped. */
 int plat_on_natives(const char *a, const char *b, int (*call)(const char *, const char *));
 
-/* What the native path names now, as plat_look_up tells it (each system). */
+/* What the native path names now, as plat_look_up tells it (each system);
+ * the same for a looked-up name, in its folder handle where it has one. */
 int plat_native_kind(const char *native);
+int plat_name_kind(const plat_name *n);
 /* The next entry of a listing the table's dir_open made, as plat_find_next
  * gives it: 1, or 0 at the end (errno ENOENT) or on a failure. */
 int plat_find_read(void *dir, plat_find_entry *entry);
@@ -59,7 +61,7 @@ int plat_sys_dir_read(void *dir, plat_find_entry *entry);
 void plat_sys_dir_close(void *dir);
 long long plat_sys_copy_range(plat_file *in, plat_file *out, size_t len);
 long long plat_sys_send_file(plat_file *in, plat_file *out, size_t len);
-int plat_sys_may_write(const char *native);
+int plat_sys_may_write(int at, const char *name);
 int plat_sys_open_unnamed(int at, const char *dir, unsigned mode, plat_file *out);
 int plat_sys_link_unnamed(plat_file *f, int at, const char *to);
 int plat_sys_link(const char *from, const char *to);

@@ -234,7 +234,7 @@ int plat_folder_look_up(plat_folder *f, const char *name, plat_name *n)
         n->error = ENOTUNIQ;
         return n->kind;
     }
-    if (folder_native(f, e ? e->name : name, n) && e) n->kind = plat_native_kind(n->native);
+    if (folder_native(f, e ? e->name : name, n) && e) n->kind = plat_name_kind(n);
     return n->kind;
 }
 

@@ -181,10 +181,10 @@ int plat_dir_mode_from(const char *dir, const char *source_dir);
 /* 1 when the installer path maps to native (as plat_native_path gives
  * it), else 0; asks the system only when the two could match. */
 int plat_names_native(const char *path, const char *native);
-/* 0 when the existing file at native (as plat_look_up gave it)
- * may be written, else -1 with errno set (EACCES, EROFS, ...): what an
- * open for writing would find, without opening it. */
-int plat_may_write(const char *native);
+/* 0 when the existing file n names (looked up; in its folder handle where
+ * it has one) may be written, else -1 with errno set (EACCES, EROFS, ...):
+ * what an open for writing would find, without opening it. */
+int plat_may_write(const plat_name *n);
 /* 1 when a name in path matches several entries that differ only in case
  * (and none exactly): such a path names nothing, and every operation on
  * it fails with errno ENOTUNIQ. */
@@ -266,7 +266,7 @@ struct plat_syscalls {
     void *(*dir_open)(const char *native, int nofollow);
     int (*dir_read)(void *dir, plat_find_entry *entry);
     void (*dir_close)(void *dir);
-    int (*may_write)(const char *native); /* 0 when a file may be written, else -1 */
+    int (*may_write)(int at, const char *name); /* 0 when a file may be written, else -1; name in at, or -1 */
     /* An unnamed new file in the folder dir (O_TMPFILE; dir taken in the open folder at, or -1)
      * with the permission bits mode (as far as the umask lets them), opened for writing into
      * *out: 0, or -1 with errno (ENOSYS where the system or file system has none). */
@@ -281,6 +281,7 @@ struct plat_syscalls {
     /* The calls that map paths, decide on them and lock a folder. */
     int (*stat)(const char *native, struct stat *st);  /* links followed */
     int (*lstat)(const char *native, struct stat *st); /* a link itself */
+    int (*lstat_at)(int dir, const char *name, struct stat *st); /* the same for a name in an open folder */
     char *(*getcwd)(char *buf, size_t size);
     char *(*realpath)(const char *native, char *resolved); /* resolved: PATH_MAX bytes */
     long (*readlink)(const char *native, char *buf, size_t size);

@@ -30,6 +30,7 @@ static int sys_fflush(FILE *f) { return fflush(f); }
 
 static int sys_stat(const char *native, struct stat *st) { return stat(native, st); }
 static int sys_lstat(const char *native, struct stat *st) { return lstat(native, st); }
+static int sys_lstat_at(int dir, const char *name, struct stat *st) { return fstatat(dir, name, st, AT_SYMLINK_NOFOLLOW); }
 static char *sys_getcwd(char *buf, size_t size) { return getcwd(buf, size); }
 static char *sys_realpath(const char *native, char *resolved) { return realpath(native, resolved); }
 static long sys_readlink(const char *native, char *buf, size_t n) { return (long)readlink(native, buf, n); }
@@ -56,7 +57,7 @@ static const plat_syscalls real_calls = {
     plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
     plat_sys_mode_like, plat_sys_dir_mode_from,
 #ifndef _WIN32
-    sys_stat, sys_lstat, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock, sys_open_source,
+    sys_stat, sys_lstat, sys_lstat_at, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock, sys_open_source,
     plat_sys_dir_open_at, plat_sys_unlink_at, plat_sys_rename_at, plat_sys_open_new_at,
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
@@ -236,9 +237,11 @@ int plat_fclose(FILE *f)
     if (r == 0) errno = before;
     return r;
 }
-int plat_may_write(const char *native)
+int plat_may_write(const plat_name *n)
 {
-    if (native && native[0]) return live_calls.may_write(native);
+    const char *name;
+    int at = n ? plat_name_at(n, &name) : -1;
+    if (n && n->native[0]) return live_calls.may_write(at, name);
     errno = EINVAL;
     return -1;
 }

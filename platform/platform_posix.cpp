@@ -94,7 +94,7 @@ FILE *plat_sys_fopen(const char *native, const char *mode)
     return f;
 }
 
-int plat_sys_may_write(const char *native) { return access(native, W_OK); }
+int plat_sys_may_write(int at, const char *name) { return faccessat(at < 0 ? AT_FDCWD : at, name, W_OK, 0); }
 int plat_sys_remove(const char *native) { return unlink(native); } /* a file or link, never a folder */
 int plat_sys_rename(const char *from, const char *to) { return rename(from, to); }
 

@@ -250,7 +250,7 @@ FILE *plat_fopen(const char *path, const char *mode)
 }
 
 /* What opening the file to append would say, without keeping it open. */
-int plat_sys_may_write(const char *native)
+int plat_sys_may_write(int, const char *native)
 {
     FILE *f = plat_sys_fopen(native, "ab");
     if (!f) return -1;

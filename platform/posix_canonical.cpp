@@ -209,6 +209,15 @@ int plat_native_kind(const char *native)
     return sys().lstat(native, &st) == 0 ? kind_of_mode(st.st_mode) : PLAT_KIND_NONE;
 }
 
+int plat_name_kind(const plat_name *n)
+{
+    struct stat st;
+    const char *name;
+    int at = plat_name_at(n, &name);
+    if (at < 0) return plat_native_kind(n->native);
+    return sys().lstat_at(at, name, &st) == 0 ? kind_of_mode(st.st_mode) : PLAT_KIND_NONE;
+}
+
 /* The kind of what a mapping found at native. */
 static int kind_of(const char *native, const posix_map *m)
 {

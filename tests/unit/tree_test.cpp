@@ -506,7 +506,7 @@ FILE *deny_update(const char *native, const char *mode)
     return tu::real_calls().fopen(native, mode);
 }
 
-int deny_write(const char *)
+int deny_write(int, const char *)
 {
     errno = EACCES;
     return -1;
@@ -913,6 +913,11 @@ int counted_lstat(const char *native, struct stat *st)
     lstat_calls++;
     return tu::real_calls().lstat(native, st);
 }
+int counted_lstat_at(int dir, const char *name, struct stat *st)
+{
+    lstat_calls++;
+    return tu::real_calls().lstat_at(dir, name, st);
+}
 
 TEST_F(CopyTree, ANewFileCostsNoLookUpOfItsName)
 {
@@ -922,6 +927,7 @@ TEST_F(CopyTree, ANewFileCostsNoLookUpOfItsName)
         tu::make_dirs(p("many"));
         for (int i = 0; i < 4 * (round + 1); i++) file("many/f" + std::to_string(i), "x");
         tu::Fault f(&plat_syscalls::lstat, counted_lstat);
+        tu::Fault g(&plat_syscalls::lstat_at, counted_lstat_at);
         lstat_calls = 0;
         EXPECT_EQ(copy_tree(round ? "\\two\\" : "\\one\\", "\\many\\", "*", 0, nullptr), 1);
         calls[round] = lstat_calls;
