@@ -1,6 +1,5 @@
 // Dry runs of the real binary: the plan is printed, nothing on the disk changes.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -17,19 +16,7 @@ using e2e::read_file;
 using e2e::Sandbox;
 
 // Every entry below the root: kind, contents, mode and modification time.
-std::map<std::string, std::string> everything(const Sandbox &s)
-{
-    std::map<std::string, std::string> t;
-    for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it) {
-        struct stat st;
-        if (lstat(it->path().c_str(), &st) != 0) continue;
-        std::ostringstream e;
-        e << st.st_mode << " " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec << " "
-          << (S_ISREG(st.st_mode) ? read_file(it->path().string()) : "");
-        t[fs::relative(it->path(), s.root).generic_string()] = e.str();
-    }
-    return t;
-}
+std::map<std::string, std::string> everything(const Sandbox &s) { return e2e::tree_state(s.root, true); }
 
 // A run from the answers file job.txt in the distribution folder.
 e2e::Run run_job(const Sandbox &s, bool dry)

@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -425,6 +427,23 @@ static void walk(const std::string &dir, const std::string &rel, std::vector<std
             out.push_back(r);
     }
     closedir(d);
+}
+
+std::map<std::string, std::string> tree_state(const std::string &root, bool with_times, const std::set<std::string> &skip)
+{
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> t;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        struct stat st;
+        std::string rel = fs::relative(it->path(), root).generic_string();
+        if (skip.count(rel) || lstat(it->path().c_str(), &st) != 0) continue;
+        std::ostringstream e;
+        e << st.st_mode;
+        if (with_times) e << " " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
+        e << " " << (S_ISREG(st.st_mode) ? std::hash<std::string>{}(read_file(it->path().string())) : 0);
+        t[rel] = e.str();
+    }
+    return t;
 }
 
 std::vector<std::string> list_files(const std::string &dir)

@@ -25,6 +25,8 @@
 // Windows programs do.  Every other file is read byte for byte.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -135,6 +137,11 @@ bool is_dir(const std::string &path);
 void make_dirs(const std::string &path);
 // Every file below dir, as relative paths, sorted ("a/b.tpl").
 std::vector<std::string> list_files(const std::string &dir);
+// Every entry below root, as relative paths, but those in skip: its mode,
+// its modification time when with_times, and a hash of a file's contents;
+// two states compare equal when nothing below root changed.
+std::map<std::string, std::string> tree_state(const std::string &root, bool with_times,
+                                              const std::set<std::string> &skip = {});
 // Number of times `needle` occurs in `hay`.
 int count(const std::string &hay, const std::string &needle);
 // The lines every flow's introduction shares, between its own first lines

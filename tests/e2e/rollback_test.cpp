@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,19 +17,10 @@ namespace {
 namespace fs = std::filesystem;
 using e2e::Sandbox;
 
-// Every entry below the root but the log: kind, mode and contents.
+// Every entry below the root but the log and the answers: kind, mode and contents.
 std::map<std::string, std::string> state(const Sandbox &s)
 {
-    std::map<std::string, std::string> t;
-    for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it) {
-        struct stat st;
-        if (lstat(it->path().c_str(), &st) != 0) continue;
-        std::string rel = fs::relative(it->path(), s.root).generic_string();
-        if (rel != "dist/install.log" && rel != "dist/job.txt")
-            t[rel] = std::to_string(st.st_mode) + " " +
-                     (S_ISREG(st.st_mode) ? std::to_string(std::hash<std::string>{}(e2e::read_file(it->path().string()))) : "");
-    }
-    return t;
+    return e2e::tree_state(s.root, false, {"dist/install.log", "dist/job.txt"});
 }
 
 // What differs between two states, for the failure message.
