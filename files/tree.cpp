@@ -596,11 +596,22 @@ static int plan_keep(const char *path, const char *kept, int renamed)
     return 0;
 }
 
+/* The outcome of a keep noted as op: made, or never made (a name taken
+ * meanwhile is another's file, never one to put back). */
+static int keep_done(int op, int r)
+{
+    if (r == 0) act_made();
+    if (r != 0 && errno == EEXIST) act_not_made(op);
+    return r;
+}
+
 static int keep_renamed(plat_folder *dir, const char *path, const char *kept)
 {
     if (act_dry()) return plan_keep(path, kept, 1);
     if (!act_journal(JOURNAL_RENAMED, path, kept)) return -1;
-    return dir && !strchr(leaf_of(path), '/') ? plat_folder_rename_new(dir, leaf_of(path), leaf_of(kept)) : plat_rename_new(path, kept);
+    int r = dir && !strchr(leaf_of(path), '/') ? plat_folder_rename_new(dir, leaf_of(path), leaf_of(kept))
+                                               : plat_rename_new(path, kept);
+    return keep_done(JOURNAL_RENAMED, r);
 }
 
 /* keep_numbered with a handle of path's folder opened for the purpose. */
@@ -623,10 +634,8 @@ int copy_keep_numbered(const char *path, char *kept, int size)
 
 /* A second name for the file where the file system has links, else a
  * copy, made only where no file is (EEXIST otherwise). */
-static int keep_beside(plat_folder *, const char *path, const char *kept)
+static int link_or_copy(const char *path, const char *kept)
 {
-    if (act_dry()) return plan_keep(path, kept, 0);
-    if (!act_journal(JOURNAL_MADE_FILE, kept, nullptr)) return -1;
     if (plat_link(path, kept) == 0) return 0;
     if (errno == EEXIST) return -1;
     plat_name k;
@@ -637,6 +646,13 @@ static int keep_beside(plat_folder *, const char *path, const char *kept)
     int made = copy_to_new(path, kept, &k);
     if (made < 0) errno = EEXIST;
     return made == 1 ? 0 : -1;
+}
+
+static int keep_beside(plat_folder *, const char *path, const char *kept)
+{
+    if (act_dry()) return plan_keep(path, kept, 0);
+    if (!act_journal(JOURNAL_MADE_FILE, kept, nullptr)) return -1;
+    return keep_done(JOURNAL_MADE_FILE, link_or_copy(path, kept));
 }
 
 int copy_keep_numbered_beside(const char *path, char *kept, int size)

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/journal.h"
 #include "files/path_set.h"
 #include "platform/platform.h"
 #include "test_util.h"
@@ -875,6 +876,31 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
     EXPECT_STREQ(kept, "\\bak\\t.~3~");
     EXPECT_EQ(tu::read_file(p("bak/t.~3~")), "now");
 }
+
+#ifndef _WIN32  // the folder made unreadable through the descriptor row
+void *unlistable_at(int, const char *, int, int *) { return errno = EACCES, nullptr; }
+
+// Keeping a file in a run that can be put back: a numbered name found taken
+// (here: the folder could not be read, so the numbers start at 1) is another
+// file's, and the rollback removes only the name the keep made.
+TEST_F(CopyFile, ARollbackRemovesOnlyTheNumberedNameItsKeepMade)
+{
+    file("dst/cfg", "now");
+    file("dst/cfg.~1~", "earlier");
+    ASSERT_TRUE(journal_start("keep.jnl"));
+    char kept[TEXT_LINE_SIZE];
+    {
+        tu::Fault f(&plat_syscalls::dir_open_at, unlistable_at);
+        ASSERT_EQ(copy_keep_numbered_beside("\\dst\\cfg", kept, sizeof kept), 1);
+    }
+    EXPECT_STREQ(kept, "\\dst\\cfg.~2~");
+    int failed = -1;
+    EXPECT_EQ(journal_rollback(&failed, nullptr), 1);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(tu::read_file(p("dst/cfg.~1~")), "earlier");
+    EXPECT_FALSE(tu::exists(p("dst/cfg.~2~")));
+}
+#endif
 
 }  // namespace
 
