@@ -127,10 +127,11 @@ int journal_start(const char *name)
 
 /* The native form of an installer path a note may name: 1, or 0 with errno
  * (EINVAL for a name with a tab or a line end, which a line cannot hold). */
-/* Where the last name of path starts (after its folder part). */
+/* Where the last name of path starts (after its folder part, or a drive
+ * "X:"; elsewhere a colon is part of a name). */
 static size_t leaf_at(const char *path, size_t len)
 {
-    while (len > 0 && path[len - 1] != '\\' && path[len - 1] != '/' && path[len - 1] != ':') len--;
+    while (len > 0 && path[len - 1] != '\\' && path[len - 1] != '/' && !(len == 2 && path[1] == ':')) len--;
     return len;
 }
 
@@ -312,7 +313,9 @@ static int undo_one(const jrec *r, const plat_syscalls &c)
     case JOURNAL_TEMP: rc = c.remove(r->a); break;
     case JOURNAL_MADE_DIR: rc = c.rmdir(r->a); break;
     case JOURNAL_LATER: return 1;
-    case JOURNAL_ASIDE: rc = c.rename(r->b, r->a); break;
+    case JOURNAL_ASIDE: /* a second name of the file still at a: renaming it does nothing, so it goes */
+        if ((rc = c.rename(r->b, r->a)) == 0) c.remove(r->b);
+        break;
     case JOURNAL_RENAMED: rc = c.move_new(r->b, r->a); break;
     default: return c.mkdir(r->a) == 0 || errno == EEXIST;
     }

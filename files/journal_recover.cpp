@@ -12,7 +12,7 @@
 /* ---- a killed run's journal ---- */
 
 /* Reads one line of the file into the records: a note, a made-line for the
- * note before it, or the commit mark (1). */
+ * note before it, or the commit mark (1); -1 when a note cannot be held. */
 static int read_line(char *line)
 {
     const char *op = line[0] ? strchr(OP_LETTERS, line[0]) : nullptr;
@@ -32,12 +32,11 @@ static int read_line(char *line)
     long long when = op && line[1] == '\t' ? strtoll(line + 2, &end, 10) : 0;
     if (!op || line[1] != '\t' || *end != '\t' || !(tab = strchr(end + 1, '\t'))) return 0; /* the header */
     *tab = '\0';
-    hold((int)(op - OP_LETTERS), when, end + 1, tab + 1);
-    return 0;
+    return hold((int)(op - OP_LETTERS), when, end + 1, tab + 1) ? 0 : -1;
 }
 
 /* Reads the journal file into the records, up to a torn last line: 1 when
- * it was committed, else 0. */
+ * it was committed, else 0; -1 when it could not be read whole. */
 static int load(FILE *f)
 {
     static char line[LINE_SIZE];
@@ -46,9 +45,11 @@ static int load(FILE *f)
         size_t n = strlen(line);
         if (n == 0 || line[n - 1] != '\n') break; /* the run ended while writing it */
         line[n - 1] = '\0';
-        committed |= read_line(line);
+        int r = read_line(line);
+        if (r < 0) return -1;
+        committed |= r;
     }
-    return committed;
+    return feof(f) && !ferror(f) ? committed : -1; /* ended early, not at the end: a read failed */
 }
 
 /* 1 when what is at a now is what the run left there: the made-line's
@@ -84,19 +85,25 @@ static int undo_checked(const jrec *r)
     }
 }
 
+/* A journal that cannot be read whole is put back in no part: it is kept
+ * as "<name>.failed", for a look, and said so. */
+static int unreadable(int *failed, journal_reporter report)
+{
+    if (report) report("could not read the journal", journal_native, errno);
+    if (failed) *failed = 1;
+    finish(1, report);
+    return 0;
+}
+
 int journal_recover(const char *name, int *failed, journal_reporter report)
 {
     if (failed) *failed = 0;
     if (journal_file || !name || !plat_native_path(name, journal_native, sizeof journal_native)) return -1;
     FILE *f = sys().fopen(journal_native, "rb");
-    if (!f) {
-        if (errno == ENOENT) return -1;
-        if (report) report("could not read the journal", journal_native, errno);
-        if (failed) *failed = 1;
-        return 0;
-    }
-    int committed = load(f);
+    if (!f && errno == ENOENT) return -1;
     journal_file = f; /* closed with the records */
+    int committed = f ? load(f) : -1;
+    if (committed < 0) return unreadable(failed, report);
     if (!committed) return walk_back(undo_checked, failed, report);
     int ok = remove_asides(report) & finish(0, report);
     if (failed) *failed = !ok;

@@ -154,6 +154,50 @@ TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
     EXPECT_EQ(journal_recover(JOURNAL, nullptr, collect), -1);  // none left
 }
 
+// A file set aside by a second name and not yet replaced when the run is
+// put back keeps no second name; a colon inside a name is part of it.
+TEST_F(Journal, PuttingBackASetAsideLeavesNoSecondName)
+{
+    ASSERT_TRUE(journal_start(JOURNAL));
+    ASSERT_TRUE(journal_set_aside("\\t\\a.txt", nullptr));
+#ifndef _WIN32
+    make_one({MKFILE, "\\t\\c:d.txt", nullptr});
+#endif
+    int failed = -1;
+    journal_rollback(&failed, collect);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(snapshot(top), before);
+}
+
+// A killed run's journal that cannot be read whole is put back in no part
+// and kept for a look.
+int fgets_calls;
+char *fails_after_header(char *buf, int size, FILE *f)
+{
+    if (fgets_calls++ == 0) return tu::real_calls().fgets(buf, size, f);
+    errno = EIO;
+    return nullptr;
+}
+
+TEST_F(Journal, AJournalThatCannotBeReadWholeIsKept)
+{
+    ASSERT_TRUE(journal_start(JOURNAL));
+    make_changes(ROWS[0]);
+    journal_forget();
+    const Tree changed = snapshot(top);
+    fgets_calls = 0;
+    int failed = -1;
+    {
+        tu::Fault f(&plat_syscalls::fgets, fails_after_header);
+        EXPECT_EQ(journal_recover(JOURNAL, &failed, collect), 0);
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(snapshot(top), changed);
+    EXPECT_TRUE(journal_there(".failed"));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports[0].find("could not read the journal"), 0u) << reports[0];
+}
+
 // A temporary name noted ahead reaches the file with the next, synced note,
 // so a run killed once its temporary file exists leaves none.
 TEST_F(Journal, ATemporaryNameNotedAheadGoesWithTheNextNote)
