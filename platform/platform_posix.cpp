@@ -100,14 +100,32 @@ int plat_sys_rename(const char *from, const char *to) { return rename(from, to);
 
 /* Where the file system cannot link (EPERM on some), nor the kernel refuse
  * in the rename itself: a look just before the rename is the best left. */
-static int rename_if_absent(const char *from, const char *to)
+static int rename_if_absent(int dir, const char *from, const char *to)
 {
     struct stat st;
-    if (lstat(to, &st) == 0) {
+    if (fstatat(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
-    return errno == ENOENT ? rename(from, to) : -1;
+    return errno == ENOENT ? renameat(dir, from, dir, to) : -1;
+}
+
+/* A rename by names in the open folder dir (AT_FDCWD: native paths) that
+ * fails rather than replace: the kernel's own where it has one, else a new
+ * link (which never replaces) and the old name removed. */
+static int move_new_at(int dir, const char *from, const char *to)
+{
+#if defined(__linux__) && defined(SYS_renameat2)
+    if (syscall(SYS_renameat2, dir, from, dir, to, RENAME_NOREPLACE_FLAG) == 0) return 0;
+    if (errno != ENOSYS && errno != EINVAL) return -1; /* EINVAL: this file system cannot */
+#endif
+    if (linkat(dir, from, dir, to, 0) != 0)
+        return errno == EEXIST || errno == ENOENT ? -1 : rename_if_absent(dir, from, to);
+    if (unlinkat(dir, from, 0) == 0) return 0;
+    int err = errno;
+    unlinkat(dir, to, 0); /* both names stand for one file: keep the old one only */
+    errno = err;
+    return -1;
 }
 
 int plat_sys_mkdir(const char *native) { return mkdir(native, 0777); }
@@ -157,21 +175,7 @@ int plat_sys_link_unnamed(plat_file *f, int at, const char *to)
 
 int plat_sys_link(const char *from, const char *to) { return link(from, to); }
 
-/* A rename that fails rather than replace: the kernel's own where it has
- * one, else a new link (which never replaces) and the old name removed. */
-int plat_sys_move_new(const char *from, const char *to)
-{
-#if defined(__linux__) && defined(SYS_renameat2)
-    if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE_FLAG) == 0) return 0;
-    if (errno != ENOSYS && errno != EINVAL) return -1; /* EINVAL: this file system cannot */
-#endif
-    if (link(from, to) != 0) return errno == EEXIST || errno == ENOENT ? -1 : rename_if_absent(from, to);
-    if (unlink(from) == 0) return 0;
-    int err = errno;
-    unlink(to); /* both names stand for one file: keep the old one only */
-    errno = err;
-    return -1;
-}
+int plat_sys_move_new(const char *from, const char *to) { return move_new_at(AT_FDCWD, from, to); }
 
 /* The process's umask, read once: it never changes during a run. */
 static mode_t current_umask()
@@ -257,7 +261,6 @@ void *plat_sys_dir_open_at(int at, const char *name, int nofollow, int *fd)
 
 int plat_sys_unlink_at(int dir, const char *name, int folder) { return unlinkat(dir, name, folder ? AT_REMOVEDIR : 0); }
 
-/* As plat_sys_move_new, by names in the open folder dir. */
 int plat_sys_open_new_at(int dir, const char *name)
 {
     return openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -265,17 +268,7 @@ int plat_sys_open_new_at(int dir, const char *name)
 
 int plat_sys_rename_at(int dir, const char *from, const char *to, int replace)
 {
-    if (replace) return renameat(dir, from, dir, to);
-#if defined(__linux__) && defined(SYS_renameat2)
-    if (syscall(SYS_renameat2, dir, from, dir, to, RENAME_NOREPLACE_FLAG) == 0) return 0;
-    if (errno != ENOSYS && errno != EINVAL) return -1;
-#endif
-    if (linkat(dir, from, dir, to, 0) != 0) return -1;
-    if (unlinkat(dir, from, 0) == 0) return 0;
-    int err = errno;
-    unlinkat(dir, to, 0); /* both names stand for one file: keep the old one only */
-    errno = err;
-    return -1;
+    return replace ? renameat(dir, from, dir, to) : move_new_at(dir, from, to);
 }
 
 void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }

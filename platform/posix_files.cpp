@@ -210,7 +210,10 @@ static int publish(plat_file *out, const plat_name *temp, const plat_name *targe
     int err = errno ? errno : EIO;
     if (plat_file_close(out) != 0 && r == 0) {
         err = errno;
-        sys().remove(target->native);
+        if (at >= 0) /* where it was named */
+            sys().unlink_at(at, leaf, 0);
+        else
+            sys().remove(target->native);
         r = -1;
     }
     errno = err;

@@ -638,8 +638,10 @@ TEST_F(CopyFile, NewFileWhoseCloseFailsIsRemoved)
         tu::Fault g(&plat_syscalls::close, fail_close);
 #endif
         EXPECT_EQ(copy_file("\\src\\data.bin", "\\dst\\new.bin"), 0);
+        EXPECT_EQ(copy_tree("\\fresh\\", "\\src\\", "data.bin", 0, nullptr), 0);  // in a step's folder
     }
     EXPECT_FALSE(tu::exists(p("dst/new.bin")));
+    EXPECT_FALSE(tu::exists(p("fresh/data.bin")));
     EXPECT_EQ(copy_file("\\src\\none", "\\dst\\new.bin"), 0);  // no source: the new file goes again
     EXPECT_FALSE(tu::exists(p("dst/new.bin")));
 }
