@@ -148,8 +148,9 @@ void act_note(const char *path, int kind)
 int act_kind(const char *path)
 {
     char buf[PLAT_NATIVE_MAX];
+    if (!overlay_count) return plat_path_kind(path); /* nothing planned: no name to resolve */
     const char *key = key_of(path, buf);
-    if (overlay_count && path_set_find(&overlay_names, key))
+    if (path_set_find(&overlay_names, key))
         for (int i = overlay_count - 1; i >= 0; i--)
             if (text_compare_nocase(overlay[i].canon, key) == 0) return overlay[i].kind;
     return plat_path_kind(path);
@@ -211,13 +212,19 @@ int act_mkdir(const char *path)
     return plan_folder(ACT_CREATE_FOLDER, path, PLAT_KIND_DIR);
 }
 
+/* In a dry run a file (or link) goes in the plan only.  0, as the call. */
+static int plan_remove(const char *path)
+{
+    act_plan(ACT_REMOVE, path);
+    act_note(path, PLAT_KIND_NONE);
+    return 0;
+}
+
 int act_remove(const char *path)
 {
     if (!dry) return plat_remove(path);
     if (act_kind(path) != PLAT_KIND_FILE) return errno = ENOENT, -1;
-    act_plan(ACT_REMOVE, path);
-    act_note(path, PLAT_KIND_NONE);
-    return 0;
+    return plan_remove(path);
 }
 
 /* ---- all or nothing ---- */
@@ -255,6 +262,7 @@ int act_aside(const char *path, const char *native)
 int act_remove_in(plat_folder *f, const char *path, const char *name)
 {
     char aside[TEXT_PATH_SIZE];
+    if (dry) return plan_remove(path);
     if (!act_rollback_on()) return plat_folder_remove(f, name, 0);
     if (!journal_aside_name(path, aside, sizeof aside) || !journal_note(JOURNAL_ASIDE, path, aside))
         return -1;

@@ -28,15 +28,6 @@ static int stayed(const char *path, int err)
     return 0;
 }
 
-/* A folder that is not there (any more) holds nothing; one that is there
- * but could not be listed whole keeps what it holds, and says so. */
-static int unlisted(const char *dir, int err)
-{
-    if (err == ENOENT || err == ENOTDIR) return 1;
-    act_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
-    return 0;
-}
-
 static int remove_all_in(plat_folder *f, const char *dir, const char *mask);
 
 /* Empties and removes the subfolder name of f (at path, which ends with a
@@ -47,7 +38,7 @@ static int remove_subdir(plat_folder *f, const char *path, const char *name)
 {
     errno = 0;
     plat_folder *sub = plat_folder_open_in(f, name, PLAT_FIND_NOFOLLOW);
-    int emptied = sub ? remove_all_in(sub, path, "*") : unlisted(path, errno);
+    int emptied = sub ? remove_all_in(sub, path, "*") : dir_walk_listed(path, errno); /* not there: empty */
     plat_folder_close(sub);
     errno = 0;
     int gone = act_dry() || act_rollback_on() ? emptied && act_rmdir(path) == 0 : plat_folder_remove(f, name, 1) == 0;
@@ -55,33 +46,17 @@ static int remove_subdir(plat_folder *f, const char *path, const char *name)
     return gone;
 }
 
-/* In a dry run a file (or link) goes in the plan only. */
-static int plan_removal(const char *path)
-{
-    act_plan(ACT_REMOVE, path);
-    act_note(path, PLAT_KIND_NONE);
-    return 1;
-}
-
 /* Deletes one listed file and logs what really happened; 1 when it is gone. */
 static int remove_one_file(plat_folder *f, const char *path, const char *name)
 {
     errno = 0;
-    int removed = act_dry() ? plan_removal(path) : act_remove_in(f, path, name) == 0;
+    int removed = act_remove_in(f, path, name) == 0;
     int err = errno;
     act_dot();
     plat_progress(); /* at once when a person is watching */
     if (!removed) return stayed(path, err);
     log_info("removed file %s", path);
     return 1;
-}
-
-/* An entry no installer path can name is never acted on under another
- * name: it is named in the log, and stays. */
-static int unnamed_stays(const char *dir, const char *name)
-{
-    act_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
-    return 0;
 }
 
 /* Removes what the mask (lower case) selects in f, folders first (dirs)
@@ -97,7 +72,7 @@ static int remove_selected(plat_folder *f, const char *dir, const char *mask, in
         int fits = snprintf(path, sizeof path, "%s%s%s", dir, name, dirs ? "\\" : "") < (int)sizeof path;
         if (fits && act_dry() && act_kind(path) == PLAT_KIND_NONE) continue; /* planned away already */
         if (attrib & PLAT_ATTR_UNNAMED) {
-            all = unnamed_stays(dir, name);
+            all = dir_walk_unnamed(dir, name); /* never acted on under another name: it stays */
         } else if (!fits) {
             all = stayed(name, ENAMETOOLONG);
         } else {
@@ -136,7 +111,7 @@ int rmfile(const char *dir, const char *pattern)
     if (base[0] && !text_ends_with_backslash(base)) text_append(base, "\\", TEXT_PATH_SIZE);
     errno = 0;
     plat_folder *f = plat_folder_open(base, 0);
-    int all = f ? remove_all_in(f, base, mask) : unlisted(base, errno);
+    int all = f ? remove_all_in(f, base, mask) : dir_walk_listed(base, errno);
     plat_folder_close(f);
     log_flush(log_current()); /* the step's entries reach the disk, or the full disk is reported */
     return all;

@@ -185,9 +185,13 @@ static int is_dot_entry(const char *name)
 static void walk_unnamed(walk_state *w, const char *dir, const char *name, int is_dir, int matched)
 {
     int wanted = matched && (w->flags & (is_dir ? WALK_DIRS : WALK_FILES));
-    if (!wanted && !(is_dir && w->recurse)) return;
+    if (wanted || (is_dir && w->recurse)) w->whole = dir_walk_unnamed(dir, name);
+}
+
+int dir_walk_unnamed(const char *dir, const char *name)
+{
     act_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
-    w->whole = 0;
+    return 0;
 }
 
 static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *entry)
@@ -215,9 +219,14 @@ static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *en
  * A folder that is not there (any more) holds nothing. */
 static void walk_listing_ended(walk_state *w, const char *dir, int err)
 {
-    if (err == ENOENT || err == ENOTDIR) return;
+    if (!dir_walk_listed(dir, err)) w->whole = 0;
+}
+
+int dir_walk_listed(const char *dir, int err)
+{
+    if (err == ENOENT || err == ENOTDIR) return 1;
     act_error("dir_walk: could not list %s {%d=%s}", dir, err, strerror(err));
-    w->whole = 0;
+    return 0;
 }
 
 static void walk_dir(walk_state *w, const char *dir)

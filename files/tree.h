@@ -22,6 +22,11 @@ int mkdir_path(const char *path, int parents);
  * there could not be listed, or an entry it would have selected or gone
  * into has a name no installer path can spell: each is logged. */
 int dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
+/* How a walk of any kind tells what it could not take: a listing of dir
+ * that ended with err (1 when it lost nothing: the folder is not there),
+ * and an entry no installer path can name (logged; 0). */
+int dir_walk_listed(const char *dir, int err);
+int dir_walk_unnamed(const char *dir, const char *name);
 int copy_file(const char *source, const char *target);
 /* 1 when every selected file was copied; 0 for a null destination or
  * pattern, a subdirectory that could not be made, a file that could not be
