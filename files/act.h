@@ -111,8 +111,7 @@ void act_not_made(int op); /* the change of op noted last was not made after all
 int act_aside(const char *path, const char *native);
 /* Removes the file name of the open folder f, whose path is path: in a
  * run that can be put back it is moved aside in its folder instead, and in
- * a dry run it goes in the plan only.  0, or
- * -1 with errno. */
+ * a dry run it goes in the plan only.  0, or -1 with errno. */
 int act_remove_in(plat_folder *f, const char *path, const char *name);
 /* The end of the run: kept when ok, else put back, and said so.  The
  * journal is done with either way. */
