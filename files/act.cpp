@@ -357,16 +357,16 @@ int act_probe_create(const char *path)
 int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsigned flags)
 {
     memset(w, 0, sizeof *w);
-    if (!dry && !act_journal(JOURNAL_TEMP, temp, nullptr)) return 0;
-    if (!dry && plat_replace_begin(&w->real, target, temp, flags)) return 1;
-    if (!dry) {
-        act_not_made(JOURNAL_TEMP); /* no temporary file was made */
-        return 0;
+    if (dry) { /* the new text is kept in memory, for the plan */
+        w->real.target = target;
+        w->real.temp = temp;
+        w->real.flags = flags;
+        return 1;
     }
-    w->real.target = target;
-    w->real.temp = temp;
-    w->real.flags = flags;
-    return 1;
+    if (!act_journal(JOURNAL_TEMP, temp, nullptr)) return 0;
+    if (plat_replace_begin(&w->real, target, temp, flags)) return 1;
+    act_not_made(JOURNAL_TEMP); /* no temporary file was made */
+    return 0;
 }
 
 int act_rewrite_write(act_rewrite *w, const void *bytes, size_t len)
@@ -464,12 +464,9 @@ static char *read_all(const char *path)
  * aside until the run ends. */
 static int commit_kept(act_rewrite *w)
 {
-    int there = plat_path_kind(w->real.target) == PLAT_KIND_FILE;
-    if (!there && !act_journal(JOURNAL_MADE_FILE, w->real.target, nullptr)) {
-        plat_replace_abort(&w->real);
-        return PLAT_REPLACE_RENAME;
-    }
-    if (there && !act_aside(w->real.target, nullptr)) {
+    const char *t = w->real.target;
+    int noted = plat_path_kind(t) == PLAT_KIND_FILE ? act_aside(t, nullptr) : act_journal(JOURNAL_MADE_FILE, t, nullptr);
+    if (!noted) {
         plat_replace_abort(&w->real);
         return PLAT_REPLACE_RENAME;
     }
