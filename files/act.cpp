@@ -249,9 +249,7 @@ void act_made()
 
 void act_not_made(int op)
 {
-    int err = errno;
-    if (act_rollback_on()) journal_not_made(op);
-    errno = err;
+    if (act_rollback_on()) journal_not_made(op); /* errno kept */
 }
 
 int act_aside(const char *path, const char *native)

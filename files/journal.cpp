@@ -236,11 +236,13 @@ int last_of(int op)
 
 void journal_not_made(int op)
 {
+    int err = errno; /* the caller's: why it was not made */
     int i = journal_file ? last_of(op) : -1;
     if (i < 0) return;
     record_at(i)->made = -1;
     char line[4] = {'n', OP_LETTERS[op], '\n', '\0'};
     append(line, 3, TO_SYSTEM);
+    errno = err;
 }
 
 /* The next of this process's names aside for path, whether or not it is
@@ -281,10 +283,8 @@ static int set_aside_once(const char *path, const char *native)
     int done = sys().link(na, nb) == 0 ? 2 : errno == EEXIST ? 0 : 1;
     if (done == 1) done = sys().move_new(na, nb) == 0 ? 2 : 0; /* no second names here */
     if (done == 2) return 1;
-    int err = errno;
     journal_not_made(JOURNAL_ASIDE); /* never someone else's file put back over path */
-    errno = err;
-    return err == EEXIST ? -1 : 0;
+    return errno == EEXIST ? -1 : 0;
 }
 
 /* The name aside is not looked at first: one that is taken fails the
@@ -357,13 +357,28 @@ int journal_interrupted(int *failed)
 
 /* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is
  * never applied twice.  1, or 0 when that failed (reported). */
+/* Keeps the journal as "<name>.failed", or where an earlier run's is
+ * there as "<name>.failed.N" (said so): never over another.  1, or 0. */
+static int keep_failed(journal_reporter report)
+{
+    char kept[PLAT_NATIVE_MAX + 16];
+    for (int n = 1; n < 10; n++) {
+        int len = n == 1 ? snprintf(kept, sizeof kept, "%s.failed", journal_native)
+                         : snprintf(kept, sizeof kept, "%s.failed.%d", journal_native, n);
+        if (len < 0 || len >= (int)sizeof kept) return errno = ENAMETOOLONG, 0;
+        if (sys().move_new(journal_native, kept) == 0) {
+            if (n > 1 && report) report("an earlier journal has the name: this one is kept as", kept, EEXIST);
+            return 1;
+        }
+        if (errno != EEXIST) return 0;
+    }
+    return 0;
+}
+
 int finish(int failed, journal_reporter report)
 {
     drop_all();
-    char kept[PLAT_NATIVE_MAX + 8];
-    int ok = failed ? snprintf(kept, sizeof kept, "%s.failed", journal_native) < (int)sizeof kept &&
-                          sys().rename(journal_native, kept) == 0
-                    : sys().remove(journal_native) == 0;
+    int ok = failed ? keep_failed(report) : sys().remove(journal_native) == 0;
     if (!ok && report)
         report(failed ? "could not keep the journal" : "could not remove the journal", journal_native, errno);
     return ok;

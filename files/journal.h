@@ -40,7 +40,7 @@ int journal_note(int op, const char *a, const char *b);
  * so that a later start can tell it from a change made since. */
 void journal_made();
 /* The change of op noted last was not made after all (a name that
- * appeared meanwhile): it is never put back. */
+ * appeared meanwhile): it is never put back.  errno is kept. */
 void journal_not_made(int op);
 /* A name aside for the file path (installer form): in its folder, one of
  * the journal's reserved names, not in use.  1, or 0 with errno. */
@@ -58,7 +58,8 @@ typedef void (*journal_reporter)(const char *what, const char *native, int err);
  * (each reported; a committed journal is never put back). */
 int journal_commit(journal_reporter report);
 /* Puts back every change noted, newest first.  The journal goes when all
- * were put back; else it is renamed "<name>.failed" and kept for a look.
+ * were put back; else it is renamed "<name>.failed" and kept for a look
+ * ("<name>.failed.N", and reported, where an earlier one has that name).
  * Returns the number of changes put back; *failed the number that could
  * not be (each reported). */
 int journal_rollback(int *failed, journal_reporter report);

@@ -170,7 +170,7 @@ TEST_F(Journal, PuttingBackASetAsideLeavesNoSecondName)
 }
 
 // A killed run's journal that cannot be read whole is put back in no part
-// and kept for a look.
+// and kept for a look, beside an earlier run's kept journal.
 int fgets_calls;
 char *fails_after_header(char *buf, int size, FILE *f)
 {
@@ -185,6 +185,7 @@ TEST_F(Journal, AJournalThatCannotBeReadWholeIsKept)
     make_changes(ROWS[0]);
     journal_forget();
     const Tree changed = snapshot(top);
+    tu::write_file(std::string(JOURNAL) + ".failed", "an earlier run's");
     fgets_calls = 0;
     int failed = -1;
     {
@@ -193,8 +194,9 @@ TEST_F(Journal, AJournalThatCannotBeReadWholeIsKept)
     }
     EXPECT_EQ(failed, 1);
     EXPECT_EQ(snapshot(top), changed);
-    EXPECT_TRUE(journal_there(".failed"));
-    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(tu::read_file(std::string(JOURNAL) + ".failed"), "an earlier run's");  // never over another
+    EXPECT_TRUE(journal_there(".failed.2"));
+    ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].find("could not read the journal"), 0u) << reports[0];
 }
 
