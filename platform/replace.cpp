@@ -48,21 +48,19 @@ static int begun(plat_replacing *r)
 
 int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, unsigned flags)
 {
-    *r = plat_replacing{nullptr, plat_file_of(nullptr), 0, flags, target, temp, nullptr, {}};
+    *r = plat_replacing{plat_file_of(nullptr), 0, flags, target, temp, nullptr, {}};
     if (!target || !temp)
         errno = EINVAL;
-    else
-        r->out = form_of(r, plat_fopen, plat_fopen_native)(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx"); /* afresh */
-    r->file = plat_file_of(r->out);
+    else /* afresh */
+        r->file.f = form_of(r, plat_fopen, plat_fopen_native)(temp, flags & PLAT_REPLACE_TEXT ? "wx" : "wbx");
     return begun(r);
 }
 
 int plat_replace_begin_named(plat_replacing *r, const char *target, const plat_name *t, const char *temp,
                              unsigned flags)
 {
-    *r = plat_replacing{nullptr, plat_file_of(nullptr), 0, flags & ~PLAT_REPLACE_NATIVE, target, nullptr, t, {}};
+    *r = plat_replacing{plat_file_of(nullptr), 0, flags & ~PLAT_REPLACE_NATIVE, target, nullptr, t, {}};
     plat_create_temp(t, temp, &r->named_temp, &r->file); /* afresh, never followed */
-    r->out = r->file.f;
     r->temp = r->named_temp.native;
     return begun(r);
 }
@@ -71,8 +69,8 @@ int plat_replace_write(plat_replacing *r, const void *bytes, size_t len)
 {
     if (r->err) return 0;
     errno = 0;
-    if (!r->out) r->out = plat_file_stream(&r->file, "wb");
-    if (len == 0 || (r->out && plat_fwrite(bytes, 1, len, r->out) == len)) return 1;
+    FILE *out = plat_file_stream(&r->file, "wb");
+    if (len == 0 || (out && plat_fwrite(bytes, 1, len, out) == len)) return 1;
     r->err = errno ? errno : EIO;
     return 0;
 }
@@ -81,7 +79,7 @@ void plat_replace_abort(plat_replacing *r)
 {
     int err = r->err ? r->err : errno ? errno : EIO;
     if (r->file.f || r->file.fd >= 0) plat_file_close(&r->file);
-    r->file = plat_file_of(r->out = nullptr);
+    r->file = plat_file_of(nullptr);
     if (r->named) /* the name itself, never what a link there points to */
         plat_remove_named(&r->named_temp);
     else
@@ -96,7 +94,7 @@ static int finish_content(plat_replacing *r)
     int synced = (r->flags & PLAT_REPLACE_SYNC_LATER) || (stream && plat_fsync(stream) == 0);
     if (!synced) r->err = errno;
     int closed = plat_file_close(&r->file) == 0;
-    r->file = plat_file_of(r->out = nullptr);
+    r->file = plat_file_of(nullptr);
     if (!closed && !r->err) r->err = errno;
     return synced && closed;
 }

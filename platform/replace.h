@@ -27,8 +27,7 @@ constexpr unsigned PLAT_REPLACE_NATIVE = 1;     /* target and temp are native pa
 constexpr unsigned PLAT_REPLACE_TEXT = 2;       /* written in text mode (CRLF line ends on Windows) */
 constexpr unsigned PLAT_REPLACE_SYNC_LATER = 4; /* durable at plat_sync_now (installer paths only) */
 struct plat_replacing {
-    FILE *out;          /* the temporary file's stream; a writer that writes it itself sets err */
-    plat_file file;     /* the temporary file as a copy writes it (of a looked-up target: no stream) */
+    plat_file file;     /* the temporary file (of a looked-up target: a bare descriptor, for a copy) */
     int err;            /* errno of the first failure; 0 while all is well */
     unsigned flags;     /* PLAT_REPLACE_* */
     const char *target; /* as the caller named them; the caller keeps them */
@@ -45,7 +44,7 @@ int plat_replace_begin(plat_replacing *r, const char *target, const char *temp, 
  * and removed by native names, in the folder handle's descriptor where
  * the look-up had one (plat_create_temp, plat_replace_named): no second
  * look-up, and on Windows the target's attributes are kept.  Its file is
- * for plat_copy_file: out is null until plat_replace_write needs it.  A
+ * for plat_copy_file: a stream is made only if plat_replace_write needs one.  A
  * target that is no regular file gives no mode: the new file keeps its own. */
 int plat_replace_begin_named(plat_replacing *r, const char *target, const plat_name *t, const char *temp,
                              unsigned flags);
