@@ -179,16 +179,30 @@ void plat_remove_temps_now()
 /* The table's open of a native path; a file created with "x" is entered as
  * a temporary file in progress (an interrupt waits while that happens).
  * Each system's plat_fopen calls it with its policy around it. */
+/* Ends the creation of a temporary file (made: it is there, as f when a
+ * stream): it is entered, then an interrupt that waited goes ahead. */
+static void created(int made, const char *native, FILE *f)
+{
+    int err = errno;
+    if (made) temp_started(native, f);
+    creating = 0;
+    if (interrupt_waiting) plat_sys_interrupted();
+    errno = err;
+}
+
+/* A call that ended a temporary file's life under native when it worked. */
+static int finished(int r, const char *native)
+{
+    if (r == 0) temp_finished(native);
+    return r;
+}
+
 FILE *plat_open_tracked(const char *native, const char *mode)
 {
     if (!strchr(mode, 'x')) return live_calls.fopen(native, mode);
     creating = 1;
     FILE *f = live_calls.fopen(native, mode);
-    int err = errno;
-    if (f) temp_started(native, f);
-    creating = 0;
-    if (interrupt_waiting) plat_sys_interrupted();
-    errno = err;
+    created(f != nullptr, native, f);
     return f;
 }
 
@@ -197,26 +211,18 @@ int plat_open_new_tracked_at(int at, const char *name, const char *native)
 {
     creating = 1;
     int fd = live_calls.open_new_at(at, name);
-    int err = errno;
-    if (fd >= 0) temp_started(native, nullptr);
-    creating = 0;
-    if (interrupt_waiting) plat_sys_interrupted();
-    errno = err;
+    created(fd >= 0, native, nullptr);
     return fd;
 }
 
 int plat_remove_tracked_at(int at, const char *name, const char *native)
 {
-    int r = live_calls.unlink_at(at, name, 0);
-    if (r == 0) temp_finished(native);
-    return r;
+    return finished(live_calls.unlink_at(at, name, 0), native);
 }
 
 int plat_rename_tracked_at(int at, const char *from, const char *to, int replace, const char *native)
 {
-    int r = live_calls.rename_at(at, from, to, replace);
-    if (r == 0) temp_finished(native);
-    return r;
+    return finished(live_calls.rename_at(at, from, to, replace), native);
 }
 #endif
 
@@ -254,28 +260,12 @@ char *plat_fgets(char *buf, int size, FILE *f) { return live_calls.fgets(buf, si
 
 /* The table's remove and rename of native paths; a temporary file in
  * progress that goes is forgotten. */
-int plat_remove_tracked(const char *native)
-{
-    int r = live_calls.remove(native);
-    if (r == 0) temp_finished(native);
-    return r;
-}
-
-int plat_rename_tracked(const char *from, const char *to)
-{
-    int r = live_calls.rename(from, to);
-    if (r == 0) temp_finished(from);
-    return r;
-}
+int plat_remove_tracked(const char *native) { return finished(live_calls.remove(native), native); }
+int plat_rename_tracked(const char *from, const char *to) { return finished(live_calls.rename(from, to), from); }
 
 /* The table's rename that never replaces; a temporary file in progress
  * that got its final name is forgotten. */
-int plat_move_new_tracked(const char *from, const char *to)
-{
-    int r = live_calls.move_new(from, to);
-    if (r == 0) temp_finished(from);
-    return r;
-}
+int plat_move_new_tracked(const char *from, const char *to) { return finished(live_calls.move_new(from, to), from); }
 
 int plat_mode_from(plat_file *out, const plat_file *source) { return live_calls.mode_from(out, source->mode); }
 
