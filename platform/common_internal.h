@@ -30,8 +30,6 @@ int plat_name_at(const plat_name *n, const char **leaf);
 
 /* ---- used by the atomic replace, made by each system ---- */
 
-/* plat_fopen(path, "wbx") on a name plat_look_up found missing. */
-FILE *plat_create_named(const plat_name *n);
 /* plat_rename of the temporary file from over the looked-up to. */
 int plat_replace_named(const plat_name *from, const plat_name *to);
 int plat_rename_native(const char *from, const char *to); /* replaces an existing target */

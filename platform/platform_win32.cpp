@@ -356,22 +356,6 @@ int plat_look_up(const char *path, plat_name *n)
     return n->kind;
 }
 
-FILE *plat_create_named(const plat_name *n)
-{
-    if (!n->native[0]) {
-        errno = n->error ? n->error : ENAMETOOLONG;
-        return nullptr;
-    }
-    if (n->kind != PLAT_KIND_NONE) {
-        errno = EEXIST;
-        return nullptr;
-    }
-    errno = 0;
-    FILE *f = only_regular(plat_open_tracked(n->native, "wbx"), "wbx");
-    if (f) plat_folder_noted(n);
-    return f;
-}
-
 int plat_create_temp(const plat_name *beside, const char *name, plat_name *temp, plat_file *out)
 {
     const char *cut = strrchr(beside->native, '\\');
@@ -384,7 +368,8 @@ int plat_create_temp(const plat_name *beside, const char *name, plat_name *temp,
     temp->kind = PLAT_KIND_NONE;
     temp->error = 0;
     temp->in = nullptr; /* a temporary name is taken as written */
-    *out = plat_file_of(plat_create_named(temp));
+    errno = 0;
+    *out = plat_file_of(only_regular(plat_open_tracked(temp->native, "wbx"), "wbx"));
     if (out->f) temp->kind = PLAT_KIND_FILE;
     return out->f != nullptr;
 }

@@ -110,21 +110,6 @@ int plat_remove_native(const char *native)
 
 /* ---- one name, looked up once ---- */
 
-FILE *plat_create_named(const plat_name *n)
-{
-    if (!n->native[0]) {
-        errno = n->error ? n->error : ENAMETOOLONG;
-        return nullptr;
-    }
-    if (n->kind != PLAT_KIND_NONE) {
-        errno = EEXIST; /* seen just now */
-        return nullptr;
-    }
-    FILE *f = plat_open_tracked(n->native, "wbx");
-    if (f) plat_folder_noted(n);
-    return f;
-}
-
 /* A temporary name is taken as written: nothing looks it up case-blind.
  * In a folder handle it is made, renamed and removed in the handle's
  * descriptor, as the handle's own names are (it never enters the set). */
@@ -147,7 +132,7 @@ int plat_create_temp(const plat_name *beside, const char *name, plat_name *temp,
         out->fd = plat_open_new_tracked_at(at, leaf, temp->native);
     } else {
         temp->in = nullptr;
-        out->f = plat_create_named(temp);
+        out->f = plat_open_tracked(temp->native, "wbx");
     }
     if (out->f || out->fd >= 0) temp->kind = PLAT_KIND_FILE;
     return temp->kind == PLAT_KIND_FILE;
