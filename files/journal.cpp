@@ -125,8 +125,6 @@ int journal_start(const char *name)
     return 0;
 }
 
-/* The native form of an installer path a note may name: 1, or 0 with errno
- * (EINVAL for a name with a tab or a line end, which a line cannot hold). */
 /* Where the last name of path starts (after its folder part, or a drive
  * "X:"; elsewhere a colon is part of a name). */
 static size_t leaf_at(const char *path, size_t len)
@@ -167,20 +165,19 @@ static int native_of_new(const char *path, char *native)
     return fits >= 0 && (size_t)fits < PLAT_NATIVE_MAX - n ? 1 : (errno = ENAMETOOLONG, 0);
 }
 
-/* The native form of path for a note (is_new: a name about to be made). */
+/* The native form of path for a note (is_new: a name about to be made;
+ * "" for none): 1, or 0 with errno. */
 static int note_native(const char *path, char *native, int is_new)
 {
     if (!path) {
         native[0] = '\0';
         return 1;
     }
-    if (!(is_new ? native_of_new(path, native) : plat_native_path(path, native, PLAT_NATIVE_MAX))) return 0;
-    if (!strpbrk(native, "\t\r\n")) return 1;
-    errno = EINVAL;
-    return 0;
+    return is_new ? native_of_new(path, native) : plat_native_path(path, native, PLAT_NATIVE_MAX);
 }
 
-/* Notes op on the native names na and nb ("" where unused). */
+/* Notes op on the native names na and nb ("" where unused); EINVAL for a
+ * name with a tab or a line end, which a line cannot hold. */
 static int note_natives(int op, const char *na, const char *nb)
 {
     char line[LINE_SIZE];
@@ -221,7 +218,7 @@ void journal_made()
     r->made = 1;
     char line[LINE_SIZE];
     const plat_identity &id = r->ident;
-    int n = snprintf(line, sizeof line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld\n", id.kind, id.size, id.modified,
+    int n = snprintf(line, sizeof line, MADE_LINE "\n", id.kind, id.size, id.modified,
                      id.changed, id.device, id.index);
     append(line, n, KEPT_IN_STREAM); /* lost with a kill, the note's time stands in */
 }

@@ -12,6 +12,8 @@
 inline plat_syscalls &sys() { return *plat_syscall_table(); }
 
 constexpr int LINE_SIZE = 2 * PLAT_NATIVE_MAX + 64; /* a note: two paths, a time */
+/* What a change left at its name: kind, size, times, device, index. */
+#define MADE_LINE "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld"
 
 /* One change noted; a and b point into the same allocation. */
 struct jrec {

@@ -24,7 +24,7 @@ static int read_line(char *line)
     while (changed >= 0 && record_at(changed)->op == JOURNAL_TEMP) changed--;
     if (line[0] == 'm' && changed >= 0) {
         plat_identity &id = record_at(changed)->ident;
-        record_at(changed)->made = sscanf(line, "m\t%d\t%lld\t%lld\t%lld\t%lld\t%lld", &id.kind, &id.size,
+        record_at(changed)->made = sscanf(line, MADE_LINE, &id.kind, &id.size,
                                            &id.modified, &id.changed, &id.device, &id.index) == 6;
         return 0;
     }
