@@ -32,6 +32,9 @@ int plat_name_at(const plat_name *n, const char **leaf);
 
 /* plat_rename of the temporary file from over the looked-up to. */
 int plat_replace_named(const plat_name *from, const plat_name *to);
+/* from gets the name to, never over a file (EEXIST): in their folder
+ * handle when they share one, else by native paths. */
+int plat_rename_new_named(const plat_name *from, const plat_name *to);
 int plat_rename_native(const char *from, const char *to); /* replaces an existing target */
 /* Writes the stream's data through to the disk (fflush, then fsync or
  * FlushFileBuffers).  0, or -1 with errno. */

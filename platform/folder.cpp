@@ -267,11 +267,11 @@ int plat_folder_remove(plat_folder *f, const char *name, int folder)
     if (!folder_native(f, name, &n)) return errno = ENAMETOOLONG, -1;
     int r;
 #ifndef _WIN32
-    if (f->fd >= 0)
-        r = sys().unlink_at(f->fd, name, folder);
+    if (folder && f->fd >= 0)
+        r = sys().unlink_at(f->fd, name, 1);
     else
 #endif
-        r = folder ? sys().rmdir(n.native) : plat_remove_named(&n);
+        r = folder ? sys().rmdir(n.native) : plat_remove_named(&n); /* in f's descriptor where it has one */
     if (r == 0) set_drop(f, name);
     return r;
 }
@@ -284,13 +284,9 @@ int plat_folder_rename_new(plat_folder *f, const char *from, const char *to)
     folder_entry *e = set_find(f, from, &ambiguous);
     if (ambiguous) return errno = ENOTUNIQ, -1;
     a.error = b.error = 0;
+    a.in = b.in = f;
     if (!folder_native(f, e ? e->name : from, &a) || !folder_native(f, to, &b)) return errno = ENAMETOOLONG, -1;
-#ifndef _WIN32
-    if (f->fd >= 0 && sys().rename_at(f->fd, e ? e->name : from, to, 0) != 0) return -1;
-    if (f->fd < 0 && plat_move_new_tracked(a.native, b.native) != 0) return -1;
-#else
-    if (plat_move_new_tracked(a.native, b.native) != 0) return -1;
-#endif
+    if (plat_rename_new_named(&a, &b) != 0) return -1;
     unsigned attrib = e ? e->attrib : 0;
     if (e) free(e->name), e->name = nullptr;
     set_add(f, to, attrib);

@@ -387,6 +387,10 @@ int plat_replace_named(const plat_name *from, const plat_name *to)
 }
 
 int plat_remove_named(const plat_name *n) { return n->native[0] ? remove_checked(n->native) : 0; }
+int plat_rename_new_named(const plat_name *from, const plat_name *to)
+{
+    return plat_move_new_tracked(from->native, to->native);
+}
 
 /* No unnamed files here: the caller's temporary file stands in. */
 int plat_create_hidden(const plat_name *target, const plat_file *, plat_name *, plat_file *)

@@ -149,6 +149,7 @@ static int rename_named(const plat_name *from, const plat_name *to, int replace)
 }
 
 int plat_replace_named(const plat_name *from, const plat_name *to) { return rename_named(from, to, 1); }
+int plat_rename_new_named(const plat_name *from, const plat_name *to) { return rename_named(from, to, 0); }
 
 int plat_remove_named(const plat_name *n)
 {
@@ -187,7 +188,7 @@ int plat_create_hidden(const plat_name *target, const plat_file *like, plat_name
  * closed.  A close that fails after the name was given takes it back. */
 static int publish(plat_file *out, const plat_name *temp, const plat_name *target)
 {
-    if (temp->native[0]) return plat_file_close(out) == 0 ? rename_named(temp, target, 0) : -1;
+    if (temp->native[0]) return plat_file_close(out) == 0 ? plat_rename_new_named(temp, target) : -1;
     int r = !out->f || (plat_syscall_table()->fflush(out->f) == 0 && !ferror(out->f)) ? 0 : -1;
     const char *leaf;
     int at = plat_name_at(target, &leaf);
