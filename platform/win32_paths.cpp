@@ -152,8 +152,7 @@ unsigned long plat_sys_final_path(const char *native, char *buf, unsigned long s
     static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
     if (!proc) return 0;
     final_path_fn fn = reinterpret_cast<final_path_fn>(reinterpret_cast<void (*)()>(proc));
-    HANDLE h = CreateFileA(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr); /* the flag lets a folder open */
+    HANDLE h = win32_open_entry(native, 0);
     if (h == INVALID_HANDLE_VALUE) return 0;
     DWORD n = fn(h, buf, size, 0);
     CloseHandle(h);

@@ -107,8 +107,7 @@ static long long file_time(FILETIME t) { return (long long)t.dwHighDateTime << 3
 
 int plat_sys_name_identity(const char *native, plat_identity *id)
 {
-    HANDLE h = CreateFileA(native, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE h = win32_open_entry(native, FILE_FLAG_OPEN_REPARSE_POINT);
     BY_HANDLE_FILE_INFORMATION info;
     BOOL ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
     DWORD e = GetLastError();
