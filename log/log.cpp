@@ -177,15 +177,44 @@ static int keep(log_record *lg, const char *text, int n)
     return 1;
 }
 
-/* Keeps the time stamp, process tag and level prefix.  Returns their
+/* Puts n with at least `width` digits at p; returns the end. */
+static char *put_number(char *p, long n, int width)
+{
+    char digits[24];
+    int k = 0;
+    do {
+        digits[k++] = (char)('0' + (n < 0 ? 0 : n % 10));
+        n /= 10;
+    } while (n > 0 && k < 20);
+    while (k < width) digits[k++] = '0';
+    while (k > 0) *p++ = digits[--k];
+    return p;
+}
+
+static char *put_text(char *p, const char *s)
+{
+    while (*s) *p++ = *s++;
+    return p;
+}
+
+/* One entry's heading, "dd hh:mm:ss [pid] ", at p. */
+static char *put_heading(char *p, const struct tm &t, long pid)
+{
+    p = put_number(p, have ? t.tm_mday : 0, 2);
+    p = put_number(put_text(p, " "), have ? t.tm_hour : 0, 2);
+    p = put_number(put_text(p, ":"), have ? t.tm_min : 0, 2);
+    p = put_number(put_text(p, ":"), have ? t.tm_sec : 0, 2);
+    return put_text(put_number(put_text(p, " ["), pid, 1), "] ");
+}
+
+/* Keeps the time stamp, process tag and level prefix, made by hand as an
+ * interruption makes them: no formatting call per entry.  Returns their
  * length, or -1 when a write failed. */
 static int write_header(log_record *lg, int level, time_t now)
 {
     char head[HEADER_SIZE];
-    const struct tm *t = local_time(now);
-    int n = snprintf(head, sizeof head, "%02d %02d:%02d:%02d [%ld] %s", t ? t->tm_mday : 0, t ? t->tm_hour : 0,
-                     t ? t->tm_min : 0, t ? t->tm_sec : 0, lg->pid, level_prefix[level]);
-    if (n < 0 || n >= (int)sizeof head) n = (int)strlen(head);
+    local_time(now);
+    int n = (int)(put_text(put_heading(head, known, lg->pid), level_prefix[level]) - head);
     return keep(lg, head, n) ? n : -1;
 }
 
@@ -271,36 +300,6 @@ static struct tm time_since_known(time_t now)
     return t;
 }
 
-/* Puts n with at least `width` digits at p; returns the end. */
-static char *put_number(char *p, long n, int width)
-{
-    char digits[24];
-    int k = 0;
-    do {
-        digits[k++] = (char)('0' + (n < 0 ? 0 : n % 10));
-        n /= 10;
-    } while (n > 0 && k < 20);
-    while (k < width) digits[k++] = '0';
-    while (k > 0) *p++ = digits[--k];
-    return p;
-}
-
-static char *put_text(char *p, const char *s)
-{
-    while (*s) *p++ = *s++;
-    return p;
-}
-
-/* One entry's heading, "dd hh:mm:ss [pid] ", at p. */
-static char *put_heading(char *p, const struct tm &t, long pid)
-{
-    p = put_number(p, have ? t.tm_mday : 0, 2);
-    p = put_number(put_text(p, " "), have ? t.tm_hour : 0, 2);
-    p = put_number(put_text(p, ":"), have ? t.tm_min : 0, 2);
-    p = put_number(put_text(p, ":"), have ? t.tm_sec : 0, 2);
-    return put_text(put_number(put_text(p, " ["), pid, 1), "] ");
-}
-
 /* What an interruption put back, on the console. */
 static void say_put_back(int put_back)
 {
@@ -360,8 +359,12 @@ static void escape_controls(char *out, int size, const char *text)
     if (end > p && end[-1] == '\n') end--;
     while (p < end && *p == '\n' && n < size - 1) out[n++] = *p++;
     for (; p < end && n < size - 1; p++) {
-        char esc[8] = {*p, '\0'};
-        int len = is_control((unsigned char)*p) ? control_escape(esc, (unsigned char)*p) : 1;
+        if (!is_control((unsigned char)*p)) {
+            out[n++] = *p;
+            continue;
+        }
+        char esc[8];
+        int len = control_escape(esc, (unsigned char)*p);
         if (n + len > size - 1) break; /* an escape is never cut in half */
         memcpy(out + n, esc, (size_t)len);
         n += len;
