@@ -152,18 +152,22 @@ int plat_sys_open_unnamed(int at, const char *dir, unsigned mode, plat_file *out
     return -1;
 }
 
-/* Through /proc, which needs no privilege; without it, by the descriptor. */
+/* By the descriptor itself where the process may (CAP_DAC_READ_SEARCH, as
+ * root has it), which spares a walk through /proc; once refused (ENOENT),
+ * through /proc, which needs no privilege. */
 int plat_sys_link_unnamed(plat_file *f, int at, const char *to)
 {
 #ifdef O_TMPFILE
-    char proc[64];
+    static int by_descriptor_refused;
     if (at < 0) at = AT_FDCWD;
+    if (!by_descriptor_refused) {
+        int rc = linkat(posix_fd(f), "", at, to, AT_EMPTY_PATH);
+        if (rc == 0 || errno != ENOENT) return rc;
+        by_descriptor_refused = 1;
+    }
+    char proc[64];
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", posix_fd(f));
-    if (linkat(AT_FDCWD, proc, at, to, AT_SYMLINK_FOLLOW) == 0) return 0;
-    int err = errno;
-    if (err == ENOENT && linkat(posix_fd(f), "", at, to, AT_EMPTY_PATH) == 0) return 0;
-    errno = err;
-    return -1;
+    return linkat(AT_FDCWD, proc, at, to, AT_SYMLINK_FOLLOW);
 #else
     (void)f;
     (void)at;
