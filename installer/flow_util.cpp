@@ -193,8 +193,9 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
         log_report("%s: %s, temporary files not deleted", who, flow_guard(in, what, buf));
         return 1;
     }
-    for (const char *pattern : TEMP_PATTERNS) rmfile(nullptr, pattern);
-    return 0;
+    int stayed = 0; /* one error for the clean-up: each file that stayed is named in the log */
+    for (const char *pattern : TEMP_PATTERNS) stayed |= !rmfile(nullptr, pattern);
+    return stayed;
 }
 
 /* ---- summaries ---- */

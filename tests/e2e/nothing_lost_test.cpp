@@ -221,6 +221,22 @@ TEST(NothingLost, AFileThatStaysIsCountedAndNamed)
     EXPECT_FALSE(exists(s.at("site/tpl")));  // the other steps ran
 }
 
+// The clean-up of the distribution folder that cannot delete a file counts
+// an error: it never ends in "No errors occured".
+TEST(NothingLost, ACleanUpThatLeavesAFileCountsIt)
+{
+    Sandbox s;
+    std::filesystem::remove_all(s.in_dist("img"));
+    if (!s.mount_tmpfs("dist/img", "256k")) GTEST_SKIP() << "no read-only file system can be made";
+    std::filesystem::copy(kSample + "/img", s.in_dist("img"));
+    if (!s.remount_readonly("dist/img")) GTEST_SKIP() << "the images folder could not be made read-only";
+    e2e::Run r = s.run(lines({"1", "", "", "", "", "", "", "", "n", "", "", "", "", "", "", "", "", "y", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(ends_with(r.out, errors(1, "copying") + kDone)) << r.out;
+    EXPECT_NE(r.log.find("Error: rmfile: could not remove .\\img\\"), std::string::npos) << r.log;
+    EXPECT_FALSE(exists(s.in_dist("tpl")));  // the rest of the clean-up went
+}
+
 TEST(NothingLost, AnIncompleteDistributionIsAnError)
 {
     Sandbox s;
