@@ -89,14 +89,16 @@ static int refused(question_table *t, const char *dir)
 /* 1 for a plain file name: no wildcard, no folder, no drive. */
 static int plain_name(const char *s) { return strpbrk(s, "*?[\\/:") == nullptr; }
 
-/* How much of the executable's name the pattern keeps: all but the
- * four-character extension; for a shorter name the stem before its last
- * dot, or, without a dot, the whole name (*whole set: no ".*" follows). */
+/* How much of the executable's name the pattern keeps: all but a
+ * four-character extension (".exe"); else the stem before its last dot, or,
+ * without a dot, the whole name (*whole set: no ".*" follows).  Four
+ * characters are cut only where they are an extension: "quillor.pl" cut so
+ * would give "quillo.*", another program's files and not its own. */
 static size_t stem_length(const char *name, int *whole)
 {
     size_t n = strlen(name);
     *whole = 0;
-    if (n >= (size_t)EXT_CHARS) return n - EXT_CHARS;
+    if (n >= (size_t)EXT_CHARS && name[n - EXT_CHARS] == '.') return n - EXT_CHARS;
     const char *dot = strrchr(name, '.');
     if (dot) return (size_t)(dot - name);
     *whole = 1;

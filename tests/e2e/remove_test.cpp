@@ -238,6 +238,14 @@ TEST(RemoveFlow, ShortOrWildExecutableNamesNeverTakeOtherFiles)
     r = s.run(answers("abc", nullptr));
     EXPECT_EQ(list_files(s.at("inetpub/scripts")), (Files{"abc.ini", "abcd", "other", "qq.x"}));
     EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
+    // four characters are cut only when they are an extension: "quillor.pl" takes "quillor.*", never
+    // "quillo.*", and "abcd" the file itself
+    for (const char *f : {"quillor.pl", "quillor.ini", "quillo.cfg"})
+        e2e::write_file(s.at("inetpub/scripts/") + f, "x");
+    r = s.run(answers("quillor.pl", nullptr));
+    r = s.run(answers("abcd", nullptr));
+    EXPECT_EQ(list_files(s.at("inetpub/scripts")), (Files{"abc.ini", "other", "qq.x", "quillo.cfg"}));
+    EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
     // a wildcard, a folder, or nothing before the extension: nothing removed, one error
     e2e::write_file(s.at("inetpub/q.ini"), "x");
     for (const char *name : {"*.x", "..\\q.exe", ".exe"}) {
