@@ -286,12 +286,13 @@ int act_rollback_start()
     return 0;
 }
 
-void act_run_ends(int ok)
+int act_run_ends(int ok)
 {
-    if (!act_rollback_on()) return;
+    if (!act_rollback_on()) return 1;
     if (ok) {
-        if (!journal_commit(journal_report)) log_report("rollback: the run is kept, but not all it set aside went");
-        return;
+        if (journal_commit(journal_report)) return 1;
+        log_report("rollback: the run is kept, but not all it set aside went");
+        return 0;
     }
     int failed = 0;
     int back = journal_rollback(&failed, journal_report);
@@ -299,6 +300,7 @@ void act_run_ends(int ok)
     if (failed)
         log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
                    JOURNAL);
+    return 1;
 }
 
 /* 1 when something in the folder path is not planned away. */

@@ -210,7 +210,10 @@ void flow_summary(flow_outcome *out, int job, const char *manuals, const char *d
 {
     out->reached = 1;
     if (act_dry()) return act_closing(out->copied, out->backed_up, out->errors);
-    if (out->errors) act_run_ends(0); /* all or nothing: put back before the summary */
+    if (out->errors)
+        act_run_ends(0);       /* all or nothing: put back before the summary */
+    else if (!act_run_ends(1)) /* kept, but a file set aside or a folder emptied stayed: */
+        out->errors++;         /* counted as a removal that failed is */
     const char *doing = job == MENU_REMOVE ? "removing" : "copying";
     if (out->errors) {
         plat_printf("\n%d errors occured during %s, check install.log for details\n", out->errors, doing);
