@@ -23,9 +23,9 @@ static const char NATIVE_SEP[] = "/";
 #endif
 const char OP_LETTERS[] = "DFARXTL"; /* by journal_op */
 static const char HEADER[] = "# quillor journal 1\n";
-constexpr int ASIDE_TRIES = 100;                    /* names aside tried for one file */
-constexpr int INDEX_BLOCK = 1024;                   /* records per index block */
-constexpr int INDEX_BLOCKS = 4096;                  /* four million changes at most */
+constexpr int ASIDE_TRIES = 100;   /* names aside tried for one file */
+constexpr int INDEX_BLOCK = 1024;  /* records per index block */
+constexpr int INDEX_BLOCKS = 4096; /* four million changes at most */
 
 /* ---- the records, in memory ---- */
 
@@ -218,8 +218,7 @@ void journal_made()
     r->made = 1;
     char line[LINE_SIZE];
     const plat_identity &id = r->ident;
-    int n = snprintf(line, sizeof line, MADE_LINE "\n", id.kind, id.size, id.modified,
-                     id.changed, id.device, id.index);
+    int n = snprintf(line, sizeof line, MADE_LINE "\n", id.kind, id.size, id.modified, id.changed, id.device, id.index);
     append(line, n, KEPT_IN_STREAM); /* lost with a kill, the note's time stands in */
 }
 
@@ -272,8 +271,10 @@ int journal_aside_name(const char *path, char *buf, int size)
 static int set_aside_once(const char *path, const char *native)
 {
     char aside[PLAT_NATIVE_MAX], na[PLAT_NATIVE_MAX], nb[PLAT_NATIVE_MAX];
-    if (native && native[0] && strlen(native) < sizeof na) memcpy(na, native, strlen(native) + 1);
-    else if (!note_native(path, na, 0)) return 0;
+    if (native && native[0] && strlen(native) < sizeof na)
+        memcpy(na, native, strlen(native) + 1);
+    else if (!note_native(path, na, 0))
+        return 0;
     if (!aside_candidate(path, aside, sizeof aside) || !note_native(aside, nb, 1) ||
         !note_natives(JOURNAL_ASIDE, na, nb))
         return 0;
@@ -319,10 +320,13 @@ static int undo_one(const jrec *r, const plat_syscalls &c)
     return rc == 0 || errno == ENOENT;
 }
 
-static const char *const UNDO_FAILED[] = {"could not remove the folder made", "could not remove the file made",
-                                          "could not put back the file moved aside", "could not rename back",
+static const char *const UNDO_FAILED[] = {"could not remove the folder made",
+                                          "could not remove the file made",
+                                          "could not put back the file moved aside",
+                                          "could not rename back",
                                           "could not make again the folder removed",
-                                          "could not remove the temporary file", ""};
+                                          "could not remove the temporary file",
+                                          ""};
 static const char CHANGED_SINCE[] = "changed since the run, left as it is";
 
 static volatile sig_atomic_t now_done, now_failed; /* what the interrupt put back */
@@ -419,7 +423,8 @@ int remove_asides(journal_reporter report)
     int ok = 1;
     for (int i = 0; i < held; i++) {
         const jrec *r = record_at(i);
-        if (r->op != JOURNAL_ASIDE || sys().remove(r->b) == 0 || errno == ENOENT) continue;
+        if (r->op != JOURNAL_ASIDE || r->made < 0 || sys().remove(r->b) == 0 || errno == ENOENT)
+            continue; /* a name aside that was taken is another's file */
         ok = 0;
         if (report) report("could not remove the file moved aside", r->b, errno);
     }

@@ -169,6 +169,22 @@ TEST_F(Journal, PuttingBackASetAsideLeavesNoSecondName)
     EXPECT_EQ(snapshot(top), before);
 }
 
+// A name aside that is taken (another's file) is passed over; the run kept
+// never removes it.
+TEST_F(Journal, ANameAsideThatWasTakenIsLeftAlone)
+{
+    ASSERT_TRUE(journal_start(JOURNAL));
+    char given[512];
+    ASSERT_TRUE(journal_aside_name("\\t\\a.txt", given, sizeof given));  // the next one is taken
+    std::string name = strrchr(given, '\\') + 1;
+    size_t cut = name.rfind('_') + 1;
+    std::string taken = "~qrb" + name.substr(4, cut - 4) + std::to_string(std::stoi(name.substr(cut)) + 1) + ".old";
+    tu::write_file((top / taken).string(), "someone's");
+    ASSERT_TRUE(journal_set_aside("\\t\\a.txt", nullptr));
+    EXPECT_TRUE(journal_commit(collect));
+    EXPECT_EQ(tu::read_file(top / taken), "someone's") << taken;
+}
+
 // A killed run's journal that cannot be read whole is put back in no part
 // and kept for a look, beside an earlier run's kept journal.
 int fgets_calls;
@@ -208,7 +224,7 @@ TEST_F(Journal, ATemporaryNameNotedAheadGoesWithTheNextNote)
     ASSERT_TRUE(journal_note(JOURNAL_TEMP | JOURNAL_AHEAD, "\\t\\~qcp1_1.tmp", nullptr));
     make_one({REPLACE, "\\t\\a.txt", nullptr});
     write("\\t\\~qcp1_1.tmp", "half");  // made after both notes
-    journal_forget();                    // killed here
+    journal_forget();                   // killed here
     int failed = -1;
     EXPECT_EQ(journal_recover(JOURNAL, &failed, collect), 2);
     EXPECT_EQ(failed, 0);
