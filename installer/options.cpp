@@ -86,7 +86,8 @@ static void print_statuses()
              "  2  the run stopped: a bad command line or answers file, an answer not\n"
              "     accepted, the end of input, Q at a question, or no summary reached\n"
              "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n"
-             "A dry run gives 1 when its plan foresees errors, else as above.\n\n"
+             "A dry run gives 1 when its plan foresees errors, else as above; a run\n"
+             "with --rollback gives 1 after errors and 2 after Q, as with --answers.\n\n"
              "Environment:\n"
              "  QUILLOR_ROOT  on POSIX systems, the folder that stands for the drive's root:\n"
              "                \\inetpub\\scripts\\ is then $QUILLOR_ROOT/inetpub/scripts/.\n"
@@ -283,7 +284,8 @@ int options_rollback() { return opts.rollback && !opts.dry_run; }
 int options_status(const flow_outcome *out)
 {
     int reached = out && out->reached;
-    if (!answers_unattended()) return act_dry() && reached && out->errors > 0 ? 1 : 0;
+    if (!answers_unattended()) /* a dry run and an all-or-nothing run tell their errors */
+        return (act_dry() || options_rollback()) && reached && out->errors > 0 ? 1 : 0;
     if (!reached) return EXIT_STOPPED;
     return out->errors > 0 || record_failed ? 1 : 0;
 }

@@ -116,7 +116,7 @@ static void confirm_quit(int index)
     size_t n = strlen(line);
     if (n > 0 && line[n - 1] == '\n') line[n - 1] = '\0';
     if (line[0] == 'n' || line[0] == 'N') return; /* ask the question again */
-    stop_run(answers_unattended() ? EXIT_STOPPED : 0, nullptr, "\nGoodbye :-)\n");
+    stop_run(answers_unattended() || act_rollback_on() ? EXIT_STOPPED : 0, nullptr, "\nGoodbye :-)\n");
 }
 
 static void show_help(int index)

@@ -106,6 +106,23 @@ TEST(Rollback, AKeptRunThatCannotFinishItsRemovalsCountsAnError)
     EXPECT_FALSE(e2e::exists(s.at("quillor/cache/group.dat")));  // kept: what could go went
 }
 
+// An interactive run with --rollback ends as an unattended one does: status
+// 1 after errors, 2 after a stop by Q; either way nothing is kept.
+TEST(Rollback, AnInteractiveRunTellsItsErrorsAndStopsByItsStatus)
+{
+    Sandbox s;
+    e2e::make_dirs(s.at("quillor/login.tpl/x"));  // a folder where a template goes
+    const auto before = state(s);
+    e2e::RunOptions o;
+    o.args = {"--rollback"};
+    e2e::Run r = s.run(e2e::lines({"1", "", "", "", "", "", "", "", "n", "", "", "", "", "", "", "", "", "n", ""}), o);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(differences(before, state(s)), "");
+    r = s.run(e2e::lines({"1", "", "", "", "", "", "", "", "Q", "y"}), o);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_EQ(differences(before, state(s)), "");
+}
+
 // Waits until the sparse source file is opened by the copy.
 bool copy_started(const std::string &big)
 {
