@@ -111,6 +111,7 @@ static int backup_templates(question_table *t, update_counts *c, const char *web
     /* no web folder: never back up the current directory in its place */
     if (!failed && !(web && copy_tree_backup(backup, web, "*", COPY_FLAT, &c->out.backed_up, &c->kept)))
         failed = web ? web : answer_of(t, Q_QLIMG);
+    if (!failed && !flow_sync_copies()) failed = templates; /* saved only once it is on the disk */
     if (!failed) return 1;
     log_report("%s: backup of %s failed, templates not replaced", WHO, failed);
     return 0;

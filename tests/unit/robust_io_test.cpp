@@ -16,6 +16,7 @@
 #endif
 
 #include "config/set_ini.h"
+#include "installer/flows.h"
 #include "table/table.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -239,6 +240,27 @@ TEST_F(Guards, CopiesAreMadeDurableOncePerFileSystem)
 #endif
 }
 
+// An update replaces no template before their backup is on the disk: a
+// backup whose copies cannot be made durable saved nothing.
+TEST_F(Guards, TemplatesAreReplacedOnlyOnceTheirBackupIsDurable)
+{
+    tu::TestLog log;
+    for (const char *d : {"inetpub/scripts", "quillor", "tpl", "img", "manuals"}) tu::make_dirs(scratch.path(d));
+    tu::write_file(scratch.path("inetpub/scripts/quillor.exe"), "old exe");
+    tu::write_file(scratch.path("inetpub/scripts/quillor.ini"), "templates \\quillor\\\n");
+    tu::write_file(scratch.path("quillor/index.tpl"), "custom");
+    tu::write_file(scratch.path("quillor.exe"), "new exe");
+    tu::write_file(scratch.path("tpl/index.tpl"), "new index");
+    plat_syscall_table()->sync_fs = failing_sync_fs;
+    question_table t;
+    table_init(&t);
+    tu::ScriptedInput in("\n\n\n\n\n\ny\n\n\n\n\n\nn\nn\n");
+    tu::CapturedOutput out;
+    EXPECT_TRUE(update_flow(&t).reached);
+    EXPECT_NE(out.text().find("backup of \\quillor\\ failed, templates not replaced"), std::string::npos);
+    EXPECT_EQ(tu::read_file(scratch.path("quillor/index.tpl")), "custom");
+}
+
 // ---- interruption ----
 
 TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed)
@@ -253,7 +275,7 @@ TEST_F(Guards, InterruptedLogGetsItsLastEntryAndIsClosed)
     EXPECT_TRUE(last.size() > 12 && last[2] == ' ' && last[5] == ':' && last[8] == ':') << last;
     EXPECT_NE(last.find(" [" + std::to_string(plat_process_id()) + "] Info: interrupted\n"), std::string::npos) << last;
     EXPECT_EQ(text.substr(0, 2), last.substr(0, 2));  // the same day as the entry before
-    EXPECT_LT(text.find("Info: working\n"), at);  // the entry kept before it went first
+    EXPECT_LT(text.find("Info: working\n"), at);      // the entry kept before it went first
 }
 
 int raw_writes;
