@@ -31,10 +31,18 @@ struct plan_form {
 };
 /* Indexed by act_line: before the path, before the other name, at the end. */
 static const plan_form FORMS[] = {
-    {"create folder ", "", ""}, {"copy new ", "", ""}, {"replace ", "", " (identical)"},
-    {"replace ", "", " (changed locally)"}, {"keep ", " as ", ""}, {"remove ", "", ""},
-    {"remove folder ", "", ""}, {"clean up ", "", ""}, {"error: ", "", ""},
-    {"rewrite ", "", ""}, {"- ", "", ""}, {"+ ", "", ""},
+    {"create folder ", "", ""},
+    {"copy new ", "", ""},
+    {"replace ", "", " (identical)"},
+    {"replace ", "", " (changed locally)"},
+    {"keep ", " as ", ""},
+    {"remove ", "", ""},
+    {"remove folder ", "", ""},
+    {"clean up ", "", ""},
+    {"error: ", "", ""},
+    {"rewrite ", "", ""},
+    {"- ", "", ""},
+    {"+ ", "", ""},
 };
 
 static int dry;
@@ -237,10 +245,7 @@ static void journal_report(const char *what, const char *native, int err)
 
 int act_rollback_on() { return !dry && journal_active(); }
 
-int act_journal(int op, const char *a, const char *b)
-{
-    return act_rollback_on() ? journal_note(op, a, b) : 1;
-}
+int act_journal(int op, const char *a, const char *b) { return act_rollback_on() ? journal_note(op, a, b) : 1; }
 
 void act_made()
 {
@@ -252,20 +257,21 @@ void act_not_made(int op)
     if (act_rollback_on()) journal_not_made(op); /* errno kept */
 }
 
-int act_aside(const char *path, const char *native)
-{
-    return act_rollback_on() ? journal_set_aside(path, native) : 1;
-}
+int act_aside(const char *path, const char *native) { return act_rollback_on() ? journal_set_aside(path, native) : 1; }
 
 int act_remove_in(plat_folder *f, const char *path, const char *name)
 {
     char aside[TEXT_PATH_SIZE];
     if (dry) return plan_remove(path);
     if (!act_rollback_on()) return plat_folder_remove(f, name, 0);
-    if (!journal_aside_name(path, aside, sizeof aside) || !journal_note(JOURNAL_ASIDE, path, aside))
-        return -1;
+    if (!journal_aside_name(path, aside, sizeof aside) || !journal_note(JOURNAL_ASIDE, path, aside)) return -1;
     const char *leaf = strrchr(aside, '\\');
-    return plat_folder_rename_new(f, name, leaf ? leaf + 1 : aside);
+    if (plat_folder_rename_new(f, name, leaf ? leaf + 1 : aside) != 0) {
+        journal_not_made(JOURNAL_ASIDE); /* a name aside taken meanwhile is another's file */
+        return -1;
+    }
+    journal_made(); /* nothing left at path: a file put there later is never renamed over */
+    return 0;
 }
 
 void act_recover()
@@ -465,7 +471,8 @@ static char *read_all(const char *path)
 static int commit_kept(act_rewrite *w)
 {
     const char *t = w->real.target;
-    int noted = plat_path_kind(t) == PLAT_KIND_FILE ? act_aside(t, nullptr) : act_journal(JOURNAL_MADE_FILE, t, nullptr);
+    int noted =
+        plat_path_kind(t) == PLAT_KIND_FILE ? act_aside(t, nullptr) : act_journal(JOURNAL_MADE_FILE, t, nullptr);
     if (!noted) {
         plat_replace_abort(&w->real);
         return PLAT_REPLACE_RENAME;

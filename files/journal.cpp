@@ -214,12 +214,15 @@ void journal_made()
     while (i >= 0 && record_at(i)->op == JOURNAL_TEMP) i--; /* a temporary file is not the change */
     if (!journal_file || i < 0) return;
     jrec *r = record_at(i);
-    if (sys().name_identity(r->a, &r->ident) != 0) return; /* nothing there: nothing to tell apart */
+    if (sys().name_identity(r->a, &r->ident) != 0) { /* nothing there: anything found there later is another's */
+        if (errno != ENOENT) return;
+        r->ident = plat_identity{PLAT_KIND_NONE, 0, 0, 0, 0, 0};
+    }
     r->made = 1;
     char line[LINE_SIZE];
     const plat_identity &id = r->ident;
     int n = snprintf(line, sizeof line, MADE_LINE "\n", id.kind, id.size, id.modified, id.changed, id.device, id.index);
-    append(line, n, KEPT_IN_STREAM); /* lost with a kill, the note's time stands in */
+    append(line, n, TO_SYSTEM); /* in the system's hands at once: a kill cannot lose it */
 }
 
 /* The newest record of op, or -1. */

@@ -248,6 +248,14 @@ TEST_F(Journal, AFileChangedSinceIsLeftAndTheJournalKeptAside)
     EXPECT_FALSE(fs::exists(top / "new"));
     EXPECT_FALSE(journal_there());
     EXPECT_TRUE(journal_there(".failed"));
+    // a file the run removed (set aside), and one put at its name since
+    ASSERT_TRUE(journal_start(JOURNAL));
+    make_one({REMOVE, "\\t\\b.txt", nullptr});
+    journal_forget();
+    write("\\t\\b.txt", "put there since");
+    EXPECT_EQ(journal_recover(JOURNAL, &failed, collect), 0);
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(tu::read_file((top / "b.txt").string()), "put there since");
 }
 
 // What a committed run leaves: its changes, without the names aside.
