@@ -295,18 +295,20 @@ int act_rollback_start()
 int act_run_ends(int ok)
 {
     if (!act_rollback_on()) return 1;
-    if (ok) {
-        if (journal_commit(journal_report)) return 1;
+    int kept = ok ? journal_commit(journal_report) : -1;
+    if (kept > 0) return 1;
+    if (kept == 0) {
         log_report("rollback: the run is kept, but not all it set aside went");
         return 0;
     }
+    if (ok) log_report("rollback: the journal could not be marked kept, so the run is put back");
     int failed = 0;
     int back = journal_rollback(&failed, journal_report);
     log_report_info("Rollback: %d changes of this run were put back, nothing it did is kept", back);
     if (failed)
         log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
                    JOURNAL);
-    return 1;
+    return !ok;
 }
 
 /* 1 when something in the folder path is not planned away. */

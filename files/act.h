@@ -114,8 +114,9 @@ int act_aside(const char *path, const char *native);
  * a dry run it goes in the plan only.  0, or -1 with errno. */
 int act_remove_in(plat_folder *f, const char *path, const char *name);
 /* The end of the run: kept when ok, else put back, and said so.  The
- * journal is done with either way.  0 when a kept run could not remove
- * all it set aside or emptied (each reported), else 1. */
+ * journal is done with either way.  0 when a run to be kept could not be
+ * (its journal could not be marked: it is put back) or could not remove all
+ * it set aside or emptied (each reported), else 1. */
 int act_run_ends(int ok);
 
 /* The closing block of a dry run: the counts the real summary would show,

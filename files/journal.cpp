@@ -443,10 +443,9 @@ int remove_asides(journal_reporter report)
 int journal_commit(journal_reporter report)
 {
     if (!journal_file) return 1;
-    if (!append("C\n", 2, TO_DISK)) { /* not on the disk: a later start puts the run back, asides and all */
+    if (!append("C\n", 2, TO_DISK)) { /* never kept half: the caller puts the run back */
         if (report) report("could not mark the journal committed", journal_native, errno);
-        drop_all();
-        return 0;
+        return -1;
     }
     live = 0; /* committed: an interrupt leaves the journal for the next start to finish */
     int ok = remove_asides(report);

@@ -54,8 +54,10 @@ int journal_set_aside(const char *path, const char *native);
  * could not be removed: what (a short phrase), the native path, errno. */
 typedef void (*journal_reporter)(const char *what, const char *native, int err);
 /* The run succeeded: the journal is marked committed, the files moved
- * aside are removed, then the folders noted for later, and the journal goes.  1, or 0 when some of it failed
- * (each reported; a committed journal is never put back). */
+ * aside are removed, then the folders noted for later, and the journal goes.
+ * 1, or 0 when some of it failed (each reported; a committed journal is
+ * never put back); -1 when the mark could not be written: the journal is
+ * still active, to be put back. */
 int journal_commit(journal_reporter report);
 /* Puts back every change noted, newest first.  The journal goes when all
  * were put back; else it is renamed "<name>.failed" and kept for a look

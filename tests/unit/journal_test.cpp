@@ -181,7 +181,7 @@ TEST_F(Journal, ANameAsideThatWasTakenIsLeftAlone)
     std::string taken = "~qrb" + name.substr(4, cut - 4) + std::to_string(std::stoi(name.substr(cut)) + 1) + ".old";
     tu::write_file((top / taken).string(), "someone's");
     ASSERT_TRUE(journal_set_aside("\\t\\a.txt", nullptr));
-    EXPECT_TRUE(journal_commit(collect));
+    EXPECT_EQ(journal_commit(collect), 1);
     EXPECT_EQ(tu::read_file(top / taken), "someone's") << taken;
 }
 
@@ -275,7 +275,7 @@ TEST_F(Journal, ACommittedJournalOnlyRemovesTheAsides)
         ASSERT_TRUE(journal_start(JOURNAL)) << r.name;
         make_changes(r);
         Tree after = committed(snapshot(top));
-        EXPECT_TRUE(journal_commit(collect)) << r.name;
+        EXPECT_EQ(journal_commit(collect), 1) << r.name;
         EXPECT_EQ(snapshot(top), after) << r.name;
         EXPECT_FALSE(journal_there()) << r.name;
     }
@@ -343,6 +343,14 @@ TEST_F(Journal, ANoteNotOnTheDiskRefusesTheChange)
     EXPECT_EQ(journal_rollback(&failed, collect), 0);  // the refused note is not held
     EXPECT_EQ(failed, 0);
     EXPECT_FALSE(journal_there());
+    // a run whose commit mark cannot reach the disk is not kept: it stays to be put back
+    ASSERT_TRUE(journal_start(JOURNAL));
+    make_changes(ROWS[0]);
+    plat_syscall_table()->fsync = fsync_fails;
+    EXPECT_EQ(journal_commit(collect), -1);
+    plat_syscall_reset();
+    EXPECT_EQ(journal_rollback(&failed, collect), 4);
+    EXPECT_EQ(snapshot(top), before);
 }
 
 }  // namespace
