@@ -23,9 +23,10 @@ static const char NATIVE_SEP[] = "/";
 #endif
 const char OP_LETTERS[] = "DFARXTL"; /* by journal_op */
 static const char HEADER[] = "# quillor journal 1\n";
-constexpr int ASIDE_TRIES = 100;   /* names aside tried for one file */
-constexpr int INDEX_BLOCK = 1024;  /* records per index block */
-constexpr int INDEX_BLOCKS = 4096; /* four million changes at most */
+constexpr int ASIDE_TRIES = 100;      /* names aside tried for one file */
+constexpr int INDEX_BLOCK = 1024;     /* records per index block */
+constexpr int INDEX_BLOCKS = 4096;    /* four million changes at most */
+constexpr int FAILED_KEPT_MAX = 9999; /* journals kept for a look: never one applied twice */
 
 /* ---- the records, in memory ---- */
 
@@ -366,7 +367,7 @@ int journal_interrupted(int *failed)
 static int keep_failed(journal_reporter report)
 {
     char kept[PLAT_NATIVE_MAX + 16];
-    for (int n = 1; n < 10; n++) {
+    for (int n = 1; n <= FAILED_KEPT_MAX; n++) {
         int len = n == 1 ? snprintf(kept, sizeof kept, "%s.failed", journal_native)
                          : snprintf(kept, sizeof kept, "%s.failed.%d", journal_native, n);
         if (len < 0 || len >= (int)sizeof kept) return errno = ENAMETOOLONG, 0;
