@@ -77,8 +77,7 @@ static int real_form(const char *native, char *out, size_t size)
         if (n == 2 && p[0] == '.' && p[1] == '.') {
             drop_name(out, &len);
         } else if (n > 0 && !(n == 1 && p[0] == '.')) {
-            if (!append_name(out, &len, size, p, n) || (existing && !real_name(out, &len, size, &existing)))
-                return 0;
+            if (!append_name(out, &len, size, p, n) || (existing && !real_name(out, &len, size, &existing))) return 0;
         }
         p += n;
         if (*p) p++;
@@ -97,8 +96,10 @@ int plat_canonical_child(const char *canonical_folder, const char *path, const c
 {
     char native[PLAT_NATIVE_MAX];
     if (!canonical_folder || !buf || size < 2) return 0;
-    if (known && known[0]) snprintf(native, sizeof native, "%s", known);
-    else if (!plat_native_path(path, native, sizeof native)) return 0;
+    if (known && known[0])
+        snprintf(native, sizeof native, "%s", known);
+    else if (!plat_native_path(path, native, sizeof native))
+        return 0;
     const char *slash = strrchr(native, '/');
     const char *name = slash ? slash + 1 : native;
     if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return plat_canonical_path(path, buf, size);
@@ -140,15 +141,6 @@ static int canonical_pair(const char *a, char *ca, const char *b, char *cb)
     return plat_canonical_path(a, ca, PLAT_NATIVE_MAX) && plat_canonical_path(b, cb, PLAT_NATIVE_MAX);
 }
 
-int plat_is_root(const char *path)
-{
-    char real[PLAT_NATIVE_MAX], root[PLAT_NATIVE_MAX];
-    if (!canonical_pair(path, real, "\\", root)) return PLAT_UNKNOWN;
-    if (strcmp(real, "/") == 0 || holds_by_name(real, root)) return PLAT_YES; /* the drive, or all that holds it */
-    int r = same_identity(real, root);
-    return r == PLAT_NO ? same_identity(real, "/") : r;
-}
-
 int plat_same_dir(const char *a, const char *b)
 {
     char ra[PLAT_NATIVE_MAX], rb[PLAT_NATIVE_MAX];
@@ -173,6 +165,10 @@ int plat_dir_contains(const char *outer, const char *inner)
         drop_name(ri, &len);
     }
 }
+
+/* The drive, or a folder that holds it, by name or by identity: a link to
+ * it, or a second mount of a folder above it. */
+int plat_is_root(const char *path) { return plat_dir_contains(path, "\\"); }
 
 int plat_native_same_file(const char *native, const char *path)
 {
@@ -222,7 +218,7 @@ int plat_name_kind(const plat_name *n)
 static int kind_of(const char *native, const posix_map *m)
 {
     if (m->how == MAP_LOOKED_UP && !m->found) return PLAT_KIND_NONE; /* its folder lacks it */
-    if (m->how == MAP_EXISTS) return kind_of_mode(m->mode);         /* the mapping's lstat, just now */
+    if (m->how == MAP_EXISTS) return kind_of_mode(m->mode);          /* the mapping's lstat, just now */
     return plat_native_kind(native);
 }
 

@@ -60,6 +60,12 @@ TEST(PathIdentity, LinksAndFoldersAboveTheRootAreSeenForWhatTheyAre)
     EXPECT_EQ(plat_is_root("\\a\\up\\"), 1);  // a link to the root
     EXPECT_EQ(plat_is_root("..\\"), 1);       // a folder that holds the whole drive
     EXPECT_EQ(canonical("\\link\\missing\\..\\b"), s.path("a/b"));
+    // the folder that holds the drive, mounted a second time inside it (root only)
+    tu::make_dirs(s.path("above"));
+    if (geteuid() == 0 && system(("mount --bind " + s.dir + "/.. " + s.path("above") + " 2>/dev/null").c_str()) == 0) {
+        EXPECT_EQ(plat_is_root("\\above\\"), 1);
+        EXPECT_EQ(system(("umount " + s.path("above")).c_str()), 0);
+    }
 }
 #endif
 
