@@ -37,7 +37,8 @@ static int remove_all_in(plat_folder *f, const char *dir, const char *mask);
 static int remove_subdir(plat_folder *f, const char *path, const char *name)
 {
     errno = 0;
-    plat_folder *sub = plat_folder_open_in(f, name, PLAT_FIND_NOFOLLOW);
+    plat_folder *sub = plat_folder_open_in(f, name, PLAT_FIND_NOFOLLOW | PLAT_FIND_NOMOUNT);
+    if (!sub && errno == EBUSY) return stayed(path, EBUSY); /* another file system's, or a folder seen twice */
     int emptied = sub ? remove_all_in(sub, path, "*") : dir_walk_listed(path, errno); /* not there: empty */
     plat_folder_close(sub);
     errno = 0;

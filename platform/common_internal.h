@@ -78,6 +78,7 @@ void *plat_sys_dir_open_at(int dir, const char *name, int nofollow, int *fd);
 int plat_sys_unlink_at(int dir, const char *name, int folder);
 int plat_sys_rename_at(int dir, const char *from, const char *to, int replace);
 int plat_sys_open_new_at(int dir, const char *name);
+int plat_sys_mount_root(int parent, int fd);
 #else
 unsigned long plat_sys_attributes(const char *native);
 unsigned long plat_sys_full_path(const char *native, char *buf, unsigned long size);

@@ -43,7 +43,8 @@ struct plat_folder {
 
 static int same_folded(const char *a, const char *b)
 {
-    for (; *a && text_fold((unsigned char)*a) == text_fold((unsigned char)*b); a++, b++) {}
+    for (; *a && text_fold((unsigned char)*a) == text_fold((unsigned char)*b); a++, b++) {
+    }
     return text_fold((unsigned char)*a) == text_fold((unsigned char)*b);
 }
 
@@ -134,7 +135,8 @@ static int folder_list(plat_folder *f, const plat_folder *parent, const char *na
     plat_find_entry e;
     int ok = dir != nullptr;
     while (ok && plat_find_read(dir, &e))
-        if (strcmp(e.name, ".") != 0 && strcmp(e.name, "..") != 0 && !set_add(f, e.name, e.attrib)) ok = (errno = ENOMEM, 0);
+        if (strcmp(e.name, ".") != 0 && strcmp(e.name, "..") != 0 && !set_add(f, e.name, e.attrib))
+            ok = (errno = ENOMEM, 0);
     if (ok && errno != ENOENT) ok = 0; /* the listing ended on a failure */
 #ifdef _WIN32
     if (dir) sys().dir_close(dir);
@@ -193,7 +195,16 @@ plat_folder *plat_folder_open_in(plat_folder *parent, const char *name, int flag
     if (!f) return nullptr;
     int fits = snprintf(f->native, sizeof f->native, "%s%s", parent->native, name);
     if (fits < 0 || fits >= (int)sizeof f->native) return plat_folder_close(f), errno = ENAMETOOLONG, nullptr;
-    return folder_ready(f, parent, name, flags & PLAT_FIND_NOFOLLOW);
+    f = folder_ready(f, parent, name, flags & PLAT_FIND_NOFOLLOW);
+#ifndef _WIN32 /* Windows never follows a mounted folder: it is a reparse point */
+    int mounted = f && (flags & PLAT_FIND_NOMOUNT) ? sys().mount_root(parent->fd, f->fd) : 0;
+    if (mounted) {
+        int err = mounted < 0 ? errno : EBUSY;
+        plat_folder_close(f);
+        return errno = err, nullptr;
+    }
+#endif
+    return f;
 }
 
 void plat_folder_close(plat_folder *f)

@@ -45,6 +45,10 @@ struct plat_find; /* an open listing */
  * system's code page, is listed with PLAT_ATTR_UNNAMED added to its bits,
  * so that it can be reported; names that do not fit are skipped. */
 constexpr int PLAT_FIND_NOFOLLOW = 1;
+/* For plat_folder_open_in: a folder where a file system is mounted (a
+ * second mount of a folder included) is not opened (EBUSY), so that a
+ * removal never empties another file system, nor a folder seen twice. */
+constexpr int PLAT_FIND_NOMOUNT = 2;
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
 void plat_find_close(plat_find *find);
@@ -297,6 +301,9 @@ struct plat_syscalls {
     int (*unlink_at)(int dir, const char *name, int folder);
     int (*rename_at)(int dir, const char *from, const char *to, int replace); /* in dir; EEXIST unless replace */
     int (*open_new_at)(int dir, const char *name); /* a new file, never a link: a descriptor, or -1 */
+    /* 1 when the open folder fd (in the open folder parent) is where a file system is mounted, a
+     * second mount of a folder included; 0 when not; -1 with errno when it cannot be told. */
+    int (*mount_root)(int parent, int fd);
 #else
     /* The calls that map paths and decide on them, as the system names them. */
     unsigned long (*attributes)(const char *native); /* GetFileAttributes: ~0 when none */

@@ -58,7 +58,7 @@ static const plat_syscalls real_calls = {
     plat_sys_mode_like, plat_sys_dir_mode_from,
 #ifndef _WIN32
     sys_stat, sys_lstat, sys_lstat_at, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock, sys_open_source,
-    plat_sys_dir_open_at, plat_sys_unlink_at, plat_sys_rename_at, plat_sys_open_new_at,
+    plat_sys_dir_open_at, plat_sys_unlink_at, plat_sys_rename_at, plat_sys_open_new_at, plat_sys_mount_root,
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
 #endif

@@ -275,6 +275,20 @@ int plat_sys_rename_at(int dir, const char *from, const char *to, int replace)
     return replace ? renameat(dir, from, dir, to) : move_new_at(dir, from, to);
 }
 
+/* By the kernel's own mark where it gives one (a bind mount of a folder of
+ * the same file system too), else by a change of device. */
+int plat_sys_mount_root(int parent, int fd)
+{
+#ifdef STATX_ATTR_MOUNT_ROOT
+    struct statx sx;
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, 0, &sx) != 0) return -1;
+    if (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+    struct stat p, s;
+    if (fstat(parent, &p) != 0 || fstat(fd, &s) != 0) return -1;
+    return p.st_dev != s.st_dev;
+}
+
 void plat_sys_dir_close(void *dir) { closedir((DIR *)dir); }
 
 int plat_sys_dir_read(void *dir, plat_find_entry *entry)

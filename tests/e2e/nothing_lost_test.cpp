@@ -221,6 +221,23 @@ TEST(NothingLost, AFileThatStaysIsCountedAndNamed)
     EXPECT_FALSE(exists(s.at("site/tpl")));  // the other steps ran
 }
 
+// A removal never empties a file system mounted below what it removes, nor
+// a folder mounted there a second time: the mount stays, named and counted.
+TEST(NothingLost, ARemovalNeverEntersAMountedFolder)
+{
+    if (e2e::under_wine()) GTEST_SKIP() << "a Linux mount is an ordinary folder to Windows programs";
+    Sandbox s;
+    install_old(s);
+    e2e::make_dirs(s.at("elsewhere"));
+    write_file(s.at("elsewhere/keep.txt"), "kept");
+    if (!s.mount_bind("elsewhere", "site/tpl/data")) GTEST_SKIP() << "no second mount can be made";
+    e2e::Run r = s.run(lines({"3", "", "", "", "n", "n", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.log.find("Error: rmfile: could not remove \\site\\tpl\\data\\ {16="), std::string::npos) << r.log;
+    EXPECT_EQ(read_file(s.at("elsewhere/keep.txt")), "kept");
+    EXPECT_FALSE(exists(s.at("site/tpl/index.tpl")));  // the rest went
+}
+
 // The clean-up of the distribution folder that cannot delete a file counts
 // an error: it never ends in "No errors occured".
 TEST(NothingLost, ACleanUpThatLeavesAFileCountsIt)
