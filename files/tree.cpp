@@ -436,11 +436,13 @@ static int copy_over(const char *source, const char *target, const plat_name *t)
     char temp[TEMP_NAME_SIZE]; /* noted with the synced note of the file set aside */
     temp_name(temp, sizeof temp);
     if (!temp_noted(target, temp, t->kind == PLAT_KIND_FILE)) return copy_failed(source, target);
-    if (t->kind == PLAT_KIND_FILE && !act_aside(target, t->native)) return copy_failed(source, target); /* kept until the end */
+    if (t->kind == PLAT_KIND_FILE && !act_aside(target, t->native))
+        return copy_failed(source, target); /* kept until the end */
     plat_file in;
     if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_replacing r;
-    if (!target_writable(target, t) || !begin_replace(&r, target, t, temp)) return copy_undone(&in, source, target, errno);
+    if (!target_writable(target, t) || !begin_replace(&r, target, t, temp))
+        return copy_undone(&in, source, target, errno);
     if (plat_copy_file(&in, &r.file) < 0) r.err = errno ? errno : EIO;
     if (plat_replace_commit(&r) != PLAT_REPLACE_DONE) return copy_undone(&in, source, target, r.err);
     act_made();
@@ -458,7 +460,7 @@ static int copy_if_new(const char *source, const char *target, plat_name *t)
     int made = copy_to_new(source, target, t);
     if (made == 1) act_made();
     if (made < 0) act_not_made(JOURNAL_MADE_FILE); /* another's file took the name: never ours to remove */
-    if (made < 0) plat_look_up(target, t); /* it appeared meanwhile */
+    if (made < 0) plat_look_up(target, t);         /* it appeared meanwhile */
     return made;
 }
 
@@ -509,18 +511,29 @@ static int step_look_up(copy_step *c, const char *target, plat_name *t)
     return plat_folder_look_up(c->dir, leaf, t);
 }
 
+/* The one name of a target's folder whatever spells it: its identity
+ * (device and file number), so that a folder mounted a second time is the
+ * same folder; its canonical form where it has none yet, not kept. */
+static int folder_key(copy_step *c, const char *folder)
+{
+    plat_identity id;
+    if (!plat_canonical_path(folder, c->canon, sizeof c->canon)) return 0;
+    if (plat_syscall_table()->name_identity(c->canon, &id) != 0 || id.index == 0) return 1;
+    snprintf(c->canon, sizeof c->canon, "#%lld:%lld", id.device, id.index);
+    text_copy(c->canon_of, folder, sizeof c->canon_of);
+    return 1;
+}
 
-/* The canonical form of a target: its folder is resolved once per folder
- * of the step, since resolving every name of a path costs a look-up per
- * name for each file. */
+/* The one name of a target, for the run's set of files its backups wrote:
+ * its folder is resolved once per folder of the step, since resolving
+ * every name of a path costs a look-up per name for each file. */
 static int canonical_target(copy_step *c, const char *target, const char *tnative, char *out, int size)
 {
     char folder[TEXT_LINE_SIZE];
     if (!folder_part(target, folder)) text_copy(folder, ".\\", sizeof folder);
     if (strcmp(folder, c->canon_of) != 0) {
         c->canon_of[0] = '\0';
-        if (!plat_canonical_path(folder, c->canon, sizeof c->canon)) return 0;
-        text_copy(c->canon_of, folder, sizeof c->canon_of);
+        if (!folder_key(c, folder)) return 0;
     }
     return plat_canonical_child(c->canon, target, tnative, out, size);
 }
@@ -736,13 +749,15 @@ static int copy_step_file(copy_step *c, const char *source, const char *target)
         kind = t.kind;
     }
     const char *tnative = kind != PLAT_KIND_NONE && t.native[0] ? t.native : nullptr;
-    if (kind != PLAT_KIND_NONE && same_file(source, tnative)) return note_written(c, target, tnative); /* already there */
+    if (kind != PLAT_KIND_NONE && same_file(source, tnative))
+        return note_written(c, target, tnative); /* already there */
     if (kind != PLAT_KIND_NONE && !c->backup && written_this_step(c, target, tnative)) {
         act_error("copy_file: could not copy %s to %s: another file of this step was copied there", source, target);
         return 0;
     }
     if (kind != PLAT_KIND_NONE && (c->backup || written_by_backup(c, target, tnative))) {
-        if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target)) return note_written(c, target, tnative);
+        if (!link && kind == PLAT_KIND_FILE && copy_same_content(source, target))
+            return note_written(c, target, tnative);
         char kept[TEXT_LINE_SIZE];
         if (!keep_numbered(c->dir, target, kept, sizeof kept, keep_renamed)) return copy_failed(source, target);
         kind = step_look_up(c, target, &t); /* kept under its numbered name: the target is free */

@@ -299,7 +299,8 @@ TEST(NothingLost, ShortFolderNamesCanBeCreated)
 namespace {
 
 // A later copy reaching a backup through another name for its folder (a
-// link here; a short name or another drive letter on Windows) keeps it too.
+// link or a second mount here; a short name or another drive letter on
+// Windows) keeps it too.
 TEST(NothingLost, ABackupReachedThroughAnotherNameIsKeptToo)
 {
     if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
@@ -311,6 +312,13 @@ TEST(NothingLost, ABackupReachedThroughAnotherNameIsKeptToo)
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(read_file(s.at("bak/index.tpl.~1~")), "first custom") << r.log;
     EXPECT_EQ(read_file(s.at("bak/index.tpl")), read_file(kSample + "/tpl/index.tpl"));
+    // the backup folder is the templates folder mounted a second time
+    Sandbox t;
+    install_old(t);
+    if (!t.mount_bind("site/tpl", "bk")) return;
+    r = t.run(lines({"2", "", "", "", "", "", "", "y", "", "\\bk\\", "", "", "", "n", ""}));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(read_file(t.at("site/tpl/index.tpl.~1~")), "first custom") << r.log;
 }
 
 }  // namespace
