@@ -274,15 +274,16 @@ int act_remove_in(plat_folder *f, const char *path, const char *name)
     return 0;
 }
 
-void act_recover()
+int act_recover()
 {
     int failed = 0;
     int back = journal_recover(JOURNAL, &failed, journal_report);
-    if (back < 0) return;
+    if (back < 0) return 0;
     log_report_info("An earlier run was ended before it was done: %d of its changes were put back", back);
     if (failed)
         log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
                    JOURNAL);
+    return failed;
 }
 
 int act_rollback_start()

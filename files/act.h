@@ -95,8 +95,9 @@ void act_rewrite_abort(act_rewrite *w);
  * until the run ends, and a folder removed goes only then; a run that ends
  * with errors, stops or is interrupted is put back. */
 
-/* At start: a journal a killed run left is put back, and that is said. */
-void act_recover();
+/* At start: a journal a killed run left is put back, and that is said.
+ * Returns the number of its changes that could not be put back. */
+int act_recover();
 /* Starts the journal of this run: 1, or 0 when it cannot be (said why). */
 int act_rollback_start();
 int act_rollback_on(); /* the journal of this run is active */

@@ -78,8 +78,9 @@ static flow_outcome run_job(int job, question_table *t)
     return out;
 }
 
-/* The menu, the job chosen there and the end of the run; its exit status. */
-static int run_chosen(question_table *t)
+/* The menu, the job chosen there and the end of the run; its exit status
+ * (an unattended run says 1 where an earlier run could not be put back). */
+static int run_chosen(question_table *t, int not_put_back)
 {
     int choice = main_menu();
     if (choice == MENU_EXIT) {
@@ -96,7 +97,8 @@ static int run_chosen(question_table *t)
     wait_for_enter(t);
     plat_flush(); /* a console lost at this last write is still logged */
     log_close(&installer_log);
-    return options_status(&out);
+    int status = options_status(&out);
+    return status == 0 && not_put_back && answers_unattended() ? 1 : status;
 }
 
 /* A run that cannot start as asked ends before the menu. */
@@ -134,7 +136,7 @@ int main(int argc, char **argv)
         log_close(&installer_log);
         return options_status(nullptr);
     }
-    if (!act_dry()) act_recover(); /* a killed run's changes go first, with or without --rollback */
+    int not_put_back = act_dry() ? 0 : act_recover(); /* a killed run's changes go first, with or without --rollback */
     if (options_rollback() && !act_rollback_start()) return end_early(&table);
-    return run_chosen(&table);
+    return run_chosen(&table, not_put_back);
 }

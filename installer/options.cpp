@@ -82,7 +82,8 @@ static void print_statuses()
 {
     plat_out("Exit status with --answers or --defaults:\n"
              "  0  the summary counted no errors\n"
-             "  1  the summary counted errors (see install.log)\n"
+             "  1  the summary counted errors, or a killed run's journal could not be\n"
+             "     put back whole (see install.log)\n"
              "  2  the run stopped: a bad command line or answers file, an answer not\n"
              "     accepted, the end of input, Q at a question, or no summary reached\n"
              "Without them: 0, or 2 when the input ends; a bad command line gives 2.\n"

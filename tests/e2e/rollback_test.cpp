@@ -105,6 +105,22 @@ TEST(Rollback, AKeptRunThatCannotFinishItsRemovalsCountsAnError)
     EXPECT_FALSE(e2e::exists(s.at("quillor/index.tpl")));  // kept: what could go went
 }
 
+// A killed run's journal that cannot be put back whole makes the unattended
+// run that follows end with status 1, however its own job went.
+TEST(Rollback, ARecoveryThatLeavesAChangeMakesTheStatusOne)
+{
+    if (e2e::under_wine()) GTEST_SKIP() << "the journal names this system's own paths";
+    Sandbox s;
+    e2e::write_file(s.at("made.txt"), "changed since");
+    e2e::write_file(s.in_dist("install.jnl"),
+                    "# quillor journal 1\nF\t1\t" + s.at("made.txt") + "\t\nm\t1\t1\t1\t1\t1\t1\n");
+    e2e::Run r = run_job(s, "install.txt", false);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("No errors occured"), std::string::npos) << r.out;
+    EXPECT_EQ(e2e::read_file(s.at("made.txt")), "changed since");
+    EXPECT_TRUE(e2e::exists(s.in_dist("install.jnl.failed")));
+}
+
 // An interactive run with --rollback ends as an unattended one does: status
 // 1 after errors, 2 after a stop by Q; either way nothing is kept.
 TEST(Rollback, AnInteractiveRunTellsItsErrorsAndStopsByItsStatus)
