@@ -417,7 +417,7 @@ int journal_rollback(int *failed, journal_reporter report)
 {
     if (failed) *failed = 0;
     if (!journal_file) return 0;
-    return walk_back(undo_in_process, failed, report);
+    return walk_back(undo_checked, failed, report); /* a file changed meanwhile (the run waited at a question) stays */
 }
 
 /* Removes the files moved aside, a committed journal's last duty: 1, or 0

@@ -25,8 +25,8 @@ struct jrec {
 };
 
 extern const char OP_LETTERS[]; /* a note's letter, by journal_op */
-extern int held;                 /* records held, oldest first */
-extern FILE *journal_file;       /* the open journal, or null */
+extern int held;                /* records held, oldest first */
+extern FILE *journal_file;      /* the open journal, or null */
 extern char journal_native[PLAT_NATIVE_MAX];
 
 jrec *record_at(int i);
@@ -37,6 +37,9 @@ int last_of(int op); /* the newest record of op, or -1 */
  * errno, -1 left as it is), reports and counts, then ends the journal. */
 int walk_back(int (*undo)(const jrec *), int *failed, journal_reporter report);
 int undo_in_process(const jrec *r); /* one change put back, no questions asked */
+/* undo_in_process, only where nothing but the run changed the names since:
+ * -1 (left as it is) for a file another put there or changed. */
+int undo_checked(const jrec *r);
 /* Ends a walk: the journal goes, or is kept as "<name>.failed". */
 int finish(int failed, journal_reporter report);
 /* The files moved aside and the folders noted for later, removed. */

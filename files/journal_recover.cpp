@@ -24,8 +24,8 @@ static int read_line(char *line)
     while (changed >= 0 && record_at(changed)->op == JOURNAL_TEMP) changed--;
     if (line[0] == 'm' && changed >= 0) {
         plat_identity &id = record_at(changed)->ident;
-        record_at(changed)->made = sscanf(line, MADE_LINE, &id.kind, &id.size,
-                                           &id.modified, &id.changed, &id.device, &id.index) == 6;
+        record_at(changed)->made =
+            sscanf(line, MADE_LINE, &id.kind, &id.size, &id.modified, &id.changed, &id.device, &id.index) == 6;
         return 0;
     }
     char *end = nullptr, *tab;
@@ -67,15 +67,14 @@ static int same_file(const plat_identity &x, const plat_identity &y)
     return x.device == y.device && x.index == y.index && x.index != 0;
 }
 
-/* undo_one, only where nothing but the run changed the names since. */
-static int undo_checked(const jrec *r)
+int undo_checked(const jrec *r)
 {
     plat_identity at, aside;
     int here = sys().name_identity(r->a, &at) == 0;
     switch (r->op) {
     case JOURNAL_MADE_FILE: return !here ? 1 : run_left(r, at) ? undo_in_process(r) : -1;
     case JOURNAL_ASIDE:
-        if (sys().name_identity(r->b, &aside) != 0) return 1;                                     /* never moved aside */
+        if (sys().name_identity(r->b, &aside) != 0) return 1;                                /* never moved aside */
         if (here && same_file(at, aside)) return sys().remove(r->b) == 0 || errno == ENOENT; /* a second name */
         return !here || run_left(r, at) ? undo_in_process(r) : -1;
     case JOURNAL_RENAMED:

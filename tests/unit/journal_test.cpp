@@ -130,6 +130,15 @@ TEST_F(Journal, RollbackInProcessPutsTheTreeBack)
         EXPECT_FALSE(journal_active());
     }
     EXPECT_TRUE(reports.empty());
+    // a file the run made, changed by another while the run waited: it stays
+    ASSERT_TRUE(journal_start(JOURNAL));
+    make_changes(ROWS[0]);
+    tu::write_file((top / "new" / "n.txt").string(), "the administrator's own");
+    int failed = 0;
+    EXPECT_EQ(journal_rollback(&failed, collect), 2);
+    EXPECT_EQ(failed, 2);  // the file, and the folder that holds it
+    EXPECT_EQ(tu::read_file((top / "new" / "n.txt").string()), "the administrator's own");
+    EXPECT_TRUE(journal_there(".failed"));
 }
 
 TEST_F(Journal, AKilledRunIsPutBackFromItsFile)
@@ -212,7 +221,7 @@ TEST_F(Journal, AJournalThatCannotBeReadWholeIsKept)
     EXPECT_EQ(failed, 1);
     EXPECT_EQ(snapshot(top), changed);
     EXPECT_EQ(tu::read_file(std::string(JOURNAL) + ".failed"), "an earlier run's");  // never over another
-    EXPECT_TRUE(journal_there(".failed.11"));  // however many were kept before
+    EXPECT_TRUE(journal_there(".failed.11"));                                        // however many were kept before
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].find("could not read the journal"), 0u) << reports[0];
 }
