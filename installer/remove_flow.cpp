@@ -18,6 +18,7 @@
 #include "files/act.h"
 #include "files/remove.h"
 #include "files/tree.h"
+#include "files/wild.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
 #include "installer/probes.h"
@@ -165,6 +166,20 @@ static int backup(question_table *t, const char *dir, const char *pattern)
     return 0;
 }
 
+/* The files the installer keeps in its own folder while it runs. */
+static const char *const OWN_FILES[] = {"install.log", "install.lck", "install.jnl", "install.hlp"};
+
+/* Whether the pattern, run in scripts, would take one of the installer's
+ * own files: PLAT_YES, PLAT_NO or PLAT_UNKNOWN (where scripts is). */
+static int takes_own_files(const char *scripts, const char *pattern)
+{
+    char mask[TEXT_PATH_SIZE];
+    text_lower(text_copy(mask, pattern, sizeof mask));
+    int matches = 0;
+    for (const char *own : OWN_FILES) matches |= wild_match(mask, own);
+    return matches ? plat_same_dir(scripts, HERE) : PLAT_NO;
+}
+
 /* Why the pattern's matches in scripts may not go, or null.  Only the
  * top-level names the pattern selects are deleted there, so only a
  * matching folder that holds the installer's own folder or the backup is
@@ -172,7 +187,9 @@ static int backup(question_table *t, const char *dir, const char *pattern)
 static const char *scripts_in_the_way(question_table *t, const char *scripts, const char *pattern, char *buf)
 {
     const char *backup = flag_of(t, Q_BACK_ALL) ? answer_of(t, Q_BACKUP) : nullptr;
-    const char *why = backup ? flow_guard(plat_same_dir(backup, scripts), "the backup would be made there", buf) : nullptr;
+    const char *why =
+        backup ? flow_guard(plat_same_dir(backup, scripts), "the backup would be made there", buf) : nullptr;
+    if (!why) why = flow_guard(takes_own_files(scripts, pattern), "it would take Quillor Install's own files", buf);
     static_list dirs;
     dir_walk(&dirs, scripts, pattern, WALK_DIRS, 0);
     static_rewind(&dirs);

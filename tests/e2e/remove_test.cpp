@@ -1,6 +1,7 @@
 // Remove flow of the real binary over an installation made in the scratch root.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,14 @@ TEST(RemoveFlow, ShortOrWildExecutableNamesNeverTakeOtherFiles)
     r = s.run(answers("abcd", nullptr));
     EXPECT_EQ(list_files(s.at("inetpub/scripts")), (Files{"abc.ini", "other", "qq.x", "quillo.cfg"}));
     EXPECT_TRUE(ends_with(r.out, kSuccess)) << r.out;
+    // the installer's own folder as the scripts folder: a name whose files would be its own is refused
+    e2e::write_file(s.in_dist("install.exe"), "x");
+    std::filesystem::remove(s.in_dist("quillor.ini"));  // else its program is the one asked about
+    r = s.run(lines({"3", ".\\", "install.exe", "", "\\t\\", "", "n", "", "n", ""}));
+    EXPECT_NE(r.out.find("refusing to delete install.* in .\\: it would take Quillor Install's own files"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(e2e::exists(s.in_dist("install.log")) && e2e::exists(s.in_dist("install.hlp")));
     // a wildcard, a folder, or nothing before the extension: nothing removed, one error
     e2e::write_file(s.at("inetpub/q.ini"), "x");
     for (const char *name : {"*.x", "..\\q.exe", ".exe"}) {
