@@ -17,7 +17,7 @@ int plat_on_natives(const char *a, const char *b, int (*call)(const char *, cons
 /* What the native path names now, as plat_look_up tells it (each system);
  * the same for a looked-up name, in its folder handle where it has one. */
 int plat_native_kind(const char *native);
-int plat_name_kind(const plat_name *n);
+int plat_name_kind(plat_name *n);
 /* The next entry of a listing the table's dir_open made, as plat_find_next
  * gives it: 1, or 0 at the end (errno ENOENT) or on a failure. */
 int plat_find_read(void *dir, plat_find_entry *entry);
@@ -68,7 +68,7 @@ int plat_sys_link_unnamed(plat_file *f, int at, const char *to);
 int plat_sys_link(const char *from, const char *to);
 int plat_sys_move_new(const char *from, const char *to);
 int plat_sys_mode_from(plat_file *out, unsigned mode);
-int plat_sys_mode_like(plat_file *out, int at, const char *name);
+int plat_sys_mode_like(plat_file *out, int at, const char *name, const plat_name *known);
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
 int plat_sys_name_identity(const char *native, plat_identity *id);

@@ -239,6 +239,7 @@ int plat_folder_look_up(plat_folder *f, const char *name, plat_name *n)
     n->kind = PLAT_KIND_NONE;
     n->error = 0;
     n->in = f;
+    n->mode = 0;
     folder_entry *e = set_find(f, name, &ambiguous);
     if (ambiguous) {
         n->native[0] = '\0';

@@ -122,6 +122,8 @@ struct plat_name {
     int error;                    /* errno when it could not be mapped (ENAMETOOLONG, ENOTUNIQ) */
     char native[PLAT_NATIVE_MAX]; /* its native form; "" when it cannot be mapped */
     plat_folder *in;              /* the folder handle it was looked up in, or null */
+    unsigned mode;                /* POSIX: the file's mode, owner and group as the look-up in a */
+    long long uid, gid;           /* folder handle found them; mode 0 where not known */
 };
 /* Looks up an installer path into n; returns n->kind. */
 int plat_look_up(const char *path, plat_name *n);
@@ -279,7 +281,9 @@ struct plat_syscalls {
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
     int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
     int (*mode_from)(plat_file *out, unsigned mode);   /* see plat_mode_from */
-    int (*mode_like)(plat_file *out, int at, const char *name); /* see the atomic replace; name in at, or -1 */
+    /* see the atomic replace; name in at, or -1; known: its look-up, whose mode, owner and group
+     * stand in for a second look when it has them, or null */
+    int (*mode_like)(plat_file *out, int at, const char *name, const plat_name *known);
     int (*dir_mode_from)(const char *dir, const char *source);
 #ifndef _WIN32
     /* The calls that map paths, decide on them and lock a folder. */

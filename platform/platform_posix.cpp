@@ -29,6 +29,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -194,14 +195,34 @@ static mode_t current_umask()
 
 int plat_sys_mode_from(plat_file *out, unsigned mode) { return fchmod(posix_fd(out), mode & 0777 & ~current_umask()); }
 
+/* The replaced file's access list goes with its mode: without it a user
+ * let in by name (the web server's, say) would be shut out, and the group
+ * bits, which hold the list's mask, would grant the group more.  Where
+ * /proc cannot name the file in its folder the list stays behind. */
+static int keep_acl(int fd, int at, const char *name)
+{
+    static const char ACL[] = "system.posix_acl_access";
+    char path[PLAT_NATIVE_MAX + 32], list[4096];
+    if (at >= 0) snprintf(path, sizeof path, "/proc/self/fd/%d/%s", at, name);
+    ssize_t n = lgetxattr(at >= 0 ? path : name, ACL, list, sizeof list);
+    if (n < 0) return errno == ENODATA || errno == ENOTSUP || (errno == ENOENT && at >= 0) ? 0 : -1;
+    return fsetxattr(fd, ACL, list, (size_t)n, 0);
+}
+
 /* An owner only root may give stays the process's (EPERM), and then the
  * group alone is kept where it may be; a group that cannot be kept gets
  * no rights, so that nobody gains any.  A replaced link or other non-file
  * gives nothing. */
-int plat_sys_mode_like(plat_file *out, int at, const char *name)
+int plat_sys_mode_like(plat_file *out, int at, const char *name, const plat_name *known)
 {
     struct stat st;
-    if (fstatat(at < 0 ? AT_FDCWD : at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (known && known->mode) {
+        st.st_mode = (mode_t)known->mode;
+        st.st_uid = (uid_t)known->uid;
+        st.st_gid = (gid_t)known->gid;
+    } else if (fstatat(at < 0 ? AT_FDCWD : at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return -1;
+    }
     if (!S_ISREG(st.st_mode)) return 1;
     mode_t mode = st.st_mode & 07777;
     int fd = posix_fd(out);
@@ -212,7 +233,7 @@ int plat_sys_mode_like(plat_file *out, int at, const char *name)
         if (fstat(fd, &now) != 0) return -1;
         if (now.st_gid != st.st_gid) mode &= ~(mode_t)(S_IRWXG | S_ISGID);
     }
-    return fchmod(fd, mode);
+    return fchmod(fd, mode) == 0 && keep_acl(fd, at, name) == 0 ? 0 : -1;
 }
 
 int plat_sys_dir_mode_from(const char *dir, const char *source)

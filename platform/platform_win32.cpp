@@ -177,7 +177,7 @@ int plat_sys_move_new(const char *from, const char *to)
 /* Permission bits are POSIX's: a replacement's attributes are taken over
  * by plat_replace_named instead. */
 int plat_sys_mode_from(plat_file *, unsigned) { return 0; }
-int plat_sys_mode_like(plat_file *, int, const char *) { return 0; }
+int plat_sys_mode_like(plat_file *, int, const char *, const plat_name *) { return 0; }
 int plat_sys_dir_mode_from(const char *, const char *) { return 0; }
 
 int plat_sys_mkdir(const char *native) { return _mkdir(native); }
@@ -351,6 +351,7 @@ int plat_look_up(const char *path, plat_name *n)
 {
     errno = 0;
     n->in = nullptr;
+    n->mode = 0;
     n->kind = win32_kind_native(path, n->native, sizeof n->native);
     n->error = n->native[0] ? 0 : errno ? errno : ENAMETOOLONG;
     return n->kind;

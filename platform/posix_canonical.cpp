@@ -205,13 +205,17 @@ int plat_native_kind(const char *native)
     return sys().lstat(native, &st) == 0 ? kind_of_mode(st.st_mode) : PLAT_KIND_NONE;
 }
 
-int plat_name_kind(const plat_name *n)
+int plat_name_kind(plat_name *n)
 {
     struct stat st;
     const char *name;
     int at = plat_name_at(n, &name);
     if (at < 0) return plat_native_kind(n->native);
-    return sys().lstat_at(at, name, &st) == 0 ? kind_of_mode(st.st_mode) : PLAT_KIND_NONE;
+    if (sys().lstat_at(at, name, &st) != 0) return PLAT_KIND_NONE;
+    n->mode = st.st_mode; /* kept for a replace of it, which then needs no second look */
+    n->uid = st.st_uid;
+    n->gid = st.st_gid;
+    return kind_of_mode(st.st_mode);
 }
 
 /* The kind of what a mapping found at native. */
@@ -236,6 +240,7 @@ int plat_look_up(const char *path, plat_name *n)
     n->kind = PLAT_KIND_NONE;
     n->error = 0;
     n->in = nullptr;
+    n->mode = 0;
     if (!path || !posix_map_path(path, n->native, sizeof n->native, &m)) {
         n->error = path && errno ? errno : EINVAL;
         n->native[0] = '\0';

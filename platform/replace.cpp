@@ -30,7 +30,7 @@ static int keep_mode(plat_replacing *r)
         native = old.native;
     }
     errno = 0;
-    int kept = native[0] ? plat_syscall_table()->mode_like(&r->file, at, native) : 1;
+    int kept = native[0] ? plat_syscall_table()->mode_like(&r->file, at, native, r->named) : 1;
     if (r->named) return kept < 0;
     return kept != 0 && !(kept < 0 && errno == ENOENT && (r->flags & PLAT_REPLACE_NATIVE));
 }

@@ -269,7 +269,7 @@ int win32_kind_native(const char *path, char *native, int size)
     return plat_native_kind(native);
 }
 
-int plat_name_kind(const plat_name *n) { return plat_native_kind(n->native); }
+int plat_name_kind(plat_name *n) { return plat_native_kind(n->native); }
 
 int plat_native_kind(const char *native)
 {

@@ -30,7 +30,9 @@ const fault_row FAULTS[] = {
     {"none", [](plat_syscalls *) {}, 0, PLAT_REPLACE_DONE, "new"},
     {"fopen", [](plat_syscalls *s) { s->fopen = no_open; }, 0, NOT_BEGUN, "old"},
 #ifndef _WIN32  // Windows keeps attributes at the rename instead
-    {"mode_like", [](plat_syscalls *s) { s->mode_like = fails<int, plat_file *, int, const char *>; }, 0, NOT_BEGUN, "old"},
+    {"mode_like",
+     [](plat_syscalls *s) { s->mode_like = fails<int, plat_file *, int, const char *, const plat_name *>; }, 0,
+     NOT_BEGUN, "old"},
 #endif
     {"fwrite", [](plat_syscalls *s) { s->fwrite = fails<size_t, const void *, size_t, size_t, FILE *>; }, 0,
      PLAT_REPLACE_WRITE, "old"},

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #endif
 
 #include <algorithm>
@@ -358,6 +359,18 @@ TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
     EXPECT_EQ(mode_of(p("dst/data.bin")), 0640u);
     struct stat st = {};
     EXPECT_TRUE(!owned || (stat(p("dst/data.bin").c_str(), &st) == 0 && st.st_uid == 65534 && st.st_gid == 65534));
+    // and its access list: user 33 may read (owner rw, group and mask r, others nothing)
+    const unsigned char acl[] = {2, 0,  0,   0,   1,   0,   6,  0, 255, 255, 255, 255, 2,   0,  4,
+                                 0, 33, 0,   0,   0,   4,   0,  4, 0,   255, 255, 255, 255, 16, 0,
+                                 4, 0,  255, 255, 255, 255, 32, 0, 0,   0,   255, 255, 255, 255};
+    if (setxattr(p("dst/data.bin").c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0) {
+        EXPECT_EQ(copy(), 1);
+        unsigned char kept[64];
+        EXPECT_EQ(getxattr(p("dst/data.bin").c_str(), "system.posix_acl_access", kept, sizeof kept),
+                  (ssize_t)sizeof acl);
+        EXPECT_EQ(memcmp(kept, acl, sizeof acl), 0);
+        EXPECT_EQ(mode_of(p("dst/data.bin")), 0640u);
+    }
     tu::make_dirs(p("work/sub"));
     file("work/sub/secret", "s");
     for (const char *f : {"work", "work/sub"}) chmod(p(f).c_str(), 0700);
@@ -930,7 +943,6 @@ TEST_F(CopyTree, AnUnreadableSourceListingFailsASingleFileStep)
     EXPECT_FALSE(tu::exists(p("dest/index.tpl")));
     EXPECT_EQ(copy_tree("\\dest\\", "\\src\\", "index.tpl", 0, nullptr), 1);  // readable again
 }
-
 
 #ifndef _WIN32
 // A copy step lists its target folder once: a new file costs no look-up of
