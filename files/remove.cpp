@@ -21,6 +21,22 @@
 #include "platform/platform.h"
 #include "text/text.h"
 
+static long long saved_at; /* when the backup of what is removed began, or 0 */
+
+void rmfile_saved_at(long long when) { saved_at = when; }
+
+/* 1 when the file name in f changed after its backup began: it is not in
+ * the backup, or not as it is now. */
+static int changed_since_saved(plat_folder *f, const char *name)
+{
+    plat_name n;
+    plat_identity id;
+    if (!saved_at || act_dry()) return 0;
+    plat_folder_look_up(f, name, &n);
+    if (!n.native[0] || plat_syscall_table()->name_identity(n.native, &id) != 0) return 0;
+    return id.changed > saved_at || id.modified > saved_at;
+}
+
 /* Logs why path stays and returns 0. */
 static int stayed(const char *path, int err)
 {
@@ -50,6 +66,10 @@ static int remove_subdir(plat_folder *f, const char *path, const char *name)
 /* Deletes one listed file and logs what really happened; 1 when it is gone. */
 static int remove_one_file(plat_folder *f, const char *path, const char *name)
 {
+    if (changed_since_saved(f, name)) {
+        act_error("rmfile: %s changed after its backup began, not removed", path);
+        return 0;
+    }
     errno = 0;
     int removed = act_remove_in(f, path, name) == 0;
     int err = errno;

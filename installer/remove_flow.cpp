@@ -157,7 +157,9 @@ static int saves_folders_whole(const char *pattern) { return strcmp(pattern, "*"
  * it needs no set of the files they wrote. */
 static int backup(question_table *t, const char *dir, const char *pattern)
 {
+    rmfile_saved_at(0);
     if (!flag_of(t, Q_BACK_ALL)) return 1;
+    rmfile_saved_at(plat_clock_late()); /* what changes from now on is not in the backup: it stays */
     const char *to = answer_of(t, Q_BACKUP);
     if (flow_check_named(t, Q_BACKUP, WHO) && copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr, nullptr) &&
         (saves_folders_whole(pattern) || backup_matching_folders(to, dir, pattern)) && flow_sync_copies())
@@ -222,7 +224,9 @@ static int remove_scripts(question_table *t)
         return 1;
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
     if (!backup(t, scripts, pattern)) return 1;
-    return !rmfile(scripts, pattern);
+    int all = rmfile(scripts, pattern);
+    rmfile_saved_at(0);
+    return !all;
 }
 
 /* A whole directory answer: backed up, emptied and removed, while its name
@@ -231,7 +235,9 @@ static int remove_dir(question_table *t, int index)
 {
     const char *dir = answer_of(t, index);
     if (!flow_check_named(t, index, WHO) || refused(t, dir) || !backup(t, dir, "*")) return 1;
-    if (!rmfile(dir, "*")) return 1; /* what stayed is in the log; so stays dir */
+    int all = rmfile(dir, "*");
+    rmfile_saved_at(0);
+    if (!all) return 1; /* what stayed is in the log; so stays dir */
     errno = 0;
     if (act_rmdir(dir) == 0) return 0;
     int err = errno ? errno : EIO;

@@ -341,6 +341,8 @@ plat_syscalls *plat_syscall_table(); /* the live table */
  * them (each async-signal-safe on POSIX). */
 const plat_syscalls *plat_real_calls();
 long long plat_clock(); /* the wall clock, in the units of plat_identity's times */
+/* The same clock read late enough that no file time set before it is later. */
+long long plat_clock_late();
 void plat_syscall_reset();           /* back to the real calls */
 
 /* Maps an installer path to the native path used by the OS, into buf.

@@ -129,7 +129,8 @@ static void note_device(const char *path)
 {
     char native[PLAT_NATIVE_MAX], dir[PLAT_NATIVE_MAX], name[NAME_MAX + 1];
     struct stat st;
-    if (!plat_native_path(path, native, sizeof native) || sys().lstat(native, &st) != 0 || !split_native(native, dir, name)) {
+    if (!plat_native_path(path, native, sizeof native) || sys().lstat(native, &st) != 0 ||
+        !split_native(native, dir, name)) {
         sync_overflow = 1; /* cannot tell where it lies: sync everything */
         return;
     }
@@ -195,6 +196,12 @@ long long plat_sys_clock()
 #ifdef CLOCK_REALTIME_COARSE
     if (clock_gettime(CLOCK_REALTIME_COARSE, &t) == 0) return nanoseconds(t);
 #endif
+    return clock_gettime(CLOCK_REALTIME, &t) == 0 ? nanoseconds(t) : 0;
+}
+
+long long plat_clock_late()
+{
+    struct timespec t; /* the fine clock: a file time set before, coarse or fine, is never later */
     return clock_gettime(CLOCK_REALTIME, &t) == 0 ? nanoseconds(t) : 0;
 }
 

@@ -139,6 +139,13 @@ long long plat_sys_clock()
     return file_time(t) - 200000; /* 100 ns units */
 }
 
+long long plat_clock_late()
+{
+    FILETIME t;
+    GetSystemTimeAsFileTime(&t);
+    return file_time(t) + 200000; /* as late as plat_sys_clock is early */
+}
+
 /* ---- one installer per folder ---- */
 
 /* No sharing: a second open fails while this handle lives; the system

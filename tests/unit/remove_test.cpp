@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "test_util.h"
@@ -130,6 +131,26 @@ TEST_F(Rmfile, FileThatStaysIsLoggedAsAnErrorNotAsRemoved)
     EXPECT_TRUE(logged("Error: rmfile: could not remove .\\tpl\\inner\\keep.txt {13=Permission denied}"));
 }
 
+// A file changed after the backup of what is removed began is not in the
+// backup as it is: it stays, named; the rest goes.
+TEST_F(Rmfile, AFileChangedAfterItsBackupBeganStays)
+{
+    rmfile_saved_at(plat_clock_late());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // past the clocks' coarsest tick
+    tu::write_file(p("tpl/a.htm"), "changed");
+    int all;
+    {
+        tu::CapturedOutput out;
+        all = rmfile(nullptr, "*tpl*");
+    }
+    rmfile_saved_at(0);
+    EXPECT_EQ(all, 0);
+    EXPECT_EQ(tu::read_file(p("tpl/a.htm")), "changed");
+    EXPECT_FALSE(tu::exists(p("tpl/inner/b.txt")));
+    EXPECT_FALSE(tu::exists(p("index.tpl")));
+    EXPECT_TRUE(logged("Error: rmfile: .\\tpl\\a.htm changed after its backup began, not removed"));
+}
+
 #ifndef _WIN32  // links need privileges on Windows
 TEST_F(Rmfile, LinkedDirectoryLosesOnlyTheLink)
 {
@@ -174,7 +195,8 @@ TEST_F(Rmfile, MaskWithADirectoryPartRemovesInThatSubdirectory)
 #ifndef _WIN32
 void *unlistable_inner(int dir, const char *name, int nofollow, int *fd)
 {
-    if (std::string(name).find("inner") == std::string::npos) return tu::real_calls().dir_open_at(dir, name, nofollow, fd);
+    if (std::string(name).find("inner") == std::string::npos)
+        return tu::real_calls().dir_open_at(dir, name, nofollow, fd);
     errno = EIO;
     return nullptr;
 }
@@ -225,7 +247,7 @@ TEST_F(Rmfile, ARemovalNeverFollowsAFolderSwappedForALink)
         rmfile("\\two\\", "*");
     }
     EXPECT_TRUE(tu::exists(p("other/deep/precious.txt")));  // the link at a folder above: not followed
-    EXPECT_FALSE(tu::exists(p("two/away/deep/d.txt")));      // the folder listed is the one emptied
+    EXPECT_FALSE(tu::exists(p("two/away/deep/d.txt")));     // the folder listed is the one emptied
 }
 #endif
 
