@@ -185,9 +185,8 @@ TEST_F(Journal, ANameAsideThatWasTakenIsLeftAlone)
     ASSERT_TRUE(journal_start(JOURNAL));
     char given[512];
     ASSERT_TRUE(journal_aside_name("\\t\\a.txt", given, sizeof given));  // the next one is taken
-    std::string name = strrchr(given, '\\') + 1;
-    size_t cut = name.rfind('_') + 1;
-    std::string taken = "~qrb" + name.substr(4, cut - 4) + std::to_string(std::stoi(name.substr(cut)) + 1) + ".old";
+    std::string name = strrchr(given, '\\') + 1, taken = name.substr(0, name.rfind('_') + 1);
+    taken += std::to_string(std::stoi(name.substr(taken.size())) + 1) + ".old";
     tu::write_file((top / taken).string(), "someone's");
     ASSERT_TRUE(journal_set_aside("\\t\\a.txt", nullptr));
     EXPECT_EQ(journal_commit(collect), 1);

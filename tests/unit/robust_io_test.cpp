@@ -245,11 +245,9 @@ TEST_F(Guards, CopiesAreMadeDurableOncePerFileSystem)
 TEST_F(Guards, TemplatesAreReplacedOnlyOnceTheirBackupIsDurable)
 {
     tu::TestLog log;
-    for (const char *d : {"inetpub/scripts", "quillor", "tpl", "img", "manuals"}) tu::make_dirs(scratch.path(d));
-    tu::write_file(scratch.path("inetpub/scripts/quillor.exe"), "old exe");
+    for (const char *d : {"inetpub/scripts", "quillor", "tpl"}) tu::make_dirs(scratch.path(d));
     tu::write_file(scratch.path("inetpub/scripts/quillor.ini"), "templates \\quillor\\\n");
     tu::write_file(scratch.path("quillor/index.tpl"), "custom");
-    tu::write_file(scratch.path("quillor.exe"), "new exe");
     tu::write_file(scratch.path("tpl/index.tpl"), "new index");
     plat_syscall_table()->sync_fs = failing_sync_fs;
     question_table t;
