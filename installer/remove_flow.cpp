@@ -223,7 +223,7 @@ static int remove_scripts(question_table *t)
         scripts_refused(t, scripts, t->q[Q_QUILLOR_CGI].answer))
         return 1;
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
-    if (!backup(t, scripts, pattern)) return 1;
+    if (!backup(t, scripts, pattern) || !flow_check_named(t, Q_SCRIPTS, WHO)) return 1;
     int all = rmfile(scripts, pattern);
     rmfile_saved_at(0);
     return !all;
@@ -235,6 +235,7 @@ static int remove_dir(question_table *t, int index)
 {
     const char *dir = answer_of(t, index);
     if (!flow_check_named(t, index, WHO) || refused(t, dir) || !backup(t, dir, "*")) return 1;
+    if (!flow_check_named(t, index, WHO)) return 1; /* swapped for another while it was backed up */
     int all = rmfile(dir, "*");
     rmfile_saved_at(0);
     if (!all) return 1; /* what stayed is in the log; so stays dir */
