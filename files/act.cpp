@@ -228,9 +228,24 @@ static int plan_remove(const char *path)
     return 0;
 }
 
+/* A file removed by an all-or-nothing run is renamed aside instead, as a
+ * removal step's files are, so that it can be put back. */
+static int remove_aside(const char *path)
+{
+    char aside[TEXT_PATH_SIZE];
+    if (plat_path_kind(path) == PLAT_KIND_DIR) return errno = EISDIR, -1; /* a file or link, never a folder */
+    if (!journal_aside_name(path, aside, sizeof aside) || !journal_note(JOURNAL_ASIDE, path, aside)) return -1;
+    if (plat_rename_new(path, aside) != 0) {
+        journal_not_made(JOURNAL_ASIDE);
+        return -1;
+    }
+    journal_made();
+    return 0;
+}
+
 int act_remove(const char *path)
 {
-    if (!dry) return plat_remove(path);
+    if (!dry) return act_rollback_on() ? remove_aside(path) : plat_remove(path);
     if (act_kind(path) != PLAT_KIND_FILE) return errno = ENOENT, -1;
     return plan_remove(path);
 }

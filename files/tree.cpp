@@ -794,7 +794,7 @@ static void remove_leftovers(const char *dir)
         if (!path_join_raw(path, sizeof path, dir, entry.name)) continue;
         if (act_dry())
             act_plan(ACT_CLEAN_UP, path);
-        else if (plat_remove(path) == 0)
+        else if (act_remove(path) == 0)
             log_info("copy_file: removed %s, left over by an interrupted run", path);
         else
             act_error("copy_file: could not remove %s, left over by an interrupted run {%d=%s}", path, errno,
