@@ -45,9 +45,8 @@ struct plat_find; /* an open listing */
  * system's code page, is listed with PLAT_ATTR_UNNAMED added to its bits,
  * so that it can be reported; names that do not fit are skipped. */
 constexpr int PLAT_FIND_NOFOLLOW = 1;
-/* For plat_folder_open_in: a folder where a file system is mounted (a
- * second mount of a folder included) is not opened (EBUSY), so that a
- * removal never empties another file system, nor a folder seen twice. */
+/* plat_folder_open_in: not a folder where a file system is mounted, a folder mounted twice
+ * included (EBUSY), so that a removal never empties one. */
 constexpr int PLAT_FIND_NOMOUNT = 2;
 plat_find *plat_find_first(const char *pattern, plat_find_entry *entry, int flags);
 int plat_find_next(plat_find *find, plat_find_entry *entry); /* 1, or 0 at end (errno ENOENT) */
@@ -122,8 +121,8 @@ struct plat_name {
     int error;                    /* errno when it could not be mapped (ENAMETOOLONG, ENOTUNIQ) */
     char native[PLAT_NATIVE_MAX]; /* its native form; "" when it cannot be mapped */
     plat_folder *in;              /* the folder handle it was looked up in, or null */
-    unsigned mode;                /* POSIX: the file's mode, owner and group as the look-up in a */
-    long long uid, gid;           /* folder handle found them; mode 0 where not known */
+    unsigned mode;                /* POSIX: mode, owner and group as a folder handle's look-up */
+    long long uid, gid;           /* found them; mode 0 where not known */
 };
 /* Looks up an installer path into n; returns n->kind. */
 int plat_look_up(const char *path, plat_name *n);
@@ -231,10 +230,6 @@ void plat_on_interrupt(void (*last_words)());
  * ends as the stream's mode wants them) and closes the file. */
 void plat_write_close_raw(FILE *f, const char *text, size_t len);
 
-#ifndef _WIN32
-struct stat;
-#endif
-
 /* What is at a name, to tell the file a run left there from one put there
  * since: its kind (PLAT_KIND_*), size, times in the system's own units (the
  * clock the journal stamps its notes with), and device and file number
@@ -281,8 +276,7 @@ struct plat_syscalls {
     int (*link)(const char *from, const char *to);     /* a hard link; EEXIST when taken */
     int (*move_new)(const char *from, const char *to); /* a rename that never replaces */
     int (*mode_from)(plat_file *out, unsigned mode);   /* see plat_mode_from */
-    /* see the atomic replace; name in at, or -1; known: its look-up, whose mode, owner and group
-     * stand in for a second look when it has them, or null */
+    /* see the atomic replace; name in at, or -1; known: its look-up (its mode, owner, group), or null */
     int (*mode_like)(plat_file *out, int at, const char *name, const plat_name *known);
     int (*dir_mode_from)(const char *dir, const char *source);
 #ifndef _WIN32
@@ -305,9 +299,7 @@ struct plat_syscalls {
     int (*unlink_at)(int dir, const char *name, int folder);
     int (*rename_at)(int dir, const char *from, const char *to, int replace); /* in dir; EEXIST unless replace */
     int (*open_new_at)(int dir, const char *name); /* a new file, never a link: a descriptor, or -1 */
-    /* 1 when the open folder fd (in the open folder parent) is where a file system is mounted, a
-     * second mount of a folder included; 0 when not; -1 with errno when it cannot be told. */
-    int (*mount_root)(int parent, int fd);
+    int (*mount_root)(int parent, int fd); /* fd (in parent) is a mount's root, a bind's too: 1, 0, or -1 */
 #else
     /* The calls that map paths and decide on them, as the system names them. */
     unsigned long (*attributes)(const char *native); /* GetFileAttributes: ~0 when none */
@@ -341,8 +333,7 @@ plat_syscalls *plat_syscall_table(); /* the live table */
  * them (each async-signal-safe on POSIX). */
 const plat_syscalls *plat_real_calls();
 long long plat_clock(); /* the wall clock, in the units of plat_identity's times */
-/* The same clock read late enough that no file time set before it is later. */
-long long plat_clock_late();
+long long plat_clock_late(); /* the same clock, read so that no file time set before is later */
 void plat_syscall_reset();           /* back to the real calls */
 
 /* Maps an installer path to the native path used by the OS, into buf.

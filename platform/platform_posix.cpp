@@ -11,9 +11,9 @@
  * This file holds the bare calls of the system-call table on native paths,
  * the bare listing calls, the console and the process; the wrappers on
  * installer paths and on native names are in posix_files.cpp, the mapping
- * and its case-blind resolver in posix_resolve.cpp, the kept listings in
- * posix_listing.cpp, durability, the folder lock and interruption in
- * posix_durable.cpp.
+ * and its case-blind resolver in posix_resolve.cpp, the canonical forms in
+ * posix_canonical.cpp, and durability, modes, the folder lock and
+ * interruption in posix_durable.cpp.
  */
 #ifndef _WIN32
 
@@ -29,7 +29,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -181,67 +180,6 @@ int plat_sys_link_unnamed(plat_file *f, int at, const char *to)
 int plat_sys_link(const char *from, const char *to) { return link(from, to); }
 
 int plat_sys_move_new(const char *from, const char *to) { return move_new_at(AT_FDCWD, from, to); }
-
-/* The process's umask, read once: it never changes during a run. */
-static mode_t current_umask()
-{
-    static mode_t mask = (mode_t)-1;
-    if (mask == (mode_t)-1) {
-        mask = umask(0);
-        umask(mask);
-    }
-    return mask;
-}
-
-int plat_sys_mode_from(plat_file *out, unsigned mode) { return fchmod(posix_fd(out), mode & 0777 & ~current_umask()); }
-
-/* The replaced file's access list goes with its mode: without it a user
- * let in by name (the web server's, say) would be shut out, and the group
- * bits, which hold the list's mask, would grant the group more.  Where
- * /proc cannot name the file in its folder the list stays behind. */
-static int keep_acl(int fd, int at, const char *name)
-{
-    static const char ACL[] = "system.posix_acl_access";
-    char path[PLAT_NATIVE_MAX + 32], list[4096];
-    if (at >= 0) snprintf(path, sizeof path, "/proc/self/fd/%d/%s", at, name);
-    ssize_t n = lgetxattr(at >= 0 ? path : name, ACL, list, sizeof list);
-    if (n < 0) return errno == ENODATA || errno == ENOTSUP || (errno == ENOENT && at >= 0) ? 0 : -1;
-    return fsetxattr(fd, ACL, list, (size_t)n, 0);
-}
-
-/* An owner only root may give stays the process's (EPERM), and then the
- * group alone is kept where it may be; a group that cannot be kept gets
- * no rights, so that nobody gains any.  A replaced link or other non-file
- * gives nothing. */
-int plat_sys_mode_like(plat_file *out, int at, const char *name, const plat_name *known)
-{
-    struct stat st;
-    if (known && known->mode) {
-        st.st_mode = (mode_t)known->mode;
-        st.st_uid = (uid_t)known->uid;
-        st.st_gid = (gid_t)known->gid;
-    } else if (fstatat(at < 0 ? AT_FDCWD : at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode)) return 1;
-    mode_t mode = st.st_mode & 07777;
-    int fd = posix_fd(out);
-    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
-        if (errno != EPERM) return -1;
-        if (fchown(fd, (uid_t)-1, st.st_gid) != 0 && errno != EPERM) return -1;
-        struct stat now;
-        if (fstat(fd, &now) != 0) return -1;
-        if (now.st_gid != st.st_gid) mode &= ~(mode_t)(S_IRWXG | S_ISGID);
-    }
-    return fchmod(fd, mode) == 0 && keep_acl(fd, at, name) == 0 ? 0 : -1;
-}
-
-int plat_sys_dir_mode_from(const char *dir, const char *source)
-{
-    struct stat st;
-    if (stat(source, &st) != 0) return -1;
-    return chmod(dir, st.st_mode & 0777 & ~current_umask());
-}
 
 /* ---- the check of what an open reached ---- */
 

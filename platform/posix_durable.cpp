@@ -1,7 +1,8 @@
-/* Durability, the folder lock and interruption in the POSIX platform
- * layer: fsync and syncfs through the system-call table, whole-file kernel
- * copies (a copy's files are bare descriptors), the lock that keeps one
- * installer per folder, and the signals that end the process cleanly.
+/* Durability, modes, the folder lock and interruption in the POSIX
+ * platform layer: fsync and syncfs through the system-call table, whole-file
+ * kernel copies (a copy's files are bare descriptors), the mode, owner and
+ * access list a new file takes, the lock that keeps one installer per
+ * folder, and the signals that end the process cleanly.
  */
 #ifndef _WIN32
 
@@ -16,6 +17,8 @@
 #ifdef __linux__
 #include <sys/sendfile.h>
 #endif
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <ctime>
 #include <unistd.h>
 
@@ -203,6 +206,69 @@ long long plat_clock_late()
 {
     struct timespec t; /* the fine clock: a file time set before, coarse or fine, is never later */
     return clock_gettime(CLOCK_REALTIME, &t) == 0 ? nanoseconds(t) : 0;
+}
+
+/* ---- modes, owners and access lists: the bare calls ---- */
+
+/* The process's umask, read once: it never changes during a run. */
+static mode_t current_umask()
+{
+    static mode_t mask = (mode_t)-1;
+    if (mask == (mode_t)-1) {
+        mask = umask(0);
+        umask(mask);
+    }
+    return mask;
+}
+
+int plat_sys_mode_from(plat_file *out, unsigned mode) { return fchmod(posix_fd(out), mode & 0777 & ~current_umask()); }
+
+/* The replaced file's access list goes with its mode: without it a user
+ * let in by name (the web server's, say) would be shut out, and the group
+ * bits, which hold the list's mask, would grant the group more.  Where
+ * /proc cannot name the file in its folder the list stays behind. */
+static int keep_acl(int fd, int at, const char *name)
+{
+    static const char ACL[] = "system.posix_acl_access";
+    char path[PLAT_NATIVE_MAX + 32], list[4096];
+    if (at >= 0) snprintf(path, sizeof path, "/proc/self/fd/%d/%s", at, name);
+    ssize_t n = lgetxattr(at >= 0 ? path : name, ACL, list, sizeof list);
+    if (n < 0) return errno == ENODATA || errno == ENOTSUP || (errno == ENOENT && at >= 0) ? 0 : -1;
+    return fsetxattr(fd, ACL, list, (size_t)n, 0);
+}
+
+/* An owner only root may give stays the process's (EPERM), and then the
+ * group alone is kept where it may be; a group that cannot be kept gets
+ * no rights, so that nobody gains any.  A replaced link or other non-file
+ * gives nothing. */
+int plat_sys_mode_like(plat_file *out, int at, const char *name, const plat_name *known)
+{
+    struct stat st;
+    if (known && known->mode) {
+        st.st_mode = (mode_t)known->mode;
+        st.st_uid = (uid_t)known->uid;
+        st.st_gid = (gid_t)known->gid;
+    } else if (fstatat(at < 0 ? AT_FDCWD : at, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) return 1;
+    mode_t mode = st.st_mode & 07777;
+    int fd = posix_fd(out);
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        if (errno != EPERM) return -1;
+        if (fchown(fd, (uid_t)-1, st.st_gid) != 0 && errno != EPERM) return -1;
+        struct stat now;
+        if (fstat(fd, &now) != 0) return -1;
+        if (now.st_gid != st.st_gid) mode &= ~(mode_t)(S_IRWXG | S_ISGID);
+    }
+    return fchmod(fd, mode) == 0 && keep_acl(fd, at, name) == 0 ? 0 : -1;
+}
+
+int plat_sys_dir_mode_from(const char *dir, const char *source)
+{
+    struct stat st;
+    if (stat(source, &st) != 0) return -1;
+    return chmod(dir, st.st_mode & 0777 & ~current_umask());
 }
 
 /* ---- one installer per folder ---- */
