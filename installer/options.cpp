@@ -10,11 +10,15 @@
 #include "installer/options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "files/act.h"
+#include "installer/probes.h"
 #include "log/log.h"
 #include "table/table.h"
+#include "text/text.h"
 #include "platform/platform.h"
 #include "questions/answers.h"
 
@@ -38,6 +42,8 @@ struct run_file {
 };
 static const run_file RUN_FILES[] = {{".\\install.log", "the log"},
                                      {".\\install.lck", "the lock file"},
+                                     {".\\install.jnl", "the journal"},
+                                     {".\\install.jnl.failed", "the journal"},
                                      {".\\quillor.ini", "the distribution's configuration"}};
 static const char INSTALLED_INI[] = "quillor.ini"; /* in the scripts folder */
 
@@ -160,7 +166,36 @@ static void print_help()
 /* What the record would destroy, or null: the answers file, a file of the
  * run in the current directory, or (once the questions are answered, t
  * given) the installed configuration. */
-static const char *record_clash(const question_table *t)
+/* 1 when the native folder is one the job writes in (the answered folders,
+ * the images and manuals beside the templates, the web images): a record
+ * there could replace a file the run just wrote, the program itself. */
+static int written_folder(question_table *t, const char *folder)
+{
+    char beside[TEXT_PATH_SIZE + 16];
+    for (int q : {Q_SCRIPTS, Q_TEMPLATES, Q_CACHE, Q_ORIGINALS, Q_BACKUP})
+        if (t->q[q].default_answer[0] && plat_native_same_file(folder, t->q[q].default_answer)) return 1;
+    for (const char *sub : {"img\\", "manuals\\"}) {
+        snprintf(beside, sizeof beside, "%s%s", t->q[Q_TEMPLATES].default_answer, sub);
+        if (plat_native_same_file(folder, beside)) return 1;
+    }
+    char *web = url_to_dir(text_dup(t->q[Q_QLIMG].default_answer), t);
+    int written = web && plat_native_same_file(folder, web);
+    free(web);
+    return written;
+}
+
+/* The folder part of the native path file, "." for none. */
+static void native_folder(const char *file, char *folder, size_t size)
+{
+    const char *cut = strrchr(file, '/'), *back = strrchr(file, '\\');
+    if (back && (!cut || back > cut)) cut = back;
+    if (!cut)
+        snprintf(folder, size, ".");
+    else
+        snprintf(folder, size, "%.*s", cut == file ? 1 : (int)(cut - file), file);
+}
+
+static const char *record_clash(question_table *t)
 {
     if (opts.answers && plat_same_native_files(opts.record, opts.answers)) return "the answers file";
     for (const run_file &f : RUN_FILES)
@@ -170,7 +205,9 @@ static const char *record_clash(const question_table *t)
         snprintf(ini, sizeof ini, "%s%s", t->q[Q_SCRIPTS].default_answer, INSTALLED_INI);
         if (plat_native_same_file(opts.record, ini)) return "the installed configuration";
     }
-    return nullptr;
+    char folder[PLAT_NATIVE_MAX];
+    native_folder(opts.record, folder, sizeof folder);
+    return t && written_folder(t, folder) ? "a file in a folder the run writes in" : nullptr;
 }
 
 /* ---- parsing ---- */
@@ -267,7 +304,7 @@ int options_start(int argc, char **argv)
 
 /* ---- the end of a run ---- */
 
-void options_finish(int job, const question_table *t, const flow_outcome *out)
+void options_finish(int job, question_table *t, const flow_outcome *out)
 {
     if (!opts.record || !out->reached) return;
     const char *clash = record_clash(t); /* the run may have made one since it started */

@@ -19,7 +19,7 @@ int options_start(int argc, char **argv);
  * out says: writes the record when one was asked for and the run reached
  * its summary, unless it would replace a file of the run (the installed
  * configuration in t's scripts folder among them). */
-void options_finish(int job, const question_table *t, const flow_outcome *out);
+void options_finish(int job, question_table *t, const flow_outcome *out);
 /* The exit status of a run that ends now (out null: before any job ran):
  * unchanged (0) without --answers or --defaults, except 1 for a dry run
  * whose summary foresaw errors; else 0 for a summary without errors, 1 for

@@ -221,9 +221,12 @@ TEST(Unattended, FaultsStopWithStatusTwoBeforeAnythingIsWritten)
         EXPECT_EQ(r.err, "quillor-install: a.txt: cannot open: not a regular file (a device, pipe or socket)\n");
         fs::remove(s.in_dist("a.txt"));
     }
-    for (const auto &args : std::vector<std::vector<std::string>>{
-             {"--answer", "a.txt"}, {"--answers"}, {"--answers="}, {"--record", "--defaults"}, {"-x"},
-              {"--record", "r.txt", "--record=r.txt"}}) {
+    for (const auto &args : std::vector<std::vector<std::string>>{{"--answer", "a.txt"},
+                                                                  {"--answers"},
+                                                                  {"--answers="},
+                                                                  {"--record", "--defaults"},
+                                                                  {"-x"},
+                                                                  {"--record", "r.txt", "--record=r.txt"}}) {
         e2e::Run r = run(s, args);
         EXPECT_EQ(r.status, 2) << args[0];
         EXPECT_EQ(count(r.err, "\n"), 2) << r.err;
@@ -332,6 +335,7 @@ TEST(Unattended, RecordNeverReplacesAnotherFile)
     const std::string answers = read_file(s.in_dist("install.txt"));
     const std::pair<std::string, std::string> refused[] = {{"install.txt", "the answers file"},
                                                            {"./install.log", "the log"},
+                                                           {"install.jnl", "the journal"},
                                                            {"QUILLOR.INI", "the distribution's configuration"}};
     for (const auto &[file, what] : refused) {
         if (file == "QUILLOR.INI" && !e2e::under_wine()) continue;  // names are exact on POSIX
@@ -345,8 +349,8 @@ TEST(Unattended, RecordNeverReplacesAnotherFile)
     const bool wine = e2e::under_wine();
     const std::string notes = wine ? s.in_dist("notes.txt") : s.at("notes.txt");
     e2e::write_file(notes, "my notes\n");
-    e2e::Run r = run(s, {"--answers", wine ? "install.txt" : s.in_dist("install.txt"), "--record",
-                         wine ? "notes.txt" : notes});
+    e2e::Run r =
+        run(s, {"--answers", wine ? "install.txt" : s.in_dist("install.txt"), "--record", wine ? "notes.txt" : notes});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(read_file(notes + ".~1~"), "my notes\n");
     EXPECT_EQ(read_file(notes).rfind("# Quillor Install answers", 0), 0u);
@@ -357,6 +361,11 @@ TEST(Unattended, RecordNeverReplacesAnotherFile)
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("the record may not replace the installed configuration"), std::string::npos) << r.out;
     EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.ini")).find("JOB update"), std::string::npos);
+    // and so is the program beside it, or any file in a folder the run writes in
+    r = run(s, {"--answers", "update.txt", "--record", "../inetpub/scripts/quillor.exe"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("the record may not replace a file in a folder the run writes in"), std::string::npos);
+    EXPECT_EQ(read_file(s.at("inetpub/scripts/quillor.exe")), read_file(kSample + "/quillor.exe"));
 }
 
 TEST(Options, HelpAndVersionTouchNothing)
@@ -374,8 +383,8 @@ TEST(Options, HelpAndVersionTouchNothing)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     for (const char *part :
-         {"Usage: quillor-install [--answers FILE] [--defaults] [--record FILE] [--dry-run] [--rollback]\n", "\"JOB install\"",
-          " SCRIPTS NEWSHOST ", " USER END\n", "  1  the summary counted errors", "QUILLOR_ROOT"})
+         {"Usage: quillor-install [--answers FILE] [--defaults] [--record FILE] [--dry-run] [--rollback]\n",
+          "\"JOB install\"", " SCRIPTS NEWSHOST ", " USER END\n", "  1  the summary counted errors", "QUILLOR_ROOT"})
         EXPECT_NE(r.out.find(part), std::string::npos) << part;
     EXPECT_EQ(e2e::list_files(s.dist), before);
     EXPECT_FALSE(e2e::exists(s.at("install.log")));
