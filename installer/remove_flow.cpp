@@ -151,15 +151,16 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
  * read each file again and keep a second copy of each link. */
 static int saves_folders_whole(const char *pattern) { return strcmp(pattern, "*") == 0; }
 
-/* Backs up what the pattern selects in dir when asked to; 1 on success.
- * A failed backup is reported: what it was to save must then stay.  The
- * removal copies nothing but backups, which keep whatever they meet, so
- * it needs no set of the files they wrote. */
-static int backup(question_table *t, const char *dir, const char *pattern)
+/* Backs up what the pattern selects in dir when asked to; 1 on success,
+ * *began the time it began (0 for none).  A failed backup is reported:
+ * what it was to save must then stay.  The removal copies nothing but
+ * backups, which keep whatever they meet, so it needs no set of the files
+ * they wrote. */
+static int backup(question_table *t, const char *dir, const char *pattern, long long *began)
 {
-    rmfile_saved_at(0);
+    *began = 0;
     if (!flag_of(t, Q_BACK_ALL)) return 1;
-    rmfile_saved_at(plat_clock_late()); /* what changes from now on is not in the backup: it stays */
+    *began = plat_clock_late(); /* what changes from now on is not in the backup */
     const char *to = answer_of(t, Q_BACKUP);
     if (flow_check_named(t, Q_BACKUP, WHO) && copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr, nullptr) &&
         (saves_folders_whole(pattern) || backup_matching_folders(to, dir, pattern)) && flow_sync_copies())
@@ -215,6 +216,16 @@ static int scripts_refused(question_table *t, const char *scripts, const char *p
     return 1;
 }
 
+/* rmfile of what a backup that began at began saved (0: none): a file
+ * changed since stays. */
+static int remove_saved(const char *dir, const char *pattern, long long began)
+{
+    rmfile_saved_at(began);
+    int all = rmfile(dir, pattern);
+    rmfile_saved_at(0);
+    return all;
+}
+
 /* The executable and its companions; the scripts directory itself stays. */
 static int remove_scripts(question_table *t)
 {
@@ -223,10 +234,9 @@ static int remove_scripts(question_table *t)
         scripts_refused(t, scripts, t->q[Q_QUILLOR_CGI].answer))
         return 1;
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
-    if (!backup(t, scripts, pattern) || !flow_check_named(t, Q_SCRIPTS, WHO)) return 1;
-    int all = rmfile(scripts, pattern);
-    rmfile_saved_at(0);
-    return !all;
+    long long began;
+    if (!backup(t, scripts, pattern, &began) || !flow_check_named(t, Q_SCRIPTS, WHO)) return 1;
+    return !remove_saved(scripts, pattern, began);
 }
 
 /* A whole directory answer: backed up, emptied and removed, while its name
@@ -234,11 +244,10 @@ static int remove_scripts(question_table *t)
 static int remove_dir(question_table *t, int index)
 {
     const char *dir = answer_of(t, index);
-    if (!flow_check_named(t, index, WHO) || refused(t, dir) || !backup(t, dir, "*")) return 1;
+    long long began;
+    if (!flow_check_named(t, index, WHO) || refused(t, dir) || !backup(t, dir, "*", &began)) return 1;
     if (!flow_check_named(t, index, WHO)) return 1; /* swapped for another while it was backed up */
-    int all = rmfile(dir, "*");
-    rmfile_saved_at(0);
-    if (!all) return 1; /* what stayed is in the log; so stays dir */
+    if (!remove_saved(dir, "*", began)) return 1;   /* what stayed is in the log; so stays dir */
     errno = 0;
     if (act_rmdir(dir) == 0) return 0;
     int err = errno ? errno : EIO;
