@@ -18,7 +18,9 @@
 #include <sys/sendfile.h>
 #endif
 #include <sys/stat.h>
+#ifdef __linux__
 #include <sys/xattr.h>
+#endif
 #include <ctime>
 #include <unistd.h>
 
@@ -227,15 +229,28 @@ int plat_sys_mode_from(plat_file *out, unsigned mode) { return fchmod(posix_fd(o
  * let in by name (the web server's, say) would be shut out, and the group
  * bits, which hold the list's mask, would grant the group more.  Where
  * /proc cannot name the file in its folder the list stays behind. */
+#ifdef __linux__
 static int keep_acl(int fd, int at, const char *name)
 {
     static const char ACL[] = "system.posix_acl_access";
-    char path[PLAT_NATIVE_MAX + 32], list[4096];
+    char path[PLAT_NATIVE_MAX + 32], small[1024];
     if (at >= 0) snprintf(path, sizeof path, "/proc/self/fd/%d/%s", at, name);
-    ssize_t n = lgetxattr(at >= 0 ? path : name, ACL, list, sizeof list);
-    if (n < 0) return errno == ENODATA || errno == ENOTSUP || (errno == ENOENT && at >= 0) ? 0 : -1;
-    return fsetxattr(fd, ACL, list, (size_t)n, 0);
+    const char *of = at >= 0 ? path : name;
+    ssize_t n = lgetxattr(of, ACL, small, sizeof small);
+    char *list = small;
+    if (n < 0 && errno == ERANGE && (n = lgetxattr(of, ACL, nullptr, 0)) > 0) { /* a long list */
+        if (!(list = (char *)malloc((size_t)n))) return errno = ENOMEM, -1;
+        n = lgetxattr(of, ACL, list, (size_t)n);
+    }
+    int rc = n >= 0 ? fsetxattr(fd, ACL, list, (size_t)n, 0)
+             : errno == ENODATA || errno == ENOTSUP || (errno == ENOENT && at >= 0) ? 0
+                                                                                    : -1;
+    if (list != small) free(list);
+    return rc;
 }
+#else
+static int keep_acl(int, int, const char *) { return 0; }
+#endif
 
 /* An owner only root may give stays the process's (EPERM), and then the
  * group alone is kept where it may be; a group that cannot be kept gets
@@ -259,7 +274,8 @@ int plat_sys_mode_like(plat_file *out, int at, const char *name, const plat_name
         if (fchown(fd, (uid_t)-1, st.st_gid) != 0 && errno != EPERM) return -1;
         struct stat now;
         if (fstat(fd, &now) != 0) return -1;
-        if (now.st_gid != st.st_gid) mode &= ~(mode_t)(S_IRWXG | S_ISGID);
+        if (now.st_gid != st.st_gid) /* nor the list, whose group entry would give that group rights */
+            return fchmod(fd, mode & ~(mode_t)(S_IRWXG | S_ISGID));
     }
     return fchmod(fd, mode) == 0 && keep_acl(fd, at, name) == 0 ? 0 : -1;
 }

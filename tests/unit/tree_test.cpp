@@ -359,16 +359,18 @@ TEST_F(CopyFile, PermissionsAreKeptAsCpKeepsThem)
     EXPECT_EQ(mode_of(p("dst/data.bin")), 0640u);
     struct stat st = {};
     EXPECT_TRUE(!owned || (stat(p("dst/data.bin").c_str(), &st) == 0 && st.st_uid == 65534 && st.st_gid == 65534));
-    // and its access list: user 33 may read (owner rw, group and mask r, others nothing)
-    const unsigned char acl[] = {2, 0,  0,   0,   1,   0,   6,  0, 255, 255, 255, 255, 2,   0,  4,
-                                 0, 33, 0,   0,   0,   4,   0,  4, 0,   255, 255, 255, 255, 16, 0,
-                                 4, 0,  255, 255, 255, 255, 32, 0, 0,   0,   255, 255, 255, 255};
-    if (setxattr(p("dst/data.bin").c_str(), "system.posix_acl_access", acl, sizeof acl, 0) == 0) {
+    // and its access list, short or long: users 1000 on may read (owner rw, group and mask r)
+    for (unsigned users : {1u, 300u}) {
+        std::vector<uint32_t> acl = {2, 0x60001, ~0u};  // version; then entries of tag | perm << 16, id
+        for (unsigned u = 0; u < users; u++) acl.insert(acl.end(), {0x40002, 1000 + u});
+        acl.insert(acl.end(), {0x40004, ~0u, 0x40010, ~0u, 0x20, ~0u});
+        const size_t bytes = acl.size() * 4;
+        if (setxattr(p("dst/data.bin").c_str(), "system.posix_acl_access", acl.data(), bytes, 0) != 0) break;
         EXPECT_EQ(copy(), 1);
-        unsigned char kept[64];
-        EXPECT_EQ(getxattr(p("dst/data.bin").c_str(), "system.posix_acl_access", kept, sizeof kept),
-                  (ssize_t)sizeof acl);
-        EXPECT_EQ(memcmp(kept, acl, sizeof acl), 0);
+        std::vector<uint32_t> kept(acl.size() + 1);
+        EXPECT_EQ(getxattr(p("dst/data.bin").c_str(), "system.posix_acl_access", kept.data(), kept.size() * 4),
+                  (ssize_t)bytes);
+        EXPECT_EQ(memcmp(kept.data(), acl.data(), bytes), 0) << users;
         EXPECT_EQ(mode_of(p("dst/data.bin")), 0640u);
     }
     tu::make_dirs(p("work/sub"));
@@ -861,7 +863,8 @@ TEST_F(CopyTree, BackupKeepsEarlierBackupsUnderTheNextFreeNumber)
     file("src/index.tpl", "changed");
     {
 #ifndef _WIN32  // a name is kept by a rename in the open folder
-        tu::Fault f(&plat_syscalls::rename_at, +[](int, const char *, const char *, int) { return errno = EIO, -1; });
+        tu::Fault f(
+            &plat_syscalls::rename_at, +[](int, const char *, const char *, int) { return errno = EIO, -1; });
 #else
         tu::Fault f(&plat_syscalls::move_new, tu::fail_rename);
 #endif
