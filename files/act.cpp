@@ -313,8 +313,9 @@ int act_run_ends(int ok)
     if (!act_rollback_on()) return 1;
     int kept = ok ? journal_commit(journal_report) : -1;
     if (kept > 0) return 1;
-    if (kept == 0) {
-        log_report("rollback: the run is kept, but not all it set aside went");
+    if (kept == 0 || kept == -2) {
+        log_report(kept ? "rollback: the journal could not be written; the next start puts the run back or keeps it"
+                        : "rollback: the run is kept, but not all it set aside went");
         return 0;
     }
     if (ok) log_report("rollback: the journal could not be marked kept, so the run is put back");

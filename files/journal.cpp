@@ -7,7 +7,8 @@
  *
  * The file: a header line, then per change "<op>\t<time>\t<a>\t<b>" (native
  * paths, the time in the units of plat_clock), after a change made an
- * "m" line with what it left at a, and "C" once the run is committed.
+ * "m" line with what it left at a, and "C" once the run is committed ("U"
+ * after it: a mark whose sync failed, taken back).
  */
 #include "files/journal_internal.h"
 
@@ -444,9 +445,11 @@ int remove_asides(journal_reporter report)
 int journal_commit(journal_reporter report)
 {
     if (!journal_file) return 1;
-    if (!append("C\n", 2, TO_DISK)) { /* never kept half: the caller puts the run back */
+    if (!append("C\n", 2, TO_DISK)) {
         if (report) report("could not mark the journal committed", journal_native, errno);
-        return -1;
+        if (append("U\n", 2, TO_DISK)) return -1; /* the mark, were it on the disk, is taken back: put back */
+        drop_all();                               /* what reached the disk decides at the next start */
+        return -2;
     }
     live = 0; /* committed: an interrupt leaves the journal for the next start to finish */
     int ok = remove_asides(report);

@@ -57,7 +57,9 @@ typedef void (*journal_reporter)(const char *what, const char *native, int err);
  * aside are removed, then the folders noted for later, and the journal goes.
  * 1, or 0 when some of it failed (each reported; a committed journal is
  * never put back); -1 when the mark could not be written: the journal is
- * still active, to be put back. */
+ * still active, to be put back; -2 when not even its taking back could be:
+ * the journal is left for the next start, which goes by what reached the
+ * disk. */
 int journal_commit(journal_reporter report);
 /* Puts back every change noted, newest first.  The journal goes when all
  * were put back; else it is renamed "<name>.failed" and kept for a look

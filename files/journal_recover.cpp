@@ -12,11 +12,13 @@
 /* ---- a killed run's journal ---- */
 
 /* Reads one line of the file into the records: a note, a made-line for the
- * note before it, or the commit mark (1); -1 when a note cannot be held. */
+ * note before it, the commit mark (1) or its taking back (2); -1 when a
+ * note cannot be held. */
 static int read_line(char *line)
 {
     const char *op = line[0] ? strchr(OP_LETTERS, line[0]) : nullptr;
     if (strcmp(line, "C") == 0) return 1;
+    if (strcmp(line, "U") == 0) return 2;
     const char *not_made = line[0] == 'n' && line[1] ? strchr(OP_LETTERS, line[1]) : nullptr;
     int i = not_made ? last_of((int)(not_made - OP_LETTERS)) : -1;
     if (i >= 0) record_at(i)->made = -1;
@@ -47,7 +49,7 @@ static int load(FILE *f)
         line[n - 1] = '\0';
         int r = read_line(line);
         if (r < 0) return -1;
-        committed |= r;
+        committed = r == 2 ? 0 : committed | r;
     }
     return feof(f) && !ferror(f) ? committed : -1; /* ended early, not at the end: a read failed */
 }
