@@ -383,6 +383,8 @@ int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsi
 {
     memset(w, 0, sizeof *w);
     if (dry) { /* the new text is kept in memory, for the plan */
+        int kind = act_kind(target);
+        if (kind == PLAT_KIND_OTHER || kind == PLAT_KIND_DIR) return errno = EINVAL, 0; /* as the real one refuses */
         w->real.target = target;
         w->real.temp = temp;
         w->real.flags = flags;
