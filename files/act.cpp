@@ -228,19 +228,27 @@ static int plan_remove(const char *path)
     return 0;
 }
 
-/* A file removed by an all-or-nothing run is renamed aside instead, as a
- * removal step's files are, so that it can be put back. */
-static int remove_aside(const char *path)
+/* A file removed by an all-or-nothing run is renamed aside instead, so
+ * that it can be put back: path (the name in the open folder f, where f is
+ * given) takes a name aside, noted first.  0, or -1 with errno. */
+static int moved_aside(const char *path, plat_folder *f, const char *name)
 {
     char aside[TEXT_PATH_SIZE];
-    if (plat_path_kind(path) == PLAT_KIND_DIR) return errno = EISDIR, -1; /* a file or link, never a folder */
     if (!journal_aside_name(path, aside, sizeof aside) || !journal_note(JOURNAL_ASIDE, path, aside)) return -1;
-    if (plat_rename_new(path, aside) != 0) {
-        journal_not_made(JOURNAL_ASIDE);
+    const char *leaf = strrchr(aside, '\\');
+    if ((f ? plat_folder_rename_new(f, name, leaf ? leaf + 1 : aside) : plat_rename_new(path, aside)) != 0) {
+        journal_not_made(JOURNAL_ASIDE); /* a name aside taken meanwhile is another's file */
         return -1;
     }
-    journal_made();
+    journal_made(); /* nothing left at path: a file put there later is never renamed over */
     return 0;
+}
+
+/* The same for a file named by its path alone; never a folder. */
+static int remove_aside(const char *path)
+{
+    if (plat_path_kind(path) == PLAT_KIND_DIR) return errno = EISDIR, -1; /* a file or link, never a folder */
+    return moved_aside(path, nullptr, nullptr);
 }
 
 int act_remove(const char *path)
@@ -276,17 +284,8 @@ int act_aside(const char *path, const char *native) { return act_rollback_on() ?
 
 int act_remove_in(plat_folder *f, const char *path, const char *name)
 {
-    char aside[TEXT_PATH_SIZE];
     if (dry) return plan_remove(path);
-    if (!act_rollback_on()) return plat_folder_remove(f, name, 0);
-    if (!journal_aside_name(path, aside, sizeof aside) || !journal_note(JOURNAL_ASIDE, path, aside)) return -1;
-    const char *leaf = strrchr(aside, '\\');
-    if (plat_folder_rename_new(f, name, leaf ? leaf + 1 : aside) != 0) {
-        journal_not_made(JOURNAL_ASIDE); /* a name aside taken meanwhile is another's file */
-        return -1;
-    }
-    journal_made(); /* nothing left at path: a file put there later is never renamed over */
-    return 0;
+    return act_rollback_on() ? moved_aside(path, f, name) : plat_folder_remove(f, name, 0);
 }
 
 int act_recover()
