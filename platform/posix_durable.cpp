@@ -195,19 +195,20 @@ int plat_sys_name_identity(const char *native, plat_identity *id)
 
 /* The coarse clock where there is one: the file times are stamped from it,
  * so a file changed after a note never looks older than the note. */
-long long plat_sys_clock()
+/* The fine clock: a file time set before, coarse or fine, is never later. */
+long long plat_clock_late()
 {
     struct timespec t;
-#ifdef CLOCK_REALTIME_COARSE
-    if (clock_gettime(CLOCK_REALTIME_COARSE, &t) == 0) return nanoseconds(t);
-#endif
     return clock_gettime(CLOCK_REALTIME, &t) == 0 ? nanoseconds(t) : 0;
 }
 
-long long plat_clock_late()
+long long plat_sys_clock()
 {
-    struct timespec t; /* the fine clock: a file time set before, coarse or fine, is never later */
-    return clock_gettime(CLOCK_REALTIME, &t) == 0 ? nanoseconds(t) : 0;
+#ifdef CLOCK_REALTIME_COARSE
+    struct timespec t;
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &t) == 0) return nanoseconds(t);
+#endif
+    return plat_clock_late();
 }
 
 /* ---- modes, owners and access lists: the bare calls ---- */
