@@ -361,8 +361,6 @@ int journal_interrupted(int *failed)
     return now_done;
 }
 
-/* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is
- * never applied twice.  1, or 0 when that failed (reported). */
 /* Keeps the journal as "<name>.failed", or where an earlier run's is
  * there as "<name>.failed.N" (said so): never over another.  1, or 0. */
 static int keep_failed(journal_reporter report)
@@ -381,6 +379,8 @@ static int keep_failed(journal_reporter report)
     return 0;
 }
 
+/* Ends a walk: the journal goes, or is kept as "<name>.failed" so that it is
+ * never applied twice.  1, or 0 when that failed (reported). */
 int finish(int failed, journal_reporter report)
 {
     drop_all();

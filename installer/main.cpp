@@ -78,9 +78,8 @@ static flow_outcome run_job(int job, question_table *t)
     return out;
 }
 
-/* The menu, the job chosen there and the end of the run; its exit status
- * (an unattended run says 1 where an earlier run could not be put back). */
-static int run_chosen(question_table *t, int not_put_back)
+/* The menu, the job chosen there and the end of the run; its exit status. */
+static int run_chosen(question_table *t)
 {
     int choice = main_menu();
     if (choice == MENU_EXIT) {
@@ -91,14 +90,13 @@ static int run_chosen(question_table *t, int not_put_back)
         return options_status(nullptr);
     }
     flow_outcome out = run_job(choice, t);
-    act_run_ends(out.reached && out.errors == 0); /* with errors it was put back before the summary */
-    options_finish(choice, t, &out);              /* the record of this run, when asked for */
+    if (!out.reached) act_run_ends(0); /* a job that ended before its summary is put back */
+    options_finish(choice, t, &out);   /* the record of this run, when asked for */
     if (!answers_unattended()) plat_out("\nPlease press enter to exit");
     wait_for_enter(t);
     plat_flush(); /* a console lost at this last write is still logged */
     log_close(&installer_log);
-    int status = options_status(&out);
-    return status == 0 && not_put_back && answers_unattended() ? 1 : status;
+    return options_status(&out);
 }
 
 /* A run that cannot start as asked ends before the menu. */
@@ -136,7 +134,7 @@ int main(int argc, char **argv)
         log_close(&installer_log);
         return options_status(nullptr);
     }
-    int not_put_back = act_dry() ? 0 : act_recover(); /* a killed run's changes go first, with or without --rollback */
+    if (!act_dry()) options_recovered(act_recover()); /* a killed run's changes go first, with or without --rollback */
     if (options_rollback() && !act_rollback_start()) return end_early(&table);
-    return run_chosen(&table, not_put_back);
+    return run_chosen(&table);
 }

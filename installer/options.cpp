@@ -49,6 +49,7 @@ static const char INSTALLED_INI[] = "quillor.ini"; /* in the scripts folder */
 
 static run_options opts;
 static int record_failed;
+static int recovery_failed; /* changes of a killed run the start could not put back */
 
 /* ---- reporting ---- */
 
@@ -163,9 +164,6 @@ static void print_help()
 
 /* ---- what a record may not replace ---- */
 
-/* What the record would destroy, or null: the answers file, a file of the
- * run in the current directory, or (once the questions are answered, t
- * given) the installed configuration. */
 /* 1 when the native folder is one the job writes in (the answered folders,
  * the images and manuals beside the templates, the web images): a record
  * there could replace a file the run just wrote, the program itself. */
@@ -195,6 +193,9 @@ static void native_folder(const char *file, char *folder, size_t size)
         snprintf(folder, size, "%.*s", cut == file ? 1 : (int)(cut - file), file);
 }
 
+/* What the record would destroy, or null: the answers file, a file of the
+ * run in the current directory, or (once the questions are answered, t
+ * given) the installed configuration or a file in a folder the job writes in. */
 static const char *record_clash(question_table *t)
 {
     if (opts.answers && plat_same_native_files(opts.record, opts.answers)) return "the answers file";
@@ -325,13 +326,16 @@ int options_status(const flow_outcome *out)
     if (!answers_unattended()) /* a dry run and an all-or-nothing run tell their errors */
         return (act_dry() || options_rollback()) && reached && out->errors > 0 ? 1 : 0;
     if (!reached) return EXIT_STOPPED;
-    return out->errors > 0 || record_failed ? 1 : 0;
+    return out->errors > 0 || record_failed || recovery_failed ? 1 : 0;
 }
+
+void options_recovered(int not_put_back) { recovery_failed = not_put_back > 0; }
 
 void options_clear()
 {
     opts = run_options{};
     record_failed = 0;
+    recovery_failed = 0;
     act_set_dry(0);
     answers_clear();
 }

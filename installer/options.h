@@ -23,9 +23,12 @@ void options_finish(int job, question_table *t, const flow_outcome *out);
 /* The exit status of a run that ends now (out null: before any job ran):
  * unchanged (0) without --answers or --defaults, except 1 for a dry run
  * whose summary foresaw errors; else 0 for a summary without errors, 1 for
- * errors counted (or a record that could not be written), 2 when no
- * summary was reached. */
+ * errors counted (or a record that could not be written, or changes of a
+ * killed run the start could not put back), 2 when no summary was reached;
+ * a run with --rollback tells its errors as an unattended one does. */
 int options_status(const flow_outcome *out);
+/* How many changes of a killed run the start could not put back. */
+void options_recovered(int not_put_back);
 /* 1 when the run must be all or nothing (--rollback, and no dry run). */
 int options_rollback();
 /* Forgets every option (tests). */

@@ -170,7 +170,8 @@ static int backup(question_table *t, const char *dir, const char *pattern, long 
 }
 
 /* The files the installer keeps in its own folder while it runs. */
-static const char *const OWN_FILES[] = {"install.log", "install.lck", "install.jnl", "install.hlp"};
+static const char *const OWN_FILES[] = {"install.log", "install.lck", "install.jnl", "install.jnl.failed",
+                                        "install.hlp"};
 
 /* Whether the pattern, run in scripts, would take one of the installer's
  * own files: PLAT_YES, PLAT_NO or PLAT_UNKNOWN (where scripts is). */
