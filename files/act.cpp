@@ -288,15 +288,22 @@ int act_remove_in(plat_folder *f, const char *path, const char *name)
     return act_rollback_on() ? moved_aside(path, f, name) : plat_folder_remove(f, name, 0);
 }
 
+/* Says how many changes a put-back left; the journal was kept for a look. */
+static void say_not_put_back(int failed)
+{
+    if (failed)
+        log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed (or the "
+                   "next free .failed.N, named in the log)",
+                   failed, JOURNAL);
+}
+
 int act_recover()
 {
     int failed = 0;
     int back = journal_recover(JOURNAL, &failed, journal_report);
     if (back < 0) return 0;
     log_report_info("An earlier run was ended before it was done: %d of its changes were put back", back);
-    if (failed)
-        log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
-                   JOURNAL);
+    say_not_put_back(failed);
     return failed;
 }
 
@@ -321,9 +328,7 @@ int act_run_ends(int ok)
     int failed = 0;
     int back = journal_rollback(&failed, journal_report);
     log_report_info("Rollback: %d changes of this run were put back, nothing it did is kept", back);
-    if (failed)
-        log_report("%d changes could not be put back (see install.log); the journal is kept as %s.failed", failed,
-                   JOURNAL);
+    say_not_put_back(failed);
     return !ok;
 }
 

@@ -78,7 +78,8 @@ void journal_forget();
 /* The journal `name` left by a killed run: put back the same way, each
  * change only where what is there is what the run left, else reported and
  * left as it is, never overwritten (a committed one only finishes its
- * commit).  -1 when there is no such journal; else as journal_rollback. */
+ * commit: 0 put back, none failed, what would not go reported).  -1 when
+ * there is no such journal; else as journal_rollback. */
 int journal_recover(const char *name, int *failed, journal_reporter report);
 
 #endif
