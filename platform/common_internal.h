@@ -72,12 +72,12 @@ int plat_sys_mode_like(plat_file *out, int at, const char *name, const plat_name
 int plat_sys_dir_mode_from(const char *dir, const char *source);
 void plat_sys_interrupted(); /* clean up and end the process */
 int plat_sys_name_identity(const char *native, plat_identity *id);
-long long plat_sys_clock(); /* the wall clock, in the units of the file times */
 #ifndef _WIN32
 void *plat_sys_dir_open_at(int dir, const char *name, int nofollow, int *fd);
 int plat_sys_unlink_at(int dir, const char *name, int folder);
 int plat_sys_rename_at(int dir, const char *from, const char *to, int replace);
 int plat_sys_open_new_at(int dir, const char *name);
+int plat_sys_open_source(const char *native);
 int plat_sys_mount_root(int parent, int fd);
 #else
 unsigned long plat_sys_attributes(const char *native);

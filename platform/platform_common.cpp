@@ -36,7 +36,6 @@ static char *sys_realpath(const char *native, char *resolved) { return realpath(
 static long sys_readlink(const char *native, char *buf, size_t n) { return (long)readlink(native, buf, n); }
 static int sys_symlink(const char *target, const char *native) { return symlink(target, native); }
 static int sys_flock(int fd) { return flock(fd, LOCK_EX | LOCK_NB); }
-static int sys_open_source(const char *native) { return open(native, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
 #endif
 #if defined(__GLIBC__)
 /* The installer has one thread: a file is copied in thousands of small
@@ -57,7 +56,7 @@ static const plat_syscalls real_calls = {
     plat_sys_open_unnamed, plat_sys_link_unnamed, plat_sys_link, plat_sys_move_new, plat_sys_mode_from,
     plat_sys_mode_like, plat_sys_dir_mode_from,
 #ifndef _WIN32
-    sys_stat, sys_lstat, sys_lstat_at, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock, sys_open_source,
+    sys_stat, sys_lstat, sys_lstat_at, sys_getcwd, sys_realpath, sys_readlink, sys_symlink, sys_flock, plat_sys_open_source,
     plat_sys_dir_open_at, plat_sys_unlink_at, plat_sys_rename_at, plat_sys_open_new_at, plat_sys_mount_root,
 #else
     plat_sys_attributes, plat_sys_full_path, plat_sys_long_path, plat_sys_current_dir,
@@ -75,7 +74,6 @@ static plat_syscalls live_calls = real_calls;
 
 plat_syscalls *plat_syscall_table() { return &live_calls; }
 const plat_syscalls *plat_real_calls() { return &real_calls; }
-long long plat_clock() { return plat_sys_clock(); }
 void plat_syscall_reset() { live_calls = real_calls; }
 
 /* ---- directory listing ---- */
@@ -176,9 +174,6 @@ void plat_remove_temps_now()
         }
 }
 
-/* The table's open of a native path; a file created with "x" is entered as
- * a temporary file in progress (an interrupt waits while that happens).
- * Each system's plat_fopen calls it with its policy around it. */
 /* Ends the creation of a temporary file (made: it is there, as f when a
  * stream): it is entered, then an interrupt that waited goes ahead. */
 static void created(int made, const char *native, FILE *f)
@@ -197,6 +192,9 @@ static int finished(int r, const char *native)
     return r;
 }
 
+/* The table's open of a native path; a file created with "x" is entered as
+ * a temporary file in progress (an interrupt waits while that happens).
+ * Each system's plat_fopen calls it with its policy around it. */
 FILE *plat_open_tracked(const char *native, const char *mode)
 {
     if (!strchr(mode, 'x')) return live_calls.fopen(native, mode);

@@ -224,10 +224,9 @@ void *plat_sys_dir_open_at(int at, const char *name, int nofollow, int *fd)
 
 int plat_sys_unlink_at(int dir, const char *name, int folder) { return unlinkat(dir, name, folder ? AT_REMOVEDIR : 0); }
 
-int plat_sys_open_new_at(int dir, const char *name)
-{
-    return openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-}
+int plat_sys_open_new_at(int dir, const char *name) { return openat(dir, name, open_flags("wbx"), 0666); }
+
+int plat_sys_open_source(const char *native) { return open(native, open_flags("rb")); }
 
 int plat_sys_rename_at(int dir, const char *from, const char *to, int replace)
 {

@@ -94,12 +94,10 @@ int plat_canonical_path(const char *path, char *buf, int size)
 
 int plat_canonical_child(const char *canonical_folder, const char *path, const char *known, char *buf, int size)
 {
-    char native[PLAT_NATIVE_MAX];
+    char mapped[PLAT_NATIVE_MAX];
     if (!canonical_folder || !buf || size < 2) return 0;
-    if (known && known[0])
-        snprintf(native, sizeof native, "%s", known);
-    else if (!plat_native_path(path, native, sizeof native))
-        return 0;
+    const char *native = known && known[0] ? known : mapped; /* mapped only when no look-up gave it */
+    if (native == mapped && !plat_native_path(path, mapped, sizeof mapped)) return 0;
     const char *slash = strrchr(native, '/');
     const char *name = slash ? slash + 1 : native;
     if (!*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return plat_canonical_path(path, buf, size);

@@ -193,8 +193,6 @@ int plat_sys_name_identity(const char *native, plat_identity *id)
     return 0;
 }
 
-/* The coarse clock where there is one: the file times are stamped from it,
- * so a file changed after a note never looks older than the note. */
 /* The fine clock: a file time set before, coarse or fine, is never later. */
 long long plat_clock_late()
 {
@@ -202,7 +200,9 @@ long long plat_clock_late()
     return clock_gettime(CLOCK_REALTIME, &t) == 0 ? nanoseconds(t) : 0;
 }
 
-long long plat_sys_clock()
+/* The coarse clock where there is one: the file times are stamped from it,
+ * so a file changed after a note never looks older than the note. */
+long long plat_clock()
 {
 #ifdef CLOCK_REALTIME_COARSE
     struct timespec t;

@@ -196,10 +196,7 @@ static int publish(plat_file *out, const plat_name *temp, const plat_name *targe
     int err = errno ? errno : EIO;
     if (plat_file_close(out) != 0 && r == 0) {
         err = errno;
-        if (at >= 0) /* where it was named */
-            sys().unlink_at(at, leaf, 0);
-        else
-            sys().remove(target->native);
+        plat_remove_named(target); /* where it was named */
         r = -1;
     }
     errno = err;

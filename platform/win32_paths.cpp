@@ -281,10 +281,10 @@ int plat_native_kind(const char *native)
 
 int plat_canonical_child(const char *canonical_folder, const char *path, const char *known, char *buf, int size)
 {
-    char native[WIN_PATH_MAX];
+    char mapped[WIN_PATH_MAX];
     if (!canonical_folder || !buf || size < 4) return 0;
-    if (known && known[0]) snprintf(native, sizeof native, "%s", known);
-    else if (!plat_native_path(path, native, sizeof native)) return 0;
+    const char *native = known && known[0] ? known : mapped; /* mapped only when no look-up gave it */
+    if (native == mapped && !plat_native_path(path, mapped, sizeof mapped)) return 0;
     const char *cut = strrchr(native, '\\');
     const char *name = cut ? cut + 1 : native;
     if (!*name || strchr(name, ':') || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)

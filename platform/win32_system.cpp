@@ -132,14 +132,14 @@ int plat_sys_name_identity(const char *native, plat_identity *id)
 /* A note's time is taken 20 ms early: file times may come from a coarser
  * clock than this one (Wine's from the kernel's), and a file the run made
  * right after its note must never look older than the note. */
-long long plat_sys_clock()
+long long plat_clock()
 {
     FILETIME t;
     GetSystemTimeAsFileTime(&t);
     return file_time(t) - 200000; /* 100 ns units */
 }
 
-long long plat_clock_late() { return plat_sys_clock() + 400000; /* as late as plat_sys_clock is early */ }
+long long plat_clock_late() { return plat_clock() + 400000; /* as late as plat_clock is early */ }
 
 /* ---- one installer per folder ---- */
 

@@ -60,17 +60,7 @@ namespace tu {
 
 // The real system calls, for stubs that fail some calls and pass the rest
 // on (the C library alone lacks, on Windows, the exclusive "x" open).
-inline const plat_syscalls &real_calls()
-{
-    static const plat_syscalls real = [] {
-        plat_syscalls patched = *plat_syscall_table();
-        plat_syscall_reset();
-        plat_syscalls r = *plat_syscall_table();
-        *plat_syscall_table() = patched;
-        return r;
-    }();
-    return real;
-}
+inline const plat_syscalls &real_calls() { return *plat_real_calls(); }
 
 using test_files::read_bytes;
 inline void write_file(const std::string &path, const std::string &content) { test_files::write_bytes(path, content); }
