@@ -31,7 +31,7 @@ static int runs_from_here(const char *program_path)
  * the process ends; a dry run writes no probe at all. */
 int check_install_folder(const char *program_path)
 {
-    char name[PROBE_TEXT_SIZE] = "XXXXXX", local[PROBE_TEXT_SIZE];
+    char name[PROBE_TEXT_SIZE] = "XXXXXX", local[PROBE_TEXT_SIZE + 8]; /* ".\\" name ".tmp" always fits */
     if (act_dry()) return runs_from_here(program_path);
     plat_mktemp(name);
     snprintf(local, sizeof local, ".\\%s.tmp", name);
