@@ -348,6 +348,8 @@ static int replace_with_answers(const question_table *t, FILE *in, const char *p
 {
     if (act_remove(tmp) == 0)
         log_info("set_ini: removed %s, left over by an interrupted run", tmp);
+    else if (errno == ELOOP) /* a link Windows does not show as one: never removed through */
+        log_error("set_ini: %s is a link to another file, left alone", tmp);
     else if (errno != ENOENT)
         log_error("set_ini: could not remove %s: %s", tmp, strerror(errno));
     act_rewrite out;

@@ -22,8 +22,7 @@
 #include "text/text.h"
 
 static long long saved_at; /* when the backup of what is removed began, or 0 */
-
-void rmfile_saved_at(long long when) { saved_at = when; }
+static unsigned left_alone = PLAT_ATTR_NAME_BITS; /* names the removal does not take */
 
 /* 1 when the file name in f changed after its backup began: it is not in
  * the backup, or not as it is now. */
@@ -41,7 +40,10 @@ static int changed_since_saved(plat_folder *f, const char *name)
 /* Logs why path stays and returns 0. */
 static int stayed(const char *path, int err)
 {
-    act_error("rmfile: could not remove %s {%d=%s}", path, err, strerror(err));
+    if (err == ELOOP) /* a link the listing did not show (Windows): what it leads to is not the removal's */
+        act_error("rmfile: %s is a link to another file, left alone", path);
+    else
+        act_error("rmfile: could not remove %s {%d=%s}", path, err, strerror(err));
     return 0;
 }
 
@@ -89,12 +91,12 @@ static int remove_selected(plat_folder *f, const char *dir, const char *mask, in
     unsigned at = 0, attrib, end = plat_folder_end(f); /* not the names set aside meanwhile */
     char lower[PLAT_NAME_MAX], path[TEXT_LINE_SIZE];
     for (const char *name; at < end && (name = plat_folder_next(f, &at, &attrib));) {
-        int is_dir = (attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY;
+        int is_dir = (attrib & ~PLAT_ATTR_NAME_BITS) == PLAT_ATTR_DIRECTORY;
         if (is_dir != dirs || !wild_match(mask, text_lower(text_copy(lower, name, sizeof lower)))) continue;
         int fits = snprintf(path, sizeof path, "%s%s%s", dir, name, dirs ? "\\" : "") < (int)sizeof path;
         if (fits && act_dry() && act_kind(path) == PLAT_KIND_NONE) continue; /* planned away already */
-        if (attrib & PLAT_ATTR_UNNAMED) {
-            all = dir_walk_unnamed(dir, name); /* never acted on under another name: it stays */
+        if (attrib & left_alone) {
+            all = dir_walk_unnamed(dir, name, attrib); /* never acted on under another name: it stays */
         } else if (!fits) {
             all = stayed(name, ENAMETOOLONG);
         } else {
@@ -119,6 +121,16 @@ static int removal_base(char *base, const char *dir, const char *pattern)
     const char *part = strchr(pattern, '\\') ? dir_part(path_join(dir, pattern)) : nullptr;
     text_copy(base, part ? part : dir, TEXT_PATH_SIZE);
     return 1;
+}
+
+int rmfile_job(const char *dir, const char *pattern, long long backup_began)
+{
+    saved_at = backup_began;
+    left_alone = PLAT_ATTR_UNNAMED;
+    int all = rmfile(dir, pattern);
+    saved_at = 0;
+    left_alone = PLAT_ATTR_NAME_BITS;
+    return all;
 }
 
 int rmfile(const char *dir, const char *pattern)

@@ -179,18 +179,22 @@ static int is_dot_entry(const char *name)
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-/* An entry no installer path can name is never acted on under another
- * name: when the walk would have selected it, or would have gone into it,
- * it is named in the log and the walk is not whole. */
-static void walk_unnamed(walk_state *w, const char *dir, const char *name, int is_dir, int matched)
+/* An entry no installer path can name, or one Windows reads as another
+ * that the step does not take, is never acted on under another name: when
+ * the walk would have selected it, or would have gone into it, it is named
+ * in the log and the walk is not whole. */
+static void walk_unnamed(walk_state *w, const char *dir, const plat_find_entry *e, int is_dir, int matched)
 {
     int wanted = matched && (w->flags & (is_dir ? WALK_DIRS : WALK_FILES));
-    if (wanted || (is_dir && w->recurse)) w->whole = dir_walk_unnamed(dir, name);
+    if (wanted || (is_dir && w->recurse)) w->whole = dir_walk_unnamed(dir, e->name, e->attrib);
 }
 
-int dir_walk_unnamed(const char *dir, const char *name)
+int dir_walk_unnamed(const char *dir, const char *name, unsigned attrib)
 {
-    act_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
+    if (attrib & PLAT_ATTR_UNNAMED)
+        act_error("dir_walk: cannot handle \"%s\" in %s: no installer path can name it", name, dir);
+    else /* quoted, so that a trailing dot or space shows */
+        act_error("dir_walk: left \"%s\" in %s alone: Windows reads that name as another", name, dir);
     return 0;
 }
 
@@ -199,9 +203,10 @@ static void walk_entry(walk_state *w, const char *dir, const plat_find_entry *en
     if (is_dot_entry(entry->name)) return;
     char lower[PLAT_NAME_MAX]; /* a listed name fits: no allocation per entry */
     text_lower(text_copy(lower, entry->name, PLAT_NAME_MAX));
-    int is_dir = (entry->attrib & ~PLAT_ATTR_UNNAMED) == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
-    if (entry->attrib & PLAT_ATTR_UNNAMED) {
-        walk_unnamed(w, dir, entry->name, is_dir, wild_match(w->mask, lower) != 0);
+    int is_dir = (entry->attrib & ~PLAT_ATTR_NAME_BITS) == PLAT_ATTR_DIRECTORY; /* links and flagged dirs are files */
+    int misread = (entry->attrib & PLAT_ATTR_MISREAD) && !(w->flags & WALK_MISREAD);
+    if ((entry->attrib & PLAT_ATTR_UNNAMED) || misread) {
+        walk_unnamed(w, dir, entry, is_dir, wild_match(w->mask, lower) != 0);
         return;
     }
     if (wild_match(w->mask, lower)) {
@@ -901,7 +906,8 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     remove_leftovers(d);
     size_t n = strlen(s);
     static_list items;
-    int whole = dir_walk(&items, s, pattern, WALK_FILES | WALK_DIRS, recurse); /* else what it missed is lost */
+    int flags = WALK_FILES | WALK_DIRS | (backup ? WALK_MISREAD : 0); /* a backup saves such a name too */
+    int whole = dir_walk(&items, s, pattern, flags, recurse); /* else what it missed is lost */
     int ok = 1, failed = 0, files = 0;
     static_rewind(&items);
     char *item;

@@ -12,7 +12,9 @@
 
 struct path_set;
 
-enum { WALK_FILES = 1, WALK_DIRS = 2, WALK_NAMES = 4, WALK_NOFOLLOW = 8 };
+/* WALK_MISREAD: take the names Windows reads as others (PLAT_ATTR_MISREAD)
+ * as they are, for a removal or a backup; without it they are left alone. */
+enum { WALK_FILES = 1, WALK_DIRS = 2, WALK_NAMES = 4, WALK_NOFOLLOW = 8, WALK_MISREAD = 16 };
 enum { MKDIR_ALONE = 0, MKDIR_WITH_PARENTS = 1 }; /* mkdir_path's parents switch */
 enum { COPY_FLAT = 0, COPY_RECURSE = 1 };         /* copy_tree's recurse switch */
 
@@ -24,9 +26,10 @@ int mkdir_path(const char *path, int parents);
 int dir_walk(static_list *result, const char *start, const char *pattern, int flags, int recurse);
 /* How a walk of any kind tells what it could not take: a listing of dir
  * that ended with err (1 when it lost nothing: the folder is not there),
- * and an entry no installer path can name (logged; 0). */
+ * and an entry no installer path can name, or one Windows reads as another
+ * that the step leaves alone (its listed bits in attrib; logged; 0). */
 int dir_walk_listed(const char *dir, int err);
-int dir_walk_unnamed(const char *dir, const char *name);
+int dir_walk_unnamed(const char *dir, const char *name, unsigned attrib);
 int copy_file(const char *source, const char *target);
 /* 1 when every selected file was copied; 0 for a null destination or
  * pattern, a subdirectory that could not be made, a file that could not be

@@ -151,7 +151,7 @@ static int in_cleared_folder(const char *folder)
     int reached = PLAT_NO, err = 0;
     for (const char *pattern : TEMP_PATTERNS) {
         static_list dirs;
-        dir_walk(&dirs, ".\\", pattern, WALK_DIRS, 0);
+        dir_walk(&dirs, ".\\", pattern, WALK_DIRS | WALK_MISREAD, 0); /* the clean-up names those, not this */
         static_rewind(&dirs);
         for (char *dir; reached != PLAT_YES && (dir = (char *)static_next(&dirs));) {
             int in = plat_dir_contains(dir, folder);

@@ -20,11 +20,25 @@ constexpr int32_t LOG_NO_ECHO = 0;         /* the console shows only what the fl
 static log_record installer_log;
 
 constexpr const char LOCK_FILE[] = ".\\install.lck"; /* matches no clean-up pattern */
-constexpr int STATUS_LOCKED = 2;
+constexpr int STATUS_LOCKED = 2; /* another installer here, or a link in its files' place */
 
 /* An interrupted run's last words: what it put back, then that it ended
  * (async-signal-safe). */
 static void last_words() { log_interrupted(journal_interrupted(nullptr)); }
+
+/* The files the installer keeps here, which it takes, writes or removes
+ * at start: a link among them (one Windows does not show as one) would
+ * have it act on some other file, so the run does not start. */
+static int own_files_are_their_own()
+{
+    for (const char *own : {LOCK_FILE, ".\\install.log", ".\\install.jnl"}) {
+        if (!plat_opens_elsewhere(own)) continue;
+        plat_err(own + 2);
+        plat_err(" is a link to another file; Quillor Install never goes through one, so it stops here\n");
+        return 0;
+    }
+    return 1;
+}
 
 /* One installer per distribution folder, settled before anything is
  * written.  A folder where no lock file can be made cannot be written to
@@ -120,7 +134,7 @@ int main(int argc, char **argv)
         plat_err("\n");
         return 2;
     }
-    if (!take_folder_lock()) return STATUS_LOCKED;
+    if (!own_files_are_their_own() || !take_folder_lock()) return STATUS_LOCKED;
     table_init(&table);
     for (int q : {Q_POPHOST, Q_NEWSHOST, Q_DOMAIN})
         text_copy(table.q[q].default_answer, computer_name(), TEXT_PATH_SIZE);

@@ -292,6 +292,14 @@ int options_start(int argc, char **argv)
         return EXIT_STOPPED;
     }
     answers_take_defaults(opts.defaults);
+    char device[TEXT_PATH_SIZE];
+    if (opts.record && plat_device_name(opts.record, device, sizeof device)) {
+        char line[TEXT_LINE_SIZE];
+        snprintf(line, sizeof line, "%s: %s: the record cannot be written to the device %s\n", PROGRAM, opts.record,
+                 device);
+        plat_err(line);
+        return EXIT_STOPPED;
+    }
     const char *clash = opts.record ? record_clash(nullptr) : nullptr;
     if (clash) {
         char line[TEXT_LINE_SIZE];

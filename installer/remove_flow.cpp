@@ -135,7 +135,7 @@ static int backup_matching_folders(const char *backup, const char *dir, const ch
 {
     static_list folders;
     int ok = 1;
-    dir_walk(&folders, dir, pattern, WALK_DIRS | WALK_NAMES, 0);
+    dir_walk(&folders, dir, pattern, WALK_DIRS | WALK_NAMES | WALK_MISREAD, 0);
     static_rewind(&folders);
     for (char *name; ok && (name = (char *)static_next(&folders));) {
         char from[TEXT_LINE_SIZE], to[TEXT_LINE_SIZE];
@@ -195,7 +195,7 @@ static const char *scripts_in_the_way(question_table *t, const char *scripts, co
         backup ? flow_guard(plat_same_dir(backup, scripts), "the backup would be made there", buf) : nullptr;
     if (!why) why = flow_guard(takes_own_files(scripts, pattern), "it would take Quillor Install's own files", buf);
     static_list dirs;
-    dir_walk(&dirs, scripts, pattern, WALK_DIRS, 0);
+    dir_walk(&dirs, scripts, pattern, WALK_DIRS | WALK_MISREAD, 0); /* every folder the removal takes */
     static_rewind(&dirs);
     for (char *dir; !why && (dir = (char *)static_next(&dirs));) {
         why = flow_guard(plat_dir_contains(dir, HERE), "a folder it matches holds Quillor Install's own folder", buf);
@@ -217,15 +217,6 @@ static int scripts_refused(question_table *t, const char *scripts, const char *p
     return 1;
 }
 
-/* rmfile of what a backup that began at began saved (0: none): a file
- * changed since stays. */
-static int remove_saved(const char *dir, const char *pattern, long long began)
-{
-    rmfile_saved_at(began);
-    int all = rmfile(dir, pattern);
-    rmfile_saved_at(0);
-    return all;
-}
 
 /* The executable and its companions; the scripts directory itself stays. */
 static int remove_scripts(question_table *t)
@@ -237,7 +228,7 @@ static int remove_scripts(question_table *t)
     const char *pattern = t->q[Q_QUILLOR_CGI].answer;
     long long began;
     if (!backup(t, scripts, pattern, &began) || !flow_check_named(t, Q_SCRIPTS, WHO)) return 1;
-    return !remove_saved(scripts, pattern, began);
+    return !rmfile_job(scripts, pattern, began);
 }
 
 /* A whole directory answer: backed up, emptied and removed, while its name
@@ -248,7 +239,7 @@ static int remove_dir(question_table *t, int index)
     long long began;
     if (!flow_check_named(t, index, WHO) || refused(t, dir) || !backup(t, dir, "*", &began)) return 1;
     if (!flow_check_named(t, index, WHO)) return 1; /* swapped for another while it was backed up */
-    if (!remove_saved(dir, "*", began)) return 1;   /* what stayed is in the log; so stays dir */
+    if (!rmfile_job(dir, "*", began)) return 1;   /* what stayed is in the log; so stays dir */
     errno = 0;
     if (act_rmdir(dir) == 0) return 0;
     int err = errno ? errno : EIO;

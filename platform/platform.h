@@ -29,6 +29,13 @@ constexpr unsigned PLAT_ATTR_REPARSE = 0x400;       /* symbolic link: never foll
  * readable form for messages only, each such character written "<U+XXXX>",
  * which names no file: the entry must never be acted on. */
 constexpr unsigned PLAT_ATTR_UNNAMED = 0x40000000u;
+/* An entry Windows would read as another when a plain path spells it: its
+ * name ends with a dot or a space, which the system drops, or is a
+ * device's ("nul.txt").  Its name is its real one; the platform hands it
+ * to the system whole, but only a removal or a backup takes it: any other
+ * step leaves it alone.  Never set on POSIX. */
+constexpr unsigned PLAT_ATTR_MISREAD = 0x20000000u;
+constexpr unsigned PLAT_ATTR_NAME_BITS = PLAT_ATTR_UNNAMED | PLAT_ATTR_MISREAD; /* not the system's bits */
 constexpr int PLAT_NAME_MAX = 260;                  /* entry name, terminator included */
 
 struct plat_find_entry {
@@ -196,6 +203,11 @@ int plat_may_write(const plat_name *n);
 int plat_path_ambiguous(const char *path);
 /* 1 when path is a symbolic link (or another reparse point). */
 int plat_is_link(const char *path);
+/* 1 when opening the existing file at path would reach another file than
+ * the one its folder lists under that name: on Windows a link the listing
+ * does not show (the emulator shows a host's link to a file as a plain
+ * file).  POSIX opens never follow a link, so there it is 0. */
+int plat_opens_elsewhere(const char *path);
 /* Makes `to` a link with the same target as the link `from`: 0, or -1 with
  * errno set (ENOSYS where links cannot be made by this program). */
 int plat_copy_link(const char *from, const char *to);
@@ -346,6 +358,12 @@ int plat_native_path(const char *path, char *buf, int size);
  * bytes): 1, or 0 when no name in path is a device.  Only Windows reserves
  * such names; elsewhere 0. */
 int plat_device_name(const char *path, char *device, int size);
+
+/* The first name in path that Windows would read as another (one ending
+ * with a dot or a space, which the system drops, or a device's), into
+ * name (size bytes): 1, or 0 when there is none.  "." and ".." are no
+ * such names.  Only Windows reads names so; elsewhere 0. */
+int plat_misread_name(const char *path, char *name, int size);
 
 /* Turns text read from a UTF-8 file (terminated, in a buffer of size bytes)
  * into the encoding the system's names use, in place: on Windows the ANSI

@@ -121,6 +121,11 @@ static FILE *open_for_writing(const char *native, const char *mode)
         errno = errno_from_win32(GetLastError());
         return nullptr;
     }
+    if (!excl && GetLastError() == ERROR_ALREADY_EXISTS && win32_handle_elsewhere(h, native)) {
+        CloseHandle(h); /* never written through a link */
+        errno = ELOOP;
+        return nullptr;
+    }
     int flags = (strchr(mode, 'b') ? _O_BINARY : _O_TEXT) | (mode[0] == 'a' ? _O_APPEND : 0);
     int fd = _open_osfhandle((intptr_t)h, flags);
     if (fd < 0) {
@@ -136,14 +141,37 @@ static FILE *open_for_writing(const char *native, const char *mode)
 
 FILE *plat_sys_fopen(const char *native, const char *mode)
 {
-    return mode[0] == 'r' ? fopen(native, mode) : open_for_writing(native, mode);
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    if (!whole) return nullptr;
+    return mode[0] == 'r' ? fopen(whole, mode) : open_for_writing(whole, mode);
 }
 
-int plat_sys_remove(const char *native) { return remove(native); }
+/* A file that is reached through a link is not the caller's to change:
+ * ELOOP, nothing done.  0 when it may go ahead (nothing there included). */
+static int not_through_a_link(const char *whole)
+{
+    int r = win32_elsewhere(whole);
+    if (r > 0) errno = ELOOP;
+    return r == 0 ? 0 : -1;
+}
 
+/* Removes the file itself, never what a link leads to. */
+int plat_sys_remove(const char *native)
+{
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    if (!whole || not_through_a_link(whole) != 0) return -1;
+    return remove(whole);
+}
+
+/* Replaces a file, never one reached through a link. */
 int plat_sys_rename(const char *from, const char *to)
 {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+    char a[WIN_PATH_MAX], b[WIN_PATH_MAX];
+    const char *wf = win32_whole(from, a, sizeof a), *wt = win32_whole(to, b, sizeof b);
+    if (!wf || !wt || not_through_a_link(wt) != 0) return -1;
+    if (MoveFileExA(wf, wt, MOVEFILE_REPLACE_EXISTING)) return 0;
     errno = errno_from_win32(GetLastError());
     return -1;
 }
@@ -162,14 +190,21 @@ int plat_sys_link_unnamed(plat_file *, int, const char *)
 
 int plat_sys_link(const char *from, const char *to)
 {
-    if (CreateHardLinkA(to, from, nullptr)) return 0;
+    char a[WIN_PATH_MAX], b[WIN_PATH_MAX];
+    const char *wf = win32_whole(from, a, sizeof a), *wt = win32_whole(to, b, sizeof b);
+    if (!wf || !wt) return -1;
+    if (CreateHardLinkA(wt, wf, nullptr)) return 0;
     errno = errno_from_win32(GetLastError());
     return -1;
 }
 
+/* A removal's rename aside never takes a link's target with it. */
 int plat_sys_move_new(const char *from, const char *to)
 {
-    if (MoveFileExA(from, to, 0)) return 0; /* without MOVEFILE_REPLACE_EXISTING: never over a file */
+    char a[WIN_PATH_MAX], b[WIN_PATH_MAX];
+    const char *wf = win32_whole(from, a, sizeof a), *wt = win32_whole(to, b, sizeof b);
+    if (!wf || !wt || not_through_a_link(wf) != 0) return -1;
+    if (MoveFileExA(wf, wt, 0)) return 0; /* without MOVEFILE_REPLACE_EXISTING: never over a file */
     errno = errno_from_win32(GetLastError());
     return -1;
 }
@@ -180,8 +215,18 @@ int plat_sys_mode_from(plat_file *, unsigned) { return 0; }
 int plat_sys_mode_like(plat_file *, int, const char *, const plat_name *) { return 0; }
 int plat_sys_dir_mode_from(const char *, const char *) { return 0; }
 
-int plat_sys_mkdir(const char *native) { return _mkdir(native); }
-int plat_sys_rmdir(const char *native) { return _rmdir(native); }
+int plat_sys_mkdir(const char *native)
+{
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    return whole ? _mkdir(whole) : -1;
+}
+int plat_sys_rmdir(const char *native)
+{
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    return whole ? _rmdir(whole) : -1;
+}
 
 /* ---- the policy around the calls ---- */
 
@@ -332,14 +377,20 @@ int plat_keep_native(const char *native, const char *kept)
 
 int plat_sys_copy_file(const char *from, const char *to)
 {
-    if (CopyFileA(from, to, TRUE)) return 0; /* TRUE: a taken name fails */
+    char a[WIN_PATH_MAX], b[WIN_PATH_MAX];
+    const char *wf = win32_whole(from, a, sizeof a), *wt = win32_whole(to, b, sizeof b);
+    if (!wf || !wt) return -1;
+    if (CopyFileA(wf, wt, TRUE)) return 0; /* TRUE: a taken name fails */
     errno = errno_from_win32(GetLastError());
     return -1;
 }
 
 int plat_sys_set_attributes(const char *native, unsigned long attributes)
 {
-    if (SetFileAttributesA(native, attributes)) return 0;
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    if (!whole) return -1;
+    if (SetFileAttributesA(whole, attributes)) return 0;
     errno = errno_from_win32(GetLastError());
     return -1;
 }
@@ -418,7 +469,10 @@ int plat_dir_mode_from(const char *, const char *) { return 0; }
  * process ends. */
 int plat_sys_probe_create(const char *native)
 {
-    HANDLE h = CreateFileA(native, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    if (!whole) return -1;
+    HANDLE h = CreateFileA(whole, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());

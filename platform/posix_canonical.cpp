@@ -260,6 +260,8 @@ int plat_is_link(const char *path)
     return sys().lstat(native, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+int plat_opens_elsewhere(const char *) { return 0; } /* what writes or removes here never follows a link */
+
 int plat_copy_link(const char *from, const char *to)
 {
     char nf[PLAT_NATIVE_MAX], nt[PLAT_NATIVE_MAX], target[PLAT_NATIVE_MAX];

@@ -276,6 +276,13 @@ int plat_device_name(const char *, char *device, int size)
     return 0;
 }
 
+/* Nor does the system drop a trailing dot or space: "x." is not "x". */
+int plat_misread_name(const char *, char *name, int size)
+{
+    if (name && size > 0) name[0] = '\0';
+    return 0;
+}
+
 /* Names are bytes here, and UTF-8 is what they usually hold. */
 int plat_from_utf8(char *, int) { return 1; }
 

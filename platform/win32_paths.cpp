@@ -21,16 +21,6 @@
 
 /* ---- what a path really is ---- */
 
-/* 1 when native starts with a prefix the system reads as a device path:
- * "\\?\", "\\.\", or "\??\", which the calls pass on unchanged as the
- * system's own name of the same place. */
-static int device_prefix(const char *native)
-{
-    if (native[0] != '\\') return 0;
-    int two = (native[1] == '\\' && (native[2] == '?' || native[2] == '.')) || (native[1] == '?' && native[2] == '?');
-    return two && native[3] == '\\';
-}
-
 /* "\\?\C:\x", "\\.\C:\x" and "\??\C:\x" name "C:\x", "\\?\UNC\srv\x" (or
  * "\??\UNC\srv\x") names "\\srv\x"; the bare device "\\.\C:" is the whole
  * volume.  Other device paths stay, "\??\" written "\\?\", which the path
@@ -39,7 +29,7 @@ static int strip_device_prefix(const char *native, char *out, size_t size)
 {
     const char *rest = native;
     char root[4];
-    if (device_prefix(native)) {
+    if (win32_device_prefix(native)) {
         rest = native + 4;
         if (isalpha((unsigned char)rest[0]) && rest[1] == ':' && rest[2] == '\0') {
             snprintf(root, sizeof root, "%c:\\", rest[0]);
@@ -76,14 +66,28 @@ static int long_form(char *full, DWORD size)
     return 1; /* nothing of it exists: the full path is all there is */
 }
 
+/* A name the system would read as another stays as it is, with all that
+ * follows it: only the folders before it are resolved, so that "x." is
+ * never taken for "x". */
 int plat_canonical_path(const char *path, char *buf, int size)
 {
-    char native[WIN_PATH_MAX], plain[WIN_PATH_MAX];
+    char native[WIN_PATH_MAX], plain[WIN_PATH_MAX], rest[WIN_PATH_MAX] = "";
     if (!buf || size < 4 || !plat_native_path(path, native, sizeof native) ||
         !strip_device_prefix(native, plain, sizeof plain))
         return 0;
+    char *odd = win32_device_prefix(plain) ? nullptr : (char *)win32_first_odd(plain);
+    if (odd) {
+        memcpy(rest, odd, strlen(odd) + 1);
+        if (odd == plain || odd[-1] == ':')
+            memcpy(odd, ".\\", 3); /* this folder, or the drive's own */
+        else
+            *odd = '\0';
+    }
     DWORD n = sys().full_path(plain, buf, (DWORD)size); /* "C:x": the drive's own current folder */
     if (n == 0 || n >= (DWORD)size || !long_form(buf, (DWORD)size)) return 0;
+    n = (DWORD)strlen(buf);
+    if (rest[0] && n > 0 && buf[n - 1] != '\\' && n + 1 < (DWORD)size) buf[n++] = '\\', buf[n] = '\0';
+    if (rest[0] && snprintf(buf + n, (size_t)size - n, "%s", rest) >= (int)(size - n)) return 0;
     n = (DWORD)strlen(buf);
     while (n > 3 && buf[n - 1] == '\\') buf[--n] = '\0'; /* "C:\" keeps its backslash */
     return 1;
@@ -127,7 +131,9 @@ int plat_sys_identity(const wchar_t *native, unsigned long id[3])
 static int identity(const char *path, unsigned long id[3])
 {
     WCHAR wide[WIN_PATH_MAX];
-    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, WIN_PATH_MAX) == 0) {
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(path, buf, sizeof buf);
+    if (!whole || MultiByteToWideChar(CP_ACP, 0, whole, -1, wide, WIN_PATH_MAX) == 0) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -152,7 +158,9 @@ unsigned long plat_sys_final_path(const char *native, char *buf, unsigned long s
     static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
     if (!proc) return 0;
     final_path_fn fn = reinterpret_cast<final_path_fn>(reinterpret_cast<void (*)()>(proc));
-    HANDLE h = win32_open_entry(native, 0);
+    char wb[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, wb, sizeof wb);
+    HANDLE h = whole ? win32_open_entry(whole, 0) : INVALID_HANDLE_VALUE;
     if (h == INVALID_HANDLE_VALUE) return 0;
     DWORD n = fn(h, buf, size, 0);
     CloseHandle(h);

@@ -33,7 +33,10 @@ int plat_sys_fsync(FILE *f)
 /* Flushes what was written to the file or folder at native. */
 static int flush_path(const char *native, DWORD flags)
 {
-    HANDLE h = CreateFileA(native, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    if (!whole) return -1;
+    HANDLE h = CreateFileA(whole, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) {
         errno = errno_from_win32(GetLastError());
@@ -107,7 +110,10 @@ static long long file_time(FILETIME t) { return (long long)t.dwHighDateTime << 3
 
 int plat_sys_name_identity(const char *native, plat_identity *id)
 {
-    HANDLE h = win32_open_entry(native, FILE_FLAG_OPEN_REPARSE_POINT);
+    char buf[WIN_PATH_MAX];
+    const char *whole = win32_whole(native, buf, sizeof buf);
+    if (!whole) return -1;
+    HANDLE h = win32_open_entry(whole, FILE_FLAG_OPEN_REPARSE_POINT);
     BY_HANDLE_FILE_INFORMATION info;
     BOOL ok = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
     DWORD e = GetLastError();
@@ -147,6 +153,7 @@ long long plat_clock_late() { return plat_clock() + 400000; /* as late as plat_c
  * closes it, and so removes the file, however the process ends. */
 int plat_sys_open_lock(const char *name)
 {
+    if (win32_elsewhere(name) != 0) return -1; /* deleted on close: never a link's target */
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) return 1;

@@ -237,6 +237,11 @@ int answers_load(const char *path, char *why, int why_size)
 {
     if (!path || !why || why_size < 1) return 0; /* before the log is opened: nothing to tell */
     memset(&reading, 0, sizeof reading);
+    char device[TEXT_PATH_SIZE];
+    if (plat_device_name(path, device, sizeof device)) { /* never opened: "CON" would read the console */
+        fault(why, why_size, path, 0, "cannot open: it names the device %s, not a file", device);
+        return 0;
+    }
     errno = 0;
     FILE *f = plat_fopen_native(path, "rb"); /* as given, and byte for byte: a Ctrl-Z ends nothing */
     if (!f) {

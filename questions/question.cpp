@@ -209,6 +209,10 @@ static int could_be_a_folder(const char *dir)
         log_report("directory_test: %s names the device %s, not a folder", dir, device);
         return 0;
     }
+    if (plat_misread_name(dir, device, sizeof device)) { /* quoted: the dot or space shows */
+        log_report("directory_test: %s: the name \"%s\" ends with a dot or a space, which Windows drops", dir, device);
+        return 0;
+    }
     text_copy(plain, dir, sizeof plain);
     size_t n = strlen(plain);
     if (n > 1 && plain[n - 1] == '\\') plain[n - 1] = '\0';

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "table/table.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -235,6 +239,25 @@ TEST_F(DirectoryTest, DirectoryThatCannotBeCreatedIsRejectedWithTheReason)
     EXPECT_EQ(out, std::string("\nERROR: could not create directory \\file.txt\\sub\\: ") + strerror(ENOTDIR) + "\n");
 }
 
+#ifdef _WIN32
+// A superscript digit as this system's code page spells it.
+std::string superscript(wchar_t w)
+{
+    char one[8] = "";
+    WideCharToMultiByte(CP_ACP, 0, &w, 1, one, sizeof one - 1, nullptr, nullptr);
+    return one;
+}
+
+// "." and ".." are no names that end with a dot: these stay answers.
+TEST_F(DirectoryTest, DotAndDotDotAreNoDottedNames)
+{
+    for (const char *answer : {".\\cgi\\", "..\\x\\", "P:.", "x\\.\\y"}) {
+        char name[64];
+        EXPECT_EQ(plat_misread_name(answer, name, sizeof name), 0) << answer << ": " << name;
+    }
+}
+#endif
+
 TEST_F(DirectoryTest, DevicesAndFilesAreRefusedByName)
 {
     write_file(dir / "notes.txt", "x");
@@ -246,7 +269,12 @@ TEST_F(DirectoryTest, DevicesAndFilesAreRefusedByName)
                              {"nul.txt", "device NUL,"},
                              {"\\quillor\\nul\\", "device NUL,"},
                              {"\\quillor\\com1\\", "device COM1,"},
-                             {"LPT1.log", "device LPT1,"}});
+                             {"LPT1.log", "device LPT1,"},
+                             {std::string("\\x\\COM") + superscript(0x00B9) + "\\", "device COM"},
+                             {std::string("LPT") + superscript(0x00B3) + ".txt", "device LPT"},
+                             {"\\\\?\\Q:\\dist.", "\"dist.\" ends with a dot or a space"},
+                             {"\\quillor \\cgi", "\"quillor \" ends with a dot or a space"},
+                             {"x\\...\\", "\"...\" ends with a dot or a space"}});
 #endif
     for (const auto &[answer, why] : rows) {
         question_rec r = record(QMODE_DIRECTORY, "\\old\\", answer.c_str());
