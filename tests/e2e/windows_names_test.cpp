@@ -96,6 +96,24 @@ TEST(NamesReadAsOthers, AFolderAnswerEndingWithADotIsRefused)
     EXPECT_FALSE(exists(s.at("dist.")));
 }
 
+TEST(NamesReadAsOthers, ADeviceOnTheCommandLineIsNamedAsOne)
+{
+    if (!e2e::under_wine()) GTEST_SKIP() << "no device names here";
+    Sandbox s;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--answers", "CON"}, "CON: cannot open: it names the device CON, not a file"},
+        {{"--answers", "nul.txt"}, "nul.txt: cannot open: it names the device NUL, not a file"},
+        {{"--record", "COM1"}, "COM1: the record cannot be written to the device COM1"},
+    };
+    for (const auto &[args, said] : cases) {
+        e2e::RunOptions opt;
+        opt.args = args;
+        e2e::Run r = s.run("", opt);
+        EXPECT_EQ(r.status, 2) << said;
+        EXPECT_EQ(r.err, "quillor-install: " + said + "\n");
+    }
+}
+
 // A link to a file outside, where a step would remove, replace or append
 // to a file: what it leads to is never touched.
 TEST(LinksHoweverTheyLook, WhatALinkLeadsToIsNeverTouched)
