@@ -153,7 +153,7 @@ long long plat_clock_late() { return plat_clock() + 400000; /* as late as plat_c
  * closes it, and so removes the file, however the process ends. */
 int plat_sys_open_lock(const char *name)
 {
-    if (win32_elsewhere(name) != 0) return -1; /* deleted on close: never a link's target */
+    if (win32_elsewhere(name) > 0) return -1; /* deleted on close: never a link's target */
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) return 1;
