@@ -39,7 +39,7 @@ constexpr int TEMP_TRIES = 100;                     /* names tried for a copy's 
 constexpr int TEMP_NAME_SIZE = 64;                  /* "~qcp<pid>_<n>.tmp" */
 static const char TEMP_PREFIX[] = "~qcp";           /* how a copy's temporary files start */
 constexpr int COMPARE_BLOCK = 8192;                 /* bytes compared per read */
-constexpr int KEEP_MAX = 100000;                    /* numbered names tried for a kept file */
+constexpr int KEEP_TRIES = 1000;                    /* numbers tried past names taken meanwhile */
 
 /* ---- small helpers ---- */
 
@@ -558,47 +558,19 @@ int copy_same_content(const char *a, const char *b)
     return same;
 }
 
-/* N when entry is "name.~N~" (name compared case-blind, as names are
- * looked up), else 0. */
-static int kept_number(const char *entry, const char *name)
-{
-    size_t len = strlen(name);
-    if (strlen(entry) <= len + 2) return 0;
-    for (size_t i = 0; i < len; i++)
-        if (text_fold((unsigned char)entry[i]) != text_fold((unsigned char)name[i])) return 0;
-    const char *p = entry + len;
-    if (p[0] != '.' || p[1] != '~' || !isdigit((unsigned char)p[2])) return 0;
-    long n = 0;
-    for (p += 2; isdigit((unsigned char)*p) && n <= KEEP_MAX; p++) n = n * 10 + (*p - '0');
-    return n <= KEEP_MAX && strcmp(p, "~") == 0 ? (int)n : 0;
-}
-
-/* The highest N of the names "name.~N~" in the folder dir: 0 when there
- * is none (or no folder). */
-static int highest_kept(const plat_folder *dir, const char *name)
-{
-    unsigned at = 0;
-    int high = 0;
-    for (const char *entry; dir && (entry = plat_folder_next(dir, &at, nullptr));) {
-        int n = kept_number(entry, name);
-        if (n > high) high = n;
-    }
-    return high;
-}
-
 /* How a file is kept under a numbered name: by a rename within its folder,
  * or beside it.  Either never replaces, and fails with EEXIST when the
  * name was taken meanwhile. */
 typedef int (*keep_call)(plat_folder *dir, const char *path, const char *kept);
 
 /* Keeps path, a name in the folder dir, under the next numbered name by
- * keep; when that name was taken meanwhile, the next number is tried.
- * Numbers follow the highest one kept, so that the kept files sort by
- * age. */
+ * keep; when that name was taken meanwhile (or by the plan), the next
+ * number is tried. */
 static int keep_numbered(plat_folder *dir, const char *path, char *kept, int size, keep_call keep)
 {
-    for (int n = highest_kept(dir, leaf_of(path)) + 1; n <= KEEP_MAX; n++) {
-        int len = snprintf(kept, size, "%s.~%d~", path, n);
+    unsigned long long n = plat_folder_next_kept(dir, leaf_of(path));
+    for (int tries = 0; tries < KEEP_TRIES; tries++, n++) {
+        int len = snprintf(kept, size, "%s.~%llu~", path, n);
         if (len < 0 || len >= size) {
             errno = ENAMETOOLONG;
             return 0;
@@ -614,9 +586,11 @@ static int keep_numbered(plat_folder *dir, const char *path, char *kept, int siz
     return 0;
 }
 
-/* In a dry run a file is kept in the plan only. */
+/* In a dry run a file is kept in the plan only, under a name the plan
+ * has not taken already. */
 static int plan_keep(const char *path, const char *kept, int renamed)
 {
+    if (act_kind(kept) != PLAT_KIND_NONE) return errno = EEXIST, -1;
     act_plan(ACT_KEEP, path, kept);
     if (renamed) act_note(path, PLAT_KIND_NONE);
     act_note(kept, PLAT_KIND_FILE);

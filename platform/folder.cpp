@@ -8,6 +8,7 @@
 #include "platform/common_internal.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #ifndef _WIN32
@@ -303,6 +304,54 @@ int plat_folder_rename_new(plat_folder *f, const char *from, const char *to)
     if (e) free(e->name), e->name = nullptr;
     set_add(f, to, attrib);
     return 0;
+}
+
+/* ---- numbered keeps ---- */
+
+/* N when entry is "name.~N~" (name compared case-blind), else 0; a number
+ * too large to count is none. */
+static unsigned long long kept_number(const char *entry, const char *name)
+{
+    size_t len = strlen(name);
+    if (strlen(entry) <= len + 3 || entry[len] != '.' || entry[len + 1] != '~') return 0;
+    for (size_t i = 0; i < len; i++)
+        if (text_fold((unsigned char)entry[i]) != text_fold((unsigned char)name[i])) return 0;
+    unsigned long long n = 0;
+    const char *p = entry + len + 2;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        if (n > (ULLONG_MAX - 9) / 10) return 0;
+        n = n * 10 + (unsigned)(*p - '0');
+    }
+    return p > entry + len + 2 && strcmp(p, "~") == 0 ? n : 0;
+}
+
+unsigned long long plat_folder_next_kept(const plat_folder *f, const char *name)
+{
+    unsigned long long high = 0;
+    for (unsigned i = 0; f && i < f->count; i++) {
+        unsigned long long n = f->entries[i].name ? kept_number(f->entries[i].name, name) : 0;
+        if (n > high) high = n;
+    }
+    return high < ULLONG_MAX ? high + 1 : high;
+}
+
+unsigned long long plat_next_kept_native(const char *native)
+{
+    const char *cut = strrchr(native, FOLDER_SEP);
+#ifdef _WIN32
+    const char *slash = strrchr(native, '/');
+    if (slash && (!cut || slash > cut)) cut = slash;
+#endif
+    plat_folder *f = folder_new();
+    if (!f) return 1;
+    size_t n = cut ? (size_t)(cut - native) + 1 : 0;
+    if (n + 1 >= sizeof f->native) return plat_folder_close(f), 1;
+    memcpy(f->native, n ? native : ".", n ? n : 1);
+    f->native[n ? n : 1] = '\0';
+    f = folder_ready(f, nullptr, nullptr, 0);
+    unsigned long long next = plat_folder_next_kept(f, cut ? cut + 1 : native);
+    plat_folder_close(f);
+    return next;
 }
 
 int plat_name_at(const plat_name *n, const char **leaf)

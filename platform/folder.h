@@ -35,4 +35,14 @@ int plat_folder_rename_new(plat_folder *f, const char *from, const char *to);
  * -1 with errno. */
 int plat_folder_remove(plat_folder *f, const char *name, int folder);
 
+/* ---- numbered keeps ----
+ *
+ * A file kept beside itself takes the name "name.~N~", N one above the
+ * highest number kept there (name compared case-blind), 1 when there is
+ * none, and no cap: the kept files sort by age, as a numbered backup's do. */
+unsigned long long plat_folder_next_kept(const plat_folder *f, const char *name);
+/* The same for a file named on the command line, a native path used as
+ * given: 1 also when its folder cannot be listed. */
+unsigned long long plat_next_kept_native(const char *native);
+
 #endif

@@ -21,6 +21,7 @@
 #include <ctime>
 
 #include "log/log.h"
+#include "platform/folder.h"
 #include "platform/platform.h"
 #include "platform/replace.h"
 #include "questions/question.h"
@@ -28,7 +29,7 @@
 constexpr int READ_SIZE = 4 * TEXT_LINE_SIZE; /* one file line; longer is a fault */
 constexpr int TAG_SHOWN = 40;                 /* an unknown tag is quoted this far */
 constexpr int TEMP_TRIES = 100;               /* record.tmp, record.1.tmp .. */
-constexpr int KEEP_TRIES = 1000;              /* FILE.~1~ .. for a file a record replaces */
+constexpr int KEEP_TRIES = 1000;              /* numbers tried past names taken meanwhile */
 static const char JOB_TAG[] = "JOB";
 /* The first line of every record, up to the version. */
 static const char RECORD_HEADING[] = "# Quillor Install answers, recorded by version ";
@@ -366,15 +367,16 @@ static int holds_record(const char *path)
 }
 
 /* A file at path that is not a record is kept as path.~N~ (into kept,
- * "" when there is none), the first free N, before the record takes its
+ * "" when there is none), N one above the highest kept, before the record takes its
  * name.  0 (errno set) when it could not be kept. */
 static int keep_other_file(const char *path, char *kept, int size)
 {
     kept[0] = '\0';
     int held = holds_record(path);
     if (held != 0) return held != -2;
-    for (int n = 1; n <= KEEP_TRIES; n++) {
-        snprintf(kept, (size_t)size, "%s.~%d~", path, n);
+    unsigned long long n = plat_next_kept_native(path); /* one above the highest kept, as a backup's */
+    for (int tries = 0; tries < KEEP_TRIES; tries++, n++) {
+        snprintf(kept, (size_t)size, "%s.~%llu~", path, n);
         if (plat_keep_native(path, kept) == 0) return 1;
         if (errno != EEXIST) break;
     }

@@ -189,4 +189,31 @@ TEST(DryRun, ForeseenErrorsAreNamedAndExitOne)
     EXPECT_NE(dry.out.find("set_ini: could not open file .\\tempquillor.ini to write"), std::string::npos) << dry.out;
 }
 
+// One numbering rule: with .~1~ and .~3~ kept, a backup keeps as .~4~, a
+// second file of the same name as .~5~, in the plan as in the real run,
+// and the record keeps another file of its name the same way.
+TEST(DryRun, NumberedKeepsFollowTheHighestKeptInThePlanAsInTheRealRun)
+{
+    Sandbox s;
+    for (const char *dir : {"/inetpub/scripts", "/site/tpl", "/site/users", "/backup"}) e2e::make_dirs(s.root + dir);
+    e2e::write_file(s.root + "/inetpub/scripts/quillor.ini", "templates \\site\\tpl\\\nworkarea \\site\\users\\\n");
+    e2e::write_file(s.root + "/site/tpl/index.tpl", "templates'");
+    e2e::write_file(s.root + "/site/users/index.tpl", "work area's");
+    for (const std::string kept : {"backup/index.tpl", "backup/index.tpl.~1~", "backup/index.tpl.~3~", "dist/rec.txt",
+                                   "dist/rec.txt.~1~", "dist/rec.txt.~3~"})
+        e2e::write_file(s.root + "/" + kept, "older");
+    const std::string remove = e2e::lines({"3", "", "", "", "y", "", "", "", "", "n", ""});
+    e2e::RunOptions dry, real;
+    dry.args = {"--dry-run"};
+    real.args = {"--record", "rec.txt"};
+    e2e::Run plan = s.run(remove, dry);
+    EXPECT_NE(plan.out.find("keep \\backup\\index.tpl as \\backup\\index.tpl.~4~\n"), std::string::npos) << plan.out;
+    EXPECT_NE(plan.out.find("keep \\backup\\index.tpl as \\backup\\index.tpl.~5~\n"), std::string::npos) << plan.out;
+    ASSERT_EQ(s.run(remove, real).status, 0);
+    EXPECT_EQ(read_file(s.root + "/backup/index.tpl.~4~"), "older");
+    EXPECT_EQ(read_file(s.root + "/backup/index.tpl.~5~"), "templates'");
+    EXPECT_EQ(read_file(s.root + "/backup/index.tpl"), "work area's");
+    EXPECT_EQ(read_file(s.in_dist("rec.txt.~4~")), "older");
+}
+
 }  // namespace
