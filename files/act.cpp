@@ -128,9 +128,25 @@ void act_closing(int copied, int backed_up, int errors)
 
 /* ---- the overlay ---- */
 
-/* The overlay's key of path: its canonical form, or as spelt when it has none. */
+/* The overlay's key of path: its folder's canonical form and its own name
+ * as the system spells it, a link at its end never followed (a link
+ * planned away is the link, never what it leads to); its canonical form
+ * when it names no entry of a folder, or as spelt when it has none. */
 static const char *key_of(const char *path, char *buf)
 {
+    char plain[TEXT_PATH_SIZE], folder[TEXT_PATH_SIZE], canon[PLAT_NATIVE_MAX];
+    text_copy(plain, path, sizeof plain);
+    size_t n = strlen(plain);
+    while (n > 1 && (plain[n - 1] == '\\' || plain[n - 1] == '/') && plain[n - 2] != ':') plain[--n] = '\0';
+    size_t cut = n;
+    while (cut > 0 && plain[cut - 1] != '\\' && plain[cut - 1] != '/' && plain[cut - 1] != ':') cut--;
+    const char *leaf = plain + cut;
+    int whole = *leaf && strcmp(leaf, ".") != 0 && strcmp(leaf, "..") != 0;
+    text_copy_n(folder, plain, (int)cut);
+    if (!folder[0]) text_copy(folder, ".\\", sizeof folder);
+    if (whole && plat_canonical_path(folder, canon, sizeof canon) &&
+        plat_canonical_child(canon, plain, nullptr, buf, PLAT_NATIVE_MAX))
+        return buf;
     return plat_canonical_path(path, buf, PLAT_NATIVE_MAX) ? buf : path;
 }
 

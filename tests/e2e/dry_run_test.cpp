@@ -189,6 +189,25 @@ TEST(DryRun, ForeseenErrorsAreNamedAndExitOne)
     EXPECT_NE(dry.out.find("set_ini: could not open file .\\tempquillor.ini to write"), std::string::npos) << dry.out;
 }
 
+// A link planned away is the link: what it leads to stays in the plan, so
+// an edited template it leads to is planned as replaced, as the real run
+// replaces it.
+TEST(DryRun, ALinkRemovedIsNeverTakenForWhatItLeadsTo)
+{
+    if (e2e::under_wine()) GTEST_SKIP() << "Windows programs see no POSIX links";
+    Sandbox s;
+    const std::string answers = std::string(QUILLOR_SAMPLE_DIR) + "/answers/";
+    e2e::write_file(s.in_dist("job.txt"), read_file(answers + "install.txt"));
+    ASSERT_EQ(run_job(s, false).status, 0);
+    e2e::write_file(s.root + "/quillor/index.tpl", "edited here");
+    fs::create_symlink("../index.tpl", s.root + "/quillor/cache/x_current");
+    e2e::write_file(s.in_dist("job.txt"), read_file(answers + "update.txt"));
+    e2e::Run dry = run_job(s, true);
+    EXPECT_NE(dry.out.find("\nremove \\quillor\\cache\\x_current\n"), std::string::npos) << dry.out;
+    EXPECT_NE(dry.out.find("\nreplace \\quillor\\index.tpl (changed locally)\n"), std::string::npos) << dry.out;
+    EXPECT_EQ(dry.out.find("copy new \\quillor\\index.tpl\n"), std::string::npos) << dry.out;
+}
+
 // One numbering rule: with .~1~ and .~3~ kept, a backup keeps as .~4~, a
 // second file of the same name as .~5~, in the plan as in the real run,
 // and the record keeps another file of its name the same way.
