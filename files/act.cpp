@@ -1,10 +1,8 @@
 /* The acting layer: real runs act, dry runs plan.
  *
- * A dry run keeps the overlay as a list of canonical paths with the kind
- * each was last planned as (the latest entry wins), and a case-blind set of
- * the same paths, so that a path the plan never touched is answered from
- * the disk without a search.  Not for deciding what to do: the callers
- * decide, exactly as in a real run.
+ * A dry run plans each change and notes it in the overlay
+ * (act_overlay.cpp), which later steps ask instead of the disk.  Not for
+ * deciding what to do: the callers decide, exactly as in a real run.
  */
 #include "files/act.h"
 
@@ -20,11 +18,6 @@
 #include "files/path_set.h"
 #include "platform/folder.h"
 #include "text/text.h"
-
-struct planned {
-    char *canon;
-    int kind;
-};
 
 struct plan_form {
     const char *before, *between, *after;
@@ -46,9 +39,6 @@ static const plan_form FORMS[] = {
 };
 
 static int dry;
-static planned *overlay;
-static int overlay_count, overlay_room;
-static path_set overlay_names;
 static int removed;
 static plat_syscalls saved;
 
@@ -126,67 +116,10 @@ void act_closing(int copied, int backed_up, int errors)
     plat_out("Dry run: nothing was changed.\n\n");
 }
 
-/* ---- the overlay ---- */
-
-/* The overlay's key of path: its folder's canonical form and its own name
- * as the system spells it, a link at its end never followed (a link
- * planned away is the link, never what it leads to); its canonical form
- * when it names no entry of a folder, or as spelt when it has none. */
-static const char *key_of(const char *path, char *buf)
-{
-    char plain[TEXT_PATH_SIZE], folder[TEXT_PATH_SIZE], canon[PLAT_NATIVE_MAX];
-    text_copy(plain, path, sizeof plain);
-    size_t n = strlen(plain);
-    while (n > 1 && (plain[n - 1] == '\\' || plain[n - 1] == '/') && plain[n - 2] != ':') plain[--n] = '\0';
-    size_t cut = n;
-    while (cut > 0 && plain[cut - 1] != '\\' && plain[cut - 1] != '/' && plain[cut - 1] != ':') cut--;
-    const char *leaf = plain + cut;
-    int whole = *leaf && strcmp(leaf, ".") != 0 && strcmp(leaf, "..") != 0;
-    text_copy_n(folder, plain, (int)cut);
-    if (!folder[0]) text_copy(folder, ".\\", sizeof folder);
-    if (whole && plat_canonical_path(folder, canon, sizeof canon) &&
-        plat_canonical_child(canon, plain, nullptr, buf, PLAT_NATIVE_MAX))
-        return buf;
-    return plat_canonical_path(path, buf, PLAT_NATIVE_MAX) ? buf : path;
-}
-
-void act_note(const char *path, int kind)
-{
-    char buf[PLAT_NATIVE_MAX];
-    const char *key = key_of(path, buf);
-    if (overlay_count == overlay_room) {
-        int room = overlay_room ? overlay_room * 2 : 16;
-        planned *grown = (planned *)realloc(overlay, (size_t)room * sizeof *grown);
-        if (!grown) return;
-        overlay = grown;
-        overlay_room = room;
-    }
-    char *copy = text_dup(key);
-    if (!copy || !path_set_add(&overlay_names, key)) {
-        free(copy);
-        return;
-    }
-    overlay[overlay_count++] = planned{copy, kind};
-}
-
-int act_kind(const char *path)
-{
-    char buf[PLAT_NATIVE_MAX];
-    if (!overlay_count) return plat_path_kind(path); /* nothing planned: no name to resolve */
-    const char *key = key_of(path, buf);
-    if (path_set_find(&overlay_names, key))
-        for (int i = overlay_count - 1; i >= 0; i--)
-            if (text_compare_nocase(overlay[i].canon, key) == 0) return overlay[i].kind;
-    return plat_path_kind(path);
-}
-
 void act_clear()
 {
-    for (int i = 0; i < overlay_count; i++) free(overlay[i].canon);
-    free(overlay);
-    overlay = nullptr;
-    overlay_count = overlay_room = removed = 0;
-    path_set_free(&overlay_names);
+    act_overlay_clear();
+    removed = 0;
     act_set_dry(0);
 }
 
@@ -534,6 +467,7 @@ int act_rewrite_commit(act_rewrite *w)
     if (ok) {
         act_plan(ACT_REWRITE, w->real.target);
         plan_diff(a, na, b, nb);
+        act_note_text(w->real.target, w->text, strlen(w->text)); /* what later steps read of it */
     }
     free(a), free(b), free(old), free(w->text);
     w->text = nullptr;

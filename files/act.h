@@ -50,6 +50,22 @@ void act_plan(int form, const char *path, const char *other = nullptr);
 void act_note(const char *path, int kind);
 /* What path names: the overlay's planned state first, then plat_path_kind. */
 int act_kind(const char *path);
+/* Notes path as planned to hold what source holds (a copy, a keep), or
+ * the bytes text (len, a rewrite).  Dry run only. */
+void act_note_copy(const char *path, const char *source);
+/* The kind path was last planned as, or -1 when the plan never touched it
+ * (the disk is not asked). */
+int act_noted_kind(const char *path);
+void act_note_text(const char *path, const char *text, size_t len);
+/* What path would hold: the path of the file to read for it (path itself
+ * when nothing was planned there), or null with its planned bytes in *text
+ * (*len of them). */
+const char *act_content(const char *path, const char **text, size_t *len);
+/* Calls fn for each name planned to stand in folder that the disk does not
+ * hold yet, with the kind it is planned as: what the folder would list
+ * once the plan is made.  Dry run only. */
+void act_planned_in(const char *folder, void (*fn)(void *ctx, const char *name, int kind), void *ctx);
+void act_overlay_clear(); /* forgets every note */
 
 /* plat_mkdir.  Dry: EEXIST when act_kind finds something there, ENOENT
  * when the parent is no folder; else plans "create folder" and notes it. */

@@ -48,6 +48,7 @@ static int stayed(const char *path, int err)
 }
 
 static int remove_all_in(plat_folder *f, const char *dir, const char *mask);
+static int remove_planned_in(const char *dir, const char *mask);
 
 /* Empties and removes the subfolder name of f (at path, which ends with a
  * backslash); 1 when it is gone.  It is opened in f without following a
@@ -56,9 +57,11 @@ static int remove_all_in(plat_folder *f, const char *dir, const char *mask);
 static int remove_subdir(plat_folder *f, const char *path, const char *name)
 {
     errno = 0;
-    plat_folder *sub = plat_folder_open_in(f, name, PLAT_FIND_NOFOLLOW | PLAT_FIND_NOMOUNT);
+    plat_folder *sub = f ? plat_folder_open_in(f, name, PLAT_FIND_NOFOLLOW | PLAT_FIND_NOMOUNT) : nullptr;
+    if (!f) errno = ENOENT; /* a folder only the plan made */
     if (!sub && errno == EBUSY) return stayed(path, EBUSY); /* another file system's, or a folder seen twice */
     int emptied = sub ? remove_all_in(sub, path, "*") : dir_walk_listed(path, errno); /* not there: empty */
+    if (!sub && act_dry()) emptied &= remove_planned_in(path, "*"); /* a folder the plan made */
     plat_folder_close(sub);
     errno = 0;
     int gone = act_dry() || act_rollback_on() ? emptied && act_rmdir(path) == 0 : plat_folder_remove(f, name, 1) == 0;
@@ -106,10 +109,46 @@ static int remove_selected(plat_folder *f, const char *dir, const char *mask, in
     return all;
 }
 
+/* ---- what a dry run made ---- */
+
+struct planned_names {
+    static_list dirs, files;
+};
+
+static void collect_planned(void *ctx, const char *name, int kind)
+{
+    planned_names *p = (planned_names *)ctx;
+    char *copy = text_dup(name);
+    if (copy && static_add(kind == PLAT_KIND_DIR ? &p->dirs : &p->files, copy) < 0) free(copy);
+}
+
+/* Removes, in the plan, what the plan made in dir that the mask selects:
+ * folders first, then files, as on the disk. */
+static int remove_planned_in(const char *dir, const char *mask)
+{
+    planned_names p;
+    char lower[PLAT_NAME_MAX], path[TEXT_LINE_SIZE];
+    int all = 1;
+    static_init(&p.dirs, nullptr), static_init(&p.files, nullptr);
+    act_planned_in(dir, collect_planned, &p); /* collected first: removing changes the plan */
+    for (int dirs = 1; dirs >= 0; dirs--) {
+        static_list *names = dirs ? &p.dirs : &p.files;
+        static_rewind(names);
+        for (char *name; (name = (char *)static_next(names));) {
+            if (!wild_match(mask, text_lower(text_copy(lower, name, sizeof lower)))) continue;
+            if (snprintf(path, sizeof path, "%s%s%s", dir, name, dirs ? "\\" : "") >= (int)sizeof path) continue;
+            all &= dirs ? remove_subdir(nullptr, path, name) : remove_one_file(nullptr, path, name);
+        }
+    }
+    static_free(&p.dirs), static_free(&p.files);
+    return all;
+}
+
 static int remove_all_in(plat_folder *f, const char *dir, const char *mask)
 {
     int all = remove_selected(f, dir, mask, 1);
-    return remove_selected(f, dir, mask, 0) && all;
+    all = remove_selected(f, dir, mask, 0) && all;
+    return act_dry() ? remove_planned_in(dir, mask) && all : all;
 }
 
 /* The directory the files are listed and removed in: dir, or the
@@ -146,6 +185,7 @@ int rmfile(const char *dir, const char *pattern)
     errno = 0;
     plat_folder *f = plat_folder_open(base, 0);
     int all = f ? remove_all_in(f, base, mask) : dir_walk_listed(base, errno);
+    if (!f && act_dry()) all = remove_planned_in(base, mask) && all;
     plat_folder_close(f);
     log_flush(log_current()); /* the step's entries reach the disk, or the full disk is reported */
     return all;

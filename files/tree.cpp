@@ -234,11 +234,35 @@ int dir_walk_listed(const char *dir, int err)
     return 0;
 }
 
+/* A dry run walks the folders as the plan leaves them: what it removed is
+ * gone, and what it made is there. */
+static int planned_away(const char *dir, const char *name)
+{
+    char path[TEXT_LINE_SIZE];
+    return act_dry() && path_join_raw(path, sizeof path, dir, name) && act_noted_kind(path) == PLAT_KIND_NONE;
+}
+
+struct walk_at {
+    walk_state *w;
+    const char *dir;
+};
+
+static void walk_planned(void *ctx, const char *name, int kind)
+{
+    walk_at *at = (walk_at *)ctx;
+    plat_find_entry entry;
+    text_copy(entry.name, name, sizeof entry.name);
+    entry.attrib = kind == PLAT_KIND_DIR ? PLAT_ATTR_DIRECTORY : PLAT_ATTR_ARCHIVE;
+    walk_entry(at->w, at->dir, &entry);
+}
+
 static void walk_dir(walk_state *w, const char *dir)
 {
     char pattern[TEXT_LINE_SIZE];
     plat_find_entry entry;
     if (!path_join_raw(pattern, TEXT_LINE_SIZE, dir, "*")) return;
+    walk_at at = {w, dir};
+    if (act_dry()) act_planned_in(dir, walk_planned, &at);
     errno = 0;
     plat_find *find = plat_find_first(pattern, &entry, w->flags & WALK_NOFOLLOW ? PLAT_FIND_NOFOLLOW : 0);
     if (!find) {
@@ -247,7 +271,7 @@ static void walk_dir(walk_state *w, const char *dir)
         return;
     }
     do {
-        walk_entry(w, dir, &entry);
+        if (!planned_away(dir, entry.name)) walk_entry(w, dir, &entry);
         errno = 0;
     } while (plat_find_next(find, &entry));
     walk_listing_ended(w, dir, errno ? errno : ENOENT);
@@ -400,7 +424,7 @@ static int plan_copy(const char *source, const char *target, const plat_name *t)
         act_plan(ACT_COPY_NEW, target);
     else
         act_plan(copy_same_content(source, target) ? ACT_REPLACE_SAME : ACT_REPLACE_CHANGED, target);
-    act_note(target, PLAT_KIND_FILE);
+    act_note_copy(target, source);
     errno = 0;
     return 1;
 }
@@ -543,9 +567,39 @@ static int canonical_target(copy_step *c, const char *target, const char *tnativ
     return plat_canonical_child(c->canon, target, tnative, out, size);
 }
 
+/* 1 when the file path holds exactly the len bytes text. */
+static int holds_text(const char *path, const char *text, size_t len)
+{
+    char buf[COMPARE_BLOCK];
+    FILE *f = plat_fopen(path, "rb");
+    size_t at = 0, n = 0;
+    int same = f != nullptr;
+    while (same && (n = plat_fread(buf, 1, sizeof buf, f)) > 0) {
+        same = at + n <= len && memcmp(buf, text + at, n) == 0;
+        at += n;
+    }
+    same = same && at == len && !ferror(f);
+    if (f) plat_fclose(f);
+    return same;
+}
+
+/* Two files' bytes as a dry run plans them (a file planned as a copy, or
+ * rewritten, holds its planned bytes). */
+static int planned_same_content(const char *a, const char *b)
+{
+    const char *ta, *tb;
+    size_t la, lb;
+    const char *ra = act_content(a, &ta, &la), *rb = act_content(b, &tb, &lb);
+    if (ta && tb) return la == lb && memcmp(ta, tb, la) == 0;
+    if (ta || tb) return holds_text(ta ? rb : ra, ta ? ta : tb, ta ? la : lb);
+    return (strcmp(ra, a) != 0 || strcmp(rb, b) != 0) ? copy_same_content(ra, rb) : -1;
+}
+
 int copy_same_content(const char *a, const char *b)
 {
     char ba[COMPARE_BLOCK], bb[COMPARE_BLOCK];
+    int planned = act_dry() ? planned_same_content(a, b) : -1;
+    if (planned >= 0) return planned;
     FILE *fa = plat_fopen(a, "rb"), *fb = plat_fopen(b, "rb");
     int same = fa && fb;
     while (same) {
@@ -592,8 +646,8 @@ static int plan_keep(const char *path, const char *kept, int renamed)
 {
     if (act_kind(kept) != PLAT_KIND_NONE) return errno = EEXIST, -1;
     act_plan(ACT_KEEP, path, kept);
+    act_note_copy(kept, path);
     if (renamed) act_note(path, PLAT_KIND_NONE);
-    act_note(kept, PLAT_KIND_FILE);
     return 0;
 }
 
