@@ -109,17 +109,23 @@ void act_plan(int form, const char *path, const char *other)
     if (form == ACT_REMOVE) removed++;
 }
 
+static int rollback_asked; /* the run planned is all or nothing */
+
+void act_plan_rollback(int on) { rollback_asked = on; }
+
 void act_closing(int copied, int backed_up, int errors)
 {
     plat_printf("\n%d files would be copied\n%d files would be backed up\n", copied, backed_up);
     plat_printf("%d files would be removed\n%d errors foreseen\n", removed, errors);
+    if (rollback_asked && errors) /* as the real run would end */
+        plat_out("Rollback: with these errors every change above would be put back, and none kept\n");
     plat_out("Dry run: nothing was changed.\n\n");
 }
 
 void act_clear()
 {
     act_overlay_clear();
-    removed = 0;
+    removed = rollback_asked = 0;
     act_set_dry(0);
 }
 
@@ -135,6 +141,18 @@ static int parent_kind(const char *path)
     while (n > 0 && (parent[n - 1] == '\\' || parent[n - 1] == '/')) parent[--n] = '\0';
     while (n > 0 && parent[n - 1] != '\\' && parent[n - 1] != '/' && parent[n - 1] != ':') parent[--n] = '\0';
     return n == 0 ? PLAT_KIND_DIR : act_kind(parent);
+}
+
+int act_may_change(const char *path)
+{
+    char folder[TEXT_PATH_SIZE];
+    text_copy(folder, path, sizeof folder);
+    size_t n = strlen(folder);
+    while (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) folder[--n] = '\0';
+    while (n > 0 && folder[n - 1] != '\\' && folder[n - 1] != '/' && folder[n - 1] != ':') folder[--n] = '\0';
+    if (n == 0) text_copy(folder, ".\\", sizeof folder);
+    if (plat_path_kind(folder) != PLAT_KIND_DIR) return 0; /* one the plan makes is the run's own */
+    return plat_may_write_in(folder);
 }
 
 /* Plans form on the folder path, shown with its one backslash, and notes
@@ -166,12 +184,14 @@ int act_mkdir(const char *path)
     if (!dry) return mkdir_noted(path);
     if (act_kind(path) != PLAT_KIND_NONE) return errno = EEXIST, -1;
     if (parent_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
+    if (act_may_change(path) != 0) return -1;
     return plan_folder(ACT_CREATE_FOLDER, path, PLAT_KIND_DIR);
 }
 
 /* In a dry run a file (or link) goes in the plan only.  0, as the call. */
 static int plan_remove(const char *path)
 {
+    if (act_may_change(path) != 0) return -1;
     act_plan(ACT_REMOVE, path);
     act_note(path, PLAT_KIND_NONE);
     return 0;
@@ -303,6 +323,7 @@ int act_rmdir(const char *path)
     if (!dry) return plat_rmdir(path);
     if (act_kind(path) != PLAT_KIND_DIR) return errno = ENOENT, -1;
     if (holds_anything(path)) return errno = ENOTEMPTY, -1;
+    if (act_may_change(path) != 0) return -1;
     return plan_folder(ACT_REMOVE_FOLDER, path, PLAT_KIND_NONE);
 }
 
@@ -338,6 +359,7 @@ int act_rewrite_begin(act_rewrite *w, const char *target, const char *temp, unsi
     if (dry) { /* the new text is kept in memory, for the plan */
         int kind = act_kind(target);
         if (kind == PLAT_KIND_OTHER || kind == PLAT_KIND_DIR) return errno = EINVAL, 0; /* as the real one refuses */
+        if (act_may_change(temp) != 0) return 0;                                     /* its temporary file */
         w->real.target = target;
         w->real.temp = temp;
         w->real.flags = flags;

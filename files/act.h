@@ -67,6 +67,10 @@ const char *act_content(const char *path, const char **text, size_t *len);
 void act_planned_in(const char *folder, void (*fn)(void *ctx, const char *name, int kind), void *ctx);
 void act_overlay_clear(); /* forgets every note */
 
+/* 0 when the folder of path (as the disk holds it) lets its names be made
+ * and removed, else -1 with errno: what the real change would meet.  A
+ * folder the plan makes is the run's own: 0. */
+int act_may_change(const char *path);
 /* plat_mkdir.  Dry: EEXIST when act_kind finds something there, ENOENT
  * when the parent is no folder; else plans "create folder" and notes it. */
 int act_mkdir(const char *path);
@@ -139,6 +143,9 @@ int act_run_ends(int ok);
 /* The closing block of a dry run: the counts the real summary would show,
  * the files removed as planned, and that nothing was changed. */
 void act_closing(int copied, int backed_up, int errors);
+/* The run planned is all or nothing (--rollback): a plan with errors ends
+ * saying that every change would be put back. */
+void act_plan_rollback(int on);
 /* Forgets the overlay and the counts (tests). */
 void act_clear();
 

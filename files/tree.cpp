@@ -420,6 +420,7 @@ static int plan_copy(const char *source, const char *target, const plat_name *t)
     plat_file_close(&in);
     errno = t->kind == PLAT_KIND_DIR ? EISDIR : t->kind == PLAT_KIND_OTHER ? PLAT_ENOTREG : 0;
     if (errno || (t->kind == PLAT_KIND_FILE && !target_writable(target, t))) return copy_failed(source, target);
+    if (act_may_change(target) != 0) return copy_failed(source, target); /* its temporary file, or its name */
     if (t->kind == PLAT_KIND_NONE)
         act_plan(ACT_COPY_NEW, target);
     else
@@ -645,6 +646,7 @@ static int keep_numbered(plat_folder *dir, const char *path, char *kept, int siz
 static int plan_keep(const char *path, const char *kept, int renamed)
 {
     if (act_kind(kept) != PLAT_KIND_NONE) return errno = EEXIST, -1;
+    if (act_may_change(kept) != 0) return -1;
     act_plan(ACT_KEEP, path, kept);
     act_note_copy(kept, path);
     if (renamed) act_note(path, PLAT_KIND_NONE);

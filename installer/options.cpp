@@ -308,6 +308,7 @@ int options_start(int argc, char **argv)
         return EXIT_STOPPED;
     }
     act_set_dry(opts.dry_run);
+    act_plan_rollback(opts.dry_run && opts.rollback);
     return -1;
 }
 

@@ -197,6 +197,10 @@ int plat_names_native(const char *path, const char *native);
  * it has one) may be written, else -1 with errno set (EACCES, EROFS, ...):
  * what an open for writing would find, without opening it. */
 int plat_may_write(const plat_name *n);
+/* 0 when new names may be made in (and names removed from) the existing
+ * folder path, as a write there would find; else -1 with errno (EACCES,
+ * EROFS).  On Windows a folder's read-only mark refuses nothing: 0. */
+int plat_may_write_in(const char *folder);
 /* 1 when a name in path matches several entries that differ only in case
  * (and none exactly): such a path names nothing, and every operation on
  * it fails with errno ENOTUNIQ. */

@@ -303,6 +303,8 @@ int plat_sys_may_write(int, const char *native)
     return 0;
 }
 
+int plat_may_write_in(const char *) { return 0; } /* a folder's read-only mark is no refusal */
+
 /* A copy's files are streams from the start here. */
 int plat_open_source(const char *path, plat_file *in)
 {

@@ -284,8 +284,8 @@ int plat_sys_mode_like(plat_file *out, int at, const char *name, const plat_name
 int plat_sys_dir_mode_from(const char *dir, const char *source)
 {
     struct stat st;
-    if (stat(source, &st) != 0) return -1;
-    return chmod(dir, st.st_mode & 0777 & ~current_umask());
+    if (stat(source, &st) != 0) return -1; /* the owner keeps writing: the backup fills it next */
+    return chmod(dir, (st.st_mode & 0777 & ~current_umask()) | S_IRWXU);
 }
 
 /* ---- one installer per folder ---- */

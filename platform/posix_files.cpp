@@ -94,6 +94,13 @@ int plat_rename_native(const char *from, const char *to)
 }
 
 /* A second name for the same file: link(2) fails when the name is taken. */
+int plat_may_write_in(const char *folder)
+{
+    char native[PLAT_NATIVE_MAX];
+    if (!folder || !plat_native_path(folder, native, sizeof native)) return -1;
+    return sys().may_write(-1, native);
+}
+
 int plat_keep_native(const char *native, const char *kept)
 {
     if (native && kept) return sys().link(native, kept);
