@@ -39,6 +39,7 @@ static const plan_form FORMS[] = {
 };
 
 static int dry;
+static int rollback_asked; /* the run planned is all or nothing */
 static int removed;
 static plat_syscalls saved;
 
@@ -109,8 +110,6 @@ void act_plan(int form, const char *path, const char *other)
     if (form == ACT_REMOVE) removed++;
 }
 
-static int rollback_asked; /* the run planned is all or nothing */
-
 void act_plan_rollback(int on) { rollback_asked = on; }
 
 void act_closing(int copied, int backed_up, int errors)
@@ -146,6 +145,7 @@ static int parent_kind(const char *path)
 int act_may_change(const char *path)
 {
     char folder[TEXT_PATH_SIZE];
+    if (rollback_asked && strpbrk(path, "\t\r\n")) return errno = EINVAL, -1; /* no journal line holds it */
     text_copy(folder, path, sizeof folder);
     size_t n = strlen(folder);
     while (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) folder[--n] = '\0';

@@ -56,6 +56,9 @@ void act_note_copy(const char *path, const char *source);
 /* The kind path was last planned as, or -1 when the plan never touched it
  * (the disk is not asked). */
 int act_noted_kind(const char *path);
+/* The native name the plan made at path, as the plan spells it (a name
+ * planned as "Index.tpl" is what "index.tpl" finds), or null. */
+const char *act_noted_name(const char *path);
 void act_note_text(const char *path, const char *text, size_t len);
 /* What path would hold: the path of the file to read for it (path itself
  * when nothing was planned there), or null with its planned bytes in *text
@@ -69,7 +72,9 @@ void act_overlay_clear(); /* forgets every note */
 
 /* 0 when the folder of path (as the disk holds it) lets its names be made
  * and removed, else -1 with errno: what the real change would meet.  A
- * folder the plan makes is the run's own: 0. */
+ * folder the plan makes is the run's own: 0.  In a plan of an
+ * all-or-nothing run a name with a tab or a line end is refused (EINVAL),
+ * as its journal refuses it. */
 int act_may_change(const char *path);
 /* plat_mkdir.  Dry: EEXIST when act_kind finds something there, ENOENT
  * when the parent is no folder; else plans "create folder" and notes it. */

@@ -99,12 +99,22 @@ static int same_start(const char *a, const char *b, size_t n)
 
 /* ---- the table ---- */
 
-/* The slot of key: its entry's, or the free one it would take. */
+/* The slot of key: its entry's, or the free one it would take.  Keys are
+ * told apart as the system tells names (byte for byte on POSIX), and
+ * hashed case-blind, so that names differing in case only share a chain. */
 static unsigned slot_of(const char *key)
 {
     unsigned i = (unsigned)(text_fold_hash(key) % nslots);
-    while (slots[i] && !same_key(overlay[slots[i] - 1].key, key)) i = (i + 1) % nslots;
+    while (slots[i] && !plat_native_equal(overlay[slots[i] - 1].key, key)) i = (i + 1) % nslots;
     return i;
+}
+
+/* An entry whose key differs from key in case only, or null. */
+static planned *find_blind(const char *key)
+{
+    for (unsigned i = (unsigned)(text_fold_hash(key) % nslots); slots[i]; i = (i + 1) % nslots)
+        if (same_key(overlay[slots[i] - 1].key, key)) return &overlay[slots[i] - 1];
+    return nullptr;
 }
 
 static int grow_slots()
@@ -124,6 +134,20 @@ static planned *find(const char *key)
     if (!count) return nullptr;
     int at = slots[slot_of(key)];
     return at ? &overlay[at - 1] : nullptr;
+}
+
+/* The entry path finds, as a folder's listing finds a name: one planned
+ * under this very spelling; else one that differs in case only, unless
+ * the disk holds this very spelling, which a look-up finds first. */
+static planned *found(const char *path, char *buf)
+{
+    const char *key = key_of(path, buf);
+    planned *e = find(key);
+    if (e || !count || !(e = find_blind(key))) return e;
+    plat_name n;
+    plat_look_up(path, &n);
+    const char *leaf = n.native + folder_length(n.native), *want = key + folder_length(key);
+    return n.kind != PLAT_KIND_NONE && strcmp(leaf, want) == 0 ? nullptr : e;
 }
 
 /* The entry of key, made when there is none; null when memory ran out. */
@@ -200,21 +224,28 @@ int act_kind(const char *path)
 {
     char buf[PLAT_NATIVE_MAX];
     if (!count) return plat_path_kind(path); /* nothing planned: no name to resolve */
-    const planned *e = find(key_of(path, buf));
+    const planned *e = found(path, buf);
     return e ? e->kind : plat_path_kind(path);
 }
 
 int act_noted_kind(const char *path)
 {
     char buf[PLAT_NATIVE_MAX];
-    const planned *e = count ? find(key_of(path, buf)) : nullptr;
+    const planned *e = count ? found(path, buf) : nullptr;
     return e ? e->kind : -1;
+}
+
+const char *act_noted_name(const char *path)
+{
+    char buf[PLAT_NATIVE_MAX];
+    const planned *e = count ? found(path, buf) : nullptr;
+    return e && e->kind != PLAT_KIND_NONE ? e->key : nullptr;
 }
 
 const char *act_content(const char *path, const char **text, size_t *len)
 {
     char buf[PLAT_NATIVE_MAX];
-    const planned *e = count ? find(key_of(path, buf)) : nullptr;
+    const planned *e = count ? found(path, buf) : nullptr;
     *text = nullptr;
     *len = 0;
     if (!e || e->kind != PLAT_KIND_FILE) return path;

@@ -418,8 +418,9 @@ static int plan_copy(const char *source, const char *target, const plat_name *t)
     plat_file in;
     if (!plat_open_source(source, &in)) return copy_failed(source, target);
     plat_file_close(&in);
+    int on_disk = t->kind == PLAT_KIND_FILE && plat_path_kind(target) == PLAT_KIND_FILE; /* not one the plan made */
     errno = t->kind == PLAT_KIND_DIR ? EISDIR : t->kind == PLAT_KIND_OTHER ? PLAT_ENOTREG : 0;
-    if (errno || (t->kind == PLAT_KIND_FILE && !target_writable(target, t))) return copy_failed(source, target);
+    if (errno || (on_disk && !target_writable(target, t))) return copy_failed(source, target);
     if (act_may_change(target) != 0) return copy_failed(source, target); /* its temporary file, or its name */
     if (t->kind == PLAT_KIND_NONE)
         act_plan(ACT_COPY_NEW, target);
@@ -498,7 +499,10 @@ static int copy_if_new(const char *source, const char *target, plat_name *t)
 static int look_up(const char *path, plat_name *t)
 {
     int kind = plat_look_up(path, t);
-    return act_dry() ? (t->kind = act_kind(path)) : kind;
+    if (!act_dry()) return kind;
+    const char *planned = act_noted_name(path); /* found case-blind, as a folder's listing finds it */
+    if (planned) text_copy(t->native, planned, sizeof t->native);
+    return t->kind = act_kind(path);
 }
 
 int copy_file(const char *source, const char *target)

@@ -256,7 +256,7 @@ static int removal_steps(question_table *t)
     errors += remove_dir(t, Q_TEMPLATES);
     if (!flag_of(t, Q_WORKAREA_TRUE)) return errors;
     /* gone, or its name now finds some other folder: it went all the same */
-    if (work_inside && (plat_path_kind(work) == PLAT_KIND_NONE || !flow_names_same(t, Q_WORKAREA))) {
+    if (work_inside && (act_kind(work) == PLAT_KIND_NONE || !flow_names_same(t, Q_WORKAREA))) {
         log_info("%s: %s went with %s", WHO, work, templates); /* nothing left to do, nothing failed */
         return errors;
     }
