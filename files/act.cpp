@@ -338,6 +338,19 @@ void act_error(const char *fmt, ...)
     act_plan(ACT_ERROR, msg);
 }
 
+void act_report(const char *fmt, ...)
+{
+    char msg[TEXT_LINE_SIZE];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(msg, sizeof msg, fmt, ap);
+    va_end(ap);
+    if (dry)
+        act_plan(ACT_ERROR, msg);
+    else
+        log_report("%s", msg);
+}
+
 void act_dot()
 {
     if (!dry) plat_out(".");

@@ -93,6 +93,13 @@ void act_error(const char *fmt, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+/* log_report, and in a dry run an error line of the plan instead: a
+ * refusal or a failure that the real run reports and counts. */
+void act_report(const char *fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
 /* A progress dot on the console, in a real run only. */
 void act_dot();
 /* plat_probe_create.  Dry: 1 when the folder of path is there (as act_kind

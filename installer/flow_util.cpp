@@ -124,7 +124,7 @@ int flow_names_same(question_table *t, int index)
 int flow_check_named(question_table *t, int index, const char *who)
 {
     if (flow_names_same(t, index)) return 1;
-    log_report("%s: %s no longer names the folder it named when it was answered, nothing done in its name", who,
+    act_report("%s: %s no longer names the folder it named when it was answered, nothing done in its name", who,
                answer_of(t, index));
     return 0;
 }
@@ -190,7 +190,7 @@ int flow_cleanup(question_table *t, const char *const *written, int count, const
         char what[TEXT_LINE_SIZE], buf[TEXT_LINE_SIZE];
         snprintf(what, sizeof what, "%s lies in the distribution folder", here);
         errno = err;
-        log_report("%s: %s, temporary files not deleted", who, flow_guard(in, what, buf));
+        act_report("%s: %s, temporary files not deleted", who, flow_guard(in, what, buf));
         return 1;
     }
     int stayed = 0; /* one error for the clean-up: each file that stayed is named in the log */

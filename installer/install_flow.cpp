@@ -12,6 +12,7 @@
 
 #include "config/defaults.h"
 #include "config/set_ini.h"
+#include "files/act.h"
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"
@@ -137,7 +138,7 @@ static int keep_installed_ini(const char *scripts, const char *name)
         log_report_info("%s: the installed %s is kept as %s", WHO, installed, kept);
         return 1;
     }
-    log_report("%s: could not keep the installed %s, it stays as it was", WHO, installed);
+    act_report("%s: could not keep the installed %s, it stays as it was", WHO, installed);
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/act.h"
 #include "files/remove.h"
 #include "installer/flow_util.h"
 #include "log/log.h"
@@ -102,7 +103,7 @@ static int cache_refused(question_table *t)
         why = flow_guard(plat_dir_contains(cache, t->q[Q_SCRIPTS].default_answer), "it holds the scripts directory", buf);
     if (!why) why = flow_guard(plat_dir_contains(cache, ".\\"), "it holds Quillor Install's own folder", buf);
     if (!why) return 0;
-    log_report("del_cache: refusing to delete cache files in %s: %s", cache, why);
+    act_report("del_cache: refusing to delete cache files in %s: %s", cache, why);
     return 1;
 }
 

@@ -83,7 +83,7 @@ static int refused(question_table *t, const char *dir)
     if (!why && flag_of(t, Q_BACK_ALL))
         why = flow_guard(plat_dir_contains(dir, answer_of(t, Q_BACKUP)), "it holds the backup directory", buf);
     if (!why) return 0;
-    log_report("%s: refusing to delete files in %s: %s", WHO, dir, why);
+    act_report("%s: refusing to delete files in %s: %s", WHO, dir, why);
     return 1;
 }
 
@@ -117,7 +117,7 @@ static int build_pattern(question_table *t)
     int whole;
     size_t stem = stem_length(name, &whole);
     if (stem == 0 || !plain_name(name)) {
-        log_report("%s: cannot tell the files of \"%s\" from others, nothing removed from %s", WHO, name,
+        act_report("%s: cannot tell the files of \"%s\" from others, nothing removed from %s", WHO, name,
                    answer_of(t, Q_SCRIPTS));
         return 0;
     }
@@ -165,7 +165,7 @@ static int backup(question_table *t, const char *dir, const char *pattern, long 
     if (flow_check_named(t, Q_BACKUP, WHO) && copy_tree_backup(to, dir, pattern, COPY_RECURSE, nullptr, nullptr) &&
         (saves_folders_whole(pattern) || backup_matching_folders(to, dir, pattern)) && flow_sync_copies())
         return 1;
-    log_report("%s: backup of %s failed, nothing removed there", WHO, dir);
+    act_report("%s: backup of %s failed, nothing removed there", WHO, dir);
     return 0;
 }
 
@@ -213,7 +213,7 @@ static int scripts_refused(question_table *t, const char *scripts, const char *p
     const char *why = flow_guard(plat_is_root(scripts), "it is a drive root", buf);
     if (!why) why = scripts_in_the_way(t, scripts, pattern, buf);
     if (!why) return 0;
-    log_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
+    act_report("%s: refusing to delete %s in %s: %s", WHO, pattern, scripts, why);
     return 1;
 }
 

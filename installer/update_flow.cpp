@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "config/defaults.h"
+#include "files/act.h"
 #include "files/path_set.h"
 #include "files/tree.h"
 #include "installer/flow_util.h"
@@ -113,7 +114,7 @@ static int backup_templates(question_table *t, update_counts *c, const char *web
         failed = web ? web : answer_of(t, Q_QLIMG);
     if (!failed && !flow_sync_copies()) failed = templates; /* saved only once it is on the disk */
     if (!failed) return 1;
-    log_report("%s: backup of %s failed, templates not replaced", WHO, failed);
+    act_report("%s: backup of %s failed, templates not replaced", WHO, failed);
     return 0;
 }
 
@@ -152,7 +153,7 @@ static void copy_originals(question_table *t, update_counts *c)
         char what[TEXT_LINE_SIZE], buf[TEXT_LINE_SIZE];
         snprintf(what, sizeof what, "%s is the templates directory", originals);
         errno = err;
-        log_report("%s: %s, the default templates are not copied there", WHO, flow_guard(same, what, buf));
+        act_report("%s: %s, the default templates are not copied there", WHO, flow_guard(same, what, buf));
         c->out.errors++;
         return;
     }
