@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -93,72 +92,6 @@ TEST(DryRun, ATypedRunLeftAtTheMenuExitsZeroWithoutALogOrLock)
 
 // What the real run changed below the root, the log and the answers aside:
 // every file added, removed or rewritten, every folder added or removed.
-std::vector<std::string> changed_by(const Sandbox &s, const std::function<void()> &run)
-{
-    auto state = [&s] {
-        std::map<std::string, std::string> t;
-        for (auto it = fs::recursive_directory_iterator(s.root); it != fs::recursive_directory_iterator(); ++it)
-            t[fs::relative(it->path(), s.root).generic_string()] =
-                it->is_directory() ? "folder" : read_file(it->path().string());
-        t.erase("dist/install.log"), t.erase("dist/job.txt");
-        return t;
-    };
-    auto before = state();
-    run();
-    auto after = state();
-    std::vector<std::string> found;
-    for (const auto &[rel, what] : after)
-        if (!before.count(rel) || before[rel] != what) found.push_back(rel);
-    for (const auto &[rel, what] : before)
-        if (!after.count(rel)) found.push_back(rel);
-    return found;
-}
-
-// A path as the plan names it: the distribution's files by their name.
-std::string named(std::string rel)
-{
-    if (rel.rfind("dist/", 0) == 0) return rel.substr(5);
-    for (char &c : rel) c = c == '/' ? '\\' : c;
-    return "\\" + rel;
-}
-
-// The number on the line of text that ends with what.
-std::string count_of(const std::string &text, const std::string &what)
-{
-    size_t at = text.find(" " + what + "\n");
-    if (at == std::string::npos) return "none";
-    size_t start = text.rfind('\n', at);
-    return text.substr(start + 1, at - start - 1);
-}
-
-// An update with a template and the configuration changed locally, a second
-// update into the same backup, and a remove: each plan changes nothing,
-// names every entry the real run with the same answers then changes, and
-// counts what its summary counts.
-TEST(DryRun, EachJobPlansWhatTheRealRunThenDoes)
-{
-    Sandbox s;
-    const std::string answers = std::string(QUILLOR_SAMPLE_DIR) + "/answers/";
-    e2e::write_file(s.in_dist("job.txt"), read_file(answers + "install.txt"));
-    ASSERT_EQ(run_job(s, false).status, 0);
-    e2e::write_file(s.root + "/quillor/index.tpl", "changed here");
-    e2e::write_file(s.root + "/inetpub/scripts/quillor.ini",
-                    read_file(s.root + "/inetpub/scripts/quillor.ini") + "x 1\n");
-    for (const char *job : {"update.txt", "update.txt", "remove.txt"}) {
-        e2e::write_file(s.in_dist("job.txt"), read_file(answers + job));
-        const auto before = everything(s);
-        e2e::Run dry = run_job(s, true), real;
-        EXPECT_EQ(everything(s), before) << job;
-        EXPECT_EQ(dry.status, 0) << dry.out;
-        for (const std::string &rel : changed_by(s, [&] { real = run_job(s, false); }))
-            EXPECT_NE(dry.out.find(named(rel)), std::string::npos) << job << ": " << rel << "\n" << dry.out;
-        EXPECT_EQ(real.status, 0);
-        if (std::string(job) == "remove.txt") continue; /* its summary counts nothing */
-        EXPECT_EQ(count_of(dry.out, "files would be copied"), count_of(real.out, "files copied")) << job;
-        EXPECT_EQ(count_of(dry.out, "files would be backed up"), count_of(real.out, "files backed up")) << job;
-    }
-}
-
 // Errors a real run would meet are foreseen: a template whose target is a
 // folder, and a program file missing from the distribution.
 TEST(DryRun, ForeseenErrorsAreNamedAndExitOne)
