@@ -47,30 +47,42 @@ static const char *split(const char *path, char *plain, char *folder)
     return plain + cut;
 }
 
-static char asked[TEXT_PATH_SIZE], asked_canon[PLAT_NATIVE_MAX]; /* the last folder resolved */
-static int asked_ok;
+constexpr int FOLDERS_KEPT = 4; /* a copy step asks about its source's folder and its target's */
 
-/* The canonical form of folder, resolved once for the many names of one
- * folder: a dry run changes no folder meanwhile. */
+struct resolved_folder {
+    char asked[TEXT_PATH_SIZE], canon[PLAT_NATIVE_MAX];
+    int ok;
+};
+static resolved_folder resolved[FOLDERS_KEPT];
+static unsigned next_resolved;
+
+/* The canonical form of folder, resolved once for the many names of a
+ * few folders: a dry run changes no folder meanwhile. */
 static const char *canonical_folder(const char *folder)
 {
-    if (strcmp(asked, folder) != 0 || !asked[0]) {
-        text_copy(asked, folder, sizeof asked);
-        asked_ok = plat_canonical_path(folder, asked_canon, sizeof asked_canon);
-    }
-    return asked_ok ? asked_canon : nullptr;
+    for (const resolved_folder &r : resolved)
+        if (r.asked[0] && strcmp(r.asked, folder) == 0) return r.ok ? r.canon : nullptr;
+    resolved_folder &r = resolved[next_resolved++ % FOLDERS_KEPT];
+    text_copy(r.asked, folder, sizeof r.asked);
+    r.ok = plat_canonical_path(folder, r.canon, sizeof r.canon);
+    return r.ok ? r.canon : nullptr;
 }
 
-/* The key of path: its folder's canonical form and its own name as the
- * system spells it, a link at its end never followed (a link planned away
- * is the link, never what it leads to); its canonical form when it names
- * no entry of a folder, or as spelt when it has none. */
+/* The key of path: its folder's canonical form and its own name as spelt,
+ * a link at its end never followed (a link planned away is the link, never
+ * what it leads to), and no look-up of the name itself, which for a name
+ * not there would read its whole folder; its canonical form when it names
+ * no entry of a folder, or as spelt when it has none.  Names differing in
+ * case only are matched when asked (found). */
 static const char *key_of(const char *path, char *buf)
 {
     char plain[TEXT_PATH_SIZE], folder[TEXT_PATH_SIZE];
     const char *leaf = split(path, plain, folder);
     const char *canon = *leaf && strcmp(leaf, ".") != 0 && strcmp(leaf, "..") != 0 ? canonical_folder(folder) : nullptr;
-    if (canon && plat_canonical_child(canon, plain, nullptr, buf, PLAT_NATIVE_MAX)) return buf;
+    size_t n = canon ? strlen(canon) : 0;
+    char sep = canon && canon[0] == '/' ? '/' : '\\'; /* the system's own separator */
+    const char *gap = n && canon[n - 1] == sep ? "" : sep == '/' ? "/" : "\\";
+    if (canon && snprintf(buf, PLAT_NATIVE_MAX, "%s%s%s", canon, gap, leaf) < PLAT_NATIVE_MAX) return buf;
     return plat_canonical_path(path, buf, PLAT_NATIVE_MAX) ? buf : path;
 }
 
@@ -278,5 +290,5 @@ void act_overlay_clear()
     overlay = nullptr;
     slots = nullptr;
     count = room = nslots = 0;
-    asked[0] = '\0';
+    for (resolved_folder &r : resolved) r.asked[0] = '\0';
 }

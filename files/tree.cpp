@@ -496,13 +496,22 @@ static int copy_if_new(const char *source, const char *target, plat_name *t)
 }
 
 /* plat_look_up, or in a dry run what the plan has made of the path. */
+/* What the plan made of the looked-up path t, in a dry run: a name
+ * planned there is spelt as the plan spells it (found case-blind, as a
+ * folder's listing finds it). */
+static int planned_over(const char *path, plat_name *t)
+{
+    int kind = act_noted_kind(path);
+    if (!act_dry() || kind < 0) return t->kind;
+    const char *planned = act_noted_name(path);
+    if (planned) text_copy(t->native, planned, sizeof t->native);
+    return t->kind = kind;
+}
+
 static int look_up(const char *path, plat_name *t)
 {
     int kind = plat_look_up(path, t);
-    if (!act_dry()) return kind;
-    const char *planned = act_noted_name(path); /* found case-blind, as a folder's listing finds it */
-    if (planned) text_copy(t->native, planned, sizeof t->native);
-    return t->kind = act_kind(path);
+    return act_dry() ? planned_over(path, t) : kind;
 }
 
 int copy_file(const char *source, const char *target)
@@ -540,9 +549,10 @@ static int step_look_up(copy_step *c, const char *target, plat_name *t)
         text_copy(c->dir_of, folder, sizeof c->dir_of);
     }
     const char *leaf = leaf_of(target);
-    if (!c->dir || !*leaf || strchr(leaf, '/') || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0 || act_dry())
+    if (!c->dir || !*leaf || strchr(leaf, '/') || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0)
         return look_up(target, t);
-    return plat_folder_look_up(c->dir, leaf, t);
+    plat_folder_look_up(c->dir, leaf, t); /* the folder as listed, then what the plan made of it */
+    return planned_over(target, t);
 }
 
 /* The one name of a target's folder whatever spells it: its identity
