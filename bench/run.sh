@@ -176,6 +176,13 @@ pair install 1 "$fresh" "$(installer "$S/dist" install "$R")" "$fresh" "$(equiv 
 pair update 1 "$installed" "$(installer "$S/dist" update "$R")" "$installed" "$(equiv "$S/dist" update "$R")"
 pair remove 1 "$installed" "$(installer "$S/dist" remove "$R")" "$installed" "$(equiv "$S/dist" remove "$R")"
 pair rollback 1 "$installed" "$(installer "$S/dist" update "$R" --rollback)" "$installed" "$(installer "$S/dist" update "$R")"
+# the plan of an update that meets a twentieth of the templates new, against the update itself
+cp -a "$S/installed" "$S/installed_less"
+ls "$S/installed_less/quillor" | grep '\.tpl$' | awk -v n=$((tpl / 20)) 'NR <= n' |
+  while read -r f; do rm -f "$S/installed_less/quillor/$f"; done
+less="rm -rf '$R' && cp -a '$S/installed_less' '$R' && sync"
+pair dry 1 "$less" "$(installer "$S/dist" update "$R" --dry-run)" "$less" "$(installer "$S/dist" update "$R")"
+rm -rf "$S/installed_less"
 pair walk 5 "true" "cd '$S' && '$tools/walk_driver' '.\\walk\\' '*.tpl' > /dev/null 2>&1" \
   "true" "cd '$S' && find walk -iname '*.tpl' > /dev/null"
 rm -rf "$S/installed" "$R"   # room for the double distribution
@@ -231,6 +238,7 @@ mkdir -p "$(dirname "$out")"
   row "remove, BACK_ALL no, vs rm -rf" remove "<= 1.0"
   row "walk of $walk_entries entries ($walk_found match *.tpl), dir_walk vs find -iname" walk "<= 0.8"
   row "update --rollback vs update" rollback "<= 1.10"
+  row "update --dry-run vs update, $((tpl / 20)) templates new" dry "<= 1.0"
   echo
   echo "| growth: install of 2 x the files | N | 2 N | ratio | target |"
   echo "|---|---|---|---|---|"
