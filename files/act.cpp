@@ -327,28 +327,33 @@ int act_rmdir(const char *path)
     return plan_folder(ACT_REMOVE_FOLDER, path, PLAT_KIND_NONE);
 }
 
-void act_error(const char *fmt, ...)
+/* The message of act_error (logged) or act_report (reported, on the
+ * console too), in a dry run an error line of the plan as well. */
+static void tell(int report, const char *fmt, va_list ap)
 {
     char msg[TEXT_LINE_SIZE];
+    vsnprintf(msg, sizeof msg, fmt, ap);
+    if (!report)
+        log_error("%s", msg);
+    else if (!dry)
+        log_report("%s", msg);
+    act_plan(ACT_ERROR, msg); /* nothing outside a dry run */
+}
+
+void act_error(const char *fmt, ...)
+{
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(msg, sizeof msg, fmt, ap);
+    tell(0, fmt, ap);
     va_end(ap);
-    log_error("%s", msg);
-    act_plan(ACT_ERROR, msg);
 }
 
 void act_report(const char *fmt, ...)
 {
-    char msg[TEXT_LINE_SIZE];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(msg, sizeof msg, fmt, ap);
+    tell(1, fmt, ap);
     va_end(ap);
-    if (dry)
-        act_plan(ACT_ERROR, msg);
-    else
-        log_report("%s", msg);
 }
 
 void act_dot()
