@@ -58,11 +58,10 @@ std::string folded(std::string s)
     return s;
 }
 
-// What a run did to each entry, by its case-folded relative path.
+// What a run did to each entry, by its case-folded relative path: names
+// that differ in case only are one name to the installer.
 using Changes = std::map<std::string, std::string>;
 
-// A state by case-folded names: names that differ in case only are one
-// name to the installer, whose entries count together.
 State by_folded(const State &s)
 {
     State f;
@@ -70,84 +69,56 @@ State by_folded(const State &s)
     return f;
 }
 
-Changes changes(const State &before_spelt, const State &after_spelt)
+Changes changes(const State &before, const State &after)  // both by_folded
 {
     Changes c;
-    const State before = by_folded(before_spelt), after = by_folded(after_spelt);
     for (const auto &[rel, what] : after)
-        if (!before.count(rel))
-            c[rel] = "created";
-        else if (before.at(rel) != what)
-            c[rel] = "changed";
+        if (!before.count(rel) || before.at(rel) != what) c[rel] = before.count(rel) ? "changed" : "created";
     for (const auto &[rel, what] : before)
         if (!after.count(rel)) c[rel] = "removed";
     return c;
 }
 
-// An installer path of the plan as a path below the root.
-std::string rel_of(std::string path)
+// An installer path of the plan as a path below the root.  The plan shows
+// a tab as "\t", which reads as a separator too: the reading that names an
+// entry, before or after, is the one meant.
+std::string rel_of(const std::string &shown, const State &before, const State &after)
 {
-    while (!path.empty() && path.back() == '\\') path.pop_back();
-    for (char &ch : path) ch = ch == '\\' ? '/' : ch;
-    return folded(path[0] == '/' ? path.substr(1) : "dist/" + path);
-}
-
-// The same for a path the plan shows with a tab escaped ("\t"), which
-// reads as a separator too: the reading that names an entry, before or
-// after, is the one meant.
-std::string rel_of(const std::string &path, const State &before, const State &after)
-{
-    std::string plain = rel_of(path);
-    auto holds = [&](const std::string &rel) {
-        return std::any_of(before.begin(), before.end(), [&](const auto &e) { return folded(e.first) == rel; }) ||
-               std::any_of(after.begin(), after.end(), [&](const auto &e) { return folded(e.first) == rel; });
+    auto plain = [](std::string path) {
+        while (!path.empty() && path.back() == '\\') path.pop_back();
+        for (char &ch : path) ch = ch == '\\' ? '/' : ch;
+        return folded(path[0] == '/' ? path.substr(1) : "dist/" + path);
     };
-    for (size_t at = path.find("\\t"); at != std::string::npos && !holds(plain); at = path.find("\\t", at + 1)) {
-        std::string tab = path;
-        tab.replace(at, 2, "\t");
-        if (holds(rel_of(tab))) return rel_of(tab);
-    }
-    return plain;
+    auto holds = [&](const std::string &rel) { return before.count(rel) || after.count(rel); };
+    for (size_t at = shown.find("\\t"); at != std::string::npos && !holds(plain(shown)); at = shown.find("\\t", at + 1))
+        if (holds(plain(std::string(shown).replace(at, 2, "\t")))) return plain(std::string(shown).replace(at, 2, "\t"));
+    return plain(shown);
 }
 
-// The changes a plan names, played on the state before it.
+// The changes a plan names, played on the state before it (both by_folded).
 Changes planned(const State &before, const State &after, const std::string &out, std::set<std::string> *kept_from)
 {
-    auto rel_of = [&](const std::string &path) { return ::rel_of(path, before, after); };
+    auto rel = [&](const std::string &shown) { return rel_of(shown, before, after); };
     std::map<std::string, bool> there;
-    for (const auto &[rel, what] : before) there[folded(rel)] = true;
-    std::set<std::string> touched;
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) {
-        size_t at = line.rfind("]: ");
-        if (at != std::string::npos) line = line.substr(at + 3);
-        auto take = [&](const std::string &form) {
-            return line.rfind(form, 0) == 0 ? line.substr(form.size()) : std::string();
-        };
+        if (line.rfind("]: ") != std::string::npos) line = line.substr(line.rfind("]: ") + 3);
+        auto take = [&](const std::string &form) { return line.rfind(form, 0) == 0 ? line.substr(form.size()) : ""; };
         std::string p;
         if (!(p = take("create folder ")).empty() || !(p = take("copy new ")).empty()) {
-            there[rel_of(p)] = true, touched.insert(rel_of(p));
-        } else if (!(p = take("replace ")).empty()) {
-            touched.insert(rel_of(p.substr(0, p.rfind(" ("))));
+            there[rel(p)] = true;
+        } else if (!(p = take("replace ")).empty() || !(p = take("rewrite ")).empty()) {
+            there[rel(p.substr(0, p.rfind(" (")))] = true;
         } else if (!(p = take("keep ")).empty()) {
-            std::string from = rel_of(p.substr(0, p.find(" as "))), to = rel_of(p.substr(p.find(" as ") + 4));
-            there[to] = true, touched.insert(to), kept_from->insert(from);
+            there[rel(p.substr(p.find(" as ") + 4))] = true, kept_from->insert(rel(p.substr(0, p.find(" as "))));
         } else if (!(p = take("remove folder ")).empty() || !(p = take("remove ")).empty() ||
                    !(p = take("clean up ")).empty()) {
-            there[rel_of(p)] = false, touched.insert(rel_of(p));
-        } else if (!(p = take("rewrite ")).empty()) {
-            touched.insert(rel_of(p));
+            there[rel(p)] = false;
         }
     }
     Changes c;
-    for (const std::string &rel : touched) {
-        bool was = before.count(rel) || std::any_of(before.begin(), before.end(), [&](const auto &e) {
-                       return folded(e.first) == rel;
-                   });
-        if (!was && there[rel]) c[rel] = "created";
-        if (was && !there[rel]) c[rel] = "removed";
-        if (was && there[rel]) c[rel] = "changed";
-    }
+    for (const auto &[name, is] : there)
+        if (before.count(name) || is) c[name] = !before.count(name) ? "created" : is ? "changed" : "removed";
     return c;
 }
 
@@ -295,8 +266,8 @@ void check(unsigned seed)
         return;
     }
     std::set<std::string> kept_from;
-    const State after = snapshot(s);
-    Changes want = planned(before, after, plan.out, &kept_from), got = changes(before, after);
+    const State folded_before = by_folded(before), after = by_folded(snapshot(s));
+    Changes want = planned(folded_before, after, plan.out, &kept_from), got = changes(folded_before, after);
     for (const std::string &from : kept_from)  // a keep renames the file, or keeps it beside
         if (!want.count(from) && got.count(from)) want[from] = got[from];
     for (const auto &[rel, what] : got)
