@@ -151,6 +151,8 @@ int act_may_change(const char *path)
     while (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) folder[--n] = '\0';
     while (n > 0 && folder[n - 1] != '\\' && folder[n - 1] != '/' && folder[n - 1] != ':') folder[--n] = '\0';
     if (n == 0) text_copy(folder, ".\\", sizeof folder);
+    int planned = act_kind(folder);
+    if (planned != PLAT_KIND_DIR) return errno = planned == PLAT_KIND_NONE ? ENOENT : ENOTDIR, -1;
     if (plat_path_kind(folder) != PLAT_KIND_DIR) return 0; /* one the plan makes is the run's own */
     return plat_may_write_in(folder);
 }

@@ -70,9 +70,10 @@ const char *act_content(const char *path, const char **text, size_t *len);
 void act_planned_in(const char *folder, void (*fn)(void *ctx, const char *name, int kind), void *ctx);
 void act_overlay_clear(); /* forgets every note */
 
-/* 0 when the folder of path (as the disk holds it) lets its names be made
- * and removed, else -1 with errno: what the real change would meet.  A
- * folder the plan makes is the run's own: 0.  In a plan of an
+/* 0 when the folder of path is one (as planned: ENOENT or ENOTDIR where it
+ * is not) and, as the disk holds it, lets its names be made and removed,
+ * else -1 with errno: what the real change would meet.  A folder the plan
+ * makes is the run's own: 0.  In a plan of an
  * all-or-nothing run a name with a tab or a line end is refused (EINVAL),
  * as its journal refuses it. */
 int act_may_change(const char *path);
