@@ -161,7 +161,8 @@ void set_tag(std::string &text, const std::string &tag, const std::string &value
 
 // The answers file of a job: its yes/no choices taken at random, and now
 // and then folders that meet: the web images in the templates, the
-// templates named in another case, the backup inside the templates.
+// templates named in another case or as the scripts folder, the backup
+// inside the templates.
 std::string answers(std::mt19937 &r, const std::string &job)
 {
     std::string text = read_file(kAnswers + job + ".txt");
@@ -172,6 +173,7 @@ std::string answers(std::mt19937 &r, const std::string &job)
     if (job == "install" && chance(r, 15)) set_tag(text, "WWWROOT", "\\quillor\\"), set_tag(text, "QLIMG", "img");
     if (job != "install" && chance(r, 15)) set_tag(text, "TEMPLATES", "\\Quillor\\");
     if (job == "remove" && chance(r, 10)) set_tag(text, "BACKUP", "\\quillor\\saved\\");
+    if (job == "remove" && chance(r, 10)) set_tag(text, "TEMPLATES", "\\inetpub\\scripts\\"); /* walked twice */
     return text;
 }
 
