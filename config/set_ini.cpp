@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "config/ini_name.h"
-#include "files/act.h"
+#include "act/act.h"
 #include "log/log.h"
 #include "platform/platform.h"
 #include "platform/replace.h"

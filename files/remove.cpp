@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/act.h"
+#include "act/act.h"
 #include "files/tree.h"
 #include "files/wild.h"
 #include "log/log.h"

@@ -21,8 +21,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/act.h"
-#include "files/journal.h"
+#include "act/act.h"
+#include "act/journal.h"
 #include "files/path_set.h"
 #include "files/wild.h"
 #include "log/log.h"

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/act.h"
+#include "act/act.h"
 #include "files/remove.h"
 #include "files/tree.h"
 #include "log/log.h"

@@ -12,7 +12,7 @@
 
 #include "config/defaults.h"
 #include "config/set_ini.h"
-#include "files/act.h"
+#include "act/act.h"
 #include "files/tree.h"
 #include "installer/flow_util.h"
 #include "installer/flows.h"

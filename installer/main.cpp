@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <initializer_list>
 
-#include "files/act.h"
-#include "files/journal.h"
+#include "act/act.h"
+#include "act/journal.h"
 #include "installer/flows.h"
 #include "installer/options.h"
 #include "log/log.h"

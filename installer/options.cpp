@@ -14,7 +14,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "files/act.h"
+#include "act/act.h"
 #include "installer/probes.h"
 #include "log/log.h"
 #include "table/table.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/act.h"
+#include "act/act.h"
 #include "files/remove.h"
 #include "installer/flow_util.h"
 #include "log/log.h"

@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "config/defaults.h"
-#include "files/act.h"
+#include "act/act.h"
 #include "files/remove.h"
 #include "files/tree.h"
 #include "files/wild.h"

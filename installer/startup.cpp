@@ -6,7 +6,7 @@
  */
 #include <cstring>
 
-#include "files/act.h"
+#include "act/act.h"
 #include "installer/flows.h"
 #include "log/log.h"
 #include "platform/platform.h"

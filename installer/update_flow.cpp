@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "config/defaults.h"
-#include "files/act.h"
+#include "act/act.h"
 #include "files/path_set.h"
 #include "files/tree.h"
 #include "installer/flow_util.h"

@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/act.h"
+#include "act/act.h"
 #include "files/tree.h"
 #include "log/log.h"
 #include "platform/platform.h"

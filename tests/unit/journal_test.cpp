@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "files/journal.h"
+#include "act/journal.h"
 #include "platform/common_internal.h"
 #include "platform/folder.h"
 #include "test_util.h"

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "files/journal.h"
+#include "act/journal.h"
 #include "files/path_set.h"
 #include "platform/platform.h"
 #include "test_util.h"

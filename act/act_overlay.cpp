@@ -9,7 +9,7 @@
  * "identical" is decided on what the file would hold.  Not for real runs:
  * nothing is noted there.
  */
-#include "files/act.h"
+#include "act/act.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -12,7 +12,7 @@
 
 #include <cstddef>
 
-#include "files/journal.h"
+#include "act/journal.h"
 #include "platform/platform.h"
 #include "platform/replace.h"
 

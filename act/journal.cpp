@@ -10,7 +10,7 @@
  * "m" line with what it left at a, and "C" once the run is committed ("U"
  * after it: a mark whose sync failed, taken back).
  */
-#include "files/journal_internal.h"
+#include "act/journal_internal.h"
 
 #include <cerrno>
 #include <csignal>

@@ -2,7 +2,7 @@
  * put back newest first, each change only where what is there is what the
  * run left; a committed one only finishes its commit.
  */
-#include "files/journal_internal.h"
+#include "act/journal_internal.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "files/journal.h"
+#include "act/journal.h"
 
 inline plat_syscalls &sys() { return *plat_syscall_table(); }
 

@@ -4,7 +4,7 @@
  * (act_overlay.cpp), which later steps ask instead of the disk.  Not for
  * deciding what to do: the callers decide, exactly as in a real run.
  */
-#include "files/act.h"
+#include "act/act.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -14,8 +14,7 @@
 
 #include "log/log.h"
 
-#include "files/journal.h"
-#include "files/path_set.h"
+#include "act/journal.h"
 #include "platform/folder.h"
 #include "text/text.h"
 
