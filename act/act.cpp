@@ -150,9 +150,9 @@ int act_may_change(const char *path)
     while (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) folder[--n] = '\0';
     while (n > 0 && folder[n - 1] != '\\' && folder[n - 1] != '/' && folder[n - 1] != ':') folder[--n] = '\0';
     if (n == 0) text_copy(folder, ".\\", sizeof folder);
+    if (act_noted_kind(folder) == PLAT_KIND_DIR) return 0; /* one the plan makes is the run's own */
     int planned = act_kind(folder);
     if (planned != PLAT_KIND_DIR) return errno = planned == PLAT_KIND_NONE ? ENOENT : ENOTDIR, -1;
-    if (plat_path_kind(folder) != PLAT_KIND_DIR) return 0; /* one the plan makes is the run's own */
     return plat_may_write_in(folder);
 }
 

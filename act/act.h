@@ -59,6 +59,10 @@ int act_noted_kind(const char *path);
 /* The native name the plan made at path, as the plan spells it (a name
  * planned as "Index.tpl" is what "index.tpl" finds), or null. */
 const char *act_noted_name(const char *path);
+/* The native name the plan gives path, without asking the disk about the
+ * name itself (its folder resolved once): for a name in a folder only the
+ * plan made.  1, or 0 when it does not fit. */
+int act_planned_name(const char *path, char *native, int size);
 void act_note_text(const char *path, const char *text, size_t len);
 /* What path would hold: the path of the file to read for it (path itself
  * when nothing was planned there), or null with its planned bytes in *text

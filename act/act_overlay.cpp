@@ -247,6 +247,13 @@ int act_noted_kind(const char *path)
     return e ? e->kind : -1;
 }
 
+int act_planned_name(const char *path, char *native, int size)
+{
+    char buf[PLAT_NATIVE_MAX];
+    const char *key = key_of(path, buf);
+    return snprintf(native, (size_t)size, "%s", key) < size;
+}
+
 const char *act_noted_name(const char *path)
 {
     char buf[PLAT_NATIVE_MAX];

@@ -549,6 +549,11 @@ static int step_look_up(copy_step *c, const char *target, plat_name *t)
         text_copy(c->dir_of, folder, sizeof c->dir_of);
     }
     const char *leaf = leaf_of(target);
+    if (!c->dir && act_dry() && act_noted_kind(folder) == PLAT_KIND_DIR) { /* a folder only the plan made */
+        *t = plat_name{PLAT_KIND_NONE, 0, "", nullptr, 0, 0, 0};
+        if (!act_planned_name(target, t->native, sizeof t->native)) t->native[0] = '\0', t->error = ENAMETOOLONG;
+        return planned_over(target, t);
+    }
     if (!c->dir || !*leaf || strchr(leaf, '/') || strcmp(leaf, ".") == 0 || strcmp(leaf, "..") == 0)
         return look_up(target, t);
     plat_folder_look_up(c->dir, leaf, t); /* the folder as listed, then what the plan made of it */
@@ -562,6 +567,8 @@ static int folder_key(copy_step *c, const char *folder)
 {
     plat_identity id;
     if (!plat_canonical_path(folder, c->canon, sizeof c->canon)) return 0;
+    if (act_noted_kind(folder) == PLAT_KIND_DIR) /* one only the plan made: its form is its name for good */
+        return text_copy(c->canon_of, folder, sizeof c->canon_of), 1;
     if (plat_syscall_table()->name_identity(c->canon, &id) != 0 || id.index == 0) return 1;
     snprintf(c->canon, sizeof c->canon, "#%lld:%lld", id.device, id.index);
     text_copy(c->canon_of, folder, sizeof c->canon_of);
