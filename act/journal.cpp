@@ -259,6 +259,13 @@ static int aside_candidate(const char *path, char *buf, int size)
     return n >= 0 && n < size ? 1 : (errno = ENAMETOOLONG, 0);
 }
 
+int journal_aside_named(const char *name)
+{
+    long pid;
+    int n, end = 0;
+    return name && sscanf(name, "~qrb%ld_%d.old%n", &pid, &n, &end) == 2 && end > 0 && name[end] == '\0';
+}
+
 int journal_aside_name(const char *path, char *buf, int size)
 {
     for (int tries = 0; tries < ASIDE_TRIES; tries++) {

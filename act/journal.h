@@ -45,6 +45,9 @@ void journal_not_made(int op);
 /* A name aside for the file path (installer form): in its folder, one of
  * the journal's reserved names, not in use.  1, or 0 with errno. */
 int journal_aside_name(const char *path, char *buf, int size);
+/* 1 when the bare name is one the journal gives a file set aside,
+ * "~qrb<pid>_<n>.old": the run's own, which no step saves or copies. */
+int journal_aside_named(const char *name);
 /* Keeps the file path aside before it is replaced or removed, by a second
  * name where the file system has them (so that path stays until replaced),
  * else by a rename; noted first, by native names (native: path's, from a

@@ -963,8 +963,9 @@ static int copy_tree_as(const char *dest, const char *source, const char *patter
     static_rewind(&items);
     char *item;
     while (ok && (item = (char *)static_next(&items))) {
-        if (strncmp(item, s, n) != 0 || own_temp_name(base_name(item, BASE_KEEP_EXT)))
-            continue; /* not below s, or a leftover */
+        const char *name = base_name(item, BASE_KEEP_EXT);
+        if (strncmp(item, s, n) != 0 || own_temp_name(name) || journal_aside_named(name))
+            continue; /* not below s, a leftover, or a file this run set aside */
         files += !text_ends_with_backslash(item);
         ok = copy_item(&c, item, d, n, recurse, counter, &failed);
     }
