@@ -316,6 +316,9 @@ TEST(PlanIsRun, RandomScenariosPlanExactlyWhatTheRealRunDoes)
     unsigned count = many ? (unsigned)atoi(many) : e2e::under_wine() ? 12 : 300;
     unsigned first = one ? (unsigned)atoi(one) : 1, last = one ? first : count;
     for (unsigned seed = first; seed <= last && !HasFatalFailure(); seed++) check(seed);
+    if (!one && !many && !e2e::under_wine())
+        for (unsigned seed : {7394u})  // found beyond the range: a --rollback remove saving its own names aside
+            if (!HasFatalFailure()) check(seed);
 }
 
 }  // namespace
