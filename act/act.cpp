@@ -131,25 +131,30 @@ void act_clear()
 
 /* The kind of the folder holding path (a trailing separator ignored);
  * PLAT_KIND_DIR for a path with no folder part, or one right below a root. */
+/* The folder holding path (a trailing separator ignored) into folder
+ * (TEXT_PATH_SIZE bytes), ".\" when it has no folder part; the length of
+ * that folder part, 0 for none. */
+static size_t folder_of(const char *path, char *folder)
+{
+    text_copy(folder, path, TEXT_PATH_SIZE);
+    size_t n = strlen(folder);
+    while (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) folder[--n] = '\0';
+    while (n > 0 && folder[n - 1] != '\\' && folder[n - 1] != '/' && folder[n - 1] != ':') folder[--n] = '\0';
+    if (n == 0) text_copy(folder, ".\\", TEXT_PATH_SIZE);
+    return n;
+}
+
 static int parent_kind(const char *path)
 {
     char parent[TEXT_PATH_SIZE];
-    text_copy(parent, path, sizeof parent);
-    size_t n = strlen(parent);
-    while (n > 0 && (parent[n - 1] == '\\' || parent[n - 1] == '/')) parent[--n] = '\0';
-    while (n > 0 && parent[n - 1] != '\\' && parent[n - 1] != '/' && parent[n - 1] != ':') parent[--n] = '\0';
-    return n == 0 ? PLAT_KIND_DIR : act_kind(parent);
+    return folder_of(path, parent) == 0 ? PLAT_KIND_DIR : act_kind(parent);
 }
 
 int act_may_change(const char *path)
 {
     char folder[TEXT_PATH_SIZE];
     if (rollback_asked && strpbrk(path, "\t\r\n")) return errno = EINVAL, -1; /* no journal line holds it */
-    text_copy(folder, path, sizeof folder);
-    size_t n = strlen(folder);
-    while (n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/')) folder[--n] = '\0';
-    while (n > 0 && folder[n - 1] != '\\' && folder[n - 1] != '/' && folder[n - 1] != ':') folder[--n] = '\0';
-    if (n == 0) text_copy(folder, ".\\", sizeof folder);
+    folder_of(path, folder);
     if (act_noted_kind(folder) == PLAT_KIND_DIR) return 0; /* one the plan makes is the run's own */
     int planned = act_kind(folder);
     if (planned != PLAT_KIND_DIR) return errno = planned == PLAT_KIND_NONE ? ENOENT : ENOTDIR, -1;

@@ -16,6 +16,11 @@ int errno_from_win32(DWORD code);
  * bytes), "" when it cannot be mapped (win32_paths.cpp). */
 int win32_kind_native(const char *path, char *native, int size);
 
+/* GetFinalPathNameByHandleA, looked up once (win32_names.cpp): null on
+ * older systems, which lack it. */
+typedef DWORD(WINAPI *win32_final_fn)(HANDLE, LPSTR, DWORD, DWORD);
+win32_final_fn win32_final_call();
+
 /* 1 when native starts with a prefix the system reads as a device path:
  * "\\?\", "\\.\", or "\??\", which the calls pass on unchanged as the
  * system's own name of the same place. */

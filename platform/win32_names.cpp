@@ -170,19 +170,16 @@ int plat_is_link(const char *path)
 /* The final name the system gives what h has open, without its "\\?\"
  * and with the dots and spaces that end names taken off (the emulator
  * drops them there), into buf: 1, or 0 when it cannot be had. */
-typedef DWORD(WINAPI *final_fn)(HANDLE, LPSTR, DWORD, DWORD);
-
-/* GetFinalPathNameByHandleA, looked up once: older systems lack it. */
-static final_fn final_call()
+win32_final_fn win32_final_call()
 {
     static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    return proc ? reinterpret_cast<final_fn>(reinterpret_cast<void (*)()>(proc)) : nullptr;
+    return proc ? reinterpret_cast<win32_final_fn>(reinterpret_cast<void (*)()>(proc)) : nullptr;
 }
 
 static int final_name(HANDLE h, char *buf, DWORD size)
 {
     char raw[WIN_PATH_MAX];
-    DWORD n = final_call() ? final_call()(h, raw, sizeof raw, 0) : 0;
+    DWORD n = win32_final_call() ? win32_final_call()(h, raw, sizeof raw, 0) : 0;
     if (n == 0 || n >= sizeof raw) return 0;
     const char *p = win32_device_prefix(raw) ? raw + 4 : raw;
     size_t o = 0;
@@ -238,7 +235,7 @@ int win32_handle_elsewhere(HANDLE h, const char *whole)
     if (!GetFileInformationByHandle(h, &info)) return 1;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return 1;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0; /* a folder's link is marked */
-    if (!final_call()) return 0; /* a system without it has no links to files */
+    if (!win32_final_call()) return 0; /* a system without it has no links to files */
     const char *cut = strrchr(whole, '\\');
     char leaf[PLAT_NAME_MAX + 2];
     snprintf(leaf, sizeof leaf, "\\%s", cut ? cut + 1 : whole);

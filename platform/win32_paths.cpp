@@ -150,14 +150,11 @@ static int canonical_pair(const char *a, char *ca, const char *b, char *cb)
 }
 
 /* The name the system itself gives an existing entry, normalized, with its
- * drive letter: its length, or 0.  Looked up at run time: older systems
- * lack the call. */
+ * drive letter: its length, or 0 (also where the system lacks the call). */
 unsigned long plat_sys_final_path(const char *native, char *buf, unsigned long size)
 {
-    typedef DWORD(WINAPI * final_path_fn)(HANDLE, LPSTR, DWORD, DWORD);
-    static FARPROC proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA");
-    if (!proc) return 0;
-    final_path_fn fn = reinterpret_cast<final_path_fn>(reinterpret_cast<void (*)()>(proc));
+    win32_final_fn fn = win32_final_call();
+    if (!fn) return 0;
     char wb[WIN_PATH_MAX];
     const char *whole = win32_whole(native, wb, sizeof wb);
     HANDLE h = whole ? win32_open_entry(whole, 0) : INVALID_HANDLE_VALUE;
